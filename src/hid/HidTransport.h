@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+// One HID interface as the operating system lists it.
+struct HidInterfaceInfo
+{
+    QString path; // unique per interface: the hidraw node, or a virtual interface's name
+    quint16 vendorId = 0;
+    quint16 productId = 0;
+    quint16 releaseNumber = 0;
+    QString manufacturer;
+    QString product;
+    QString serialNumber;
+    int interfaceNumber = -1;
+
+    // "VID_1E6F&PID_1113 <product> <path>": the identifiers first, so that a device identity such as
+    // "VID_1E6F&PID_1113" is found in it by a plain substring search.
+    QString deviceName() const;
+};
+
+// An open interface. Report buffers start with the report ID byte (0 when the device uses no IDs).
+class HidConnection
+{
+public:
+    virtual ~HidConnection() = default;
+
+    virtual QByteArray reportDescriptor() const = 0;
+    virtual bool writeOutputReport(const QByteArray &report, QString *error) = 0;
+    // report[0] holds the wanted ID on entry when the device uses IDs; the whole report on return.
+    // A timeout is a failure.
+    virtual bool readInputReport(QByteArray &report, int timeoutMs, QString *error) = 0;
+    virtual bool sendFeatureReport(const QByteArray &report, QString *error) = 0;
+    virtual bool getFeatureReport(QByteArray &report, QString *error) = 0;
+    // A string descriptor of the device by index; empty when there is none.
+    virtual QString indexedString(int index) const = 0;
+};
+
+// Where interfaces come from: the real hidraw devices, or in-memory ones for tests and demos.
+class HidTransport : public QObject
+{
+    Q_OBJECT
+public:
+    enum class OpenFailure { None, NotFound, PermissionDenied, Other };
+
+    using QObject::QObject;
+    ~HidTransport() override = default;
+
+    virtual QList<HidInterfaceInfo> enumerate() = 0;
+    virtual std::unique_ptr<HidConnection> open(const HidInterfaceInfo &info, QString *error,
+                                                OpenFailure *failure = nullptr) = 0;
+
+    // Hot-plug notifications; event driven, nothing runs while nothing happens.
+    virtual bool startMonitoring() = 0;
+    virtual void stopMonitoring() = 0;
+
+Q_SIGNALS:
+    void interfaceArrived(const HidInterfaceInfo &info);
+    void interfaceRemoved(const HidInterfaceInfo &info);
+};
