@@ -32,14 +32,22 @@ QString SettingsWriter::write(const QString &path, const Settings &settings)
             .arg(QDir::toNativeSeparators(folder.absolutePath()));
     }
 
+    // Unbuffered, because a buffered QSaveFile lets a short write (a full disk) slip through its
+    // commit and would replace the old file with a truncated one.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return QStringLiteral("%1 could not be opened for writing: %2.").arg(shownPath, file.errorString());
     const QByteArray bytes = format(settings);
-    if (file.write(bytes) != bytes.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return QStringLiteral("%1 could not be written: %2.").arg(shownPath, reason);
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        // A short write says nothing about why; the next attempt fails with the reason.
+        const qint64 count = file.write(bytes.constData() + written, bytes.size() - written);
+        if (count <= 0) {
+            const QString reason = file.errorString();
+            file.cancelWriting();
+            return QStringLiteral("%1 could not be written: %2.").arg(shownPath, reason);
+        }
+        written += count;
     }
     if (!file.commit())
         return QStringLiteral("%1 could not be written: %2.").arg(shownPath, file.errorString());
