@@ -1,0 +1,151 @@
+#include "ScriptFile.h"
+
+#include "ScriptNumbers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace {
+
+bool isSeparator(char c)
+{
+    return c == ',' || c == '\r' || c == '\n';
+}
+
+// Moves past the separator at i: a comma, CR LF, a lone CR or a lone LF.
+qsizetype skipSeparator(const QByteArray &b, qsizetype i)
+{
+    if (i < b.size() && b[i] == '\r' && i + 1 < b.size() && b[i + 1] == '\n')
+        return i + 2;
+    return i + 1;
+}
+
+} // namespace
+
+QByteArray ScriptFileBytes(const QList<ScriptRow> &rows)
+{
+    QByteArray out;
+    const qsizetype count = std::max<qsizetype>(rows.size() - 1, 0);
+    out += '"' + NumberText(double(count)).toLatin1() + "\"\r\n";
+    for (const ScriptRow &row : rows) {
+        for (int c = 0; c < 3; ++c) {
+            if (c > 0)
+                out += ',';
+            out += '"' + row[c].toLatin1() + '"';
+        }
+        out += "\r\n";
+    }
+    return out;
+}
+
+QString WriteScriptFile(const QString &path, const QList<ScriptRow> &rows)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
+    }
+    const QByteArray bytes = ScriptFileBytes(rows);
+    if (file.write(bytes) != bytes.size()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(path), reason);
+    }
+    if (!file.commit()) {
+        return QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
+    }
+    return QString();
+}
+
+QList<QString> ScriptFileFields(const QByteArray &b)
+{
+    QList<QString> fields;
+    qsizetype i = 0;
+    const qsizetype n = b.size();
+    bool afterComma = false;
+    for (;;) {
+        while (i < n && (b[i] == ' ' || b[i] == '\t'))
+            ++i;
+        if (i >= n) {
+            if (afterComma)
+                fields.append(QString());
+            break;
+        }
+        QByteArray field;
+        if (b[i] == '"') {
+            const qsizetype close = b.indexOf('"', i + 1);
+            if (close < 0) {
+                fields.append(QString::fromLatin1(b.mid(i + 1)));
+                break;
+            }
+            field = b.mid(i + 1, close - i - 1);
+            i = close + 1;
+            while (i < n && !isSeparator(b[i]))
+                ++i;
+        } else {
+            const qsizetype start = i;
+            while (i < n && !isSeparator(b[i]))
+                ++i;
+            qsizetype end = i;
+            while (end > start && (b[end - 1] == ' ' || b[end - 1] == '\t'))
+                --end;
+            field = b.mid(start, end - start);
+        }
+        fields.append(QString::fromLatin1(field));
+        if (i >= n)
+            break;
+        afterComma = b[i] == ',';
+        i = skipSeparator(b, i);
+    }
+    return fields;
+}
+
+ScriptLoad ParseScriptFile(const QByteArray &bytes)
+{
+    ScriptLoad load;
+    const QList<QString> fields = ScriptFileFields(bytes);
+    if (fields.isEmpty())
+        return load;
+
+    bool overflow = false;
+    const double count = LeadingNumber(fields.first(), &overflow);
+    qint16 nextStep = 1;
+    if (overflow || !RoundToInt16(count + 1.0, &nextStep))
+        return load;
+    load.countValid = true;
+    load.nextStep = std::max<qint16>(nextStep, 1);
+    load.rowsToAppend = std::max(0, load.nextStep - 9);
+
+    const qsizetype complete = (fields.size() - 1) / 3;
+    const qsizetype records = std::min<qsizetype>(complete, load.nextStep);
+    load.records.reserve(records);
+    for (qsizetype r = 0; r < records; ++r) {
+        const qsizetype f = 1 + r * 3;
+        load.records.append(ScriptRow{fields[f], fields[f + 1], fields[f + 2]});
+    }
+    return load;
+}
+
+ScriptLoad LoadScriptFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        ScriptLoad failed;
+        failed.error = QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
+        return failed;
+    }
+    // The largest script the step counter allows is a few megabytes; anything far beyond that is
+    // not a script, and a device file would never end.
+    constexpr qint64 Limit = 64 * 1024 * 1024;
+    const QByteArray bytes = file.read(Limit + 1);
+    if (file.error() != QFileDevice::NoError || bytes.size() > Limit) {
+        ScriptLoad failed;
+        const QString reason = bytes.size() > Limit ? QStringLiteral("the file is too large for a script")
+                                                    : file.errorString();
+        failed.error = QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(path), reason);
+        return failed;
+    }
+    return ParseScriptFile(bytes);
+}

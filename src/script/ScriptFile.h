@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QtGlobal>
+
+#include <array>
+
+// Script files (extension SRP): single-byte text with CR LF line ends, every field in double quotes:
+//
+//   " 2"                          the step count, NumberText(NextStep - 1)
+//   "Step","Function","Time"      grid row 0, the header
+//   " 1","ElbowUp"," 2.5"         grid rows 1 .. count, cell texts exactly as they stand
+//   " 2","Pause"," 1"
+//
+// Nothing is escaped: a quote inside a cell is written as it is (and ends the field when read back).
+
+// The three cell texts of one grid row: Step, Function, Time.
+using ScriptRow = std::array<QString, 3>;
+
+// The bytes of a script file for grid rows 0 (the header) to rows.size() - 1; the count line says
+// rows.size() - 1. Cell text is written as Latin-1, the single-byte set the reader uses.
+QByteArray ScriptFileBytes(const QList<ScriptRow> &rows);
+
+// Writes ScriptFileBytes(rows) to path through a temporary file in the same folder that replaces
+// the target only once everything is written, so a failure never damages an existing file.
+// Returns an empty string on success, otherwise a sentence telling why the file was not written.
+QString WriteScriptFile(const QString &path, const QList<ScriptRow> &rows);
+
+// Splits the text of a script file into fields: commas and line ends (CR LF, CR or LF) separate
+// fields alike; blanks and tabs before a field are skipped; a field that starts with a double quote
+// runs to the next double quote and whatever follows it up to the next separator is dropped; any
+// other field runs to the next separator, its trailing blanks and tabs removed. Two separators in a
+// row give an empty field, so does a comma at the very end; a line end at the very end gives none.
+QList<QString> ScriptFileFields(const QByteArray &bytes);
+
+// What loading a script file does to the grid, worked out before the grid is touched.
+//
+// The window follows it in this order:
+//   1. error not empty: the file could not be opened or read; show error, change nothing at all
+//      (neither the grid nor the remembered file name nor the title).
+//   2. Otherwise remember the path, run Clear (14 rows, NextStep 1, title "Tessaro").
+//   3. countValid false: stop here. The file was empty or its count does not fit the 16-bit step
+//      counter; the cleared grid and NextStep 1 stay, the title stays "Tessaro", no message.
+//   4. NextStep := nextStep; append rowsToAppend empty rows (one for each k = 10 .. nextStep).
+//   5. Put records[r] into the Step, Function and Time cells of row r, r = 0 .. records.size() - 1
+//      (record 0 replaces the header texts). records.size() can be below nextStep when the file
+//      holds fewer steps than it announces; those rows stay empty but still count as steps.
+//   6. Set the title to "Tessaro (" + path + ")".
+struct ScriptLoad
+{
+    QString error;
+    bool countValid = false;
+    qint16 nextStep = 1;
+    int rowsToAppend = 0;
+    QList<ScriptRow> records;
+};
+
+// Interprets the bytes of a script file: the first field is the step count, LeadingNumber of it plus
+// one rounded half-to-even gives NextStep. A negative count gives an empty script (nextStep 1, only
+// the header record is read). Then records of three fields each are taken for rows 0 to nextStep - 1
+// as far as the file holds complete ones; a record cut short by the end of the file is dropped.
+ScriptLoad ParseScriptFile(const QByteArray &bytes);
+
+// Reads the whole file, then ParseScriptFile. When it cannot be opened or read, error says so:
+// "Cannot read <path>: <reason>".
+ScriptLoad LoadScriptFile(const QString &path);
