@@ -1,0 +1,98 @@
+#include "ArmDeviceList.h"
+
+#include "HIDagentX.h"
+#include "HidError.h"
+#include "TVantor.h"
+
+#include <exception>
+
+ArmDeviceList::ArmDeviceList(HIDagentX &agent, QObject *sender) : m_agent(agent), m_sender(sender) {}
+
+ArmDeviceList::~ArmDeviceList() = default;
+
+int ArmDeviceList::Count() const
+{
+    return int(m_devices.size());
+}
+
+TVantor *ArmDeviceList::Item(int i) const
+{
+    if (i < 1 || i > Count())
+        throw HidError(9, QString(), QStringLiteral("Subscript out of range"));
+    return m_devices[size_t(i - 1)].get();
+}
+
+TVantor *ArmDeviceList::LastDevice() const
+{
+    return m_devices.empty() ? nullptr : m_devices.back().get();
+}
+
+void ArmDeviceList::OnIntfOpened()
+{
+    std::shared_ptr<TVantor> device;
+    bool add = true;
+    if (!m_devices.empty() && m_devices.back()->UnboundVarCount() != 0) {
+        // The last object still misses variables: they may live on this newly opened interface.
+        device = m_devices.back();
+        add = false;
+    } else {
+        device = std::make_shared<TVantor>();
+    }
+    const qint32 r = device->BindVars(&m_agent);
+    if (r >= 0 && add)
+        m_devices.push_back(std::move(device));
+}
+
+void ArmDeviceList::OnIntfClosed(int NumStillOpen, const QString &IntfName, int AHidHandle)
+{
+    // From the end, so that removing element i leaves the positions still to be visited in place.
+    for (int i = Count(); i >= 1; --i) {
+        if (i > Count())
+            continue;
+        const std::shared_ptr<TVantor> device = m_devices[size_t(i - 1)];
+        device->HidClosed(m_sender, NumStillOpen, IntfName, AHidHandle);
+        if (device->HasHandle(AHidHandle)) {
+            device->Shutdown();
+            m_devices.erase(m_devices.begin() + (i - 1));
+        }
+    }
+
+    // Object i goes with the component's open interface i-1.
+    const int n = Count();
+    for (int i = 1; i <= n; ++i) {
+        const int h = m_agent.SelectIntf(i - 1);
+        m_agent.SelectIntfByHandle(h);
+        const std::shared_ptr<TVantor> device = m_devices.at(size_t(i - 1));
+        device->ReBind(&m_agent);
+    }
+}
+
+void ArmDeviceList::OnRptArrived(int RptIndexInIntf, int AllRptIndex)
+{
+    for (int i = Count(); i >= 1; --i) {
+        if (i > Count())
+            continue;
+        const std::shared_ptr<TVantor> device = m_devices[size_t(i - 1)];
+        device->HidRptArrived(m_sender, RptIndexInIntf, AllRptIndex);
+    }
+}
+
+void ArmDeviceList::SendToAll(qint16 code)
+{
+    const int n = Count();
+    for (int i = 1; i <= n; ++i) {
+        // A write may raise a component event that changes the list under us; a position that has
+        // gone is skipped like any other failure.
+        if (i > Count())
+            continue;
+        const std::shared_ptr<TVantor> device = m_devices[size_t(i - 1)];
+        try {
+            device->OutVar1()->SetUnScaledValue(double(code));
+        } catch (const std::exception &) {
+        }
+        try {
+            device->WriteAllReports();
+        } catch (const std::exception &) {
+        }
+    }
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <memory>
+#include <vector>
+
+class HIDagentX;
+class QObject;
+class QString;
+class TVantor;
+
+// The main window's list `Devices`: one TVantor per opened arm interface (one for several consecutive
+// interfaces while its variables are not all bound), kept in the order of adding and following the
+// component's interface events.
+//
+// The handlers have no error handling of their own: a HidError from a device object or from the
+// component ends the handler at once, skipping its remaining steps, and leaves the handler. The
+// window's slots that forward the component's events catch it there, because a slot must not let an
+// exception into the component's signal emission.
+class ArmDeviceList
+{
+public:
+    // agent must outlive the list; sender is the owning window, handed to the device objects as Sender.
+    ArmDeviceList(HIDagentX &agent, QObject *sender);
+    ~ArmDeviceList();
+    ArmDeviceList(const ArmDeviceList &) = delete;
+    ArmDeviceList &operator=(const ArmDeviceList &) = delete;
+
+    int Count() const;
+    // 1-based like the window's collection; an index outside 1..Count() throws HidError 9
+    // ("Subscript out of range").
+    TVantor *Item(int i) const;
+    TVantor *LastDevice() const; // nullptr when empty
+
+    // Binds the newest interface into the last device object while that one is partly unbound, else
+    // into a new object that is appended when its BindVars returns 0 or more.
+    void OnIntfOpened();
+    // Notifies every object from the last to the first, shuts down and removes each that held the
+    // closed interface, then re-binds object i to the component's open interface i-1.
+    void OnIntfClosed(int NumStillOpen, const QString &IntfName, int AHidHandle);
+    // Forwards to every object, from the last to the first.
+    void OnRptArrived(int RptIndexInIntf, int AllRptIndex);
+
+    // For each device in order: OutVar1's UnScaledValue := code, then WriteAllReports. A failure in
+    // either call is ignored and the loop goes on with the next call.
+    void SendToAll(qint16 code);
+
+private:
+    HIDagentX &m_agent;
+    QObject *m_sender;
+    // Shared so that an object removed by a handler nested inside one of its own calls (a component
+    // event raised from a write) stays alive until that call returns.
+    std::vector<std::shared_ptr<TVantor>> m_devices;
+};
