@@ -1,0 +1,52 @@
+#pragma once
+
+#include "HidReportDescriptor.h"
+#include "VirtualHidTransport.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+
+// The virtual arm's side of the wire: decodes the command code of every output report written to the
+// arm interface(s) of a VirtualHidTransport, using the command variable (usage 0x3E) of the interface's
+// own report descriptor.
+class VirtualArm : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Shape { OneInterface, TwoInterfaces };
+
+    // Adds the arm to the transport and plugs it in.
+    explicit VirtualArm(VirtualHidTransport &transport, QObject *parent = nullptr);
+    VirtualArm(VirtualHidTransport &transport, Shape shape, QObject *parent = nullptr);
+
+    // The interface that receives the commands.
+    VirtualHidInterface *armInterface() const;
+    QList<VirtualHidInterface *> interfaces() const { return m_interfaces; }
+
+    void plugIn();  // arrival, as the component sees it
+    void unplug();  // removal
+    bool isPluggedIn() const;
+
+    int lastCode() const { return m_lastCode; } // -1 before the first command
+    int commandCount() const { return m_commandCount; }
+
+    // The code carried by a report as the device receives it (no ID byte when the device uses no
+    // IDs); -1 when the layout has no command variable or the report is too short for it.
+    static int decodeCommand(const HidReportLayout &layout, const QByteArray &deviceReport);
+
+Q_SIGNALS:
+    // `report` is the report as the arm receives it: without the leading ID byte when the interface
+    // uses no report IDs.
+    void commandReceived(int code, qint64 monotonicNs, const QByteArray &report);
+
+private:
+    void onReportWritten(const QString &path, const QByteArray &report, qint64 monotonicNs);
+
+    VirtualHidTransport &m_transport;
+    QList<VirtualHidInterface *> m_interfaces;
+    VirtualHidInterface *m_commandInterface = nullptr;
+    HidReportLayout m_layout;
+    int m_lastCode = -1;
+    int m_commandCount = 0;
+};

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "HidReportDescriptor.h"
+#include "HidTransport.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QPair>
+#include <QQueue>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+struct WrittenReport
+{
+    QByteArray bytes; // as handed to the connection: report ID byte first (0 without IDs)
+    qint64 monotonicNs = 0;
+    HidReportType type = HidReportType::Output;
+};
+
+// One in-memory interface. Owned by its transport; the pointer stays valid for the transport's life
+// (unplugging keeps the object so that it can be plugged in again).
+class VirtualHidInterface
+{
+public:
+    HidInterfaceInfo info;
+    QByteArray descriptor;
+    QMap<int, QString> strings;  // string descriptors by index
+    QList<WrittenReport> written; // every output/feature report written, in order
+
+    // What the next reads return, oldest first; a read with nothing queued times out (fails at once).
+    void queueInputReport(const QByteArray &report);
+    // What a feature read returns for a report ID (ID byte first).
+    void setFeatureReport(const QByteArray &report);
+
+    void failNextRead();
+    void failNextWrite();
+    // Opening fails from now on, as a permission problem or as some other failure.
+    void denyOpen(bool permissionDenied);
+    void allowOpen();
+
+    bool isOpen() const { return m_openCount > 0; }
+    bool isPlugged() const { return m_plugged; }
+    int pendingInputReports() const { return int(m_input.size()); }
+
+private:
+    friend class VirtualHidTransport;
+    friend class VirtualHidConnection;
+
+    QQueue<QByteArray> m_input;
+    QMap<int, QByteArray> m_feature;
+    bool m_failRead = false;
+    bool m_failWrite = false;
+    HidTransport::OpenFailure m_denied = HidTransport::OpenFailure::None;
+    bool m_plugged = true;
+    int m_openCount = 0;
+};
+
+// In-memory interfaces for tests and for people without the hardware: interfaces can be plugged and
+// unplugged, made to fail the next read or write or to refuse opening, and every report written to them
+// can be inspected. Everything happens synchronously on the caller's thread.
+class VirtualHidTransport : public HidTransport
+{
+    Q_OBJECT
+public:
+    static constexpr quint16 ArmVendorId = 0x1E6F;
+    static constexpr quint16 ArmProductId = 0x1113;
+    static constexpr quint16 MouseVendorId = 0x2A7B;
+    static constexpr quint16 MouseProductId = 0x0101;
+
+    using HidTransport::HidTransport;
+    ~VirtualHidTransport() override;
+
+    QList<HidInterfaceInfo> enumerate() override; // the plugged interfaces, in order of adding
+    std::unique_ptr<HidConnection> open(const HidInterfaceInfo &info, QString *error,
+                                        OpenFailure *failure = nullptr) override;
+    bool startMonitoring() override;
+    void stopMonitoring() override;
+    bool isMonitoring() const { return m_monitoring; }
+
+    // An empty info.path gets a generated "virtual/hidN" path. A path already in use is an error
+    // (returns nullptr).
+    VirtualHidInterface *addInterface(const HidInterfaceInfo &info, const QByteArray &descriptor,
+                                      bool plugged = true);
+    void plug(const QString &path);   // emits interfaceArrived while monitoring
+    void unplug(const QString &path); // emits interfaceRemoved while monitoring; open connections fail
+    VirtualHidInterface *interface(const QString &path);
+    QList<VirtualHidInterface *> interfaces() const;
+
+    // Ready-made devices.
+    VirtualHidInterface *addArm(bool plugged = true); // X/Y input and the 0x3E command output
+    // X/Y input on the first interface, the 0x3E output on the second; same identifiers.
+    QPair<VirtualHidInterface *, VirtualHidInterface *> addSplitArm(bool plugged = true);
+    VirtualHidInterface *addOtherDevice(bool plugged = true); // a three-button mouse of another vendor
+
+    static QByteArray armReportDescriptor();
+    static QByteArray armInputReportDescriptor();  // the X/Y half of the split arm
+    static QByteArray armOutputReportDescriptor(); // the command half of the split arm
+    static QByteArray mouseReportDescriptor();
+    static HidInterfaceInfo armInfo(const QString &path, int interfaceNumber = 0);
+
+Q_SIGNALS:
+    // Emitted for every output report written, after it has been recorded in `written`.
+    void reportWritten(const QString &path, const QByteArray &report, qint64 monotonicNs);
+
+private:
+    friend class VirtualHidConnection;
+    VirtualHidInterface *find(const QString &path) const;
+
+    std::vector<std::unique_ptr<VirtualHidInterface>> m_interfaces;
+    bool m_monitoring = false;
+    int m_nextPath = 0;
+};
