@@ -1,0 +1,6 @@
+#include "MacButtonD.h"
+
+MacButtonD::MacButtonD(QWidget *parent)
+    : MacButton(parent, Backdrop::Dark)
+{
+}
