@@ -1,9 +1,32 @@
 #include "CliCommands.h"
 
+#include "DescriptorFile.h"
+
 #include <QTextStream>
 
-int cliDescribe(const QStringList &)
+int cliDescribe(const QStringList &args)
 {
-    QTextStream(stderr) << "tessaro-cli: not available yet\n";
-    return 70;
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+        out << "Usage: tessaro-cli describe FILE\n"
+               "\n"
+               "Prints the reports and variables of the HID report descriptor in FILE as JSON.\n"
+               "FILE holds the descriptor as raw bytes, as hex text (\"05 01 09 02\" or \"0x05, 0x01\")\n"
+               "or as a hid-recorder dump (the bytes of its R: line).\n"
+               "\n"
+               "Exit status: 0 success, 1 the file cannot be read, 2 the descriptor is malformed.\n";
+        return 0;
+    }
+    if (args.size() != 1 || args.first().startsWith(QLatin1Char('-'))) {
+        err << "Usage: tessaro-cli describe FILE\n";
+        return 64;
+    }
+    const DescriptorFile::Description d = DescriptorFile::describe(args.first());
+    if (d.exitStatus != 0) {
+        err << "tessaro-cli: " << d.error << "\n";
+        return d.exitStatus;
+    }
+    out << d.output;
+    return 0;
 }
