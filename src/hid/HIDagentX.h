@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HidError.h"
 #include "HidReportDescriptor.h"
 #include "HidTransport.h"
 
@@ -18,11 +19,39 @@
 // result is not a plain Boolean) throw HidError.
 //
 // The events are emitted synchronously from inside the call that causes them (OnIntfOpened runs nested
-// inside OpenMatchingIntfs). Slots must not let exceptions escape: a handler that fails ends there.
+// inside OpenMatchingIntfs). A handler that throws ends there: the agent swallows the exception and
+// carries on with what it was doing, as it does for any outcome of an event.
+//
+// Logging and LogFile are kept but inert: the agent writes no log.
 class HIDagentX : public QObject
 {
     Q_OBJECT
 public:
+    // Numbers of the errors the agent raises itself (besides HidError::Overflow for a value that is
+    // not a 32-bit number). Raised with the member's name as the source.
+    enum Error : qint32 {
+        NotStarted = HidError::ObjectErrorBase + 1001,    // an interface operation before StartAgent
+        BadIntfIndex = HidError::ObjectErrorBase + 1002,  // SelectIntf outside 0..IntfCount-1
+        BadHandle = HidError::ObjectErrorBase + 1003,     // no open interface has that handle
+        NoCurrentIntf = HidError::ObjectErrorBase + 1004, // no interface selected (or it has closed)
+        BadVarIndex = HidError::ObjectErrorBase + 1005,   // an AllVarIndex outside 0..VarCount-1
+        NoCurrentVar = HidError::ObjectErrorBase + 1006,
+        BadRptIndex = HidError::ObjectErrorBase + 1007,   // a RptIndex outside 0..RptCount-1
+        NoCurrentRpt = HidError::ObjectErrorBase + 1008,
+        ValueOutOfRange = HidError::ObjectErrorBase + 1009, // outside the logical range or bit width
+        ScalingFailed = HidError::ObjectErrorBase + 1010,   // no scaled value (degenerate ranges, ...)
+        BadScaleMode = HidError::ObjectErrorBase + 1011,    // a mode other than 0, 1, 2
+        HandlesExhausted = HidError::ObjectErrorBase + 1012,
+    };
+
+    // An interface that met the criteria but was not opened by the last OpenMatchingIntfs.
+    struct OpenFailure
+    {
+        HidInterfaceInfo info;
+        HidTransport::OpenFailure kind = HidTransport::OpenFailure::Other; // None: descriptor refused
+        QString reason;
+    };
+
     // The transport is not owned and must outlive the agent.
     explicit HIDagentX(HidTransport *transport, QObject *parent = nullptr);
     ~HIDagentX() override;
@@ -56,6 +85,7 @@ public:
     // Opens every interface meeting the enabled criteria that is not open yet, raising OnIntfOpened for
     // each; true when at least one matching interface is open afterwards.
     bool OpenMatchingIntfs();
+    QList<OpenFailure> LastOpenFailures() const;
 
     int IntfCount() const;
     int SelectIntf(int index); // returns the interface's handle
@@ -67,7 +97,9 @@ public:
     const HidInterfaceInfo &IntfInfo() const;
     const HidReportLayout &IntfLayout() const;
 
-    // AllVarIndex of the variable in the current interface, negative when absent.
+    // AllVarIndex of the variable in the current interface, negative when absent. Usage page, usage and
+    // report type always match exactly; exactMatch is accepted for callers written against the
+    // four-argument form and changes nothing.
     int FindVar(int usagePage, int usage, int rptType, bool exactMatch);
     int VarCount() const;
     void SelectVar(int allVarIndex);
@@ -86,7 +118,7 @@ public:
     int LogicalMaximum() const;
     int PhysicalMinimum() const;
     int PhysicalMaximum() const;
-    int SizeInBits() const;
+    int SizeInBits() const; // bits the variable takes in its report (size times count)
     QString StringDescriptor() const;
     int ScaleMode() const; // 0 both, 1 unscaled only, 2 scaled only
     void SetScaleMode(int mode);
@@ -118,6 +150,8 @@ Q_SIGNALS:
     void OnOpenDenied(const HidInterfaceInfo &info, const QString &reason);
 
 private:
+    void closeInterface(int index);
+
     struct Private;
     std::unique_ptr<Private> d;
 };

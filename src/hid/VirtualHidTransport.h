@@ -30,7 +30,8 @@ public:
     QMap<int, QString> strings;  // string descriptors by index
     QList<WrittenReport> written; // every output/feature report written, in order
 
-    // What the next reads return, oldest first; a read with nothing queued times out (fails at once).
+    // What the next reads return, oldest first, report ID byte first (0 without IDs). A read with
+    // nothing queued times out at once rather than waiting.
     void queueInputReport(const QByteArray &report);
     // What a feature read returns for a report ID (ID byte first).
     void setFeatureReport(const QByteArray &report);
