@@ -175,8 +175,7 @@ void MacButton::ReadProperties(const PropertyBag &bag)
     SetLongStyle(bag.readProperty(QStringLiteral("LongStyle"), m_longStyle).toBool());
     setEnabled(bag.readProperty(QStringLiteral("Enabled"), true).toBool());
     showLook(QLatin1Char('N'));
-    m_buttonCaption->setGeometry(Twips::toPixels(150), Twips::toPixels(60),
-                                 width() - Twips::toPixels(CaptionMarginTwips), Twips::toPixels(195));
+    placeCaption();
     colourCaption();
     m_hovering = false;
 }
@@ -192,6 +191,13 @@ void MacButton::showLook(QChar look)
 {
     m_currentPicture = (m_longStyle ? QStringLiteral("pctLButton") : QStringLiteral("pctButton")) + look;
     update();
+}
+
+void MacButton::placeCaption()
+{
+    m_buttonCaption->setGeometry(Twips::toPixels(150), Twips::toPixels(60),
+                                 Twips::toPixels(Twips::fromPixels(width()) - CaptionMarginTwips),
+                                 Twips::toPixels(195));
 }
 
 void MacButton::colourCaption()
@@ -233,8 +239,7 @@ void MacButton::paintEvent(QPaintEvent *)
 void MacButton::resizeEvent(QResizeEvent *event)
 {
     QAbstractButton::resizeEvent(event);
-    m_buttonCaption->setGeometry(Twips::toPixels(150), Twips::toPixels(60),
-                                 width() - Twips::toPixels(CaptionMarginTwips), Twips::toPixels(195));
+    placeCaption();
 }
 
 void MacButton::changeEvent(QEvent *event)

@@ -77,6 +77,7 @@ protected:
 
 private:
     void showLook(QChar look);
+    void placeCaption();
     void colourCaption();
     void applyFixedSize();
     void trackMouse();

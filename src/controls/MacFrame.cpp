@@ -126,6 +126,10 @@ void MacFrame::placePieces()
     m_picBottom->setGeometry(0, height() - BottomHeight, width(), BottomHeight);
     m_picCorner->move(width() - m_picCorner->width(), height() - m_picCorner->height());
     m_picCorner->raise();
+    // The pieces' rounded corners are see-through; whatever lies under a
+    // corner must not show a straight edge there.
+    m_picRight->setPaintedRect(QRect(0, 0, RightWidth, height() - m_picCorner->height()));
+    m_picBottom->setPaintedRect(QRect(0, 0, width() - m_picCorner->width(), BottomHeight));
 }
 
 void MacFrame::paintEvent(QPaintEvent *)
@@ -133,6 +137,7 @@ void MacFrame::paintEvent(QPaintEvent *)
     if (!qFuzzyCompare(m_pictures->devicePixelRatio(), devicePixelRatioF()))
         refreshPictures();
     QPainter painter(this);
+    painter.setClipRect(0, 0, width() - RightWidth, height() - BottomHeight);
     painter.drawPixmap(0, 0, m_pictures->picture(QStringLiteral("Face")));
 }
 

@@ -14,6 +14,9 @@ public:
 
     void setPicture(const QPixmap &picture, const QString &name);
     QString pictureName() const { return m_name; }
+    // Limits painting to part of the box, for a piece that another one covers
+    // partly with see-through corners. An empty rectangle paints everything.
+    void setPaintedRect(const QRect &rect);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -21,4 +24,5 @@ protected:
 private:
     QPixmap m_picture;
     QString m_name;
+    QRect m_paintedRect;
 };
