@@ -211,6 +211,8 @@ void MacButton::applyFixedSize()
 {
     const int widthTwips = m_longStyle ? LongWidthTwips : WidthTwips;
     setFixedSize(Twips::toPixels(widthTwips), Twips::toPixels(HeightTwips));
+    // A hidden button gets its resize event only when shown.
+    placeCaption();
 }
 
 void MacButton::trackMouse()
