@@ -1,0 +1,331 @@
+#include "ScriptRunner.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <functional>
+
+namespace {
+
+constexpr qint64 Ms = 1'000'000;
+
+struct Step
+{
+    QString function;
+    QString time;
+};
+
+// Stands in for the window: the script in a list, the repetitions box as a string, and a sink that
+// timestamps every command.
+class FakeSource : public ScriptSource
+{
+public:
+    QList<Step> steps;
+    int count = -1; // -1: the whole list
+    QString reps = QStringLiteral("1");
+    QList<int> codes;
+    QList<qint64> sentAt;
+    QList<int> startedRows;
+    QList<qint64> startedAt;
+    std::function<void(int sendIndex)> onSend;
+
+    int stepCount() override { return count < 0 ? int(steps.size()) : count; }
+    QString functionText(int row) override { return steps.value(row - 1).function; }
+    QString timeText(int row) override { return steps.value(row - 1).time; }
+    QString repetitionsText() override { return reps; }
+    void stepStarting(int row) override
+    {
+        startedRows.append(row);
+        startedAt.append(ScriptRunner::clockNs());
+    }
+    void sendArmCommand(qint16 code) override
+    {
+        sentAt.append(ScriptRunner::clockNs());
+        codes.append(code);
+        if (onSend)
+            onSend(int(codes.size()) - 1);
+    }
+};
+
+QList<Step> steps(std::initializer_list<Step> list)
+{
+    return QList<Step>(list);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(QList<Step>)
+
+class TestScriptRunner : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void playsStepsInOrder_data()
+    {
+        QTest::addColumn<QList<Step>>("script");
+        QTest::addColumn<QString>("reps");
+        QTest::addColumn<QList<int>>("codes");
+        QTest::addColumn<QList<int>>("rows");
+
+        const QList<Step> elbowPause = steps({{"ElbowUp", " .03"}, {"Pause", " .01"}});
+        QTest::newRow("two steps twice") << elbowPause << "2" << QList<int>{3, 0, 3, 0, 0}
+                                         << QList<int>{1, 2, 1, 2};
+        QTest::newRow("repetitions zero") << elbowPause << "0" << QList<int>{0} << QList<int>{};
+        QTest::newRow("repetitions empty") << elbowPause << "" << QList<int>{0} << QList<int>{};
+        QTest::newRow("repetitions not a number") << elbowPause << "x3" << QList<int>{0} << QList<int>{};
+        QTest::newRow("fractional repetitions round up the comparison")
+            << steps({{"BaseCW", ""}}) << "2.5" << QList<int>{7, 7, 7, 0} << QList<int>{1, 1, 1};
+        QTest::newRow("function names compared exactly")
+            << steps({{"ElbowUp", ".01"}, {"elbowup", ".01"}, {" BaseCW", ".01"}, {"", ".01"}}) << "1"
+            << QList<int>{3, 0} << QList<int>{1, 2, 3, 4};
+        QTest::newRow("zero, empty and negative times do not wait")
+            << steps({{"BaseCW", ""}, {"BaseCCW", "0"}, {"GripOpen", "-1"}, {"WristUp", "abc"}}) << "1"
+            << QList<int>{7, 2, 10, 4, 0} << QList<int>{1, 2, 3, 4};
+        QTest::newRow("every step code") << steps({{"ShoulderUp", ""}, {"ShoulderDown", ""}, {"ElbowDown", ""},
+                                                   {"WristDown", ""}, {"GripClose", ""}})
+                                         << "1" << QList<int>{1, 6, 8, 9, 5, 0} << QList<int>{1, 2, 3, 4, 5};
+    }
+    void playsStepsInOrder()
+    {
+        QFETCH(QList<Step>, script);
+        QFETCH(QString, reps);
+        QFETCH(QList<int>, codes);
+        QFETCH(QList<int>, rows);
+
+        FakeSource source;
+        source.steps = script;
+        source.reps = reps;
+        ScriptRunner runner;
+        runner.RunScript(source);
+        QCOMPARE(source.codes, codes);
+        QCOMPARE(source.startedRows, rows);
+        QVERIFY(!runner.isRunning());
+    }
+
+    void stepsLastAtLeastTheirTimes()
+    {
+        FakeSource source;
+        source.steps = steps({{"BaseCW", ".02"}, {"nothing", ".01"}, {"Pause", "0"}, {"BaseCCW", ".03"}});
+        source.reps = QStringLiteral("2");
+        ScriptRunner runner;
+        runner.RunScript(source);
+        QCOMPARE(source.startedRows, (QList<int>{1, 2, 3, 4, 1, 2, 3, 4}));
+        const QList<qint64> offsets{0, 20, 30, 30, 60, 80, 90, 90, 120};
+        const qint64 start = source.startedAt.first();
+        for (int i = 1; i < source.startedAt.size(); ++i) {
+            QVERIFY2(source.startedAt[i] - start >= offsets[i] * Ms - Ms / 2,
+                     qPrintable(QStringLiteral("step %1 began after %2 ns").arg(i).arg(source.startedAt[i] - start)));
+        }
+        QCOMPARE(source.codes.last(), 0);
+        QVERIFY(source.sentAt.last() - start >= 120 * Ms - Ms / 2);
+    }
+
+    void repetitionsAreReadBeforeEachRepetition_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("during");
+        QTest::addColumn<int>("repetitions");
+        QTest::newRow("raised during the run") << "1" << "3" << 3;
+        QTest::newRow("lowered during the run") << "4" << "2" << 2;
+        QTest::newRow("emptied during the run") << "5" << "" << 1;
+    }
+    void repetitionsAreReadBeforeEachRepetition()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, during);
+        QFETCH(int, repetitions);
+        FakeSource source;
+        source.steps = steps({{"BaseCW", ".01"}, {"BaseCCW", ".01"}});
+        source.reps = before;
+        source.onSend = [&](int index) {
+            if (index == 0)
+                source.reps = during;
+        };
+        ScriptRunner runner;
+        runner.RunScript(source);
+        QCOMPARE(source.startedRows.size(), 2 * repetitions);
+        QCOMPARE(source.codes.size(), 2 * repetitions + 1);
+        QCOMPARE(source.codes.last(), 0);
+    }
+
+    void repetitionCountIsCapped_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<double>("count");
+        QTest::newRow("ordinary") << 5.0 << 5.0;
+        QTest::newRow("largest") << 32767.0 << 32767.0;
+        QTest::newRow("five digits above the counter") << 99999.0 << 32767.0;
+        QTest::newRow("just above") << 32767.5 << 32767.0;
+        QTest::newRow("negative stays") << -3.0 << -3.0;
+    }
+    void repetitionCountIsCapped()
+    {
+        QFETCH(double, value);
+        QFETCH(double, count);
+        QCOMPARE(ScriptRunner::RepetitionCount(value), count);
+    }
+
+    void hugeRepetitionsOfAnEmptyScriptEnd()
+    {
+        // Every repetition is empty; the counter must reach the cap and stop rather than wrap.
+        FakeSource source;
+        source.reps = QStringLiteral("99999");
+        ScriptRunner runner;
+        runner.RunScript(source);
+        QCOMPARE(source.codes, QList<int>{0});
+    }
+
+    void stopTakesEffectAtOnce()
+    {
+        FakeSource source;
+        source.steps = steps({{"BaseCW", "10"}, {"BaseCCW", "10"}});
+        source.reps = QStringLiteral("3");
+        ScriptRunner runner;
+        qint64 stopAt = 0;
+        QTimer::singleShot(20, &runner, [&] {
+            QVERIFY(runner.isRunning());
+            stopAt = ScriptRunner::clockNs();
+            runner.requestStop();
+        });
+        QElapsedTimer elapsed;
+        elapsed.start();
+        runner.RunScript(source);
+        QVERIFY2(elapsed.elapsed() < 5000, "the stop waited for the step's end");
+        QCOMPARE(source.codes, (QList<int>{7, 0}));
+        QVERIFY(stopAt > 0 && source.sentAt.last() >= stopAt);
+        QVERIFY(!runner.isRunning());
+
+        // The next run starts again at step 1 of repetition 1.
+        source.steps = steps({{"GripOpen", ""}, {"GripClose", ""}});
+        source.reps = QStringLiteral("1");
+        source.codes.clear();
+        source.startedRows.clear();
+        runner.RunScript(source);
+        QCOMPARE(source.startedRows, (QList<int>{1, 2}));
+        QCOMPARE(source.codes, (QList<int>{10, 5, 0}));
+    }
+
+    void stepsWithoutTimeStillLetEventsIn()
+    {
+        FakeSource source;
+        source.steps = steps({{"BaseCW", "0"}});
+        source.reps = QStringLiteral("32767");
+        ScriptRunner runner;
+        bool stopped = false;
+        QTimer::singleShot(10, &runner, [&] {
+            stopped = true;
+            runner.requestStop();
+        });
+        runner.RunScript(source);
+        QVERIFY(stopped);
+        QVERIFY2(source.codes.size() < 32767, "the stop click had to wait for the whole run");
+        QCOMPARE(source.codes.last(), 0);
+    }
+
+    void stopFromInsideASend()
+    {
+        // Events serviced inside the arm call may carry the Stop click.
+        FakeSource source;
+        source.steps = steps({{"WristUp", ""}, {"WristDown", ""}});
+        source.reps = QStringLiteral("2");
+        ScriptRunner runner;
+        source.onSend = [&](int index) {
+            if (index == 0)
+                runner.requestStop();
+        };
+        runner.RunScript(source);
+        QCOMPARE(source.codes, (QList<int>{4, 0}));
+    }
+
+    void requestsOutsideARunAreIgnored()
+    {
+        FakeSource source;
+        source.steps = steps({{"ElbowDown", ""}});
+        ScriptRunner runner;
+        runner.requestStop();
+        int nestedSends = -1;
+        source.onSend = [&](int index) {
+            if (index == 0) {
+                const qsizetype before = source.codes.size();
+                runner.RunScript(source);
+                nestedSends = int(source.codes.size() - before);
+            }
+        };
+        runner.RunScript(source);
+        QCOMPARE(nestedSends, 0);
+        QCOMPARE(source.codes, (QList<int>{8, 0}));
+    }
+
+    void clearDuringARunLetsTheStepFinish()
+    {
+        FakeSource source;
+        source.steps = steps({{"BaseCW", ".03"}, {"BaseCCW", ".03"}, {"GripOpen", ".03"}});
+        source.reps = QStringLiteral("5");
+        ScriptRunner runner;
+        QTimer::singleShot(5, &runner, [&] { source.count = 0; });
+        runner.RunScript(source);
+        QCOMPARE(source.codes, (QList<int>{7, 0}));
+        QVERIFY2(source.sentAt.last() - source.sentAt.first() >= 30 * Ms - Ms / 2,
+                 "the step under way was cut short by Clear");
+    }
+
+    void loadDuringARunGoesOnWithTheNewRows()
+    {
+        FakeSource source;
+        source.steps = steps({{"ElbowUp", ".02"}, {"BaseCW", ".02"}, {"GripOpen", ".02"}});
+        ScriptRunner runner;
+        QTimer::singleShot(5, &runner, [&] {
+            source.steps = steps({{"WristUp", ".01"}, {"WristDown", ".01"}, {"ShoulderUp", ".01"},
+                                  {"ShoulderDown", ".01"}});
+        });
+        runner.RunScript(source);
+        QCOMPARE(source.startedRows, (QList<int>{1, 2, 3, 4}));
+        QCOMPARE(source.codes, (QList<int>{3, 9, 1, 6, 0}));
+    }
+
+    void lateStepGetsItsFullTime()
+    {
+        // The window is busy past the end of step 1, so step 2 goes out late; its 20 ms must then run
+        // from that moment rather than from the missed schedule.
+        FakeSource source;
+        source.steps = steps({{"BaseCW", ".01"}, {"BaseCCW", ".02"}});
+        ScriptRunner runner;
+        runner.setRecordTimings(true);
+        QTimer::singleShot(2, &runner, [] { QThread::msleep(40); });
+        runner.RunScript(source);
+        QCOMPARE(source.codes, (QList<int>{7, 2, 0}));
+        const qint64 late = source.sentAt[1] - source.sentAt[0];
+        QVERIFY2(late >= 30 * Ms, "the busy handler did not delay step 2");
+        QVERIFY2(source.sentAt[2] - source.sentAt[1] >= 20 * Ms - Ms / 10,
+                 qPrintable(QStringLiteral("step 2 lasted %1 ns").arg(source.sentAt[2] - source.sentAt[1])));
+
+        const QList<ScriptRunner::SendTiming> &timings = runner.sendTimings();
+        QCOMPARE(timings.size(), 3);
+        QCOMPARE(timings[1].code, qint16(2));
+        QVERIFY(timings[1].sentNs - timings[1].scheduledNs >= 30 * Ms);
+        // The final stop is due 20 ms after step 2 actually went out, not after its missed schedule.
+        QVERIFY(timings[2].scheduledNs - timings[1].sentNs >= 20 * Ms - Ms / 10);
+    }
+
+    void timingsAreKeptOnlyWhenAsked()
+    {
+        FakeSource source;
+        source.steps = steps({{"BaseCW", ".005"}, {"Pause", ".005"}});
+        ScriptRunner runner;
+        runner.RunScript(source);
+        QVERIFY(runner.sendTimings().isEmpty());
+        runner.setRecordTimings(true);
+        runner.RunScript(source);
+        QCOMPARE(runner.sendTimings().size(), 3);
+        for (const ScriptRunner::SendTiming &t : runner.sendTimings())
+            QVERIFY(t.sentNs >= t.scheduledNs);
+        // Each scheduled moment is at least the previous one plus the step's 5 ms.
+        QVERIFY(runner.sendTimings()[1].scheduledNs - runner.sendTimings()[0].scheduledNs >= 5 * Ms);
+        QVERIFY(runner.sendTimings()[2].scheduledNs - runner.sendTimings()[1].scheduledNs >= 5 * Ms);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestScriptRunner)
+#include "tst_scriptrunner.moc"
