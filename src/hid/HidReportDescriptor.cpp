@@ -383,6 +383,9 @@ bool Parser::dataItem(const Item &item)
     v.stringIndex = m_local.stringIndex ? m_local.stringIndex : m_local.stringMinimum;
     v.flags = flags;
     v.isButton = flags.array || v.bitSize == 1;
+    // Without any usage the field is usage 0 of the current page, so that a vendor field can
+    // still be found by its page.
+    v.usagePage = m_global.usagePage;
 
     if (flags.array) {
         // An array field holds indexes into its usage list; the variable names the list's start.
