@@ -1,0 +1,534 @@
+#include "HidTestSupport.h"
+#include "TVantor.h"
+#include "mdlKORIV.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <limits>
+
+using namespace HidTestSupport;
+
+Q_DECLARE_METATYPE(TVantor::VarRef (TVantor::*)())
+Q_DECLARE_METATYPE(void (TVantor::*)(TVantor::VarRef))
+
+namespace {
+
+// The arm's three usages, plus a feature variable, all on one interface.
+QByteArray armWithFeatureDescriptor()
+{
+    return bytes({
+        0x05, 0x01, 0x09, 0x00, 0xA1, 0x01,
+        0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x01,
+        0x09, 0x30, 0x81, 0x02, // X: Input
+        0x09, 0x31, 0x81, 0x02, // Y: Input
+        0x09, 0x3E, 0x91, 0x02, // command: Output
+        0x09, 0x40, 0xB1, 0x02, // Feature
+        0xC0,
+    });
+}
+
+} // namespace
+
+class TestVantor : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void creationGivesEachVariableItsIdentity_data();
+    void creationGivesEachVariableItsIdentity();
+    void newObject();
+    void bindVarsOnAnotherDevice_data();
+    void bindVarsOnAnotherDevice();
+    void bindVarsOnTheArm();
+    void bindVarsWithSomethingElseThanTheComponent();
+    void bindVarsWithoutInterfaces();
+    void interfaceWithOnlyTheOutput();
+    void variablesAcrossTwoInterfaces();
+    void closingAnInterface();
+    void closingAnUnknownHandle();
+    void reBindOnAnInterfaceWithoutAVariable();
+    void reBindWithoutAComponent();
+    void unBindRptByReportType();
+    void readAndWriteResultsComeFromTheComponent();
+    void shutdownOnlyDeactivates();
+    void propertyWritesLeaveTheSlots();
+    void emptyPropertyReadMakesAPlainVariable_data();
+    void emptyPropertyReadMakesAPlainVariable();
+    void declaredEventsAreNeverRaised();
+};
+
+void TestVantor::initTestCase()
+{
+    // The first device object of the run: its variables take 1, 2 and 3 before it takes its own.
+    TVantor first;
+    QCOMPARE(first.ClassDebugID(), 4);
+    QCOMPARE(first.InVar1()->ClassDebugID().toInt(), 1);
+    QCOMPARE(first.InVar2()->ClassDebugID().toInt(), 2);
+    QCOMPARE(first.OutVar1()->ClassDebugID().toInt(), 3);
+}
+
+void TestVantor::creationGivesEachVariableItsIdentity_data()
+{
+    QTest::addColumn<int>("slot");
+    QTest::addColumn<qint16>("rptType");
+    QTest::addColumn<int>("usage");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("InVar1") << 0 << qint16(0) << 0x30 << "InVar1";
+    QTest::newRow("InVar2") << 1 << qint16(0) << 0x31 << "InVar2";
+    QTest::newRow("OutVar1") << 2 << qint16(1) << 0x3E << "OutVar1";
+}
+
+void TestVantor::creationGivesEachVariableItsIdentity()
+{
+    QFETCH(int, slot);
+    QFETCH(qint16, rptType);
+    QFETCH(int, usage);
+    QFETCH(QString, name);
+    TVantor device;
+    const TOneHidVar &var = *device.VarSlots().at(size_t(slot));
+    QCOMPARE(var.RptType(), rptType);
+    QCOMPARE(var.UsagePage(), 1);
+    QCOMPARE(var.Usage(), usage);
+    QCOMPARE(var.VarIdentity(), 1);
+    QCOMPARE(var.VarName(), name);
+    QVERIFY(!var.IsBound());
+    const TVantor::VarRef properties[] = {device.InVar1(), device.InVar2(), device.OutVar1()};
+    QCOMPARE(properties[slot].get(), &var);
+}
+
+void TestVantor::newObject()
+{
+    TVantor device;
+    QCOMPARE(device.UnboundVarCount(), 0);
+    QCOMPARE(device.VariableCount(), 0);
+    QVERIFY(device.IsAllUnbound());
+    QCOMPARE(device.DeviceIdentity(), 0);
+    QCOMPARE(device.RptIndexA(), -1);
+    QCOMPARE(device.RptIndexB(), -1);
+    QVERIFY(!device.IsActive());
+    QCOMPARE(device.HIDagent(), nullptr);
+    // No component yet: any attempt at I/O would fail instead of returning false.
+    QVERIFY(!device.WriteAllReports());
+    QVERIFY(!device.ReadAllReports());
+    QVERIFY(!device.WriteOutputRptB());
+    QVERIFY(!device.ReadInputRptA());
+    QVERIFY(device.HasHandle(0)); // every variable starts with handle 0
+    QVERIFY(!device.HasHandle(1));
+}
+
+void TestVantor::bindVarsOnAnotherDevice_data()
+{
+    QTest::addColumn<quint16>("vendorId");
+    QTest::addColumn<quint16>("productId");
+    QTest::newRow("other vendor") << quint16(0x2A7B) << quint16(0x1113);
+    QTest::newRow("other product") << quint16(0x1E6F) << quint16(0x1114);
+    QTest::newRow("both differ") << quint16(0x2A7B) << quint16(0x0101);
+}
+
+void TestVantor::bindVarsOnAnotherDevice()
+{
+    QFETCH(quint16, vendorId);
+    QFETCH(quint16, productId);
+    AgentRig rig;
+    rig.matchEverything();
+    // Holds the arm's usages, so only the identifiers keep it from binding.
+    VirtualHidInterface *intf =
+        addCustomInterface(rig.transport, VirtualHidTransport::armReportDescriptor(), vendorId, productId);
+    QVERIFY(rig.openMatching());
+
+    TVantor device;
+    QCOMPARE(device.BindVars(rig.agent.get()), -1);
+    QVERIFY(device.IsActive());
+    QCOMPARE(device.HIDagent(), rig.agent.get());
+    for (const TVantor::VarRef &var : device.VarSlots())
+        QVERIFY(!var->IsBound());
+    QCOMPARE(device.DeviceIdentity(), 0);
+    QCOMPARE(device.RptIndexA(), -1);
+    QCOMPARE(device.RptIndexB(), -1);
+    QVERIFY(!device.WriteAllReports());
+    QVERIFY(intf->written.isEmpty());
+}
+
+void TestVantor::bindVarsOnTheArm()
+{
+    AgentRig rig;
+    rig.matchEverything();
+    rig.transport.addOtherDevice();
+    VirtualHidInterface *arm = rig.transport.addArm();
+    QVERIFY(rig.openMatching());
+    rig.agent->SelectIntf(0); // the mouse; BindVars must move on to the newest interface
+
+    TVantor device;
+    QCOMPARE(device.BindVars(rig.agent.get()), 0);
+    QVERIFY(device.IsActive());
+    QCOMPARE(device.DeviceIdentity(), 1);
+    QCOMPARE(device.VariableCount(), 3);
+    QCOMPARE(device.UnboundVarCount(), 0);
+    QVERIFY(!device.IsAllUnbound());
+
+    const int armHandle = rig.agent->SelectIntf(1);
+    for (const TVantor::VarRef &var : device.VarSlots()) {
+        QVERIFY(var->IsBound());
+        QCOMPARE(var->HidHandle(), armHandle);
+    }
+    QCOMPARE(device.RptIndexA(), device.InVar1()->RptIndex());
+    QCOMPARE(device.RptIndexB(), device.OutVar1()->RptIndex());
+    QVERIFY(device.RptIndexA() >= 0);
+    QVERIFY(device.RptIndexB() >= 0);
+    QVERIFY(device.RptIndexA() != device.RptIndexB());
+    QVERIFY(device.HasHandle(armHandle));
+
+    // The command path: the code goes into OutVar1, WriteAllReports carries it.
+    device.OutVar1()->SetUnScaledValue(5);
+    QVERIFY(device.WriteAllReports());
+    QCOMPARE(arm->written.size(), 1);
+    QCOMPARE(arm->written.first().bytes, bytes({0x00, 0x05}));
+    QCOMPARE(arm->written.first().type, HidReportType::Output);
+
+    arm->queueInputReport(bytes({0x00, 0x11, 0x22}));
+    QVERIFY(device.ReadAllReports());
+    QCOMPARE(device.InVar1()->UnScaledValue(), 0x11);
+    QCOMPARE(device.InVar2()->UnScaledValue(), 0x22);
+    QCOMPARE(rig.agent->VarName(device.OutVar1()->VarIndex()), QStringLiteral("OutVar1"));
+
+    // Binding again on the same interface binds nothing new.
+    QCOMPARE(device.BindVars(rig.agent.get()), 0);
+}
+
+void TestVantor::bindVarsWithSomethingElseThanTheComponent()
+{
+    TVantor device;
+    QObject notAComponent;
+    HID_VERIFY_ERROR(device.BindVars(&notAComponent), HidError::TypeMismatch, QString());
+    QVERIFY(device.IsActive());
+    QCOMPARE(device.HIDagent(), nullptr);
+}
+
+void TestVantor::bindVarsWithoutInterfaces()
+{
+    // Nothing open: the component's own error reaches the caller unchanged.
+    AgentRig rig;
+    TVantor device;
+    HID_VERIFY_ERROR(device.BindVars(rig.agent.get()), HIDagentX::BadIntfIndex, "HIDagentX:SelectIntf");
+    QVERIFY(device.IsActive());
+    QCOMPARE(device.HIDagent(), rig.agent.get());
+}
+
+void TestVantor::interfaceWithOnlyTheOutput()
+{
+    AgentRig rig;
+    VirtualHidInterface *out = addCustomInterface(rig.transport, VirtualHidTransport::armOutputReportDescriptor());
+    QVERIFY(rig.openMatching());
+
+    TVantor device;
+    QCOMPARE(device.BindVars(rig.agent.get()), 2);
+    QCOMPARE(device.UnboundVarCount(), 2);
+    QCOMPARE(device.VariableCount(), 3);
+    QCOMPARE(device.DeviceIdentity(), 1);
+    QCOMPARE(device.RptIndexA(), -1);
+    QVERIFY(device.RptIndexB() >= 0);
+    QVERIFY(!device.ReadAllReports());
+
+    device.OutVar1()->SetUnScaledValue(10);
+    QVERIFY(device.WriteAllReports());
+    QCOMPARE(out->written.size(), 1);
+    QCOMPARE(out->written.first().bytes, bytes({0x00, 0x0A}));
+}
+
+void TestVantor::variablesAcrossTwoInterfaces()
+{
+    AgentRig rig;
+    const auto [in, out] = rig.transport.addSplitArm(false);
+    rig.transport.plug(in->info.path);
+    QVERIFY(rig.openMatching());
+
+    TVantor device;
+    QCOMPARE(device.BindVars(rig.agent.get()), 1);
+    const int inHandle = device.InVar1()->HidHandle();
+    QVERIFY(device.RptIndexA() >= 0);
+    QCOMPARE(device.RptIndexB(), -1);
+    QCOMPARE(device.OutVar1()->HidHandle(), 0);
+
+    rig.transport.plug(out->info.path);
+    QVERIFY(rig.openMatching());
+    QCOMPARE(rig.agent->IntfCount(), 2);
+    // Only the missing variable is looked for on the second interface; the others stay where they are.
+    const int inVarIndex = device.InVar1()->VarIndex();
+    QCOMPARE(device.BindVars(rig.agent.get()), 0);
+    QCOMPARE(device.UnboundVarCount(), 0);
+    QCOMPARE(device.InVar1()->HidHandle(), inHandle);
+    QCOMPARE(device.InVar2()->HidHandle(), inHandle);
+    QCOMPARE(device.InVar1()->VarIndex(), inVarIndex);
+    const int outHandle = device.OutVar1()->HidHandle();
+    QCOMPARE(outHandle, rig.agent->SelectIntf(1));
+    QVERIFY(outHandle != inHandle);
+    QVERIFY(device.RptIndexA() >= 0);
+    QVERIFY(device.RptIndexB() >= 0);
+
+    device.OutVar1()->SetUnScaledValue(3);
+    QVERIFY(device.WriteAllReports());
+    QCOMPARE(out->written.size(), 1);
+    QCOMPARE(out->written.first().bytes, bytes({0x00, 0x03}));
+    QVERIFY(in->written.isEmpty());
+}
+
+void TestVantor::closingAnInterface()
+{
+    AgentRig rig;
+    const auto [in, out] = rig.transport.addSplitArm(false);
+    rig.transport.plug(in->info.path);
+    QVERIFY(rig.openMatching());
+    TVantor device;
+    QCOMPARE(device.BindVars(rig.agent.get()), 1);
+    rig.transport.plug(out->info.path);
+    QVERIFY(rig.openMatching());
+    QCOMPARE(device.BindVars(rig.agent.get()), 0);
+    const int inHandle = device.InVar1()->HidHandle();
+    const int outHandle = device.OutVar1()->HidHandle();
+    const int rptIndexA = device.RptIndexA();
+
+    device.HidClosed(nullptr, 1, out->info.deviceName(), outHandle);
+    QVERIFY(!device.OutVar1()->IsBound());
+    QCOMPARE(device.OutVar1()->HidHandle(), outHandle);
+    QVERIFY(device.HasHandle(outHandle));
+    QCOMPARE(device.RptIndexB(), -1);
+    QVERIFY(!device.WriteAllReports());
+    QVERIFY(out->written.isEmpty());
+    // The variables of the other interface are untouched.
+    QVERIFY(device.InVar1()->IsBound());
+    QVERIFY(device.InVar2()->IsBound());
+    QCOMPARE(device.RptIndexA(), rptIndexA);
+    QCOMPARE(device.UnboundVarCount(), 1);
+    QVERIFY(device.IsActive());
+
+    device.HidClosed(nullptr, 0, in->info.deviceName(), inHandle);
+    QVERIFY(device.IsAllUnbound());
+    QCOMPARE(device.RptIndexA(), -1);
+    QVERIFY(device.HasHandle(inHandle));
+}
+
+void TestVantor::closingAnUnknownHandle()
+{
+    AgentRig rig;
+    rig.transport.addArm();
+    QVERIFY(rig.openMatching());
+    TVantor device;
+    QCOMPARE(device.BindVars(rig.agent.get()), 0);
+    const int handle = device.OutVar1()->HidHandle();
+    const int a = device.RptIndexA();
+    const int b = device.RptIndexB();
+
+    device.HidClosed(nullptr, 1, QStringLiteral("elsewhere"), handle + 100);
+    for (const TVantor::VarRef &var : device.VarSlots())
+        QVERIFY(var->IsBound());
+    QCOMPARE(device.RptIndexA(), a);
+    QCOMPARE(device.RptIndexB(), b);
+    QVERIFY(!device.HasHandle(handle + 100));
+}
+
+void TestVantor::reBindOnAnInterfaceWithoutAVariable()
+{
+    AgentRig rig;
+    const auto [in, out] = rig.transport.addSplitArm();
+    QVERIFY(rig.openMatching()); // opens both; BindVars starts on the newest, the output half
+    TVantor device;
+    QCOMPARE(device.BindVars(rig.agent.get()), 2);
+    rig.agent->SelectIntf(0);
+    QCOMPARE(device.BindVars(rig.agent.get()), 2); // BindVars always goes to the newest interface
+
+    // Made current by hand, the input half holds only InVar1 and InVar2.
+    const int inHandle = rig.agent->SelectIntf(0);
+    QCOMPARE(device.ReBind(nullptr), 1);
+    QVERIFY(!device.OutVar1()->IsBound());
+    QCOMPARE(device.InVar1()->HidHandle(), inHandle);
+    QCOMPARE(device.InVar2()->HidHandle(), inHandle);
+    QCOMPARE(device.RptIndexB(), -1);
+    QVERIFY(device.RptIndexA() >= 0);
+    QCOMPARE(device.UnboundVarCount(), 1);
+    QVERIFY(!device.WriteAllReports());
+    Q_UNUSED(in);
+    QVERIFY(out->written.isEmpty());
+
+    // Back on the output half: the input variables go, the output variable comes back.
+    rig.agent->SelectIntf(1);
+    QCOMPARE(device.ReBind(rig.agent.get()), 2);
+    QVERIFY(device.OutVar1()->IsBound());
+    QCOMPARE(device.RptIndexA(), -1);
+    QVERIFY(device.RptIndexB() >= 0);
+}
+
+void TestVantor::reBindWithoutAComponent()
+{
+    // ReBind works through the component kept by BindVars; without one the variable's own trapped
+    // error comes through unchanged.
+    AgentRig rig;
+    rig.transport.addArm();
+    QVERIFY(rig.openAndSelectNewest());
+    TVantor device;
+    HID_VERIFY_CLASS_ERROR(device.ReBind(rig.agent.get()), "OneHidVar:Bind Method");
+    QCOMPARE(device.HIDagent(), nullptr);
+    QCOMPARE(device.RptIndexA(), -1);
+}
+
+void TestVantor::unBindRptByReportType()
+{
+    AgentRig rig;
+    addCustomInterface(rig.transport, armWithFeatureDescriptor());
+    QVERIFY(rig.openAndSelectNewest());
+    TVantor device;
+    QCOMPARE(device.BindVars(rig.agent.get()), 0);
+    const int a = device.RptIndexA();
+    const int b = device.RptIndexB();
+
+    TOneHidVar feature;
+    feature.DoCreate(2, 1, 0x40, 1, QStringLiteral("F"));
+    QVERIFY(feature.Bind(rig.agent.get()));
+    device.UnBindRpt(&feature);
+    QCOMPARE(device.RptIndexA(), a);
+    QCOMPARE(device.RptIndexB(), b);
+
+    // InVar2 lives in report A too, so it forgets report A just as InVar1 would.
+    device.UnBindRpt(device.InVar2().get());
+    QCOMPARE(device.RptIndexA(), -1);
+    QCOMPARE(device.RptIndexB(), b);
+
+    // An unbound output variable (report -1) does not match report B.
+    TOneHidVar unbound;
+    unbound.DoCreate(1, 1, 0x3E, 1, QStringLiteral("O"));
+    device.UnBindRpt(&unbound);
+    QCOMPARE(device.RptIndexB(), b);
+    device.UnBindRpt(device.OutVar1().get());
+    QCOMPARE(device.RptIndexB(), -1);
+
+    HID_VERIFY_ERROR(device.UnBindRpt(nullptr), 91, QString());
+}
+
+void TestVantor::readAndWriteResultsComeFromTheComponent()
+{
+    AgentRig rig;
+    VirtualHidInterface *arm = rig.transport.addArm();
+    QVERIFY(rig.openMatching());
+    TVantor device;
+    QCOMPARE(device.BindVars(rig.agent.get()), 0);
+
+    arm->failNextWrite();
+    QVERIFY(!device.WriteAllReports());
+    QVERIFY(device.WriteAllReports());
+    QCOMPARE(arm->written.size(), 1);
+    // Nothing queued: the read times out.
+    QVERIFY(!device.ReadAllReports());
+    arm->queueInputReport(bytes({0x00, 1, 2}));
+    arm->failNextRead();
+    QVERIFY(!device.ReadInputRptA());
+    QVERIFY(device.ReadInputRptA());
+}
+
+void TestVantor::shutdownOnlyDeactivates()
+{
+    AgentRig rig;
+    VirtualHidInterface *arm = rig.transport.addArm();
+    QVERIFY(rig.openMatching());
+    TVantor device;
+    QCOMPARE(device.BindVars(rig.agent.get()), 0);
+    device.Shutdown();
+    QVERIFY(!device.IsActive());
+    QCOMPARE(device.UnboundVarCount(), 0);
+    QVERIFY(device.RptIndexB() >= 0);
+    QVERIFY(arm->written.isEmpty());
+    QVERIFY(device.WriteAllReports());
+}
+
+void TestVantor::propertyWritesLeaveTheSlots()
+{
+    AgentRig rig;
+    VirtualHidInterface *arm = rig.transport.addArm();
+    QVERIFY(rig.openMatching());
+    TVantor device;
+    const TOneHidVar *original = device.OutVar1().get();
+
+    // A replacement that is not bound: the slots still bind the original, but the report indices and
+    // the command path follow the property.
+    auto replacement = std::make_shared<TOneHidVar>();
+    replacement->DoCreate(1, 1, 0x3E, 1, QStringLiteral("Replacement"));
+    device.SetOutVar1(replacement);
+    QCOMPARE(device.OutVar1(), replacement);
+    QCOMPARE(device.VarSlots()[2].get(), original);
+
+    QCOMPARE(device.BindVars(rig.agent.get()), 0);
+    QVERIFY(original->IsBound());
+    QVERIFY(!replacement->IsBound());
+    QCOMPARE(device.RptIndexB(), -1);
+    device.OutVar1()->SetUnScaledValue(8); // unbound: goes nowhere
+    QVERIFY(!device.WriteAllReports());
+    QVERIFY(arm->written.isEmpty());
+
+    // Handing the original back restores the path.
+    device.SetOutVar1(device.VarSlots()[2]);
+    QCOMPARE(device.BindVars(rig.agent.get()), 0);
+    QVERIFY(device.RptIndexB() >= 0);
+    device.OutVar1()->SetUnScaledValue(8);
+    QVERIFY(device.WriteAllReports());
+    QCOMPARE(arm->written.last().bytes, bytes({0x00, 0x08}));
+}
+
+void TestVantor::emptyPropertyReadMakesAPlainVariable_data()
+{
+    QTest::addColumn<TVantor::VarRef (TVantor::*)()>("get");
+    QTest::addColumn<void (TVantor::*)(TVantor::VarRef)>("set");
+    QTest::addColumn<QString>("getSource");
+    QTest::newRow("InVar1") << &TVantor::InVar1 << &TVantor::SetInVar1 << "Tvantor:InVar1 Property Get";
+    QTest::newRow("InVar2") << &TVantor::InVar2 << &TVantor::SetInVar2 << "Tvantor:InVar2 Property Get";
+    QTest::newRow("OutVar1") << &TVantor::OutVar1 << &TVantor::SetOutVar1 << "Tvantor:OutVar1 Property Get";
+}
+
+void TestVantor::emptyPropertyReadMakesAPlainVariable()
+{
+    using Getter = TVantor::VarRef (TVantor::*)();
+    using Setter = void (TVantor::*)(TVantor::VarRef);
+    QFETCH(Getter, get);
+    QFETCH(Setter, set);
+    QFETCH(QString, getSource);
+
+    TVantor device;
+    (device.*set)(nullptr);
+    mdlKORIV::SetClassDebugCounterForTest(100);
+    const TVantor::VarRef made = (device.*get)();
+    QVERIFY(made);
+    QCOMPARE(made->ClassDebugID().toInt(), 101);
+    QCOMPARE(made->VarName(), QString()); // no DoCreate
+    QCOMPARE(made->VarIdentity(), 0);
+    QCOMPARE((device.*get)(), made); // made once, then kept
+    // The slots keep the original variables.
+    for (const TVantor::VarRef &var : device.VarSlots())
+        QVERIFY(var != made);
+
+    // Making the variable can fail only on the serial counter; that failure is trapped.
+    (device.*set)(nullptr);
+    mdlKORIV::SetClassDebugCounterForTest(std::numeric_limits<qint32>::max());
+    HID_VERIFY_CLASS_ERROR((device.*get)(), getSource);
+    mdlKORIV::SetClassDebugCounterForTest(200);
+}
+
+void TestVantor::declaredEventsAreNeverRaised()
+{
+    AgentRig rig;
+    VirtualHidInterface *arm = rig.transport.addArm();
+    QVERIFY(rig.openMatching());
+    TVantor device;
+    QSignalSpy arrivals(&device, &TVantor::OnReportArrival);
+    QSignalSpy closings(&device, &TVantor::OnCloseHidInterface);
+    QCOMPARE(device.BindVars(rig.agent.get()), 0);
+    arm->queueInputReport(bytes({0x00, 1, 2}));
+    QVERIFY(device.ReadAllReports());
+    device.HidRptArrived(this, 0, device.RptIndexA());
+    device.HidClosed(this, 0, arm->info.deviceName(), device.InVar1()->HidHandle());
+    QCOMPARE(arrivals.count(), 0);
+    QCOMPARE(closings.count(), 0);
+    // HidRptArrived changed nothing; HidClosed did its work.
+    QCOMPARE(device.UnboundVarCount(), 3);
+}
+
+QTEST_GUILESS_MAIN(TestVantor)
+#include "tst_vantor.moc"
