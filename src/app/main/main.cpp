@@ -1,12 +1,144 @@
+#include "AppOptions.h"
+#include "ProcessClock.h"
+#include "SettingsLocation.h"
+#include "VirtualArm.h"
+#include "VirtualArmLog.h"
+#include "VirtualArmWindow.h"
+#include "VirtualHidTransport.h"
+#include "frmMain.h"
+
+#if __has_include("RealHidTransport.h")
+#include "RealHidTransport.h"
+#define TESSARO_HAVE_REAL_TRANSPORT 1
+#endif
+
 #include <QApplication>
-#include <QLabel>
+#include <QFile>
+#include <QScreen>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+void printOut(const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    std::fflush(stdout);
+}
+
+void printError(const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stderr);
+}
+
+// Resident memory of this process in kilobytes, from the kernel's status file.
+qint64 residentKilobytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> lines = status.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    ProcessClock::markStart();
+
+    // The options that only print must work without a display.
+    {
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i)
+            arguments << QString::fromLocal8Bit(argv[i]);
+        const AppOptions early = AppOptions::parse(arguments);
+        if (!early.error.isEmpty()) {
+            printError(QStringLiteral("tessaro: %1\n%2").arg(early.error, AppOptions::usage()));
+            return 2;
+        }
+        if (early.help) {
+            printOut(AppOptions::usage());
+            return 0;
+        }
+        if (early.version) {
+            printOut(QStringLiteral("tessaro %1\n").arg(QStringLiteral(TESSARO_VERSION)));
+            return 0;
+        }
+    }
+
     QApplication app(argc, argv);
-    QLabel window(QStringLiteral("Tessaro"));
-    window.setWindowTitle(QStringLiteral("Tessaro"));
-    window.resize(800, 442);
+    QApplication::setApplicationName(QStringLiteral("tessaro"));
+    QApplication::setApplicationVersion(QStringLiteral(TESSARO_VERSION));
+    const AppOptions options = AppOptions::parse(QApplication::arguments());
+
+    std::unique_ptr<HidTransport> transport;
+    std::unique_ptr<VirtualArm> virtualArm;
+    std::unique_ptr<VirtualArmLog> virtualArmLog;
+    if (options.virtualArm) {
+        auto virtualTransport = std::make_unique<VirtualHidTransport>();
+        virtualArm = std::make_unique<VirtualArm>(*virtualTransport);
+        if (!options.virtualArmLog.isEmpty()) {
+            virtualArmLog = std::make_unique<VirtualArmLog>(*virtualArm);
+            QString error;
+            if (!virtualArmLog->open(options.virtualArmLog, &error)) {
+                printError(QStringLiteral("tessaro: cannot open %1: %2\n").arg(options.virtualArmLog, error));
+                return 1;
+            }
+        }
+        transport = std::move(virtualTransport);
+    } else {
+#ifdef TESSARO_HAVE_REAL_TRANSPORT
+        transport = std::make_unique<RealHidTransport>();
+#else
+        transport = std::make_unique<VirtualHidTransport>();
+#endif
+    }
+
+    const SettingsLocation settings = settingsFilePath();
+    frmMain::Setup setup;
+    setup.transport = transport.get();
+    setup.settingsReadPath = settings.readPath;
+    setup.settingsWritePath = settings.writePath;
+    setup.programFolder = QApplication::applicationDirPath();
+
+    frmMain window(setup);
     window.show();
-    return app.exec();
+
+    std::unique_ptr<QWidget> armWindow;
+    if (virtualArm && !options.startupProbe && options.screenshotPath.isEmpty()) {
+        armWindow.reset(createVirtualArmWindow(*virtualArm));
+        if (armWindow) {
+            // Beside the main window when there is room, so both can be watched at once.
+            const QRect frame = window.frameGeometry();
+            armWindow->move(frame.right() + 12, frame.top());
+            armWindow->show();
+        }
+    }
+
+    if (options.startupProbe) {
+        QTimer::singleShot(0, &app, [] {
+            printOut(QStringLiteral("startup_ms %1\nrss_kb %2\n")
+                         .arg(ProcessClock::secondsSinceStart() * 1000.0, 0, 'f', 3)
+                         .arg(residentKilobytes()));
+            QApplication::quit();
+        });
+    }
+    if (!options.screenshotPath.isEmpty()) {
+        QTimer::singleShot(0, &app, [&window, &options] {
+            if (!window.grab().save(options.screenshotPath))
+                printError(QStringLiteral("tessaro: cannot write %1\n").arg(options.screenshotPath));
+            QApplication::quit();
+        });
+    }
+
+    const int status = app.exec();
+    armWindow.reset();
+    return status;
 }

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The program's command line:
+//   tessaro [--virtual-arm] [--virtual-arm-log PATH] [--help] [--version]
+// Two more options are for tooling and not listed in the help: --startup-probe prints the start-up time
+// and memory and quits; --screenshot PATH saves a picture of the main window and quits.
+struct AppOptions
+{
+    bool virtualArm = false;
+    QString virtualArmLog;
+    bool help = false;
+    bool version = false;
+    bool startupProbe = false;
+    QString screenshotPath;
+    // Set when the command line cannot be used; says why.
+    QString error;
+
+    // arguments[0] is the program name, as QCoreApplication::arguments() gives it.
+    static AppOptions parse(const QStringList &arguments);
+    static QString usage();
+};

@@ -1,0 +1,384 @@
+#include "frmMain.h"
+
+#include "ArmArtwork.h"
+#include "ArmDeviceList.h"
+#include "HoverButton.h"
+#include "MacButton.h"
+#include "MacButtonD.h"
+#include "MacFrame.h"
+#include "MacRadioButton.h"
+#include "SettingsReader.h"
+#include "WinColor.h"
+#include "frmAbout.h"
+#include "GridText.h"
+#include "ScriptGrid.h"
+#if __has_include("frmColorScheme.h")
+#include "frmColorScheme.h"
+#else
+#include "frmMainStandIns.h"
+#endif
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QGuiApplication>
+#include <QIntValidator>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPalette>
+#include <QScreen>
+#include <QStyle>
+
+#include <exception>
+
+namespace {
+
+// Start-up and closing run every step even when an earlier one fails; a failed step has no effect.
+template<typename Step>
+void runStep(Step &&step)
+{
+    try {
+        step();
+    } catch (const std::exception &) {
+    }
+}
+
+QFont arialFont(qreal points, bool bold = false)
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+QRect twipRect(int left, int top, int width, int height)
+{
+    return QRect(frmMain::twips(left), frmMain::twips(top), frmMain::twips(width), frmMain::twips(height));
+}
+
+} // namespace
+
+frmMain::frmMain(const Setup &setup, QWidget *parent)
+    : QWidget(parent), m_setup(setup)
+{
+    HIDagent = std::make_unique<HIDagentX>(m_setup.transport);
+    // Design-time settings of the component on this window.
+    HIDagent->SetLogFile(QStringLiteral("HidLog.txt"));
+    HIDagent->SetLogging(false);
+    HIDagent->SetTimeOut(3000);
+    Devices = std::make_unique<ArmDeviceList>(*HIDagent, this);
+    connectAgent();
+
+    buildWindow();
+    Form_Load();
+}
+
+frmMain::~frmMain()
+{
+    // The component closes its interfaces when it goes; nothing of this window may hear about it then.
+    if (HIDagent)
+        HIDagent->disconnect(this);
+    if (m_colorScheme)
+        delete m_colorScheme.data();
+    if (m_about)
+        delete m_about.data();
+}
+
+void frmMain::connectAgent()
+{
+    HIDagentX *agent = HIDagent.get();
+    connect(agent, &HIDagentX::OnDeviceArrival, this, &frmMain::HIDagent_OnDeviceArrival);
+    connect(agent, &HIDagentX::OnDeviceRemoval, this, &frmMain::HIDagent_OnDeviceRemoval);
+    connect(agent, &HIDagentX::OnIntfOpened, this, &frmMain::HIDagent_OnIntfOpened);
+    connect(agent, &HIDagentX::OnIntfClosed, this, &frmMain::HIDagent_OnIntfClosed);
+    connect(agent, &HIDagentX::OnRptArrived, this, &frmMain::HIDagent_OnRptArrived);
+    connect(agent, &HIDagentX::OnOpenDenied, this, &frmMain::HIDagent_OnOpenDenied);
+}
+
+void frmMain::buildWindow()
+{
+    setWindowTitle(QStringLiteral("Tessaro"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(twips(12000), twips(6630));
+
+    const qreal dpr = devicePixelRatioF();
+    m_backgroundPicture = ArmArtwork::windowBackground(size(), dpr);
+    QPalette back = palette();
+    back.setColor(QPalette::Window, winColorToQColor(BackColor));
+    back.setBrush(QPalette::Window, QBrush(m_backgroundPicture));
+    setPalette(back);
+    setAutoFillBackground(true);
+
+    // The hidden lamp pictures the status looks copy from.
+    pctLEDOnRed = new QLabel(this);
+    pctLEDOnRed->setPixmap(ArmArtwork::lampLitRed(dpr));
+    pctLEDOnRed->setGeometry(-40, -40, 20, 20);
+    pctLEDOnRed->hide();
+    pctLEDOff = new QLabel(this);
+    pctLEDOff->setPixmap(ArmArtwork::lampDark(dpr));
+    pctLEDOff->setGeometry(-40, -40, 20, 20);
+    pctLEDOff->hide();
+
+    pctLED = new QLabel(this);
+    pctLED->setGeometry(twipRect(4155, 120, 300, 300));
+    pctLED->setProperty("Tag", QString());
+
+    lblDisp = new QLabel(DisconnectedText, this);
+    lblDisp->setGeometry(twipRect(4560, 165, 3345, 240));
+    lblDisp->setFont(arialFont(9.75, true));
+    QPalette status = lblDisp->palette();
+    status.setColor(QPalette::WindowText, Qt::white);
+    lblDisp->setPalette(status);
+
+    buildMotionPanel();
+    buildScriptArea();
+
+    cmdColors = new MacButton(this);
+    cmdColors->SetCaption(QStringLiteral("Colors"));
+    cmdColors->move(twips(9420), twips(6165));
+    cmdAbout = new MacButton(this);
+    cmdAbout->SetCaption(QStringLiteral("About"));
+    cmdAbout->move(twips(10620), twips(6165));
+    connect(cmdColors, &MacButton::Click, this, &frmMain::cmdColors_Click);
+    connect(cmdAbout, &MacButton::Click, this, &frmMain::cmdAbout_Click);
+
+    // Centred on the screen at start.
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect available = screen->availableGeometry();
+        move(available.center() - QPoint(width() / 2, height() / 2));
+    }
+}
+
+void frmMain::buildScriptArea()
+{
+    pctFrame = new MacFrame(this);
+    pctFrame->setGeometry(twipRect(8100, 105, 3795, 4530));
+    Grid = new ScriptGrid(pctFrame);
+    Grid->setGeometry(pctFrame->rect().adjusted(6, 6, -11, -12));
+
+    FrameTB = new MacFrame(this);
+    FrameTB->setGeometry(twipRect(8100, 4770, 3795, 1230));
+
+    // Nothing fixes the toolbar's inner layout: a title row, then two rows of buttons, the repetitions
+    // box at the end of the second row.
+    Label5 = new QLabel(QStringLiteral("Toolbox"), FrameTB);
+    Label5->setFont(arialFont(8.25, true));
+    Label5->setGeometry(10, 4, 120, 16);
+
+    auto makeButton = [this](const QString &caption, int x, int y) {
+        auto *button = new MacButtonD(FrameTB);
+        button->SetCaption(caption);
+        button->move(x, y);
+        return button;
+    };
+    cmdRun = makeButton(QStringLiteral("Run"), 9, 23);
+    cmdClear = makeButton(QStringLiteral("Clear"), 89, 23);
+    cmdLoad = makeButton(QStringLiteral("Load"), 169, 23);
+    cmdSave = makeButton(QStringLiteral("Save"), 9, 52);
+    cmdSaveAs = makeButton(QStringLiteral("Save As"), 89, 52);
+
+    lblReps = new QLabel(QStringLiteral("Repeat"), FrameTB);
+    lblReps->setFont(arialFont(8.25));
+    lblReps->setGeometry(169, 55, 40, 16);
+    txtReps = new QLineEdit(QStringLiteral("1"), FrameTB);
+    txtReps->setFont(arialFont(8.25));
+    txtReps->setMaxLength(5);
+    txtReps->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    txtReps->setGeometry(209, 52, 33, 22);
+
+    GridText = new ::GridText(this);
+    GridText->hide();
+
+    connect(cmdRun, &MacButton::Click, this, &frmMain::cmdRun_Click);
+    connect(cmdClear, &MacButton::Click, this, &frmMain::cmdClear_Click);
+    connect(cmdLoad, &MacButton::Click, this, &frmMain::cmdLoad_Click);
+    connect(cmdSave, &MacButton::Click, this, &frmMain::Script_Save);
+    connect(cmdSaveAs, &MacButton::Click, this, &frmMain::Script_SaveAs);
+    connect(Grid, &ScriptGrid::Click, this, [this] { GridEdit(32); });
+    connect(Grid, &ScriptGrid::LeaveCell, this, &frmMain::CommitCellEdit);
+}
+
+void frmMain::Form_Load()
+{
+    runStep([this] {
+        if (!m_setup.programFolder.isEmpty())
+            QDir::setCurrent(m_setup.programFolder);
+    });
+    runStep([this] { LoadColors(); });
+    runStep([this] {
+        Grid->SetCols(3);
+        Grid->SetRows(14);
+        Grid->SetColWidthTwips(0, 440);
+        Grid->SetColWidthTwips(1, 2150);
+        Grid->SetColWidthTwips(2, 625);
+        Grid->SetTextMatrix(0, 0, QStringLiteral("Step"));
+        Grid->SetTextMatrix(0, 1, QStringLiteral("Function"));
+        Grid->SetTextMatrix(0, 2, QStringLiteral("Time"));
+    });
+    ScriptFileName.clear();
+    NextStep = 1;
+    m_startingUp = true;
+    runStep([this] { ConfigureAgent(); });
+    bool found = false;
+    try {
+        found = SearchArm();
+    } catch (const std::exception &) {
+        found = false;
+    }
+    if (found)
+        ShowReady();
+    else
+        ShowDisconnected();
+    m_startingUp = false;
+}
+
+void frmMain::LoadColors()
+{
+    const StartupSettings settings = SettingsReader::readStartup(m_setup.settingsReadPath);
+    m_hilight = settings.hilight;
+    if (settings.selectionColour)
+        Grid->SetBackColorSel(*settings.selectionColour);
+    m_currentDevice = settings.currentDevice;
+}
+
+void frmMain::ConfigureAgent()
+{
+    HIDagent->SetShowOperations(false);
+    HIDagent->SetVerbose(false);
+    HIDagent->StartAgent();
+}
+
+bool frmMain::SearchArm()
+{
+    HIDagent->SetVID_To_Match(7791);
+    HIDagent->SetPID_To_Match(4371);
+    HIDagent->SetSearchOnPID(true);
+    HIDagent->SetSearchOnVID(true);
+    return HIDagent->OpenMatchingIntfs();
+}
+
+void frmMain::CloseAgent()
+{
+    HIDagent->StopAgent();
+}
+
+QString frmMain::ConnectionState() const
+{
+    return pctLED->property("Tag").toString();
+}
+
+void frmMain::ShowReady()
+{
+    lblDisp->setText(ReadyText);
+    pctLED->setPixmap(pctLEDOnRed->pixmap());
+    pctLED->setProperty("Tag", Ready);
+}
+
+void frmMain::ShowDisconnected()
+{
+    lblDisp->setText(DisconnectedText);
+    pctLED->setPixmap(pctLEDOff->pixmap());
+    pctLED->setProperty("Tag", QString());
+}
+
+bool frmMain::DeviceNameMatches(const QString &deviceName) const
+{
+    const QString name = deviceName.trimmed().toUpper();
+    if (name.isEmpty())
+        return false;
+    return name.contains(m_currentDevice, Qt::CaseSensitive);
+}
+
+void frmMain::SetHilight(bool on)
+{
+    m_hilight = on;
+}
+
+void frmMain::SetGridSelectionColor(quint32 winColour)
+{
+    Grid->SetBackColorSel(winColour);
+}
+
+void frmMain::cmdColors_Click()
+{
+    if (m_colorScheme) {
+        m_colorScheme->show();
+        m_colorScheme->raise();
+        m_colorScheme->activateWindow();
+        return;
+    }
+    auto *dialog = new frmColorScheme(*this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    m_colorScheme = dialog;
+    dialog->show();
+}
+
+frmAbout *frmMain::aboutWindow() const
+{
+    return m_about;
+}
+
+QMessageBox *frmMain::openDeniedMessage() const
+{
+    return m_openDeniedBox;
+}
+
+void frmMain::cmdAbout_Click()
+{
+    if (!m_about) {
+        m_about = new frmAbout();
+        m_about->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
+}
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void frmMain::Form_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    runStep([this] {
+        if (m_about)
+            m_about->close();
+    });
+    runStep([this] {
+        if (m_colorScheme)
+            m_colorScheme->close();
+    });
+    // A running motor would otherwise keep going, against its end stop, with nothing left to stop it.
+    runStep([this] {
+        if (cmdRun->Caption() == QStringLiteral("Stop")) {
+            cmdRun->SetCaption(QStringLiteral("Run"));
+            StopRequested = true;
+        }
+    });
+    runStep([this] {
+        if (ConnectionState() == Ready)
+            SendArmCommand(0);
+    });
+    runStep([this] { CloseAgent(); });
+}
+
+bool frmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonRelease) {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        auto *label = qobject_cast<QLabel *>(watched);
+        if (label && mouse->button() == Qt::LeftButton && label->rect().contains(mouse->position().toPoint())) {
+            if (watched == lblInteractive)
+                lblInteractive_Click();
+            else if (watched == lblScripting)
+                lblScripting_Click();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}

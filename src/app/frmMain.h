@@ -1,0 +1,209 @@
+#pragma once
+
+#include "ColorSchemeHost.h"
+#include "HIDagentX.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+#include <memory>
+
+class ArmDeviceList;
+class GridText;
+class HidTransport;
+class HoverButton;
+class MacButton;
+class MacButtonD;
+class MacFrame;
+class MacRadioButton;
+class QMessageBox;
+class ScriptGrid;
+class frmAbout;
+
+// The program's one working window. Data flow of a motion click: cmdControl(i) -> the click handler
+// decides start, stop or switch and updates the looks and the motion state -> in Scripting mode
+// RecordScriptStep records the step -> SendArmCommand(code) -> while the connection state is "Ready",
+// every device object in Devices takes the code into its output variable and writes its report ->
+// HIDagent writes the report through the transport.
+//
+// Start-up runs in the constructor, so a window that exists has searched for the arm and shows its
+// status. Everything runs on the GUI thread; the component's events arrive nested inside the calls that
+// cause them (OnIntfOpened inside OpenMatchingIntfs).
+class frmMain : public QWidget, public ColorSchemeHost
+{
+    Q_OBJECT
+
+public:
+    struct Setup
+    {
+        // Where interfaces come from; not owned, must outlive the window.
+        HidTransport *transport = nullptr;
+        // Where LoadColors reads the settings file and where the colour dialog saves it.
+        QString settingsReadPath;
+        QString settingsWritePath;
+        // Made the current directory at start-up; empty leaves the current directory alone.
+        QString programFolder;
+    };
+
+    static constexpr int ClientWidth = 800;
+    static constexpr int ClientHeight = 442;
+    static constexpr quint32 BackColor = 10916490; // 138, 146, 166
+
+    static constexpr quint32 IdleBackColor = 14737632;      // 224, 224, 224
+    static constexpr quint32 IdleHoverBackColor = 14270893; // 173, 193, 217
+    static constexpr quint32 OnColor = 6405021;             // 157, 187, 97
+    static constexpr quint32 OnBorderColor = 4754549;       // 117, 140, 72
+
+    static inline const QString ReadyText = QStringLiteral("OWI-535 Robotic Arm Ready");
+    static inline const QString DisconnectedText = QStringLiteral("OWI-535 Robotic Arm Disconnected");
+    static inline const QString Ready = QStringLiteral("Ready");
+    static inline const QString OpenDeniedText = QStringLiteral(
+        "The arm is attached but cannot be opened: permission denied. Install the udev rule "
+        "70-tessaro.rules and plug the arm in again.");
+
+    explicit frmMain(const Setup &setup, QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // Positions are kept in twips in the code so they read like the layout tables.
+    static constexpr int twips(int value) { return value / 15; }
+
+    // ColorSchemeHost
+    void SetHilight(bool on) override;
+    void SetGridSelectionColor(quint32 winColour) override;
+    QString CurrentDevice() const override { return m_currentDevice; }
+    QPixmap BackgroundPicture() const override { return m_backgroundPicture; }
+    QString SettingsFilePath() const override { return m_setup.settingsWritePath; }
+    QString SettingsReadPath() const override { return m_setup.settingsReadPath; }
+
+    bool Hilight() const { return m_hilight; }
+    bool StartingUp() const { return m_startingUp; }
+
+    // Reads the settings file: highlight flag, grid selection colour, device identity.
+    void LoadColors();
+
+    // The connection state kept in the lamp's Tag: "Ready" or empty.
+    QString ConnectionState() const;
+    void ShowReady();
+    void ShowDisconnected();
+    // Device-name matching of the arrival and removal events against CurrentDevice.
+    bool DeviceNameMatches(const QString &deviceName) const;
+
+    // Motion panel.
+    void SendArmCommand(qint16 code);
+    void ResetControlButtons();
+    bool MotionActive() const { return m_motionActive; }
+    QString ActiveTag() const { return m_activeTag; }
+    float StepTicks() const { return m_stepTicks; }
+    bool ScriptingMode() const;
+    static QString Tag(const QWidget *control);
+
+    // Script handlers, wired by the script work.
+    void RecordScriptStep();
+    void GridEdit(qint16 KeyAscii);
+    void CommitCellEdit();
+    void cmdClear_Click();
+    void cmdRun_Click();
+    void RunScript();
+    void cmdLoad_Click();
+    void Script_Save();
+    void Script_SaveAs();
+
+    // The colour dialog and the about window while they are open.
+    QWidget *colorSchemeDialog() const { return m_colorScheme; }
+    frmAbout *aboutWindow() const;
+    // The warning shown when the arm is present but may not be opened; null until then.
+    QMessageBox *openDeniedMessage() const;
+
+    // The HID component and the device objects bound to its interfaces.
+    std::unique_ptr<HIDagentX> HIDagent;
+    std::unique_ptr<ArmDeviceList> Devices;
+
+    // Controls, named as the layout names them.
+    QLabel *pctLED = nullptr;
+    QLabel *lblDisp = nullptr;
+    QLabel *FrameMain = nullptr;
+    std::array<HoverButton *, 11> cmdControl{};
+    std::array<QLabel *, 5> ArmLabel{};
+    MacFrame *FrameCM = nullptr;
+    QLabel *lblCM = nullptr;
+    MacRadioButton *optInteractive = nullptr;
+    QLabel *lblInteractive = nullptr;
+    MacRadioButton *optScripting = nullptr;
+    QLabel *lblScripting = nullptr;
+    QLineEdit *Text1 = nullptr;
+    QTimer *TimerT = nullptr;
+    MacFrame *pctFrame = nullptr;
+    ScriptGrid *Grid = nullptr;
+    MacFrame *FrameTB = nullptr;
+    QLabel *Label5 = nullptr;
+    MacButtonD *cmdRun = nullptr;
+    MacButtonD *cmdClear = nullptr;
+    MacButtonD *cmdLoad = nullptr;
+    MacButtonD *cmdSave = nullptr;
+    MacButtonD *cmdSaveAs = nullptr;
+    QLabel *lblReps = nullptr;
+    QLineEdit *txtReps = nullptr;
+    ::GridText *GridText = nullptr;
+    MacButton *cmdColors = nullptr;
+    MacButton *cmdAbout = nullptr;
+    QLabel *pctLEDOnRed = nullptr;
+    QLabel *pctLEDOff = nullptr;
+
+    // Script state.
+    qint16 NextStep = 1;
+    QString ScriptFileName;
+    bool StopRequested = false;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildWindow();
+    void buildMotionPanel();
+    void buildScriptArea();
+    void Form_Load();
+    void Form_Unload();
+    void ConfigureAgent();
+    bool SearchArm();
+    void CloseAgent();
+    void connectAgent();
+
+    void cmdControl_Click(int Index);
+    void showOnLook(int index);
+    void optScripting_Click();
+    void lblInteractive_Click();
+    void lblScripting_Click();
+    void TimerT_Timer();
+
+    void HIDagent_OnDeviceArrival(int handle, const QString &DeviceName);
+    void HIDagent_OnDeviceRemoval(int handle, const QString &DeviceName);
+    void HIDagent_OnIntfOpened();
+    void HIDagent_OnIntfClosed(int NumStillOpen, const QString &IntfName, int AHidHandle);
+    void HIDagent_OnRptArrived(int RptIndexInIntf, int AllRptIndex);
+    void HIDagent_OnOpenDenied(const HidInterfaceInfo &info, const QString &reason);
+
+    void cmdColors_Click();
+    void cmdAbout_Click();
+
+    Setup m_setup;
+    QPixmap m_backgroundPicture;
+    QString m_currentDevice;
+    bool m_hilight = false;
+    bool m_startingUp = false;
+    bool m_unloaded = false;
+    bool m_openDeniedShown = false;
+
+    bool m_motionActive = false;
+    QString m_activeTag;
+    float m_stepTicks = 0;
+
+    QPointer<QWidget> m_colorScheme;
+    QPointer<frmAbout> m_about;
+    QPointer<QMessageBox> m_openDeniedBox;
+};

@@ -1,0 +1,69 @@
+#include "frmMain.h"
+
+#include "ArmDeviceList.h"
+
+#include <QMessageBox>
+
+#include <exception>
+
+// The component's handlers have no handling of their own: an error ends the handler where it happens.
+// Qt slots must not let it escape, so each catches it at the top.
+
+void frmMain::HIDagent_OnDeviceArrival(int, const QString &DeviceName)
+{
+    try {
+        if (!m_startingUp)
+            HIDagent->OpenMatchingIntfs();
+        if (DeviceNameMatches(DeviceName))
+            ShowReady();
+    } catch (const std::exception &) {
+    }
+}
+
+void frmMain::HIDagent_OnDeviceRemoval(int, const QString &DeviceName)
+{
+    try {
+        if (DeviceNameMatches(DeviceName))
+            ShowDisconnected();
+    } catch (const std::exception &) {
+    }
+}
+
+void frmMain::HIDagent_OnIntfOpened()
+{
+    try {
+        Devices->OnIntfOpened();
+    } catch (const std::exception &) {
+    }
+}
+
+void frmMain::HIDagent_OnIntfClosed(int NumStillOpen, const QString &IntfName, int AHidHandle)
+{
+    try {
+        Devices->OnIntfClosed(NumStillOpen, IntfName, AHidHandle);
+    } catch (const std::exception &) {
+    }
+}
+
+void frmMain::HIDagent_OnRptArrived(int RptIndexInIntf, int AllRptIndex)
+{
+    try {
+        Devices->OnRptArrived(RptIndexInIntf, AllRptIndex);
+    } catch (const std::exception &) {
+    }
+}
+
+void frmMain::HIDagent_OnOpenDenied(const HidInterfaceInfo &, const QString &)
+{
+    // Said once per run: after a failed plug-in the operator knows what to do, and more boxes would
+    // only bury the window.
+    if (m_openDeniedBox || m_openDeniedShown)
+        return;
+    m_openDeniedShown = true;
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Tessaro"), OpenDeniedText,
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    m_openDeniedBox = box;
+    box->show();
+}
