@@ -13,7 +13,8 @@ class SkinPicture;
 // top-left corner; the right and bottom borders are separate pieces that
 // follow the edges, with a corner piece on top of both. The height is kept
 // at 30 twips plus a whole number of 60-twip steps so the stripes of the
-// bottom border line up with the face.
+// bottom border line up with the face. Like the docking of the pieces, the
+// rule is applied on resize events, which a hidden frame receives when shown.
 class MacFrame : public QWidget
 {
     Q_OBJECT
