@@ -1,0 +1,364 @@
+#include "ArmDeviceList.h"
+#include "HidTestSupport.h"
+#include "TVantor.h"
+
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace HidTestSupport;
+
+namespace {
+
+// The window's side: the list behind the component's interface events. Like the window's slots, the
+// forwarding catches what a handler lets out, and keeps it for the test to look at.
+struct ListRig : AgentRig
+{
+    ListRig()
+    {
+        QObject::connect(agent.get(), &HIDagentX::OnIntfOpened, &window, [this] {
+            forward([&] { devices.OnIntfOpened(); });
+        });
+        QObject::connect(agent.get(), &HIDagentX::OnIntfClosed, &window,
+                         [this](int numStillOpen, const QString &name, int handle) {
+                             forward([&] { devices.OnIntfClosed(numStillOpen, name, handle); });
+                         });
+        QObject::connect(agent.get(), &HIDagentX::OnRptArrived, &window, [this](int inIntf, int all) {
+            forward([&] { devices.OnRptArrived(inIntf, all); });
+        });
+    }
+
+    void forward(const std::function<void()> &handler)
+    {
+        if (const std::optional<HidError> e = errorOf(handler))
+            handlerErrors.append(*e);
+    }
+
+    QObject window;
+    ArmDeviceList devices{*agent, &window};
+    QList<HidError> handlerErrors;
+};
+
+bool allBound(const TVantor *device)
+{
+    for (const TVantor::VarRef &var : device->VarSlots()) {
+        if (!var->IsBound())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+class TestDeviceList : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void emptyList();
+    void armInterfaceWithAllVariables();
+    void interfaceOfAnotherDevice();
+    void variablesSpreadOverTwoInterfaces();
+    void partlyBoundObjectKeepsItsPlace();
+    void failedBindingOfANewObject();
+    void closingTheFirstOfTwoArms();
+    void closingTheLastOfTwoArms();
+    void closingAHandleNoObjectHolds();
+    void errorEndsTheCloseHandler();
+    void reportArrivalsChangeNothing();
+    void sendToAllServesDevicesInOrder();
+    void failuresOfOneDeviceDoNotStopTheOthers();
+    void deviceRemovedDuringItsOwnWrite();
+};
+
+void TestDeviceList::emptyList()
+{
+    ListRig rig;
+    QCOMPARE(rig.devices.Count(), 0);
+    QCOMPARE(rig.devices.LastDevice(), nullptr);
+    HID_VERIFY_ERROR(rig.devices.Item(1), 9, QString());
+    HID_VERIFY_ERROR(rig.devices.Item(0), 9, QString());
+    rig.devices.SendToAll(1); // nothing to serve, nothing to fail
+}
+
+void TestDeviceList::armInterfaceWithAllVariables()
+{
+    ListRig rig;
+    rig.transport.addArm();
+    QVERIFY(rig.openMatching());
+    QCOMPARE(rig.devices.Count(), 1);
+    TVantor *device = rig.devices.Item(1);
+    QCOMPARE(rig.devices.LastDevice(), device);
+    QVERIFY(allBound(device));
+    QCOMPARE(device->DeviceIdentity(), 1);
+    QVERIFY(device->IsActive());
+    QCOMPARE(device->HIDagent(), rig.agent.get());
+    HID_VERIFY_ERROR(rig.devices.Item(2), 9, QString());
+    QVERIFY(rig.handlerErrors.isEmpty());
+}
+
+void TestDeviceList::interfaceOfAnotherDevice()
+{
+    ListRig rig;
+    rig.matchEverything();
+    rig.transport.addOtherDevice();
+    QVERIFY(rig.openMatching());
+    QCOMPARE(rig.agent->IntfCount(), 1);
+    QCOMPARE(rig.devices.Count(), 0);
+    QVERIFY(rig.handlerErrors.isEmpty());
+}
+
+void TestDeviceList::variablesSpreadOverTwoInterfaces()
+{
+    ListRig rig;
+    const auto [in, out] = rig.transport.addSplitArm();
+    QVERIFY(rig.openMatching());
+    QCOMPARE(rig.agent->IntfCount(), 2);
+    QCOMPARE(rig.devices.Count(), 1);
+    TVantor *device = rig.devices.Item(1);
+    QVERIFY(allBound(device));
+    QCOMPARE(device->InVar1()->HidHandle(), rig.agent->SelectIntf(0));
+    QCOMPARE(device->OutVar1()->HidHandle(), rig.agent->SelectIntf(1));
+
+    rig.devices.SendToAll(6);
+    QCOMPARE(out->written.size(), 1);
+    QCOMPARE(out->written.first().bytes, bytes({0x00, 0x06}));
+    QVERIFY(in->written.isEmpty());
+}
+
+void TestDeviceList::partlyBoundObjectKeepsItsPlace()
+{
+    ListRig rig;
+    rig.matchEverything();
+    const auto [in, out] = rig.transport.addSplitArm(false);
+    rig.transport.plug(in->info.path);
+    QVERIFY(rig.openMatching());
+    QCOMPARE(rig.devices.Count(), 1);
+    TVantor *device = rig.devices.Item(1);
+    QCOMPARE(device->UnboundVarCount(), 1);
+
+    // The next interface goes to the partly bound object even when it is not the arm's: its BindVars
+    // says -1, and the object stays.
+    rig.transport.addOtherDevice();
+    QVERIFY(rig.openMatching());
+    QCOMPARE(rig.devices.Count(), 1);
+    QCOMPARE(rig.devices.Item(1), device);
+    QCOMPARE(device->UnboundVarCount(), 1);
+
+    rig.transport.plug(out->info.path);
+    QVERIFY(rig.openMatching());
+    QCOMPARE(rig.devices.Count(), 1);
+    QCOMPARE(device->UnboundVarCount(), 0);
+    QCOMPARE(device->OutVar1()->HidHandle(), rig.agent->SelectIntf(2));
+
+    // Complete now: the next arm gets an object of its own.
+    rig.transport.addArm();
+    QVERIFY(rig.openMatching());
+    QCOMPARE(rig.devices.Count(), 2);
+    QVERIFY(allBound(rig.devices.Item(2)));
+    QVERIFY(rig.handlerErrors.isEmpty());
+}
+
+void TestDeviceList::failedBindingOfANewObject()
+{
+    // With no interface open BindVars fails in the component; the error leaves the handler and the
+    // new object is not kept.
+    ListRig rig;
+    HID_VERIFY_ERROR(rig.devices.OnIntfOpened(), HIDagentX::BadIntfIndex, "HIDagentX:SelectIntf");
+    QCOMPARE(rig.devices.Count(), 0);
+}
+
+void TestDeviceList::closingTheFirstOfTwoArms()
+{
+    ListRig rig;
+    VirtualHidInterface *first = rig.transport.addArm();
+    VirtualHidInterface *second = rig.transport.addArm();
+    QVERIFY(rig.openMatching());
+    QCOMPARE(rig.devices.Count(), 2);
+    QPointer<TVantor> gone = rig.devices.Item(1);
+    QPointer<TVantor> kept = rig.devices.Item(2);
+    const int secondHandle = kept->OutVar1()->HidHandle();
+    const int oldIndex = kept->OutVar1()->VarIndex();
+
+    rig.transport.unplug(first->info.path);
+    QVERIFY(rig.handlerErrors.isEmpty());
+    QCOMPARE(rig.devices.Count(), 1);
+    QVERIFY(gone.isNull()); // shut down, removed and released
+    QCOMPARE(rig.devices.Item(1), kept.data());
+
+    // Re-bound on the interface now at position 0, under the component's new numbering.
+    QCOMPARE(rig.agent->IntfCount(), 1);
+    QVERIFY(allBound(kept));
+    QCOMPARE(kept->OutVar1()->HidHandle(), secondHandle);
+    QVERIFY(kept->OutVar1()->VarIndex() != oldIndex);
+    rig.agent->SelectIntf(0);
+    QCOMPARE(kept->OutVar1()->VarIndex(), rig.agent->FindVar(1, 0x3E, 1, false));
+    QCOMPARE(kept->RptIndexB(), kept->OutVar1()->RptIndex());
+    QCOMPARE(kept->RptIndexA(), kept->InVar1()->RptIndex());
+
+    rig.devices.SendToAll(4);
+    QCOMPARE(second->written.size(), 1);
+    QCOMPARE(second->written.first().bytes, bytes({0x00, 0x04}));
+    QVERIFY(first->written.isEmpty());
+}
+
+void TestDeviceList::closingTheLastOfTwoArms()
+{
+    ListRig rig;
+    rig.transport.addArm();
+    VirtualHidInterface *second = rig.transport.addArm();
+    QVERIFY(rig.openMatching());
+    QPointer<TVantor> kept = rig.devices.Item(1);
+    QPointer<TVantor> gone = rig.devices.Item(2);
+
+    rig.agent->StopAgent(); // closes from the last interface to the first
+    QVERIFY(rig.handlerErrors.isEmpty());
+    QVERIFY(gone.isNull());
+    QVERIFY(kept.isNull());
+    QCOMPARE(rig.devices.Count(), 0);
+    QVERIFY(second->written.isEmpty());
+}
+
+void TestDeviceList::closingAHandleNoObjectHolds()
+{
+    ListRig rig;
+    rig.transport.addArm();
+    rig.transport.addArm();
+    QVERIFY(rig.openMatching());
+    TVantor *one = rig.devices.Item(1);
+    TVantor *two = rig.devices.Item(2);
+    const int handleOne = one->OutVar1()->HidHandle();
+    const int handleTwo = two->OutVar1()->HidHandle();
+    // Unbind the first object's variables behind the list's back: only a re-binding brings them back.
+    one->HidClosed(nullptr, 2, QString(), handleOne);
+    QCOMPARE(one->UnboundVarCount(), 3);
+
+    rig.devices.OnIntfClosed(2, QStringLiteral("somewhere else"), 999);
+    QCOMPARE(rig.devices.Count(), 2);
+    QCOMPARE(rig.devices.Item(1), one);
+    QCOMPARE(rig.devices.Item(2), two);
+    QVERIFY(allBound(one));
+    QVERIFY(allBound(two));
+    QCOMPARE(one->OutVar1()->HidHandle(), handleOne);
+    QCOMPARE(two->OutVar1()->HidHandle(), handleTwo);
+    QVERIFY(one->IsActive());
+}
+
+void TestDeviceList::errorEndsTheCloseHandler()
+{
+    ListRig rig;
+    VirtualHidInterface *first = rig.transport.addArm();
+    rig.transport.addArm();
+    QVERIFY(rig.openMatching());
+    TVantor *one = rig.devices.Item(1);
+
+    // The component closes the first interface without the list hearing of it: two objects, one
+    // interface. Object 2 has no interface at position 1, so re-binding stops there with the
+    // component's error, after object 1 was re-bound on position 0.
+    QObject::disconnect(rig.agent.get(), &HIDagentX::OnIntfClosed, &rig.window, nullptr);
+    rig.transport.unplug(first->info.path);
+    QCOMPARE(rig.agent->IntfCount(), 1);
+    QVERIFY(one->OutVar1()->HidHandle() != rig.agent->SelectIntf(0));
+
+    HID_VERIFY_ERROR(rig.devices.OnIntfClosed(1, QString(), 999), HIDagentX::BadIntfIndex, "HIDagentX:SelectIntf");
+    QCOMPARE(rig.devices.Count(), 2);
+    QCOMPARE(one->OutVar1()->HidHandle(), rig.agent->SelectIntf(0));
+}
+
+void TestDeviceList::reportArrivalsChangeNothing()
+{
+    ListRig rig;
+    VirtualHidInterface *arm = rig.transport.addArm();
+    QVERIFY(rig.openMatching());
+    TVantor *device = rig.devices.Item(1);
+    QSignalSpy arrivals(rig.agent.get(), &HIDagentX::OnRptArrived);
+    arm->queueInputReport(bytes({0x00, 9, 8}));
+    QVERIFY(device->ReadAllReports());
+    QCOMPARE(arrivals.count(), 1); // the list's handler ran nested inside the read
+    QVERIFY(rig.handlerErrors.isEmpty());
+    QCOMPARE(rig.devices.Count(), 1);
+    QVERIFY(allBound(device));
+    QCOMPARE(device->InVar2()->UnScaledValue(), 8);
+}
+
+void TestDeviceList::sendToAllServesDevicesInOrder()
+{
+    ListRig rig;
+    VirtualHidInterface *first = rig.transport.addArm();
+    VirtualHidInterface *second = rig.transport.addArm();
+    QVERIFY(rig.openMatching());
+    QCOMPARE(rig.devices.Count(), 2);
+    QSignalSpy writes(&rig.transport, &VirtualHidTransport::reportWritten);
+
+    rig.devices.SendToAll(7);
+    QCOMPARE(writes.count(), 2);
+    QCOMPARE(writes.at(0).at(0).toString(), first->info.path);
+    QCOMPARE(writes.at(0).at(1).toByteArray(), bytes({0x00, 0x07}));
+    QCOMPARE(writes.at(1).at(0).toString(), second->info.path);
+    QCOMPARE(writes.at(1).at(1).toByteArray(), bytes({0x00, 0x07}));
+    QVERIFY(writes.at(0).at(2).toLongLong() <= writes.at(1).at(2).toLongLong());
+
+    rig.devices.SendToAll(0);
+    QCOMPARE(first->written.last().bytes, bytes({0x00, 0x00}));
+    QCOMPARE(second->written.last().bytes, bytes({0x00, 0x00}));
+    QCOMPARE(first->written.size(), 2);
+    QCOMPARE(second->written.size(), 2);
+}
+
+void TestDeviceList::failuresOfOneDeviceDoNotStopTheOthers()
+{
+    ListRig rig;
+    VirtualHidInterface *first = rig.transport.addArm();
+    VirtualHidInterface *second = rig.transport.addArm();
+    QVERIFY(rig.openMatching());
+
+    first->failNextWrite();
+    rig.devices.SendToAll(2);
+    QVERIFY(first->written.isEmpty());
+    QCOMPARE(second->written.size(), 1);
+    QCOMPARE(second->written.last().bytes, bytes({0x00, 0x02}));
+
+    // A code the variable cannot hold fails to set; the reports still go out with the old value.
+    rig.devices.SendToAll(300);
+    QCOMPARE(first->written.size(), 1);
+    QCOMPARE(first->written.last().bytes, bytes({0x00, 0x02}));
+    QCOMPARE(second->written.size(), 2);
+    QCOMPARE(second->written.last().bytes, bytes({0x00, 0x02}));
+
+    // A device that lost its output variable fails in WriteAllReports' place; the next is served.
+    TVantor *one = rig.devices.Item(1);
+    one->HidClosed(nullptr, 2, QString(), one->OutVar1()->HidHandle());
+    rig.devices.SendToAll(9);
+    QCOMPARE(first->written.size(), 1);
+    QCOMPARE(second->written.last().bytes, bytes({0x00, 0x09}));
+}
+
+void TestDeviceList::deviceRemovedDuringItsOwnWrite()
+{
+    // A component event raised from inside a write may drop the very device being served; the loop
+    // must neither touch a released object nor skip ahead wrongly.
+    ListRig rig;
+    VirtualHidInterface *first = rig.transport.addArm();
+    VirtualHidInterface *second = rig.transport.addArm();
+    QVERIFY(rig.openMatching());
+    QPointer<TVantor> one = rig.devices.Item(1);
+    const QString firstPath = first->info.path;
+    QObject::connect(&rig.transport, &VirtualHidTransport::reportWritten, &rig.window,
+                     [&](const QString &path) {
+                         if (path == firstPath)
+                             rig.transport.unplug(path);
+                     });
+
+    rig.devices.SendToAll(5);
+    QVERIFY(rig.handlerErrors.isEmpty());
+    QCOMPARE(first->written.size(), 1);
+    QVERIFY(one.isNull());
+    QCOMPARE(rig.devices.Count(), 1);
+    // The second device moved to position 1, already passed by the loop.
+    QVERIFY(second->written.isEmpty());
+    rig.devices.SendToAll(5);
+    QCOMPARE(second->written.size(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestDeviceList)
+#include "tst_devicelist.moc"
