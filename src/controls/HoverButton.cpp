@@ -91,6 +91,20 @@ QSize HoverButton::sizeHint() const
     return QSize(qMax(17, textWidth + 12), qMax(17, metrics.height() + 8));
 }
 
+namespace {
+
+// Edges are filled rectangles in logical pixels, so they stay one logical
+// pixel wide and flush with the sides at any device pixel ratio.
+void fillEdges(QPainter &painter, const QRect &box, const QColor &topLeft, const QColor &bottomRight)
+{
+    painter.fillRect(QRect(box.left(), box.top(), box.width(), 1), topLeft);
+    painter.fillRect(QRect(box.left(), box.top(), 1, box.height()), topLeft);
+    painter.fillRect(QRect(box.left(), box.bottom(), box.width(), 1), bottomRight);
+    painter.fillRect(QRect(box.right(), box.top(), 1, box.height()), bottomRight);
+}
+
+} // namespace
+
 void HoverButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
@@ -101,26 +115,19 @@ void HoverButton::paintEvent(QPaintEvent *)
     painter.fillRect(outer, back);
 
     // A one-pixel border in the border colour frames every look.
-    painter.setPen(winColorToQColor(m_bordercolor));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(outer.adjusted(0, 0, -1, -1));
+    const QColor border = winColorToQColor(m_bordercolor);
+    fillEdges(painter, outer, border, border);
 
-    const QRect inner = outer.adjusted(1, 1, -2, -2);
-    if (inner.width() > 1 && inner.height() > 1) {
+    const QRect inner = outer.adjusted(1, 1, -1, -1);
+    if (inner.width() > 2 && inner.height() > 2) {
         const QColor shadow = winColorToQColor(HoverShadowColor);
         if (down) {
-            // Sunken: the shadow sits on the top and left edges.
-            painter.setPen(shadow);
-            painter.drawLine(inner.topLeft(), inner.topRight());
-            painter.drawLine(inner.topLeft(), inner.bottomLeft());
+            // Sunken: the shadow sits on the top and left edges only.
+            painter.fillRect(QRect(inner.left(), inner.top(), inner.width(), 1), shadow);
+            painter.fillRect(QRect(inner.left(), inner.top(), 1, inner.height()), shadow);
         } else if (m_hovered) {
             // Raised: a light top-left edge and a dark bottom-right one.
-            painter.setPen(back.lighter(135));
-            painter.drawLine(inner.topLeft(), inner.topRight());
-            painter.drawLine(inner.topLeft(), inner.bottomLeft());
-            painter.setPen(shadow);
-            painter.drawLine(inner.bottomLeft(), inner.bottomRight());
-            painter.drawLine(inner.topRight(), inner.bottomRight());
+            fillEdges(painter, inner, back.lighter(135), shadow);
         }
     }
 

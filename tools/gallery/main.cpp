@@ -278,12 +278,16 @@ void writeList(const QDir &out, const QString &name, const std::vector<Shot> &sh
         stream << shot.file << '\n';
 }
 
-// Lays every picture out in reading order with its name above it.
+// Lays the pictures out one control kind and scale to a row (wrapping when
+// a row is full), each with its name above it.
 void writeContactSheet(const QDir &out, const QStringList &files)
 {
     constexpr int SheetWidth = 1500;
     constexpr int Gap = 14;
     constexpr int LabelHeight = 16;
+    QFont font;
+    font.setPixelSize(10);
+    const QFontMetrics metrics(font);
     struct Placed {
         QImage image;
         QString label;
@@ -293,31 +297,34 @@ void writeContactSheet(const QDir &out, const QStringList &files)
     int x = Gap;
     int y = Gap;
     int rowHeight = 0;
+    QString rowKind;
     for (const QString &file : files) {
         QImage image(out.filePath(file));
         if (image.isNull())
             continue;
         image.setDevicePixelRatio(1.0);
-        const int cellWidth = qMax(image.width(), 150);
-        if (x + cellWidth > SheetWidth - Gap) {
+        const QString label = QFileInfo(file).completeBaseName();
+        const QString kind = label.section(QLatin1Char('-'), 0, 0) + label.section(QLatin1Char('@'), 1);
+        const int cellWidth = qMax(image.width(), metrics.horizontalAdvance(label));
+        const bool newKind = !rowKind.isEmpty() && kind != rowKind;
+        if (x > Gap && (newKind || x + cellWidth > SheetWidth - Gap)) {
             x = Gap;
             y += rowHeight + Gap;
             rowHeight = 0;
         }
-        placed.push_back({image, QFileInfo(file).completeBaseName(), QPoint(x, y)});
+        rowKind = kind;
+        placed.push_back({image, label, QPoint(x, y)});
         x += cellWidth + Gap;
         rowHeight = qMax(rowHeight, image.height() + LabelHeight);
     }
     QImage sheet(SheetWidth, y + rowHeight + Gap, QImage::Format_RGB32);
     sheet.fill(QColor(250, 250, 250));
     QPainter painter(&sheet);
-    QFont font = painter.font();
-    font.setPixelSize(10);
     painter.setFont(font);
     painter.setPen(QColor(60, 60, 60));
     for (const Placed &item : placed) {
-        painter.drawText(QRect(item.at.x(), item.at.y(), 400, LabelHeight - 2), Qt::AlignLeft | Qt::AlignBottom,
-                         item.label);
+        painter.drawText(QRect(item.at.x(), item.at.y(), SheetWidth, LabelHeight - 2),
+                         Qt::AlignLeft | Qt::AlignBottom, item.label);
         painter.drawImage(item.at + QPoint(0, LabelHeight), item.image);
     }
     painter.end();
