@@ -1,0 +1,459 @@
+#include "VirtualArmWindow.h"
+
+#include "ProcessClock.h"
+#include "StepFunctions.h"
+#include "VirtualArm.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QRadialGradient>
+#include <QVBoxLayout>
+
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+// Segment lengths in millimetres, roughly those of the real arm; only their ratios matter on screen.
+constexpr double UpperArmLength = 90.0;
+constexpr double ForearmLength = 110.0;
+constexpr double HandLength = 40.0;
+constexpr double JawLength = 38.0;
+constexpr double Reach = UpperArmLength + ForearmLength + HandLength + JawLength;
+
+// About 60 frames a second while a motor turns.
+constexpr int FrameIntervalMs = 16;
+
+const QColor Background(0xee, 0xf2, 0xf7);
+const QColor PanelColor(0xfd, 0xfe, 0xff);
+const QColor PanelBorder(0xc8, 0xd2, 0xde);
+const QColor Ink(0x27, 0x33, 0x40);
+const QColor FaintInk(0x7a, 0x88, 0x98);
+const QColor ArmColor(0xe8, 0x9a, 0x2c);
+const QColor ArmShade(0xb8, 0x6e, 0x12);
+const QColor JointColor(0x38, 0x42, 0x4e);
+const QColor StrainColor(0xd6, 0x28, 0x28);
+
+double radians(double degrees) { return degrees * std::numbers::pi / 180.0; }
+
+// A direction in a side view with forward to the right: angles counter-clockwise from forward.
+QPointF sideDirection(double degrees)
+{
+    return {std::cos(radians(degrees)), -std::sin(radians(degrees))};
+}
+
+QPointF unit(QPointF v)
+{
+    const double length = std::hypot(v.x(), v.y());
+    return length > 1e-9 ? v / length : QPointF();
+}
+
+QString degreesText(double degrees)
+{
+    // Adding 0.0 keeps a rounded negative zero from showing as "-0".
+    return QStringLiteral("%1\u00B0").arg(std::round(degrees) + 0.0, 0, 'f', 0);
+}
+
+QString jointCaption(ArmJoint joint)
+{
+    switch (joint) {
+    case ArmJoint::Base: return QStringLiteral("Base");
+    case ArmJoint::Shoulder: return QStringLiteral("Shoulder");
+    case ArmJoint::Elbow: return QStringLiteral("Elbow");
+    case ArmJoint::Wrist: return QStringLiteral("Wrist");
+    case ArmJoint::Gripper: return QStringLiteral("Gripper");
+    }
+    return {};
+}
+
+} // namespace
+
+// Draws a pose: a side view of shoulder, elbow, wrist and gripper, and a top view of the base.
+class ArmView : public QWidget
+{
+public:
+    explicit ArmView(QWidget *parent)
+        : QWidget(parent)
+    {
+        setMinimumSize(560, 320);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
+    void setPose(const ArmPose &pose, int code)
+    {
+        m_pose = pose;
+        m_code = code;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setRenderHint(QPainter::TextAntialiasing);
+        p.fillRect(rect(), Background);
+
+        const QRectF area = QRectF(rect()).adjusted(12, 12, -12, -12);
+        const double gap = 12;
+        const double sideWidth = std::round((area.width() - gap) * 0.62);
+        const QRectF side(area.left(), area.top(), sideWidth, area.height());
+        const QRectF top(side.right() + gap, area.top(), area.width() - sideWidth - gap, area.height());
+
+        drawPanel(p, side, QStringLiteral("Side view"));
+        drawPanel(p, top, QStringLiteral("Top view"));
+        m_labelBounds = side.adjusted(4, 30, -4, -4);
+        drawSideView(p, side.adjusted(10, 34, -10, -10));
+        m_labelBounds = top.adjusted(4, 30, -4, -4);
+        drawTopView(p, top.adjusted(10, 34, -10, -10));
+        drawMotion(p, side);
+    }
+
+private:
+    void drawPanel(QPainter &p, const QRectF &r, const QString &title) const
+    {
+        p.setPen(QPen(PanelBorder, 1));
+        p.setBrush(PanelColor);
+        p.drawRoundedRect(r, 10, 10);
+        QFont f = font();
+        f.setBold(true);
+        f.setPointSizeF(f.pointSizeF() * 1.05);
+        p.setFont(f);
+        p.setPen(Ink);
+        p.drawText(r.adjusted(14, 8, -14, 0), Qt::AlignLeft | Qt::AlignTop, title);
+    }
+
+    void drawMotion(QPainter &p, const QRectF &panel) const
+    {
+        QString text = QStringLiteral("Stopped");
+        if (m_code > 0)
+            text = QStringLiteral("%1 (code %2)").arg(StepFunctions::name(m_code)).arg(m_code);
+        p.setFont(font());
+        p.setPen(m_code > 0 ? Ink : FaintInk);
+        p.drawText(panel.adjusted(14, 9, -14, 0), Qt::AlignRight | Qt::AlignTop, text);
+    }
+
+    static void drawSegment(QPainter &p, QPointF from, QPointF to, double width)
+    {
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(ArmShade, width + 3, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(from, to);
+        p.setPen(QPen(ArmColor, width, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(from, to);
+        // A light stripe along the top edge gives the segments some body.
+        const QPointF n = unit(QPointF(-(to - from).y(), (to - from).x())) * (width * 0.22);
+        p.setPen(QPen(QColor(255, 255, 255, 90), width * 0.25, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(from - n, to - n);
+    }
+
+    static void drawGlow(QPainter &p, QPointF at, double radius)
+    {
+        QRadialGradient glow(at, radius);
+        QColor inner = StrainColor;
+        inner.setAlpha(170);
+        QColor outer = StrainColor;
+        outer.setAlpha(0);
+        glow.setColorAt(0, inner);
+        glow.setColorAt(0.45, QColor(StrainColor.red(), StrainColor.green(), StrainColor.blue(), 90));
+        glow.setColorAt(1, outer);
+        p.setPen(Qt::NoPen);
+        p.setBrush(glow);
+        p.drawEllipse(at, radius, radius);
+    }
+
+    static void drawJoint(QPainter &p, QPointF at, double radius, bool straining)
+    {
+        p.setPen(QPen(straining ? StrainColor : QColor(0xf4, 0xf6, 0xf9), radius * 0.35));
+        p.setBrush(JointColor);
+        p.drawEllipse(at, radius, radius);
+    }
+
+    // A caption chip "Elbow -90°" centred at `at`; red with "straining" when the clutch slips.
+    void drawLabel(QPainter &p, QPointF at, ArmJoint joint) const
+    {
+        const bool straining = m_pose.isStraining(joint);
+        QString text = QStringLiteral("%1 %2").arg(jointCaption(joint), degreesText(m_pose.angle(joint)));
+        if (straining)
+            text += QStringLiteral(" \u2013 straining");
+        QFont f = font();
+        f.setPointSizeF(f.pointSizeF() * 0.92);
+        f.setBold(straining);
+        p.setFont(f);
+        const QFontMetricsF fm(f);
+        QRectF box(0, 0, fm.horizontalAdvance(text) + 14, fm.height() + 6);
+        box.moveCenter(at);
+        // Keep the chip inside its panel even for poses that reach the edges.
+        const QRectF bounds = m_labelBounds;
+        box.moveLeft(std::clamp(box.left(), bounds.left(), std::max(bounds.left(), bounds.right() - box.width())));
+        box.moveTop(std::clamp(box.top(), bounds.top(), std::max(bounds.top(), bounds.bottom() - box.height())));
+        p.setPen(QPen(straining ? StrainColor : PanelBorder, 1));
+        p.setBrush(straining ? QColor(0xfd, 0xec, 0xec, 235) : QColor(255, 255, 255, 225));
+        p.drawRoundedRect(box, box.height() / 2, box.height() / 2);
+        p.setPen(straining ? StrainColor : Ink);
+        p.drawText(box, Qt::AlignCenter, text);
+    }
+
+    // Where a joint's label goes: outside the bend between the two segments that meet there.
+    static QPointF labelPlace(QPointF joint, QPointF towardsBefore, QPointF towardsAfter, double distance)
+    {
+        QPointF away = -(unit(towardsBefore) + unit(towardsAfter));
+        if (std::hypot(away.x(), away.y()) < 0.2)
+            away = QPointF(-towardsAfter.y(), towardsAfter.x()); // straight through: beside it
+        return joint + unit(away) * distance;
+    }
+
+    void drawSideView(QPainter &p, const QRectF &r) const
+    {
+        // Sized for the arm stretched out upwards or sideways; a pose reaching down below the table is
+        // cut off at the panel's edge.
+        const double scale = std::min(r.width() / 2.0 - 8, r.height() * 0.72) * 0.95 / Reach;
+        const QPointF shoulder(r.center().x(), r.top() + r.height() * 0.74);
+        p.save();
+        p.setClipRect(r.adjusted(-6, -30, 6, 6));
+        const double pedestalHeight = 34 * scale * 1.6;
+        const double floorY = shoulder.y() + pedestalHeight;
+
+        // Table top.
+        p.setPen(QPen(PanelBorder, 2));
+        p.drawLine(QPointF(r.left() + 8, floorY), QPointF(r.right() - 8, floorY));
+        p.setPen(QPen(QColor(0xdd, 0xe3, 0xea), 1));
+        for (double x = r.left() + 16; x < r.right() - 8; x += 14)
+            p.drawLine(QPointF(x, floorY + 2), QPointF(x - 8, floorY + 10));
+
+        // Pedestal with the base gearbox.
+        const double pw = 70 * scale * 1.6;
+        QPainterPath pedestal;
+        pedestal.moveTo(shoulder.x() - pw / 2, floorY);
+        pedestal.lineTo(shoulder.x() - pw / 3, shoulder.y() - 4);
+        pedestal.lineTo(shoulder.x() + pw / 3, shoulder.y() - 4);
+        pedestal.lineTo(shoulder.x() + pw / 2, floorY);
+        pedestal.closeSubpath();
+        QLinearGradient body(pedestal.boundingRect().topLeft(), pedestal.boundingRect().topRight());
+        body.setColorAt(0, QColor(0x4a, 0x55, 0x62));
+        body.setColorAt(0.5, QColor(0x62, 0x6e, 0x7c));
+        body.setColorAt(1, QColor(0x3c, 0x46, 0x52));
+        p.setPen(Qt::NoPen);
+        p.setBrush(body);
+        p.drawPath(pedestal);
+
+        const double a1 = m_pose.angle(ArmJoint::Shoulder);
+        const double a2 = a1 + m_pose.angle(ArmJoint::Elbow);
+        const double a3 = a2 + m_pose.angle(ArmJoint::Wrist);
+        const double jaw = m_pose.angle(ArmJoint::Gripper);
+        const QPointF elbow = shoulder + sideDirection(a1) * UpperArmLength * scale;
+        const QPointF wrist = elbow + sideDirection(a2) * ForearmLength * scale;
+        const QPointF hand = wrist + sideDirection(a3) * HandLength * scale;
+        const QPointF upperJaw = hand + sideDirection(a3 + jaw) * JawLength * scale;
+        const QPointF lowerJaw = hand + sideDirection(a3 - jaw) * JawLength * scale;
+        const double w = std::max(6.0, 15 * scale * 1.6);
+        const double jointRadius = w * 0.45;
+
+        for (auto [joint, at] : {std::pair{ArmJoint::Shoulder, shoulder}, std::pair{ArmJoint::Elbow, elbow},
+                                 std::pair{ArmJoint::Wrist, wrist}, std::pair{ArmJoint::Gripper, hand}}) {
+            if (m_pose.isStraining(joint))
+                drawGlow(p, at, w * 2.4);
+        }
+
+        drawSegment(p, shoulder, elbow, w);
+        drawSegment(p, elbow, wrist, w * 0.85);
+        drawSegment(p, wrist, hand, w * 0.7);
+        p.setPen(QPen(JointColor, w * 0.38, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(hand, upperJaw);
+        p.drawLine(hand, lowerJaw);
+
+        drawJoint(p, shoulder, jointRadius * 1.15, m_pose.isStraining(ArmJoint::Shoulder));
+        drawJoint(p, elbow, jointRadius, m_pose.isStraining(ArmJoint::Elbow));
+        drawJoint(p, wrist, jointRadius * 0.85, m_pose.isStraining(ArmJoint::Wrist));
+        drawJoint(p, hand, jointRadius * 0.6, m_pose.isStraining(ArmJoint::Gripper));
+
+        const double d = w + 26;
+        drawLabel(p, labelPlace(shoulder, QPointF(0, 1), elbow - shoulder, d * 1.2), ArmJoint::Shoulder);
+        drawLabel(p, labelPlace(elbow, shoulder - elbow, wrist - elbow, d), ArmJoint::Elbow);
+        drawLabel(p, labelPlace(wrist, elbow - wrist, hand - wrist, d), ArmJoint::Wrist);
+        drawLabel(p, hand + sideDirection(a3) * (JawLength * scale + d * 1.3), ArmJoint::Gripper);
+        p.restore();
+    }
+
+    void drawTopView(QPainter &p, const QRectF &r) const
+    {
+        const QPointF c = r.center() + QPointF(0, 8);
+        const double radius = std::min(r.width(), r.height() - 40) / 2 * 0.88;
+        const double scale = radius / Reach;
+        const double base = m_pose.angle(ArmJoint::Base);
+        const ArmJointMotion &m = armJointMotion(ArmJoint::Base);
+
+        // Reach circle, with the travel the base cannot make shaded.
+        p.setPen(QPen(PanelBorder, 1, Qt::DashLine));
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(c, radius, radius);
+        // Qt's arcs start at three o'clock; our zero is straight up (forward), both counter-clockwise.
+        const QRectF box(c.x() - radius, c.y() - radius, 2 * radius, 2 * radius);
+        const double deadStart = 90 + m.maxDegrees;
+        const double deadSpan = 360 - m.range();
+        QPainterPath dead;
+        dead.moveTo(c);
+        dead.arcTo(box, deadStart, deadSpan);
+        dead.closeSubpath();
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0xe4, 0xe9, 0xef));
+        p.drawPath(dead);
+        p.setPen(QPen(FaintInk, 1));
+        for (int a = -180; a < 180; a += 45) {
+            const QPointF dir(-std::sin(radians(a)), -std::cos(radians(a)));
+            p.drawLine(c + dir * radius * 0.94, c + dir * radius);
+        }
+        p.setFont(font());
+        p.drawText(QRectF(c.x() - 40, c.y() - radius - 22, 80, 18), Qt::AlignCenter, QStringLiteral("front"));
+
+        // The arm seen from above: how far each joint reaches forward of the base, along its heading.
+        const double a1 = m_pose.angle(ArmJoint::Shoulder);
+        const double a2 = a1 + m_pose.angle(ArmJoint::Elbow);
+        const double a3 = a2 + m_pose.angle(ArmJoint::Wrist);
+        const QPointF heading(-std::sin(radians(base)), -std::cos(radians(base)));
+        const double rElbow = UpperArmLength * std::cos(radians(a1));
+        const double rWrist = rElbow + ForearmLength * std::cos(radians(a2));
+        const double rHand = rWrist + HandLength * std::cos(radians(a3));
+        const double rTip = rHand + JawLength * std::cos(radians(a3));
+        const double w = std::max(6.0, 15 * scale * 1.6);
+
+        const double turntable = std::max(16.0, 42 * scale * 1.6);
+        if (m_pose.isStraining(ArmJoint::Base))
+            drawGlow(p, c, turntable * 1.9);
+        QRadialGradient disc(c - QPointF(turntable * 0.3, turntable * 0.3), turntable * 1.4);
+        disc.setColorAt(0, QColor(0x70, 0x7c, 0x8a));
+        disc.setColorAt(1, QColor(0x3c, 0x46, 0x52));
+        p.setPen(QPen(m_pose.isStraining(ArmJoint::Base) ? StrainColor : JointColor, 2));
+        p.setBrush(disc);
+        p.drawEllipse(c, turntable, turntable);
+
+        const QPointF elbow = c + heading * rElbow * scale;
+        const QPointF wrist = c + heading * rWrist * scale;
+        const QPointF hand = c + heading * rHand * scale;
+        const QPointF tip = c + heading * rTip * scale;
+        drawSegment(p, c, elbow, w);
+        drawSegment(p, elbow, wrist, w * 0.85);
+        drawSegment(p, wrist, hand, w * 0.7);
+        p.setPen(QPen(JointColor, w * 0.38, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(hand, tip);
+        drawJoint(p, c, w * 0.5, false);
+
+        // Heading pointer on the rim.
+        p.setPen(QPen(m_pose.isStraining(ArmJoint::Base) ? StrainColor : ArmShade, 3, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(c + heading * radius * 0.86, c + heading * radius * 1.02);
+
+        drawLabel(p, QPointF(c.x(), r.bottom() - 12), ArmJoint::Base);
+    }
+
+    ArmPose m_pose = ArmPose::home();
+    int m_code = 0;
+    mutable QRectF m_labelBounds;
+};
+
+VirtualArmWindow::VirtualArmWindow(VirtualArm &arm, QWidget *parent)
+    : QWidget(parent)
+    , m_arm(arm)
+    , m_clock(&ProcessClock::monotonicNs)
+{
+    setWindowTitle(QStringLiteral("Virtual Arm"));
+    setWindowFlag(Qt::Window);
+    setObjectName(QStringLiteral("VirtualArmWindow"));
+
+    m_view = new ArmView(this);
+    m_plugLabel = new QLabel(this);
+    m_motionLabel = new QLabel(this);
+    m_motionLabel->setObjectName(QStringLiteral("motionLabel"));
+    m_plugIn = new QPushButton(QStringLiteral("Plug in"), this);
+    m_plugIn->setObjectName(QStringLiteral("plugInButton"));
+    m_unplug = new QPushButton(QStringLiteral("Unplug"), this);
+    m_unplug->setObjectName(QStringLiteral("unplugButton"));
+    m_resetPose = new QPushButton(QStringLiteral("Reset pose"), this);
+    m_resetPose->setObjectName(QStringLiteral("resetPoseButton"));
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(m_plugLabel);
+    buttons->addSpacing(16);
+    buttons->addWidget(m_motionLabel, 1);
+    buttons->addWidget(m_plugIn);
+    buttons->addWidget(m_unplug);
+    buttons->addSpacing(8);
+    buttons->addWidget(m_resetPose);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 10, 10);
+    layout->addWidget(m_view, 1);
+    layout->addLayout(buttons);
+    buttons->setContentsMargins(12, 0, 0, 0);
+    resize(940, 540);
+
+    m_animation.setInterval(FrameIntervalMs);
+    connect(&m_animation, &QTimer::timeout, this, &VirtualArmWindow::refresh);
+    connect(&m_simulator, &ArmSimulator::codeApplied, this, &VirtualArmWindow::refresh);
+    connect(&m_simulator, &ArmSimulator::poseReset, this, &VirtualArmWindow::refresh);
+    m_simulator.attach(arm);
+
+    connect(m_plugIn, &QPushButton::clicked, this, [this] {
+        m_arm.plugIn();
+        showPlugState();
+    });
+    connect(m_unplug, &QPushButton::clicked, this, [this] {
+        m_arm.unplug();
+        showPlugState();
+    });
+    connect(m_resetPose, &QPushButton::clicked, this, [this] { m_simulator.reset(m_clock()); });
+
+    showPlugState();
+    refresh();
+}
+
+VirtualArmWindow::~VirtualArmWindow() = default;
+
+void VirtualArmWindow::setClock(Clock clock)
+{
+    m_clock = std::move(clock);
+    refresh();
+}
+
+void VirtualArmWindow::refresh()
+{
+    const qint64 now = m_clock();
+    m_pose = m_simulator.poseAt(now);
+    const int code = m_simulator.code();
+    m_view->setPose(m_pose, code);
+
+    QStringList straining;
+    for (const ArmJointMotion &m : armJointMotions) {
+        if (m_pose.isStraining(m.joint))
+            straining << jointCaption(m.joint);
+    }
+    if (!straining.isEmpty()) {
+        m_motionLabel->setText(QStringLiteral("%1 straining: clutch slipping at the end stop").arg(straining.join(QStringLiteral(", "))));
+        m_motionLabel->setStyleSheet(QStringLiteral("color: #d62828; font-weight: bold;"));
+    } else {
+        m_motionLabel->setText(code > 0 ? QStringLiteral("Moving: %1").arg(StepFunctions::name(code)) : QStringLiteral("Stopped"));
+        m_motionLabel->setStyleSheet(QString());
+    }
+
+    // Redraw on a timer only while something moves; a motor pushing against its stop shows no change.
+    if (m_simulator.isMovingAt(now)) {
+        if (!m_animation.isActive())
+            m_animation.start();
+    } else {
+        m_animation.stop();
+    }
+}
+
+void VirtualArmWindow::showPlugState()
+{
+    const bool plugged = m_arm.isPluggedIn();
+    m_plugLabel->setText(plugged ? QStringLiteral("Plugged in") : QStringLiteral("Unplugged"));
+    m_plugIn->setEnabled(!plugged);
+    m_unplug->setEnabled(plugged);
+}
+
+QWidget *createVirtualArmWindow(VirtualArm &arm, QWidget *parent)
+{
+    return new VirtualArmWindow(arm, parent);
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "ArmMotion.h"
+
+#include <QObject>
+#include <QString>
+
+#include <array>
+
+class VirtualArm;
+
+// Where the simulated arm stands at one moment.
+struct ArmPose
+{
+    std::array<double, ArmJointCount> degrees{};
+    // The joint's motor is driving it against an end stop: the clutch slips and the angle holds.
+    std::array<bool, ArmJointCount> straining{};
+
+    double angle(ArmJoint joint) const { return degrees[static_cast<int>(joint)]; }
+    bool isStraining(ArmJoint joint) const { return straining[static_cast<int>(joint)]; }
+    bool anyStraining() const;
+
+    // "base 0.0 shoulder 90.0 elbow -90.0 wrist 0.0 gripper 30.0", a joint pushing against its stop
+    // followed by " (straining)".
+    QString toText() const;
+
+    static ArmPose home();
+};
+
+// The arm's motors driven by command codes over time. Code 0 stops every motor; codes 1 to 10 turn
+// one motor in one direction at its fixed speed until the next code (see armJointMotions). Only one
+// code is in force at a time, as on the real arm, so a new code replaces the previous motion.
+//
+// Time is passed in (nanoseconds on any monotonic clock, the same clock throughout), which keeps the
+// simulation deterministic: nothing runs between calls, and a pose is computed when asked for. Times
+// earlier than the last applied code count as that moment; the arm never runs backwards in time.
+class ArmSimulator : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ArmSimulator(QObject *parent = nullptr);
+
+    // The motion of `code` starts at tNs; the previous one ends there. A code outside 0..10 stops
+    // the motors, as the arm's controller ignores what it does not know.
+    void apply(int code, qint64 tNs);
+
+    // The pose at tNs of the motion in force; does not change the simulation.
+    ArmPose poseAt(qint64 tNs) const;
+
+    // Puts the arm back in its home pose at tNs. A motor whose code is still in force keeps turning
+    // from there: the simulation only stops when the program sends a stop.
+    void reset(qint64 tNs);
+
+    int code() const { return m_code; }
+    qint64 lastEventNs() const { return m_timeNs; }
+
+    // The joint the code in force turns, and its direction (+1 towards its maximum, -1 towards its
+    // minimum); false for code 0 and unknown codes.
+    static bool jointForCode(int code, ArmJoint *joint, int *direction);
+    // The code that turns the same motor the other way (c <-> c + 5); 0 stays 0.
+    static int oppositeCode(int code);
+
+    // A motor turns at tNs: a code other than 0 is in force and its joint has not reached its stop.
+    bool isMovingAt(qint64 tNs) const;
+    // When the moving joint reaches its end stop; -1 while no joint moves (from the last event on).
+    qint64 endStopNs() const;
+
+    // Follows the codes the virtual arm receives, on the clock of their timestamps. A report whose code
+    // could not be read changes nothing.
+    void attach(VirtualArm &arm);
+
+Q_SIGNALS:
+    void codeApplied(int code, qint64 tNs);
+    void poseReset(qint64 tNs);
+
+private:
+    void advanceTo(qint64 tNs);
+
+    std::array<double, ArmJointCount> m_degrees{};
+    int m_code = 0;
+    qint64 m_timeNs = 0;
+};

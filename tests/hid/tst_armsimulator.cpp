@@ -1,0 +1,399 @@
+#include "ArmSimulator.h"
+#include "VirtualArm.h"
+#include "VirtualHidTransport.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <cmath>
+
+namespace {
+
+constexpr qint64 s(double seconds) { return static_cast<qint64>(seconds * 1e9); }
+
+// Travel speeds as the arm was measured: degrees over seconds for each joint's whole range.
+constexpr double BaseSpeed = 270.0 / 12.0;
+constexpr double ShoulderSpeed = 180.0 / 9.0;
+constexpr double ElbowSpeed = 300.0 / 14.0;
+constexpr double WristSpeed = 120.0 / 6.0;
+constexpr double GripperSpeed = 30.0 / 1.5;
+
+bool near(double a, double b) { return std::abs(a - b) < 1e-6; }
+
+QString diff(const ArmPose &got, const ArmPose &want)
+{
+    return QStringLiteral("got \"%1\", want \"%2\"").arg(got.toText(), want.toText());
+}
+
+bool samePose(const ArmPose &a, const ArmPose &b)
+{
+    for (int i = 0; i < ArmJointCount; ++i) {
+        if (!near(a.degrees[i], b.degrees[i]))
+            return false;
+    }
+    return true;
+}
+
+struct Move
+{
+    int code;
+    double seconds;
+};
+
+// Plays moves back to back from t0 and returns the time after the last one; the arm is stopped then.
+qint64 play(ArmSimulator &sim, const QList<Move> &moves, qint64 t0)
+{
+    qint64 t = t0;
+    for (const Move &m : moves) {
+        sim.apply(m.code, t);
+        t += s(m.seconds);
+    }
+    sim.apply(0, t);
+    return t;
+}
+
+QList<Move> reversed(const QList<Move> &moves)
+{
+    QList<Move> back;
+    for (auto it = moves.crbegin(); it != moves.crend(); ++it)
+        back << Move{ArmSimulator::oppositeCode(it->code), it->seconds};
+    return back;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(ArmJoint)
+Q_DECLARE_METATYPE(QList<Move>)
+
+class TestArmSimulator : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void homePose();
+    void speeds_data();
+    void speeds();
+    void fullTravel_data();
+    void fullTravel();
+    void strainingLastsUntilTheMotorStops();
+    void newCodeReplacesThePrevious();
+    void unknownCodesStopTheMotors_data();
+    void unknownCodesStopTheMotors();
+    void timeNeverRunsBackwards();
+    void resetKeepsTheMotorRunning();
+    void movingUntilTheEndStop();
+    void reversePlayback_data();
+    void reversePlayback();
+    void endStopSpoilsReversePlayback();
+    void signalsForTheWindow();
+    void followsTheVirtualArm();
+};
+
+void TestArmSimulator::homePose()
+{
+    ArmSimulator sim;
+    const ArmPose pose = sim.poseAt(s(100));
+    QCOMPARE(sim.code(), 0);
+    QVERIFY2(samePose(pose, ArmPose::home()), qPrintable(diff(pose, ArmPose::home())));
+    QVERIFY(!pose.anyStraining());
+    QCOMPARE(pose.toText(), QStringLiteral("base 0.0 shoulder 90.0 elbow -90.0 wrist 0.0 gripper 30.0"));
+}
+
+void TestArmSimulator::speeds_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<ArmJoint>("joint");
+    QTest::addColumn<double>("degreesAfterTwoSeconds");
+
+    QTest::newRow("1 shoulder up") << 1 << ArmJoint::Shoulder << 90 + 2 * ShoulderSpeed;
+    QTest::newRow("2 base ccw") << 2 << ArmJoint::Base << 2 * BaseSpeed;
+    QTest::newRow("3 elbow up") << 3 << ArmJoint::Elbow << -90 + 2 * ElbowSpeed;
+    QTest::newRow("4 wrist up") << 4 << ArmJoint::Wrist << 2 * WristSpeed;
+    QTest::newRow("5 gripper close") << 5 << ArmJoint::Gripper << 30 - 1.2 * GripperSpeed;
+    QTest::newRow("6 shoulder down") << 6 << ArmJoint::Shoulder << 90 - 2 * ShoulderSpeed;
+    QTest::newRow("7 base cw") << 7 << ArmJoint::Base << -2 * BaseSpeed;
+    QTest::newRow("8 elbow down") << 8 << ArmJoint::Elbow << -90 - 2 * ElbowSpeed;
+    QTest::newRow("9 wrist down") << 9 << ArmJoint::Wrist << -2 * WristSpeed;
+}
+
+void TestArmSimulator::speeds()
+{
+    QFETCH(int, code);
+    QFETCH(ArmJoint, joint);
+    QFETCH(double, degreesAfterTwoSeconds);
+
+    // The gripper has only 1.5 s of travel; it is checked after 1.2 s, the others after 2 s.
+    const double seconds = joint == ArmJoint::Gripper ? 1.2 : 2.0;
+    ArmSimulator sim;
+    sim.apply(code, s(10));
+    const ArmPose pose = sim.poseAt(s(10 + seconds));
+    const ArmPose home = ArmPose::home();
+    for (const ArmJointMotion &m : armJointMotions) {
+        const double want = m.joint == joint ? degreesAfterTwoSeconds : home.angle(m.joint);
+        QVERIFY2(near(pose.angle(m.joint), want),
+                 qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(m.name)).arg(diff(pose, home))));
+    }
+    QVERIFY(!pose.anyStraining());
+    // Halfway there the joint has covered half the distance: the speed is constant.
+    const double half = sim.poseAt(s(10 + seconds / 2)).angle(joint);
+    QVERIFY(near(half - home.angle(joint), (degreesAfterTwoSeconds - home.angle(joint)) / 2));
+}
+
+void TestArmSimulator::fullTravel_data()
+{
+    QTest::addColumn<int>("towardsMin");
+    QTest::addColumn<int>("towardsMax");
+    QTest::addColumn<ArmJoint>("joint");
+    QTest::addColumn<double>("minDegrees");
+    QTest::addColumn<double>("maxDegrees");
+    QTest::addColumn<double>("seconds");
+
+    QTest::newRow("base") << 7 << 2 << ArmJoint::Base << -135.0 << 135.0 << 12.0;
+    QTest::newRow("shoulder") << 6 << 1 << ArmJoint::Shoulder << 0.0 << 180.0 << 9.0;
+    QTest::newRow("elbow") << 8 << 3 << ArmJoint::Elbow << -150.0 << 150.0 << 14.0;
+    QTest::newRow("wrist") << 9 << 4 << ArmJoint::Wrist << -60.0 << 60.0 << 6.0;
+    QTest::newRow("gripper") << 5 << 10 << ArmJoint::Gripper << 0.0 << 30.0 << 1.5;
+}
+
+void TestArmSimulator::fullTravel()
+{
+    QFETCH(int, towardsMin);
+    QFETCH(int, towardsMax);
+    QFETCH(ArmJoint, joint);
+    QFETCH(double, minDegrees);
+    QFETCH(double, maxDegrees);
+    QFETCH(double, seconds);
+
+    ArmSimulator sim;
+    sim.apply(towardsMin, 0);
+    // Long enough to reach the stop from anywhere; the clutch holds it there.
+    sim.apply(0, s(60));
+    QCOMPARE(sim.poseAt(s(60)).angle(joint), minDegrees);
+
+    sim.apply(towardsMax, s(100));
+    const ArmPose justBefore = sim.poseAt(s(100 + seconds) - s(0.01));
+    QVERIFY(justBefore.angle(joint) < maxDegrees);
+    QVERIFY(!justBefore.isStraining(joint));
+    const ArmPose there = sim.poseAt(s(100 + seconds) + 1);
+    QCOMPARE(there.angle(joint), maxDegrees);
+    QVERIFY(there.isStraining(joint));
+    const ArmPose later = sim.poseAt(s(200));
+    QCOMPARE(later.angle(joint), maxDegrees);
+    QVERIFY(later.isStraining(joint));
+    for (int i = 0; i < ArmJointCount; ++i) {
+        if (i != static_cast<int>(joint))
+            QVERIFY(!later.straining[i]);
+    }
+}
+
+void TestArmSimulator::strainingLastsUntilTheMotorStops()
+{
+    ArmSimulator sim;
+    sim.apply(4, 0); // wrist up: 60 degrees from home in 3 s
+    QVERIFY(sim.poseAt(s(5)).isStraining(ArmJoint::Wrist));
+
+    sim.apply(0, s(5));
+    ArmPose pose = sim.poseAt(s(6));
+    QCOMPARE(pose.angle(ArmJoint::Wrist), 60.0);
+    QVERIFY(!pose.anyStraining());
+    QVERIFY(pose.toText().indexOf(QStringLiteral("straining")) < 0);
+
+    // Driving into the stop again strains at once; the opposite direction moves straight off it.
+    sim.apply(4, s(7));
+    pose = sim.poseAt(s(7));
+    QVERIFY(pose.isStraining(ArmJoint::Wrist));
+    QVERIFY(pose.toText().contains(QStringLiteral("wrist 60.0 (straining)")));
+    sim.apply(9, s(8));
+    pose = sim.poseAt(s(8.5));
+    QVERIFY(!pose.anyStraining());
+    QVERIFY(near(pose.angle(ArmJoint::Wrist), 60 - 0.5 * WristSpeed));
+
+    // Another motor's code also ends the strain of the first.
+    sim.apply(10, s(20)); // gripper already open
+    QVERIFY(sim.poseAt(s(20)).isStraining(ArmJoint::Gripper));
+    sim.apply(3, s(21));
+    QVERIFY(!sim.poseAt(s(21.5)).isStraining(ArmJoint::Gripper));
+}
+
+void TestArmSimulator::newCodeReplacesThePrevious()
+{
+    ArmSimulator sim;
+    sim.apply(1, 0);
+    sim.apply(7, s(1)); // no stop in between, as the panel sends a switch
+    const ArmPose pose = sim.poseAt(s(3));
+    QVERIFY(near(pose.angle(ArmJoint::Shoulder), 90 + ShoulderSpeed));
+    QVERIFY(near(pose.angle(ArmJoint::Base), -2 * BaseSpeed));
+    QCOMPARE(sim.code(), 7);
+
+    // The same code again does not restart or double anything.
+    sim.apply(7, s(3));
+    QVERIFY(near(sim.poseAt(s(4)).angle(ArmJoint::Base), -3 * BaseSpeed));
+}
+
+void TestArmSimulator::unknownCodesStopTheMotors_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::newRow("11") << 11;
+    QTest::newRow("-1") << -1;
+    QTest::newRow("256") << 256;
+}
+
+void TestArmSimulator::unknownCodesStopTheMotors()
+{
+    QFETCH(int, code);
+    ArmSimulator sim;
+    sim.apply(2, 0);
+    sim.apply(code, s(1));
+    QCOMPARE(sim.code(), 0);
+    QVERIFY(near(sim.poseAt(s(5)).angle(ArmJoint::Base), BaseSpeed));
+    QVERIFY(!sim.isMovingAt(s(5)));
+}
+
+void TestArmSimulator::timeNeverRunsBackwards()
+{
+    ArmSimulator sim;
+    sim.apply(1, s(10));
+    // A pose asked for before the motion began is the pose at its start.
+    QVERIFY(near(sim.poseAt(s(5)).angle(ArmJoint::Shoulder), 90));
+    // A late-stamped stop ends the motion at the moment it began, not before it.
+    sim.apply(0, s(8));
+    QCOMPARE(sim.lastEventNs(), s(10));
+    QVERIFY(near(sim.poseAt(s(20)).angle(ArmJoint::Shoulder), 90));
+}
+
+void TestArmSimulator::resetKeepsTheMotorRunning()
+{
+    ArmSimulator sim;
+    sim.apply(8, 0);
+    sim.apply(2, s(2));
+    sim.reset(s(4));
+    ArmPose pose = sim.poseAt(s(4));
+    QVERIFY2(samePose(pose, ArmPose::home()), qPrintable(diff(pose, ArmPose::home())));
+    QCOMPARE(sim.code(), 2);
+    pose = sim.poseAt(s(5));
+    QVERIFY(near(pose.angle(ArmJoint::Base), BaseSpeed));
+    QVERIFY(near(pose.angle(ArmJoint::Elbow), -90));
+
+    // A reset out of a strain ends it, since the joint is no longer at its stop.
+    sim.apply(6, s(10));
+    QVERIFY(sim.poseAt(s(30)).isStraining(ArmJoint::Shoulder));
+    sim.reset(s(30));
+    QVERIFY(!sim.poseAt(s(30)).anyStraining());
+    QVERIFY(near(sim.poseAt(s(31)).angle(ArmJoint::Shoulder), 90 - ShoulderSpeed));
+}
+
+void TestArmSimulator::movingUntilTheEndStop()
+{
+    ArmSimulator sim;
+    QVERIFY(!sim.isMovingAt(s(1)));
+    QCOMPARE(sim.endStopNs(), -1);
+
+    sim.apply(5, s(1)); // gripper closes from fully open in 1.5 s
+    const qint64 stopNs = sim.endStopNs();
+    QVERIFY(std::llabs(stopNs - s(2.5)) < 1000);
+    QVERIFY(sim.isMovingAt(stopNs - 1000));
+    QVERIFY(!sim.isMovingAt(stopNs));
+    QVERIFY(sim.poseAt(stopNs).isStraining(ArmJoint::Gripper));
+    QCOMPARE(sim.poseAt(stopNs).angle(ArmJoint::Gripper), 0.0);
+
+    // Already at the stop: nothing left to move towards.
+    sim.apply(5, s(4));
+    QCOMPARE(sim.endStopNs(), -1);
+    QVERIFY(!sim.isMovingAt(s(4)));
+}
+
+void TestArmSimulator::reversePlayback_data()
+{
+    QTest::addColumn<QList<Move>>("script");
+
+    QTest::newRow("one motor") << QList<Move>{{1, 2.0}};
+    QTest::newRow("every motor once") << QList<Move>{{1, 1.5}, {2, 3.25}, {3, 2.0}, {4, 1.0}, {5, 0.75}};
+    QTest::newRow("down codes with pauses")
+        << QList<Move>{{6, 1.25}, {0, 2.0}, {7, 4.0}, {8, 1.0}, {0, 0.5}, {9, 2.5}, {10, 0.0}};
+    QTest::newRow("one joint back and forth")
+        << QList<Move>{{2, 3.0}, {7, 1.25}, {2, 0.5}, {7, 4.0}, {7, 1.0}};
+    QTest::newRow("quarter seconds") << QList<Move>{{3, 0.25}, {4, 0.25}, {8, 0.75}, {1, 0.25}, {5, 0.5}};
+}
+
+void TestArmSimulator::reversePlayback()
+{
+    QFETCH(QList<Move>, script);
+
+    ArmSimulator sim;
+    // Start away from home so that a simulator that merely resets would not pass.
+    qint64 t = play(sim, {{2, 1.0}, {4, 0.5}, {8, 0.5}}, s(3));
+    const ArmPose start = sim.poseAt(t);
+
+    t = play(sim, script, t);
+    const ArmPose middle = sim.poseAt(t);
+    t = play(sim, reversed(script), t + s(0.4));
+    const ArmPose end = sim.poseAt(t);
+
+    QVERIFY2(samePose(end, start), qPrintable(diff(end, start)));
+    QVERIFY(!end.anyStraining());
+    bool moved = false;
+    for (const Move &m : script)
+        moved = moved || (m.code != 0 && m.seconds > 0);
+    if (moved)
+        QVERIFY2(!samePose(middle, start), qPrintable(diff(middle, start)));
+}
+
+void TestArmSimulator::endStopSpoilsReversePlayback()
+{
+    // Four seconds of wrist up reach the stop after three; the clutch slips for the last second, so
+    // four seconds down end 20 degrees below where the wrist started.
+    ArmSimulator sim;
+    const QList<Move> script{{4, 4.0}};
+    qint64 t = play(sim, script, 0);
+    QCOMPARE(sim.poseAt(t).angle(ArmJoint::Wrist), 60.0);
+    t = play(sim, reversed(script), t);
+    QVERIFY(near(sim.poseAt(t).angle(ArmJoint::Wrist), -WristSpeed));
+}
+
+void TestArmSimulator::signalsForTheWindow()
+{
+    ArmSimulator sim;
+    QSignalSpy applied(&sim, &ArmSimulator::codeApplied);
+    QSignalSpy wasReset(&sim, &ArmSimulator::poseReset);
+
+    sim.apply(3, s(1));
+    sim.apply(42, s(2));
+    sim.reset(s(3));
+    QCOMPARE(applied.count(), 2);
+    QCOMPARE(applied.at(0).at(0).toInt(), 3);
+    QCOMPARE(applied.at(0).at(1).toLongLong(), s(1));
+    QCOMPARE(applied.at(1).at(0).toInt(), 0); // the unknown code is reported as the stop it is
+    QCOMPARE(wasReset.count(), 1);
+    QCOMPARE(wasReset.at(0).at(0).toLongLong(), s(3));
+}
+
+void TestArmSimulator::followsTheVirtualArm()
+{
+    VirtualHidTransport transport;
+    VirtualArm arm(transport);
+    ArmSimulator sim;
+    sim.attach(arm);
+
+    QString error;
+    const std::unique_ptr<HidConnection> connection = transport.open(arm.armInterface()->info, &error);
+    QVERIFY2(connection, qPrintable(error));
+    QVERIFY(connection->writeOutputReport(QByteArray::fromHex("0002"), &error)); // base CCW
+    QVERIFY(connection->writeOutputReport(QByteArray::fromHex("0000"), &error));
+    const QList<WrittenReport> &written = arm.armInterface()->written;
+    QCOMPARE(written.size(), 2);
+    QCOMPARE(sim.code(), 0);
+    QCOMPARE(sim.lastEventNs(), written.at(1).monotonicNs);
+    const double seconds = double(written.at(1).monotonicNs - written.at(0).monotonicNs) / 1e9;
+    QVERIFY(near(sim.poseAt(written.at(1).monotonicNs + s(5)).angle(ArmJoint::Base), seconds * BaseSpeed));
+
+    // A report the arm cannot read leaves the motion alone.
+    QVERIFY(connection->writeOutputReport(QByteArray::fromHex("0004"), &error)); // wrist up
+    const qint64 started = sim.lastEventNs();
+    connection->writeOutputReport(QByteArray::fromHex("00"), &error);
+    QCOMPARE(arm.lastCode(), -1);
+    QCOMPARE(sim.code(), 4);
+    QCOMPARE(sim.lastEventNs(), started);
+}
+
+QTEST_GUILESS_MAIN(TestArmSimulator)
+#include "tst_armsimulator.moc"
