@@ -5,8 +5,7 @@
 #include <QEnterEvent>
 #include <QPainter>
 
-HoverButton::HoverButton(QWidget *parent)
-    : QAbstractButton(parent)
+HoverButton::HoverButton(QWidget *parent) : QAbstractButton(parent)
 {
     QFont face(QStringLiteral("Arial"));
     face.setPointSizeF(8.25);

@@ -27,11 +27,11 @@ QPoint cursorPosition()
 const SkinArt::Gloss &glossFor(QChar look)
 {
     static const SkinArt::Gloss normal{QColor(246, 246, 246), QColor(234, 234, 234), QColor(222, 222, 222),
-                                       QColor(240, 240, 240), QColor(94, 94, 94), 120};
+                                       QColor(240, 240, 240), QColor(94, 94, 94),    120};
     static const SkinArt::Gloss hover{QColor(196, 226, 255), QColor(150, 203, 252), QColor(116, 181, 248),
-                                      QColor(176, 218, 255), QColor(38, 38, 153), 160};
+                                      QColor(176, 218, 255), QColor(38, 38, 153),   160};
     static const SkinArt::Gloss down{QColor(160, 204, 250), QColor(114, 182, 247), QColor(80, 156, 240),
-                                     QColor(140, 196, 252), QColor(36, 36, 148), 110};
+                                     QColor(140, 196, 252), QColor(36, 36, 148),   110};
     if (look == QLatin1Char('H'))
         return hover;
     if (look == QLatin1Char('D'))
@@ -76,23 +76,19 @@ std::unique_ptr<SkinPictures> makePictures(bool dark)
         holders.push_back({QStringLiteral("pctButton") + QLatin1String(look), standard});
         holders.push_back({QStringLiteral("pctLButton") + QLatin1String(look), longSize});
     }
-    return std::make_unique<SkinPictures>(
-        dark ? QStringLiteral("MacButtonD") : QStringLiteral("MacButton"), std::move(holders),
-        [dark](QPainter &painter, const QString &name, const QSize &size) {
-            paintButtonPicture(painter, name, size, dark);
-        });
+    return std::make_unique<SkinPictures>(dark ? QStringLiteral("MacButtonD") : QStringLiteral("MacButton"),
+                                          std::move(holders),
+                                          [dark](QPainter &painter, const QString &name, const QSize &size) {
+                                              paintButtonPicture(painter, name, size, dark);
+                                          });
 }
 
 } // namespace
 
-MacButton::MacButton(QWidget *parent)
-    : MacButton(parent, Backdrop::Light)
-{
-}
+MacButton::MacButton(QWidget *parent) : MacButton(parent, Backdrop::Light) {}
 
 MacButton::MacButton(QWidget *parent, Backdrop backdrop)
-    : QAbstractButton(parent)
-    , m_pictures(makePictures(backdrop == Backdrop::Dark))
+    : QAbstractButton(parent), m_pictures(makePictures(backdrop == Backdrop::Dark))
 {
     setFocusPolicy(Qt::NoFocus);
     setMouseTracking(true);
@@ -222,8 +218,8 @@ void MacButton::trackMouse()
     const float widthPixels = float(Twips::fromPixels(width())) / float(Twips::PerPixel);
     const float heightPixels = float(Twips::fromPixels(height())) / float(Twips::PerPixel);
     // The first row and column count as outside.
-    const bool outside = m_lastMouseX <= 0 || m_lastMouseY <= 0 || float(m_lastMouseX) >= widthPixels
-                         || float(m_lastMouseY) >= heightPixels;
+    const bool outside = m_lastMouseX <= 0 || m_lastMouseY <= 0 || float(m_lastMouseX) >= widthPixels ||
+                         float(m_lastMouseY) >= heightPixels;
     if (!outside)
         return;
     showLook(QLatin1Char('N'));

@@ -1,6 +1,3 @@
 #include "MacButtonD.h"
 
-MacButtonD::MacButtonD(QWidget *parent)
-    : MacButton(parent, Backdrop::Dark)
-{
-}
+MacButtonD::MacButtonD(QWidget *parent) : MacButton(parent, Backdrop::Dark) {}

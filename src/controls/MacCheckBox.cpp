@@ -17,7 +17,7 @@ void paintCheck(QPainter &painter, const QString &name, const QSize &size)
     static const SkinArt::Gloss clear{QColor(255, 255, 255), QColor(245, 245, 245), QColor(226, 226, 226),
                                       QColor(246, 246, 246), QColor(128, 128, 128), 170};
     static const SkinArt::Gloss blue{QColor(188, 222, 255), QColor(120, 186, 248), QColor(74, 150, 236),
-                                     QColor(150, 208, 255), QColor(42, 58, 140), 170};
+                                     QColor(150, 208, 255), QColor(42, 58, 140),   170};
     SkinArt::Gloss gloss = checked ? blue : clear;
     if (held)
         gloss = SkinArt::darker(gloss, 118);
@@ -41,14 +41,14 @@ void paintCheck(QPainter &painter, const QString &name, const QSize &size)
 
 } // namespace
 
-MacCheckBox::MacCheckBox(QWidget *parent)
-    : QAbstractButton(parent)
+MacCheckBox::MacCheckBox(QWidget *parent) : QAbstractButton(parent)
 {
     const int side = Twips::toPixels(SizeTwips);
     std::vector<SkinPictures::Holder> holders;
     for (const char *name : {"CheckF", "CheckT", "CheckFD", "CheckTD"})
         holders.push_back({QLatin1String(name), QSize(side, PictureHeight)});
-    m_pictures = std::make_unique<SkinPictures>(QStringLiteral("MacCheckBox"), std::move(holders), paintCheck);
+    m_pictures =
+        std::make_unique<SkinPictures>(QStringLiteral("MacCheckBox"), std::move(holders), paintCheck);
 
     setFocusPolicy(Qt::NoFocus);
     setFixedSize(side, side);

@@ -36,9 +36,10 @@ void paintComboPicture(QPainter &painter, const QString &name, const QSize &size
         return;
     }
     static const SkinArt::Gloss blue{QColor(188, 222, 255), QColor(124, 188, 248), QColor(80, 154, 238),
-                                     QColor(150, 208, 255), QColor(40, 56, 140), 170};
+                                     QColor(150, 208, 255), QColor(40, 56, 140),   170};
     const bool pressed = name == QLatin1String("pctButtonD");
-    const QPainterPath shape = SkinArt::roundedBox(QRectF(0.5, 0.5, size.width() - 1.0, size.height() - 1.0), 4.0);
+    const QPainterPath shape =
+        SkinArt::roundedBox(QRectF(0.5, 0.5, size.width() - 1.0, size.height() - 1.0), 4.0);
     SkinArt::paintGloss(painter, shape, pressed ? SkinArt::darker(blue, 122) : blue);
     const QColor ink = pressed ? QColor(8, 14, 40) : QColor(20, 30, 70);
     const qreal middle = size.width() / 2.0;
@@ -48,8 +49,7 @@ void paintComboPicture(QPainter &painter, const QString &name, const QSize &size
 
 } // namespace
 
-MacComboD::MacComboD(QWidget *parent)
-    : QAbstractButton(parent)
+MacComboD::MacComboD(QWidget *parent) : QAbstractButton(parent)
 {
     const int buttonSide = Twips::toPixels(ButtonTwips);
     m_pictures = std::make_unique<SkinPictures>(

@@ -44,21 +44,21 @@ void paintFramePiece(QPainter &painter, const QString &name, const QSize &size)
 
 int vbButtons(Qt::MouseButtons buttons)
 {
-    return (buttons & Qt::LeftButton ? 1 : 0) | (buttons & Qt::RightButton ? 2 : 0)
-           | (buttons & Qt::MiddleButton ? 4 : 0);
+    return (buttons & Qt::LeftButton ? 1 : 0) | (buttons & Qt::RightButton ? 2 : 0) |
+           (buttons & Qt::MiddleButton ? 4 : 0);
 }
 
 int vbShift(Qt::KeyboardModifiers modifiers)
 {
-    return (modifiers & Qt::ShiftModifier ? 1 : 0) | (modifiers & Qt::ControlModifier ? 2 : 0)
-           | (modifiers & Qt::AltModifier ? 4 : 0);
+    return (modifiers & Qt::ShiftModifier ? 1 : 0) | (modifiers & Qt::ControlModifier ? 2 : 0) |
+           (modifiers & Qt::AltModifier ? 4 : 0);
 }
 
 } // namespace
 
 MacFrame::MacFrame(QWidget *parent)
-    : QWidget(parent)
-    , m_pictures(std::make_unique<SkinPictures>(
+    : QWidget(parent),
+      m_pictures(std::make_unique<SkinPictures>(
           QStringLiteral("MacFrame"),
           std::vector<SkinPictures::Holder>{{QStringLiteral("Face"), QSize(FaceWidth, FaceHeight)},
                                             {QStringLiteral("picRight"), QSize(RightWidth, FaceHeight)},

@@ -14,7 +14,7 @@ void paintOption(QPainter &painter, const QString &name, const QSize &size)
     static const SkinArt::Gloss clear{QColor(255, 255, 255), QColor(245, 245, 245), QColor(226, 226, 226),
                                       QColor(246, 246, 246), QColor(128, 128, 128), 170};
     static const SkinArt::Gloss blue{QColor(188, 222, 255), QColor(120, 186, 248), QColor(74, 150, 236),
-                                     QColor(150, 208, 255), QColor(42, 58, 140), 170};
+                                     QColor(150, 208, 255), QColor(42, 58, 140),   170};
     SkinArt::Gloss gloss = selected ? blue : clear;
     if (held)
         gloss = SkinArt::darker(gloss, 118);
@@ -31,14 +31,14 @@ void paintOption(QPainter &painter, const QString &name, const QSize &size)
 
 } // namespace
 
-MacRadioButton::MacRadioButton(QWidget *parent)
-    : QAbstractButton(parent)
+MacRadioButton::MacRadioButton(QWidget *parent) : QAbstractButton(parent)
 {
     const QSize size(Twips::toPixels(SizeTwips), Twips::toPixels(SizeTwips));
     std::vector<SkinPictures::Holder> holders;
     for (const char *name : {"OptionF", "OptionT", "OptionFD", "OptionTD"})
         holders.push_back({QLatin1String(name), size});
-    m_pictures = std::make_unique<SkinPictures>(QStringLiteral("MacRadioButton"), std::move(holders), paintOption);
+    m_pictures =
+        std::make_unique<SkinPictures>(QStringLiteral("MacRadioButton"), std::move(holders), paintOption);
 
     setFocusPolicy(Qt::NoFocus);
     setFixedSize(size);

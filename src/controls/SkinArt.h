@@ -11,7 +11,8 @@ namespace SkinArt {
 
 // A glossy face: a vertical gradient with a hard step at the middle, a
 // highlight over the upper half and a one-pixel outline.
-struct Gloss {
+struct Gloss
+{
     QColor top;
     QColor upperMiddle;
     QColor lowerMiddle;

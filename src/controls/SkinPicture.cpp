@@ -2,10 +2,7 @@
 
 #include <QPainter>
 
-SkinPicture::SkinPicture(QWidget *parent)
-    : QWidget(parent)
-{
-}
+SkinPicture::SkinPicture(QWidget *parent) : QWidget(parent) {}
 
 void SkinPicture::setPicture(const QPixmap &picture, const QString &name)
 {

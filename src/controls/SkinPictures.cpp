@@ -4,9 +4,7 @@
 #include <QPixmapCache>
 
 SkinPictures::SkinPictures(QString family, std::vector<Holder> holders, Painter painter)
-    : m_family(std::move(family))
-    , m_holders(std::move(holders))
-    , m_painter(std::move(painter))
+    : m_family(std::move(family)), m_holders(std::move(holders)), m_painter(std::move(painter))
 {
 }
 
@@ -30,7 +28,8 @@ void SkinPictures::ensure(qreal devicePixelRatio)
     ++m_renderCount;
     m_pictures.clear();
     for (const Holder &holder : m_holders) {
-        const QString key = QStringLiteral("tessaro/%1/%2@%3").arg(m_family, holder.name).arg(devicePixelRatio);
+        const QString key =
+            QStringLiteral("tessaro/%1/%2@%3").arg(m_family, holder.name).arg(devicePixelRatio);
         QPixmap pixmap;
         if (!QPixmapCache::find(key, &pixmap)) {
             pixmap = render(holder.size, devicePixelRatio,

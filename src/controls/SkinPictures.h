@@ -16,7 +16,8 @@ class QPainter;
 class SkinPictures
 {
 public:
-    struct Holder {
+    struct Holder
+    {
         QString name;
         QSize size; // logical pixels
     };

@@ -172,8 +172,10 @@ void TestHoverButton::propertyBagDefaults_data()
     QTest::addColumn<QVariant>("value");
     QTest::addColumn<QVariant>("defaultValue");
     QTest::addColumn<bool>("stored");
-    QTest::newRow("equal text") << QVariant(QStringLiteral("Button")) << QVariant(QStringLiteral("Button")) << false;
-    QTest::newRow("other text") << QVariant(QStringLiteral("Save")) << QVariant(QStringLiteral("Button")) << true;
+    QTest::newRow("equal text") << QVariant(QStringLiteral("Button")) << QVariant(QStringLiteral("Button"))
+                                << false;
+    QTest::newRow("other text") << QVariant(QStringLiteral("Save")) << QVariant(QStringLiteral("Button"))
+                                << true;
     QTest::newRow("empty text") << QVariant(QString()) << QVariant(QStringLiteral("Button")) << true;
     QTest::newRow("equal bool") << QVariant(true) << QVariant(true) << false;
     QTest::newRow("float against int") << QVariant(345.0f) << QVariant(345) << false;
@@ -213,7 +215,8 @@ void TestHoverButton::propertyBagJsonRoundTrip()
     QCOMPARE(width.metaType(), QMetaType::fromType<float>());
     QCOMPARE(width.toFloat(), 1000.0f);
     // A stored value that cannot become the default's type reads as the default.
-    QCOMPARE(back.readProperty(QStringLiteral("Caption"), QVariant::fromValue(QPoint(1, 2))).toPoint(), QPoint(1, 2));
+    QCOMPARE(back.readProperty(QStringLiteral("Caption"), QVariant::fromValue(QPoint(1, 2))).toPoint(),
+             QPoint(1, 2));
 }
 
 QTEST_MAIN(TestHoverButton)

@@ -81,7 +81,8 @@ void TestMacButton::longStyleShowsLongNormalPicture()
     QCOMPARE(button.width(), 100);
     const QPixmap longPicture = button.pictures().picture(QStringLiteral("pctLButtonN"));
     QCOMPARE(longPicture.deviceIndependentSize().toSize(), QSize(100, 23));
-    QCOMPARE(button.pictures().picture(QStringLiteral("pctButtonD")).deviceIndependentSize().toSize(), QSize(73, 23));
+    QCOMPARE(button.pictures().picture(QStringLiteral("pctButtonD")).deviceIndependentSize().toSize(),
+             QSize(73, 23));
 }
 
 void TestMacButton::hoverLightsAndPollingStops()
@@ -242,8 +243,8 @@ void TestMacButton::persistence_data()
     QTest::addColumn<QStringList>("stored");
     QTest::newRow("all defaults") << QStringLiteral("Button") << false << true << QStringList{};
     QTest::newRow("caption only") << QStringLiteral("Close") << false << true << QStringList{"Caption"};
-    QTest::newRow("long and disabled") << QStringLiteral("Button") << true << false
-                                       << QStringList{"Enabled", "LongStyle"};
+    QTest::newRow("long and disabled")
+        << QStringLiteral("Button") << true << false << QStringList{"Enabled", "LongStyle"};
     QTest::newRow("empty caption") << QString() << false << true << QStringList{"Caption"};
 }
 
@@ -268,7 +269,8 @@ void TestMacButton::persistence()
     QCOMPARE(loaded.LongStyle(), longStyle);
     QCOMPARE(loaded.Enabled(), enabled);
     QCOMPARE(loaded.width(), longStyle ? 100 : 73);
-    QCOMPARE(loaded.currentPicture(), longStyle ? QStringLiteral("pctLButtonN") : QStringLiteral("pctButtonN"));
+    QCOMPARE(loaded.currentPicture(),
+             longStyle ? QStringLiteral("pctLButtonN") : QStringLiteral("pctButtonN"));
     QCOMPARE(qColorToWinColor(loaded.ButtonCaption()->palette().color(QPalette::WindowText)),
              enabled ? MacButton::CaptionColor : MacButton::DisabledCaptionColor);
 }

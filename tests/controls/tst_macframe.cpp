@@ -117,8 +117,10 @@ void TestMacFrame::mouseMoveTranslation_data()
     QTest::addColumn<float>("y");
     // A frame 3795 twips (253 px) wide and 1050 twips (70 px) high.
     QTest::newRow("face") << QString() << QPoint(10, 20) << 150.0f << 300.0f;
-    QTest::newRow("right border, first column") << QStringLiteral("picRight") << QPoint(0, 5) << 3690.0f << 75.0f;
-    QTest::newRow("right border, last column") << QStringLiteral("picRight") << QPoint(6, 5) << 3780.0f << 75.0f;
+    QTest::newRow("right border, first column")
+        << QStringLiteral("picRight") << QPoint(0, 5) << 3690.0f << 75.0f;
+    QTest::newRow("right border, last column")
+        << QStringLiteral("picRight") << QPoint(6, 5) << 3780.0f << 75.0f;
     QTest::newRow("bottom border") << QStringLiteral("picBottom") << QPoint(4, 3) << 60.0f << 975.0f;
     QTest::newRow("corner") << QStringLiteral("picCorner") << QPoint(11, 7) << 3780.0f << 1035.0f;
 }

@@ -40,8 +40,10 @@ void TestMacGlyphs::fixedSize()
     QCOMPARE(check->size(), QSize(13, 13));
     QCOMPARE(radio->size(), QSize(13, 13));
     // The check box pictures are two rows taller than the control.
-    QCOMPARE(check->pictures().picture(QStringLiteral("CheckT")).deviceIndependentSize().toSize(), QSize(13, 15));
-    QCOMPARE(radio->pictures().picture(QStringLiteral("OptionTD")).deviceIndependentSize().toSize(), QSize(13, 13));
+    QCOMPARE(check->pictures().picture(QStringLiteral("CheckT")).deviceIndependentSize().toSize(),
+             QSize(13, 15));
+    QCOMPARE(radio->pictures().picture(QStringLiteral("OptionTD")).deviceIndependentSize().toSize(),
+             QSize(13, 13));
 }
 
 void TestMacGlyphs::checkBoxValue_data()

@@ -27,7 +27,8 @@
 
 namespace {
 
-struct Shot {
+struct Shot
+{
     QString file;
     QString label;
 };
@@ -35,11 +36,7 @@ struct Shot {
 class Gallery
 {
 public:
-    Gallery(QDir out, QString suffix)
-        : m_out(std::move(out))
-        , m_suffix(std::move(suffix))
-    {
-    }
+    Gallery(QDir out, QString suffix) : m_out(std::move(out)), m_suffix(std::move(suffix)) {}
 
     // Builds a host of the given size, lets `setup` place and prepare the
     // control, and saves the host's picture.
@@ -92,8 +89,7 @@ void press(QWidget *widget, QPoint at = QPoint(3, 3))
 const QColor WindowGrey(236, 236, 236);
 const QColor ToolbarGrey(228, 228, 228);
 
-template<typename Button>
-void shootButtons(Gallery &gallery, const QString &kind, const QColor &backdrop)
+template <typename Button> void shootButtons(Gallery &gallery, const QString &kind, const QColor &backdrop)
 {
     for (bool longStyle : {false, true}) {
         const QString style = longStyle ? QStringLiteral("-long") : QString();
@@ -106,7 +102,8 @@ void shootButtons(Gallery &gallery, const QString &kind, const QColor &backdrop)
             button->show();
             return button;
         };
-        gallery.shoot(kind + style + QStringLiteral("-normal"), hostSize, backdrop, [&](QWidget &host) { place(host); });
+        gallery.shoot(kind + style + QStringLiteral("-normal"), hostSize, backdrop,
+                      [&](QWidget &host) { place(host); });
         gallery.shoot(kind + style + QStringLiteral("-hover"), hostSize, backdrop,
                       [&](QWidget &host) { hover(place(host)); });
         gallery.shoot(kind + style + QStringLiteral("-down"), hostSize, backdrop, [&](QWidget &host) {
@@ -119,8 +116,7 @@ void shootButtons(Gallery &gallery, const QString &kind, const QColor &backdrop)
     }
 }
 
-template<typename Glyph>
-void shootGlyphs(Gallery &gallery, const QString &kind)
+template <typename Glyph> void shootGlyphs(Gallery &gallery, const QString &kind)
 {
     const QSize hostSize(29, 29);
     auto place = [](QWidget &host) {
@@ -192,7 +188,8 @@ void shootCombos(Gallery &gallery)
         combo->show();
         return combo;
     };
-    gallery.shoot(QStringLiteral("MacComboD-normal"), QSize(237, 38), WindowGrey, [&](QWidget &host) { place(host); });
+    gallery.shoot(QStringLiteral("MacComboD-normal"), QSize(237, 38), WindowGrey,
+                  [&](QWidget &host) { place(host); });
     gallery.shoot(QStringLiteral("MacComboD-pressed"), QSize(237, 38), WindowGrey,
                   [&](QWidget &host) { press(place(host), QPoint(20, 10)); });
 }
@@ -219,7 +216,8 @@ void shootHoverButtons(Gallery &gallery)
     };
     for (bool bold : {false, true}) {
         const QString kind = bold ? QStringLiteral("HoverButton-pause") : QStringLiteral("HoverButton");
-        gallery.shoot(kind + QStringLiteral("-idle"), size, WindowGrey, [&](QWidget &host) { place(host, bold); });
+        gallery.shoot(kind + QStringLiteral("-idle"), size, WindowGrey,
+                      [&](QWidget &host) { place(host, bold); });
         gallery.shoot(kind + QStringLiteral("-hover"), size, WindowGrey,
                       [&](QWidget &host) { enter(place(host, bold)); });
         gallery.shoot(kind + QStringLiteral("-down"), size, WindowGrey, [&](QWidget &host) {
@@ -288,7 +286,8 @@ void writeContactSheet(const QDir &out, const QStringList &files)
     QFont font;
     font.setPixelSize(10);
     const QFontMetrics metrics(font);
-    struct Placed {
+    struct Placed
+    {
         QImage image;
         QString label;
         QPoint at;
@@ -365,13 +364,15 @@ int main(int argc, char *argv[])
     const QDir out(outPath);
 
     if (!scale.isEmpty()) {
-        writeList(out, QStringLiteral("shots@%1x.txt").arg(scale), shootAll(out, QStringLiteral("@%1x").arg(scale)));
+        writeList(out, QStringLiteral("shots@%1x.txt").arg(scale),
+                  shootAll(out, QStringLiteral("@%1x").arg(scale)));
         return 0;
     }
 
     const std::vector<Shot> shots = shootAll(out, QStringLiteral("@1x"));
-    const int status = QProcess::execute(QCoreApplication::applicationFilePath(),
-                                         {QStringLiteral("--scale"), QStringLiteral("2"), out.absolutePath()});
+    const int status =
+        QProcess::execute(QCoreApplication::applicationFilePath(),
+                          {QStringLiteral("--scale"), QStringLiteral("2"), out.absolutePath()});
     if (status != 0)
         std::fprintf(stderr, "the 2x pass failed (%d)\n", status);
 
@@ -381,6 +382,7 @@ int main(int argc, char *argv[])
     files << readList(out, QStringLiteral("shots@2x.txt"));
     QFile::remove(out.filePath(QStringLiteral("shots@2x.txt")));
     writeContactSheet(out, files);
-    std::printf("%lld pictures and gallery.png in %s\n", qlonglong(files.size()), qPrintable(out.absolutePath()));
+    std::printf("%lld pictures and gallery.png in %s\n", qlonglong(files.size()),
+                qPrintable(out.absolutePath()));
     return status == 0 ? 0 : 1;
 }
