@@ -1,0 +1,377 @@
+#include "ScriptGrid.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProxyStyle>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+
+namespace {
+
+// Qt takes a table's grid line colour from the style only.
+class GridLineStyle : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_Table_GridLineColor)
+            return int(ScriptGrid::gridLineColour().rgb());
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+// Cells are white on the grey outside area; the fixed Step column looks like the header. The
+// selection shows only while the grid's highlighting is on.
+class ScriptGridDelegate : public QStyledItemDelegate
+{
+public:
+    explicit ScriptGridDelegate(ScriptGrid *grid) : QStyledItemDelegate(grid), m_grid(grid) {}
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem opt(option);
+        const bool fixed = index.column() == 0;
+        painter->fillRect(opt.rect, fixed ? opt.palette.button() : QBrush(Qt::white));
+        if (!m_grid->HighLight())
+            opt.state &= ~QStyle::State_Selected;
+        QStyledItemDelegate::paint(painter, opt, index);
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        switch (index.column()) {
+        case 0:
+            option->displayAlignment = Qt::AlignCenter;
+            break;
+        case 1:
+            option->displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+            break;
+        default:
+            option->displayAlignment = Qt::AlignRight | Qt::AlignVCenter;
+            break;
+        }
+    }
+
+private:
+    ScriptGrid *m_grid;
+};
+
+QColor fromWinColour(quint32 v)
+{
+    return QColor(int(v & 0xff), int((v >> 8) & 0xff), int((v >> 16) & 0xff));
+}
+
+quint32 toWinColour(const QColor &c)
+{
+    return quint32(c.red()) | (quint32(c.green()) << 8) | (quint32(c.blue()) << 16);
+}
+
+} // namespace
+
+ScriptGrid::ScriptGrid(QWidget *parent) : QTableWidget(parent)
+{
+    auto *style = new GridLineStyle;
+    style->setParent(this);
+    setStyle(style);
+    setItemDelegate(new ScriptGridDelegate(this));
+
+    setEditTriggers(NoEditTriggers);
+    setSelectionMode(SingleSelection);
+    setSelectionBehavior(SelectItems);
+    setVerticalScrollMode(ScrollPerItem);
+    setHorizontalScrollMode(ScrollPerPixel);
+    setTabKeyNavigation(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setShowGrid(true);
+    setFrameShape(QFrame::StyledPanel);
+
+    verticalHeader()->hide();
+    QHeaderView *header = horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Fixed);
+    header->setSectionsClickable(false);
+    header->setHighlightSections(false);
+    header->setDefaultAlignment(Qt::AlignCenter);
+    header->setStretchLastSection(false);
+
+    const int rowHeight = fontMetrics().height() + 6;
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(rowHeight);
+    verticalHeader()->setMinimumSectionSize(rowHeight);
+    header->setFixedHeight(rowHeight + 2);
+
+    QPalette pal = palette();
+    pal.setColor(QPalette::Base, outsideColour());
+    pal.setColor(QPalette::Text, Qt::black);
+    pal.setColor(QPalette::HighlightedText, Qt::white);
+    setPalette(pal);
+    SetBackColorSel(toWinColour(QApplication::palette().color(QPalette::Active, QPalette::Highlight)));
+
+    setColumnCount(3);
+    setRowCount(0);
+}
+
+int ScriptGrid::Rows() const
+{
+    return rowCount() + 1;
+}
+
+void ScriptGrid::SetRows(int rows)
+{
+    setRowCount(qMax(rows - 1, 0));
+    if (!currentIndex().isValid() && rowCount() > 0)
+        setCurrent(0, columnCount() > 1 ? 1 : 0);
+}
+
+int ScriptGrid::Cols() const
+{
+    return columnCount();
+}
+
+void ScriptGrid::SetCols(int cols)
+{
+    setColumnCount(qMax(cols, 1));
+}
+
+QString ScriptGrid::TextMatrix(int row, int col) const
+{
+    if (col < 0 || col >= columnCount() || row < 0 || row >= Rows())
+        return QString();
+    const QTableWidgetItem *cell = row == 0 ? horizontalHeaderItem(col) : item(row - 1, col);
+    return cell ? cell->text() : QString();
+}
+
+void ScriptGrid::SetTextMatrix(int row, int col, const QString &text)
+{
+    if (col < 0 || col >= columnCount() || row < 0 || row >= Rows())
+        return;
+    if (row == 0) {
+        QTableWidgetItem *head = horizontalHeaderItem(col);
+        if (!head) {
+            head = new QTableWidgetItem;
+            setHorizontalHeaderItem(col, head);
+        }
+        head->setText(text);
+        return;
+    }
+    ensureItem(row - 1, col)->setText(text);
+}
+
+QTableWidgetItem *ScriptGrid::ensureItem(int modelRow, int col)
+{
+    QTableWidgetItem *cell = item(modelRow, col);
+    if (!cell) {
+        cell = new QTableWidgetItem;
+        cell->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+        setItem(modelRow, col, cell);
+    }
+    return cell;
+}
+
+int ScriptGrid::Row() const
+{
+    const QModelIndex current = currentIndex();
+    return current.isValid() ? current.row() + 1 : 0;
+}
+
+int ScriptGrid::Col() const
+{
+    const QModelIndex current = currentIndex();
+    return current.isValid() ? current.column() : (columnCount() > 1 ? 1 : 0);
+}
+
+void ScriptGrid::SetRow(int row)
+{
+    if (row < 1 || row >= Rows())
+        return;
+    setCurrent(row - 1, Col());
+}
+
+void ScriptGrid::SetCol(int col)
+{
+    if (col < 0 || col >= columnCount() || rowCount() == 0)
+        return;
+    setCurrent(qMax(Row(), 1) - 1, col);
+}
+
+void ScriptGrid::setCurrent(int modelRow, int col)
+{
+    const QModelIndex index = model()->index(modelRow, col);
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+}
+
+int ScriptGrid::TopRow() const
+{
+    int first = rowAt(0);
+    if (first < 0)
+        return rowCount() > 0 ? 1 : 0;
+    // A row cut at the top edge is not the top row; the one below it is.
+    if (rowViewportPosition(first) < 0 && first + 1 < rowCount())
+        ++first;
+    return first + 1;
+}
+
+void ScriptGrid::SetTopRow(int row)
+{
+    if (row < 1 || row >= Rows())
+        return;
+    // Row insertions lay out lazily; the scroll range has to be up to date to reach the last rows.
+    updateGeometries();
+    verticalScrollBar()->setValue(row - 1);
+}
+
+void ScriptGrid::AddItem()
+{
+    insertRow(rowCount());
+    if (!currentIndex().isValid())
+        setCurrent(0, columnCount() > 1 ? 1 : 0);
+}
+
+void ScriptGrid::RemoveItem(int row)
+{
+    if (row < 1 || row >= Rows())
+        return;
+    removeRow(row - 1);
+}
+
+int ScriptGrid::ColWidthTwips(int col) const
+{
+    return columnWidth(col) * 15;
+}
+
+void ScriptGrid::SetColWidthTwips(int col, int twips)
+{
+    if (col < 0 || col >= columnCount())
+        return;
+    setColumnWidth(col, qRound(twips / 15.0));
+}
+
+QRect ScriptGrid::currentCellRect() const
+{
+    const QModelIndex current = currentIndex();
+    if (!current.isValid())
+        return QRect();
+    return visualRect(current).translated(viewport()->geometry().topLeft());
+}
+
+int ScriptGrid::CellLeft() const
+{
+    return currentCellRect().left();
+}
+
+int ScriptGrid::CellTop() const
+{
+    return currentCellRect().top();
+}
+
+int ScriptGrid::CellWidth() const
+{
+    return currentCellRect().width();
+}
+
+int ScriptGrid::CellHeight() const
+{
+    return currentCellRect().height();
+}
+
+quint32 ScriptGrid::BackColorSel() const
+{
+    return toWinColour(m_backColorSel);
+}
+
+void ScriptGrid::SetBackColorSel(quint32 winColour)
+{
+    m_backColorSel = fromWinColour(winColour);
+    QPalette pal = palette();
+    // Also while the grid has no focus: a run highlights rows while the Stop button has it.
+    pal.setColor(QPalette::Active, QPalette::Highlight, m_backColorSel);
+    pal.setColor(QPalette::Inactive, QPalette::Highlight, m_backColorSel);
+    const QColor text = qGray(m_backColorSel.rgb()) > 150 ? QColor(Qt::black) : QColor(Qt::white);
+    pal.setColor(QPalette::Active, QPalette::HighlightedText, text);
+    pal.setColor(QPalette::Inactive, QPalette::HighlightedText, text);
+    setPalette(pal);
+    viewport()->update();
+}
+
+void ScriptGrid::SetHighLight(bool on)
+{
+    if (m_highLight == on)
+        return;
+    m_highLight = on;
+    viewport()->update();
+}
+
+void ScriptGrid::SelectWholeRow(int row)
+{
+    if (row < 1 || row >= Rows())
+        return;
+    const QModelIndex current = model()->index(row - 1, Col());
+    selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+    const QItemSelection whole(model()->index(row - 1, 0), model()->index(row - 1, columnCount() - 1));
+    selectionModel()->select(whole, QItemSelectionModel::ClearAndSelect);
+}
+
+void ScriptGrid::mousePressEvent(QMouseEvent *event)
+{
+    m_pressed = QPersistentModelIndex();
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (event->button() != Qt::LeftButton || !index.isValid() || index.column() == 0) {
+        // The Step column is fixed: it cannot become the current cell.
+        event->accept();
+        return;
+    }
+    if (index != currentIndex())
+        Q_EMIT LeaveCell();
+    // The handler may have changed the grid; find the cell anew.
+    const QModelIndex target = indexAt(event->position().toPoint());
+    if (!target.isValid() || target.column() == 0) {
+        event->accept();
+        return;
+    }
+    setCurrent(target.row(), target.column());
+    m_pressed = target;
+    event->accept();
+}
+
+void ScriptGrid::mouseReleaseEvent(QMouseEvent *event)
+{
+    const QPersistentModelIndex pressed = m_pressed;
+    m_pressed = QPersistentModelIndex();
+    event->accept();
+    if (event->button() == Qt::LeftButton && pressed.isValid()
+        && indexAt(event->position().toPoint()) == QModelIndex(pressed))
+        Q_EMIT Click();
+}
+
+void ScriptGrid::mouseMoveEvent(QMouseEvent *event)
+{
+    // Dragging would move the current cell behind LeaveCell's back.
+    event->accept();
+}
+
+void ScriptGrid::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // A double click is a click on the cell that the first click already made current.
+    mousePressEvent(event);
+}
+
+QModelIndex ScriptGrid::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
+{
+    const QModelIndex current = currentIndex();
+    QModelIndex next = QTableWidget::moveCursor(cursorAction, modifiers);
+    if (next.isValid() && next.column() == 0)
+        next = current.isValid() && current.row() == next.row() ? current : model()->index(next.row(), 1);
+    if (next.isValid() && next != current)
+        Q_EMIT LeaveCell();
+    return next;
+}
+
+void ScriptGrid::keyboardSearch(const QString &)
+{
+    // Typing must not jump the current cell to a matching text.
+}

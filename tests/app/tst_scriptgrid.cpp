@@ -1,0 +1,381 @@
+#include "GridText.h"
+#include "ScriptGrid.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFocusEvent>
+#include <QHeaderView>
+#include <QImage>
+#include <QKeyEvent>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+// A grid laid out like the window's: three columns, header texts, 14 rows, in its 253 x 302 frame.
+void setUp(ScriptGrid &grid, int rows = 14)
+{
+    grid.SetCols(3);
+    grid.SetColWidthTwips(0, 440);
+    grid.SetColWidthTwips(1, 2150);
+    grid.SetColWidthTwips(2, 625);
+    grid.SetTextMatrix(0, 0, QStringLiteral("Step"));
+    grid.SetTextMatrix(0, 1, QStringLiteral("Function"));
+    grid.SetTextMatrix(0, 2, QStringLiteral("Time"));
+    grid.SetRows(rows);
+    grid.resize(253, 302);
+}
+
+QPoint cellCentre(const ScriptGrid &grid, int row, int col)
+{
+    return grid.visualRect(grid.model()->index(row - 1, col)).center();
+}
+
+// A point inside the cell away from its text and its grid lines.
+QPoint cellBlankSpot(const ScriptGrid &grid, int row, int col)
+{
+    const QRect r = grid.visualRect(grid.model()->index(row - 1, col));
+    return QPoint(r.left() + 3, r.top() + 3) + grid.viewport()->geometry().topLeft();
+}
+
+} // namespace
+
+class TestScriptGrid : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void editorFilters_data()
+    {
+        QTest::addColumn<int>("filter");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("text");
+        const int letters = int(GridText::Filter::Letters);
+        const int number = int(GridText::Filter::Number);
+        QTest::newRow("letters pass in Function") << letters << "WristUp" << "WristUp";
+        QTest::newRow("digits blanks points dropped in Function") << letters << "Wr 1st.Up-2" << "WrstUp";
+        QTest::newRow("digits and point pass in Time") << number << "1.25" << "1.25";
+        QTest::newRow("letters sign and blank dropped in Time") << number << "-1 x.5e3" << "1.53";
+        QTest::newRow("two points are typed as they come") << number << "1..2" << "1..2";
+    }
+    void editorFilters()
+    {
+        QFETCH(int, filter);
+        QFETCH(QString, typed);
+        QFETCH(QString, text);
+        GridText editor;
+        editor.SetCharFilter(GridText::Filter(filter));
+        editor.show();
+        QTest::keyClicks(&editor, typed);
+        QCOMPARE(editor.text(), text);
+    }
+
+    void editorDropsNonAsciiLetters()
+    {
+        GridText editor;
+        editor.SetCharFilter(GridText::Filter::Letters);
+        editor.show();
+        QTest::keyClicks(&editor, QStringLiteral("Gr"));
+        QKeyEvent umlaut(QEvent::KeyPress, Qt::Key_Udiaeresis, Qt::NoModifier, QStringLiteral("\u00fc"));
+        QApplication::sendEvent(&editor, &umlaut);
+        QTest::keyClicks(&editor, QStringLiteral("n"));
+        QCOMPARE(editor.text(), QStringLiteral("Grn"));
+    }
+
+    void editorEditingKeysWork()
+    {
+        GridText editor;
+        editor.SetCharFilter(GridText::Filter::Number);
+        editor.show();
+        QTest::keyClicks(&editor, QStringLiteral("123"));
+        QTest::keyClick(&editor, Qt::Key_Backspace);
+        QCOMPARE(editor.text(), QStringLiteral("12"));
+        QTest::keyClick(&editor, Qt::Key_Home);
+        QTest::keyClick(&editor, Qt::Key_Delete);
+        QCOMPARE(editor.text(), QStringLiteral("2"));
+        QTest::keyClick(&editor, Qt::Key_End);
+        QTest::keyClick(&editor, Qt::Key_Left);
+        QTest::keyClicks(&editor, QStringLiteral("9"));
+        QCOMPARE(editor.text(), QStringLiteral("92"));
+    }
+
+    void editorDropsPasting()
+    {
+        GridText editor;
+        editor.SetCharFilter(GridText::Filter::Letters);
+        editor.show();
+        QApplication::clipboard()->setText(QStringLiteral("12 34"));
+        if (QApplication::clipboard()->text() != QStringLiteral("12 34"))
+            QSKIP("no clipboard on this platform");
+        QTest::keyClicks(&editor, QStringLiteral("ab"));
+        QTest::keyClick(&editor, Qt::Key_V, Qt::ControlModifier);
+        QTest::keyClick(&editor, Qt::Key_Insert, Qt::ShiftModifier);
+        QCOMPARE(editor.text(), QStringLiteral("ab"));
+    }
+
+    void editorReportsEnterAndEscape()
+    {
+        GridText editor;
+        editor.show();
+        editor.setText(QStringLiteral("Pause"));
+        QSignalSpy enter(&editor, &GridText::EnterPressed);
+        QSignalSpy escape(&editor, &GridText::EscapePressed);
+        QTest::keyClick(&editor, Qt::Key_Return);
+        QTest::keyClick(&editor, Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(enter.count(), 2);
+        QCOMPARE(escape.count(), 0);
+        QTest::keyClick(&editor, Qt::Key_Escape);
+        QCOMPARE(escape.count(), 1);
+        QCOMPARE(editor.text(), QStringLiteral("Pause"));
+    }
+
+    void editorSelectsAllOnFocus()
+    {
+        GridText editor;
+        editor.show();
+        editor.setText(QStringLiteral(" 2.5"));
+        editor.setCursorPosition(4);
+        QFocusEvent focus(QEvent::FocusIn, Qt::OtherFocusReason);
+        QApplication::sendEvent(&editor, &focus);
+        QCOMPARE(editor.selectedText(), QStringLiteral(" 2.5"));
+        editor.SetCharFilter(GridText::Filter::Number);
+        QTest::keyClicks(&editor, QStringLiteral("7"));
+        QCOMPARE(editor.text(), QStringLiteral("7"));
+    }
+
+    void editorStartsHiddenAndBorderless()
+    {
+        QWidget window;
+        GridText editor(&window);
+        window.show();
+        QVERIFY(editor.isHidden());
+        QVERIFY(!editor.hasFrame());
+    }
+
+    void textMatrixAddressesHeaderAsRowZero()
+    {
+        ScriptGrid grid;
+        setUp(grid);
+        QCOMPARE(grid.Rows(), 14);
+        QCOMPARE(grid.Cols(), 3);
+        QCOMPARE(grid.rowCount(), 13);
+        QCOMPARE(grid.TextMatrix(0, 1), QStringLiteral("Function"));
+        QCOMPARE(grid.horizontalHeaderItem(2)->text(), QStringLiteral("Time"));
+
+        grid.SetTextMatrix(0, 1, QStringLiteral("Motion"));
+        QCOMPARE(grid.horizontalHeaderItem(1)->text(), QStringLiteral("Motion"));
+        grid.SetTextMatrix(1, 1, QStringLiteral("ElbowUp"));
+        QCOMPARE(grid.item(0, 1)->text(), QStringLiteral("ElbowUp"));
+        QCOMPARE(grid.TextMatrix(1, 1), QStringLiteral("ElbowUp"));
+        QCOMPARE(grid.TextMatrix(13, 2), QString());
+
+        // Outside the grid nothing is read or written.
+        grid.SetTextMatrix(14, 1, QStringLiteral("x"));
+        grid.SetTextMatrix(1, 3, QStringLiteral("x"));
+        QCOMPARE(grid.Rows(), 14);
+        QCOMPARE(grid.Cols(), 3);
+        QCOMPARE(grid.TextMatrix(14, 1), QString());
+        QCOMPARE(grid.TextMatrix(-1, 0), QString());
+    }
+
+    void rowsAreAppendedAndRemoved()
+    {
+        ScriptGrid grid;
+        setUp(grid);
+        for (int r = 1; r <= 13; ++r)
+            grid.SetTextMatrix(r, 0, QString::number(r));
+        grid.AddItem();
+        QCOMPARE(grid.Rows(), 15);
+        QCOMPARE(grid.TextMatrix(14, 0), QString());
+        QCOMPARE(grid.TextMatrix(13, 0), QStringLiteral("13"));
+
+        grid.RemoveItem(3);
+        QCOMPARE(grid.Rows(), 14);
+        QCOMPARE(grid.TextMatrix(3, 0), QStringLiteral("4"));
+        QCOMPARE(grid.TextMatrix(0, 0), QStringLiteral("Step"));
+        grid.RemoveItem(0);
+        QCOMPARE(grid.Rows(), 14);
+
+        grid.SetRows(1);
+        QCOMPARE(grid.Rows(), 1);
+        QCOMPARE(grid.Row(), 0);
+        QCOMPARE(grid.TextMatrix(0, 2), QStringLiteral("Time"));
+    }
+
+    void columnWidthsInTwips()
+    {
+        ScriptGrid grid;
+        setUp(grid);
+        QCOMPARE(grid.columnWidth(0), 29);
+        QCOMPARE(grid.columnWidth(1), 143);
+        QCOMPARE(grid.columnWidth(2), 42);
+        QCOMPARE(grid.ColWidthTwips(2), 630);
+    }
+
+    void currentCellFollowsTheProgram()
+    {
+        ScriptGrid grid;
+        setUp(grid);
+        QCOMPARE(grid.Row(), 1);
+        QCOMPARE(grid.Col(), 1);
+        QSignalSpy leave(&grid, &ScriptGrid::LeaveCell);
+        grid.SetRow(5);
+        grid.SetCol(2);
+        QCOMPARE(grid.Row(), 5);
+        QCOMPARE(grid.Col(), 2);
+        grid.SetCol(0);
+        QCOMPARE(grid.Col(), 0);
+        grid.SetRow(14);
+        QCOMPARE(grid.Row(), 5);
+        QCOMPARE(leave.count(), 0);
+    }
+
+    void clicksReachOnlyFunctionAndTimeCells()
+    {
+        ScriptGrid grid;
+        setUp(grid);
+        grid.show();
+        grid.SetRow(2);
+        grid.SetCol(1);
+
+        QList<QPair<int, int>> leftFrom;
+        connect(&grid, &ScriptGrid::LeaveCell, &grid, [&] { leftFrom.append({grid.Row(), grid.Col()}); });
+        QSignalSpy click(&grid, &ScriptGrid::Click);
+
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, cellCentre(grid, 4, 0));
+        QCOMPARE(grid.Row(), 2);
+        QCOMPARE(grid.Col(), 1);
+        QCOMPARE(click.count(), 0);
+        QVERIFY(leftFrom.isEmpty());
+
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, cellCentre(grid, 4, 2));
+        QCOMPARE(grid.Row(), 4);
+        QCOMPARE(grid.Col(), 2);
+        QCOMPARE(click.count(), 1);
+        QCOMPARE(leftFrom, (QList<QPair<int, int>>{{2, 1}}));
+
+        // A click on the current cell leaves nothing.
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, cellCentre(grid, 4, 2));
+        QCOMPARE(click.count(), 2);
+        QCOMPARE(leftFrom.size(), 1);
+
+        // Below the last row there is no cell.
+        grid.SetRows(3);
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, QPoint(100, grid.viewport()->height() - 3));
+        QCOMPARE(click.count(), 2);
+    }
+
+    void arrowKeysSkipTheStepColumn()
+    {
+        ScriptGrid grid;
+        setUp(grid);
+        grid.show();
+        grid.SetRow(3);
+        grid.SetCol(1);
+        QSignalSpy leave(&grid, &ScriptGrid::LeaveCell);
+        QTest::keyClick(&grid, Qt::Key_Left);
+        QCOMPARE(grid.Col(), 1);
+        QCOMPARE(leave.count(), 0);
+        QTest::keyClick(&grid, Qt::Key_Down);
+        QCOMPARE(grid.Row(), 4);
+        QCOMPARE(leave.count(), 1);
+        QTest::keyClick(&grid, Qt::Key_Right);
+        QCOMPARE(grid.Col(), 2);
+        QCOMPARE(leave.count(), 2);
+        QTest::keyClicks(&grid, QStringLiteral("B"));
+        QCOMPARE(grid.Row(), 4);
+        QCOMPARE(grid.Col(), 2);
+    }
+
+    void topRowScrolls()
+    {
+        ScriptGrid grid;
+        setUp(grid, 40);
+        grid.show();
+        QCOMPARE(grid.TopRow(), 1);
+        grid.SetTopRow(20);
+        QCOMPARE(grid.TopRow(), 20);
+        QCOMPARE(grid.rowAt(0), 19);
+        grid.AddItem();
+        // The last rows cannot reach the top; the view stops with the last row at the bottom.
+        grid.SetTopRow(40);
+        const int top = grid.TopRow();
+        QVERIFY(top > 20 && top < 40);
+        QVERIFY(grid.rowViewportPosition(top - 1) >= 0);
+        QVERIFY(grid.rowViewportPosition(top - 2) < 0);
+        const int last = grid.rowCount() - 1;
+        QVERIFY(grid.rowViewportPosition(last) + grid.rowHeight(last) <= grid.viewport()->height());
+        grid.SetTopRow(1);
+        QCOMPARE(grid.TopRow(), 1);
+    }
+
+    void cellGeometryIsRelativeToTheGrid()
+    {
+        ScriptGrid grid;
+        setUp(grid);
+        grid.show();
+        grid.SetRow(3);
+        grid.SetCol(2);
+        // The grid line at the cell's right belongs to the column, not to the cell.
+        QVERIFY(grid.CellWidth() >= 41 && grid.CellWidth() <= 42);
+        QVERIFY(grid.CellHeight() > 10);
+        const QPoint inside(grid.CellLeft() + grid.CellWidth() / 2, grid.CellTop() + grid.CellHeight() / 2);
+        QCOMPARE(grid.childAt(inside), grid.viewport());
+        QCOMPARE(grid.indexAt(grid.viewport()->mapFrom(&grid, inside)), grid.model()->index(2, 2));
+        // The header row lies above the first step row.
+        QVERIFY(grid.CellTop() >= grid.horizontalHeader()->height() + 2 * grid.CellHeight());
+    }
+
+    void selectionColourIsAWindowsColour()
+    {
+        ScriptGrid grid;
+        grid.SetBackColorSel(0x00FF8000); // blue 255, green 128, red 0
+        QCOMPARE(grid.BackColorSel(), quint32(0x00FF8000));
+        QCOMPARE(grid.palette().color(QPalette::Inactive, QPalette::Highlight), QColor(0, 128, 255));
+    }
+
+    void wholeRowShowsInSelectionColourOnlyWithHighlight()
+    {
+        ScriptGrid grid;
+        setUp(grid);
+        grid.show();
+        grid.SetBackColorSel(0x000000FF);
+        grid.SetRow(1);
+        grid.SetCol(2);
+        grid.SelectWholeRow(3);
+        QCOMPARE(grid.Row(), 3);
+        QCOMPARE(grid.Col(), 2);
+        QCOMPARE(grid.selectionModel()->selectedIndexes().size(), 3);
+        for (const QModelIndex &i : grid.selectionModel()->selectedIndexes())
+            QCOMPARE(i.row(), 2);
+
+        QImage shot = grid.grab().toImage();
+        QCOMPARE(shot.pixelColor(cellBlankSpot(grid, 3, 1)), QColor(Qt::white));
+        QCOMPARE(shot.pixelColor(cellBlankSpot(grid, 3, 0)), grid.palette().color(QPalette::Button));
+
+        grid.SetHighLight(true);
+        shot = grid.grab().toImage();
+        for (int col = 0; col < 3; ++col)
+            QCOMPARE(shot.pixelColor(cellBlankSpot(grid, 3, col)), QColor(255, 0, 0));
+        QCOMPARE(shot.pixelColor(cellBlankSpot(grid, 2, 1)), QColor(Qt::white));
+
+        grid.SetHighLight(false);
+        shot = grid.grab().toImage();
+        QCOMPARE(shot.pixelColor(cellBlankSpot(grid, 3, 1)), QColor(Qt::white));
+    }
+
+    void outsideAreaAndGridLines()
+    {
+        ScriptGrid grid;
+        setUp(grid, 3);
+        grid.show();
+        const QImage shot = grid.grab().toImage();
+        const QRect viewport = grid.viewport()->geometry();
+        QCOMPARE(shot.pixelColor(viewport.left() + 100, viewport.bottom() - 3), QColor(230, 230, 230));
+        QCOMPARE(shot.pixelColor(viewport.right() - 3, viewport.top() + 3), QColor(230, 230, 230));
+        const QRect cell = grid.visualRect(grid.model()->index(0, 1)).translated(viewport.topLeft());
+        QCOMPARE(shot.pixelColor(cell.center().x(), cell.bottom() + 1), QColor(192, 192, 192));
+    }
+};
+
+QTEST_MAIN(TestScriptGrid)
+#include "tst_scriptgrid.moc"
