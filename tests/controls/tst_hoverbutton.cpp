@@ -15,7 +15,6 @@ class TestHoverButton : public QObject
 private Q_SLOTS:
     void winColorConversion_data();
     void winColorConversion();
-    void designDefaults();
     void captionAndColourFollowState_data();
     void captionAndColourFollowState();
     void paintsTheCurrentColours();
@@ -48,18 +47,6 @@ void TestHoverButton::winColorConversion()
     QCOMPARE(winColorToQColor(value), color);
     QCOMPARE(qColorToWinColor(color), value);
     QCOMPARE(winRgb(color.red(), color.green(), color.blue()), value);
-}
-
-void TestHoverButton::designDefaults()
-{
-    HoverButton button;
-    QCOMPARE(button.backcolor(), quint32(14737632));
-    QCOMPARE(button.hoverbackcolor(), quint32(14270893));
-    QCOMPARE(button.bordercolor(), quint32(0));
-    QCOMPARE(button.forecolor(), quint32(0));
-    QCOMPARE(button.hoverforecolor(), quint32(0));
-    QCOMPARE(button.index(), -1);
-    QCOMPARE(button.focusPolicy(), Qt::NoFocus);
 }
 
 void TestHoverButton::captionAndColourFollowState_data()
