@@ -179,7 +179,6 @@ void paintArm(QPainter &p, const ArmJoints &j)
 
     // Upper arm, elbow gearbox, forearm, wrist and gripper: drawn from the back to the front.
     drawLink(p, s, e, 24, 19);
-    drawGearbox(p, QRectF(e.x() - 14, e.y() + 16, 30, 40));
     drawLink(p, e, w, 17, 13);
     drawHub(p, s, 26);
     drawHub(p, e, 21);
@@ -196,27 +195,38 @@ void paintArm(QPainter &p, const ArmJoints &j)
     p.setBrush(palmShade);
     p.drawPath(palm);
 
+    // Two jaws, slightly open, each hooked inwards at the tip with a rubber pad on its inner face.
     const qreal tip = j.gripperTip.x();
+    const qreal wy = w.y();
     for (int side : {-1, 1}) {
+        auto at = [wy, side](qreal x, qreal dy) { return QPointF(x, wy + side * dy); };
         QPainterPath jaw;
-        const qreal root = w.y() + side * 10;
-        jaw.moveTo(palmLeft + 6, root - side * 6);
-        jaw.cubicTo(palmLeft - 30, root - side * 6, tip + 28, root + side * 14, tip, root + side * 8);
-        jaw.lineTo(tip + 4, root + side * 1);
-        jaw.cubicTo(tip + 30, root + side * 4, palmLeft - 26, root + side * 7, palmLeft + 6, root + side * 9);
+        jaw.moveTo(at(palmLeft + 8, 19));
+        jaw.cubicTo(at(palmLeft - 24, 22), at(tip + 34, 20), at(tip + 6, 13));
+        jaw.quadTo(at(tip - 2, 10), at(tip + 2, 4));
+        jaw.lineTo(at(tip + 14, 4));
+        jaw.cubicTo(at(tip + 34, 7), at(palmLeft - 26, 8), at(palmLeft + 8, 6));
         jaw.closeSubpath();
-        QLinearGradient jawShade(QPointF(0, root - 8), QPointF(0, root + 10));
-        jawShade.setColorAt(0.0, QColor(210, 214, 222));
-        jawShade.setColorAt(0.5, QColor(146, 152, 164));
-        jawShade.setColorAt(1.0, QColor(84, 90, 102));
-        p.setPen(QPen(Outline, 1.0));
+        QLinearGradient jawShade(at(0, 20), at(0, 4));
+        jawShade.setColorAt(0.0, QColor(70, 76, 88));
+        jawShade.setColorAt(0.45, QColor(150, 157, 170));
+        jawShade.setColorAt(1.0, QColor(96, 102, 116));
+        p.setPen(QPen(Outline, 1.1));
         p.setBrush(jawShade);
         p.drawPath(jaw);
-        // Rubber pads on the inner faces of the jaws.
+
+        QPainterPath pad;
+        pad.moveTo(at(tip + 3, 4.5));
+        pad.lineTo(at(tip + 30, 6.5));
+        pad.lineTo(at(tip + 30, 9));
+        pad.lineTo(at(tip + 4, 7.5));
+        pad.closeSubpath();
         p.setPen(Qt::NoPen);
-        p.setBrush(Amber.darker(105));
-        p.drawRoundedRect(QRectF(tip + 6, side < 0 ? root - 4 : root + 1, 22, 3), 1.5, 1.5);
+        p.setBrush(Amber);
+        p.drawPath(pad);
     }
+    // The wrist collar between the palm and the wrist joint.
+    drawGearbox(p, QRectF(w.x() - 30, wy - 23, 16, 46));
     drawHub(p, w, 15);
 }
 

@@ -1,16 +1,12 @@
 #include "AppOptions.h"
 #include "ProcessClock.h"
+#include "RealHidTransport.h"
 #include "SettingsLocation.h"
 #include "VirtualArm.h"
 #include "VirtualArmLog.h"
 #include "VirtualArmWindow.h"
 #include "VirtualHidTransport.h"
 #include "frmMain.h"
-
-#if __has_include("RealHidTransport.h")
-#include "RealHidTransport.h"
-#define TESSARO_HAVE_REAL_TRANSPORT 1
-#endif
 
 #include <QApplication>
 #include <QFile>
@@ -94,11 +90,7 @@ int main(int argc, char *argv[])
         }
         transport = std::move(virtualTransport);
     } else {
-#ifdef TESSARO_HAVE_REAL_TRANSPORT
         transport = std::make_unique<RealHidTransport>();
-#else
-        transport = std::make_unique<VirtualHidTransport>();
-#endif
     }
 
     const SettingsLocation settings = settingsFilePath();
