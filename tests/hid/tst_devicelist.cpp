@@ -63,6 +63,7 @@ private Q_SLOTS:
     void failedBindingOfANewObject();
     void closingTheFirstOfTwoArms();
     void closingTheLastOfTwoArms();
+    void closingAHandleTwoObjectsHold();
     void closingAHandleNoObjectHolds();
     void errorEndsTheCloseHandler();
     void reportArrivalsChangeNothing();
@@ -219,6 +220,34 @@ void TestDeviceList::closingTheLastOfTwoArms()
     QVERIFY(second->written.isEmpty());
 }
 
+void TestDeviceList::closingAHandleTwoObjectsHold()
+{
+    ListRig rig;
+    rig.transport.addArm();
+    rig.transport.addArm();
+    VirtualHidInterface *third = rig.transport.addArm();
+    QVERIFY(rig.openMatching());
+    QCOMPARE(rig.devices.Count(), 3);
+    QPointer<TVantor> one = rig.devices.Item(1);
+    QPointer<TVantor> two = rig.devices.Item(2);
+    QPointer<TVantor> three = rig.devices.Item(3);
+    // Object 2 moves onto the first interface as well; both neighbours must go when it closes.
+    const int firstHandle = rig.agent->SelectIntf(0);
+    QCOMPARE(two->ReBind(nullptr), 0);
+    QCOMPARE(two->OutVar1()->HidHandle(), firstHandle);
+
+    rig.transport.unplug(rig.transport.interfaces().first()->info.path);
+    QVERIFY(rig.handlerErrors.isEmpty());
+    QVERIFY(one.isNull());
+    QVERIFY(two.isNull());
+    QCOMPARE(rig.devices.Count(), 1);
+    QCOMPARE(rig.devices.Item(1), three.data());
+    // Re-bound on position 0: the second arm's interface now, no longer the third's.
+    QCOMPARE(three->OutVar1()->HidHandle(), rig.agent->SelectIntf(0));
+    rig.devices.SendToAll(1);
+    QVERIFY(third->written.isEmpty());
+}
+
 void TestDeviceList::closingAHandleNoObjectHolds()
 {
     ListRig rig;
@@ -325,12 +354,16 @@ void TestDeviceList::failuresOfOneDeviceDoNotStopTheOthers()
     QCOMPARE(second->written.size(), 2);
     QCOMPARE(second->written.last().bytes, bytes({0x00, 0x02}));
 
-    // A device that lost its output variable fails in WriteAllReports' place; the next is served.
+    // A device whose write throws (it lost its component) does not keep the next from its code.
     TVantor *one = rig.devices.Item(1);
-    one->HidClosed(nullptr, 2, QString(), one->OutVar1()->HidHandle());
+    HID_VERIFY_ERROR(one->BindVars(nullptr), 91, QString());
+    HID_VERIFY_ERROR(one->WriteAllReports(), 91, QString());
     rig.devices.SendToAll(9);
     QCOMPARE(first->written.size(), 1);
+    QCOMPARE(second->written.size(), 3);
     QCOMPARE(second->written.last().bytes, bytes({0x00, 0x09}));
+    // Its value was still set: setting and writing fail or succeed apart.
+    QCOMPARE(one->OutVar1()->UnScaledValue(), 9);
 }
 
 void TestDeviceList::deviceRemovedDuringItsOwnWrite()

@@ -45,6 +45,8 @@ private Q_SLOTS:
     void bindVarsWithSomethingElseThanTheComponent();
     void bindVarsWithoutInterfaces();
     void interfaceWithOnlyTheOutput();
+    void identitiesDecideWhatCounts_data();
+    void identitiesDecideWhatCounts();
     void variablesAcrossTwoInterfaces();
     void closingAnInterface();
     void closingAnUnknownHandle();
@@ -237,6 +239,48 @@ void TestVantor::interfaceWithOnlyTheOutput()
     QCOMPARE(out->written.first().bytes, bytes({0x00, 0x0A}));
 }
 
+void TestVantor::identitiesDecideWhatCounts_data()
+{
+    QTest::addColumn<QByteArray>("descriptor");
+    QTest::addColumn<QList<int>>("identities"); // InVar1, InVar2, OutVar1
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("deviceIdentity");
+    QTest::addColumn<int>("variableCount");
+    QTest::addColumn<int>("unboundCount");
+    const QByteArray whole = VirtualHidTransport::armReportDescriptor();
+    const QByteArray outOnly = VirtualHidTransport::armOutputReportDescriptor();
+    QTest::newRow("whole, all 1") << whole << QList<int>{1, 1, 1} << 0 << 1 << 3 << 0;
+    QTest::newRow("whole, any-device first") << whole << QList<int>{3, 2, 1} << 0 << 2 << 2 << 0;
+    QTest::newRow("whole, first identity stays") << whole << QList<int>{2, 1, 3} << 0 << 2 << 2 << 0;
+    QTest::newRow("whole, all any-device") << whole << QList<int>{3, 3, 3} << 0 << 0 << 3 << 0;
+    QTest::newRow("output only, all 1") << outOnly << QList<int>{1, 1, 1} << 2 << 1 << 3 << 2;
+    QTest::newRow("output only, own identity") << outOnly << QList<int>{2, 1, 5} << 2 << 5 << 1 << 0;
+    QTest::newRow("output only, any-device input") << outOnly << QList<int>{3, 1, 2} << 2 << 2 << 2 << 1;
+}
+
+void TestVantor::identitiesDecideWhatCounts()
+{
+    QFETCH(QByteArray, descriptor);
+    QFETCH(QList<int>, identities);
+    QFETCH(int, result);
+    QFETCH(int, deviceIdentity);
+    QFETCH(int, variableCount);
+    QFETCH(int, unboundCount);
+    AgentRig rig;
+    addCustomInterface(rig.transport, descriptor);
+    QVERIFY(rig.openMatching());
+    TVantor device;
+    for (int slot = 0; slot < TVantor::SlotCount; ++slot) {
+        TOneHidVar &var = *device.VarSlots()[size_t(slot)];
+        var.DoCreate(var.RptType(), var.UsagePage(), var.Usage(), identities[slot], var.VarName());
+    }
+    QCOMPARE(device.BindVars(rig.agent.get()), result);
+    QCOMPARE(device.DeviceIdentity(), deviceIdentity);
+    QCOMPARE(device.VariableCount(), variableCount);
+    QCOMPARE(device.UnboundVarCount(), unboundCount);
+    QCOMPARE(device.IsAllUnbound(), variableCount == unboundCount);
+}
+
 void TestVantor::variablesAcrossTwoInterfaces()
 {
     AgentRig rig;
@@ -388,6 +432,26 @@ void TestVantor::unBindRptByReportType()
     device.UnBindRpt(&feature);
     QCOMPARE(device.RptIndexA(), a);
     QCOMPARE(device.RptIndexB(), b);
+    // Not even when its report index happens to equal report A's or B's (0 and 1 here).
+    QCOMPARE(a, 0);
+    QCOMPARE(b, 1);
+    for (const int featurePosition : {a, b}) {
+        AgentRig other;
+        QByteArray descriptor = bytes({0x05, 0x01, 0x09, 0x00, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00,
+                                       0x75, 0x08, 0x95, 0x01});
+        if (featurePosition == 1)
+            descriptor += bytes({0x09, 0x30, 0x81, 0x02}); // an input report in front
+        descriptor += bytes({0x09, 0x40, 0xB1, 0x02, 0xC0});
+        addCustomInterface(other.transport, descriptor);
+        QVERIFY(other.openAndSelectNewest());
+        TOneHidVar twin;
+        twin.DoCreate(2, 1, 0x40, 1, QStringLiteral("F"));
+        QVERIFY(twin.Bind(other.agent.get()));
+        QCOMPARE(twin.RptIndex(), featurePosition);
+        device.UnBindRpt(&twin);
+        QCOMPARE(device.RptIndexA(), a);
+        QCOMPARE(device.RptIndexB(), b);
+    }
 
     // InVar2 lives in report A too, so it forgets report A just as InVar1 would.
     device.UnBindRpt(device.InVar2().get());
@@ -460,6 +524,12 @@ void TestVantor::propertyWritesLeaveTheSlots()
     QVERIFY(original->IsBound());
     QVERIFY(!replacement->IsBound());
     QCOMPARE(device.RptIndexB(), -1);
+    const int a = device.RptIndexA();
+    QVERIFY(a >= 0);
+    // A report index already recorded is not overwritten by an unbound variable's -1.
+    device.SetInVar1(std::make_shared<TOneHidVar>());
+    QCOMPARE(device.BindVars(rig.agent.get()), 0);
+    QCOMPARE(device.RptIndexA(), a);
     device.OutVar1()->SetUnScaledValue(8); // unbound: goes nowhere
     QVERIFY(!device.WriteAllReports());
     QVERIFY(arm->written.isEmpty());
