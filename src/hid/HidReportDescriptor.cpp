@@ -401,7 +401,6 @@ bool Parser::dataItem(const Item &item)
     }
 
     // 6.2.2.8: with more fields than usages, the last usage applies to the remaining fields.
-    m_layout.variables.reserve(m_layout.variables.size() + count);
     qsizetype run = 0;
     quint32 inRun = 0;
     for (int k = 0; k < count; ++k) {

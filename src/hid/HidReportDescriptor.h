@@ -31,6 +31,8 @@ struct HidVariable
     int bitOffset = 0; // counted from the first bit after the report-ID byte
     int bitSize = 0;
     int count = 1; // Report Count for an array item, 1 for a variable
+    // A Maximum is signed only when its Minimum is negative; otherwise read it as quint32 (a field
+    // of 0..0xFFFFFFFF keeps logicalMax == -1 here). Physical limits both 0 mean "as logical".
     qint32 logicalMin = 0, logicalMax = 0, physicalMin = 0, physicalMax = 0;
     quint32 unit = 0;
     qint32 unitExponent = 0;
