@@ -7,6 +7,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/prctl.h>
 #include <sys/timerfd.h>
 #include <time.h>
@@ -49,6 +51,36 @@ public:
 
 private:
     int m_old;
+};
+
+// Lowest real-time priority for the thread while in scope, when asked for and allowed.
+class RealtimeScope
+{
+public:
+    explicit RealtimeScope(bool wanted)
+    {
+        if (!wanted)
+            return;
+        if (::pthread_getschedparam(::pthread_self(), &m_oldPolicy, &m_oldParam) != 0)
+            return;
+        sched_param param{};
+        param.sched_priority = ::sched_get_priority_min(SCHED_FIFO);
+        m_granted = ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &param) == 0;
+    }
+    ~RealtimeScope()
+    {
+        if (m_granted)
+            ::pthread_setschedparam(::pthread_self(), m_oldPolicy, &m_oldParam);
+    }
+    RealtimeScope(const RealtimeScope &) = delete;
+    RealtimeScope &operator=(const RealtimeScope &) = delete;
+
+    bool granted() const { return m_granted; }
+
+private:
+    bool m_granted = false;
+    int m_oldPolicy = SCHED_OTHER;
+    sched_param m_oldParam{};
 };
 
 } // namespace
@@ -105,6 +137,8 @@ void ScriptRunner::RunScript(ScriptSource &source)
     m_timings.clear();
 
     TimerSlackScope slack;
+    RealtimeScope realtime(m_realtime);
+    m_realtimeGranted = realtime.granted();
     QEventLoop loop;
     m_loop = &loop;
     if (m_notifier)

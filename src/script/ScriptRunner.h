@@ -66,6 +66,15 @@ public:
 
     bool isRunning() const { return m_running; }
 
+    // Real-time scheduling for the calling thread while a run is in progress (SCHED_FIFO at the lowest
+    // priority), for where other processes keep every core busy and a woken thread can wait a whole
+    // scheduler tick for its turn. Off by default. Taken only where the process is allowed to
+    // (privileges or an RLIMIT_RTPRIO above 0); otherwise the run goes on with ordinary scheduling.
+    // The thread's previous policy is restored when the run ends.
+    void setRealtimeScheduling(bool on) { m_realtime = on; }
+    // Whether the last run (or the one in progress) got real-time scheduling.
+    bool realtimeGranted() const { return m_realtimeGranted; }
+
     // Number of repetitions a repetitions value asks for, capped at what the counter can count.
     static double RepetitionCount(double value);
 
@@ -98,6 +107,8 @@ private:
     bool m_stopRequested = false;
     bool m_finished = false;
     bool m_recordTimings = false;
+    bool m_realtime = false;
+    bool m_realtimeGranted = false;
 
     qint16 m_counter = 0;
     int m_row = 0;

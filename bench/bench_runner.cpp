@@ -1,0 +1,163 @@
+// Plays a script of short steps through the runner and prints how exactly the commands went out:
+// lateness of each send against its scheduled moment, the drift of the whole run against the sum of
+// the step times, and the CPU the run took. Once with a sink that only timestamps, once through the
+// HID component to the virtual arm.
+//
+//   bench_runner [STEPS [STEP_MS]]      defaults: 200 steps of 20 ms
+//
+// Each is measured with ordinary scheduling and, where the process may have it, with the runner's
+// real-time scheduling. The load average is printed first: on a machine whose cores are all busy a
+// woken thread with ordinary scheduling can wait a whole scheduler tick.
+
+#include "ArmDeviceList.h"
+#include "HIDagentX.h"
+#include "HidError.h"
+#include "ScriptRunner.h"
+#include "VirtualArm.h"
+#include "VirtualHidTransport.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QStringList>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+
+class BenchSource : public ScriptSource
+{
+public:
+    BenchSource(int steps, int stepMs) : m_steps(steps), m_time(QString::number(stepMs / 1000.0)) {}
+
+    std::function<void(qint16)> sink;
+
+    int stepCount() override { return m_steps; }
+    QString functionText(int row) override
+    {
+        return row % 2 ? QStringLiteral("BaseCW") : QStringLiteral("BaseCCW");
+    }
+    QString timeText(int) override { return m_time; }
+    QString repetitionsText() override { return QStringLiteral("1"); }
+    void sendArmCommand(qint16 code) override { sink(code); }
+
+private:
+    int m_steps;
+    QString m_time;
+};
+
+qint64 cpuNs()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    auto ns = [](const timeval &tv) { return qint64(tv.tv_sec) * 1'000'000'000 + qint64(tv.tv_usec) * 1000; };
+    return ns(usage.ru_utime) + ns(usage.ru_stime);
+}
+
+double percentile(std::vector<qint64> sorted, double p)
+{
+    if (sorted.empty())
+        return 0;
+    std::sort(sorted.begin(), sorted.end());
+    const size_t index = std::min(sorted.size() - 1, size_t(p * double(sorted.size() - 1) + 0.5));
+    return double(sorted[index]);
+}
+
+// Plays the script; `arrivals` is filled by the sink with the moment each command arrived.
+void report(QByteArray title, ScriptRunner &runner, BenchSource &source, std::vector<qint64> &arrivals,
+            int steps, int stepMs)
+{
+    arrivals.clear();
+    arrivals.reserve(size_t(steps) + 1);
+    runner.setRecordTimings(true);
+    const qint64 wallStart = ScriptRunner::clockNs();
+    const qint64 cpuStart = cpuNs();
+    runner.RunScript(source);
+    const qint64 cpu = cpuNs() - cpuStart;
+    const qint64 wall = ScriptRunner::clockNs() - wallStart;
+
+    if (runner.realtimeGranted())
+        title += " (real-time)";
+    const QList<ScriptRunner::SendTiming> &timings = runner.sendTimings();
+    if (arrivals.size() != size_t(timings.size()) || arrivals.size() != size_t(steps) + 1) {
+        std::printf("%s: %zu commands arrived for %lld sends, %d expected\n", title.constData(), arrivals.size(),
+                    static_cast<long long>(timings.size()), steps + 1);
+        return;
+    }
+    std::vector<qint64> lateness;
+    for (size_t i = 0; i < arrivals.size(); ++i)
+        lateness.push_back(arrivals[i] - timings[qsizetype(i)].scheduledNs);
+    const qint64 stepNs = qint64(stepMs) * 1'000'000;
+    const qint64 drift = arrivals.back() - arrivals.front() - qint64(steps) * stepNs;
+    const int half = std::min(steps, 100);
+    const qint64 drift100 = arrivals[size_t(half)] - arrivals.front() - qint64(half) * stepNs;
+
+    std::printf("%s: %d steps of %d ms\n", title.constData(), steps, stepMs);
+    std::printf("  lateness of sends   median %8.1f us   p99 %8.1f us   max %8.1f us\n",
+                percentile(lateness, 0.5) / 1e3, percentile(lateness, 0.99) / 1e3,
+                percentile(lateness, 1.0) / 1e3);
+    std::printf("  drift               %d steps %+8.3f ms   whole run %+8.3f ms\n", half, double(drift100) / 1e6,
+                double(drift) / 1e6);
+    std::printf("  CPU                 %8.3f %% of a core (%.1f ms over %.1f ms)\n",
+                100.0 * double(cpu) / double(wall), double(cpu) / 1e6, double(wall) / 1e6);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int steps = args.size() > 1 ? std::max(1, args.at(1).toInt()) : 200;
+    const int stepMs = args.size() > 2 ? std::max(1, args.at(2).toInt()) : 20;
+
+    ScriptRunner runner;
+    BenchSource source(steps, stepMs);
+    std::vector<qint64> arrivals;
+
+    QFile loadavg(QStringLiteral("/proc/loadavg"));
+    if (loadavg.open(QIODevice::ReadOnly))
+        std::printf("load average: %s\n", loadavg.readLine().trimmed().constData());
+
+    source.sink = [&](qint16) { arrivals.push_back(ScriptRunner::clockNs()); };
+    report("timestamping sink", runner, source, arrivals, steps, stepMs);
+    runner.setRealtimeScheduling(true);
+    report("timestamping sink", runner, source, arrivals, steps, stepMs);
+    runner.setRealtimeScheduling(false);
+
+    VirtualHidTransport transport;
+    VirtualArm arm(transport);
+    HIDagentX agent(&transport);
+    agent.SetLogging(false);
+    agent.StartAgent();
+    agent.SetVID_To_Match(VirtualHidTransport::ArmVendorId);
+    agent.SetPID_To_Match(VirtualHidTransport::ArmProductId);
+    agent.SetSearchOnVID(true);
+    agent.SetSearchOnPID(true);
+    QObject window;
+    ArmDeviceList devices(agent, &window);
+    QObject::connect(&agent, &HIDagentX::OnIntfOpened, &window, [&] {
+        try {
+            devices.OnIntfOpened();
+        } catch (const HidError &e) {
+            std::printf("binding the virtual arm failed: %s\n", e.what());
+        }
+    });
+    agent.OpenMatchingIntfs();
+    if (devices.Count() == 0) {
+        std::printf("virtual arm: no device object was bound\n");
+        return 1;
+    }
+    QObject::connect(&arm, &VirtualArm::commandReceived, &window,
+                     [&](int, qint64 monotonicNs, const QByteArray &) { arrivals.push_back(monotonicNs); });
+    source.sink = [&](qint16 code) { devices.SendToAll(code); };
+    report("virtual arm", runner, source, arrivals, steps, stepMs);
+    runner.setRealtimeScheduling(true);
+    report("virtual arm", runner, source, arrivals, steps, stepMs);
+    agent.StopAgent();
+    return 0;
+}
