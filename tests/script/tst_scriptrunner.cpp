@@ -1,4 +1,9 @@
+#include "ArmDeviceList.h"
+#include "HIDagentX.h"
+#include "HidError.h"
 #include "ScriptRunner.h"
+#include "VirtualArm.h"
+#include "VirtualHidTransport.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -47,6 +52,40 @@ public:
         if (onSend)
             onSend(int(codes.size()) - 1);
     }
+};
+
+// The window's road to the arm: component, device list and the virtual arm behind the transport.
+struct ArmRig
+{
+    ArmRig()
+    {
+        agent.SetLogging(false);
+        agent.StartAgent();
+        agent.SetVID_To_Match(VirtualHidTransport::ArmVendorId);
+        agent.SetPID_To_Match(VirtualHidTransport::ArmProductId);
+        agent.SetSearchOnVID(true);
+        agent.SetSearchOnPID(true);
+        QObject::connect(&agent, &HIDagentX::OnIntfOpened, &window, [this] {
+            try {
+                devices.OnIntfOpened();
+            } catch (const HidError &) {
+            }
+        });
+        QObject::connect(&arm, &VirtualArm::commandReceived, &window, [this](int code, qint64 ns, const QByteArray &) {
+            received.append(code);
+            receivedAt.append(ns);
+        });
+        agent.OpenMatchingIntfs();
+    }
+    ~ArmRig() { agent.StopAgent(); }
+
+    VirtualHidTransport transport;
+    VirtualArm arm{transport};
+    HIDagentX agent{&transport};
+    QObject window;
+    ArmDeviceList devices{agent, &window};
+    QList<int> received;
+    QList<qint64> receivedAt;
 };
 
 QList<Step> steps(std::initializer_list<Step> list)
@@ -307,6 +346,35 @@ private Q_SLOTS:
         QVERIFY(timings[1].sentNs - timings[1].scheduledNs >= 30 * Ms);
         // The final stop is due 20 ms after step 2 actually went out, not after its missed schedule.
         QVERIFY(timings[2].scheduledNs - timings[1].sentNs >= 20 * Ms - Ms / 10);
+    }
+
+    void commandsReachTheVirtualArm()
+    {
+        ArmRig rig;
+        QCOMPARE(rig.devices.Count(), 1);
+        FakeSource source;
+        source.steps = steps({{"ElbowUp", " .03"}, {"Pause", " .01"}});
+        source.reps = QStringLiteral("2");
+        source.onSend = [&](int) { rig.devices.SendToAll(qint16(source.codes.last())); };
+        ScriptRunner runner;
+        runner.RunScript(source);
+        QCOMPARE(rig.received, (QList<int>{3, 0, 3, 0, 0}));
+        const QList<qint64> offsets{0, 30, 40, 70, 80};
+        for (int i = 1; i < rig.receivedAt.size(); ++i)
+            QVERIFY(rig.receivedAt[i] - rig.receivedAt[0] >= offsets[i] * Ms - Ms / 2);
+    }
+
+    void stopReachesTheVirtualArm()
+    {
+        ArmRig rig;
+        FakeSource source;
+        source.steps = steps({{"GripClose", "10"}});
+        source.onSend = [&](int) { rig.devices.SendToAll(qint16(source.codes.last())); };
+        ScriptRunner runner;
+        QTimer::singleShot(10, &runner, [&] { runner.requestStop(); });
+        runner.RunScript(source);
+        QCOMPARE(rig.received, (QList<int>{5, 0}));
+        QCOMPARE(rig.arm.lastCode(), 0);
     }
 
     void timingsAreKeptOnlyWhenAsked()
