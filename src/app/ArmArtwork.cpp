@@ -154,8 +154,12 @@ void paintArm(QPainter &p, const ArmJoints &j)
     drumShade.setColorAt(1.0, QColor(34, 37, 45));
     p.setPen(QPen(Outline, 1.2));
     p.setBrush(drumShade);
-    p.drawRect(drum.adjusted(0, 8, 0, 0));
     p.drawEllipse(QRectF(drum.left(), drum.bottom() - 8, drum.width(), 16));
+    p.setPen(Qt::NoPen);
+    p.drawRect(drum.adjusted(0, 8, 0, 0));
+    p.setPen(QPen(Outline, 1.2));
+    p.drawLine(QPointF(drum.left(), drum.top() + 8), QPointF(drum.left(), drum.bottom()));
+    p.drawLine(QPointF(drum.right(), drum.top() + 8), QPointF(drum.right(), drum.bottom()));
     QLinearGradient topShade(drum.topLeft(), drum.topLeft() + QPointF(0, 16));
     topShade.setColorAt(0.0, Amber.lighter(125));
     topShade.setColorAt(1.0, Amber.darker(120));
@@ -319,6 +323,7 @@ void paintEmblem(QPainter &p, QRectF box)
 
 void paintBrandBand(QPainter &p, QRectF band, const QColor &from, const QColor &to)
 {
+    p.save();
     QLinearGradient shade(band.topLeft(), band.bottomLeft());
     shade.setColorAt(0.0, from);
     shade.setColorAt(1.0, to);
@@ -327,6 +332,7 @@ void paintBrandBand(QPainter &p, QRectF band, const QColor &from, const QColor &
     p.drawRect(band);
     p.setPen(QPen(Amber, 2.0));
     p.drawLine(band.bottomLeft() + QPointF(0, -1), band.bottomRight() + QPointF(0, -1));
+    p.restore();
 }
 
 } // namespace
@@ -443,15 +449,18 @@ QPixmap splashPicture(QSize size, qreal dpr)
     p.drawText(QRectF(22, 0, size.width() - 44, 62), Qt::AlignVCenter | Qt::AlignLeft,
                QStringLiteral("KORIV PRO"));
 
-    paintEmblem(p, QRectF(size.width() * 0.45, 70, size.width() * 0.52, size.height() - 80));
+    // The version label sits under the emblem; the tag line closes the picture at the bottom.
+    paintEmblem(p, QRectF(0, 68, size.width(), 104));
 
     QFont tag(QStringLiteral("DejaVu Sans"));
-    tag.setPixelSize(12);
+    tag.setPixelSize(11);
+    tag.setLetterSpacing(QFont::AbsoluteSpacing, 1.0);
     p.setFont(tag);
-    p.setPen(QColor(70, 76, 92));
-    p.drawText(QRectF(24, 86, size.width() * 0.45, 80), Qt::AlignLeft | Qt::TextWordWrap,
-               QStringLiteral("Robotic arm control\nand automation"));
+    p.setPen(QColor(110, 116, 132));
+    p.drawText(QRectF(0, size.height() - 40, size.width(), 24), Qt::AlignCenter,
+               QStringLiteral("Robotic arm control and automation"));
     p.setPen(QPen(QColor(220, 224, 232), 1.0));
+    p.setBrush(Qt::NoBrush);
     p.drawRect(area.adjusted(0.5, 0.5, -0.5, -0.5));
     return pixmap;
 }

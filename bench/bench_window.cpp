@@ -1,0 +1,203 @@
+// Figures of the main window: click-to-report latency, start-up time and memory, idle cost.
+//
+//   bench_window [--clicks N] [--idle-seconds S] [--runs R]
+//
+// The window runs over the virtual transport with the virtual arm attached; start-up is measured on the
+// real program (`tessaro --virtual-arm --startup-probe`), started R times.
+
+#include "HoverButton.h"
+#include "ProcessClock.h"
+#include "VirtualArm.h"
+#include "VirtualArmWindow.h"
+#include "VirtualHidTransport.h"
+#include "frmMain.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1, size_t(p / 100.0 * double(values.size() - 1) + 0.5));
+    return values[index];
+}
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void sendClick(QWidget *button)
+{
+    const QPointF local(button->width() / 2.0, button->height() / 2.0);
+    const QPointF global = button->mapToGlobal(local);
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(button, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(button, &release);
+}
+
+struct Rig
+{
+    QTemporaryDir settings;
+    VirtualHidTransport transport;
+    VirtualArm arm{transport};
+    std::unique_ptr<frmMain> window;
+
+    Rig()
+    {
+        frmMain::Setup setup;
+        setup.transport = &transport;
+        setup.settingsReadPath = settings.filePath(QStringLiteral("KORIV.INI"));
+        setup.settingsWritePath = setup.settingsReadPath;
+        window = std::make_unique<frmMain>(setup);
+        window->show();
+    }
+};
+
+void clickLatency(int clicks)
+{
+    Rig rig;
+    if (rig.window->ConnectionState() != frmMain::Ready) {
+        std::printf("click latency: the virtual arm was not found\n");
+        return;
+    }
+    qint64 reportNs = 0;
+    QObject::connect(&rig.transport, &VirtualHidTransport::reportWritten, &rig.transport,
+                     [&reportNs](const QString &, const QByteArray &, qint64 ns) { reportNs = ns; });
+
+    // Warm up the code paths and caches once before measuring.
+    for (int i = 0; i < 20; ++i)
+        sendClick(rig.window->cmdControl[3]);
+
+    std::vector<double> latencyMs;
+    latencyMs.reserve(size_t(clicks));
+    for (int i = 0; i < clicks; ++i) {
+        // Alternate start and stop of the elbow, so every click sends a code.
+        reportNs = 0;
+        const qint64 start = ProcessClock::monotonicNs();
+        sendClick(rig.window->cmdControl[3]);
+        if (reportNs == 0) {
+            std::printf("click latency: click %d sent no report\n", i);
+            return;
+        }
+        latencyMs.push_back(double(reportNs - start) / 1e6);
+        if (i % 50 == 0)
+            QCoreApplication::processEvents();
+    }
+    std::printf("click-to-report latency over %d clicks: median %.4f ms, p99 %.4f ms, max %.4f ms (goal p99 < 0.2 ms)\n",
+                clicks, percentile(latencyMs, 50), percentile(latencyMs, 99),
+                *std::max_element(latencyMs.begin(), latencyMs.end()));
+}
+
+void startUp(int runs)
+{
+    const QString program = QFileInfo(QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/tessaro"))
+                                .absoluteFilePath();
+    if (!QFileInfo::exists(program)) {
+        std::printf("start-up: %s not built\n", qPrintable(program));
+        return;
+    }
+    std::vector<double> inProcessMs, wallMs, rssMb;
+    for (int run = 0; run < runs; ++run) {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (!environment.contains(QStringLiteral("QT_QPA_PLATFORM")))
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(environment);
+        QElapsedTimer wall;
+        wall.start();
+        process.start(program, {QStringLiteral("--virtual-arm"), QStringLiteral("--startup-probe")});
+        if (!process.waitForFinished(10000)) {
+            std::printf("start-up: run %d did not finish\n", run);
+            process.kill();
+            process.waitForFinished();
+            return;
+        }
+        wallMs.push_back(double(wall.nsecsElapsed()) / 1e6);
+        const QList<QByteArray> lines = process.readAllStandardOutput().split('\n');
+        for (const QByteArray &line : lines) {
+            if (line.startsWith("startup_ms "))
+                inProcessMs.push_back(line.mid(11).toDouble());
+            else if (line.startsWith("rss_kb "))
+                rssMb.push_back(line.mid(7).toDouble() / 1024.0);
+        }
+    }
+    if (inProcessMs.empty()) {
+        std::printf("start-up: the program printed no figures\n");
+        return;
+    }
+    std::printf("start-up over %d runs (--virtual-arm): median %.1f ms from process start to window shown with "
+                "status (goal < 250 ms); median %.1f ms from spawn to exit incl. teardown\n",
+                runs, percentile(inProcessMs, 50), percentile(wallMs, 50));
+    std::printf("resident memory after start-up: median %.1f MB, max %.1f MB (goal < 80 MB)\n",
+                percentile(rssMb, 50), *std::max_element(rssMb.begin(), rssMb.end()));
+}
+
+void idleCost(int seconds)
+{
+    Rig rig;
+    std::unique_ptr<QWidget> armWindow(createVirtualArmWindow(rig.arm));
+    if (armWindow)
+        armWindow->show();
+    // Let the first paints and any start-up work settle before measuring.
+    {
+        QEventLoop settle;
+        QTimer::singleShot(500, &settle, &QEventLoop::quit);
+        settle.exec();
+    }
+    const double before = cpuSeconds();
+    QEventLoop loop;
+    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    const double used = cpuSeconds() - before;
+    std::printf("idle cost: %.3f ms of CPU over %d s with the main and virtual arm windows shown (goal < 10 ms)\n",
+                used * 1000.0, seconds);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    ProcessClock::markStart();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    int clicks = 1000, idleSeconds = 10, runs = 10;
+    const QStringList args = QCoreApplication::arguments();
+    for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == u"--clicks")
+            clicks = args[i + 1].toInt();
+        else if (args[i] == u"--idle-seconds")
+            idleSeconds = args[i + 1].toInt();
+        else if (args[i] == u"--runs")
+            runs = args[i + 1].toInt();
+    }
+
+    clickLatency(qMax(1, clicks));
+    startUp(qMax(1, runs));
+    idleCost(qMax(1, idleSeconds));
+    return 0;
+}
