@@ -12,11 +12,7 @@
 #include "frmAbout.h"
 #include "GridText.h"
 #include "ScriptGrid.h"
-#if __has_include("frmColorScheme.h")
 #include "frmColorScheme.h"
-#else
-#include "frmMainStandIns.h"
-#endif
 
 #include <QCloseEvent>
 #include <QDir>

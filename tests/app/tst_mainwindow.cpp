@@ -5,6 +5,7 @@
 #include "ScriptGrid.h"
 #include "WindowHarness.h"
 #include "frmAbout.h"
+#include "frmColorScheme.h"
 
 #include <QMessageBox>
 #include <QSignalSpy>
@@ -37,6 +38,9 @@ private Q_SLOTS:
     void noWriteWhileDisconnected();
     void elbowDownCaptionWhilePressed();
     void aboutWindowIsReused();
+    void settingsAtStartUp_data();
+    void settingsAtStartUp();
+    void colourDialogOpening();
 };
 
 namespace {
@@ -486,6 +490,67 @@ void tst_MainWindow::aboutWindowIsReused()
     // The main window's closing takes it along.
     h.closeWindow();
     QTRY_VERIFY(!about);
+}
+
+void tst_MainWindow::settingsAtStartUp_data()
+{
+    QTest::addColumn<bool>("file");
+    QTest::addColumn<bool>("highlight");
+    QTest::addColumn<quint32>("colour");
+
+    QTest::newRow("no file: black, no highlight") << false << false << 0u;
+    QTest::newRow("highlight with preset colour") << true << true << 8421631u;
+    QTest::newRow("no highlight, other colour") << true << false << 10916490u;
+}
+
+void tst_MainWindow::settingsAtStartUp()
+{
+    QFETCH(bool, file);
+    QFETCH(bool, highlight);
+    QFETCH(quint32, colour);
+
+    WindowHarness h;
+    if (file)
+        h.writeSettings(QStringLiteral(" arm-01 "), highlight, colour);
+    frmMain &w = h.open();
+    QCOMPARE(w.Hilight(), highlight);
+    QCOMPARE(w.Grid->BackColorSel(), colour);
+    QCOMPARE(w.CurrentDevice(), file ? QStringLiteral("ARM-01") : QString());
+    QVERIFY(w.SettingsFilePath().endsWith(QStringLiteral("KORIV.INI")));
+
+    // What the colour dialog's Save applies reaches the window at once.
+    w.SetHilight(!highlight);
+    w.SetGridSelectionColor(11954481u);
+    QCOMPARE(w.Hilight(), !highlight);
+    QCOMPARE(w.Grid->BackColorSel(), 11954481u);
+}
+
+void tst_MainWindow::colourDialogOpening()
+{
+    WindowHarness h;
+    frmMain &w = h.open();
+    QVERIFY(!w.colorSchemeDialog());
+    QTest::mouseClick(w.cmdColors, Qt::LeftButton);
+    QPointer<QWidget> dialog = w.colorSchemeDialog();
+    QVERIFY(dialog);
+    QVERIFY(qobject_cast<frmColorScheme *>(dialog.data()));
+    QVERIFY(dialog->isVisible());
+    QVERIFY(!dialog->parentWidget());
+    QVERIFY(!dialog->isModal());
+
+    // A second click shows the same dialog.
+    QTest::mouseClick(w.cmdColors, Qt::LeftButton);
+    QCOMPARE(w.colorSchemeDialog(), dialog.data());
+
+    // Closed, it is gone; the next click loads a fresh one.
+    dialog->close();
+    QTRY_VERIFY(!dialog);
+    QTest::mouseClick(w.cmdColors, Qt::LeftButton);
+    dialog = w.colorSchemeDialog();
+    QVERIFY(dialog);
+
+    h.closeWindow();
+    QTRY_VERIFY(!dialog);
 }
 
 QTEST_MAIN(tst_MainWindow)
