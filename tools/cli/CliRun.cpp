@@ -1,9 +1,265 @@
 #include "CliCommands.h"
 
+#include "ArmDeviceList.h"
+#include "HIDagentX.h"
+#include "HidError.h"
+#include "RealHidTransport.h"
+#include "ScriptFile.h"
+#include "ScriptNumbers.h"
+#include "ScriptRunner.h"
+#include "VirtualArm.h"
+#include "VirtualArmLog.h"
+#include "VirtualHidTransport.h"
+
+#include <QObject>
+#include <QSocketNotifier>
 #include <QTextStream>
 
-int cliRun(const QStringList &)
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <exception>
+#include <memory>
+
+namespace {
+
+constexpr int ArmVendorId = 0x1E6F;
+constexpr int ArmProductId = 0x1113;
+
+constexpr int ExitUsage = 64;
+constexpr int ExitEmptyScript = 65;
+constexpr int ExitNoInput = 66;
+constexpr int ExitNoArm = 3;
+
+void printUsage(QTextStream &out)
 {
-    QTextStream(stderr) << "tessaro-cli: not available yet\n";
-    return 70;
+    out << "Usage: tessaro-cli run FILE.SRP [--reps N] [--virtual-arm] [--virtual-arm-log PATH]\n"
+           "\n"
+           "Plays a script file on the arm, N times (default 1), printing each step as it starts.\n"
+           "The arm is stopped (code 0) at the end and on Ctrl+C or SIGTERM.\n"
+           "--virtual-arm plays it on the built-in virtual arm instead of real hardware;\n"
+           "--virtual-arm-log PATH appends one line per command the virtual arm receives.\n"
+           "Exit status: 0 played, 3 no arm found, 64 usage, 65 empty script, 66 file not read,\n"
+           "128 + signal number when stopped by a signal.\n";
+}
+
+// Signal handlers may only write to a pipe; the event loop reads the other end.
+int g_signalPipe[2] = {-1, -1};
+
+extern "C" void onStopSignal(int signal)
+{
+    const unsigned char byte = static_cast<unsigned char>(signal);
+    const ssize_t ignored = ::write(g_signalPipe[1], &byte, 1);
+    (void)ignored;
+}
+
+class StopSignals
+{
+public:
+    StopSignals()
+    {
+        if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        struct sigaction action = {};
+        action.sa_handler = onStopSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGINT, &action, &m_oldInt);
+        ::sigaction(SIGTERM, &action, &m_oldTerm);
+        m_notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+    }
+    ~StopSignals()
+    {
+        if (!m_notifier)
+            return;
+        ::sigaction(SIGINT, &m_oldInt, nullptr);
+        ::sigaction(SIGTERM, &m_oldTerm, nullptr);
+        m_notifier.reset();
+        ::close(g_signalPipe[0]);
+        ::close(g_signalPipe[1]);
+        g_signalPipe[0] = g_signalPipe[1] = -1;
+    }
+    StopSignals(const StopSignals &) = delete;
+    StopSignals &operator=(const StopSignals &) = delete;
+
+    QSocketNotifier *notifier() const { return m_notifier.get(); }
+
+    // The signal that arrived, 0 for none; drains the pipe.
+    int take()
+    {
+        unsigned char byte = 0;
+        while (::read(g_signalPipe[0], &byte, 1) == 1)
+            m_signal = byte;
+        return m_signal;
+    }
+
+private:
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    struct sigaction m_oldInt = {};
+    struct sigaction m_oldTerm = {};
+    int m_signal = 0;
+};
+
+class CliScript : public ScriptSource
+{
+public:
+    CliScript(const ScriptLoad &load, QString reps, ArmDeviceList &devices, QTextStream &out)
+        : m_rows(load.records), m_steps(load.nextStep - 1), m_reps(std::move(reps)), m_devices(devices), m_out(out)
+    {
+    }
+
+    int stepCount() override { return m_steps; }
+    QString functionText(int row) override { return row < m_rows.size() ? m_rows[row][1] : QString(); }
+    QString timeText(int row) override { return row < m_rows.size() ? m_rows[row][2] : QString(); }
+    QString repetitionsText() override { return m_reps; }
+    void sendArmCommand(qint16 code) override { m_devices.SendToAll(code); }
+    void stepStarting(int row) override
+    {
+        m_out << QString::number(row).rightJustified(5) << "  " << functionText(row).leftJustified(13) << " "
+              << NumberText(LeadingNumber(timeText(row))).trimmed() << " s\n";
+        m_out.flush();
+    }
+
+private:
+    QList<ScriptRow> m_rows;
+    int m_steps;
+    QString m_reps;
+    ArmDeviceList &m_devices;
+    QTextStream &m_out;
+};
+
+} // namespace
+
+int cliRun(const QStringList &args)
+{
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    QString file;
+    QString reps = QStringLiteral("1");
+    bool virtualArm = false;
+    QString logPath;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args.at(i);
+        if (a == QLatin1String("--reps") && i + 1 < args.size()) {
+            reps = args.at(++i);
+        } else if (a == QLatin1String("--virtual-arm")) {
+            virtualArm = true;
+        } else if (a == QLatin1String("--virtual-arm-log") && i + 1 < args.size()) {
+            logPath = args.at(++i);
+        } else if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
+            printUsage(out);
+            return 0;
+        } else if (file.isEmpty() && !a.startsWith(QLatin1Char('-'))) {
+            file = a;
+        } else {
+            printUsage(err);
+            return ExitUsage;
+        }
+    }
+    if (file.isEmpty()) {
+        printUsage(err);
+        return ExitUsage;
+    }
+
+    const ScriptLoad load = LoadScriptFile(file);
+    if (!load.error.isEmpty()) {
+        err << "tessaro-cli: " << load.error << "\n";
+        return ExitNoInput;
+    }
+    if (!load.countValid || load.nextStep <= 1) {
+        err << "tessaro-cli: Empty script!\n";
+        return ExitEmptyScript;
+    }
+
+    std::unique_ptr<HidTransport> transport;
+    std::unique_ptr<VirtualArm> arm;
+    std::unique_ptr<VirtualArmLog> log;
+    if (virtualArm || !logPath.isEmpty()) {
+        auto virtualTransport = std::make_unique<VirtualHidTransport>();
+        arm = std::make_unique<VirtualArm>(*virtualTransport);
+        if (!logPath.isEmpty()) {
+            log = std::make_unique<VirtualArmLog>(*arm);
+            QString error;
+            if (!log->open(logPath, &error)) {
+                err << "tessaro-cli: " << error << "\n";
+                return 1;
+            }
+        }
+        transport = std::move(virtualTransport);
+    } else {
+        transport = std::make_unique<RealHidTransport>();
+    }
+
+    HIDagentX agent(transport.get());
+    agent.SetLogging(false);
+    agent.SetShowOperations(false);
+    agent.SetVerbose(false);
+    QObject handlers;
+    ArmDeviceList devices(agent, &handlers);
+    // The component's handlers have no handling of their own; an error ends the handler.
+    QObject::connect(&agent, &HIDagentX::OnIntfOpened, &handlers, [&] {
+        try {
+            devices.OnIntfOpened();
+        } catch (const std::exception &) {
+        }
+    });
+    QObject::connect(&agent, &HIDagentX::OnIntfClosed, &handlers,
+                     [&](int numStillOpen, const QString &name, int handle) {
+                         try {
+                             devices.OnIntfClosed(numStillOpen, name, handle);
+                         } catch (const std::exception &) {
+                         }
+                     });
+    QObject::connect(&agent, &HIDagentX::OnRptArrived, &handlers, [&](int inIntf, int all) {
+        try {
+            devices.OnRptArrived(inIntf, all);
+        } catch (const std::exception &) {
+        }
+    });
+
+    try {
+        agent.StartAgent();
+        agent.SetVID_To_Match(ArmVendorId);
+        agent.SetPID_To_Match(ArmProductId);
+        agent.SetSearchOnVID(true);
+        agent.SetSearchOnPID(true);
+        agent.OpenMatchingIntfs();
+    } catch (const HidError &e) {
+        err << "tessaro-cli: " << e.source() << ": " << e.description() << "\n";
+        return 1;
+    }
+    if (devices.Count() == 0) {
+        err << "tessaro-cli: no robotic arm found (VID_1E6F&PID_1113)";
+        for (const HIDagentX::OpenFailure &f : agent.LastOpenFailures())
+            err << "; " << f.info.path << " cannot be opened: " << f.reason;
+        err << "\n";
+        agent.StopAgent();
+        return ExitNoArm;
+    }
+
+    ScriptRunner runner;
+    // Nothing else runs on this thread, so it can take real-time scheduling where that is allowed.
+    runner.setRealtimeScheduling(true);
+    CliScript script(load, reps, devices, out);
+    StopSignals stopSignals;
+    if (stopSignals.notifier()) {
+        QObject::connect(stopSignals.notifier(), &QSocketNotifier::activated, &runner, [&] {
+            if (stopSignals.take() != 0)
+                runner.requestStop();
+        });
+    }
+
+    runner.RunScript(script);
+
+    const int signal = stopSignals.take();
+    try {
+        agent.StopAgent();
+    } catch (const HidError &) {
+    }
+    if (signal != 0) {
+        err << "tessaro-cli: stopped\n";
+        return 128 + signal;
+    }
+    return 0;
 }
