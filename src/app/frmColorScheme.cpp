@@ -49,9 +49,8 @@ QLabel *makeLabel(QWidget *parent, const QString &text, const QRect &geometry, b
 } // namespace
 
 frmColorScheme::frmColorScheme(ColorSchemeHost &host, ColourPicker picker)
-    : QWidget(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
-    , m_host(host)
-    , m_pickColour(std::move(picker))
+    : QWidget(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), m_host(host),
+      m_pickColour(std::move(picker))
 {
     if (!m_pickColour) {
         m_pickColour = [this](const QColor &initial) -> std::optional<QColor> {
@@ -125,12 +124,22 @@ frmColorScheme::frmColorScheme(ColorSchemeHost &host, ColourPicker picker)
     connect(cmdSave, &MacButton::Click, this, &frmColorScheme::cmdSave_Click);
     connect(cmdClose, &MacButton::Click, this, &QWidget::close);
 
-    const std::array<std::pair<QWidget *, const char *>, 16> names{{
-        {MacFrame1, "MacFrame1"}, {lblSC, "lblSC"}, {optCol1, "optCol1"}, {optCol2, "optCol2"},
-        {optCol3, "optCol3"}, {optCol4, "optCol4"}, {optCustom, "optCustom"}, {lblCol1, "lblCol1"},
-        {lblCol2, "lblCol2"}, {lblCol3, "lblCol3"}, {lblCol4, "lblCol4"}, {lblCustom, "lblCustom"},
-        {chkHighlightGrid, "chkHighlightGrid"}, {lblHighlight, "lblHighlight"}, {cmdSave, "cmdSave"},
-        {cmdClose, "cmdClose"}}};
+    const std::array<std::pair<QWidget *, const char *>, 16> names{{{MacFrame1, "MacFrame1"},
+                                                                    {lblSC, "lblSC"},
+                                                                    {optCol1, "optCol1"},
+                                                                    {optCol2, "optCol2"},
+                                                                    {optCol3, "optCol3"},
+                                                                    {optCol4, "optCol4"},
+                                                                    {optCustom, "optCustom"},
+                                                                    {lblCol1, "lblCol1"},
+                                                                    {lblCol2, "lblCol2"},
+                                                                    {lblCol3, "lblCol3"},
+                                                                    {lblCol4, "lblCol4"},
+                                                                    {lblCustom, "lblCustom"},
+                                                                    {chkHighlightGrid, "chkHighlightGrid"},
+                                                                    {lblHighlight, "lblHighlight"},
+                                                                    {cmdSave, "cmdSave"},
+                                                                    {cmdClose, "cmdClose"}}};
     for (const auto &[widget, name] : names)
         widget->setObjectName(QLatin1StringView(name));
     for (QLabel *label : Label17)
@@ -268,7 +277,8 @@ bool frmColorScheme::eventFilter(QObject *watched, QEvent *event)
             return static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton;
         if (event->type() == QEvent::MouseButtonRelease) {
             const auto *mouse = static_cast<QMouseEvent *>(event);
-            if (mouse->button() == Qt::LeftButton && lblHighlight->rect().contains(mouse->position().toPoint()))
+            if (mouse->button() == Qt::LeftButton &&
+                lblHighlight->rect().contains(mouse->position().toPoint()))
                 lblHighlight_Click();
             return mouse->button() == Qt::LeftButton;
         }

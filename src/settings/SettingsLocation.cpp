@@ -5,8 +5,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-SettingsLocation resolveSettingsLocation(const QString &exeDir, const QString &configDir,
-                                         bool exeDirWritable)
+SettingsLocation resolveSettingsLocation(const QString &exeDir, const QString &configDir, bool exeDirWritable)
 {
     const QString besideExe = QDir(exeDir).filePath(QLatin1StringView(SettingsFileName));
     if (exeDirWritable)

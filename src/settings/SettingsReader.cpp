@@ -83,8 +83,7 @@ std::optional<quint32> SettingsReader::colourValue(const QString &line)
     }
     bool ok = false;
     const qlonglong number = value.toLongLong(&ok, 10);
-    if (!ok || number < std::numeric_limits<qint32>::min()
-        || number > std::numeric_limits<qint32>::max())
+    if (!ok || number < std::numeric_limits<qint32>::min() || number > std::numeric_limits<qint32>::max())
         return std::nullopt;
     return static_cast<quint32>(static_cast<qint32>(number));
 }
