@@ -62,11 +62,9 @@ private Q_SLOTS:
     void partlyBoundObjectKeepsItsPlace();
     void failedBindingOfANewObject();
     void closingTheFirstOfTwoArms();
-    void closingTheLastOfTwoArms();
     void closingAHandleTwoObjectsHold();
     void closingAHandleNoObjectHolds();
     void errorEndsTheCloseHandler();
-    void reportArrivalsChangeNothing();
     void sendToAllServesDevicesInOrder();
     void failuresOfOneDeviceDoNotStopTheOthers();
     void deviceRemovedDuringItsOwnWrite();
@@ -203,23 +201,6 @@ void TestDeviceList::closingTheFirstOfTwoArms()
     QVERIFY(first->written.isEmpty());
 }
 
-void TestDeviceList::closingTheLastOfTwoArms()
-{
-    ListRig rig;
-    rig.transport.addArm();
-    VirtualHidInterface *second = rig.transport.addArm();
-    QVERIFY(rig.openMatching());
-    QPointer<TVantor> kept = rig.devices.Item(1);
-    QPointer<TVantor> gone = rig.devices.Item(2);
-
-    rig.agent->StopAgent(); // closes from the last interface to the first
-    QVERIFY(rig.handlerErrors.isEmpty());
-    QVERIFY(gone.isNull());
-    QVERIFY(kept.isNull());
-    QCOMPARE(rig.devices.Count(), 0);
-    QVERIFY(second->written.isEmpty());
-}
-
 void TestDeviceList::closingAHandleTwoObjectsHold()
 {
     ListRig rig;
@@ -292,22 +273,6 @@ void TestDeviceList::errorEndsTheCloseHandler()
     HID_VERIFY_ERROR(rig.devices.OnIntfClosed(1, QString(), 999), HIDagentX::BadIntfIndex, "HIDagentX:SelectIntf");
     QCOMPARE(rig.devices.Count(), 2);
     QCOMPARE(one->OutVar1()->HidHandle(), rig.agent->SelectIntf(0));
-}
-
-void TestDeviceList::reportArrivalsChangeNothing()
-{
-    ListRig rig;
-    VirtualHidInterface *arm = rig.transport.addArm();
-    QVERIFY(rig.openMatching());
-    TVantor *device = rig.devices.Item(1);
-    QSignalSpy arrivals(rig.agent.get(), &HIDagentX::OnRptArrived);
-    arm->queueInputReport(bytes({0x00, 9, 8}));
-    QVERIFY(device->ReadAllReports());
-    QCOMPARE(arrivals.count(), 1); // the list's handler ran nested inside the read
-    QVERIFY(rig.handlerErrors.isEmpty());
-    QCOMPARE(rig.devices.Count(), 1);
-    QVERIFY(allBound(device));
-    QCOMPARE(device->InVar2()->UnScaledValue(), 8);
 }
 
 void TestDeviceList::sendToAllServesDevicesInOrder()

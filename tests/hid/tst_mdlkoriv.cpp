@@ -19,7 +19,6 @@ private Q_SLOTS:
     void raiseErrorForm_data();
     void raiseErrorForm();
     void raiseErrorBelowTheNumberRange();
-    void trappedBodyPassesItsResult();
     void trappedBodyTurnsFailuresIntoClassError_data();
     void trappedBodyTurnsFailuresIntoClassError();
 };
@@ -91,11 +90,6 @@ void TestMdlKoriv::raiseErrorBelowTheNumberRange()
     HID_VERIFY_ERROR(mdlKORIV::RaiseError(-262144, QStringLiteral("z")), std::numeric_limits<qint32>::min(),
                      QStringLiteral("z"));
     HID_VERIFY_ERROR(mdlKORIV::RaiseError(-262145, QStringLiteral("z")), HidError::Overflow, QStringLiteral("z"));
-}
-
-void TestMdlKoriv::trappedBodyPassesItsResult()
-{
-    QCOMPARE(mdlKORIV::RunTrapped(QStringLiteral("s"), [] { return 42; }), 42);
 }
 
 void TestMdlKoriv::trappedBodyTurnsFailuresIntoClassError_data()
