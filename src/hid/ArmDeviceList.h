@@ -15,9 +15,9 @@ class TVantor;
 // component's interface events.
 //
 // The handlers have no error handling of their own: a HidError from a device object or from the
-// component ends the handler at once, skipping its remaining steps, and leaves the handler. The
-// window's slots that forward the component's events catch it there, because a slot must not let an
-// exception into the component's signal emission.
+// component ends the handler at once, skipping its remaining steps, and is thrown to the caller. The
+// window's slots that forward the component's events catch it: an event's failure is the event's
+// outcome and goes no further.
 class ArmDeviceList
 {
 public:
