@@ -21,8 +21,7 @@ QString src(const char *member)
 
 // Every handler's outcome is accepted, failures included: one bad handler must not stop the agent
 // half-way through opening or closing interfaces.
-template<typename Emit>
-void deliver(Emit &&emitEvent)
+template <typename Emit> void deliver(Emit &&emitEvent)
 {
     try {
         emitEvent();
@@ -48,7 +47,7 @@ struct HIDagentX::Private
     };
     struct Ref
     {
-        int intf = -1;
+        Intf *intf = nullptr;
         int local = -1;
     };
 
@@ -102,40 +101,34 @@ struct HIDagentX::Private
     }
 
     // Renumbers the global lists after an interface came or went. The current report and variable
-    // follow their interface when it is still open.
+    // follow their interface when it is still open. Called while a closed interface's object still
+    // exists, so its address cannot have been taken by a newer one.
     void rebuild()
     {
         const Ref oldVar = currentVar >= 0 ? allVars.value(currentVar) : Ref{};
         const Ref oldRpt = currentRpt >= 0 ? allRpts.value(currentRpt) : Ref{};
-        const qint32 varHandle = oldVar.intf >= 0 && oldVar.intf < int(oldIntfHandles.size()) ? oldIntfHandles[oldVar.intf] : 0;
-        const qint32 rptHandle = oldRpt.intf >= 0 && oldRpt.intf < int(oldIntfHandles.size()) ? oldIntfHandles[oldRpt.intf] : 0;
-
         allRpts.clear();
         allVars.clear();
         currentVar = -1;
         currentRpt = -1;
-        for (size_t i = 0; i < intfs.size(); ++i) {
-            Intf &intf = *intfs[i];
-            intf.firstRpt = int(allRpts.size());
-            intf.firstVar = int(allVars.size());
-            for (int r = 0; r < intf.layout.reports.size(); ++r) {
-                if (intf.handle == rptHandle && r == oldRpt.local)
+        for (const auto &owned : intfs) {
+            Intf *intf = owned.get();
+            intf->firstRpt = int(allRpts.size());
+            intf->firstVar = int(allVars.size());
+            for (int r = 0; r < intf->layout.reports.size(); ++r) {
+                if (intf == oldRpt.intf && r == oldRpt.local)
                     currentRpt = int(allRpts.size());
-                allRpts.append(Ref{int(i), r});
+                allRpts.append(Ref{intf, r});
             }
-            for (int v = 0; v < intf.layout.variables.size(); ++v) {
-                if (intf.handle == varHandle && v == oldVar.local)
+            for (int v = 0; v < intf->layout.variables.size(); ++v) {
+                if (intf == oldVar.intf && v == oldVar.local)
                     currentVar = int(allVars.size());
-                allVars.append(Ref{int(i), v});
+                allVars.append(Ref{intf, v});
             }
         }
         if (indexOfHandle(currentHandle) < 0)
             currentHandle = 0;
-        oldIntfHandles.clear();
-        for (const auto &intf : intfs)
-            oldIntfHandles.push_back(intf->handle);
     }
-    std::vector<qint32> oldIntfHandles; // the handles in the order the lists were last built for
 
     Intf &currentIntf(const char *member)
     {
@@ -152,7 +145,7 @@ struct HIDagentX::Private
         return allVars[allVarIndex];
     }
 
-    const HidVariable &variable(const Ref &r) const { return intfs[size_t(r.intf)]->layout.variables[r.local]; }
+    const HidVariable &variable(const Ref &r) const { return r.intf->layout.variables[r.local]; }
 
     const HidVariable &current(const char *member) const
     {
@@ -182,7 +175,8 @@ struct HIDagentX::Private
     }
 };
 
-HIDagentX::HIDagentX(HidTransport *transport, QObject *parent) : QObject(parent), d(std::make_unique<Private>())
+HIDagentX::HIDagentX(HidTransport *transport, QObject *parent)
+    : QObject(parent), d(std::make_unique<Private>())
 {
     d->transport = transport;
     connect(transport, &HidTransport::interfaceArrived, this, [this](const HidInterfaceInfo &info) {
@@ -212,24 +206,78 @@ HIDagentX::~HIDagentX()
         d->transport->stopMonitoring();
 }
 
-QString HIDagentX::LogFile() const { return d->logFile; }
-void HIDagentX::SetLogFile(const QString &path) { d->logFile = path; }
-bool HIDagentX::Logging() const { return d->logging; }
-void HIDagentX::SetLogging(bool on) { d->logging = on; }
-int HIDagentX::TimeOut() const { return d->timeOut; }
-void HIDagentX::SetTimeOut(int milliseconds) { d->timeOut = qMax(0, milliseconds); }
-bool HIDagentX::ShowOperations() const { return d->showOperations; }
-void HIDagentX::SetShowOperations(bool on) { d->showOperations = on; }
-bool HIDagentX::Verbose() const { return d->verbose; }
-void HIDagentX::SetVerbose(bool on) { d->verbose = on; }
-int HIDagentX::VID_To_Match() const { return d->vidToMatch; }
-void HIDagentX::SetVID_To_Match(int vid) { d->vidToMatch = vid; }
-int HIDagentX::PID_To_Match() const { return d->pidToMatch; }
-void HIDagentX::SetPID_To_Match(int pid) { d->pidToMatch = pid; }
-bool HIDagentX::SearchOnVID() const { return d->searchOnVid; }
-void HIDagentX::SetSearchOnVID(bool on) { d->searchOnVid = on; }
-bool HIDagentX::SearchOnPID() const { return d->searchOnPid; }
-void HIDagentX::SetSearchOnPID(bool on) { d->searchOnPid = on; }
+QString HIDagentX::LogFile() const
+{
+    return d->logFile;
+}
+void HIDagentX::SetLogFile(const QString &path)
+{
+    d->logFile = path;
+}
+bool HIDagentX::Logging() const
+{
+    return d->logging;
+}
+void HIDagentX::SetLogging(bool on)
+{
+    d->logging = on;
+}
+int HIDagentX::TimeOut() const
+{
+    return d->timeOut;
+}
+void HIDagentX::SetTimeOut(int milliseconds)
+{
+    d->timeOut = qMax(0, milliseconds);
+}
+bool HIDagentX::ShowOperations() const
+{
+    return d->showOperations;
+}
+void HIDagentX::SetShowOperations(bool on)
+{
+    d->showOperations = on;
+}
+bool HIDagentX::Verbose() const
+{
+    return d->verbose;
+}
+void HIDagentX::SetVerbose(bool on)
+{
+    d->verbose = on;
+}
+int HIDagentX::VID_To_Match() const
+{
+    return d->vidToMatch;
+}
+void HIDagentX::SetVID_To_Match(int vid)
+{
+    d->vidToMatch = vid;
+}
+int HIDagentX::PID_To_Match() const
+{
+    return d->pidToMatch;
+}
+void HIDagentX::SetPID_To_Match(int pid)
+{
+    d->pidToMatch = pid;
+}
+bool HIDagentX::SearchOnVID() const
+{
+    return d->searchOnVid;
+}
+void HIDagentX::SetSearchOnVID(bool on)
+{
+    d->searchOnVid = on;
+}
+bool HIDagentX::SearchOnPID() const
+{
+    return d->searchOnPid;
+}
+void HIDagentX::SetSearchOnPID(bool on)
+{
+    d->searchOnPid = on;
+}
 
 void HIDagentX::StartAgent()
 {
@@ -270,7 +318,8 @@ bool HIDagentX::OpenMatchingIntfs()
             if (failure == HidTransport::OpenFailure::None)
                 failure = HidTransport::OpenFailure::Other;
             d->failures.append(OpenFailure{info, failure, error});
-            if (failure == HidTransport::OpenFailure::PermissionDenied && !d->deniedReported.contains(info.path)) {
+            if (failure == HidTransport::OpenFailure::PermissionDenied &&
+                !d->deniedReported.contains(info.path)) {
                 d->deniedReported.insert(info.path);
                 deliver([&] { Q_EMIT OnOpenDenied(info, error); });
             }
@@ -278,8 +327,9 @@ bool HIDagentX::OpenMatchingIntfs()
         }
         const HidParseResult parsed = parseReportDescriptor(connection->reportDescriptor());
         if (!parsed.ok()) {
-            d->failures.append(OpenFailure{info, HidTransport::OpenFailure::None,
-                                           QStringLiteral("report descriptor refused: %1").arg(parsed.error.toString())});
+            d->failures.append(
+                OpenFailure{info, HidTransport::OpenFailure::None,
+                            QStringLiteral("report descriptor refused: %1").arg(parsed.error.toString())});
             continue;
         }
         if (d->lastHandle == std::numeric_limits<qint32>::max())
@@ -351,12 +401,30 @@ void HIDagentX::SelectIntfByHandle(int handle)
     d->currentHandle = handle;
 }
 
-int HIDagentX::IntfHandle() const { return d->currentIntf("IntfHandle").handle; }
-int HIDagentX::IntfVID() const { return d->currentIntf("IntfVID").info.vendorId; }
-int HIDagentX::IntfPID() const { return d->currentIntf("IntfPID").info.productId; }
-QString HIDagentX::IntfName() const { return d->currentIntf("IntfName").info.deviceName(); }
-const HidInterfaceInfo &HIDagentX::IntfInfo() const { return d->currentIntf("IntfInfo").info; }
-const HidReportLayout &HIDagentX::IntfLayout() const { return d->currentIntf("IntfLayout").layout; }
+int HIDagentX::IntfHandle() const
+{
+    return d->currentIntf("IntfHandle").handle;
+}
+int HIDagentX::IntfVID() const
+{
+    return d->currentIntf("IntfVID").info.vendorId;
+}
+int HIDagentX::IntfPID() const
+{
+    return d->currentIntf("IntfPID").info.productId;
+}
+QString HIDagentX::IntfName() const
+{
+    return d->currentIntf("IntfName").info.deviceName();
+}
+const HidInterfaceInfo &HIDagentX::IntfInfo() const
+{
+    return d->currentIntf("IntfInfo").info;
+}
+const HidReportLayout &HIDagentX::IntfLayout() const
+{
+    return d->currentIntf("IntfLayout").layout;
+}
 
 int HIDagentX::FindVar(int usagePage, int usage, int rptType, bool)
 {
@@ -385,18 +453,54 @@ int HIDagentX::CurrentVar() const
     return d->currentVar;
 }
 
-bool HIDagentX::AbsoluteNotRelative() const { return !d->current("AbsoluteNotRelative").flags.relative; }
-bool HIDagentX::ArrayNotVariable() const { return d->current("ArrayNotVariable").flags.array; }
-bool HIDagentX::BitsNotBuffer() const { return !d->current("BitsNotBuffer").flags.bufferedBytes; }
-bool HIDagentX::HasNullState() const { return d->current("HasNullState").flags.nullState; }
-bool HIDagentX::Linear() const { return !d->current("Linear").flags.nonlinear; }
-bool HIDagentX::NoPrefState() const { return d->current("NoPrefState").flags.noPreferred; }
-bool HIDagentX::NoWrap() const { return !d->current("NoWrap").flags.wrap; }
-bool HIDagentX::Volatile() const { return d->current("Volatile").flags.isVolatile; }
-int HIDagentX::LogicalMinimum() const { return d->current("LogicalMinimum").logicalMin; }
-int HIDagentX::LogicalMaximum() const { return d->current("LogicalMaximum").logicalMax; }
-int HIDagentX::PhysicalMinimum() const { return d->current("PhysicalMinimum").physicalMin; }
-int HIDagentX::PhysicalMaximum() const { return d->current("PhysicalMaximum").physicalMax; }
+bool HIDagentX::AbsoluteNotRelative() const
+{
+    return !d->current("AbsoluteNotRelative").flags.relative;
+}
+bool HIDagentX::ArrayNotVariable() const
+{
+    return d->current("ArrayNotVariable").flags.array;
+}
+bool HIDagentX::BitsNotBuffer() const
+{
+    return !d->current("BitsNotBuffer").flags.bufferedBytes;
+}
+bool HIDagentX::HasNullState() const
+{
+    return d->current("HasNullState").flags.nullState;
+}
+bool HIDagentX::Linear() const
+{
+    return !d->current("Linear").flags.nonlinear;
+}
+bool HIDagentX::NoPrefState() const
+{
+    return d->current("NoPrefState").flags.noPreferred;
+}
+bool HIDagentX::NoWrap() const
+{
+    return !d->current("NoWrap").flags.wrap;
+}
+bool HIDagentX::Volatile() const
+{
+    return d->current("Volatile").flags.isVolatile;
+}
+int HIDagentX::LogicalMinimum() const
+{
+    return d->current("LogicalMinimum").logicalMin;
+}
+int HIDagentX::LogicalMaximum() const
+{
+    return d->current("LogicalMaximum").logicalMax;
+}
+int HIDagentX::PhysicalMinimum() const
+{
+    return d->current("PhysicalMinimum").physicalMin;
+}
+int HIDagentX::PhysicalMaximum() const
+{
+    return d->current("PhysicalMaximum").physicalMax;
+}
 
 int HIDagentX::SizeInBits() const
 {
@@ -409,14 +513,14 @@ QString HIDagentX::StringDescriptor() const
     const HidVariable &v = d->current("StringDescriptor");
     if (v.stringIndex <= 0)
         return QString();
-    return d->intfs[size_t(d->allVars[d->currentVar].intf)]->connection->indexedString(v.stringIndex);
+    return d->allVars[d->currentVar].intf->connection->indexedString(v.stringIndex);
 }
 
 int HIDagentX::ScaleMode() const
 {
     d->current("ScaleMode");
     const Private::Ref &r = d->allVars[d->currentVar];
-    return d->intfs[size_t(r.intf)]->scaleModes[r.local];
+    return r.intf->scaleModes[r.local];
 }
 
 void HIDagentX::SetScaleMode(int mode)
@@ -425,7 +529,7 @@ void HIDagentX::SetScaleMode(int mode)
     if (mode < 0 || mode > 2)
         raise(BadScaleMode, "ScaleMode", QStringLiteral("Scale mode %1 is not 0, 1 or 2").arg(mode));
     const Private::Ref &r = d->allVars[d->currentVar];
-    d->intfs[size_t(r.intf)]->scaleModes[r.local] = mode;
+    r.intf->scaleModes[r.local] = mode;
 }
 
 bool HIDagentX::VarIsButton(int allVarIndex) const
@@ -436,26 +540,26 @@ bool HIDagentX::VarIsButton(int allVarIndex) const
 int HIDagentX::VarRptIndex(int allVarIndex) const
 {
     const Private::Ref &r = d->var(allVarIndex, "VarRptIndex");
-    return d->intfs[size_t(r.intf)]->firstRpt + d->variable(r).reportIndex;
+    return r.intf->firstRpt + d->variable(r).reportIndex;
 }
 
 void HIDagentX::SetVarName(int allVarIndex, const QString &name)
 {
     const Private::Ref &r = d->var(allVarIndex, "VarName");
-    d->intfs[size_t(r.intf)]->varNames[r.local] = name;
+    r.intf->varNames[r.local] = name;
 }
 
 QString HIDagentX::VarName(int allVarIndex) const
 {
     const Private::Ref &r = d->var(allVarIndex, "VarName");
-    return d->intfs[size_t(r.intf)]->varNames[r.local];
+    return r.intf->varNames[r.local];
 }
 
 int HIDagentX::VarUnScaledValue(int allVarIndex) const
 {
     const Private::Ref &r = d->var(allVarIndex, "VarUnScaledValue");
     const HidVariable &v = d->variable(r);
-    const QByteArray &buffer = d->intfs[size_t(r.intf)]->buffers[v.reportIndex];
+    const QByteArray &buffer = r.intf->buffers[v.reportIndex];
     // A 32-bit unsigned field above 0x7FFFFFFF reads back as the same bits, like the Long it goes into.
     return qint32(quint32(HidValues::getRaw(buffer, v.bitOffset, v.bitSize, v.isSigned())));
 }
@@ -492,9 +596,10 @@ void HIDagentX::SetVarUnScaledValue(int allVarIndex, double value)
                   .arg(v.logicalMin)
                   .arg(v.logicalMax)
                   .arg(v.bitSize));
-    QByteArray &buffer = d->intfs[size_t(r.intf)]->buffers[v.reportIndex];
+    QByteArray &buffer = r.intf->buffers[v.reportIndex];
     if (!HidValues::setRaw(buffer, v.bitOffset, v.bitSize, raw))
-        raise(ValueOutOfRange, "VarUnScaledValue", QStringLiteral("Variable %1 lies outside its report").arg(allVarIndex));
+        raise(ValueOutOfRange, "VarUnScaledValue",
+              QStringLiteral("Variable %1 lies outside its report").arg(allVarIndex));
 }
 
 void HIDagentX::SetVarScaledValue(int allVarIndex, int value)
@@ -532,7 +637,7 @@ bool HIDagentX::ReadRpt()
 {
     const Private::Ref r = d->currentReport("ReadRpt");
     const int allRptIndex = d->currentRpt;
-    Private::Intf &intf = *d->intfs[size_t(r.intf)];
+    Private::Intf &intf = *r.intf;
     const HidReport &report = intf.layout.reports[r.local];
     QByteArray wire(1 + intf.buffers[r.local].size(), '\0');
     wire[0] = char(report.id);
@@ -561,7 +666,7 @@ bool HIDagentX::ReadRpt()
 bool HIDagentX::WriteRpt()
 {
     const Private::Ref r = d->currentReport("WriteRpt");
-    Private::Intf &intf = *d->intfs[size_t(r.intf)];
+    Private::Intf &intf = *r.intf;
     const HidReport &report = intf.layout.reports[r.local];
     const QByteArray wire = char(report.id) + intf.buffers[r.local];
     QString error;

@@ -36,7 +36,7 @@ public:
         NoCurrentIntf = HidError::ObjectErrorBase + 1004, // no interface selected (or it has closed)
         BadVarIndex = HidError::ObjectErrorBase + 1005,   // an AllVarIndex outside 0..VarCount-1
         NoCurrentVar = HidError::ObjectErrorBase + 1006,
-        BadRptIndex = HidError::ObjectErrorBase + 1007,   // a RptIndex outside 0..RptCount-1
+        BadRptIndex = HidError::ObjectErrorBase + 1007, // a RptIndex outside 0..RptCount-1
         NoCurrentRpt = HidError::ObjectErrorBase + 1008,
         ValueOutOfRange = HidError::ObjectErrorBase + 1009, // outside the logical range or bit width
         ScalingFailed = HidError::ObjectErrorBase + 1010,   // no scaled value (degenerate ranges, ...)

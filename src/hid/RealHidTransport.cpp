@@ -55,7 +55,8 @@ constexpr int MaxReportBytes = 4096 + 1;
 class RealHidConnection : public HidConnection
 {
 public:
-    RealHidConnection(hid_device *dev, QByteArray descriptor) : m_dev(dev), m_descriptor(std::move(descriptor))
+    RealHidConnection(hid_device *dev, QByteArray descriptor)
+        : m_dev(dev), m_descriptor(std::move(descriptor))
     {
         const HidParseResult parsed = parseReportDescriptor(m_descriptor);
         m_usesIds = parsed.ok() && parsed.layout->usesReportIds;
@@ -73,7 +74,8 @@ public:
     {
         if (report.isEmpty())
             return fail(error, QStringLiteral("empty report"));
-        const int n = hid_write(m_dev, reinterpret_cast<const unsigned char *>(report.constData()), size_t(report.size()));
+        const int n = hid_write(m_dev, reinterpret_cast<const unsigned char *>(report.constData()),
+                                size_t(report.size()));
         if (n < 0)
             return fail(error, hidapiError(m_dev));
         return true;
@@ -111,8 +113,8 @@ public:
     {
         if (report.isEmpty())
             return fail(error, QStringLiteral("empty report"));
-        const int n = hid_send_feature_report(m_dev, reinterpret_cast<const unsigned char *>(report.constData()),
-                                              size_t(report.size()));
+        const int n = hid_send_feature_report(
+            m_dev, reinterpret_cast<const unsigned char *>(report.constData()), size_t(report.size()));
         return n < 0 ? fail(error, hidapiError(m_dev)) : true;
     }
 
@@ -120,7 +122,8 @@ public:
     {
         QByteArray buffer(MaxReportBytes, '\0');
         buffer[0] = report.isEmpty() ? char(0) : report.at(0);
-        const int n = hid_get_feature_report(m_dev, reinterpret_cast<unsigned char *>(buffer.data()), size_t(buffer.size()));
+        const int n = hid_get_feature_report(m_dev, reinterpret_cast<unsigned char *>(buffer.data()),
+                                             size_t(buffer.size()));
         if (n < 0)
             return fail(error, hidapiError(m_dev));
         report = buffer.left(n);
@@ -205,7 +208,8 @@ QList<HidInterfaceInfo> RealHidTransport::enumerate()
     return all;
 }
 
-std::unique_ptr<HidConnection> RealHidTransport::open(const HidInterfaceInfo &info, QString *error, OpenFailure *failure)
+std::unique_ptr<HidConnection> RealHidTransport::open(const HidInterfaceInfo &info, QString *error,
+                                                      OpenFailure *failure)
 {
     auto refuse = [&](OpenFailure kind, const QString &message) {
         if (error)
@@ -261,7 +265,8 @@ QString RealHidTransport::descriptorPathForNode(const QString &node)
 
 bool RealHidTransport::parseHidId(const QString &hidId, quint16 *vendorId, quint16 *productId, quint16 *bus)
 {
-    static const QRegularExpression pattern(QStringLiteral("^([0-9A-Fa-f]{1,8}):([0-9A-Fa-f]{1,8}):([0-9A-Fa-f]{1,8})$"));
+    static const QRegularExpression pattern(
+        QStringLiteral("^([0-9A-Fa-f]{1,8}):([0-9A-Fa-f]{1,8}):([0-9A-Fa-f]{1,8})$"));
     const QRegularExpressionMatch m = pattern.match(hidId.trimmed());
     if (!m.hasMatch())
         return false;
@@ -296,7 +301,8 @@ QByteArray RealHidTransport::readReportDescriptor(const QString &node, QString *
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (error)
-            *error = QStringLiteral("cannot read the report descriptor: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+            *error = QStringLiteral("cannot read the report descriptor: %1")
+                         .arg(QString::fromLocal8Bit(std::strerror(errno)));
         return QByteArray();
     }
     int size = 0;
@@ -310,7 +316,8 @@ QByteArray RealHidTransport::readReportDescriptor(const QString &node, QString *
     const int e = errno;
     ::close(fd);
     if (bytes.isEmpty() && error)
-        *error = QStringLiteral("cannot read the report descriptor: %1").arg(QString::fromLocal8Bit(std::strerror(e)));
+        *error = QStringLiteral("cannot read the report descriptor: %1")
+                     .arg(QString::fromLocal8Bit(std::strerror(e)));
     return bytes;
 }
 
@@ -324,8 +331,8 @@ bool RealHidTransport::startMonitoring()
     if (!m_udev)
         return false;
     m_monitor = udev_monitor_new_from_netlink(m_udev, "udev");
-    if (!m_monitor || udev_monitor_filter_add_match_subsystem_devtype(m_monitor, "hidraw", nullptr) < 0
-        || udev_monitor_enable_receiving(m_monitor) < 0) {
+    if (!m_monitor || udev_monitor_filter_add_match_subsystem_devtype(m_monitor, "hidraw", nullptr) < 0 ||
+        udev_monitor_enable_receiving(m_monitor) < 0) {
         stopMonitoring();
         return false;
     }
@@ -355,7 +362,8 @@ HidInterfaceInfo RealHidTransport::infoForNode(const QString &node, void *device
     // hidapi could not describe it (it may be gone again already): take what udev knows.
     HidInterfaceInfo info;
     info.path = node;
-    udev_device *hid = udev_device_get_parent_with_subsystem_devtype(static_cast<udev_device *>(device), "hid", nullptr);
+    udev_device *hid =
+        udev_device_get_parent_with_subsystem_devtype(static_cast<udev_device *>(device), "hid", nullptr);
     if (hid) {
         parseHidId(udevText(udev_device_get_property_value(hid, "HID_ID")), &info.vendorId, &info.productId);
         info.product = udevText(udev_device_get_property_value(hid, "HID_NAME"));

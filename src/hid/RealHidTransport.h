@@ -33,7 +33,8 @@ public:
     // is not a hidraw node.
     static QString descriptorPathForNode(const QString &node);
     // The HID_ID property of a hid device, "0003:00001E6F:00001113" (bus:vendor:product, hex).
-    static bool parseHidId(const QString &hidId, quint16 *vendorId, quint16 *productId, quint16 *bus = nullptr);
+    static bool parseHidId(const QString &hidId, quint16 *vendorId, quint16 *productId,
+                           quint16 *bus = nullptr);
     static OpenFailure failureFromErrno(int error);
     // The report descriptor of a hidraw node: from sysfs, else with the HIDIOCGRDESC ioctl.
     static QByteArray readReportDescriptor(const QString &node, QString *error);

@@ -67,7 +67,8 @@ int VirtualArm::decodeCommand(const HidReportLayout &layout, const QByteArray &d
     const int byteOffset = layout.usesReportIds ? 1 : 0;
     if (layout.usesReportIds && (deviceReport.isEmpty() || quint8(deviceReport.at(0)) != v->reportId))
         return -1;
-    const QByteArrayView data = QByteArrayView(deviceReport).sliced(qMin<qsizetype>(byteOffset, deviceReport.size()));
+    const QByteArrayView data =
+        QByteArrayView(deviceReport).sliced(qMin<qsizetype>(byteOffset, deviceReport.size()));
     if ((v->bitOffset + v->bitSize + 7) / 8 > data.size())
         return -1;
     return int(HidValues::getRaw(data, v->bitOffset, v->bitSize, v->isSigned()));

@@ -24,8 +24,8 @@ public:
     VirtualHidInterface *armInterface() const;
     QList<VirtualHidInterface *> interfaces() const { return m_interfaces; }
 
-    void plugIn();  // arrival, as the component sees it
-    void unplug();  // removal
+    void plugIn(); // arrival, as the component sees it
+    void unplug(); // removal
     bool isPluggedIn() const;
 
     int lastCode() const { return m_lastCode; } // -1 before the first command

@@ -135,7 +135,8 @@ void VirtualHidInterface::failNextWrite()
 
 void VirtualHidInterface::denyOpen(bool permissionDenied)
 {
-    m_denied = permissionDenied ? HidTransport::OpenFailure::PermissionDenied : HidTransport::OpenFailure::Other;
+    m_denied =
+        permissionDenied ? HidTransport::OpenFailure::PermissionDenied : HidTransport::OpenFailure::Other;
 }
 
 void VirtualHidInterface::allowOpen()
@@ -195,8 +196,8 @@ void VirtualHidTransport::stopMonitoring()
     m_monitoring = false;
 }
 
-VirtualHidInterface *VirtualHidTransport::addInterface(const HidInterfaceInfo &info, const QByteArray &descriptor,
-                                                       bool plugged)
+VirtualHidInterface *VirtualHidTransport::addInterface(const HidInterfaceInfo &info,
+                                                       const QByteArray &descriptor, bool plugged)
 {
     auto intf = std::make_unique<VirtualHidInterface>();
     intf->info = info;
@@ -275,10 +276,10 @@ QPair<VirtualHidInterface *, VirtualHidInterface *> VirtualHidTransport::addSpli
     int n = 0;
     while (find(QStringLiteral("virtual/splitarm%1.0").arg(n)))
         ++n;
-    VirtualHidInterface *in =
-        addInterface(armInfo(QStringLiteral("virtual/splitarm%1.0").arg(n), 0), armInputReportDescriptor(), plugged);
-    VirtualHidInterface *out =
-        addInterface(armInfo(QStringLiteral("virtual/splitarm%1.1").arg(n), 1), armOutputReportDescriptor(), plugged);
+    VirtualHidInterface *in = addInterface(armInfo(QStringLiteral("virtual/splitarm%1.0").arg(n), 0),
+                                           armInputReportDescriptor(), plugged);
+    VirtualHidInterface *out = addInterface(armInfo(QStringLiteral("virtual/splitarm%1.1").arg(n), 1),
+                                            armOutputReportDescriptor(), plugged);
     return {in, out};
 }
 
@@ -335,10 +336,9 @@ QByteArray VirtualHidTransport::armReportDescriptor()
 QByteArray VirtualHidTransport::armInputReportDescriptor()
 {
     return bytes({
-        0x05, 0x01, 0x09, 0x00, 0xA1, 0x01,
-        0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x01,
-        0x09, 0x30, 0x81, 0x02, // X
-        0x09, 0x31, 0x81, 0x02, // Y
+        0x05, 0x01, 0x09, 0x00, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF,
+        0x00, 0x75, 0x08, 0x95, 0x01, 0x09, 0x30, 0x81, 0x02, // X
+        0x09, 0x31, 0x81, 0x02,                               // Y
         0xC0,
     });
 }
@@ -346,9 +346,8 @@ QByteArray VirtualHidTransport::armInputReportDescriptor()
 QByteArray VirtualHidTransport::armOutputReportDescriptor()
 {
     return bytes({
-        0x05, 0x01, 0x09, 0x00, 0xA1, 0x01,
-        0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x01,
-        0x09, 0x3E, 0x91, 0x02, // command code
+        0x05, 0x01, 0x09, 0x00, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF,
+        0x00, 0x75, 0x08, 0x95, 0x01, 0x09, 0x3E, 0x91, 0x02, // command code
         0xC0,
     });
 }

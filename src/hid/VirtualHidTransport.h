@@ -27,7 +27,7 @@ class VirtualHidInterface
 public:
     HidInterfaceInfo info;
     QByteArray descriptor;
-    QMap<int, QString> strings;  // string descriptors by index
+    QMap<int, QString> strings;   // string descriptors by index
     QList<WrittenReport> written; // every output/feature report written, in order
 
     // What the next reads return, oldest first, report ID byte first (0 without IDs). A read with

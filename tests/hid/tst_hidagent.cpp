@@ -138,7 +138,8 @@ void TestHidAgent::openedEventRunsInsideTheSearch()
     QCOMPARE(args.at(0).toInt(), 0);
     QVERIFY(args.at(1).toInt() != 0);
     QCOMPARE(args.at(2).toInt(), Arm);
-    QCOMPARE(args.at(3).toString(), QStringLiteral("VID_1E6F&PID_1113 Robotic Arm (virtual) ") + arm->info.path);
+    QCOMPARE(args.at(3).toString(),
+             QStringLiteral("VID_1E6F&PID_1113 Robotic Arm (virtual) ") + arm->info.path);
 }
 
 void TestHidAgent::armVariablesAndAttributes()
@@ -237,9 +238,24 @@ void TestHidAgent::valueReachesReportBytes_data()
     QTest::newRow("arm 255") << arm << 0x3E << 255.0 << 255 << hex("00ff");
     QTest::newRow("half rounds to even") << arm << 0x3E << 2.5 << 2 << hex("0002");
     // Report ID 2; a 4-bit field after a 4-bit one, a 16-bit field after that.
-    const QByteArray withId = hex("0501" "0900" "a101" "8502" "1500" "250f" "7504" "9501"
-                                  "0940" "9102" "093e" "9102"
-                                  "1500" "27ffff0000" "7510" "0941" "9102" "c0");
+    const QByteArray withId = hex("0501"
+                                  "0900"
+                                  "a101"
+                                  "8502"
+                                  "1500"
+                                  "250f"
+                                  "7504"
+                                  "9501"
+                                  "0940"
+                                  "9102"
+                                  "093e"
+                                  "9102"
+                                  "1500"
+                                  "27ffff0000"
+                                  "7510"
+                                  "0941"
+                                  "9102"
+                                  "c0");
     QTest::newRow("report id and nibble") << withId << 0x3E << 9.0 << 9 << hex("02900000");
     QTest::newRow("16-bit little endian") << withId << 0x41 << 4660.0 << 4660 << hex("02003412");
 }
@@ -294,8 +310,21 @@ void TestHidAgent::rejectsValuesOutsideTheField()
     QFETCH(int, error);
 
     // Usage 0x3E: 8 bits 0..255; usage 0x40: 4 bits 0..15 (no logical range of its own).
-    const QByteArray descriptor = hex("0501" "0900" "a101" "1500" "26ff00" "7508" "9501" "093e" "9102"
-                                      "1500" "2500" "7504" "0940" "9102" "c0");
+    const QByteArray descriptor = hex("0501"
+                                      "0900"
+                                      "a101"
+                                      "1500"
+                                      "26ff00"
+                                      "7508"
+                                      "9501"
+                                      "093e"
+                                      "9102"
+                                      "1500"
+                                      "2500"
+                                      "7504"
+                                      "0940"
+                                      "9102"
+                                      "c0");
     VirtualHidTransport transport;
     VirtualHidInterface *intf = transport.addInterface(VirtualHidTransport::armInfo(QString()), descriptor);
     HIDagentX agent(&transport);
@@ -402,16 +431,19 @@ void TestHidAgent::unplugClosesThenReportsRemoval()
 
     QStringList order;
     connect(&agent, &HIDagentX::OnIntfClosed, &agent, [&](int stillOpen, const QString &name, int h) {
-        order << QStringLiteral("closed %1 %2 %3").arg(stillOpen).arg(name).arg(h == handle ? QStringLiteral("own") : QString::number(h));
+        order << QStringLiteral("closed %1 %2 %3")
+                     .arg(stillOpen)
+                     .arg(name)
+                     .arg(h == handle ? QStringLiteral("own") : QString::number(h));
         QCOMPARE(agent.IntfCount(), 0); // already gone from the list
     });
-    connect(&agent, &HIDagentX::OnDeviceRemoval, &agent, [&](int h, const QString &name) {
-        order << QStringLiteral("removed %1 %2").arg(h).arg(name);
-    });
+    connect(&agent, &HIDagentX::OnDeviceRemoval, &agent,
+            [&](int h, const QString &name) { order << QStringLiteral("removed %1 %2").arg(h).arg(name); });
     transport.unplug(arm->info.path);
 
     const QString name = QStringLiteral("VID_1E6F&PID_1113 Robotic Arm (virtual) ") + arm->info.path;
-    QCOMPARE(order, QStringList({QStringLiteral("closed 0 %1 own").arg(name), QStringLiteral("removed 0 %1").arg(name)}));
+    QCOMPARE(order, QStringList({QStringLiteral("closed 0 %1 own").arg(name),
+                                 QStringLiteral("removed 0 %1").arg(name)}));
     QVERIFY(!arm->isOpen());
     QVERIFY(name.contains(QStringLiteral("VID_1E6F&PID_1113")));
 }
@@ -567,8 +599,8 @@ void TestHidAgent::undecodableDescriptorIsNotOpened()
 {
     VirtualHidTransport transport;
     // An Input item before any Report Size or Count.
-    VirtualHidInterface *bad =
-        transport.addInterface(VirtualHidTransport::armInfo(QStringLiteral("virtual/bad")), hex("05010900a1018102c0"));
+    VirtualHidInterface *bad = transport.addInterface(
+        VirtualHidTransport::armInfo(QStringLiteral("virtual/bad")), hex("05010900a1018102c0"));
     transport.addArm();
     HIDagentX agent(&transport);
     agent.StartAgent();

@@ -57,13 +57,17 @@ void TestVirtualTransport::deviceName_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("arm") << 0x1E6F << 0x1113 << "Robotic Arm" << "/dev/hidraw3"
+    QTest::newRow("arm") << 0x1E6F << 0x1113 << "Robotic Arm"
+                         << "/dev/hidraw3"
                          << "VID_1E6F&PID_1113 Robotic Arm /dev/hidraw3";
-    QTest::newRow("small numbers padded") << 0x0001 << 0x00AB << "Pad" << "/dev/hidraw0"
+    QTest::newRow("small numbers padded") << 0x0001 << 0x00AB << "Pad"
+                                          << "/dev/hidraw0"
                                           << "VID_0001&PID_00AB Pad /dev/hidraw0";
-    QTest::newRow("no product string") << 0xFFFF << 0x0000 << "" << "/dev/hidraw12"
+    QTest::newRow("no product string") << 0xFFFF << 0x0000 << ""
+                                       << "/dev/hidraw12"
                                        << "VID_FFFF&PID_0000 /dev/hidraw12";
-    QTest::newRow("lower-case product kept") << 0x046d << 0xc077 << "usb mouse" << "p"
+    QTest::newRow("lower-case product kept") << 0x046d << 0xc077 << "usb mouse"
+                                             << "p"
                                              << "VID_046D&PID_C077 usb mouse p";
 }
 
@@ -264,10 +268,22 @@ void TestVirtualTransport::decodeCommand_data()
     const QByteArray arm = VirtualHidTransport::armReportDescriptor();
     QTest::newRow("arm") << arm << hex("07") << 7;
     QTest::newRow("arm, empty report") << arm << QByteArray() << -1;
-    QTest::newRow("mouse has no command") << VirtualHidTransport::mouseReportDescriptor() << hex("0000") << -1;
+    QTest::newRow("mouse has no command")
+        << VirtualHidTransport::mouseReportDescriptor() << hex("0000") << -1;
     // ID 3; a padding byte, then the command as 16 bits.
-    const QByteArray withId = hex("0501" "0900" "a101" "8503" "7508" "9501" "9103"
-                                  "1500" "27ffff0000" "7510" "093e" "9102" "c0");
+    const QByteArray withId = hex("0501"
+                                  "0900"
+                                  "a101"
+                                  "8503"
+                                  "7508"
+                                  "9501"
+                                  "9103"
+                                  "1500"
+                                  "27ffff0000"
+                                  "7510"
+                                  "093e"
+                                  "9102"
+                                  "c0");
     QTest::newRow("id and offset") << withId << hex("03ff0901") << 0x109;
     QTest::newRow("other report id") << withId << hex("04ff0901") << -1;
     QTest::newRow("short report") << withId << hex("03ff09") << -1;
@@ -312,7 +328,8 @@ void TestVirtualTransport::logLinesParseBack()
         // Flushed as written: the file holds the line before the next command.
         QFile peek(path);
         QVERIFY(peek.open(QIODevice::ReadOnly));
-        QVERIFY(peek.readAll().endsWith(QStringLiteral(" %1 %2\n").arg(code).arg(code, 2, 16, QLatin1Char('0')).toLatin1()));
+        QVERIFY(peek.readAll().endsWith(
+            QStringLiteral(" %1 %2\n").arg(code).arg(code, 2, 16, QLatin1Char('0')).toLatin1()));
     }
 
     QFile file(path);
@@ -368,12 +385,18 @@ void TestVirtualTransport::descriptorPathForNode_data()
 {
     QTest::addColumn<QString>("node");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("hidraw3") << "/dev/hidraw3" << "/sys/class/hidraw/hidraw3/device/report_descriptor";
-    QTest::newRow("hidraw12") << "/dev/hidraw12" << "/sys/class/hidraw/hidraw12/device/report_descriptor";
-    QTest::newRow("no number") << "/dev/hidraw" << "";
-    QTest::newRow("other device") << "/dev/ttyUSB0" << "";
-    QTest::newRow("path escape") << "/dev/hidraw1/../../etc" << "";
-    QTest::newRow("virtual") << "virtual/arm0" << "";
+    QTest::newRow("hidraw3") << "/dev/hidraw3"
+                             << "/sys/class/hidraw/hidraw3/device/report_descriptor";
+    QTest::newRow("hidraw12") << "/dev/hidraw12"
+                              << "/sys/class/hidraw/hidraw12/device/report_descriptor";
+    QTest::newRow("no number") << "/dev/hidraw"
+                               << "";
+    QTest::newRow("other device") << "/dev/ttyUSB0"
+                                  << "";
+    QTest::newRow("path escape") << "/dev/hidraw1/../../etc"
+                                 << "";
+    QTest::newRow("virtual") << "virtual/arm0"
+                             << "";
 }
 
 void TestVirtualTransport::descriptorPathForNode()

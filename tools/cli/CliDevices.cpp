@@ -24,7 +24,11 @@ QString hex4(quint32 value)
 void printInterface(QTextStream &out, const HidInterfaceInfo &info)
 {
     out << info.path << "\n";
-    out << "  " << QStringLiteral("VID_%1&PID_%2").arg(info.vendorId, 4, 16, QLatin1Char('0')).arg(info.productId, 4, 16, QLatin1Char('0')).toUpper()
+    out << "  "
+        << QStringLiteral("VID_%1&PID_%2")
+               .arg(info.vendorId, 4, 16, QLatin1Char('0'))
+               .arg(info.productId, 4, 16, QLatin1Char('0'))
+               .toUpper()
         << "  release " << hex4(info.releaseNumber) << "  interface " << info.interfaceNumber << "\n";
     out << "  product: " << (info.product.isEmpty() ? QStringLiteral("-") : info.product)
         << "  manufacturer: " << (info.manufacturer.isEmpty() ? QStringLiteral("-") : info.manufacturer)
@@ -35,8 +39,9 @@ void printVariables(QTextStream &out, const HidReportLayout &layout)
 {
     out << "  variables: " << layout.variables.size() << "\n";
     for (const HidVariable &v : layout.variables) {
-        out << "    " << hidReportTypeName(v.type).leftJustified(7) << " page " << hex4(v.usagePage) << " usage "
-            << hex4(v.usage) << "  report " << v.reportId << "  bits " << v.bitOffset << "+" << v.bitSize;
+        out << "    " << hidReportTypeName(v.type).leftJustified(7) << " page " << hex4(v.usagePage)
+            << " usage " << hex4(v.usage) << "  report " << v.reportId << "  bits " << v.bitOffset << "+"
+            << v.bitSize;
         if (v.count > 1)
             out << "x" << v.count;
         out << "  logical " << v.logicalMin << ".." << v.logicalMax;
