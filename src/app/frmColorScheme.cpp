@@ -54,8 +54,16 @@ frmColorScheme::frmColorScheme(ColorSchemeHost &host, ColourPicker picker)
 {
     if (!m_pickColour) {
         m_pickColour = [this](const QColor &initial) -> std::optional<QColor> {
-            const QColor picked = QColorDialog::getColor(initial, this, QStringLiteral("Color"));
-            return picked.isValid() ? std::optional<QColor>(picked) : std::nullopt;
+            // On the heap: the main window may close this dialog, and with it the picker, while the
+            // picker is up.
+            const QPointer<QColorDialog> picker = new QColorDialog(initial, this);
+            picker->setWindowTitle(QStringLiteral("Color"));
+            const bool accepted = picker->exec() == QDialog::Accepted;
+            if (!picker)
+                return std::nullopt;
+            const QColor picked = picker->selectedColor();
+            delete picker.data();
+            return accepted && picked.isValid() ? std::optional<QColor>(picked) : std::nullopt;
         };
     }
     setAttribute(Qt::WA_DeleteOnClose);
@@ -212,8 +220,9 @@ void frmColorScheme::optCustom_Click()
     // Choosing Custom from the file must not pop up the picker.
     if (m_loading)
         return;
+    const QPointer<frmColorScheme> alive(this);
     const std::optional<QColor> picked = m_pickColour(winColorToQColor(lblCustom->backcolor()));
-    if (!picked || !picked->isValid())
+    if (!alive || !picked || !picked->isValid())
         return;
     const quint32 colour = qColorToWinColor(*picked);
     lblCustom->setBackcolor(colour);

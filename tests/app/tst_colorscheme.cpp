@@ -6,11 +6,14 @@
 #include "MacRadioButton.h"
 #include "frmColorScheme.h"
 
+#include <QApplication>
+#include <QColorDialog>
 #include <QFile>
 #include <QLabel>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -215,6 +218,28 @@ private Q_SLOTS:
         QTest::mouseClick(dialog->optCustom, Qt::LeftButton);
         QCOMPARE(opened.size(), 3);
         QVERIFY(host.calls.isEmpty());
+    }
+
+    void systemPickerAcceptsAndCancels()
+    {
+        QTemporaryDir dir;
+        FakeHost host(dir.path());
+        const QPointer<frmColorScheme> dialog = new frmColorScheme(host);
+        dialog->show();
+        for (const bool accept : {true, false}) {
+            QColor shownFirst;
+            QTimer::singleShot(0, dialog, [accept, &shownFirst] {
+                if (auto *picker = qobject_cast<QColorDialog *>(QApplication::activeModalWidget())) {
+                    shownFirst = picker->currentColor();
+                    picker->setCurrentColor(QColor(accept ? 1 : 200, 2, 3));
+                    accept ? picker->accept() : picker->reject();
+                }
+            });
+            QTest::mouseClick(dialog->lblCustom, Qt::LeftButton);
+            QCOMPARE(shownFirst, accept ? QColor(192, 192, 192) : QColor(1, 2, 3));
+            QCOMPARE(dialog->lblCustom->backcolor(), 0x030201u);
+        }
+        delete dialog.data();
     }
 
     void highlightCaptionToggles()
