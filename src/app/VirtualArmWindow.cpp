@@ -38,7 +38,10 @@ const QColor ArmShade(0xb8, 0x6e, 0x12);
 const QColor JointColor(0x38, 0x42, 0x4e);
 const QColor StrainColor(0xd6, 0x28, 0x28);
 
-double radians(double degrees) { return degrees * std::numbers::pi / 180.0; }
+double radians(double degrees)
+{
+    return degrees * std::numbers::pi / 180.0;
+}
 
 // A direction in a side view with forward to the right: angles counter-clockwise from forward.
 QPointF sideDirection(double degrees)
@@ -61,11 +64,16 @@ QString degreesText(double degrees)
 QString jointCaption(ArmJoint joint)
 {
     switch (joint) {
-    case ArmJoint::Base: return QStringLiteral("Base");
-    case ArmJoint::Shoulder: return QStringLiteral("Shoulder");
-    case ArmJoint::Elbow: return QStringLiteral("Elbow");
-    case ArmJoint::Wrist: return QStringLiteral("Wrist");
-    case ArmJoint::Gripper: return QStringLiteral("Gripper");
+    case ArmJoint::Base:
+        return QStringLiteral("Base");
+    case ArmJoint::Shoulder:
+        return QStringLiteral("Shoulder");
+    case ArmJoint::Elbow:
+        return QStringLiteral("Elbow");
+    case ArmJoint::Wrist:
+        return QStringLiteral("Wrist");
+    case ArmJoint::Gripper:
+        return QStringLiteral("Gripper");
     }
     return {};
 }
@@ -76,8 +84,7 @@ QString jointCaption(ArmJoint joint)
 class ArmView : public QWidget
 {
 public:
-    explicit ArmView(QWidget *parent)
-        : QWidget(parent)
+    explicit ArmView(QWidget *parent) : QWidget(parent)
     {
         setMinimumSize(560, 320);
         setAttribute(Qt::WA_OpaquePaintEvent);
@@ -188,8 +195,10 @@ private:
         box.moveCenter(at);
         // Keep the chip inside its panel even for poses that reach the edges.
         const QRectF bounds = m_labelBounds;
-        box.moveLeft(std::clamp(box.left(), bounds.left(), std::max(bounds.left(), bounds.right() - box.width())));
-        box.moveTop(std::clamp(box.top(), bounds.top(), std::max(bounds.top(), bounds.bottom() - box.height())));
+        box.moveLeft(
+            std::clamp(box.left(), bounds.left(), std::max(bounds.left(), bounds.right() - box.width())));
+        box.moveTop(
+            std::clamp(box.top(), bounds.top(), std::max(bounds.top(), bounds.bottom() - box.height())));
         p.setPen(QPen(straining ? StrainColor : PanelBorder, 1));
         p.setBrush(straining ? QColor(0xfd, 0xec, 0xec, 235) : QColor(255, 255, 255, 225));
         p.drawRoundedRect(box, box.height() / 2, box.height() / 2);
@@ -342,7 +351,8 @@ private:
         drawJoint(p, c, w * 0.5, false);
 
         // Heading pointer on the rim.
-        p.setPen(QPen(m_pose.isStraining(ArmJoint::Base) ? StrainColor : ArmShade, 3, Qt::SolidLine, Qt::RoundCap));
+        p.setPen(QPen(m_pose.isStraining(ArmJoint::Base) ? StrainColor : ArmShade, 3, Qt::SolidLine,
+                      Qt::RoundCap));
         p.drawLine(c + heading * radius * 0.86, c + heading * radius * 1.02);
 
         drawLabel(p, QPointF(c.x(), r.bottom() - 12), ArmJoint::Base);
@@ -354,9 +364,7 @@ private:
 };
 
 VirtualArmWindow::VirtualArmWindow(VirtualArm &arm, QWidget *parent)
-    : QWidget(parent)
-    , m_arm(arm)
-    , m_clock(&ProcessClock::monotonicNs)
+    : QWidget(parent), m_arm(arm), m_clock(&ProcessClock::monotonicNs)
 {
     setWindowTitle(QStringLiteral("Virtual Arm"));
     setWindowFlag(Qt::Window);
@@ -428,12 +436,17 @@ void VirtualArmWindow::refresh()
         if (m_pose.isStraining(m.joint))
             straining << jointCaption(m.joint);
     }
-    if (!straining.isEmpty()) {
-        m_motionLabel->setText(QStringLiteral("%1 straining: clutch slipping at the end stop").arg(straining.join(QStringLiteral(", "))));
-        m_motionLabel->setStyleSheet(QStringLiteral("color: #d62828; font-weight: bold;"));
-    } else {
-        m_motionLabel->setText(code > 0 ? QStringLiteral("Moving: %1").arg(StepFunctions::name(code)) : QStringLiteral("Stopped"));
-        m_motionLabel->setStyleSheet(QString());
+    const QString text = !straining.isEmpty()
+                             ? QStringLiteral("%1 straining: clutch slipping at the end stop")
+                                   .arg(straining.join(QStringLiteral(", ")))
+                         : code > 0 ? QStringLiteral("Moving: %1").arg(StepFunctions::name(code))
+                                    : QStringLiteral("Stopped");
+    // Called every frame while a joint moves; restyling the label each time would cost more than the
+    // drawing.
+    if (text != m_motionLabel->text()) {
+        m_motionLabel->setText(text);
+        m_motionLabel->setStyleSheet(
+            straining.isEmpty() ? QString() : QStringLiteral("color: #d62828; font-weight: bold;"));
     }
 
     // Redraw on a timer only while something moves; a motor pushing against its stop shows no change.

@@ -40,11 +40,7 @@ ArmPose ArmPose::home()
     return pose;
 }
 
-ArmSimulator::ArmSimulator(QObject *parent)
-    : QObject(parent)
-    , m_degrees(ArmPose::home().degrees)
-{
-}
+ArmSimulator::ArmSimulator(QObject *parent) : QObject(parent), m_degrees(ArmPose::home().degrees) {}
 
 bool ArmSimulator::jointForCode(int code, ArmJoint *joint, int *direction)
 {
@@ -136,8 +132,9 @@ qint64 ArmSimulator::endStopNs() const
 
 void ArmSimulator::attach(VirtualArm &arm)
 {
-    connect(&arm, &VirtualArm::commandReceived, this, [this](int code, qint64 monotonicNs, const QByteArray &) {
-        if (code >= 0)
-            apply(code, monotonicNs);
-    });
+    connect(&arm, &VirtualArm::commandReceived, this,
+            [this](int code, qint64 monotonicNs, const QByteArray &) {
+                if (code >= 0)
+                    apply(code, monotonicNs);
+            });
 }

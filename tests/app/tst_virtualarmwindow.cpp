@@ -1,5 +1,5 @@
-#include "VirtualArm.h"
 #include "StepFunctions.h"
+#include "VirtualArm.h"
 #include "VirtualArmWindow.h"
 #include "VirtualHidTransport.h"
 
@@ -14,9 +14,15 @@
 
 namespace {
 
-constexpr qint64 s(double seconds) { return static_cast<qint64>(seconds * 1e9); }
+constexpr qint64 s(double seconds)
+{
+    return static_cast<qint64>(seconds * 1e9);
+}
 
-bool near(double a, double b) { return std::abs(a - b) < 1e-6; }
+bool near(double a, double b)
+{
+    return std::abs(a - b) < 1e-6;
+}
 
 // A window on a clock the test moves by hand, fed with codes stamped on that clock.
 struct Rig

@@ -8,7 +8,10 @@
 
 namespace {
 
-constexpr qint64 s(double seconds) { return static_cast<qint64>(seconds * 1e9); }
+constexpr qint64 s(double seconds)
+{
+    return static_cast<qint64>(seconds * 1e9);
+}
 
 // Travel speeds as the arm was measured: degrees over seconds for each joint's whole range.
 constexpr double BaseSpeed = 270.0 / 12.0;
@@ -16,7 +19,10 @@ constexpr double ShoulderSpeed = 180.0 / 9.0;
 constexpr double ElbowSpeed = 300.0 / 14.0;
 constexpr double WristSpeed = 120.0 / 6.0;
 
-bool near(double a, double b) { return std::abs(a - b) < 1e-6; }
+bool near(double a, double b)
+{
+    return std::abs(a - b) < 1e-6;
+}
 
 QString diff(const ArmPose &got, const ArmPose &want)
 {
