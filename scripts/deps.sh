@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake g++ make pkg-config ccache
           qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
-          libhidapi-dev libudev-dev "$@")
+          libhidapi-dev libudev-dev fonts-liberation2 "$@")
 
 missing=()
 for p in "${packages[@]}"; do
