@@ -84,8 +84,8 @@ void report(QByteArray title, ScriptRunner &runner, BenchSource &source, std::ve
         title += " (real-time)";
     const QList<ScriptRunner::SendTiming> &timings = runner.sendTimings();
     if (arrivals.size() != size_t(timings.size()) || arrivals.size() != size_t(steps) + 1) {
-        std::printf("%s: %zu commands arrived for %lld sends, %d expected\n", title.constData(), arrivals.size(),
-                    static_cast<long long>(timings.size()), steps + 1);
+        std::printf("%s: %zu commands arrived for %lld sends, %d expected\n", title.constData(),
+                    arrivals.size(), static_cast<long long>(timings.size()), steps + 1);
         return;
     }
     std::vector<qint64> lateness;
@@ -100,8 +100,8 @@ void report(QByteArray title, ScriptRunner &runner, BenchSource &source, std::ve
     std::printf("  lateness of sends   median %8.1f us   p99 %8.1f us   max %8.1f us\n",
                 percentile(lateness, 0.5) / 1e3, percentile(lateness, 0.99) / 1e3,
                 percentile(lateness, 1.0) / 1e3);
-    std::printf("  drift               %d steps %+8.3f ms   whole run %+8.3f ms\n", half, double(drift100) / 1e6,
-                double(drift) / 1e6);
+    std::printf("  drift               %d steps %+8.3f ms   whole run %+8.3f ms\n", half,
+                double(drift100) / 1e6, double(drift) / 1e6);
     std::printf("  CPU                 %8.3f %% of a core (%.1f ms over %.1f ms)\n",
                 100.0 * double(cpu) / double(wall), double(cpu) / 1e6, double(wall) / 1e6);
 }

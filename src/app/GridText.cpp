@@ -53,8 +53,8 @@ void GridText::keyPressEvent(QKeyEvent *event)
         break;
     }
     // Chords type control characters the filter drops; Shift+Insert pastes like Ctrl+V.
-    if ((event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
-        || event->key() == Qt::Key_Insert) {
+    if ((event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) ||
+        event->key() == Qt::Key_Insert) {
         event->accept();
         return;
     }

@@ -343,8 +343,8 @@ void ScriptGrid::mouseReleaseEvent(QMouseEvent *event)
     const QPersistentModelIndex pressed = m_pressed;
     m_pressed = QPersistentModelIndex();
     event->accept();
-    if (event->button() == Qt::LeftButton && pressed.isValid()
-        && indexAt(event->position().toPoint()) == QModelIndex(pressed))
+    if (event->button() == Qt::LeftButton && pressed.isValid() &&
+        indexAt(event->position().toPoint()) == QModelIndex(pressed))
         Q_EMIT Click();
 }
 

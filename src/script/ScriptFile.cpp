@@ -133,7 +133,8 @@ ScriptLoad LoadScriptFile(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         ScriptLoad failed;
-        failed.error = QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
+        failed.error =
+            QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
         return failed;
     }
     // The largest script the step counter allows is a few megabytes; anything far beyond that is
@@ -142,8 +143,8 @@ ScriptLoad LoadScriptFile(const QString &path)
     const QByteArray bytes = file.read(Limit + 1);
     if (file.error() != QFileDevice::NoError || bytes.size() > Limit) {
         ScriptLoad failed;
-        const QString reason = bytes.size() > Limit ? QStringLiteral("the file is too large for a script")
-                                                    : file.errorString();
+        const QString reason =
+            bytes.size() > Limit ? QStringLiteral("the file is too large for a script") : file.errorString();
         failed.error = QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(path), reason);
         return failed;
     }

@@ -51,11 +51,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         const int letters = int(GridText::Filter::Letters);
         const int number = int(GridText::Filter::Number);
-        QTest::newRow("letters pass in Function") << letters << "WristUp" << "WristUp";
-        QTest::newRow("digits blanks points dropped in Function") << letters << "Wr 1st.Up-2" << "WrstUp";
-        QTest::newRow("digits and point pass in Time") << number << "1.25" << "1.25";
-        QTest::newRow("letters sign and blank dropped in Time") << number << "-1 x.5e3" << "1.53";
-        QTest::newRow("two points are typed as they come") << number << "1..2" << "1..2";
+        QTest::newRow("letters pass in Function") << letters << "WristUp"
+                                                  << "WristUp";
+        QTest::newRow("digits blanks points dropped in Function") << letters << "Wr 1st.Up-2"
+                                                                  << "WrstUp";
+        QTest::newRow("digits and point pass in Time") << number << "1.25"
+                                                       << "1.25";
+        QTest::newRow("letters sign and blank dropped in Time") << number << "-1 x.5e3"
+                                                                << "1.53";
+        QTest::newRow("two points are typed as they come") << number << "1..2"
+                                                           << "1..2";
     }
     void editorFilters()
     {

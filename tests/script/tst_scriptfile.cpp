@@ -43,10 +43,7 @@ class TestScriptFile : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void writesTheFormatByteForByte()
-    {
-        QCOMPARE(ScriptFileBytes(twoStepScript()), TwoStepBytes);
-    }
+    void writesTheFormatByteForByte() { QCOMPARE(ScriptFileBytes(twoStepScript()), TwoStepBytes); }
 
     void emptyScriptWritesCountZeroAndHeader()
     {
@@ -143,24 +140,27 @@ private Q_SLOTS:
         QTest::newRow("quoted") << QByteArray("\"a\",\"b c\"\r\n") << QStringList{"a", "b c"};
         QTest::newRow("unquoted") << QByteArray("Step,Function,Time\r\n")
                                   << QStringList{"Step", "Function", "Time"};
-        QTest::newRow("line ends separate like commas") << QByteArray("a\r\nb\nc\rd")
-                                                        << QStringList{"a", "b", "c", "d"};
-        QTest::newRow("blanks and tabs before a field skipped") << QByteArray("  \t\" x\",\t y")
-                                                                << QStringList{" x", "y"};
-        QTest::newRow("trailing blanks of unquoted field trimmed") << QByteArray("a  \t,b ")
-                                                                   << QStringList{"a", "b"};
+        QTest::newRow("line ends separate like commas")
+            << QByteArray("a\r\nb\nc\rd") << QStringList{"a", "b", "c", "d"};
+        QTest::newRow("blanks and tabs before a field skipped")
+            << QByteArray("  \t\" x\",\t y") << QStringList{" x", "y"};
+        QTest::newRow("trailing blanks of unquoted field trimmed")
+            << QByteArray("a  \t,b ") << QStringList{"a", "b"};
         QTest::newRow("blanks inside unquoted field kept") << QByteArray("a b,c") << QStringList{"a b", "c"};
         QTest::newRow("comma inside quotes") << QByteArray("\"a,b\",c") << QStringList{"a,b", "c"};
-        QTest::newRow("rest after closing quote skipped") << QByteArray("\"a\"junk,\"b\" x\r\nc")
-                                                          << QStringList{"a", "b", "c"};
+        QTest::newRow("rest after closing quote skipped")
+            << QByteArray("\"a\"junk,\"b\" x\r\nc") << QStringList{"a", "b", "c"};
         QTest::newRow("empty between commas") << QByteArray("a,,b") << QStringList{"a", "", "b"};
         QTest::newRow("empty quoted") << QByteArray("\"\",x") << QStringList{"", "x"};
-        QTest::newRow("empty line is an empty field") << QByteArray("a\r\n\r\nb") << QStringList{"a", "", "b"};
+        QTest::newRow("empty line is an empty field")
+            << QByteArray("a\r\n\r\nb") << QStringList{"a", "", "b"};
         QTest::newRow("comma at end gives an empty field") << QByteArray("a,") << QStringList{"a", ""};
         QTest::newRow("line end at end gives none") << QByteArray("a\r\n") << QStringList{"a"};
-        QTest::newRow("unterminated quote runs to the end") << QByteArray("\"ab\r\ncd") << QStringList{"ab\r\ncd"};
+        QTest::newRow("unterminated quote runs to the end")
+            << QByteArray("\"ab\r\ncd") << QStringList{"ab\r\ncd"};
         QTest::newRow("empty file") << QByteArray() << QStringList{};
-        QTest::newRow("single-byte text") << QByteArray("\"\xe9t\xe9\"") << QStringList{QStringLiteral("\u00e9t\u00e9")};
+        QTest::newRow("single-byte text")
+            << QByteArray("\"\xe9t\xe9\"") << QStringList{QStringLiteral("\u00e9t\u00e9")};
     }
     void fields()
     {
@@ -178,22 +178,25 @@ private Q_SLOTS:
         QTest::addColumn<int>("records");
         QTest::newRow("worked example") << TwoStepBytes << true << 3 << 0 << 3;
         QTest::newRow("zero steps reads the header only")
-            << QByteArray("\" 0\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"Pause\",\" 1\"\r\n")
-            << true << 1 << 0 << 1;
+            << QByteArray("\" 0\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"Pause\",\" 1\"\r\n") << true
+            << 1 << 0 << 1;
         QTest::newRow("negative count is an empty script")
             << QByteArray("\"-4\"\r\n\"Step\",\"Function\",\"Time\"\r\n") << true << 1 << 0 << 1;
         QTest::newRow("fewer steps than announced keeps those held")
-            << QByteArray("\" 5\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"Pause\",\" 1\"\r\n")
-            << true << 6 << 0 << 2;
+            << QByteArray("\" 5\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"Pause\",\" 1\"\r\n") << true
+            << 6 << 0 << 2;
         QTest::newRow("record cut short is dropped")
-            << QByteArray("\" 2\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"Pause\",\" 1\"\r\n\" 2\",\"Pause\"\r\n")
+            << QByteArray("\" 2\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"Pause\",\" 1\"\r\n\" "
+                          "2\",\"Pause\"\r\n")
             << true << 3 << 0 << 2;
-        QTest::newRow("more records than announced are ignored") << QByteArray("\" 1\"\r\nS,F,T\r\n1,a,1\r\n2,b,2\r\n")
-                                                                  << true << 2 << 0 << 2;
+        QTest::newRow("more records than announced are ignored")
+            << QByteArray("\" 1\"\r\nS,F,T\r\n1,a,1\r\n2,b,2\r\n") << true << 2 << 0 << 2;
         QTest::newRow("count rounds half to even") << QByteArray("\"1.5\"\r\n") << true << 2 << 0 << 0;
         QTest::newRow("largest count that fits") << QByteArray("\"32766\"") << true << 32767 << 32758 << 0;
-        QTest::newRow("count beyond the step counter") << QByteArray("\"32767\"\r\nS,F,T\r\n") << false << 1 << 0 << 0;
-        QTest::newRow("count beyond a double") << QByteArray("\"1E999\"\r\nS,F,T\r\n") << false << 1 << 0 << 0;
+        QTest::newRow("count beyond the step counter")
+            << QByteArray("\"32767\"\r\nS,F,T\r\n") << false << 1 << 0 << 0;
+        QTest::newRow("count beyond a double")
+            << QByteArray("\"1E999\"\r\nS,F,T\r\n") << false << 1 << 0 << 0;
         QTest::newRow("empty file") << QByteArray() << false << 1 << 0 << 0;
         QTest::newRow("count that is no number gives an empty script")
             << QByteArray("\"many\"\r\nS,F,T\r\n") << true << 1 << 0 << 1;
@@ -222,7 +225,8 @@ private Q_SLOTS:
         QCOMPARE(int(load.nextStep), 21);
         QCOMPARE(14 + load.rowsToAppend, 26);
         QCOMPARE(load.records.size(), 21);
-        QCOMPARE(load.records.last(), (ScriptRow{QStringLiteral(" 20"), QStringLiteral("BaseCW"), QStringLiteral(" .25")}));
+        QCOMPARE(load.records.last(),
+                 (ScriptRow{QStringLiteral(" 20"), QStringLiteral("BaseCW"), QStringLiteral(" .25")}));
     }
 
     void unquotedFileLoadsTheSameTexts()
@@ -232,14 +236,17 @@ private Q_SLOTS:
         QCOMPARE(int(load.nextStep), 3);
         // Blanks before an unquoted field are skipped, so the NumberText blank is gone.
         QCOMPARE(load.records.at(0), Header);
-        QCOMPARE(load.records.at(1), (ScriptRow{QStringLiteral("1"), QStringLiteral("ElbowUp"), QStringLiteral("2.5")}));
-        QCOMPARE(load.records.at(2), (ScriptRow{QStringLiteral("2"), QStringLiteral("Pause"), QStringLiteral("1")}));
+        QCOMPARE(load.records.at(1),
+                 (ScriptRow{QStringLiteral("1"), QStringLiteral("ElbowUp"), QStringLiteral("2.5")}));
+        QCOMPARE(load.records.at(2),
+                 (ScriptRow{QStringLiteral("2"), QStringLiteral("Pause"), QStringLiteral("1")}));
     }
 
     void loadedHeaderReplacesTheHeaderTexts()
     {
         const ScriptLoad load = ParseScriptFile("\" 0\"\r\n\"Nr\",\"Motion\",\"Seconds\"\r\n");
-        QCOMPARE(load.records.value(0), (ScriptRow{QStringLiteral("Nr"), QStringLiteral("Motion"), QStringLiteral("Seconds")}));
+        QCOMPARE(load.records.value(0),
+                 (ScriptRow{QStringLiteral("Nr"), QStringLiteral("Motion"), QStringLiteral("Seconds")}));
     }
 };
 

@@ -71,10 +71,11 @@ struct ArmRig
             } catch (const HidError &) {
             }
         });
-        QObject::connect(&arm, &VirtualArm::commandReceived, &window, [this](int code, qint64 ns, const QByteArray &) {
-            received.append(code);
-            receivedAt.append(ns);
-        });
+        QObject::connect(&arm, &VirtualArm::commandReceived, &window,
+                         [this](int code, qint64 ns, const QByteArray &) {
+                             received.append(code);
+                             receivedAt.append(ns);
+                         });
         agent.OpenMatchingIntfs();
     }
     ~ArmRig() { agent.StopAgent(); }
@@ -109,8 +110,8 @@ private Q_SLOTS:
         QTest::addColumn<QList<int>>("rows");
 
         const QList<Step> elbowPause = steps({{"ElbowUp", " .03"}, {"Pause", " .01"}});
-        QTest::newRow("two steps twice") << elbowPause << "2" << QList<int>{3, 0, 3, 0, 0}
-                                         << QList<int>{1, 2, 1, 2};
+        QTest::newRow("two steps twice")
+            << elbowPause << "2" << QList<int>{3, 0, 3, 0, 0} << QList<int>{1, 2, 1, 2};
         QTest::newRow("repetitions zero") << elbowPause << "0" << QList<int>{0} << QList<int>{};
         QTest::newRow("repetitions empty") << elbowPause << "" << QList<int>{0} << QList<int>{};
         QTest::newRow("repetitions not a number") << elbowPause << "x3" << QList<int>{0} << QList<int>{};
@@ -122,8 +123,11 @@ private Q_SLOTS:
         QTest::newRow("zero, empty and negative times do not wait")
             << steps({{"BaseCW", ""}, {"BaseCCW", "0"}, {"GripOpen", "-1"}, {"WristUp", "abc"}}) << "1"
             << QList<int>{7, 2, 10, 4, 0} << QList<int>{1, 2, 3, 4};
-        QTest::newRow("every step code") << steps({{"ShoulderUp", ""}, {"ShoulderDown", ""}, {"ElbowDown", ""},
-                                                   {"WristDown", ""}, {"GripClose", ""}})
+        QTest::newRow("every step code") << steps({{"ShoulderUp", ""},
+                                                   {"ShoulderDown", ""},
+                                                   {"ElbowDown", ""},
+                                                   {"WristDown", ""},
+                                                   {"GripClose", ""}})
                                          << "1" << QList<int>{1, 6, 8, 9, 5, 0} << QList<int>{1, 2, 3, 4, 5};
     }
     void playsStepsInOrder()
@@ -154,8 +158,10 @@ private Q_SLOTS:
         const QList<qint64> offsets{0, 20, 30, 30, 60, 80, 90, 90, 120};
         const qint64 start = source.startedAt.first();
         for (int i = 1; i < source.startedAt.size(); ++i) {
-            QVERIFY2(source.startedAt[i] - start >= offsets[i] * Ms - Ms / 2,
-                     qPrintable(QStringLiteral("step %1 began after %2 ns").arg(i).arg(source.startedAt[i] - start)));
+            QVERIFY2(
+                source.startedAt[i] - start >= offsets[i] * Ms - Ms / 2,
+                qPrintable(
+                    QStringLiteral("step %1 began after %2 ns").arg(i).arg(source.startedAt[i] - start)));
         }
         QCOMPARE(source.codes.last(), 0);
         QVERIFY(source.sentAt.last() - start >= 120 * Ms - Ms / 2);
@@ -166,9 +172,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("before");
         QTest::addColumn<QString>("during");
         QTest::addColumn<int>("repetitions");
-        QTest::newRow("raised during the run") << "1" << "3" << 3;
-        QTest::newRow("lowered during the run") << "4" << "2" << 2;
-        QTest::newRow("emptied during the run") << "5" << "" << 1;
+        QTest::newRow("raised during the run") << "1"
+                                               << "3" << 3;
+        QTest::newRow("lowered during the run") << "4"
+                                                << "2" << 2;
+        QTest::newRow("emptied during the run") << "5"
+                                                << "" << 1;
     }
     void repetitionsAreReadBeforeEachRepetition()
     {
@@ -316,8 +325,8 @@ private Q_SLOTS:
         source.steps = steps({{"ElbowUp", ".02"}, {"BaseCW", ".02"}, {"GripOpen", ".02"}});
         ScriptRunner runner;
         QTimer::singleShot(5, &runner, [&] {
-            source.steps = steps({{"WristUp", ".01"}, {"WristDown", ".01"}, {"ShoulderUp", ".01"},
-                                  {"ShoulderDown", ".01"}});
+            source.steps = steps(
+                {{"WristUp", ".01"}, {"WristDown", ".01"}, {"ShoulderUp", ".01"}, {"ShoulderDown", ".01"}});
         });
         runner.RunScript(source);
         QCOMPARE(source.startedRows, (QList<int>{1, 2, 3, 4}));

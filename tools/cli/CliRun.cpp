@@ -105,7 +105,8 @@ class CliScript : public ScriptSource
 {
 public:
     CliScript(const ScriptLoad &load, QString reps, ArmDeviceList &devices, QTextStream &out)
-        : m_rows(load.records), m_steps(load.nextStep - 1), m_reps(std::move(reps)), m_devices(devices), m_out(out)
+        : m_rows(load.records), m_steps(load.nextStep - 1), m_reps(std::move(reps)), m_devices(devices),
+          m_out(out)
     {
     }
 
