@@ -43,15 +43,16 @@ double cpuSeconds()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 void sendClick(QWidget *button)
 {
     const QPointF local(button->width() / 2.0, button->height() / 2.0);
     const QPointF global = button->mapToGlobal(local);
-    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
     QApplication::sendEvent(button, &press);
     QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton,
                         Qt::NoModifier);
@@ -106,15 +107,17 @@ void clickLatency(int clicks)
         if (i % 50 == 0)
             QCoreApplication::processEvents();
     }
-    std::printf("click-to-report latency over %d clicks: median %.4f ms, p99 %.4f ms, max %.4f ms (goal p99 < 0.2 ms)\n",
+    std::printf("click-to-report latency over %d clicks: median %.4f ms, p99 %.4f ms, max %.4f ms (goal p99 "
+                "< 0.2 ms)\n",
                 clicks, percentile(latencyMs, 50), percentile(latencyMs, 99),
                 *std::max_element(latencyMs.begin(), latencyMs.end()));
 }
 
 void startUp(int runs)
 {
-    const QString program = QFileInfo(QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/tessaro"))
-                                .absoluteFilePath();
+    const QString program =
+        QFileInfo(QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/tessaro"))
+            .absoluteFilePath();
     if (!QFileInfo::exists(program)) {
         std::printf("start-up: %s not built\n", qPrintable(program));
         return;
@@ -148,9 +151,10 @@ void startUp(int runs)
         std::printf("start-up: the program printed no figures\n");
         return;
     }
-    std::printf("start-up over %d runs (--virtual-arm): median %.1f ms from process start to window shown with "
-                "status (goal < 250 ms); median %.1f ms from spawn to exit incl. teardown\n",
-                runs, percentile(inProcessMs, 50), percentile(wallMs, 50));
+    std::printf(
+        "start-up over %d runs (--virtual-arm): median %.1f ms from process start to window shown with "
+        "status (goal < 250 ms); median %.1f ms from spawn to exit incl. teardown\n",
+        runs, percentile(inProcessMs, 50), percentile(wallMs, 50));
     std::printf("resident memory after start-up: median %.1f MB, max %.1f MB (goal < 80 MB)\n",
                 percentile(rssMb, 50), *std::max_element(rssMb.begin(), rssMb.end()));
 }
@@ -172,8 +176,9 @@ void idleCost(int seconds)
     QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
     loop.exec();
     const double used = cpuSeconds() - before;
-    std::printf("idle cost: %.3f ms of CPU over %d s with the main and virtual arm windows shown (goal < 10 ms)\n",
-                used * 1000.0, seconds);
+    std::printf(
+        "idle cost: %.3f ms of CPU over %d s with the main and virtual arm windows shown (goal < 10 ms)\n",
+        used * 1000.0, seconds);
 }
 
 } // namespace

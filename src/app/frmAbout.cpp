@@ -4,8 +4,7 @@
 #include "AuxWindow.h"
 #include "MacButton.h"
 
-frmAbout::frmAbout(QWidget *parent)
-    : QWidget(parent)
+frmAbout::frmAbout(QWidget *parent) : QWidget(parent)
 {
     setWindowTitle(QStringLiteral("About KORIV Pro"));
     AuxWindow::makeFixedDialog(this, QSize(AuxWindow::twips(5895), AuxWindow::twips(4470)));
@@ -14,8 +13,8 @@ frmAbout::frmAbout(QWidget *parent)
     Label2 = AuxWindow::verdanaLabel(QStringLiteral("v2.0 (USB)"), this, 9.75, false, 2368548);
     Label2->setGeometry(AuxWindow::twipRect(2407, 2055, 1080, 240));
     Label3 = AuxWindow::verdanaLabel(
-        QStringLiteral("OWI-535 Robotic Arm Interface to control and automate the arm movements."), this, 9.75,
-        false, 2368548);
+        QStringLiteral("OWI-535 Robotic Arm Interface to control and automate the arm movements."), this,
+        9.75, false, 2368548);
     Label3->setWordWrap(true);
     Label3->setGeometry(AuxWindow::twipRect(532, 2595, 4830, 540));
 

@@ -2,16 +2,16 @@
 
 #include "ArmArtwork.h"
 #include "ArmDeviceList.h"
+#include "GridText.h"
 #include "HoverButton.h"
 #include "MacButton.h"
 #include "MacButtonD.h"
 #include "MacFrame.h"
 #include "MacRadioButton.h"
+#include "ScriptGrid.h"
 #include "SettingsReader.h"
 #include "WinColor.h"
 #include "frmAbout.h"
-#include "GridText.h"
-#include "ScriptGrid.h"
 #include "frmColorScheme.h"
 
 #include <QCloseEvent>
@@ -30,8 +30,7 @@
 namespace {
 
 // Start-up and closing run every step even when an earlier one fails; a failed step has no effect.
-template<typename Step>
-void runStep(Step &&step)
+template <typename Step> void runStep(Step &&step)
 {
     try {
         step();
@@ -54,8 +53,7 @@ QRect twipRect(int left, int top, int width, int height)
 
 } // namespace
 
-frmMain::frmMain(const Setup &setup, QWidget *parent)
-    : QWidget(parent), m_setup(setup)
+frmMain::frmMain(const Setup &setup, QWidget *parent) : QWidget(parent), m_setup(setup)
 {
     HIDagent = std::make_unique<HIDagentX>(m_setup.transport);
     // Design-time settings of the component on this window.
@@ -71,6 +69,8 @@ frmMain::frmMain(const Setup &setup, QWidget *parent)
 
 frmMain::~frmMain()
 {
+    // A window destroyed without being closed (the program quitting) still leaves the arm stopped.
+    Form_Unload();
     // The component closes its interfaces when it goes; nothing of this window may hear about it then.
     if (HIDagent)
         HIDagent->disconnect(this);
@@ -94,8 +94,9 @@ void frmMain::connectAgent()
 void frmMain::buildWindow()
 {
     setWindowTitle(QStringLiteral("Tessaro"));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(twips(12000), twips(6630));
 
     const qreal dpr = devicePixelRatioF();
@@ -369,7 +370,8 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::MouseButtonRelease) {
         auto *mouse = static_cast<QMouseEvent *>(event);
         auto *label = qobject_cast<QLabel *>(watched);
-        if (label && mouse->button() == Qt::LeftButton && label->rect().contains(mouse->position().toPoint())) {
+        if (label && mouse->button() == Qt::LeftButton &&
+            label->rect().contains(mouse->position().toPoint())) {
             if (watched == lblInteractive)
                 lblInteractive_Click();
             else if (watched == lblScripting)

@@ -62,9 +62,9 @@ public:
     static inline const QString ReadyText = QStringLiteral("OWI-535 Robotic Arm Ready");
     static inline const QString DisconnectedText = QStringLiteral("OWI-535 Robotic Arm Disconnected");
     static inline const QString Ready = QStringLiteral("Ready");
-    static inline const QString OpenDeniedText = QStringLiteral(
-        "The arm is attached but cannot be opened: permission denied. Install the udev rule "
-        "70-tessaro.rules and plug the arm in again.");
+    static inline const QString OpenDeniedText =
+        QStringLiteral("The arm is attached but cannot be opened: permission denied. Install the udev rule "
+                       "70-tessaro.rules and plug the arm in again.");
 
     explicit frmMain(const Setup &setup, QWidget *parent = nullptr);
     ~frmMain() override;

@@ -21,19 +21,21 @@ struct MotionButton
 };
 
 // Index = command code.
+// clang-format off
 constexpr MotionButton MotionButtons[11] = {
-    {"Pause", "PAUSE", 420, 3300, 975, 615},
-    {"ShoulderUp", "Up", 2280, 2580, 435, 375},
-    {"BaseCCW", "CCW", 2160, 4140, 555, 375},
-    {"ElbowUp", "Up", 5760, 840, 435, 375},
-    {"WristUp", "Up", 2940, 240, 435, 375},
-    {"GripClose", "Close", 300, 1380, 555, 375},
-    {"ShoulderDown", "Down", 2280, 3060, 675, 375},
-    {"BaseCW", "CW", 2160, 4620, 555, 375},
-    {"ElbowDown", "Down", 6240, 840, 675, 375},
-    {"WristDown", "Down", 3420, 240, 675, 375},
-    {"GripOpen", "Open", 300, 900, 555, 375},
+    {"Pause",        "PAUSE", 420,  3300, 975, 615},
+    {"ShoulderUp",   "Up",    2280, 2580, 435, 375},
+    {"BaseCCW",      "CCW",   2160, 4140, 555, 375},
+    {"ElbowUp",      "Up",    5760, 840,  435, 375},
+    {"WristUp",      "Up",    2940, 240,  435, 375},
+    {"GripClose",    "Close", 300,  1380, 555, 375},
+    {"ShoulderDown", "Down",  2280, 3060, 675, 375},
+    {"BaseCW",       "CW",    2160, 4620, 555, 375},
+    {"ElbowDown",    "Down",  6240, 840,  675, 375},
+    {"WristDown",    "Down",  3420, 240,  675, 375},
+    {"GripOpen",     "Open",  300,  900,  555, 375},
 };
+// clang-format on
 
 struct JointLabel
 {
@@ -41,10 +43,15 @@ struct JointLabel
     int left, top, width, height;
 };
 
+// clang-format off
 constexpr JointLabel JointLabels[5] = {
-    {"Base", 1680, 4500, 405, 210},    {"Shoulder", 2760, 2700, 750, 210}, {"Elbow", 5760, 600, 495, 210},
-    {"Wrist", 2940, 0, 435, 210},      {"Gripper", 300, 660, 630, 210},
+    {"Base",     1680, 4500, 405, 210},
+    {"Shoulder", 2760, 2700, 750, 210},
+    {"Elbow",    5760, 600,  495, 210},
+    {"Wrist",    2940, 0,    435, 210},
+    {"Gripper",  300,  660,  630, 210},
 };
+// clang-format on
 
 QFont arial(qreal points, bool bold)
 {

@@ -6,8 +6,7 @@
 
 #include <QtMath>
 
-frmMsg::frmMsg(QWidget *parent)
-    : QWidget(parent)
+frmMsg::frmMsg(QWidget *parent) : QWidget(parent)
 {
     setWindowTitle(QStringLiteral("Information"));
     AuxWindow::makeFixedDialog(this, QSize(AuxWindow::twips(6510), AuxWindow::twips(2040)));

@@ -15,6 +15,8 @@ frmSplashScreen::frmSplashScreen(std::function<QWidget *()> mainWindow, QWidget 
 
     Timer = new QTimer(this);
     Timer->setSingleShot(true);
+    // A coarse timer may fire up to 5% early; the splash promises three full seconds.
+    Timer->setTimerType(Qt::PreciseTimer);
     Timer->setInterval(3000);
     connect(Timer, &QTimer::timeout, this, &frmSplashScreen::Timer_Timer);
     Timer->start();

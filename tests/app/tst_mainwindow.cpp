@@ -129,15 +129,24 @@ void tst_MainWindow::deviceEvents_data()
     QTest::addColumn<QString>("deviceName");
     QTest::addColumn<bool>("matches");
 
-    QTest::newRow("no settings file: any name") << false << "" << "Some Mouse" << true;
-    QTest::newRow("no settings file: blank name") << false << "" << "   " << false;
-    QTest::newRow("empty identity: any name") << true << "" << "VID_2A7B&PID_0101 mouse" << true;
-    QTest::newRow("identity in lower case") << true << "vid_1e6f&pid_1113" << "VID_1E6F&PID_1113 Arm" << true;
-    QTest::newRow("name in lower case") << true << "ARM-01" << "usb arm-01 port" << true;
-    QTest::newRow("spaces around identity and name") << true << "  arm-01  " << "  ARM-01  " << true;
-    QTest::newRow("spaces inside the name count") << true << "ARM-01" << "ARM - 01" << false;
-    QTest::newRow("identity not in the name") << true << "ARM-01" << "VID_1E6F&PID_1113 Arm" << false;
-    QTest::newRow("empty name never matches") << true << "" << "" << false;
+    QTest::newRow("no settings file: any name") << false << ""
+                                                << "Some Mouse" << true;
+    QTest::newRow("no settings file: blank name") << false << ""
+                                                  << "   " << false;
+    QTest::newRow("empty identity: any name") << true << ""
+                                              << "VID_2A7B&PID_0101 mouse" << true;
+    QTest::newRow("identity in lower case") << true << "vid_1e6f&pid_1113"
+                                            << "VID_1E6F&PID_1113 Arm" << true;
+    QTest::newRow("name in lower case") << true << "ARM-01"
+                                        << "usb arm-01 port" << true;
+    QTest::newRow("spaces around identity and name") << true << "  arm-01  "
+                                                     << "  ARM-01  " << true;
+    QTest::newRow("spaces inside the name count") << true << "ARM-01"
+                                                  << "ARM - 01" << false;
+    QTest::newRow("identity not in the name") << true << "ARM-01"
+                                              << "VID_1E6F&PID_1113 Arm" << false;
+    QTest::newRow("empty name never matches") << true << ""
+                                              << "" << false;
 }
 
 void tst_MainWindow::deviceEvents()
@@ -228,17 +237,18 @@ void tst_MainWindow::clickCases_data()
     QTest::addColumn<bool>("motionActive");
     QTest::addColumn<QString>("activeTag");
 
-    QTest::newRow("pause from idle") << QList<int>{0} << QList<int>{0} << QList<int>{0} << "0" << true << "Pause";
-    QTest::newRow("second click stops") << QList<int>{1, 1} << QList<int>{1, 0} << QList<int>{} << "0" << false
-                                        << "ShoulderUp";
-    QTest::newRow("switch sends no stop") << QList<int>{1, 7} << QList<int>{1, 7} << QList<int>{7} << "7" << true
-                                          << "BaseCW";
-    QTest::newRow("switch then stop") << QList<int>{1, 7, 7} << QList<int>{1, 7, 0} << QList<int>{} << "0"
-                                      << false << "BaseCW";
+    QTest::newRow("pause from idle") << QList<int>{0} << QList<int>{0} << QList<int>{0} << "0" << true
+                                     << "Pause";
+    QTest::newRow("second click stops")
+        << QList<int>{1, 1} << QList<int>{1, 0} << QList<int>{} << "0" << false << "ShoulderUp";
+    QTest::newRow("switch sends no stop")
+        << QList<int>{1, 7} << QList<int>{1, 7} << QList<int>{7} << "7" << true << "BaseCW";
+    QTest::newRow("switch then stop")
+        << QList<int>{1, 7, 7} << QList<int>{1, 7, 0} << QList<int>{} << "0" << false << "BaseCW";
     QTest::newRow("three switches") << QList<int>{2, 3, 10} << QList<int>{2, 3, 10} << QList<int>{10} << "10"
                                     << true << "GripOpen";
-    QTest::newRow("stop then start again") << QList<int>{5, 5, 5} << QList<int>{5, 0, 5} << QList<int>{5} << "5"
-                                           << true << "GripClose";
+    QTest::newRow("stop then start again")
+        << QList<int>{5, 5, 5} << QList<int>{5, 0, 5} << QList<int>{5} << "5" << true << "GripClose";
 }
 
 void tst_MainWindow::clickCases()
@@ -396,30 +406,38 @@ void tst_MainWindow::closingStopsTheArm_data()
 {
     QTest::addColumn<QList<int>>("clicks");
     QTest::addColumn<QList<int>>("codes");
+    QTest::addColumn<bool>("closeFirst");
 
-    QTest::newRow("motor running") << QList<int>{10} << QList<int>{10, 0};
-    QTest::newRow("after a switch") << QList<int>{1, 6} << QList<int>{1, 6, 0};
-    QTest::newRow("idle") << QList<int>{} << QList<int>{0};
+    QTest::newRow("motor running") << QList<int>{10} << QList<int>{10, 0} << true;
+    QTest::newRow("after a switch") << QList<int>{1, 6} << QList<int>{1, 6, 0} << true;
+    QTest::newRow("idle") << QList<int>{} << QList<int>{0} << true;
+    QTest::newRow("destroyed without closing") << QList<int>{7} << QList<int>{7, 0} << false;
 }
 
 void tst_MainWindow::closingStopsTheArm()
 {
     QFETCH(QList<int>, clicks);
     QFETCH(QList<int>, codes);
+    QFETCH(bool, closeFirst);
 
     WindowHarness h;
     VirtualArm &arm = h.addArm();
     frmMain &w = h.open();
     for (int index : clicks)
         h.click(index);
-    h.closeWindow();
+    if (closeFirst) {
+        h.closeWindow();
+        QCOMPARE(h.codes(), codes);
+        QVERIFY(!arm.armInterface()->isOpen());
+        QCOMPARE(w.Devices->Count(), 0);
+        // Closing again sends nothing more.
+        h.closeWindow();
+        QCOMPARE(h.codes(), codes);
+    }
+    // Nor does the window's end after its closing.
+    h.destroyWindow();
     QCOMPARE(h.codes(), codes);
     QVERIFY(!arm.armInterface()->isOpen());
-    QCOMPARE(w.Devices->Count(), 0);
-
-    // Closing again sends nothing more.
-    h.closeWindow();
-    QCOMPARE(h.codes(), codes);
 }
 
 void tst_MainWindow::noWriteWhileDisconnected()

@@ -18,10 +18,11 @@ void WindowHarness::writeSettings(const QString &identity, bool highlight, quint
     QFile file(m_dir.filePath(QStringLiteral("KORIV.INI")));
     if (!file.open(QIODevice::WriteOnly))
         qFatal("cannot write the settings file");
-    const QString text = QStringLiteral("[Highlight]\r\n%1\r\n3\r\n[HighlightColor]\r\n %2 \r\n[DeviceID]\r\n\"%3\"\r\n")
-                             .arg(highlight ? QStringLiteral("Yes") : QStringLiteral("No"))
-                             .arg(colour)
-                             .arg(identity);
+    const QString text =
+        QStringLiteral("[Highlight]\r\n%1\r\n3\r\n[HighlightColor]\r\n %2 \r\n[DeviceID]\r\n\"%3\"\r\n")
+            .arg(highlight ? QStringLiteral("Yes") : QStringLiteral("No"))
+            .arg(colour)
+            .arg(identity);
     file.write(text.toLatin1());
 }
 
@@ -30,7 +31,9 @@ VirtualArm &WindowHarness::addArm(VirtualArm::Shape shape)
     const int number = int(arms.size());
     arms.push_back(std::make_unique<VirtualArm>(transport, shape));
     QObject::connect(arms.back().get(), &VirtualArm::commandReceived, arms.back().get(),
-                     [this, number](int code, qint64, const QByteArray &) { received.append({number, code}); });
+                     [this, number](int code, qint64, const QByteArray &) {
+                         received.append({number, code});
+                     });
     return *arms.back();
 }
 
@@ -48,6 +51,11 @@ frmMain &WindowHarness::open()
 void WindowHarness::closeWindow()
 {
     m_window->close();
+}
+
+void WindowHarness::destroyWindow()
+{
+    m_window.reset();
 }
 
 QList<int> WindowHarness::codes() const

@@ -28,6 +28,7 @@ public:
     frmMain &open();
     frmMain &window() { return *m_window; }
     void closeWindow();
+    void destroyWindow();
 
     VirtualHidTransport transport;
     std::vector<std::unique_ptr<VirtualArm>> arms;
