@@ -267,12 +267,12 @@ void ScriptRunner::onTimerFired()
 void ScriptRunner::armAt(qint64 deadlineNs)
 {
     if (m_timerFd >= 0) {
-        itimerspec spec{};
+        itimerspec when{};
         // An all-zero it_value would disarm the timer instead of firing at once.
         const qint64 at = deadlineNs > 0 ? deadlineNs : 1;
-        spec.it_value.tv_sec = time_t(at / 1'000'000'000);
-        spec.it_value.tv_nsec = long(at % 1'000'000'000);
-        ::timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+        when.it_value.tv_sec = time_t(at / 1'000'000'000);
+        when.it_value.tv_nsec = long(at % 1'000'000'000);
+        ::timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &when, nullptr);
         return;
     }
     const qint64 remaining = deadlineNs - clockNs();
@@ -283,8 +283,8 @@ void ScriptRunner::armAt(qint64 deadlineNs)
 void ScriptRunner::disarm()
 {
     if (m_timerFd >= 0) {
-        itimerspec spec{};
-        ::timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+        const itimerspec off{};
+        ::timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &off, nullptr);
         quint64 expirations = 0;
         while (::read(m_timerFd, &expirations, sizeof expirations) == sizeof expirations) {
         }
