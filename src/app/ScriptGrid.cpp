@@ -110,6 +110,14 @@ ScriptGrid::ScriptGrid(QWidget *parent) : QTableWidget(parent)
     pal.setColor(QPalette::Text, Qt::black);
     pal.setColor(QPalette::HighlightedText, Qt::white);
     setPalette(pal);
+    // The header strip beyond the last column belongs to the grey outside area too, whatever colour
+    // the window behind the grid has.
+    QPalette headerPal = header->palette();
+    headerPal.setColor(QPalette::Window, outsideColour());
+    headerPal.setColor(QPalette::Base, outsideColour());
+    header->setPalette(headerPal);
+    header->viewport()->setPalette(headerPal);
+    header->viewport()->setAutoFillBackground(true);
     SetBackColorSel(toWinColour(QApplication::palette().color(QPalette::Active, QPalette::Highlight)));
 
     setColumnCount(3);
