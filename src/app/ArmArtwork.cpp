@@ -379,7 +379,7 @@ QPixmap armPicture(qreal dpr)
     return pixmap;
 }
 
-QPixmap windowBackground(QSize size, qreal dpr)
+QPixmap windowTexture(QSize size, qreal dpr)
 {
     QPixmap pixmap = blankPixmap(size, dpr);
     QPainter p(&pixmap);
@@ -397,6 +397,14 @@ QPixmap windowBackground(QSize size, qreal dpr)
     p.setPen(QPen(QColor(255, 255, 255, 10), 1.0));
     for (int x = -size.height(); x < size.width(); x += 4)
         p.drawLine(QPointF(x, size.height()), QPointF(x + size.height(), 0));
+    return pixmap;
+}
+
+QPixmap windowBackground(QSize size, qreal dpr)
+{
+    QPixmap pixmap = windowTexture(size, dpr);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
 
     // The title strip above the panels.
     QLinearGradient strip(QPointF(0, 0), QPointF(0, 32));

@@ -20,6 +20,8 @@ struct ArmJoints
 
 QSize armPictureSize();
 QPixmap armPicture(qreal dpr = 1.0);
+// The brushed window colour alone, and with the title strip the main window shows above its panels.
+QPixmap windowTexture(QSize size, qreal dpr = 1.0);
 QPixmap windowBackground(QSize size, qreal dpr = 1.0);
 
 // The status lamp, 20 x 20 pixels.

@@ -100,10 +100,11 @@ void frmMain::buildWindow()
     setFixedSize(twips(12000), twips(6630));
 
     const qreal dpr = devicePixelRatioF();
-    m_backgroundPicture = ArmArtwork::windowBackground(size(), dpr);
+    // Dialogs that borrow the background take the texture without the title strip.
+    m_backgroundPicture = ArmArtwork::windowTexture(size(), dpr);
     QPalette back = palette();
     back.setColor(QPalette::Window, winColorToQColor(BackColor));
-    back.setBrush(QPalette::Window, QBrush(m_backgroundPicture));
+    back.setBrush(QPalette::Window, QBrush(ArmArtwork::windowBackground(size(), dpr)));
     setPalette(back);
     setAutoFillBackground(true);
 
