@@ -1,11 +1,8 @@
 #include "CliCommands.h"
 
+#include "ArmTransport.h"
 #include "HIDagentX.h"
 #include "HidError.h"
-#include "RealHidTransport.h"
-#include "VirtualArm.h"
-#include "VirtualArmLog.h"
-#include "VirtualHidTransport.h"
 
 #include <QTextStream>
 
@@ -87,26 +84,14 @@ int cliDevices(const QStringList &args)
         }
     }
 
-    std::unique_ptr<HidTransport> transport;
-    std::unique_ptr<VirtualArm> arm;
-    std::unique_ptr<VirtualArmLog> log;
-    if (virtualArm || !logPath.isEmpty()) {
-        auto virtualTransport = std::make_unique<VirtualHidTransport>();
-        arm = std::make_unique<VirtualArm>(*virtualTransport);
-        if (!logPath.isEmpty()) {
-            log = std::make_unique<VirtualArmLog>(*arm);
-            QString error;
-            if (!log->open(logPath, &error)) {
-                err << "tessaro-cli: " << error << "\n";
-                return 1;
-            }
-        }
-        transport = std::move(virtualTransport);
-    } else {
-        transport = std::make_unique<RealHidTransport>();
+    ArmTransport hid;
+    QString hidError;
+    if (!hid.make(virtualArm || !logPath.isEmpty(), logPath, &hidError)) {
+        err << "tessaro-cli: " << hidError << "\n";
+        return 1;
     }
 
-    HIDagentX agent(transport.get());
+    HIDagentX agent(hid.transport.get());
     agent.SetShowOperations(false);
     agent.SetVerbose(false);
     if (!all) {

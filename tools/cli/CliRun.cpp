@@ -1,15 +1,13 @@
 #include "CliCommands.h"
 
 #include "ArmDeviceList.h"
+#include "ArmSimulator.h"
+#include "ArmTransport.h"
 #include "HIDagentX.h"
 #include "HidError.h"
-#include "RealHidTransport.h"
 #include "ScriptFile.h"
 #include "ScriptNumbers.h"
 #include "ScriptRunner.h"
-#include "VirtualArm.h"
-#include "VirtualArmLog.h"
-#include "VirtualHidTransport.h"
 
 #include <QObject>
 #include <QSocketNotifier>
@@ -173,26 +171,14 @@ int cliRun(const QStringList &args)
         return ExitEmptyScript;
     }
 
-    std::unique_ptr<HidTransport> transport;
-    std::unique_ptr<VirtualArm> arm;
-    std::unique_ptr<VirtualArmLog> log;
-    if (virtualArm || !logPath.isEmpty()) {
-        auto virtualTransport = std::make_unique<VirtualHidTransport>();
-        arm = std::make_unique<VirtualArm>(*virtualTransport);
-        if (!logPath.isEmpty()) {
-            log = std::make_unique<VirtualArmLog>(*arm);
-            QString error;
-            if (!log->open(logPath, &error)) {
-                err << "tessaro-cli: " << error << "\n";
-                return 1;
-            }
-        }
-        transport = std::move(virtualTransport);
-    } else {
-        transport = std::make_unique<RealHidTransport>();
+    ArmTransport hid;
+    QString hidError;
+    if (!hid.make(virtualArm || !logPath.isEmpty(), logPath, &hidError)) {
+        err << "tessaro-cli: " << hidError << "\n";
+        return 1;
     }
 
-    HIDagentX agent(transport.get());
+    HIDagentX agent(hid.transport.get());
     agent.SetLogging(false);
     agent.SetShowOperations(false);
     agent.SetVerbose(false);
@@ -239,6 +225,12 @@ int cliRun(const QStringList &args)
         return ExitNoArm;
     }
 
+    // The virtual arm's pose follows the codes it receives, so the run can end by telling where the arm
+    // stands.
+    ArmSimulator simulator;
+    if (hid.arm)
+        simulator.attach(*hid.arm);
+
     ScriptRunner runner;
     // Nothing else runs on this thread, so it can take real-time scheduling where that is allowed.
     runner.setRealtimeScheduling(true);
@@ -258,6 +250,8 @@ int cliRun(const QStringList &args)
         agent.StopAgent();
     } catch (const HidError &) {
     }
+    if (hid.arm)
+        out << "Final pose: " << simulator.poseAt(ScriptRunner::clockNs()).toText() << "\n";
     if (signal != 0) {
         err << "tessaro-cli: stopped\n";
         return 128 + signal;

@@ -1,11 +1,9 @@
 #include "AppOptions.h"
+#include "ArmTransport.h"
 #include "ProcessClock.h"
-#include "RealHidTransport.h"
 #include "SettingsLocation.h"
 #include "VirtualArm.h"
-#include "VirtualArmLog.h"
 #include "VirtualArmWindow.h"
-#include "VirtualHidTransport.h"
 #include "frmMain.h"
 
 #include <QApplication>
@@ -74,28 +72,17 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral(TESSARO_VERSION));
     const AppOptions options = AppOptions::parse(QApplication::arguments());
 
-    std::unique_ptr<HidTransport> transport;
-    std::unique_ptr<VirtualArm> virtualArm;
-    std::unique_ptr<VirtualArmLog> virtualArmLog;
-    if (options.virtualArm) {
-        auto virtualTransport = std::make_unique<VirtualHidTransport>();
-        virtualArm = std::make_unique<VirtualArm>(*virtualTransport);
-        if (!options.virtualArmLog.isEmpty()) {
-            virtualArmLog = std::make_unique<VirtualArmLog>(*virtualArm);
-            QString error;
-            if (!virtualArmLog->open(options.virtualArmLog, &error)) {
-                printError(QStringLiteral("tessaro: cannot open %1: %2\n").arg(options.virtualArmLog, error));
-                return 1;
-            }
-        }
-        transport = std::move(virtualTransport);
-    } else {
-        transport = std::make_unique<RealHidTransport>();
+    ArmTransport hid;
+    QString hidError;
+    if (!hid.make(options.virtualArm, options.virtualArmLog, &hidError)) {
+        printError(QStringLiteral("tessaro: cannot open %1: %2\n").arg(options.virtualArmLog, hidError));
+        return 1;
     }
+    VirtualArm *virtualArm = hid.arm.get();
 
     const SettingsLocation settings = settingsFilePath();
     frmMain::Setup setup;
-    setup.transport = transport.get();
+    setup.transport = hid.transport.get();
     setup.settingsReadPath = settings.readPath;
     setup.settingsWritePath = settings.writePath;
     setup.programFolder = QApplication::applicationDirPath();
