@@ -1,0 +1,143 @@
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+// Runs the built tessaro-cli as a user would and checks what it prints and how it exits.
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private:
+    struct Outcome
+    {
+        int status = -1;
+        QByteArray out;
+        QByteArray err;
+    };
+
+    static Outcome cli(const QStringList &args)
+    {
+        QProcess p;
+        p.start(QStringLiteral(TESSARO_CLI), args);
+        if (!p.waitForFinished(60000))
+            qFatal("tessaro-cli did not finish");
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+                p.readAllStandardError()};
+    }
+
+    QString write(const QString &name, const QByteArray &bytes)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            qFatal("cannot write test file");
+        return path;
+    }
+
+    // The command codes of a virtual-arm log, one line per report: "seconds code hex".
+    static QList<int> loggedCodes(const QString &path)
+    {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        QList<int> codes;
+        for (const QByteArray &line : f.readAll().split('\n')) {
+            const QList<QByteArray> parts = line.split(' ');
+            if (parts.size() == 3)
+                codes.append(parts[1].toInt());
+        }
+        return codes;
+    }
+
+    QTemporaryDir m_dir;
+
+private Q_SLOTS:
+    void describePrintsTheLayout()
+    {
+        // A Generic Desktop collection: X and Y in, one output byte.
+        const QString path = write(QStringLiteral("arm.hex"),
+                                   "05 01 09 00 a1 01 09 30 09 31 15 00 26 ff 00 75 08 95 02 81 02\n"
+                                   "09 3e 95 01 91 02 c0\n");
+        const Outcome r = cli({QStringLiteral("describe"), path});
+        QCOMPARE(r.status, 0);
+        const QJsonObject json = QJsonDocument::fromJson(r.out).object();
+        const QJsonArray reports = json.value(QLatin1String("reports")).toArray();
+        QCOMPARE(reports.size(), 2);
+        QCOMPARE(reports[0].toObject().value(QLatin1String("type")).toString(), QStringLiteral("Input"));
+        QCOMPARE(reports[0].toObject().value(QLatin1String("size_bytes")).toInt(), 2);
+        const QJsonArray vars = json.value(QLatin1String("variables")).toArray();
+        QCOMPARE(vars.size(), 3);
+        const QJsonObject out = vars[2].toObject();
+        QCOMPARE(out.value(QLatin1String("type")).toString(), QStringLiteral("Output"));
+        QCOMPARE(out.value(QLatin1String("usage")).toInt(), 0x3e);
+        QCOMPARE(out.value(QLatin1String("bit_offset")).toInt(), 0);
+        QCOMPARE(vars[1].toObject().value(QLatin1String("bit_offset")).toInt(), 8);
+    }
+
+    void describeRefusesBadInput()
+    {
+        // Usage Page with a 2-byte size but one byte left.
+        const Outcome bad = cli({QStringLiteral("describe"), write(QStringLiteral("bad.hex"), "05 01 06 01")});
+        QCOMPARE(bad.status, 2);
+        QVERIFY(bad.out.isEmpty());
+        QCOMPARE(bad.err.count('\n'), 1);
+        QVERIFY2(bad.err.contains('2'), bad.err.constData()); // the offset of the cut item
+
+        const Outcome missing = cli({QStringLiteral("describe"), m_dir.filePath(QStringLiteral("none"))});
+        QCOMPARE(missing.status, 1);
+        QVERIFY(missing.out.isEmpty());
+    }
+
+    void runPlaysAScriptOnTheVirtualArm()
+    {
+        const QString script = write(QStringLiteral("two.SRP"), "\" 2\"\r\n\"Step\",\"Function\",\"Time\"\r\n"
+                                                               "\" 1\",\"ElbowUp\",\" .03\"\r\n"
+                                                               "\" 2\",\"Pause\",\" .01\"\r\n");
+        const QString log = m_dir.filePath(QStringLiteral("arm.log"));
+        const Outcome r = cli({QStringLiteral("run"), script, QStringLiteral("--reps"), QStringLiteral("2"),
+                               QStringLiteral("--virtual-arm"), QStringLiteral("--virtual-arm-log"), log});
+        QCOMPARE(r.status, 0);
+        // No stop between steps or repetitions, one at the end.
+        QCOMPARE(loggedCodes(log), (QList<int>{3, 0, 3, 0, 0}));
+        QCOMPARE(r.out.count("ElbowUp"), 2);
+        QVERIFY2(r.out.contains("Final pose: "), r.out.constData());
+    }
+
+    void runWithoutAnArmSaysSo()
+    {
+        const QString script = write(QStringLiteral("one.SRP"),
+                                     "\" 1\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"Pause\",\" 0\"\r\n");
+        // The real transport: this machine has no arm attached.
+        const Outcome r = cli({QStringLiteral("run"), script});
+        QCOMPARE(r.status, 3);
+        QVERIFY(r.err.contains("no robotic arm"));
+    }
+
+    void interruptStopsTheArm()
+    {
+        const QString script = write(QStringLiteral("long.SRP"),
+                                     "\" 1\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"BaseCW\",\" 30\"\r\n");
+        const QString log = m_dir.filePath(QStringLiteral("stop.log"));
+        QProcess p;
+        p.start(QStringLiteral(TESSARO_CLI), {QStringLiteral("run"), script, QStringLiteral("--virtual-arm"),
+                                              QStringLiteral("--virtual-arm-log"), log});
+        QVERIFY(p.waitForStarted());
+        // The first step has gone out once its line is printed.
+        QTRY_VERIFY_WITH_TIMEOUT((p.waitForReadyRead(100), p.peek(4096).contains("BaseCW")), 20000);
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), 128 + SIGINT);
+        QCOMPARE(loggedCodes(log), (QList<int>{7, 0}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
