@@ -8,6 +8,7 @@
 #include "MacButtonD.h"
 #include "MacFrame.h"
 #include "MacRadioButton.h"
+#include "ScriptRunner.h"
 #include "ScriptGrid.h"
 #include "SettingsReader.h"
 #include "WinColor.h"
@@ -195,6 +196,7 @@ void frmMain::buildScriptArea()
     connect(cmdSaveAs, &MacButton::Click, this, &frmMain::Script_SaveAs);
     connect(Grid, &ScriptGrid::Click, this, [this] { GridEdit(32); });
     connect(Grid, &ScriptGrid::LeaveCell, this, &frmMain::CommitCellEdit);
+    wireScriptArea();
 }
 
 void frmMain::Form_Load()
@@ -358,6 +360,10 @@ void frmMain::Form_Unload()
             cmdRun->SetCaption(QStringLiteral("Run"));
             StopRequested = true;
         }
+        // The run's loop ends as soon as this event is handled; its own stop code is not sent, the
+        // one below stands for it.
+        if (m_runner)
+            m_runner->requestStop();
     });
     runStep([this] {
         if (ConnectionState() == Ready)
@@ -368,6 +374,10 @@ void frmMain::Form_Unload()
 
 bool frmMain::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == txtReps && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) {
+        txtReps_Focus(event->type() == QEvent::FocusIn);
+        return QWidget::eventFilter(watched, event);
+    }
     if (event->type() == QEvent::MouseButtonRelease) {
         auto *mouse = static_cast<QMouseEvent *>(event);
         auto *label = qobject_cast<QLabel *>(watched);

@@ -2,6 +2,7 @@
 
 #include "ColorSchemeHost.h"
 #include "HIDagentX.h"
+#include "ScriptDialogs.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -24,6 +25,8 @@ class MacRadioButton;
 class QMessageBox;
 class ScriptGrid;
 class frmAbout;
+class GridScriptSource;
+class ScriptRunner;
 
 // The program's one working window. Data flow of a motion click: cmdControl(i) -> the click handler
 // decides start, stop or switch and updates the looks and the motion state -> in Scripting mode
@@ -113,6 +116,22 @@ public:
     void Script_Save();
     void Script_SaveAs();
 
+    // The filter of both file dialogs.
+    static inline const QString ScriptFileFilter =
+        QStringLiteral("Script Files (*.SRP)|*.SRP|All Files (*.*)|*.*");
+
+    // Commits the cell edit that is open, if any, as the grid does when the operator moves to
+    // another cell. Everything that moves the current cell from the program (recording, a run,
+    // Clear, loading) calls it first, so an edit always lands in the cell it was made for.
+    void CommitOpenEdit();
+
+    // Where the file dialogs and error messages come from; the window's own widget dialogs until a
+    // test puts its own in (not owned; null puts the widget dialogs back).
+    void SetScriptDialogs(ScriptDialogs *dialogs);
+    ScriptRunner &Runner() const { return *m_runner; }
+    // True once the window has closed: the arm is stopped and the component closed.
+    bool Unloaded() const { return m_unloaded; }
+
     // The colour dialog and the about window while they are open.
     QWidget *colorSchemeDialog() const { return m_colorScheme; }
     frmAbout *aboutWindow() const;
@@ -158,6 +177,8 @@ public:
     qint16 NextStep = 1;
     QString ScriptFileName;
     bool StopRequested = false;
+    // The one dialog object of loading and saving.
+    CommonDialog CommD;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -180,6 +201,12 @@ private:
     void lblInteractive_Click();
     void lblScripting_Click();
     void TimerT_Timer();
+
+    void wireScriptArea();
+    void GridText_Escape();
+    void txtReps_Focus(bool gotFocus);
+    void Grid_CurrentCellChanged();
+    bool SaveScriptTo(const QString &path);
 
     void HIDagent_OnDeviceArrival(int handle, const QString &DeviceName);
     void HIDagent_OnDeviceRemoval(int handle, const QString &DeviceName);
@@ -206,4 +233,9 @@ private:
     QPointer<QWidget> m_colorScheme;
     QPointer<frmAbout> m_about;
     QPointer<QMessageBox> m_openDeniedBox;
+
+    WidgetScriptDialogs m_widgetDialogs;
+    // Shared with a run in progress, which keeps them alive should the window go under it.
+    std::shared_ptr<ScriptRunner> m_runner;
+    std::shared_ptr<GridScriptSource> m_scriptSource;
 };

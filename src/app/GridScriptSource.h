@@ -1,0 +1,34 @@
+#pragma once
+
+#include "ScriptRunner.h"
+
+#include <QPointer>
+
+class frmMain;
+
+// What a run of the main window plays: the steps in the window's grid up to NextStep, the count in
+// its repetitions box, each read anew when the runner asks, so that edits, Clear and loading made
+// during the run take effect. Commands go out through the window's SendArmCommand.
+//
+// Once the window has closed (its closing already stopped the arm) or is gone, the source reads as
+// an empty script and sends nothing: the run's final stop code must not reach a component that has
+// been stopped, nor be sent a second time.
+class GridScriptSource : public ScriptSource
+{
+public:
+    explicit GridScriptSource(frmMain &window);
+
+    int stepCount() override;
+    QString functionText(int row) override;
+    QString timeText(int row) override;
+    QString repetitionsText() override;
+    void sendArmCommand(qint16 code) override;
+    // Marks the step's row in the grid: the whole row selected and highlighted while the window's
+    // Hilight is on, else just the current cell moved to the row.
+    void stepStarting(int row) override;
+
+private:
+    frmMain *liveWindow() const;
+
+    QPointer<frmMain> m_window;
+};
