@@ -636,7 +636,7 @@ void tst_ScriptWindow::runMarksTheRunningRow()
         selectedColumns.append(cols);
     });
     if (hilight && qEnvironmentVariableIsSet("TESSARO_SCRIPT_SCREENSHOT")) {
-        onCode(h, recorded + 2, [&w] {
+        onCode(h, 2, [&w] {
             w.grab().save(qEnvironmentVariable("TESSARO_SCRIPT_SCREENSHOT"));
         });
     }
