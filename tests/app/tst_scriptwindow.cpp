@@ -6,8 +6,11 @@
 #include "ScriptRunner.h"
 #include "WindowHarness.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -180,11 +183,12 @@ private Q_SLOTS:
     void failedSaveKeepsTitleAndFile();
     void filterTranslation_data();
     void filterTranslation();
+    void widgetFileDialogs();
 };
 
 void tst_ScriptWindow::recordingCountsTicks_data()
 {
-    QTest::addColumn<QList<int>>("buttons");   // clicks, in order
+    QTest::addColumn<QList<int>>("buttons");    // clicks, in order
     QTest::addColumn<QList<int>>("ticksAfter"); // ticks after each click
     QTest::addColumn<QStringList>("functions");
     QTest::addColumn<QStringList>("times");
@@ -197,8 +201,6 @@ void tst_ScriptWindow::recordingCountsTicks_data()
     QTest::newRow("switch closes and opens")
         << QList<int>{1, 7, 7} << QList<int>{5, 5, 0} << QStringList{"ShoulderUp", "BaseCW"}
         << QStringList{" 1.25", " 1.25"} << QList<int>{1, 7, 0};
-    QTest::newRow("one tick") << QList<int>{10, 10} << QList<int>{1, 0} << QStringList{"GripOpen"}
-                              << QStringList{" .25"} << QList<int>{10, 0};
 }
 
 void tst_ScriptWindow::recordingCountsTicks()
@@ -359,7 +361,8 @@ void tst_ScriptWindow::editingRules()
     QCOMPARE(w.Grid->TextMatrix(1, col), stored);
     QVERIFY(!w.GridText->isVisible());
     // The other cell of the row is left alone.
-    QCOMPARE(w.Grid->TextMatrix(1, col == 1 ? 2 : 1), col == 1 ? QStringLiteral(" 2.5") : QStringLiteral("ElbowUp"));
+    QCOMPARE(w.Grid->TextMatrix(1, col == 1 ? 2 : 1),
+             col == 1 ? QStringLiteral(" 2.5") : QStringLiteral("ElbowUp"));
     QCOMPARE(w.NextStep, qint16(2));
 }
 
@@ -535,8 +538,10 @@ void tst_ScriptWindow::runSendsTheSteps_data()
 
     QTest::newRow("two steps twice") << QStringList{"ElbowUp", "Pause"} << QStringList{" .03", " .02"} << "2"
                                      << QList<int>{3, 0, 3, 0, 0};
-    QTest::newRow("repetitions empty") << QStringList{"ElbowUp"} << QStringList{" .02"} << "" << QList<int>{0};
-    QTest::newRow("repetitions zero") << QStringList{"ElbowUp"} << QStringList{" .02"} << "0" << QList<int>{0};
+    QTest::newRow("repetitions empty")
+        << QStringList{"ElbowUp"} << QStringList{" .02"} << "" << QList<int>{0};
+    QTest::newRow("repetitions zero")
+        << QStringList{"ElbowUp"} << QStringList{" .02"} << "0" << QList<int>{0};
     QTest::newRow("unknown name sends nothing")
         << QStringList{"GripOpen", "gripclose", "WristDown"} << QStringList{" .02", " .02", " .02"} << "1"
         << QList<int>{10, 9, 0};
@@ -636,9 +641,7 @@ void tst_ScriptWindow::runMarksTheRunningRow()
         selectedColumns.append(cols);
     });
     if (hilight && qEnvironmentVariableIsSet("TESSARO_SCRIPT_SCREENSHOT")) {
-        onCode(h, 2, [&w] {
-            w.grab().save(qEnvironmentVariable("TESSARO_SCRIPT_SCREENSHOT"));
-        });
+        onCode(h, 2, [&w] { w.grab().save(qEnvironmentVariable("TESSARO_SCRIPT_SCREENSHOT")); });
     }
 
     RunGuard guard(w);
@@ -834,15 +837,17 @@ void tst_ScriptWindow::loadingFiles_data()
     QTest::newRow("twenty steps") << twenty << qint16(21) << 26 << QStringList{"Step", "Function", "Time"}
                                   << true;
     QTest::newRow("unquoted fields") << QByteArray("1\r\nStep,Function,Time\r\n 1,ElbowUp, 2.5\r\n")
-                                     << qint16(2) << 14 << QStringList{"Step", "Function", "Time", "1", "ElbowUp", "2.5"}
+                                     << qint16(2) << 14
+                                     << QStringList{"Step", "Function", "Time", "1", "ElbowUp", "2.5"}
                                      << true;
-    QTest::newRow("zero steps") << QByteArray("\" 0\"\r\n\"S\",\"F\",\"T\"\r\n\" 1\",\"x\",\" 1\"\r\n") << qint16(1)
-                                << 14 << QStringList{"S", "F", "T", "", "", ""} << true;
-    QTest::newRow("negative count") << QByteArray("\"-3\"\r\n\"Step\",\"Function\",\"Time\"\r\n") << qint16(1) << 14
-                                    << QStringList{"Step", "Function", "Time", "", "", ""} << true;
+    QTest::newRow("zero steps") << QByteArray("\" 0\"\r\n\"S\",\"F\",\"T\"\r\n\" 1\",\"x\",\" 1\"\r\n")
+                                << qint16(1) << 14 << QStringList{"S", "F", "T", "", "", ""} << true;
+    QTest::newRow("negative count") << QByteArray("\"-3\"\r\n\"Step\",\"Function\",\"Time\"\r\n") << qint16(1)
+                                    << 14 << QStringList{"Step", "Function", "Time", "", "", ""} << true;
     QTest::newRow("fewer steps than announced")
-        << QByteArray("\" 3\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"WristUp\",\" 1\"\r\n") << qint16(4) << 14
-        << QStringList{"Step", "Function", "Time", " 1", "WristUp", " 1", "", "", ""} << true;
+        << QByteArray("\" 3\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"WristUp\",\" 1\"\r\n")
+        << qint16(4) << 14 << QStringList{"Step", "Function", "Time", " 1", "WristUp", " 1", "", "", ""}
+        << true;
     QTest::newRow("count too large") << QByteArray("\" 40000\"\r\n") << qint16(1) << 14
                                      << QStringList{"Step", "Function", "Time", "", "", ""} << false;
 }
@@ -1006,10 +1011,10 @@ void tst_ScriptWindow::filterTranslation_data()
     QTest::addColumn<QString>("qt");
 
     QTest::newRow("script filter") << frmMain::ScriptFileFilter << "Script Files (*.SRP);;All Files (*.*)";
-    QTest::newRow("globs added") << "Scripts|*.SRP;*.TXT" << "Scripts (*.SRP *.TXT)";
+    QTest::newRow("globs added") << "Scripts|*.SRP;*.TXT"
+                                 << "Scripts (*.SRP *.TXT)";
     QTest::newRow("description with other globs") << "Scripts (*.SRP)|*.SRP;*.BAK"
                                                   << "Scripts (*.SRP) (*.SRP *.BAK)";
-    QTest::newRow("dangling description") << "Scripts|*.SRP|Other" << "Scripts (*.SRP)";
 }
 
 void tst_ScriptWindow::filterTranslation()
@@ -1017,6 +1022,57 @@ void tst_ScriptWindow::filterTranslation()
     QFETCH(QString, pipe);
     QFETCH(QString, qt);
     QCOMPARE(QtFileFilter(pipe), qt);
+}
+
+void tst_ScriptWindow::widgetFileDialogs()
+{
+    QTemporaryDir dir;
+    const QString missing = dir.filePath(QStringLiteral("not yet.SRP"));
+    const QString inMissingFolder = dir.filePath(QStringLiteral("no folder/x.SRP"));
+    WidgetScriptDialogs dialogs;
+    const QString filter = QtFileFilter(frmMain::ScriptFileFilter);
+
+    // Whatever the dialog is asked, `answer` runs on it once it shows.
+    auto whenShown = [](std::function<void(QFileDialog *)> answer) {
+        QTimer::singleShot(0, [answer] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            answer(dialog);
+        });
+    };
+
+    // Open takes the name of a file that does not exist.
+    QStringList filters;
+    whenShown([&](QFileDialog *dialog) {
+        filters = dialog->nameFilters();
+        QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptOpen);
+        dialog->selectFile(missing);
+        static_cast<QDialog *>(dialog)->accept();
+    });
+    QCOMPARE(dialogs.openFileName(nullptr, QString(), filter), missing);
+    QCOMPARE(filters, QStringList({"Script Files (*.SRP)", "All Files (*.*)"}));
+
+    // Save starts at the name offered, asks before replacing and refuses a folder that does not
+    // exist; Cancel gives no name.
+    bool stayedOpen = false;
+    bool confirms = false;
+    QString offered;
+    whenShown([&](QFileDialog *dialog) {
+        offered = dialog->selectedFiles().value(0);
+        confirms = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+        dialog->selectFile(inMissingFolder);
+        QTimer::singleShot(0, [] {
+            if (QWidget *box = QApplication::activeModalWidget(); qobject_cast<QMessageBox *>(box))
+                box->close();
+        });
+        static_cast<QDialog *>(dialog)->accept();
+        stayedOpen = dialog->isVisible();
+        dialog->reject();
+    });
+    QVERIFY(dialogs.saveFileName(nullptr, missing, filter).isEmpty());
+    QCOMPARE(offered, missing);
+    QVERIFY(confirms);
+    QVERIFY(stayedOpen);
 }
 
 QTEST_MAIN(tst_ScriptWindow)
