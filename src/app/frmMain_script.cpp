@@ -39,6 +39,10 @@ QString titleWithFile(const QString &path)
 void frmMain::wireScriptArea()
 {
     m_runner = std::make_shared<ScriptRunner>();
+    // A step's command should go out on time even while the rest of the machine is busy. The window
+    // thread sleeps between steps, so it takes little from anyone; where the system does not allow
+    // real-time scheduling the run simply goes on without it.
+    m_runner->setRealtimeScheduling(true);
     m_scriptSource = std::make_shared<GridScriptSource>(*this);
     CommD.SetDialogs(&m_widgetDialogs);
 
