@@ -81,11 +81,17 @@ QString QtFileFilter(const QString &pipeFilter)
     const QStringList parts = pipeFilter.split(QLatin1Char('|'));
     QStringList entries;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        const QString description = parts[i].trimmed();
         QStringList globs = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
-        for (QString &glob : globs)
+        for (QString &glob : globs) {
             glob = glob.trimmed();
+            // "*.*" means every file in the filter's home; Qt's *.* would miss names without a dot.
+            if (glob == QLatin1String("*.*"))
+                glob = QStringLiteral("*");
+        }
         const QString globText = globs.join(QLatin1Char(' '));
+        QString description = parts[i].trimmed();
+        if (globText == QLatin1String("*") && description.endsWith(QLatin1String("(*.*)")))
+            description.replace(description.size() - 5, 5, QStringLiteral("(*)"));
         // Qt filters by the globs in the last parentheses, so they must be the pattern's.
         if (description.endsWith(QStringLiteral("(%1)").arg(globText)))
             entries << description;

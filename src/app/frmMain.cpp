@@ -17,6 +17,7 @@
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QIntValidator>
 #include <QMessageBox>
@@ -233,6 +234,13 @@ void frmMain::Form_Load()
     m_startingUp = false;
 }
 
+QString frmMain::SettingsReadPath() const
+{
+    if (!m_setup.settingsWritePath.isEmpty() && QFileInfo::exists(m_setup.settingsWritePath))
+        return m_setup.settingsWritePath;
+    return m_setup.settingsReadPath;
+}
+
 void frmMain::LoadColors()
 {
     const StartupSettings settings = SettingsReader::readStartup(m_setup.settingsReadPath);
@@ -381,7 +389,8 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::MouseButtonRelease) {
         auto *mouse = static_cast<QMouseEvent *>(event);
         auto *label = qobject_cast<QLabel *>(watched);
-        if (label && mouse->button() == Qt::LeftButton &&
+        // A disabled label (the panel is locked while a script runs) still sees the mouse here.
+        if (label && label->isEnabled() && mouse->button() == Qt::LeftButton &&
             label->rect().contains(mouse->position().toPoint())) {
             if (watched == lblInteractive)
                 lblInteractive_Click();

@@ -81,7 +81,9 @@ public:
     QString CurrentDevice() const override { return m_currentDevice; }
     QPixmap BackgroundPicture() const override { return m_backgroundPicture; }
     QString SettingsFilePath() const override { return m_setup.settingsWritePath; }
-    QString SettingsReadPath() const override { return m_setup.settingsReadPath; }
+    // Once a save has made the file where settings are written, that file is the one to read: the
+    // start-up copy (beside the program, for an installed one) is only read until then.
+    QString SettingsReadPath() const override;
 
     bool Hilight() const { return m_hilight; }
     bool StartingUp() const { return m_startingUp; }

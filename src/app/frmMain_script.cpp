@@ -232,7 +232,10 @@ void frmMain::cmdLoad_Click()
         for (int col = 0; col < int(record.size()); ++col)
             Grid->SetTextMatrix(row, col, record[size_t(col)]);
     }
-    setWindowTitle(titleWithFile(ScriptFileName));
+    // A file that ends before the steps it announces keeps the rows it held, but it was not loaded
+    // whole, so the title does not claim it.
+    if (load.records.size() >= load.nextStep)
+        setWindowTitle(titleWithFile(ScriptFileName));
 }
 
 bool frmMain::SaveScriptTo(const QString &path)

@@ -3,12 +3,16 @@
 #include "MacButton.h"
 #include "MacRadioButton.h"
 #include "ScriptGrid.h"
+#include "VirtualHidTransport.h"
 #include "WindowHarness.h"
 #include "frmAbout.h"
 #include "frmColorScheme.h"
 
+#include <QDir>
+#include <QFile>
 #include <QMessageBox>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 using Shape = VirtualArm::Shape;
@@ -40,6 +44,7 @@ private Q_SLOTS:
     void aboutWindowIsReused();
     void settingsAtStartUp_data();
     void settingsAtStartUp();
+    void settingsReadBackFromWhereTheyAreSaved();
     void colourDialogOpening();
 };
 
@@ -572,4 +577,25 @@ void tst_MainWindow::colourDialogOpening()
 }
 
 QTEST_MAIN(tst_MainWindow)
+void tst_MainWindow::settingsReadBackFromWhereTheyAreSaved()
+{
+    // An installed program reads the copy beside it until its first save makes the per-user file.
+    QTemporaryDir dir;
+    const QString beside = dir.filePath(QStringLiteral("KORIV.INI"));
+    const QString perUser = dir.filePath(QStringLiteral("config/KORIV.INI"));
+    VirtualHidTransport transport;
+    frmMain::Setup setup;
+    setup.transport = &transport;
+    setup.settingsReadPath = beside;
+    setup.settingsWritePath = perUser;
+    frmMain w(setup);
+    QCOMPARE(w.SettingsReadPath(), beside);
+
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("config"))));
+    QFile saved(perUser);
+    QVERIFY(saved.open(QIODevice::WriteOnly));
+    saved.close();
+    QCOMPARE(w.SettingsReadPath(), perUser);
+}
+
 #include "tst_mainwindow.moc"

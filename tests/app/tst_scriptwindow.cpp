@@ -667,7 +667,11 @@ void tst_ScriptWindow::stopDuringAStep()
 
     bool editorRefused = false;
     bool highlightedInRun = false;
+    bool modeLocked = false;
     onCode(h, 1, [&] {
+        // The mode caption is locked with the rest of the panel.
+        QTest::mouseClick(w.lblScripting, Qt::LeftButton);
+        modeLocked = w.optInteractive->Value() && !w.optScripting->Value();
         // The editor does not open during a run.
         QTest::mouseClick(w.Grid->viewport(), Qt::LeftButton, {}, cellCentre(w, 1, 2));
         editorRefused = !w.GridText->isVisible();
@@ -681,6 +685,7 @@ void tst_ScriptWindow::stopDuringAStep()
     QVERIFY(ScriptRunner::clockNs() - start < 10'000'000'000LL);
     QVERIFY(editorRefused);
     QVERIFY(highlightedInRun);
+    QVERIFY(modeLocked);
     QCOMPARE(h.codes(), QList<int>({3, 0}));
     QCOMPARE(w.cmdRun->Caption(), QStringLiteral("Run"));
     QVERIFY(w.FrameMain->isEnabled());
@@ -820,7 +825,7 @@ void tst_ScriptWindow::saveAndLoadRoundTrip()
     QCOMPARE(dialogs.asked[1].kind, QStringLiteral("open"));
     QCOMPARE(dialogs.asked[1].startName, path);
     for (const FakeDialogs::Asked &asked : dialogs.asked)
-        QCOMPARE(asked.filter, QStringLiteral("Script Files (*.SRP);;All Files (*.*)"));
+        QCOMPARE(asked.filter, QStringLiteral("Script Files (*.SRP);;All Files (*)"));
 }
 
 void tst_ScriptWindow::loadingFiles_data()
@@ -847,7 +852,7 @@ void tst_ScriptWindow::loadingFiles_data()
     QTest::newRow("fewer steps than announced")
         << QByteArray("\" 3\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"WristUp\",\" 1\"\r\n")
         << qint16(4) << 14 << QStringList{"Step", "Function", "Time", " 1", "WristUp", " 1", "", "", ""}
-        << true;
+        << false;
     QTest::newRow("count too large") << QByteArray("\" 40000\"\r\n") << qint16(1) << 14
                                      << QStringList{"Step", "Function", "Time", "", "", ""} << false;
 }
@@ -1010,9 +1015,10 @@ void tst_ScriptWindow::filterTranslation_data()
     QTest::addColumn<QString>("pipe");
     QTest::addColumn<QString>("qt");
 
-    QTest::newRow("script filter") << frmMain::ScriptFileFilter << "Script Files (*.SRP);;All Files (*.*)";
+    QTest::newRow("script filter") << frmMain::ScriptFileFilter << "Script Files (*.SRP);;All Files (*)";
     QTest::newRow("globs added") << "Scripts|*.SRP;*.TXT"
                                  << "Scripts (*.SRP *.TXT)";
+    QTest::newRow("every file, dot or not") << "Everything|*.*" << "Everything (*)";
     QTest::newRow("description with other globs") << "Scripts (*.SRP)|*.SRP;*.BAK"
                                                   << "Scripts (*.SRP) (*.SRP *.BAK)";
 }
@@ -1050,7 +1056,7 @@ void tst_ScriptWindow::widgetFileDialogs()
         static_cast<QDialog *>(dialog)->accept();
     });
     QCOMPARE(dialogs.openFileName(nullptr, QString(), filter), missing);
-    QCOMPARE(filters, QStringList({"Script Files (*.SRP)", "All Files (*.*)"}));
+    QCOMPARE(filters, QStringList({"Script Files (*.SRP)", "All Files (*)"}));
 
     // Save starts at the name offered, asks before replacing and refuses a folder that does not
     // exist; Cancel gives no name.
