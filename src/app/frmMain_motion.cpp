@@ -86,11 +86,11 @@ void frmMain::buildMotionPanel()
     FrameMain->setPixmap(ArmArtwork::armPicture(devicePixelRatioF()));
 
     for (int index = 0; index < 11; ++index) {
-        const MotionButton &spec = MotionButtons[index];
+        const MotionButton &entry = MotionButtons[index];
         auto *button = new HoverButton(FrameMain);
         button->setIndex(index);
-        button->setProperty("Tag", QString::fromLatin1(spec.tag));
-        const QString caption = QString::fromLatin1(spec.caption);
+        button->setProperty("Tag", QString::fromLatin1(entry.tag));
+        const QString caption = QString::fromLatin1(entry.caption);
         button->setCaption(caption);
         button->setCaptiondown(index == 8 ? QStringLiteral(" Down") : caption);
         button->setCaptionover(caption);
@@ -100,15 +100,15 @@ void frmMain::buildMotionPanel()
         button->setForecolor(0);
         button->setHoverforecolor(0);
         button->setFont(arial(8.25, index == 0));
-        button->setGeometry(twipRect(spec.left, spec.top, spec.width, spec.height));
+        button->setGeometry(twipRect(entry.left, entry.top, entry.width, entry.height));
         connect(button, &HoverButton::indexClicked, this, &frmMain::cmdControl_Click);
         cmdControl[index] = button;
     }
 
     for (int index = 0; index < 5; ++index) {
-        const JointLabel &spec = JointLabels[index];
-        ArmLabel[index] = captionLabel(QString::fromLatin1(spec.caption), FrameMain, true);
-        ArmLabel[index]->setGeometry(twipRect(spec.left, spec.top, spec.width, spec.height));
+        const JointLabel &entry = JointLabels[index];
+        ArmLabel[index] = captionLabel(QString::fromLatin1(entry.caption), FrameMain, true);
+        ArmLabel[index]->setGeometry(twipRect(entry.left, entry.top, entry.width, entry.height));
     }
 
     FrameCM = new MacFrame(FrameMain);
