@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <pthread.h>
+#include <cerrno>
 #include <sched.h>
 #include <sys/prctl.h>
 #include <sys/timerfd.h>
@@ -261,27 +262,37 @@ void ScriptRunner::onTimerFired()
     }
     if (!m_running || m_finished)
         return;
+    if (m_deadlineNs > clockNs()) {
+        timespec due;
+        due.tv_sec = time_t(m_deadlineNs / 1'000'000'000);
+        due.tv_nsec = long(m_deadlineNs % 1'000'000'000);
+        while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
+        }
+    }
     advance();
 }
 
 void ScriptRunner::armAt(qint64 deadlineNs)
 {
+    m_deadlineNs = deadlineNs;
+    const qint64 wakeNs = deadlineNs - WakeLeadNs;
     if (m_timerFd >= 0) {
         itimerspec when{};
         // An all-zero it_value would disarm the timer instead of firing at once.
-        const qint64 at = deadlineNs > 0 ? deadlineNs : 1;
+        const qint64 at = wakeNs > 0 ? wakeNs : 1;
         when.it_value.tv_sec = time_t(at / 1'000'000'000);
         when.it_value.tv_nsec = long(at % 1'000'000'000);
         ::timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &when, nullptr);
         return;
     }
-    const qint64 remaining = deadlineNs - clockNs();
+    const qint64 remaining = wakeNs - clockNs();
     const qint64 ms = remaining > 0 ? (remaining + 999'999) / 1'000'000 : 0;
     m_fallbackTimer->start(int(std::min<qint64>(ms, std::numeric_limits<int>::max())));
 }
 
 void ScriptRunner::disarm()
 {
+    m_deadlineNs = 0;
     if (m_timerFd >= 0) {
         const itimerspec off{};
         ::timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &off, nullptr);

@@ -48,6 +48,10 @@ class ScriptRunner : public QObject
 public:
     // How far a send may trail the scheduled moment and still count as on time.
     static constexpr qint64 OnTimeToleranceNs = 1'000'000;
+    // How far ahead of a step's end the timer wakes the event loop. Handing a wake-up through the loop
+    // takes some tens of microseconds; the rest of the lead is slept off in one short sleep, which
+    // lands closer to the moment than the loop would (a sleep, not a spin: no CPU is burnt).
+    static constexpr qint64 WakeLeadNs = 300'000;
     // The repetition counter is 16 bits wide.
     static constexpr int MaxRepetitions = 32767;
 
@@ -117,6 +121,8 @@ private:
     bool m_hasPreviousEnd = false;
     qint64 m_previousEndNs = 0;
 
+    // When the armed wake-up is really due; the timer itself goes off a little earlier.
+    qint64 m_deadlineNs = 0;
     int m_timerFd = -1;
     QSocketNotifier *m_notifier = nullptr;
     QTimer *m_fallbackTimer = nullptr;
