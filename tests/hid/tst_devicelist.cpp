@@ -16,24 +16,29 @@ struct ListRig : AgentRig
 {
     ListRig()
     {
-        QObject::connect(agent.get(), &HIDagentX::OnIntfOpened, &window, [this] {
-            forward([&] { devices.OnIntfOpened(); });
+        QObject::connect(agent.get(), &HIDagentX::OnIntfOpened, &window,
+                         [this] { forward([&] { devices.OnIntfOpened(); }); });
+        QObject::connect(agent.get(), &HIDagentX::OnIntfClosed, &window, [this](int open, const QString &name, int h) {
+            forward([&] { devices.OnIntfClosed(open, name, h); });
         });
-        QObject::connect(agent.get(), &HIDagentX::OnIntfClosed, &window,
-                         [this](int numStillOpen, const QString &name, int handle) {
-                             forward([&] { devices.OnIntfClosed(numStillOpen, name, handle); });
-                         });
-        QObject::connect(agent.get(), &HIDagentX::OnRptArrived, &window, [this](int inIntf, int all) {
-            forward([&] { devices.OnRptArrived(inIntf, all); });
-        });
+        QObject::connect(agent.get(), &HIDagentX::OnRptArrived, &window,
+                         [this](int inIntf, int all) { forward([&] { devices.OnRptArrived(inIntf, all); }); });
     }
-
     void forward(const std::function<void()> &handler)
     {
         if (const std::optional<HidError> e = errorOf(handler))
             handlerErrors.append(*e);
     }
-
+    // Plugs and opens that many arms, one device object each.
+    QList<VirtualHidInterface *> openArms(int count)
+    {
+        QList<VirtualHidInterface *> arms;
+        for (int i = 0; i < count; ++i)
+            arms.append(transport.addArm());
+        if (!openMatching() || devices.Count() != count)
+            arms.clear();
+        return arms;
+    }
     QObject window;
     ArmDeviceList devices{*agent, &window};
     QList<HidError> handlerErrors;
@@ -41,11 +46,8 @@ struct ListRig : AgentRig
 
 bool allBound(const TVantor *device)
 {
-    for (const TVantor::VarRef &var : device->VarSlots()) {
-        if (!var->IsBound())
-            return false;
-    }
-    return true;
+    return std::all_of(device->VarSlots().begin(), device->VarSlots().end(),
+                       [](const TVantor::VarRef &var) { return var->IsBound(); });
 }
 
 } // namespace
@@ -53,11 +55,9 @@ bool allBound(const TVantor *device)
 class TestDeviceList : public QObject
 {
     Q_OBJECT
-
 private Q_SLOTS:
-    void emptyList();
-    void armInterfaceWithAllVariables();
-    void interfaceOfAnotherDevice();
+    void itemOutOfRangeAndOneArm_data();
+    void itemOutOfRangeAndOneArm();
     void variablesSpreadOverTwoInterfaces();
     void partlyBoundObjectKeepsItsPlace();
     void failedBindingOfANewObject();
@@ -70,40 +70,33 @@ private Q_SLOTS:
     void deviceRemovedDuringItsOwnWrite();
 };
 
-void TestDeviceList::emptyList()
+void TestDeviceList::itemOutOfRangeAndOneArm_data()
 {
-    ListRig rig;
-    QCOMPARE(rig.devices.Count(), 0);
-    QCOMPARE(rig.devices.LastDevice(), nullptr);
-    HID_VERIFY_ERROR(rig.devices.Item(1), 9, QString());
-    HID_VERIFY_ERROR(rig.devices.Item(0), 9, QString());
-    rig.devices.SendToAll(1); // nothing to serve, nothing to fail
+    QTest::addColumn<int>("arms");
+    QTest::addColumn<int>("index");
+    QTest::newRow("empty, 1") << 0 << 1;
+    QTest::newRow("empty, 0") << 0 << 0;
+    QTest::newRow("one, 0") << 1 << 0;
+    QTest::newRow("one, 2") << 1 << 2;
 }
 
-void TestDeviceList::armInterfaceWithAllVariables()
+void TestDeviceList::itemOutOfRangeAndOneArm()
 {
+    QFETCH(int, arms);
+    QFETCH(int, index);
     ListRig rig;
-    rig.transport.addArm();
-    QVERIFY(rig.openMatching());
-    QCOMPARE(rig.devices.Count(), 1);
-    TVantor *device = rig.devices.Item(1);
-    QCOMPARE(rig.devices.LastDevice(), device);
-    QVERIFY(allBound(device));
-    QCOMPARE(device->DeviceIdentity(), 1);
-    QVERIFY(device->IsActive());
-    QCOMPARE(device->HIDagent(), rig.agent.get());
-    HID_VERIFY_ERROR(rig.devices.Item(2), 9, QString());
-    QVERIFY(rig.handlerErrors.isEmpty());
-}
-
-void TestDeviceList::interfaceOfAnotherDevice()
-{
-    ListRig rig;
-    rig.matchEverything();
-    rig.transport.addOtherDevice();
-    QVERIFY(rig.openMatching());
-    QCOMPARE(rig.agent->IntfCount(), 1);
-    QCOMPARE(rig.devices.Count(), 0);
+    if (arms > 0)
+        QCOMPARE(rig.openArms(arms).size(), arms);
+    else
+        rig.devices.SendToAll(1); // nothing to serve, nothing to fail
+    HID_VERIFY_ERROR(rig.devices.Item(index), 9, QString());
+    QCOMPARE(rig.devices.LastDevice(), arms ? rig.devices.Item(arms) : nullptr);
+    if (arms) {
+        TVantor *device = rig.devices.Item(1);
+        QVERIFY(allBound(device) && device->IsActive());
+        QCOMPARE(device->DeviceIdentity(), 1);
+        QCOMPARE(device->HIDagent(), rig.agent.get());
+    }
     QVERIFY(rig.handlerErrors.isEmpty());
 }
 
@@ -118,7 +111,6 @@ void TestDeviceList::variablesSpreadOverTwoInterfaces()
     QVERIFY(allBound(device));
     QCOMPARE(device->InVar1()->HidHandle(), rig.agent->SelectIntf(0));
     QCOMPARE(device->OutVar1()->HidHandle(), rig.agent->SelectIntf(1));
-
     rig.devices.SendToAll(6);
     QCOMPARE(out->written.size(), 1);
     QCOMPARE(out->written.first().bytes, bytes({0x00, 0x06}));
@@ -129,13 +121,17 @@ void TestDeviceList::partlyBoundObjectKeepsItsPlace()
 {
     ListRig rig;
     rig.matchEverything();
+    // Another device's interface gets no object of its own.
+    rig.transport.addOtherDevice();
+    QVERIFY(rig.openMatching());
+    QCOMPARE(rig.agent->IntfCount(), 1);
+    QCOMPARE(rig.devices.Count(), 0);
     const auto [in, out] = rig.transport.addSplitArm(false);
     rig.transport.plug(in->info.path);
     QVERIFY(rig.openMatching());
     QCOMPARE(rig.devices.Count(), 1);
     TVantor *device = rig.devices.Item(1);
     QCOMPARE(device->UnboundVarCount(), 1);
-
     // The next interface goes to the partly bound object even when it is not the arm's: its BindVars
     // says -1, and the object stays.
     rig.transport.addOtherDevice();
@@ -143,13 +139,11 @@ void TestDeviceList::partlyBoundObjectKeepsItsPlace()
     QCOMPARE(rig.devices.Count(), 1);
     QCOMPARE(rig.devices.Item(1), device);
     QCOMPARE(device->UnboundVarCount(), 1);
-
     rig.transport.plug(out->info.path);
     QVERIFY(rig.openMatching());
     QCOMPARE(rig.devices.Count(), 1);
     QCOMPARE(device->UnboundVarCount(), 0);
-    QCOMPARE(device->OutVar1()->HidHandle(), rig.agent->SelectIntf(2));
-
+    QCOMPARE(device->OutVar1()->HidHandle(), rig.agent->SelectIntf(3));
     // Complete now: the next arm gets an object of its own.
     rig.transport.addArm();
     QVERIFY(rig.openMatching());
@@ -170,21 +164,17 @@ void TestDeviceList::failedBindingOfANewObject()
 void TestDeviceList::closingTheFirstOfTwoArms()
 {
     ListRig rig;
-    VirtualHidInterface *first = rig.transport.addArm();
-    VirtualHidInterface *second = rig.transport.addArm();
-    QVERIFY(rig.openMatching());
-    QCOMPARE(rig.devices.Count(), 2);
+    const QList<VirtualHidInterface *> arms = rig.openArms(2);
+    QCOMPARE(arms.size(), 2);
     QPointer<TVantor> gone = rig.devices.Item(1);
     QPointer<TVantor> kept = rig.devices.Item(2);
     const int secondHandle = kept->OutVar1()->HidHandle();
     const int oldIndex = kept->OutVar1()->VarIndex();
-
-    rig.transport.unplug(first->info.path);
+    rig.transport.unplug(arms[0]->info.path);
     QVERIFY(rig.handlerErrors.isEmpty());
     QCOMPARE(rig.devices.Count(), 1);
     QVERIFY(gone.isNull()); // shut down, removed and released
     QCOMPARE(rig.devices.Item(1), kept.data());
-
     // Re-bound on the interface now at position 0, under the component's new numbering.
     QCOMPARE(rig.agent->IntfCount(), 1);
     QVERIFY(allBound(kept));
@@ -194,21 +184,17 @@ void TestDeviceList::closingTheFirstOfTwoArms()
     QCOMPARE(kept->OutVar1()->VarIndex(), rig.agent->FindVar(1, 0x3E, 1, false));
     QCOMPARE(kept->RptIndexB(), kept->OutVar1()->RptIndex());
     QCOMPARE(kept->RptIndexA(), kept->InVar1()->RptIndex());
-
     rig.devices.SendToAll(4);
-    QCOMPARE(second->written.size(), 1);
-    QCOMPARE(second->written.first().bytes, bytes({0x00, 0x04}));
-    QVERIFY(first->written.isEmpty());
+    QCOMPARE(arms[1]->written.size(), 1);
+    QCOMPARE(arms[1]->written.first().bytes, bytes({0x00, 0x04}));
+    QVERIFY(arms[0]->written.isEmpty());
 }
 
 void TestDeviceList::closingAHandleTwoObjectsHold()
 {
     ListRig rig;
-    rig.transport.addArm();
-    rig.transport.addArm();
-    VirtualHidInterface *third = rig.transport.addArm();
-    QVERIFY(rig.openMatching());
-    QCOMPARE(rig.devices.Count(), 3);
+    const QList<VirtualHidInterface *> arms = rig.openArms(3);
+    QCOMPARE(arms.size(), 3);
     QPointer<TVantor> one = rig.devices.Item(1);
     QPointer<TVantor> two = rig.devices.Item(2);
     QPointer<TVantor> three = rig.devices.Item(3);
@@ -216,25 +202,22 @@ void TestDeviceList::closingAHandleTwoObjectsHold()
     const int firstHandle = rig.agent->SelectIntf(0);
     QCOMPARE(two->ReBind(nullptr), 0);
     QCOMPARE(two->OutVar1()->HidHandle(), firstHandle);
-
-    rig.transport.unplug(rig.transport.interfaces().first()->info.path);
+    rig.transport.unplug(arms[0]->info.path);
     QVERIFY(rig.handlerErrors.isEmpty());
-    QVERIFY(one.isNull());
-    QVERIFY(two.isNull());
+    QVERIFY(one.isNull() && two.isNull());
     QCOMPARE(rig.devices.Count(), 1);
     QCOMPARE(rig.devices.Item(1), three.data());
     // Re-bound on position 0: the second arm's interface now, no longer the third's.
     QCOMPARE(three->OutVar1()->HidHandle(), rig.agent->SelectIntf(0));
     rig.devices.SendToAll(1);
-    QVERIFY(third->written.isEmpty());
+    QVERIFY(arms[2]->written.isEmpty());
+    QCOMPARE(arms[1]->written.size(), 1);
 }
 
 void TestDeviceList::closingAHandleNoObjectHolds()
 {
     ListRig rig;
-    rig.transport.addArm();
-    rig.transport.addArm();
-    QVERIFY(rig.openMatching());
+    QCOMPARE(rig.openArms(2).size(), 2);
     TVantor *one = rig.devices.Item(1);
     TVantor *two = rig.devices.Item(2);
     const int handleOne = one->OutVar1()->HidHandle();
@@ -242,13 +225,11 @@ void TestDeviceList::closingAHandleNoObjectHolds()
     // Unbind the first object's variables behind the list's back: only a re-binding brings them back.
     one->HidClosed(nullptr, 2, QString(), handleOne);
     QCOMPARE(one->UnboundVarCount(), 3);
-
     rig.devices.OnIntfClosed(2, QStringLiteral("somewhere else"), 999);
     QCOMPARE(rig.devices.Count(), 2);
     QCOMPARE(rig.devices.Item(1), one);
     QCOMPARE(rig.devices.Item(2), two);
-    QVERIFY(allBound(one));
-    QVERIFY(allBound(two));
+    QVERIFY(allBound(one) && allBound(two));
     QCOMPARE(one->OutVar1()->HidHandle(), handleOne);
     QCOMPARE(two->OutVar1()->HidHandle(), handleTwo);
     QVERIFY(one->IsActive());
@@ -257,19 +238,16 @@ void TestDeviceList::closingAHandleNoObjectHolds()
 void TestDeviceList::errorEndsTheCloseHandler()
 {
     ListRig rig;
-    VirtualHidInterface *first = rig.transport.addArm();
-    rig.transport.addArm();
-    QVERIFY(rig.openMatching());
+    const QList<VirtualHidInterface *> arms = rig.openArms(2);
+    QCOMPARE(arms.size(), 2);
     TVantor *one = rig.devices.Item(1);
-
     // The component closes the first interface without the list hearing of it: two objects, one
     // interface. Object 2 has no interface at position 1, so re-binding stops there with the
     // component's error, after object 1 was re-bound on position 0.
     QObject::disconnect(rig.agent.get(), &HIDagentX::OnIntfClosed, &rig.window, nullptr);
-    rig.transport.unplug(first->info.path);
+    rig.transport.unplug(arms[0]->info.path);
     QCOMPARE(rig.agent->IntfCount(), 1);
     QVERIFY(one->OutVar1()->HidHandle() != rig.agent->SelectIntf(0));
-
     HID_VERIFY_ERROR(rig.devices.OnIntfClosed(1, QString(), 999), HIDagentX::BadIntfIndex, "HIDagentX:SelectIntf");
     QCOMPARE(rig.devices.Count(), 2);
     QCOMPARE(one->OutVar1()->HidHandle(), rig.agent->SelectIntf(0));
@@ -278,47 +256,38 @@ void TestDeviceList::errorEndsTheCloseHandler()
 void TestDeviceList::sendToAllServesDevicesInOrder()
 {
     ListRig rig;
-    VirtualHidInterface *first = rig.transport.addArm();
-    VirtualHidInterface *second = rig.transport.addArm();
-    QVERIFY(rig.openMatching());
-    QCOMPARE(rig.devices.Count(), 2);
+    const QList<VirtualHidInterface *> arms = rig.openArms(2);
+    QCOMPARE(arms.size(), 2);
     QSignalSpy writes(&rig.transport, &VirtualHidTransport::reportWritten);
-
     rig.devices.SendToAll(7);
-    QCOMPARE(writes.count(), 2);
-    QCOMPARE(writes.at(0).at(0).toString(), first->info.path);
-    QCOMPARE(writes.at(0).at(1).toByteArray(), bytes({0x00, 0x07}));
-    QCOMPARE(writes.at(1).at(0).toString(), second->info.path);
-    QCOMPARE(writes.at(1).at(1).toByteArray(), bytes({0x00, 0x07}));
-    QVERIFY(writes.at(0).at(2).toLongLong() <= writes.at(1).at(2).toLongLong());
-
     rig.devices.SendToAll(0);
-    QCOMPARE(first->written.last().bytes, bytes({0x00, 0x00}));
-    QCOMPARE(second->written.last().bytes, bytes({0x00, 0x00}));
-    QCOMPARE(first->written.size(), 2);
-    QCOMPARE(second->written.size(), 2);
+    QCOMPARE(writes.count(), 4);
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(writes.at(i).at(0).toString(), arms[i % 2]->info.path);
+        QCOMPARE(writes.at(i).at(1).toByteArray(), bytes({0x00, quint8(i < 2 ? 7 : 0)}));
+        if (i > 0)
+            QVERIFY(writes.at(i - 1).at(2).toLongLong() <= writes.at(i).at(2).toLongLong());
+    }
 }
 
 void TestDeviceList::failuresOfOneDeviceDoNotStopTheOthers()
 {
     ListRig rig;
-    VirtualHidInterface *first = rig.transport.addArm();
-    VirtualHidInterface *second = rig.transport.addArm();
-    QVERIFY(rig.openMatching());
-
+    const QList<VirtualHidInterface *> arms = rig.openArms(2);
+    QCOMPARE(arms.size(), 2);
+    VirtualHidInterface *first = arms[0];
+    VirtualHidInterface *second = arms[1];
     first->failNextWrite();
     rig.devices.SendToAll(2);
     QVERIFY(first->written.isEmpty());
     QCOMPARE(second->written.size(), 1);
     QCOMPARE(second->written.last().bytes, bytes({0x00, 0x02}));
-
     // A code the variable cannot hold fails to set; the reports still go out with the old value.
     rig.devices.SendToAll(300);
     QCOMPARE(first->written.size(), 1);
     QCOMPARE(first->written.last().bytes, bytes({0x00, 0x02}));
     QCOMPARE(second->written.size(), 2);
     QCOMPARE(second->written.last().bytes, bytes({0x00, 0x02}));
-
     // A device whose write throws (it lost its component) does not keep the next from its code.
     TVantor *one = rig.devices.Item(1);
     HID_VERIFY_ERROR(one->BindVars(nullptr), 91, QString());
@@ -336,26 +305,23 @@ void TestDeviceList::deviceRemovedDuringItsOwnWrite()
     // A component event raised from inside a write may drop the very device being served; the loop
     // must neither touch a released object nor skip ahead wrongly.
     ListRig rig;
-    VirtualHidInterface *first = rig.transport.addArm();
-    VirtualHidInterface *second = rig.transport.addArm();
-    QVERIFY(rig.openMatching());
+    const QList<VirtualHidInterface *> arms = rig.openArms(2);
+    QCOMPARE(arms.size(), 2);
     QPointer<TVantor> one = rig.devices.Item(1);
-    const QString firstPath = first->info.path;
-    QObject::connect(&rig.transport, &VirtualHidTransport::reportWritten, &rig.window,
-                     [&](const QString &path) {
-                         if (path == firstPath)
-                             rig.transport.unplug(path);
-                     });
-
+    const QString firstPath = arms[0]->info.path;
+    QObject::connect(&rig.transport, &VirtualHidTransport::reportWritten, &rig.window, [&](const QString &path) {
+        if (path == firstPath)
+            rig.transport.unplug(path);
+    });
     rig.devices.SendToAll(5);
     QVERIFY(rig.handlerErrors.isEmpty());
-    QCOMPARE(first->written.size(), 1);
+    QCOMPARE(arms[0]->written.size(), 1);
     QVERIFY(one.isNull());
     QCOMPARE(rig.devices.Count(), 1);
     // The second device moved to position 1, already passed by the loop.
-    QVERIFY(second->written.isEmpty());
+    QVERIFY(arms[1]->written.isEmpty());
     rig.devices.SendToAll(5);
-    QCOMPARE(second->written.size(), 1);
+    QCOMPARE(arms[1]->written.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestDeviceList)

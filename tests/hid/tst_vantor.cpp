@@ -10,6 +10,8 @@ using namespace HidTestSupport;
 
 Q_DECLARE_METATYPE(TVantor::VarRef (TVantor::*)())
 Q_DECLARE_METATYPE(void (TVantor::*)(TVantor::VarRef))
+using DeviceAction = std::function<void(TVantor &, AgentRig &)>;
+Q_DECLARE_METATYPE(DeviceAction)
 
 namespace {
 
@@ -32,27 +34,20 @@ QByteArray armWithFeatureDescriptor()
 class TestVantor : public QObject
 {
     Q_OBJECT
-
 private Q_SLOTS:
     void initTestCase();
     void creationGivesEachVariableItsIdentity_data();
     void creationGivesEachVariableItsIdentity();
-    void newObject();
     void bindVarsOnAnotherDevice_data();
     void bindVarsOnAnotherDevice();
     void bindVarsOnTheArm();
-    void bindVarsWithSomethingElseThanTheComponent();
-    void bindVarsWithoutInterfaces();
-    void interfaceWithOnlyTheOutput();
+    void failures_data();
+    void failures();
     void identitiesDecideWhatCounts_data();
     void identitiesDecideWhatCounts();
-    void variablesAcrossTwoInterfaces();
-    void closingAnInterface();
-    void closingAnUnknownHandle();
+    void variablesAcrossTwoInterfacesAndClosing();
     void reBindOnAnInterfaceWithoutAVariable();
-    void reBindWithoutAComponent();
     void unBindRptByReportType();
-    void readAndWriteResultsComeFromTheComponent();
     void propertyWritesLeaveTheSlots();
     void emptyPropertyReadMakesAPlainVariable_data();
     void emptyPropertyReadMakesAPlainVariable();
@@ -66,6 +61,13 @@ void TestVantor::initTestCase()
     QCOMPARE(first.InVar1()->ClassDebugID().toInt(), 1);
     QCOMPARE(first.InVar2()->ClassDebugID().toInt(), 2);
     QCOMPARE(first.OutVar1()->ClassDebugID().toInt(), 3);
+    QVERIFY(first.IsAllUnbound() && !first.IsActive());
+    QCOMPARE((QList<int>{first.VariableCount(), first.DeviceIdentity(), first.RptIndexA(), first.RptIndexB()}),
+             (QList<int>{0, 0, -1, -1}));
+    // No component yet: I/O gives false rather than failing.
+    QVERIFY(!first.WriteAllReports() && !first.ReadAllReports());
+    QVERIFY(first.HasHandle(0)); // every variable starts with handle 0
+    QVERIFY(!first.HasHandle(1));
 }
 
 void TestVantor::creationGivesEachVariableItsIdentity_data()
@@ -97,23 +99,6 @@ void TestVantor::creationGivesEachVariableItsIdentity()
     QCOMPARE(properties[slot].get(), &var);
 }
 
-void TestVantor::newObject()
-{
-    TVantor device;
-    QCOMPARE(device.UnboundVarCount(), 0);
-    QCOMPARE(device.VariableCount(), 0);
-    QVERIFY(device.IsAllUnbound());
-    QCOMPARE(device.DeviceIdentity(), 0);
-    QCOMPARE(device.RptIndexA(), -1);
-    QCOMPARE(device.RptIndexB(), -1);
-    QVERIFY(!device.IsActive());
-    // No component yet: any attempt at I/O would fail instead of returning false.
-    QVERIFY(!device.WriteAllReports());
-    QVERIFY(!device.ReadAllReports());
-    QVERIFY(device.HasHandle(0)); // every variable starts with handle 0
-    QVERIFY(!device.HasHandle(1));
-}
-
 void TestVantor::bindVarsOnAnotherDevice_data()
 {
     QTest::addColumn<quint16>("vendorId");
@@ -133,16 +118,13 @@ void TestVantor::bindVarsOnAnotherDevice()
     VirtualHidInterface *intf =
         addCustomInterface(rig.transport, VirtualHidTransport::armReportDescriptor(), vendorId, productId);
     QVERIFY(rig.openMatching());
-
     TVantor device;
     QCOMPARE(device.BindVars(rig.agent.get()), -1);
     QVERIFY(device.IsActive());
     QCOMPARE(device.HIDagent(), rig.agent.get());
     for (const TVantor::VarRef &var : device.VarSlots())
         QVERIFY(!var->IsBound());
-    QCOMPARE(device.DeviceIdentity(), 0);
-    QCOMPARE(device.RptIndexA(), -1);
-    QCOMPARE(device.RptIndexB(), -1);
+    QCOMPARE((QList<int>{device.DeviceIdentity(), device.RptIndexA(), device.RptIndexB()}), (QList<int>{0, -1, -1}));
     QVERIFY(!device.WriteAllReports());
     QVERIFY(intf->written.isEmpty());
 }
@@ -155,7 +137,6 @@ void TestVantor::bindVarsOnTheArm()
     VirtualHidInterface *arm = rig.transport.addArm();
     QVERIFY(rig.openMatching());
     rig.agent->SelectIntf(0); // the mouse; BindVars must move on to the newest interface
-
     TVantor device;
     QCOMPARE(device.BindVars(rig.agent.get()), 0);
     QVERIFY(device.IsActive());
@@ -163,132 +144,141 @@ void TestVantor::bindVarsOnTheArm()
     QCOMPARE(device.VariableCount(), 3);
     QCOMPARE(device.UnboundVarCount(), 0);
     QVERIFY(!device.IsAllUnbound());
-
     const int armHandle = rig.agent->SelectIntf(1);
-    for (const TVantor::VarRef &var : device.VarSlots()) {
-        QVERIFY(var->IsBound());
-        QCOMPARE(var->HidHandle(), armHandle);
-    }
-    QCOMPARE(device.RptIndexA(), device.InVar1()->RptIndex());
-    QCOMPARE(device.RptIndexB(), device.OutVar1()->RptIndex());
-    QVERIFY(device.RptIndexA() >= 0);
-    QVERIFY(device.RptIndexB() >= 0);
-    QVERIFY(device.RptIndexA() != device.RptIndexB());
+    for (const TVantor::VarRef &var : device.VarSlots())
+        QCOMPARE(var->IsBound() ? var->HidHandle() : -1, armHandle);
+    const int a = device.RptIndexA();
+    const int b = device.RptIndexB();
+    QCOMPARE(a, device.InVar1()->RptIndex());
+    QCOMPARE(b, device.OutVar1()->RptIndex());
+    QVERIFY(a >= 0 && b >= 0 && a != b);
     QVERIFY(device.HasHandle(armHandle));
-
-    // The command path: the code goes into OutVar1, WriteAllReports carries it.
+    QCOMPARE(rig.agent->VarName(device.OutVar1()->VarIndex()), QStringLiteral("OutVar1"));
+    // The command path: the code goes into OutVar1, WriteAllReports carries it; a refused write is false.
     device.OutVar1()->SetUnScaledValue(5);
+    arm->failNextWrite();
+    QVERIFY(!device.WriteAllReports());
     QVERIFY(device.WriteAllReports());
     QCOMPARE(arm->written.size(), 1);
     QCOMPARE(arm->written.first().bytes, bytes({0x00, 0x05}));
     QCOMPARE(arm->written.first().type, HidReportType::Output);
-
+    QVERIFY(!device.ReadAllReports()); // nothing queued: the read times out
     arm->queueInputReport(bytes({0x00, 0x11, 0x22}));
+    arm->failNextRead();
+    QVERIFY(!device.ReadInputRptA());
     QVERIFY(device.ReadAllReports());
     QCOMPARE(device.InVar1()->UnScaledValue(), 0x11);
     QCOMPARE(device.InVar2()->UnScaledValue(), 0x22);
-    QCOMPARE(rig.agent->VarName(device.OutVar1()->VarIndex()), QStringLiteral("OutVar1"));
-
-    // Binding again on the same interface binds nothing new.
+    // Binding again on the same interface binds nothing new; an unknown handle closing changes nothing.
     QCOMPARE(device.BindVars(rig.agent.get()), 0);
+    device.HidClosed(nullptr, 1, QStringLiteral("elsewhere"), armHandle + 100);
+    QCOMPARE(device.UnboundVarCount(), 0);
+    QCOMPARE(device.RptIndexA(), a);
+    QCOMPARE(device.RptIndexB(), b);
+    QVERIFY(!device.HasHandle(armHandle + 100));
 }
 
-void TestVantor::bindVarsWithSomethingElseThanTheComponent()
+void TestVantor::failures_data()
 {
-    TVantor device;
-    QObject notAComponent;
-    HID_VERIFY_ERROR(device.BindVars(&notAComponent), HidError::TypeMismatch, QString());
-    QVERIFY(device.IsActive());
-    QCOMPARE(device.HIDagent(), nullptr);
+    QTest::addColumn<bool>("armOpen");
+    QTest::addColumn<DeviceAction>("action");
+    QTest::addColumn<qint32>("number");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<bool>("keepsComponent");
+    const auto row = [](const char *name, bool armOpen, DeviceAction action, qint32 number, const char *source,
+                        bool keepsComponent) {
+        QTest::newRow(name) << armOpen << action << number << QString::fromLatin1(source) << keepsComponent;
+    };
+    row("BindVars with another object", false, [](TVantor &d, AgentRig &) { QObject o; d.BindVars(&o); },
+        HidError::TypeMismatch, "", false);
+    // The component's own error reaches the caller unchanged.
+    row("BindVars with nothing open", false, [](TVantor &d, AgentRig &r) { d.BindVars(r.agent.get()); },
+        HIDagentX::BadIntfIndex, "HIDagentX:SelectIntf", true);
+    // ReBind uses only the component kept by BindVars; the variable's trapped error comes through.
+    row("ReBind before BindVars", true, [](TVantor &d, AgentRig &r) { d.ReBind(r.agent.get()); },
+        ClassErrorNumber, "OneHidVar:Bind Method", false);
+    row("UnBindRpt of nothing", true, [](TVantor &d, AgentRig &) { d.UnBindRpt(nullptr); }, 91, "", false);
 }
 
-void TestVantor::bindVarsWithoutInterfaces()
+void TestVantor::failures()
 {
-    // Nothing open: the component's own error reaches the caller unchanged.
+    QFETCH(bool, armOpen);
+    QFETCH(DeviceAction, action);
+    QFETCH(qint32, number);
+    QFETCH(QString, source);
+    QFETCH(bool, keepsComponent);
     AgentRig rig;
+    if (armOpen) {
+        rig.transport.addArm();
+        QVERIFY(rig.openAndSelectNewest());
+    }
     TVantor device;
-    HID_VERIFY_ERROR(device.BindVars(rig.agent.get()), HIDagentX::BadIntfIndex, "HIDagentX:SelectIntf");
-    QVERIFY(device.IsActive());
-    QCOMPARE(device.HIDagent(), rig.agent.get());
-}
-
-void TestVantor::interfaceWithOnlyTheOutput()
-{
-    AgentRig rig;
-    VirtualHidInterface *out = addCustomInterface(rig.transport, VirtualHidTransport::armOutputReportDescriptor());
-    QVERIFY(rig.openMatching());
-
-    TVantor device;
-    QCOMPARE(device.BindVars(rig.agent.get()), 2);
-    QCOMPARE(device.UnboundVarCount(), 2);
-    QCOMPARE(device.VariableCount(), 3);
-    QCOMPARE(device.DeviceIdentity(), 1);
+    if (number == ClassErrorNumber)
+        HID_VERIFY_CLASS_ERROR(action(device, rig), source);
+    else
+        HID_VERIFY_ERROR(action(device, rig), number, source);
+    QCOMPARE(device.HIDagent(), keepsComponent ? rig.agent.get() : nullptr);
+    QCOMPARE(device.IsActive(), !armOpen); // BindVars marks the object active even when it fails
     QCOMPARE(device.RptIndexA(), -1);
-    QVERIFY(device.RptIndexB() >= 0);
-    QVERIFY(!device.ReadAllReports());
-
-    device.OutVar1()->SetUnScaledValue(10);
-    QVERIFY(device.WriteAllReports());
-    QCOMPARE(out->written.size(), 1);
-    QCOMPARE(out->written.first().bytes, bytes({0x00, 0x0A}));
 }
 
 void TestVantor::identitiesDecideWhatCounts_data()
 {
     QTest::addColumn<QByteArray>("descriptor");
     QTest::addColumn<QList<int>>("identities"); // InVar1, InVar2, OutVar1
-    QTest::addColumn<int>("result");
-    QTest::addColumn<int>("deviceIdentity");
-    QTest::addColumn<int>("variableCount");
-    QTest::addColumn<int>("unboundCount");
+    QTest::addColumn<QList<int>>("expected");   // BindVars, DeviceIdentity, VariableCount, UnboundVarCount
     const QByteArray whole = VirtualHidTransport::armReportDescriptor();
     const QByteArray outOnly = VirtualHidTransport::armOutputReportDescriptor();
-    QTest::newRow("whole, all 1") << whole << QList<int>{1, 1, 1} << 0 << 1 << 3 << 0;
-    QTest::newRow("whole, any-device first") << whole << QList<int>{3, 2, 1} << 0 << 2 << 2 << 0;
-    QTest::newRow("whole, first identity stays") << whole << QList<int>{2, 1, 3} << 0 << 2 << 2 << 0;
-    QTest::newRow("whole, all any-device") << whole << QList<int>{3, 3, 3} << 0 << 0 << 3 << 0;
-    QTest::newRow("output only, all 1") << outOnly << QList<int>{1, 1, 1} << 2 << 1 << 3 << 2;
-    QTest::newRow("output only, own identity") << outOnly << QList<int>{2, 1, 5} << 2 << 5 << 1 << 0;
-    QTest::newRow("output only, any-device input") << outOnly << QList<int>{3, 1, 2} << 2 << 2 << 2 << 1;
+    QTest::newRow("whole, all 1") << whole << QList<int>{1, 1, 1} << QList<int>{0, 1, 3, 0};
+    QTest::newRow("whole, any-device first") << whole << QList<int>{3, 2, 1} << QList<int>{0, 2, 2, 0};
+    QTest::newRow("whole, first identity stays") << whole << QList<int>{2, 1, 3} << QList<int>{0, 2, 2, 0};
+    QTest::newRow("whole, all any-device") << whole << QList<int>{3, 3, 3} << QList<int>{0, 0, 3, 0};
+    QTest::newRow("output only, all 1") << outOnly << QList<int>{1, 1, 1} << QList<int>{2, 1, 3, 2};
+    QTest::newRow("output only, own identity") << outOnly << QList<int>{2, 1, 5} << QList<int>{2, 5, 1, 0};
+    QTest::newRow("output only, any-device input") << outOnly << QList<int>{3, 1, 2} << QList<int>{2, 2, 2, 1};
 }
 
 void TestVantor::identitiesDecideWhatCounts()
 {
     QFETCH(QByteArray, descriptor);
     QFETCH(QList<int>, identities);
-    QFETCH(int, result);
-    QFETCH(int, deviceIdentity);
-    QFETCH(int, variableCount);
-    QFETCH(int, unboundCount);
+    QFETCH(QList<int>, expected);
     AgentRig rig;
-    addCustomInterface(rig.transport, descriptor);
+    VirtualHidInterface *intf = addCustomInterface(rig.transport, descriptor);
     QVERIFY(rig.openMatching());
     TVantor device;
     for (int slot = 0; slot < TVantor::SlotCount; ++slot) {
         TOneHidVar &var = *device.VarSlots()[size_t(slot)];
         var.DoCreate(var.RptType(), var.UsagePage(), var.Usage(), identities[slot], var.VarName());
     }
-    QCOMPARE(device.BindVars(rig.agent.get()), result);
-    QCOMPARE(device.DeviceIdentity(), deviceIdentity);
-    QCOMPARE(device.VariableCount(), variableCount);
-    QCOMPARE(device.UnboundVarCount(), unboundCount);
-    QCOMPARE(device.IsAllUnbound(), variableCount == unboundCount);
+    const int result = device.BindVars(rig.agent.get());
+    QCOMPARE((QList<int>{result, device.DeviceIdentity(), device.VariableCount(), device.UnboundVarCount()}),
+             expected);
+    QCOMPARE(device.IsAllUnbound(), expected[2] == expected[3]);
+    // Report A exists only where the inputs are; the command reaches the output report either way.
+    QCOMPARE(device.RptIndexA() >= 0, result == 0);
+    QVERIFY(device.RptIndexB() >= 0);
+    if (result != 0)
+        QVERIFY(!device.ReadAllReports());
+    device.OutVar1()->SetUnScaledValue(10);
+    QVERIFY(device.WriteAllReports());
+    QCOMPARE(intf->written.size(), 1);
+    QCOMPARE(intf->written.first().bytes, bytes({0x00, 0x0A}));
 }
 
-void TestVantor::variablesAcrossTwoInterfaces()
+void TestVantor::variablesAcrossTwoInterfacesAndClosing()
 {
     AgentRig rig;
     const auto [in, out] = rig.transport.addSplitArm(false);
     rig.transport.plug(in->info.path);
     QVERIFY(rig.openMatching());
-
     TVantor device;
     QCOMPARE(device.BindVars(rig.agent.get()), 1);
     const int inHandle = device.InVar1()->HidHandle();
-    QVERIFY(device.RptIndexA() >= 0);
+    const int rptIndexA = device.RptIndexA();
+    QVERIFY(rptIndexA >= 0);
     QCOMPARE(device.RptIndexB(), -1);
     QCOMPARE(device.OutVar1()->HidHandle(), 0);
-
     rig.transport.plug(out->info.path);
     QVERIFY(rig.openMatching());
     QCOMPARE(rig.agent->IntfCount(), 2);
@@ -302,84 +292,42 @@ void TestVantor::variablesAcrossTwoInterfaces()
     const int outHandle = device.OutVar1()->HidHandle();
     QCOMPARE(outHandle, rig.agent->SelectIntf(1));
     QVERIFY(outHandle != inHandle);
-    QVERIFY(device.RptIndexA() >= 0);
+    QCOMPARE(device.RptIndexA(), rptIndexA);
     QVERIFY(device.RptIndexB() >= 0);
-
     device.OutVar1()->SetUnScaledValue(3);
     QVERIFY(device.WriteAllReports());
     QCOMPARE(out->written.size(), 1);
     QCOMPARE(out->written.first().bytes, bytes({0x00, 0x03}));
     QVERIFY(in->written.isEmpty());
-}
-
-void TestVantor::closingAnInterface()
-{
-    AgentRig rig;
-    const auto [in, out] = rig.transport.addSplitArm(false);
-    rig.transport.plug(in->info.path);
-    QVERIFY(rig.openMatching());
-    TVantor device;
-    QCOMPARE(device.BindVars(rig.agent.get()), 1);
-    rig.transport.plug(out->info.path);
-    QVERIFY(rig.openMatching());
-    QCOMPARE(device.BindVars(rig.agent.get()), 0);
-    const int inHandle = device.InVar1()->HidHandle();
-    const int outHandle = device.OutVar1()->HidHandle();
-    const int rptIndexA = device.RptIndexA();
-
+    // Closing one interface unbinds its variables only; the handles are remembered.
     device.HidClosed(nullptr, 1, out->info.deviceName(), outHandle);
     QVERIFY(!device.OutVar1()->IsBound());
     QCOMPARE(device.OutVar1()->HidHandle(), outHandle);
     QVERIFY(device.HasHandle(outHandle));
     QCOMPARE(device.RptIndexB(), -1);
     QVERIFY(!device.WriteAllReports());
-    QVERIFY(out->written.isEmpty());
-    // The variables of the other interface are untouched.
-    QVERIFY(device.InVar1()->IsBound());
-    QVERIFY(device.InVar2()->IsBound());
+    QCOMPARE(out->written.size(), 1);
+    QVERIFY(device.InVar1()->IsBound() && device.InVar2()->IsBound());
     QCOMPARE(device.RptIndexA(), rptIndexA);
     QCOMPARE(device.UnboundVarCount(), 1);
-    QVERIFY(device.IsActive());
-
     device.HidClosed(nullptr, 0, in->info.deviceName(), inHandle);
     QVERIFY(device.IsAllUnbound());
     QCOMPARE(device.RptIndexA(), -1);
-    QVERIFY(device.HasHandle(inHandle));
     QVERIFY(device.IsActive());
     device.Shutdown();
     QVERIFY(!device.IsActive());
     QVERIFY(device.HasHandle(inHandle));
 }
 
-void TestVantor::closingAnUnknownHandle()
-{
-    AgentRig rig;
-    rig.transport.addArm();
-    QVERIFY(rig.openMatching());
-    TVantor device;
-    QCOMPARE(device.BindVars(rig.agent.get()), 0);
-    const int handle = device.OutVar1()->HidHandle();
-    const int a = device.RptIndexA();
-    const int b = device.RptIndexB();
-
-    device.HidClosed(nullptr, 1, QStringLiteral("elsewhere"), handle + 100);
-    for (const TVantor::VarRef &var : device.VarSlots())
-        QVERIFY(var->IsBound());
-    QCOMPARE(device.RptIndexA(), a);
-    QCOMPARE(device.RptIndexB(), b);
-    QVERIFY(!device.HasHandle(handle + 100));
-}
-
 void TestVantor::reBindOnAnInterfaceWithoutAVariable()
 {
     AgentRig rig;
-    const auto [in, out] = rig.transport.addSplitArm();
+    VirtualHidInterface *out = rig.transport.addSplitArm().second;
     QVERIFY(rig.openMatching()); // opens both; BindVars starts on the newest, the output half
     TVantor device;
     QCOMPARE(device.BindVars(rig.agent.get()), 2);
     rig.agent->SelectIntf(0);
     QCOMPARE(device.BindVars(rig.agent.get()), 2); // BindVars always goes to the newest interface
-
     // Made current by hand, the input half holds only InVar1 and InVar2.
     const int inHandle = rig.agent->SelectIntf(0);
     QCOMPARE(device.ReBind(nullptr), 1);
@@ -390,28 +338,13 @@ void TestVantor::reBindOnAnInterfaceWithoutAVariable()
     QVERIFY(device.RptIndexA() >= 0);
     QCOMPARE(device.UnboundVarCount(), 1);
     QVERIFY(!device.WriteAllReports());
-    Q_UNUSED(in);
     QVERIFY(out->written.isEmpty());
-
     // Back on the output half: the input variables go, the output variable comes back.
     rig.agent->SelectIntf(1);
     QCOMPARE(device.ReBind(rig.agent.get()), 2);
     QVERIFY(device.OutVar1()->IsBound());
     QCOMPARE(device.RptIndexA(), -1);
     QVERIFY(device.RptIndexB() >= 0);
-}
-
-void TestVantor::reBindWithoutAComponent()
-{
-    // ReBind works through the component kept by BindVars; without one the variable's own trapped
-    // error comes through unchanged.
-    AgentRig rig;
-    rig.transport.addArm();
-    QVERIFY(rig.openAndSelectNewest());
-    TVantor device;
-    HID_VERIFY_CLASS_ERROR(device.ReBind(rig.agent.get()), "OneHidVar:Bind Method");
-    QCOMPARE(device.HIDagent(), nullptr);
-    QCOMPARE(device.RptIndexA(), -1);
 }
 
 void TestVantor::unBindRptByReportType()
@@ -423,7 +356,6 @@ void TestVantor::unBindRptByReportType()
     QCOMPARE(device.BindVars(rig.agent.get()), 0);
     const int a = device.RptIndexA();
     const int b = device.RptIndexB();
-
     TOneHidVar feature;
     feature.DoCreate(2, 1, 0x40, 1, QStringLiteral("F"));
     QVERIFY(feature.Bind(rig.agent.get()));
@@ -435,12 +367,10 @@ void TestVantor::unBindRptByReportType()
     QCOMPARE(b, 1);
     for (const int featurePosition : {a, b}) {
         AgentRig other;
-        QByteArray descriptor = bytes({0x05, 0x01, 0x09, 0x00, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00,
-                                       0x75, 0x08, 0x95, 0x01});
-        if (featurePosition == 1)
-            descriptor += bytes({0x09, 0x30, 0x81, 0x02}); // an input report in front
-        descriptor += bytes({0x09, 0x40, 0xB1, 0x02, 0xC0});
-        addCustomInterface(other.transport, descriptor);
+        const QByteArray inputInFront = featurePosition == 1 ? bytes({0x09, 0x30, 0x81, 0x02}) : QByteArray();
+        addCustomInterface(other.transport, bytes({0x05, 0x01, 0x09, 0x00, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00,
+                                                   0x75, 0x08, 0x95, 0x01})
+                                                + inputInFront + bytes({0x09, 0x40, 0xB1, 0x02, 0xC0}));
         QVERIFY(other.openAndSelectNewest());
         TOneHidVar twin;
         twin.DoCreate(2, 1, 0x40, 1, QStringLiteral("F"));
@@ -450,12 +380,10 @@ void TestVantor::unBindRptByReportType()
         QCOMPARE(device.RptIndexA(), a);
         QCOMPARE(device.RptIndexB(), b);
     }
-
     // InVar2 lives in report A too, so it forgets report A just as InVar1 would.
     device.UnBindRpt(device.InVar2().get());
     QCOMPARE(device.RptIndexA(), -1);
     QCOMPARE(device.RptIndexB(), b);
-
     // An unbound output variable (report -1) does not match report B.
     TOneHidVar unbound;
     unbound.DoCreate(1, 1, 0x3E, 1, QStringLiteral("O"));
@@ -463,28 +391,6 @@ void TestVantor::unBindRptByReportType()
     QCOMPARE(device.RptIndexB(), b);
     device.UnBindRpt(device.OutVar1().get());
     QCOMPARE(device.RptIndexB(), -1);
-
-    HID_VERIFY_ERROR(device.UnBindRpt(nullptr), 91, QString());
-}
-
-void TestVantor::readAndWriteResultsComeFromTheComponent()
-{
-    AgentRig rig;
-    VirtualHidInterface *arm = rig.transport.addArm();
-    QVERIFY(rig.openMatching());
-    TVantor device;
-    QCOMPARE(device.BindVars(rig.agent.get()), 0);
-
-    arm->failNextWrite();
-    QVERIFY(!device.WriteAllReports());
-    QVERIFY(device.WriteAllReports());
-    QCOMPARE(arm->written.size(), 1);
-    // Nothing queued: the read times out.
-    QVERIFY(!device.ReadAllReports());
-    arm->queueInputReport(bytes({0x00, 1, 2}));
-    arm->failNextRead();
-    QVERIFY(!device.ReadInputRptA());
-    QVERIFY(device.ReadInputRptA());
 }
 
 void TestVantor::propertyWritesLeaveTheSlots()
@@ -494,7 +400,6 @@ void TestVantor::propertyWritesLeaveTheSlots()
     QVERIFY(rig.openMatching());
     TVantor device;
     const TOneHidVar *original = device.OutVar1().get();
-
     // A replacement that is not bound: the slots still bind the original, but the report indices and
     // the command path follow the property.
     auto replacement = std::make_shared<TOneHidVar>();
@@ -502,7 +407,6 @@ void TestVantor::propertyWritesLeaveTheSlots()
     device.SetOutVar1(replacement);
     QCOMPARE(device.OutVar1(), replacement);
     QCOMPARE(device.VarSlots()[2].get(), original);
-
     QCOMPARE(device.BindVars(rig.agent.get()), 0);
     QVERIFY(original->IsBound());
     QVERIFY(!replacement->IsBound());
@@ -516,7 +420,6 @@ void TestVantor::propertyWritesLeaveTheSlots()
     device.OutVar1()->SetUnScaledValue(8); // unbound: goes nowhere
     QVERIFY(!device.WriteAllReports());
     QVERIFY(arm->written.isEmpty());
-
     // Handing the original back restores the path.
     device.SetOutVar1(device.VarSlots()[2]);
     QCOMPARE(device.BindVars(rig.agent.get()), 0);
@@ -543,7 +446,6 @@ void TestVantor::emptyPropertyReadMakesAPlainVariable()
     QFETCH(Getter, get);
     QFETCH(Setter, set);
     QFETCH(QString, getSource);
-
     TVantor device;
     (device.*set)(nullptr);
     mdlKORIV::SetClassDebugCounterForTest(100);
@@ -556,7 +458,6 @@ void TestVantor::emptyPropertyReadMakesAPlainVariable()
     // The slots keep the original variables.
     for (const TVantor::VarRef &var : device.VarSlots())
         QVERIFY(var != made);
-
     // Making the variable can fail only on the serial counter; that failure is trapped.
     (device.*set)(nullptr);
     mdlKORIV::SetClassDebugCounterForTest(std::numeric_limits<qint32>::max());
