@@ -39,10 +39,14 @@ bool writeBytes(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+// Its settings file lives in a fresh temporary folder unless another folder is given.
 class FakeHost : public ColorSchemeHost
 {
 public:
-    explicit FakeHost(const QString &folder) : path(folder + QStringLiteral("/KORIV.INI")) {}
+    explicit FakeHost(const QString &folder = {})
+        : path((folder.isEmpty() ? dir.path() : folder) + QStringLiteral("/KORIV.INI"))
+    {
+    }
 
     void SetHilight(bool on) override { calls << QStringLiteral("SetHilight(%1)").arg(on); }
     void SetGridSelectionColor(quint32 winColour) override
@@ -55,6 +59,7 @@ public:
     QString SettingsFilePath() const override { return path; }
     QString SettingsReadPath() const override { return readPath.isEmpty() ? path : readPath; }
 
+    QTemporaryDir dir;
     QString path;
     QString readPath;
     QString device = QStringLiteral("ARM-01");
@@ -135,8 +140,7 @@ private Q_SLOTS:
     void opensWithTheStoredChoice()
     {
         QFETCH(QByteArray, contents);
-        QTemporaryDir dir;
-        FakeHost host(dir.path());
+        FakeHost host;
         if (!contents.isEmpty())
             QVERIFY(writeBytes(host.path, contents));
         Open dialog(host);
@@ -148,15 +152,14 @@ private Q_SLOTS:
         QVERIFY(!dialog->Loading() && host.calls.isEmpty());
 
         // The dialog reads where the host says, which may differ from where it writes.
-        host.readPath = dir.filePath(QStringLiteral("shipped.ini"));
+        host.readPath = host.dir.filePath(QStringLiteral("shipped.ini"));
         QVERIFY(writeBytes(host.readPath, fileWith("Yes", "4", " 8454143 ")));
         QCOMPARE(Open(host)->chosen(), 4);
     }
 
     void layoutAndLook()
     {
-        QTemporaryDir dir;
-        FakeHost host(dir.path());
+        FakeHost host;
         QVERIFY(writeBytes(host.path, fileWith("Yes", "5", " 4227327 ")));
         Open dialog(host);
         QCOMPARE(dialog->windowTitle(), QStringLiteral("Settings"));
@@ -187,8 +190,7 @@ private Q_SLOTS:
 
     void swatchesAndThePicker()
     {
-        QTemporaryDir dir;
-        FakeHost host(dir.path());
+        FakeHost host;
         Open dialog(host);
         QList<QColor> &opened = dialog->picker->openedAt;
         QTest::mouseClick(dialog->lblCol2, Qt::LeftButton);
@@ -217,13 +219,19 @@ private Q_SLOTS:
         QTest::mouseClick(dialog->optCol1, Qt::LeftButton);
         QTest::mouseClick(dialog->optCustom, Qt::LeftButton);
         QCOMPARE(opened.size(), 3);
+
+        // The highlight caption toggles the box on left clicks only.
+        for (const auto &[button, ticked] : {std::pair{Qt::LeftButton, 1}, {Qt::RightButton, 1},
+                                             {Qt::LeftButton, 0}}) {
+            QTest::mouseClick(dialog->lblHighlight, button);
+            QCOMPARE(int(dialog->chkHighlightGrid->Value()), ticked);
+        }
         QVERIFY(host.calls.isEmpty());
     }
 
     void systemPickerAcceptsAndCancels()
     {
-        QTemporaryDir dir;
-        FakeHost host(dir.path());
+        FakeHost host;
         const QPointer<frmColorScheme> dialog = new frmColorScheme(host);
         dialog->show();
         for (const bool accept : {true, false}) {
@@ -242,34 +250,19 @@ private Q_SLOTS:
         delete dialog.data();
     }
 
-    void highlightCaptionToggles()
-    {
-        QTemporaryDir dir;
-        FakeHost host(dir.path());
-        Open dialog(host);
-        QTest::mouseClick(dialog->lblHighlight, Qt::LeftButton);
-        QCOMPARE(int(dialog->chkHighlightGrid->Value()), 1);
-        QTest::mouseClick(dialog->lblHighlight, Qt::RightButton);
-        QCOMPARE(int(dialog->chkHighlightGrid->Value()), 1);
-        QTest::mouseClick(dialog->lblHighlight, Qt::LeftButton);
-        QCOMPARE(int(dialog->chkHighlightGrid->Value()), 0);
-    }
-
     void closeDiscards()
     {
-        QTemporaryDir dir;
-        FakeHost host(dir.path());
+        FakeHost host;
         QVERIFY(writeBytes(host.path, WorkedExample));
         for (bool byTitleBar : {false, true}) {
-            QPointer<Dialog> dialog = new Dialog(host);
-            dialog->show();
+            Open dialog(host);
             QTest::mouseClick(dialog->lblCol1, Qt::LeftButton);
             QTest::mouseClick(dialog->lblHighlight, Qt::LeftButton);
             if (byTitleBar)
                 dialog->close();
             else
                 QTest::mouseClick(dialog->cmdClose, Qt::LeftButton);
-            QTRY_VERIFY(dialog.isNull());
+            QTRY_VERIFY(dialog.dialog.isNull());
         }
         QVERIFY(host.calls.isEmpty());
         QCOMPARE(readAll(host.path), WorkedExample);
@@ -286,30 +279,38 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("after");
         QTest::addColumn<QString>("message");
         const QString saved = QStringLiteral("%1|Success|Settings saved.").arg(int(QMessageBox::Information));
-        QTest::newRow("worked example") << QByteArray() << "lblCol3"
-                                        << "" << WorkedExample << saved;
-        QTest::newRow("color 2, tag cleared") << WorkedExample << "lblCol2"
-                                              << "other" << fileWith("No", "2", " 10916490 ") << saved;
-        QTest::newRow("entry 2 back in line") << fileWith("Yes", "2", " 255 ") << ""
-                                              << "" << fileWith("No", "2", " 10916490 ") << saved;
-        QTest::newRow("custom unchanged") << fileWith("No", "5", " 255 ") << ""
-                                          << "" << fileWith("Yes", "5", " 255 ") << saved;
+        const QString failed =
+            QStringLiteral("%1|Error|The settings could not be saved.\n").arg(int(QMessageBox::Critical));
+        const QString silent = frmColorScheme::PreventMsg;
+        const QByteArray col2 = fileWith("No", "2", " 10916490 ");
+        QTest::newRow("worked example") << QByteArray() << "lblCol3" << "" << WorkedExample << saved;
+        QTest::newRow("color 2, tag cleared") << WorkedExample << "lblCol2" << "other" << col2 << saved;
+        QTest::newRow("entry 2 back in line") << fileWith("Yes", "2", " 255 ") << "" << "" << col2 << saved;
+        QTest::newRow("custom unchanged")
+            << fileWith("No", "5", " 255 ") << "" << "" << fileWith("Yes", "5", " 255 ") << saved;
         QTest::newRow("picked custom, silent")
-            << WorkedExample << "lblCustom"
-            << "PreventMsg" << fileWith("No", "5", " 1971210 ") << QString();
+            << WorkedExample << "lblCustom" << silent << fileWith("No", "5", " 1971210 ") << QString();
+        // The folder is a plain file: the failure is reported even when silent, and still applied.
+        QTest::newRow("failed, confirming") << QByteArray() << "lblCol4" << "" << QByteArray("x") << failed;
+        QTest::newRow("failed, silent") << QByteArray() << "lblCol4" << silent << QByteArray("x") << failed;
     }
     void saveAppliesAtOnceAndWrites()
     {
         QFETCH(QByteArray, before);
         QFETCH(QString, click);
         QFETCH(QString, tag);
-        QTemporaryDir dir;
-        FakeHost host(dir.path());
+        QFETCH(QString, message);
+        FakeHost host;
+        const bool fails = message.startsWith(QString::number(QMessageBox::Critical));
+        const QString plainFile = host.dir.filePath(QStringLiteral("not-a-folder"));
+        if (fails) {
+            QVERIFY(writeBytes(plainFile, "x"));
+            host.path = plainFile + QStringLiteral("/KORIV.INI");
+        }
         if (!before.isEmpty())
             QVERIFY(writeBytes(host.path, before));
 
-        QPointer<Dialog> dialog = new Dialog(host);
-        dialog->show();
+        Open dialog(host);
         dialog->picker->answer = QColor(10, 20, 30);
         if (!click.isEmpty())
             QTest::mouseClick(dialog->findChild<QWidget *>(click), Qt::LeftButton);
@@ -321,42 +322,18 @@ private Q_SLOTS:
         QCOMPARE(host.calls, (QStringList{QStringLiteral("SetHilight(%1)").arg(chosen.highlight),
                                           QStringLiteral("SetGridSelectionColor(%1)").arg(chosen.colour)}));
         QVERIFY(host.dialogUpWhenColoured);
-        QTEST(readAll(host.path), "after");
-        QFETCH(QString, message);
-        QCOMPARE(dialog->messages, message.isEmpty() ? QStringList() : QStringList{message});
-        QCOMPARE(dialog->Tag(), tag == frmColorScheme::PreventMsg ? tag : QString());
+        QTEST(readAll(fails ? plainFile : host.path), "after");
+        if (fails) {
+            QCOMPARE(chosen.colour, 8454143u);
+            QCOMPARE(dialog->messages.size(), 1);
+            QVERIFY2(dialog->messages[0].startsWith(message), qPrintable(dialog->messages[0]));
+            QVERIFY(dialog->messages[0].contains(QStringLiteral("not-a-folder")));
+        } else {
+            QCOMPARE(dialog->messages, message.isEmpty() ? QStringList() : QStringList{message});
+            QCOMPARE(dialog->Tag(), tag == frmColorScheme::PreventMsg ? tag : QString());
+        }
         QVERIFY(!dialog->isVisible());
-        QTRY_VERIFY(dialog.isNull());
-    }
-
-    void failedSaveIsReportedAndStillApplied_data()
-    {
-        QTest::addColumn<QString>("tag");
-        QTest::newRow("confirming") << QString();
-        QTest::newRow("silent") << frmColorScheme::PreventMsg;
-    }
-    void failedSaveIsReportedAndStillApplied()
-    {
-        QTemporaryDir dir;
-        const QString plainFile = dir.filePath(QStringLiteral("not-a-folder"));
-        QVERIFY(writeBytes(plainFile, "x"));
-        FakeHost host(plainFile);
-        QPointer<Dialog> dialog = new Dialog(host);
-        dialog->show();
-        QFETCH(QString, tag);
-        dialog->SetTag(tag);
-        QTest::mouseClick(dialog->lblCol4, Qt::LeftButton);
-        QTest::mouseClick(dialog->cmdSave, Qt::LeftButton);
-
-        QCOMPARE(dialog->messages.size(), 1);
-        const QString expected =
-            QStringLiteral("%1|Error|The settings could not be saved.\n").arg(int(QMessageBox::Critical));
-        QVERIFY2(dialog->messages[0].startsWith(expected), qPrintable(dialog->messages[0]));
-        QVERIFY(dialog->messages[0].contains(QStringLiteral("not-a-folder")));
-        QCOMPARE(host.calls, (QStringList{QStringLiteral("SetHilight(0)"),
-                                          QStringLiteral("SetGridSelectionColor(8454143)")}));
-        QCOMPARE(readAll(plainFile), QByteArray("x"));
-        QTRY_VERIFY(dialog.isNull());
+        QTRY_VERIFY(dialog.dialog.isNull());
     }
 };
 
