@@ -42,6 +42,7 @@ enum Setup { Wide, Unscalable, Stopped, Destroyed };
 class TestOneHidVar : public QObject
 {
     Q_OBJECT
+
 private Q_SLOTS:
     void serialsFollowTheSharedCounter();
     void doCreateNarrowsTheReportType_data();
