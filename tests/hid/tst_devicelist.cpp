@@ -26,11 +26,13 @@ struct ListRig : AgentRig
         QObject::connect(agent.get(), &HIDagentX::OnRptArrived, &window,
                          [this](int inIntf, int all) { forward([&] { devices.OnRptArrived(inIntf, all); }); });
     }
+
     void forward(const std::function<void()> &handler)
     {
         if (const std::optional<HidError> e = errorOf(handler))
             handlerErrors.append(*e);
     }
+
     // Plugs and opens that many arms, one device object each.
     QList<VirtualHidInterface *> openArms(int count)
     {
@@ -41,6 +43,7 @@ struct ListRig : AgentRig
             arms.clear();
         return arms;
     }
+
     QObject window;
     ArmDeviceList devices{*agent, &window};
     QList<HidError> handlerErrors;
