@@ -54,12 +54,11 @@ private Q_SLOTS:
         QTest::addColumn<bool>("onPid");
         QTest::addColumn<int>("pid");
         QTest::addColumn<int>("expectedOpen");
-        QTest::addColumn<bool>("expectedResult");
         // arm + mouse + split arm (2) are present
-        QTest::newRow("vid and pid") << true << true << 0x1113 << 3 << true;
-        QTest::newRow("vid only, wrong pid ignored") << true << false << 0x9999 << 3 << true;
-        QTest::newRow("vid and wrong pid") << true << true << 0x9999 << 0 << false;
-        QTest::newRow("no criteria opens all") << false << false << 0 << 4 << true;
+        QTest::newRow("vid and pid") << true << true << 0x1113 << 3;
+        QTest::newRow("vid only, wrong pid ignored") << true << false << 0x9999 << 3;
+        QTest::newRow("vid and wrong pid") << true << true << 0x9999 << 0;
+        QTest::newRow("no criteria opens all") << false << false << 0 << 4;
     }
 
     void opensOnlyMatchingInterfaces()
@@ -68,7 +67,6 @@ private Q_SLOTS:
         QFETCH(bool, onPid);
         QFETCH(int, pid);
         QFETCH(int, expectedOpen);
-        QFETCH(bool, expectedResult);
         VirtualHidTransport transport;
         VirtualHidInterface *arm = transport.addArm();
         VirtualHidInterface *mouse = transport.addOtherDevice();
@@ -96,7 +94,7 @@ private Q_SLOTS:
         // A second search opens nothing twice.
         for (int round = 0; round < 2; ++round) {
             searching = true;
-            QCOMPARE(agent.OpenMatchingIntfs(), expectedResult);
+            QCOMPARE(agent.OpenMatchingIntfs(), expectedOpen > 0);
             searching = false;
             QCOMPARE(agent.IntfCount(), expectedOpen);
             QCOMPARE(calls.size(), expectedOpen);
