@@ -90,11 +90,11 @@ public:
     }
     int chosen() const
     {
-        const std::array<MacRadioButton *, 5> radios{optCol1, optCol2, optCol3, optCol4, optCustom};
-        int found = 0;
-        for (int i = 0; i < 5; ++i) {
-            if (radios[i]->Value())
-                found = found == 0 ? i + 1 : -1; // -1: more than one
+        int found = 0, number = 0; // -1: more than one
+        for (const MacRadioButton *radio : {optCol1, optCol2, optCol3, optCol4, optCustom}) {
+            ++number;
+            if (radio->Value())
+                found = found == 0 ? number : -1;
         }
         return found;
     }

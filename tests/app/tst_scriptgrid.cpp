@@ -262,23 +262,6 @@ private Q_SLOTS:
         QCOMPARE(grid.TopRow(), 1);
     }
 
-    void cellGeometryIsRelativeToTheGrid()
-    {
-        ScriptGrid grid;
-        setUp(grid);
-        grid.show();
-        grid.SetRow(3);
-        grid.SetCol(2);
-        // The grid line at the cell's right belongs to the column, not to the cell.
-        QVERIFY(grid.CellWidth() >= 41 && grid.CellWidth() <= 42);
-        QVERIFY(grid.CellHeight() > 10);
-        const QPoint inside(grid.CellLeft() + grid.CellWidth() / 2, grid.CellTop() + grid.CellHeight() / 2);
-        QCOMPARE(grid.childAt(inside), grid.viewport());
-        QCOMPARE(grid.indexAt(grid.viewport()->mapFrom(&grid, inside)), grid.model()->index(2, 2));
-        // The header row lies above the first step row.
-        QVERIFY(grid.CellTop() >= grid.horizontalHeader()->height() + 2 * grid.CellHeight());
-    }
-
     void wholeRowShowsInSelectionColourOnlyWithHighlight()
     {
         ScriptGrid grid;
@@ -294,6 +277,13 @@ private Q_SLOTS:
         QCOMPARE(grid.selectionModel()->selectedIndexes().size(), 3);
         for (const QModelIndex &i : grid.selectionModel()->selectedIndexes())
             QCOMPARE(i.row(), 2);
+        // Cell geometry is relative to the grid; the line at the cell's right belongs to the column.
+        QVERIFY(grid.CellWidth() >= 41 && grid.CellWidth() <= 42);
+        QVERIFY(grid.CellHeight() > 10);
+        const QPoint inside(grid.CellLeft() + grid.CellWidth() / 2, grid.CellTop() + grid.CellHeight() / 2);
+        QCOMPARE(grid.childAt(inside), grid.viewport());
+        QCOMPARE(grid.indexAt(grid.viewport()->mapFrom(&grid, inside)), grid.model()->index(2, 2));
+        QVERIFY(grid.CellTop() >= grid.horizontalHeader()->height() + 2 * grid.CellHeight());
 
         const auto shot = [&grid] { return grid.grab().toImage(); };
         QCOMPARE(shot().pixelColor(cellBlankSpot(grid, 3, 1)), QColor(Qt::white));
