@@ -130,20 +130,13 @@ private Q_SLOTS:
         QVERIFY(agent.VarRptIndex(cmd) != agent.VarRptIndex(x));
 
         agent.SelectVar(cmd);
-        // Absolute, Variable, Bits, no Null, Linear, Preferred, NoWrap, not Volatile.
-        const QList<bool> flags = {agent.AbsoluteNotRelative(),
-                                   agent.ArrayNotVariable(),
-                                   agent.BitsNotBuffer(),
-                                   agent.HasNullState(),
-                                   agent.Linear(),
-                                   agent.NoPrefState(),
-                                   agent.NoWrap(),
-                                   agent.Volatile(),
-                                   agent.VarIsButton(cmd)};
-        QCOMPARE(flags, QList<bool>({true, false, true, false, true, false, true, false, false}));
-        QCOMPARE(agent.LogicalMinimum(), 0);
-        QCOMPARE(agent.LogicalMaximum(), 255);
-        QCOMPARE(agent.SizeInBits(), 8);
+        // Absolute, Variable, Bits, no Null, Linear, Preferred, NoWrap, not Volatile, 0..255 in 8 bits.
+        // clang-format off
+        const QList<int> attributes = {agent.AbsoluteNotRelative(), agent.ArrayNotVariable(), agent.BitsNotBuffer(),
+            agent.HasNullState(), agent.Linear(), agent.NoPrefState(), agent.NoWrap(), agent.Volatile(),
+            agent.VarIsButton(cmd), agent.LogicalMinimum(), agent.LogicalMaximum(), agent.SizeInBits()};
+        // clang-format on
+        QCOMPARE(attributes, QList<int>({1, 0, 1, 0, 1, 0, 1, 0, 0, 0, 255, 8}));
 
         // The scale mode belongs to each variable.
         QCOMPARE(agent.ScaleMode(), 0);

@@ -19,19 +19,6 @@ QByteArray hex(const char *text)
     return QByteArray::fromHex(text);
 }
 
-// Opens every plugged interface, makes the last one current and selects the report of its command.
-int openCommand(HIDagentX &agent)
-{
-    agent.StartAgent();
-    if (!agent.OpenMatchingIntfs())
-        return -1;
-    agent.SelectIntf(agent.IntfCount() - 1);
-    const int cmd = agent.FindVar(1, 0x3E, 1, false);
-    if (cmd >= 0)
-        agent.SelectRpt(agent.VarRptIndex(cmd));
-    return cmd;
-}
-
 } // namespace
 
 class TestVirtualTransport : public QObject
@@ -165,18 +152,18 @@ private Q_SLOTS:
     void openRefusals()
     {
         VirtualHidTransport transport;
-        VirtualHidInterface *arm = transport.addArm();
-        VirtualHidInterface *gone = transport.addArm(false);
+        VirtualHidInterface *arm = transport.addArm(false);
         HidTransport::OpenFailure failure = HidTransport::OpenFailure::None;
         QString error;
+        QVERIFY(!transport.open(arm->info, &error, &failure));
+        QCOMPARE(failure, HidTransport::OpenFailure::NotFound);
+        transport.plug(arm->info.path);
         arm->denyOpen(true);
         QVERIFY(!transport.open(arm->info, &error, &failure));
         QCOMPARE(failure, HidTransport::OpenFailure::PermissionDenied);
         arm->denyOpen(false);
         QVERIFY(!transport.open(arm->info, &error, &failure));
         QCOMPARE(failure, HidTransport::OpenFailure::Other);
-        QVERIFY(!transport.open(gone->info, &error, &failure));
-        QCOMPARE(failure, HidTransport::OpenFailure::NotFound);
         arm->allowOpen();
         QVERIFY(transport.open(arm->info, &error, &failure));
         QCOMPARE(failure, HidTransport::OpenFailure::None);
@@ -219,8 +206,12 @@ private Q_SLOTS:
 
         HIDagentX agent(&transport);
         QSignalSpy received(&arm, &VirtualArm::commandReceived);
-        const int cmd = openCommand(agent);
+        agent.StartAgent();
+        QVERIFY(agent.OpenMatchingIntfs());
+        agent.SelectIntf(agent.IntfCount() - 1);
+        const int cmd = agent.FindVar(1, 0x3E, 1, false);
         QVERIFY(cmd >= 0);
+        agent.SelectRpt(agent.VarRptIndex(cmd));
         const QList<int> codes = {1, 10, 0};
         QStringList lines = {QStringLiteral("earlier run")};
         for (int i = 0; i < codes.size(); ++i) {
