@@ -221,8 +221,8 @@ private Q_SLOTS:
         QCOMPARE(opened.size(), 3);
 
         // The highlight caption toggles the box on left clicks only.
-        for (const auto &[button, ticked] : {std::pair{Qt::LeftButton, 1}, {Qt::RightButton, 1},
-                                             {Qt::LeftButton, 0}}) {
+        for (const auto &[button, ticked] :
+             {std::pair{Qt::LeftButton, 1}, {Qt::RightButton, 1}, {Qt::LeftButton, 0}}) {
             QTest::mouseClick(dialog->lblHighlight, button);
             QCOMPARE(int(dialog->chkHighlightGrid->Value()), ticked);
         }
@@ -283,15 +283,19 @@ private Q_SLOTS:
             QStringLiteral("%1|Error|The settings could not be saved.\n").arg(int(QMessageBox::Critical));
         const QString silent = frmColorScheme::PreventMsg;
         const QByteArray col2 = fileWith("No", "2", " 10916490 ");
-        QTest::newRow("worked example") << QByteArray() << "lblCol3" << "" << WorkedExample << saved;
-        QTest::newRow("color 2, tag cleared") << WorkedExample << "lblCol2" << "other" << col2 << saved;
-        QTest::newRow("entry 2 back in line") << fileWith("Yes", "2", " 255 ") << "" << "" << col2 << saved;
-        QTest::newRow("custom unchanged")
-            << fileWith("No", "5", " 255 ") << "" << "" << fileWith("Yes", "5", " 255 ") << saved;
+        QTest::newRow("worked example") << QByteArray() << "lblCol3"
+                                        << "" << WorkedExample << saved;
+        QTest::newRow("color 2, tag cleared") << WorkedExample << "lblCol2"
+                                              << "other" << col2 << saved;
+        QTest::newRow("entry 2 back in line") << fileWith("Yes", "2", " 255 ") << ""
+                                              << "" << col2 << saved;
+        QTest::newRow("custom unchanged") << fileWith("No", "5", " 255 ") << ""
+                                          << "" << fileWith("Yes", "5", " 255 ") << saved;
         QTest::newRow("picked custom, silent")
             << WorkedExample << "lblCustom" << silent << fileWith("No", "5", " 1971210 ") << QString();
         // The folder is a plain file: the failure is reported even when silent, and still applied.
-        QTest::newRow("failed, confirming") << QByteArray() << "lblCol4" << "" << QByteArray("x") << failed;
+        QTest::newRow("failed, confirming") << QByteArray() << "lblCol4"
+                                            << "" << QByteArray("x") << failed;
         QTest::newRow("failed, silent") << QByteArray() << "lblCol4" << silent << QByteArray("x") << failed;
     }
     void saveAppliesAtOnceAndWrites()

@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <tuple>
+
 using Shape = VirtualArm::Shape;
 
 namespace {
@@ -104,16 +106,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("identity");
         QTest::addColumn<QString>("deviceName");
         QTest::addColumn<bool>("matches");
-        QTest::newRow("no settings file: any name") << false << "" << "Some Mouse" << true;
-        QTest::newRow("no settings file: blank name") << false << "" << "   " << false;
-        QTest::newRow("empty identity: any name") << true << "" << "VID_2A7B&PID_0101 mouse" << true;
-        QTest::newRow("identity in lower case") << true << "vid_1e6f&pid_1113" << "VID_1E6F&PID_1113 Arm"
-                                                << true;
-        QTest::newRow("name in lower case") << true << "ARM-01" << "usb arm-01 port" << true;
-        QTest::newRow("spaces around both") << true << "  arm-01  " << "  ARM-01  " << true;
-        QTest::newRow("spaces inside the name count") << true << "ARM-01" << "ARM - 01" << false;
-        QTest::newRow("identity not in the name") << true << "ARM-01" << "VID_1E6F&PID_1113 Arm" << false;
-        QTest::newRow("empty name never matches") << true << "" << "" << false;
+        using Row = std::tuple<const char *, bool, const char *, const char *, bool>;
+        for (const auto &[tag, settingsFile, identity, deviceName, matches] : std::initializer_list<Row>{
+                 {"no settings file: any name", false, "", "Some Mouse", true},
+                 {"no settings file: blank name", false, "", "   ", false},
+                 {"empty identity: any name", true, "", "VID_2A7B&PID_0101 mouse", true},
+                 {"identity in lower case", true, "vid_1e6f&pid_1113", "VID_1E6F&PID_1113 Arm", true},
+                 {"name in lower case", true, "ARM-01", "usb arm-01 port", true},
+                 {"spaces around both", true, "  arm-01  ", "  ARM-01  ", true},
+                 {"spaces inside the name count", true, "ARM-01", "ARM - 01", false},
+                 {"identity not in the name", true, "ARM-01", "VID_1E6F&PID_1113 Arm", false},
+                 {"empty name never matches", true, "", "", false}}) {
+            QTest::newRow(tag) << settingsFile << QString::fromUtf8(identity) << QString::fromUtf8(deviceName)
+                               << matches;
+        }
     }
     void deviceEvents()
     {
@@ -203,7 +209,8 @@ private Q_SLOTS:
         QTest::newRow("pause from idle") << L{0} << L{0} << L{0} << "0" << true << "Pause" << true;
         QTest::newRow("second click stops")
             << L{1, 1} << L{1, 0} << L{} << "0" << false << "ShoulderUp" << false;
-        QTest::newRow("switch sends no stop") << L{1, 7} << L{1, 7} << L{7} << "7" << true << "BaseCW" << false;
+        QTest::newRow("switch sends no stop")
+            << L{1, 7} << L{1, 7} << L{7} << "7" << true << "BaseCW" << false;
         QTest::newRow("switch then stop")
             << L{1, 7, 7} << L{1, 7, 0} << L{} << "0" << false << "BaseCW" << false;
         QTest::newRow("three switches")
@@ -337,7 +344,8 @@ private Q_SLOTS:
         frmMain &w = h.open();
         for (int index : clicks)
             h.click(index);
-        if (QTest::currentDataTag() != QByteArray("destroyed without closing")) {
+        QFETCH(bool, closeFirst);
+        if (closeFirst) {
             h.closeWindow();
             QCOMPARE(h.codes(), codes);
             QVERIFY(!arm.armInterface()->isOpen());

@@ -10,6 +10,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <tuple>
+
 namespace {
 
 // A grid laid out like the window's: three columns, header texts, 14 rows, in its 253 x 302 frame.
@@ -60,12 +62,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         const int letters = int(GridText::Filter::Letters);
         const int number = int(GridText::Filter::Number);
-        QTest::newRow("letters pass in Function") << letters << "WristUp" << "WristUp";
-        QTest::newRow("digits blanks points dropped in Function") << letters << "Wr 1st.Up-2" << "WrstUp";
-        QTest::newRow("non-ASCII letter dropped in Function") << letters << "Gr\u00fcn" << "Grn";
-        QTest::newRow("digits and point pass in Time") << number << "1.25" << "1.25";
-        QTest::newRow("letters sign and blank dropped in Time") << number << "-1 x.5e3" << "1.53";
-        QTest::newRow("two points are typed as they come") << number << "1..2" << "1..2";
+        for (const auto &[tag, filter, typed, text] :
+             std::initializer_list<std::tuple<const char *, int, const char *, const char *>>{
+                 {"letters pass in Function", letters, "WristUp", "WristUp"},
+                 {"digits blanks points dropped in Function", letters, "Wr 1st.Up-2", "WrstUp"},
+                 {"non-ASCII letter dropped in Function", letters, "Gr\u00fcn", "Grn"},
+                 {"digits and point pass in Time", number, "1.25", "1.25"},
+                 {"letters sign and blank dropped in Time", number, "-1 x.5e3", "1.53"},
+                 {"two points are typed as they come", number, "1..2", "1..2"}})
+            QTest::newRow(tag) << filter << QString::fromUtf8(typed) << QString::fromUtf8(text);
     }
     void editorFilters()
     {
