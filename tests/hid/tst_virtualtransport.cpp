@@ -100,14 +100,26 @@ private Q_SLOTS:
         QCOMPARE(transport.interfaces().size(), 6);
     }
 
-    void connectionRecordsAndFails()
+    void openRefusalsThenConnectionRecordsAndFails()
     {
         VirtualHidTransport transport;
-        VirtualHidInterface *arm = transport.addArm();
+        VirtualHidInterface *arm = transport.addArm(false);
         QSignalSpy written(&transport, &VirtualHidTransport::reportWritten);
+        HidTransport::OpenFailure failure = HidTransport::OpenFailure::None;
         QString error;
-        std::unique_ptr<HidConnection> c = transport.open(arm->info, &error);
+        QVERIFY(!transport.open(arm->info, &error, &failure));
+        QCOMPARE(failure, HidTransport::OpenFailure::NotFound);
+        transport.plug(arm->info.path);
+        arm->denyOpen(true);
+        QVERIFY(!transport.open(arm->info, &error, &failure));
+        QCOMPARE(failure, HidTransport::OpenFailure::PermissionDenied);
+        arm->denyOpen(false);
+        QVERIFY(!transport.open(arm->info, &error, &failure));
+        QCOMPARE(failure, HidTransport::OpenFailure::Other);
+        arm->allowOpen();
+        std::unique_ptr<HidConnection> c = transport.open(arm->info, &error, &failure);
         QVERIFY(c);
+        QCOMPARE(failure, HidTransport::OpenFailure::None);
         QVERIFY(arm->isOpen());
         QCOMPARE(c->reportDescriptor(), VirtualHidTransport::armReportDescriptor());
 
@@ -147,26 +159,6 @@ private Q_SLOTS:
         QCOMPARE(arm->written.size(), 3);
         c.reset();
         QVERIFY(!arm->isOpen());
-    }
-
-    void openRefusals()
-    {
-        VirtualHidTransport transport;
-        VirtualHidInterface *arm = transport.addArm(false);
-        HidTransport::OpenFailure failure = HidTransport::OpenFailure::None;
-        QString error;
-        QVERIFY(!transport.open(arm->info, &error, &failure));
-        QCOMPARE(failure, HidTransport::OpenFailure::NotFound);
-        transport.plug(arm->info.path);
-        arm->denyOpen(true);
-        QVERIFY(!transport.open(arm->info, &error, &failure));
-        QCOMPARE(failure, HidTransport::OpenFailure::PermissionDenied);
-        arm->denyOpen(false);
-        QVERIFY(!transport.open(arm->info, &error, &failure));
-        QCOMPARE(failure, HidTransport::OpenFailure::Other);
-        arm->allowOpen();
-        QVERIFY(transport.open(arm->info, &error, &failure));
-        QCOMPARE(failure, HidTransport::OpenFailure::None);
 
         // The real transport says the same of a node that is not there.
         RealHidTransport real;
