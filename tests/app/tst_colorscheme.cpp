@@ -283,19 +283,18 @@ private Q_SLOTS:
             QStringLiteral("%1|Error|The settings could not be saved.\n").arg(int(QMessageBox::Critical));
         const QString silent = frmColorScheme::PreventMsg;
         const QByteArray col2 = fileWith("No", "2", " 10916490 ");
-        QTest::newRow("worked example") << QByteArray() << "lblCol3"
-                                        << "" << WorkedExample << saved;
+        const QString none;
+        QTest::newRow("worked example") << QByteArray() << "lblCol3" << none << WorkedExample << saved;
         QTest::newRow("color 2, tag cleared") << WorkedExample << "lblCol2"
                                               << "other" << col2 << saved;
-        QTest::newRow("entry 2 back in line") << fileWith("Yes", "2", " 255 ") << ""
-                                              << "" << col2 << saved;
-        QTest::newRow("custom unchanged") << fileWith("No", "5", " 255 ") << ""
-                                          << "" << fileWith("Yes", "5", " 255 ") << saved;
+        QTest::newRow("entry 2 back in line")
+            << fileWith("Yes", "2", " 255 ") << none << none << col2 << saved;
+        QTest::newRow("custom unchanged")
+            << fileWith("No", "5", " 255 ") << none << none << fileWith("Yes", "5", " 255 ") << saved;
         QTest::newRow("picked custom, silent")
-            << WorkedExample << "lblCustom" << silent << fileWith("No", "5", " 1971210 ") << QString();
+            << WorkedExample << "lblCustom" << silent << fileWith("No", "5", " 1971210 ") << none;
         // The folder is a plain file: the failure is reported even when silent, and still applied.
-        QTest::newRow("failed, confirming") << QByteArray() << "lblCol4"
-                                            << "" << QByteArray("x") << failed;
+        QTest::newRow("failed, confirming") << QByteArray() << "lblCol4" << none << QByteArray("x") << failed;
         QTest::newRow("failed, silent") << QByteArray() << "lblCol4" << silent << QByteArray("x") << failed;
     }
     void saveAppliesAtOnceAndWrites()
