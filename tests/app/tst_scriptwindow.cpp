@@ -195,11 +195,13 @@ private Q_SLOTS:
 
         QTest::newRow("ten ticks") << QList<int>{3, 3} << QList<int>{10, 0}
                                    << QStringList{" 1", "ElbowUp", " 2.5", "", "", ""} << QList<int>{3, 0};
-        QTest::newRow("released before a tick") << QList<int>{0, 0} << QList<int>{0, 0}
-                                                << QStringList{" 1", "Pause", " 0", "", "", ""} << QList<int>{0, 0};
+        QTest::newRow("released before a tick")
+            << QList<int>{0, 0} << QList<int>{0, 0} << QStringList{" 1", "Pause", " 0", "", "", ""}
+            << QList<int>{0, 0};
         QTest::newRow("switch closes and opens")
             << QList<int>{1, 7, 7} << QList<int>{5, 5, 0}
-            << QStringList{" 1", "ShoulderUp", " 1.25", " 2", "BaseCW", " 1.25", "", "", ""} << QList<int>{1, 7, 0};
+            << QStringList{" 1", "ShoulderUp", " 1.25", " 2", "BaseCW", " 1.25", "", "", ""}
+            << QList<int>{1, 7, 0};
     }
 
     void recordingCountsTicks()
@@ -236,11 +238,13 @@ private Q_SLOTS:
             h.click(step % 11);
             // A begun step has its number and function, no time yet, and is the current row.
             QCOMPARE(w.Grid->Row(), step);
-            QCOMPARE(cells(w, step, step), QStringList({QStringLiteral(" %1").arg(step), StepFunctions::name(step % 11), ""}));
+            QCOMPARE(cells(w, step, step),
+                     QStringList({QStringLiteral(" %1").arg(step), StepFunctions::name(step % 11), ""}));
             QCOMPARE(w.Grid->Rows(), std::max(14, step + 1));
             if (step >= 14) {
                 // As the last row, it is scrolled to the bottom of the view, fully visible.
-                QVERIFY2(w.Grid->viewport()->rect().contains(cellRect(w, step, 1)), qPrintable(QString::number(step)));
+                QVERIFY2(w.Grid->viewport()->rect().contains(cellRect(w, step, 1)),
+                         qPrintable(QString::number(step)));
                 QVERIFY(w.Grid->TopRow() > 1);
             }
             tick(w, 2);
@@ -284,7 +288,8 @@ private Q_SLOTS:
         clickCell(w, 1, 2);
         QCOMPARE(w.GridText->text(), QStringLiteral(" 2.5"));
         QCOMPARE(w.GridText->CharFilter(), GridText::Filter::Number);
-        QCOMPARE(w.GridText->geometry().topLeft(), w.Grid->viewport()->mapTo(&w, cellRect(w, 1, 2).topLeft()));
+        QCOMPARE(w.GridText->geometry().topLeft(),
+                 w.Grid->viewport()->mapTo(&w, cellRect(w, 1, 2).topLeft()));
 
         // A typed start character replaces the text.
         w.GridText->hide();
@@ -377,7 +382,8 @@ private Q_SLOTS:
         QCOMPARE(w.Grid->TextMatrix(1, col), stored);
         QVERIFY(!w.GridText->isVisible());
         // The other cell of the row is left alone.
-        QCOMPARE(w.Grid->TextMatrix(1, 3 - col), col == 1 ? QStringLiteral(" 2.5") : QStringLiteral("ElbowUp"));
+        QCOMPARE(w.Grid->TextMatrix(1, 3 - col),
+                 col == 1 ? QStringLiteral(" 2.5") : QStringLiteral("ElbowUp"));
         QCOMPARE(w.NextStep, qint16(2));
     }
 
@@ -450,17 +456,20 @@ private Q_SLOTS:
         QTest::newRow("empty script") << Steps{} << "1" << false << QList<int>{} << QStringList{};
         QTest::newRow("two steps twice") << Steps{{"ElbowUp", " .03"}, {"Pause", " .02"}} << "2" << false
                                          << QList<int>{3, 0, 3, 0, 0} << QStringList{"1", "2", "1", "2"};
-        QTest::newRow("repetitions empty") << Steps{{"ElbowUp", " .02"}} << "" << false << QList<int>{0} << QStringList{};
-        QTest::newRow("repetitions zero") << Steps{{"ElbowUp", " .02"}} << "0" << false << QList<int>{0} << QStringList{};
+        QTest::newRow("repetitions empty")
+            << Steps{{"ElbowUp", " .02"}} << "" << false << QList<int>{0} << QStringList{};
+        QTest::newRow("repetitions zero")
+            << Steps{{"ElbowUp", " .02"}} << "0" << false << QList<int>{0} << QStringList{};
         QTest::newRow("unknown name sends nothing")
             << Steps{{"GripOpen", " .02"}, {"gripclose", " .02"}, {"WristDown", " .02"}} << "1" << false
             << QList<int>{10, 9, 0} << QStringList{"1", "3"};
-        QTest::newRow("zero and empty times") << Steps{{"BaseCW", " 0"}, {"BaseCCW", ""}, {"ShoulderUp", "-1"}} << "3"
-                                              << false << QList<int>{7, 2, 1, 7, 2, 1, 7, 2, 1, 0} << rows + rows + rows;
+        QTest::newRow("zero and empty times")
+            << Steps{{"BaseCW", " 0"}, {"BaseCCW", ""}, {"ShoulderUp", "-1"}} << "3" << false
+            << QList<int>{7, 2, 1, 7, 2, 1, 7, 2, 1, 0} << rows + rows + rows;
         // With highlighting on, the whole running row is selected.
-        QTest::newRow("running row marked") << Steps{{"ElbowUp", " .02"}, {"ElbowDown", " .02"}, {"GripClose", " .02"}}
-                                            << "1" << true << QList<int>{3, 8, 5, 0}
-                                            << QStringList{"1 marked row", "2 marked row", "3 marked row"};
+        QTest::newRow("running row marked")
+            << Steps{{"ElbowUp", " .02"}, {"ElbowDown", " .02"}, {"GripClose", " .02"}} << "1" << true
+            << QList<int>{3, 8, 5, 0} << QStringList{"1 marked row", "2 marked row", "3 marked row"};
     }
 
     void runSendsTheSteps()
@@ -488,9 +497,10 @@ private Q_SLOTS:
         QObject::connect(&arm, &VirtualArm::commandReceived, &w, [&](int, qint64 ns, const QByteArray &) {
             at.append(ns);
             busy.append(!w.FrameMain->isEnabled() && w.cmdRun->Caption() == QStringLiteral("Stop"));
-            QString mark = QString::number(w.Grid->Row());
+            const int row = w.Grid->Row();
+            QString mark = QString::number(row);
             if (w.Grid->HighLight())
-                mark += w.Grid->selectionModel()->isRowSelected(w.Grid->Row() - 1) ? " marked row" : " marked";
+                mark += w.Grid->selectionModel()->isRowSelected(row - 1) ? " marked row" : " marked";
             seen.append(mark);
         });
         if (hilight && qEnvironmentVariableIsSet("TESSARO_SCRIPT_SCREENSHOT"))
@@ -652,14 +662,15 @@ private Q_SLOTS:
         QByteArray twenty = "\" 20\"\r\n" + Header;
         for (int i = 1; i <= 20; ++i)
             twenty += QStringLiteral("\" %1\",\"BaseCW\",\" .5\"\r\n").arg(i).toLatin1();
-        QTest::newRow("as saved") << WorkedExample << qint16(3) << 14
-                                  << header + QStringList{" 1", "ElbowUp", " 2.5", " 2", "Pause", " 1", "", "", ""}
-                                  << true;
+        QTest::newRow("as saved")
+            << WorkedExample << qint16(3) << 14
+            << header + QStringList{" 1", "ElbowUp", " 2.5", " 2", "Pause", " 1", "", "", ""} << true;
         QTest::newRow("twenty steps") << twenty << qint16(21) << 26 << header << true;
-        QTest::newRow("unquoted fields") << QByteArray("1\r\nStep,Function,Time\r\n 1,ElbowUp, 2.5\r\n") << qint16(2)
-                                         << 14 << header + QStringList{"1", "ElbowUp", "2.5"} << true;
-        QTest::newRow("zero steps") << QByteArray("\" 0\"\r\n\"S\",\"F\",\"T\"\r\n\" 1\",\"x\",\" 1\"\r\n") << qint16(1)
-                                    << 14 << QStringList{"S", "F", "T", "", "", ""} << true;
+        QTest::newRow("unquoted fields")
+            << QByteArray("1\r\nStep,Function,Time\r\n 1,ElbowUp, 2.5\r\n") << qint16(2) << 14
+            << header + QStringList{"1", "ElbowUp", "2.5"} << true;
+        QTest::newRow("zero steps") << QByteArray("\" 0\"\r\n\"S\",\"F\",\"T\"\r\n\" 1\",\"x\",\" 1\"\r\n")
+                                    << qint16(1) << 14 << QStringList{"S", "F", "T", "", "", ""} << true;
         QTest::newRow("negative count") << "\"-3\"\r\n" + Header << qint16(1) << 14
                                         << header + QStringList{"", "", ""} << true;
         QTest::newRow("fewer steps than announced")
@@ -714,7 +725,8 @@ private Q_SLOTS:
         putScript(w, {{"ElbowUp", " 1"}});
         for (MacButtonD *button : {w.cmdLoad, w.cmdSaveAs, w.cmdSave})
             QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(f.dialogs.asked, QStringList({"open /offered.SRP", "save /offered.SRP", "save /offered.SRP"}));
+        QCOMPARE(f.dialogs.asked,
+                 QStringList({"open /offered.SRP", "save /offered.SRP", "save /offered.SRP"}));
         QCOMPARE(f.dialogs.messages.size(), 1);
         QCOMPARE(w.CommD.FileName(), QStringLiteral("/offered.SRP"));
         QVERIFY(w.ScriptFileName.isEmpty());
