@@ -13,24 +13,8 @@ out="$root/docs"
 if [ -z "${TESSARO_SCREENSHOT_DISPLAY:-}" ]; then
   [ -x "$app" ] || { echo "screenshots: $app is missing; build it first" >&2; exit 1; }
 
-  # program -> Debian package that brings it
-  declare -A tools=([xvfb-run]=xvfb [xauth]=xauth [xdotool]=xdotool [import]=imagemagick)
-  missing=()
-  for t in "${!tools[@]}"; do
-    command -v "$t" >/dev/null 2>&1 || missing+=("${tools[$t]}")
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    if [ "$(id -u)" -eq 0 ]; then
-      echo "Installing: ${missing[*]}"
-      export DEBIAN_FRONTEND=noninteractive
-      apt-get update -qq
-      apt-get install -y -qq --no-install-recommends "${missing[@]}"
-    else
-      echo "Missing packages. Run:"
-      echo "  sudo apt-get install -y ${missing[*]}"
-      exit 1
-    fi
-  fi
+  # The virtual display, the mouse driver and the window grabber, installed like the build's own needs.
+  "$root/scripts/deps.sh" xvfb xauth xdotool imagemagick
 
   # Wide enough for both windows side by side.
   exec xvfb-run -a -s "-screen 0 1800x700x24 -nolisten tcp" \
