@@ -3,7 +3,7 @@
 # Usage: scripts/deps.sh [extra-package ...]
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config ccache
+packages=(cmake g++ make pkg-config ccache help2man
           qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
           libhidapi-dev libudev-dev fonts-liberation2 "$@")
 
@@ -18,8 +18,9 @@ done
 if [ "$(id -u)" -eq 0 ]; then
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Waits for another install that holds the package lock instead of failing at once.
+  apt-get -o DPkg::Lock::Timeout=600 update -qq
+  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 else
   echo "Missing packages. Run:"
   echo "  sudo apt-get install -y ${missing[*]}"

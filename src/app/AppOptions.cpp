@@ -19,6 +19,15 @@ AppOptions AppOptions::parse(const QStringList &arguments)
                 options.error = QStringLiteral("%1 needs a value").arg(name);
         };
 
+        auto takeScript = [&](const QString &path) {
+            if (!options.scriptFile.isEmpty())
+                options.error = QStringLiteral("only one script can be opened");
+            else if (path.isEmpty())
+                options.error = QStringLiteral("the script file name is empty");
+            else
+                options.scriptFile = path;
+        };
+
         if (argument == u"--virtual-arm") {
             options.virtualArm = true;
         } else if (argument == u"--virtual-arm-log" || argument.startsWith(u"--virtual-arm-log=")) {
@@ -31,8 +40,16 @@ AppOptions AppOptions::parse(const QStringList &arguments)
             options.startupProbe = true;
         } else if (argument == u"--screenshot" || argument.startsWith(u"--screenshot=")) {
             takeValue(QStringLiteral("--screenshot"), options.screenshotPath);
-        } else {
+        } else if (argument == u"--") {
+            // Whatever follows is a file name, even one that starts with a dash.
+            if (i + 1 < arguments.size())
+                takeScript(arguments.at(++i));
+            if (i + 1 < arguments.size())
+                options.error = QStringLiteral("only one script can be opened");
+        } else if (argument.startsWith(u'-') && argument.size() > 1) {
             options.error = QStringLiteral("unknown option: %1").arg(argument);
+        } else {
+            takeScript(argument);
         }
         if (!options.error.isEmpty())
             return options;
@@ -46,9 +63,11 @@ AppOptions AppOptions::parse(const QStringList &arguments)
 QString AppOptions::usage()
 {
     return QStringLiteral(
-        "Usage: tessaro [--virtual-arm] [--virtual-arm-log PATH] [--help] [--version]\n"
+        "Usage: tessaro [--virtual-arm] [--virtual-arm-log PATH] [FILE.SRP]\n"
         "\n"
-        "Drives a five-motor USB robotic arm.\n"
+        "Drives a five-motor USB robotic arm: motion buttons for each joint, and timed motion scripts\n"
+        "that are recorded, edited, saved and played back. FILE.SRP, when given, is opened at start as\n"
+        "Load opens a script.\n"
         "\n"
         "  --virtual-arm            work with a simulated arm instead of the USB device\n"
         "  --virtual-arm-log PATH   append one line per command the simulated arm receives to PATH\n"

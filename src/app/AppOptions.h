@@ -4,7 +4,7 @@
 #include <QStringList>
 
 // The program's command line:
-//   tessaro [--virtual-arm] [--virtual-arm-log PATH] [--help] [--version]
+//   tessaro [--virtual-arm] [--virtual-arm-log PATH] [--help] [--version] [FILE.SRP]
 // Two more options are for tooling and not listed in the help: --startup-probe prints the start-up time
 // and memory and quits; --screenshot PATH saves a picture of the main window and quits.
 struct AppOptions
@@ -15,6 +15,8 @@ struct AppOptions
     bool version = false;
     bool startupProbe = false;
     QString screenshotPath;
+    // A script to open at start, as a file manager passes it; empty for none.
+    QString scriptFile;
     // Set when the command line cannot be used; says why.
     QString error;
 

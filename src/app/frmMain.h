@@ -115,6 +115,9 @@ public:
     void cmdRun_Click();
     void RunScript();
     void cmdLoad_Click();
+    // What Load does once a file is chosen; also a file named on the command line. False when the
+    // file cannot be read (the operator has been told why and the grid is as it was).
+    bool LoadScript(const QString &path);
     void Script_Save();
     void Script_SaveAs();
 

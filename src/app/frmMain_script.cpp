@@ -212,18 +212,22 @@ void frmMain::cmdLoad_Click()
     CommD.SetFilter(ScriptFileFilter);
     if (!CommD.ShowOpen(this))
         return;
-    const QString path = CommD.FileName();
+    LoadScript(CommD.FileName());
+}
+
+bool frmMain::LoadScript(const QString &path)
+{
     // Read first: a file that cannot be read must not cost the script in the grid.
     const ScriptLoad load = LoadScriptFile(path);
     if (!load.error.isEmpty()) {
         if (ScriptDialogs *dialogs = CommD.Dialogs())
             dialogs->errorMessage(this, ErrorTitle, load.error);
-        return;
+        return false;
     }
     ScriptFileName = path;
     cmdClear_Click();
     if (!load.countValid)
-        return;
+        return true;
     NextStep = load.nextStep;
     if (load.rowsToAppend > 0)
         Grid->SetRows(Grid->Rows() + load.rowsToAppend);
@@ -236,6 +240,7 @@ void frmMain::cmdLoad_Click()
     // whole, so the title does not claim it.
     if (load.records.size() >= load.nextStep)
         setWindowTitle(titleWithFile(ScriptFileName));
+    return true;
 }
 
 bool frmMain::SaveScriptTo(const QString &path)

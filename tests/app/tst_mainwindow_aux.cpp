@@ -48,7 +48,7 @@ void tst_MainWindowAux::options_data()
     QTest::newRow("help") << QStringList{"--help"} << false << "" << true << false << false;
     QTest::newRow("version") << QStringList{"--version"} << false << "" << false << true << false;
     QTest::newRow("unknown option") << QStringList{"--virtual"} << false << "" << false << false << true;
-    QTest::newRow("stray argument") << QStringList{"script.srp"} << false << "" << false << false << true;
+    QTest::newRow("two scripts") << QStringList{"a.SRP", "b.SRP"} << false << "" << false << false << true;
 }
 
 void tst_MainWindowAux::options()

@@ -8,6 +8,8 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
 
@@ -87,8 +89,15 @@ int main(int argc, char *argv[])
     setup.settingsWritePath = settings.writePath;
     setup.programFolder = QApplication::applicationDirPath();
 
+    // Named before the window starts up, which makes the program folder current.
+    const QString scriptFile =
+        options.scriptFile.isEmpty() ? QString() : QFileInfo(options.scriptFile).absoluteFilePath();
+
     frmMain window(setup);
     window.show();
+    // A file that cannot be read is reported as Load reports it, over an empty script.
+    if (!scriptFile.isEmpty())
+        QTimer::singleShot(0, &window, [&window, scriptFile] { window.LoadScript(scriptFile); });
 
     std::unique_ptr<QWidget> armWindow;
     if (virtualArm && !options.startupProbe && options.screenshotPath.isEmpty()) {
@@ -102,10 +111,18 @@ int main(int argc, char *argv[])
     }
 
     if (options.startupProbe) {
-        QTimer::singleShot(0, &app, [] {
-            printOut(QStringLiteral("startup_ms %1\nrss_kb %2\n")
+        // After the script named on the command line, if any, has been opened.
+        // After the script named on the command line, if any, has been opened; the timer also fires
+        // inside the loop of a message box that opening raised, and the box is listed.
+        QTimer::singleShot(0, &app, [&window] {
+            printOut(QStringLiteral("startup_ms %1\nrss_kb %2\ntitle %3\n")
                          .arg(ProcessClock::secondsSinceStart() * 1000.0, 0, 'f', 3)
-                         .arg(residentKilobytes()));
+                         .arg(residentKilobytes())
+                         .arg(window.windowTitle()));
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                if (const auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
+                    printOut(QStringLiteral("message %1: %2\n").arg(box->windowTitle(), box->text()));
+            }
             QApplication::quit();
         });
     }
