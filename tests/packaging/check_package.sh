@@ -28,7 +28,7 @@ done
 # A file manager finds the type by name, and the menu entry opens it.
 mkdir -p "$work/mime/packages"
 cp "$usr/share/mime/packages/tessaro.xml" "$work/mime/packages/"
-update-mime-database "$work/mime"
+update-mime-database "$work/mime" >/dev/null 2>&1
 for name in '*.SRP' '*.srp'; do
   grep -qF "application/x-tessaro-script:$name" "$work/mime/globs2" || fail "no MIME glob $name"
 done
