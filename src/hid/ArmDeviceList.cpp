@@ -4,6 +4,7 @@
 #include "HidError.h"
 #include "TVantor.h"
 
+#include <algorithm>
 #include <exception>
 
 ArmDeviceList::ArmDeviceList(HIDagentX &agent, QObject *sender) : m_agent(agent), m_sender(sender) {}
@@ -77,22 +78,42 @@ void ArmDeviceList::OnRptArrived(int RptIndexInIntf, int AllRptIndex)
     }
 }
 
-void ArmDeviceList::SendToAll(qint16 code)
+bool ArmDeviceList::SendToAll(qint16 code, QString *error)
 {
-    const int n = Count();
-    for (int i = 1; i <= n; ++i) {
-        // A write may raise a component event that changes the list under us; a position that has
-        // gone is skipped like any other failure.
-        if (i > Count())
+    bool allSent = true;
+    auto failed = [&](const QString &why) {
+        if (allSent && error)
+            *error = why;
+        allSent = false;
+    };
+    // A write may raise a component event that changes the list under us: the devices are taken
+    // from a copy, and one that has left the list meanwhile is not served.
+    const std::vector<std::shared_ptr<TVantor>> devices = m_devices;
+    for (const std::shared_ptr<TVantor> &device : devices) {
+        if (std::find(m_devices.begin(), m_devices.end(), device) == m_devices.end())
             continue;
-        const std::shared_ptr<TVantor> device = m_devices[size_t(i - 1)];
         try {
             device->OutVar1()->SetUnScaledValue(double(code));
-        } catch (const std::exception &) {
+        } catch (const HidError &e) {
+            failed(QStringLiteral("code %1 refused: %2").arg(code).arg(e.description()));
+            continue;
+        } catch (const std::exception &e) {
+            failed(QStringLiteral("code %1 refused: %2").arg(code).arg(QString::fromLocal8Bit(e.what())));
+            continue;
         }
         try {
-            device->WriteAllReports();
-        } catch (const std::exception &) {
+            if (!device->WriteAllReports()) {
+                const HIDagentX *agent = device->HIDagent();
+                const QString why = agent ? agent->LastIoError() : QString();
+                failed(QStringLiteral("code %1 not written%2")
+                           .arg(code)
+                           .arg(why.isEmpty() ? QString() : QStringLiteral(": ") + why));
+            }
+        } catch (const HidError &e) {
+            failed(QStringLiteral("code %1 not written: %2").arg(code).arg(e.description()));
+        } catch (const std::exception &e) {
+            failed(QStringLiteral("code %1 not written: %2").arg(code).arg(QString::fromLocal8Bit(e.what())));
         }
     }
+    return allSent;
 }

@@ -42,9 +42,12 @@ public:
     // Forwards to every object, from the last to the first.
     void OnRptArrived(int RptIndexInIntf, int AllRptIndex);
 
-    // For each device in order: OutVar1's UnScaledValue := code, then WriteAllReports. A failure in
-    // either call is ignored and the loop goes on with the next call.
-    void SendToAll(qint16 code);
+    // For each device in order: OutVar1's UnScaledValue := code, then WriteAllReports. A device whose
+    // variable refuses the code writes nothing (its report would carry the previous code); a device
+    // whose write fails is passed over. Either way the loop goes on with the next device, every device
+    // listed when the call began that is still listed being served. True when every device took the
+    // code; otherwise false, with the first failure described in *error.
+    bool SendToAll(qint16 code, QString *error = nullptr);
 
 private:
     HIDagentX &m_agent;

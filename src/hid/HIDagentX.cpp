@@ -72,6 +72,7 @@ struct HIDagentX::Private
     qint32 lastHandle = 0;
     QSet<QString> deniedReported;
     QList<OpenFailure> failures;
+    QString lastIoError;
 
     bool matches(const HidInterfaceInfo &info) const
     {
@@ -182,6 +183,11 @@ HIDagentX::HIDagentX(HidTransport *transport, QObject *parent)
     connect(transport, &HidTransport::interfaceArrived, this, [this](const HidInterfaceInfo &info) {
         if (!d->started)
             return;
+        // A new device under the path of one still open: that one went without a word and its handle
+        // is dead.
+        const int stale = d->indexOfPath(info.path);
+        if (stale >= 0)
+            closeInterface(stale);
         const QString name = info.deviceName();
         deliver([&] { Q_EMIT OnDeviceArrival(0, name); });
     });
@@ -421,6 +427,12 @@ const HidInterfaceInfo &HIDagentX::IntfInfo() const
 {
     return d->currentIntf("IntfInfo").info;
 }
+const HidInterfaceInfo &HIDagentX::IntfInfoAt(int index) const
+{
+    if (index < 0 || index >= IntfCount())
+        raise(BadIntfIndex, "IntfInfoAt", QStringLiteral("Interface index %1 is out of range").arg(index));
+    return d->intfs[size_t(index)]->info;
+}
 const HidReportLayout &HIDagentX::IntfLayout() const
 {
     return d->currentIntf("IntfLayout").layout;
@@ -651,10 +663,16 @@ bool HIDagentX::ReadRpt()
         ok = intf.connection->getFeatureReport(wire, &error);
         break;
     case HidReportType::Output:
+        d->lastIoError = QStringLiteral("an output report cannot be read");
         return false; // an output report cannot be read back from the device
     }
-    if (!ok || wire.isEmpty() || quint8(wire.at(0)) != report.id)
+    if (!ok || wire.isEmpty() || quint8(wire.at(0)) != report.id) {
+        d->lastIoError = ok ? QStringLiteral("report %1 answered with another report").arg(report.id) : error;
+        if (!ok)
+            noteFailedTransfer(intf.handle, *intf.connection);
         return false;
+    }
+    d->lastIoError.clear();
     QByteArray &buffer = intf.buffers[r.local];
     const QByteArray data = wire.mid(1, buffer.size());
     buffer.fill('\0');
@@ -670,13 +688,43 @@ bool HIDagentX::WriteRpt()
     const HidReport &report = intf.layout.reports[r.local];
     const QByteArray wire = char(report.id) + intf.buffers[r.local];
     QString error;
+    bool ok = false;
     switch (report.type) {
     case HidReportType::Output:
-        return intf.connection->writeOutputReport(wire, &error);
+        ok = intf.connection->writeOutputReport(wire, &error);
+        break;
     case HidReportType::Feature:
-        return intf.connection->sendFeatureReport(wire, &error);
+        ok = intf.connection->sendFeatureReport(wire, &error);
+        break;
     case HidReportType::Input:
+        error = QStringLiteral("an input report cannot be written");
         break;
     }
-    return false;
+    d->lastIoError = ok ? QString() : error;
+    if (!ok)
+        noteFailedTransfer(intf.handle, *intf.connection);
+    return ok;
+}
+
+QString HIDagentX::LastIoError() const
+{
+    return d->lastIoError;
+}
+
+void HIDagentX::noteFailedTransfer(int handle, const HidConnection &connection)
+{
+    if (!connection.deviceGone())
+        return;
+    QMetaObject::invokeMethod(this, [this, handle] { closeGone(handle); }, Qt::QueuedConnection);
+}
+
+void HIDagentX::closeGone(int handle)
+{
+    const int i = d->indexOfHandle(handle);
+    if (!d->started || i < 0)
+        return;
+    const HidInterfaceInfo info = d->intfs[size_t(i)]->info;
+    closeInterface(i);
+    const QString name = info.deviceName();
+    deliver([&] { Q_EMIT OnDeviceRemoval(0, name); });
 }

@@ -23,6 +23,16 @@
 // carries on with what it was doing, as it does for any outcome of an event.
 //
 // Logging and LogFile are kept but inert: the agent writes no log.
+//
+// A read or write that fails because the device has gone closes that interface as its removal would
+// (OnIntfClosed, then OnDeviceRemoval), from the event loop of the agent's thread rather than from
+// inside the failing call, so a caller walking its devices is not pulled from under it. An arrival
+// announced for the path of an interface that is still open means its removal was missed: the dead
+// interface is closed before the arrival is announced, so that the next search opens the new device.
+//
+// Threads: everything belongs to the thread the agent lives on, except that WriteRpt (with the value
+// setters it follows) may be called from another thread while the agent's thread makes no call, the
+// caller serialising the two.
 class HIDagentX : public QObject
 {
     Q_OBJECT
@@ -95,6 +105,8 @@ public:
     int IntfPID() const;
     QString IntfName() const;
     const HidInterfaceInfo &IntfInfo() const;
+    // The interface at index (0-based, opening order) without making it current.
+    const HidInterfaceInfo &IntfInfoAt(int index) const;
     const HidReportLayout &IntfLayout() const;
 
     // AllVarIndex of the variable in the current interface, negative when absent. Usage page, usage and
@@ -139,6 +151,8 @@ public:
     void SetCurrentRptNum(int rptIndex);
     bool ReadRpt();  // one read of the current report; true on success
     bool WriteRpt(); // one write of the current report; true on success
+    // Why the last ReadRpt or WriteRpt failed; empty after one that succeeded.
+    QString LastIoError() const;
 
 Q_SIGNALS:
     void OnIntfOpened(int intfIndex, int handle, int vidPid, const QString &intfName);
@@ -151,6 +165,9 @@ Q_SIGNALS:
 
 private:
     void closeInterface(int index);
+    // After a failed transfer: closes the interface later when its device has gone.
+    void noteFailedTransfer(int handle, const HidConnection &connection);
+    void closeGone(int handle);
 
     struct Private;
     std::unique_ptr<Private> d;

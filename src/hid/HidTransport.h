@@ -25,6 +25,11 @@ struct HidInterfaceInfo
 };
 
 // An open interface. Report buffers start with the report ID byte (0 when the device uses no IDs).
+//
+// Threads: writeOutputReport and deviceGone may be called from any thread, one writer at a time (a
+// caller that shares a connection between threads serialises its writes itself); every other member
+// belongs to the thread that opened the connection. A write never takes longer than a short bound: a
+// report the device does not take in time is a failed write.
 class HidConnection
 {
 public:
@@ -32,6 +37,9 @@ public:
 
     virtual QByteArray reportDescriptor() const = 0;
     virtual bool writeOutputReport(const QByteArray &report, QString *error) = 0;
+    // True once a call failed because the device is no longer there (unplugged, or its node removed):
+    // the connection is dead for good and should be closed as a removal would close it.
+    virtual bool deviceGone() const { return false; }
     // report[0] holds the wanted ID on entry when the device uses IDs; the whole report on return.
     // A timeout is a failure.
     virtual bool readInputReport(QByteArray &report, int timeoutMs, QString *error) = 0;

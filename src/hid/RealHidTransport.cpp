@@ -1,18 +1,24 @@
 #include "RealHidTransport.h"
 
+#include "BoundedWriter.h"
 #include "HidReportDescriptor.h"
 #include "ProcessClock.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QRegularExpression>
 #include <QSet>
 #include <QSocketNotifier>
+#include <QTimer>
+#include <QtDebug>
 
 #include <hidapi/hidapi.h>
 #include <libudev.h>
 #include <linux/hidraw.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -52,11 +58,46 @@ QString hidapiError(hid_device *dev)
 
 constexpr int MaxReportBytes = 4096 + 1;
 
+// Errors of a write that say the device itself is gone, whatever the node shows.
+bool isGoneError(int error)
+{
+    return error == ENODEV || error == ENXIO || error == ESHUTDOWN;
+}
+
+// A descriptor closed by whoever lets go of it last: the writer thread may outlive the connection.
+struct OwnedFd
+{
+    explicit OwnedFd(int f) : fd(f) {}
+    ~OwnedFd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    OwnedFd(const OwnedFd &) = delete;
+    OwnedFd &operator=(const OwnedFd &) = delete;
+    int fd;
+};
+
+int writeWhole(int fd, const QByteArray &report)
+{
+    for (;;) {
+        if (::write(fd, report.constData(), size_t(report.size())) >= 0)
+            return 0;
+        if (errno != EINTR)
+            return errno;
+    }
+}
+
 class RealHidConnection : public HidConnection
 {
 public:
-    RealHidConnection(hid_device *dev, QByteArray descriptor)
-        : m_dev(dev), m_descriptor(std::move(descriptor))
+    RealHidConnection(hid_device *dev, QByteArray descriptor, const QString &node, int writeFd)
+        : m_dev(dev), m_descriptor(std::move(descriptor)), m_node(node),
+          m_identity(RealHidTransport::nodeIdentity(node)),
+          m_writer([fd = std::make_shared<OwnedFd>(writeFd)](const QByteArray &report) {
+              return writeWhole(fd->fd, report);
+          },
+                   RealHidTransport::WriteBoundMs)
     {
         const HidParseResult parsed = parseReportDescriptor(m_descriptor);
         m_usesIds = parsed.ok() && parsed.layout->usesReportIds;
@@ -68,17 +109,32 @@ public:
         releaseHidapi();
     }
 
+    bool deviceGone() const override { return m_gone.load(); }
+
     QByteArray reportDescriptor() const override { return m_descriptor; }
 
     bool writeOutputReport(const QByteArray &report, QString *error) override
     {
         if (report.isEmpty())
             return fail(error, QStringLiteral("empty report"));
-        const int n = hid_write(m_dev, reinterpret_cast<const unsigned char *>(report.constData()),
-                                size_t(report.size()));
-        if (n < 0)
-            return fail(error, hidapiError(m_dev));
-        return true;
+        if (m_gone.load())
+            return fail(error, QStringLiteral("device disconnected"));
+        const BoundedWriter::Result r = m_writer.write(report);
+        switch (r.outcome) {
+        case BoundedWriter::Outcome::Written:
+            return true;
+        case BoundedWriter::Outcome::Failed:
+            noteFailure(r.errorNumber);
+            return fail(error, QString::fromLocal8Bit(std::strerror(r.errorNumber)));
+        case BoundedWriter::Outcome::TimedOut:
+            noteFailure(0);
+            return fail(error, QStringLiteral("the device did not take the report within %1 ms")
+                                   .arg(RealHidTransport::WriteBoundMs));
+        case BoundedWriter::Outcome::StillBusy:
+            noteFailure(0);
+            return fail(error, QStringLiteral("the device has not taken the previous report yet"));
+        }
+        return false;
     }
 
     bool readInputReport(QByteArray &report, int timeoutMs, QString *error) override
@@ -91,8 +147,10 @@ public:
             const qint64 left = deadline - ProcessClock::monotonicNs();
             const int waitMs = left <= 0 ? 0 : int((left + 999'999) / 1'000'000);
             const int n = hid_read_timeout(m_dev, data, size_t(buffer.size()), waitMs);
-            if (n < 0)
+            if (n < 0) {
+                noteFailure(0);
                 return fail(error, hidapiError(m_dev));
+            }
             if (n == 0)
                 return fail(error, QStringLiteral("timed out waiting for an input report"));
             if (!m_usesIds) {
@@ -115,7 +173,11 @@ public:
             return fail(error, QStringLiteral("empty report"));
         const int n = hid_send_feature_report(
             m_dev, reinterpret_cast<const unsigned char *>(report.constData()), size_t(report.size()));
-        return n < 0 ? fail(error, hidapiError(m_dev)) : true;
+        if (n < 0) {
+            noteFailure(0);
+            return fail(error, hidapiError(m_dev));
+        }
+        return true;
     }
 
     bool getFeatureReport(QByteArray &report, QString *error) override
@@ -124,8 +186,10 @@ public:
         buffer[0] = report.isEmpty() ? char(0) : report.at(0);
         const int n = hid_get_feature_report(m_dev, reinterpret_cast<unsigned char *>(buffer.data()),
                                              size_t(buffer.size()));
-        if (n < 0)
+        if (n < 0) {
+            noteFailure(0);
             return fail(error, hidapiError(m_dev));
+        }
         report = buffer.left(n);
         return true;
     }
@@ -146,9 +210,21 @@ private:
         return false;
     }
 
+    // hidapi's own errno is not reliable after a failure, so besides the write's own error the node
+    // is asked: gone, or now another device's, means this connection is dead.
+    void noteFailure(int errorNumber)
+    {
+        if (isGoneError(errorNumber) || RealHidTransport::nodeIdentity(m_node) != m_identity)
+            m_gone.store(true);
+    }
+
     hid_device *m_dev;
     QByteArray m_descriptor;
+    QString m_node;
+    QString m_identity;
     bool m_usesIds = false;
+    std::atomic<bool> m_gone{false};
+    BoundedWriter m_writer;
 };
 
 HidInterfaceInfo infoFromHidapi(const hid_device_info *d)
@@ -234,9 +310,17 @@ std::unique_ptr<HidConnection> RealHidTransport::open(const HidInterfaceInfo &in
         const int e = errno;
         return refuse(e ? failureFromErrno(e) : OpenFailure::Other, hidapiError(nullptr));
     }
+    // Writes go through a descriptor of their own, so that the writer thread shares no state with
+    // hidapi's reads.
+    const int writeFd = ::open(node.constData(), O_RDWR | O_CLOEXEC);
+    if (writeFd < 0) {
+        const int e = errno;
+        hid_close(dev);
+        return refuse(failureFromErrno(e), QString::fromLocal8Bit(std::strerror(e)));
+    }
     if (failure)
         *failure = OpenFailure::None;
-    return std::make_unique<RealHidConnection>(dev, descriptor);
+    return std::make_unique<RealHidConnection>(dev, descriptor, info.path, writeFd);
 }
 
 HidTransport::OpenFailure RealHidTransport::failureFromErrno(int error)
@@ -321,23 +405,51 @@ QByteArray RealHidTransport::readReportDescriptor(const QString &node, QString *
     return bytes;
 }
 
-bool RealHidTransport::startMonitoring()
+bool RealHidTransport::openMonitor(QString *why)
 {
-    if (m_monitor)
-        return true;
-    // Nodes present now can be told apart on removal too.
-    enumerate();
     m_udev = udev_new();
-    if (!m_udev)
+    if (!m_udev) {
+        *why = QStringLiteral("udev_new failed");
         return false;
+    }
     m_monitor = udev_monitor_new_from_netlink(m_udev, "udev");
-    if (!m_monitor || udev_monitor_filter_add_match_subsystem_devtype(m_monitor, "hidraw", nullptr) < 0 ||
+    if (!m_monitor) {
+        *why = QStringLiteral("cannot listen to udev: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    if (udev_monitor_filter_add_match_subsystem_devtype(m_monitor, "hidraw", nullptr) < 0 ||
         udev_monitor_enable_receiving(m_monitor) < 0) {
-        stopMonitoring();
+        *why = QStringLiteral("cannot receive udev events: %1")
+                   .arg(QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     m_notifier = new QSocketNotifier(udev_monitor_get_fd(m_monitor), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &RealHidTransport::onMonitorReadable);
+    return true;
+}
+
+bool RealHidTransport::startMonitoring()
+{
+    if (isMonitoring())
+        return true;
+    // Nodes present now can be told apart on removal too.
+    enumerate();
+    QString why;
+    if (openMonitor(&why))
+        return true;
+    stopMonitoring();
+    static std::atomic<bool> told{false};
+    if (!told.exchange(true))
+        qWarning().noquote()
+            << QStringLiteral("No udev monitor (%1): looking for HID devices every %2 s instead.")
+                   .arg(why)
+                   .arg(PollIntervalMs / 1000);
+    for (auto it = m_known.cbegin(); it != m_known.cend(); ++it)
+        m_polled.insert(it.key(), nodeIdentity(it.key()));
+    m_pollTimer = new QTimer(this);
+    m_pollTimer->setInterval(PollIntervalMs);
+    connect(m_pollTimer, &QTimer::timeout, this, &RealHidTransport::rescan);
+    m_pollTimer->start();
     return true;
 }
 
@@ -351,6 +463,67 @@ void RealHidTransport::stopMonitoring()
     if (m_udev)
         udev_unref(m_udev);
     m_udev = nullptr;
+    if (m_pollTimer) {
+        // May be called from a handler of the timer's own tick.
+        m_pollTimer->stop();
+        m_pollTimer->deleteLater();
+        m_pollTimer = nullptr;
+    }
+    m_polled.clear();
+}
+
+QString RealHidTransport::nodeIdentity(const QString &node)
+{
+    const QString descriptor = descriptorPathForNode(node);
+    if (descriptor.isEmpty())
+        return QString();
+    // ".../hidrawN/device/report_descriptor" -> ".../hidrawN/device"
+    return QFileInfo(descriptor.left(descriptor.lastIndexOf(QLatin1Char('/')))).canonicalFilePath();
+}
+
+RealHidTransport::ScanChanges RealHidTransport::compareScans(const QHash<QString, QString> &before,
+                                                             const QHash<QString, QString> &after)
+{
+    ScanChanges changes;
+    for (auto it = before.cbegin(); it != before.cend(); ++it) {
+        const auto now = after.constFind(it.key());
+        if (now == after.cend() || *now != it.value())
+            changes.removed.append(it.key());
+    }
+    for (auto it = after.cbegin(); it != after.cend(); ++it) {
+        const auto then = before.constFind(it.key());
+        if (then == before.cend() || *then != it.value())
+            changes.arrived.append(it.key());
+    }
+    changes.removed.sort();
+    changes.arrived.sort();
+    return changes;
+}
+
+void RealHidTransport::rescan()
+{
+    QHash<QString, QString> now;
+    QHash<QString, HidInterfaceInfo> infos;
+    for (const HidInterfaceInfo &info : enumerateAll()) {
+        now.insert(info.path, nodeIdentity(info.path));
+        infos.insert(info.path, info);
+    }
+    const ScanChanges changes = compareScans(m_polled, now);
+    m_polled = now;
+    for (const QString &node : changes.removed) {
+        HidInterfaceInfo info = m_known.take(node);
+        info.path = node;
+        Q_EMIT interfaceRemoved(info);
+        if (!m_pollTimer)
+            return; // a handler stopped monitoring
+    }
+    for (const QString &node : changes.arrived) {
+        const HidInterfaceInfo info = infos.value(node);
+        m_known.insert(node, info);
+        Q_EMIT interfaceArrived(info);
+        if (!m_pollTimer)
+            return;
+    }
 }
 
 HidInterfaceInfo RealHidTransport::infoForNode(const QString &node, void *device)

@@ -4,21 +4,34 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
 class QSocketNotifier;
+class QTimer;
 struct udev;
 struct udev_monitor;
 
-// The hidraw devices of this machine: hidapi for enumeration and report I/O, libudev for hot-plug.
+// The hidraw devices of this machine: hidapi for enumeration and report reads, libudev for hot-plug.
 // The udev monitor listens on the "udev" netlink source, so an arrival is announced only once the
 // rules have run and the node has its final permissions; its socket is watched by a QSocketNotifier,
-// so nothing runs while no device comes or goes.
+// so nothing runs while no device comes or goes. Where no monitor can be made (no udev daemon, a
+// container), that is said once on stderr and the nodes are listed again every PollIntervalMs instead.
+//
+// Output reports are written on a thread per connection (BoundedWriter) through a descriptor of their
+// own, waiting at most WriteBoundMs. A read or write that fails because the node has gone (or now
+// belongs to another device) marks the connection deviceGone.
+//
+// Threads: the transport and everything but a connection's writeOutputReport belong to the thread
+// that made the transport.
 class RealHidTransport : public HidTransport
 {
     Q_OBJECT
 public:
+    static constexpr int WriteBoundMs = 250;
+    static constexpr int PollIntervalMs = 2000;
+
     explicit RealHidTransport(QObject *parent = nullptr);
     ~RealHidTransport() override;
 
@@ -27,7 +40,22 @@ public:
                                         OpenFailure *failure = nullptr) override;
     bool startMonitoring() override;
     void stopMonitoring() override;
-    bool isMonitoring() const { return m_monitor != nullptr; }
+    bool isMonitoring() const { return m_monitor != nullptr || m_pollTimer != nullptr; }
+    bool isPolling() const { return m_pollTimer != nullptr; }
+
+    // What tells one device under a node from the next under the same node: the sysfs path of the
+    // node's HID device, whose last part ("0003:1E6F:1113.0007") is numbered anew for every device
+    // the kernel makes. Empty when the node is not there.
+    static QString nodeIdentity(const QString &node);
+    // The change between two listings of node -> identity: the nodes gone (or replaced) and the
+    // nodes new (or replacing), each sorted.
+    struct ScanChanges
+    {
+        QStringList removed;
+        QStringList arrived;
+    };
+    static ScanChanges compareScans(const QHash<QString, QString> &before,
+                                    const QHash<QString, QString> &after);
 
     // "/dev/hidraw3" -> "/sys/class/hidraw/hidraw3/device/report_descriptor"; empty for a path that
     // is not a hidraw node.
@@ -42,10 +70,14 @@ public:
 private:
     void onMonitorReadable();
     HidInterfaceInfo infoForNode(const QString &node, void *udevDevice);
+    bool openMonitor(QString *why);
+    void rescan();
 
     udev *m_udev = nullptr;
     udev_monitor *m_monitor = nullptr;
     QSocketNotifier *m_notifier = nullptr;
+    QTimer *m_pollTimer = nullptr;
+    QHash<QString, QString> m_polled; // node -> identity at the last listing
     // What each node was when it arrived: a removed node has no attributes left to read.
     QHash<QString, HidInterfaceInfo> m_known;
 };

@@ -19,7 +19,7 @@ class VirtualHidConnection : public HidConnection
 {
 public:
     VirtualHidConnection(VirtualHidTransport *transport, VirtualHidInterface *intf)
-        : m_transport(transport), m_intf(intf), m_path(intf->info.path)
+        : m_transport(transport), m_intf(intf), m_path(intf->info.path), m_generation(intf->m_generation)
     {
         ++m_intf->m_openCount;
     }
@@ -72,6 +72,7 @@ public:
     }
 
     QString indexedString(int index) const override { return m_intf->strings.value(index); }
+    bool deviceGone() const override { return m_gone; }
 
 private:
     bool fail(QString *error, const QString &message) const
@@ -81,10 +82,12 @@ private:
         return false;
     }
 
-    bool usable(QString *error) const
+    bool usable(QString *error)
     {
-        if (!m_intf->m_plugged)
+        if (!m_intf->m_plugged || m_intf->m_generation != m_generation) {
+            m_gone = true;
             return fail(error, text("device disconnected"));
+        }
         return true;
     }
 
@@ -96,6 +99,10 @@ private:
             return fail(error, text("empty report"));
         if (m_intf->m_failWrite) {
             m_intf->m_failWrite = false;
+            if (m_intf->m_failWriteGone) {
+                m_gone = true;
+                return fail(error, text("No such device (simulated)"));
+            }
             return fail(error, text("write failed (simulated)"));
         }
         if (type == HidReportType::Feature)
@@ -110,6 +117,8 @@ private:
     VirtualHidTransport *m_transport;
     VirtualHidInterface *m_intf;
     QString m_path;
+    int m_generation;
+    bool m_gone = false;
 };
 
 void VirtualHidInterface::queueInputReport(const QByteArray &report)
@@ -128,9 +137,10 @@ void VirtualHidInterface::failNextRead()
     m_failRead = true;
 }
 
-void VirtualHidInterface::failNextWrite()
+void VirtualHidInterface::failNextWrite(bool deviceGone)
 {
     m_failWrite = true;
+    m_failWriteGone = deviceGone;
 }
 
 void VirtualHidInterface::denyOpen(bool permissionDenied)
@@ -223,6 +233,7 @@ void VirtualHidTransport::plug(const QString &path)
     if (!intf || intf->m_plugged)
         return;
     intf->m_plugged = true;
+    ++intf->m_generation;
     if (m_monitoring)
         Q_EMIT interfaceArrived(intf->info);
 }
@@ -235,6 +246,12 @@ void VirtualHidTransport::unplug(const QString &path)
     intf->m_plugged = false;
     if (m_monitoring)
         Q_EMIT interfaceRemoved(intf->info);
+}
+
+void VirtualHidTransport::unplugUnannounced(const QString &path)
+{
+    if (VirtualHidInterface *intf = find(path))
+        intf->m_plugged = false;
 }
 
 VirtualHidInterface *VirtualHidTransport::interface(const QString &path)

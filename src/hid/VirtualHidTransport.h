@@ -37,7 +37,8 @@ public:
     void setFeatureReport(const QByteArray &report);
 
     void failNextRead();
-    void failNextWrite();
+    // The next write fails; with deviceGone as an unplugged device fails it (the connection is dead).
+    void failNextWrite(bool deviceGone = false);
     // Opening fails from now on, as a permission problem or as some other failure.
     void denyOpen(bool permissionDenied);
     void allowOpen();
@@ -54,6 +55,10 @@ private:
     QMap<int, QByteArray> m_feature;
     bool m_failRead = false;
     bool m_failWrite = false;
+    bool m_failWriteGone = false;
+    // Raised by every plug: a connection opened before an unplug stays dead after the replug, as a
+    // file descriptor of a removed device node does.
+    int m_generation = 0;
     HidTransport::OpenFailure m_denied = HidTransport::OpenFailure::None;
     bool m_plugged = true;
     int m_openCount = 0;
@@ -87,6 +92,8 @@ public:
                                       bool plugged = true);
     void plug(const QString &path);   // emits interfaceArrived while monitoring
     void unplug(const QString &path); // emits interfaceRemoved while monitoring; open connections fail
+    // Unplugs without any removal event, as when the monitor missed it.
+    void unplugUnannounced(const QString &path);
     VirtualHidInterface *interface(const QString &path);
     QList<VirtualHidInterface *> interfaces() const;
 

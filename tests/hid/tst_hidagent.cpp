@@ -435,6 +435,82 @@ private Q_SLOTS:
         QVERIFY(!bad->isOpen());
     }
 
+    // A connection whose device went without a removal event is closed as the removal would have
+    // closed it, but from the event loop, not inside the failing call; a failure of a device that is
+    // still there closes nothing. Either way the arm can be opened afresh afterwards.
+    void deadInterfacesAreClosed_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("closes");
+        QTest::addColumn<bool>("reportsFailure");
+        QTest::newRow("write fails, device still there") << "fail write" << false << true;
+        QTest::newRow("write fails, device gone") << "gone write" << true << true;
+        QTest::newRow("unplugged unannounced, then written") << "silent unplug, write" << true << true;
+        QTest::newRow("unplugged unannounced, then read") << "silent unplug, read" << true << true;
+        QTest::newRow("missed removal, new device on the same path") << "silent replug" << true << false;
+    }
+    void deadInterfacesAreClosed()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, closes);
+        QFETCH(bool, reportsFailure);
+        VirtualHidTransport transport;
+        VirtualHidInterface *arm = transport.addArm();
+        HIDagentX agent(&transport);
+        QVERIFY(startAndOpen(agent));
+        const int firstHandle = agent.SelectIntf(0);
+        const int cmd = agent.FindVar(1, 0x3E, 1, false);
+        const int in = agent.VarRptIndex(agent.FindVar(1, 0x30, 0, false));
+        QStringList events;
+        connect(&agent, &HIDagentX::OnIntfClosed, &agent, [&](int open, const QString &, int h) {
+            events << QStringLiteral("closed %1 %2").arg(open).arg(h);
+        });
+        connect(&agent, &HIDagentX::OnDeviceRemoval, &agent,
+                [&](int, const QString &name) { events << QStringLiteral("removed ") + name; });
+        connect(&agent, &HIDagentX::OnDeviceArrival, &agent, [&] { events << QStringLiteral("arrived"); });
+
+        bool ok = true;
+        if (how.startsWith(u"silent"))
+            transport.unplugUnannounced(arm->info.path);
+        if (how == u"silent replug") {
+            transport.plug(arm->info.path);
+        } else if (how.endsWith(u"read")) {
+            agent.SelectRpt(in);
+            ok = agent.ReadRpt();
+        } else {
+            if (how.startsWith(u"fail") || how.startsWith(u"gone"))
+                arm->failNextWrite(how == u"gone write");
+            agent.SetVarUnScaledValue(cmd, 4);
+            agent.SelectRpt(agent.VarRptIndex(cmd));
+            ok = agent.WriteRpt();
+        }
+        QCOMPARE(ok, !reportsFailure);
+        QCOMPARE(agent.LastIoError().isEmpty(), !reportsFailure);
+        // Nothing is closed under the failing call itself.
+        if (reportsFailure)
+            QCOMPARE(agent.IntfCount(), 1);
+        QCoreApplication::processEvents();
+        const QString closedEvent = QStringLiteral("closed 0 %1").arg(firstHandle);
+        QStringList expected;
+        if (how == u"silent replug")
+            expected = {closedEvent, QStringLiteral("arrived")};
+        else if (closes)
+            expected = {closedEvent, QStringLiteral("removed ") + armName(arm)};
+        QCOMPARE(events, expected);
+        QCOMPARE(agent.IntfCount(), closes ? 0 : 1);
+
+        // The arm, back under its path, is opened again and takes the next code.
+        transport.plug(arm->info.path);
+        QVERIFY(agent.OpenMatchingIntfs());
+        QCOMPARE(agent.IntfCount(), 1);
+        QCOMPARE(agent.SelectIntf(0) != firstHandle, closes);
+        const int cmdNow = agent.FindVar(1, 0x3E, 1, false);
+        agent.SetVarUnScaledValue(cmdNow, 6);
+        agent.SelectRpt(agent.VarRptIndex(cmdNow));
+        QVERIFY(agent.WriteRpt());
+        QCOMPARE(arm->written.last().bytes, hex("0006"));
+    }
+
     void operationsNeedAStartedAgentAndValidIndexes()
     {
         VirtualHidTransport transport;
