@@ -221,16 +221,11 @@ void frmMain::Form_Load()
     NextStep = 1;
     m_startingUp = true;
     runStep([this] { ConfigureAgent(); });
-    bool found = false;
     try {
-        found = SearchArm();
+        SearchArm();
     } catch (const std::exception &) {
-        found = false;
     }
-    if (found)
-        ShowReady();
-    else
-        ShowDisconnected();
+    UpdateConnectionStatus();
     m_startingUp = false;
 }
 
@@ -296,6 +291,36 @@ bool frmMain::DeviceNameMatches(const QString &deviceName) const
     if (name.isEmpty())
         return false;
     return name.contains(m_currentDevice, Qt::CaseSensitive);
+}
+
+bool frmMain::ArmInterfaceOpen() const
+{
+    for (int i = 0; i < HIDagent->IntfCount(); ++i) {
+        if (DeviceNameMatches(HIDagent->IntfInfoAt(i).deviceName()))
+            return true;
+    }
+    return false;
+}
+
+void frmMain::UpdateConnectionStatus()
+{
+    const bool wasReady = ConnectionState() == Ready;
+    if (ArmInterfaceOpen()) {
+        ShowReady();
+        // The warning is out of date once an arm could be opened; a later refusal may say it again.
+        if (m_openDeniedBox)
+            m_openDeniedBox->close();
+        m_openDeniedShown = false;
+        return;
+    }
+    ShowDisconnected();
+    // Stopped here and now: a replugged arm must not take up a script in the middle.
+    if (wasReady && m_runner && m_runner->isRunning() && !m_unloaded) {
+        m_runCutByDisconnect = true;
+        cmdRun->SetCaption(QStringLiteral("Run"));
+        StopRequested = true;
+        m_runner->requestStop();
+    }
 }
 
 void frmMain::SetHilight(bool on)

@@ -68,6 +68,8 @@ public:
     static inline const QString OpenDeniedText =
         QStringLiteral("The arm is attached but cannot be opened: permission denied. Install the udev rule "
                        "70-tessaro.rules and plug the arm in again.");
+    static inline const QString DisconnectedDuringRunText =
+        QStringLiteral("The arm was disconnected. The script run has been stopped.");
 
     explicit frmMain(const Setup &setup, QWidget *parent = nullptr);
     ~frmMain() override;
@@ -95,11 +97,15 @@ public:
     QString ConnectionState() const;
     void ShowReady();
     void ShowDisconnected();
-    // Device-name matching of the arrival and removal events against CurrentDevice.
+    // Device-name matching against CurrentDevice: which open interfaces count as the arm.
     bool DeviceNameMatches(const QString &deviceName) const;
+    // Ready exactly while an open interface of the component counts as the arm. Losing the last one
+    // during a run ends the run as Stop does; having one closes the permission warning.
+    void UpdateConnectionStatus();
+    bool ArmInterfaceOpen() const;
 
-    // Motion panel.
-    void SendArmCommand(qint16 code);
+    // Motion panel. False when the code did not reach every arm (not Ready, refused or not written).
+    bool SendArmCommand(qint16 code);
     void ResetControlButtons();
     bool MotionActive() const { return m_motionActive; }
     QString ActiveTag() const { return m_activeTag; }
@@ -230,6 +236,8 @@ private:
     bool m_startingUp = false;
     bool m_unloaded = false;
     bool m_openDeniedShown = false;
+    // The arm went away under a run: said to the operator once the run has ended.
+    bool m_runCutByDisconnect = false;
 
     bool m_motionActive = false;
     QString m_activeTag;

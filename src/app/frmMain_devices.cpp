@@ -9,24 +9,24 @@
 // The component's handlers have no handling of their own: an error ends the handler where it happens.
 // Qt slots must not let it escape, so each catches it at the top.
 
-void frmMain::HIDagent_OnDeviceArrival(int, const QString &DeviceName)
+// The status follows the interfaces the component holds open, not the names the events carry: a
+// refused arm opens nothing, and the removal of some other device closes nothing of the arm.
+
+void frmMain::HIDagent_OnDeviceArrival(int, const QString &)
 {
+    if (m_startingUp)
+        return;
     try {
-        if (!m_startingUp)
-            HIDagent->OpenMatchingIntfs();
-        if (DeviceNameMatches(DeviceName))
-            ShowReady();
+        HIDagent->OpenMatchingIntfs();
     } catch (const std::exception &) {
     }
+    UpdateConnectionStatus();
 }
 
-void frmMain::HIDagent_OnDeviceRemoval(int, const QString &DeviceName)
+void frmMain::HIDagent_OnDeviceRemoval(int, const QString &)
 {
-    try {
-        if (DeviceNameMatches(DeviceName))
-            ShowDisconnected();
-    } catch (const std::exception &) {
-    }
+    if (!m_startingUp)
+        UpdateConnectionStatus();
 }
 
 void frmMain::HIDagent_OnIntfOpened()
@@ -43,6 +43,9 @@ void frmMain::HIDagent_OnIntfClosed(int NumStillOpen, const QString &IntfName, i
         Devices->OnIntfClosed(NumStillOpen, IntfName, AHidHandle);
     } catch (const std::exception &) {
     }
+    // Closed without a removal event too (a write to a device that has gone).
+    if (!m_startingUp)
+        UpdateConnectionStatus();
 }
 
 void frmMain::HIDagent_OnRptArrived(int RptIndexInIntf, int AllRptIndex)

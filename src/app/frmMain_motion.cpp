@@ -154,13 +154,14 @@ bool frmMain::ScriptingMode() const
     return optScripting->Value();
 }
 
-void frmMain::SendArmCommand(qint16 code)
+bool frmMain::SendArmCommand(qint16 code)
 {
     if (ConnectionState() != Ready)
-        return;
+        return false;
     try {
-        Devices->SendToAll(code);
+        return Devices->SendToAll(code);
     } catch (const std::exception &) {
+        return false;
     }
 }
 

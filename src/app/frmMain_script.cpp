@@ -192,6 +192,11 @@ void frmMain::cmdRun_Click()
         m_runner->requestStop();
     }
     Grid->SetHighLight(false);
+    if (m_runCutByDisconnect && !m_runner->isRunning()) {
+        m_runCutByDisconnect = false;
+        if (ScriptDialogs *dialogs = CommD.Dialogs())
+            dialogs->errorMessage(this, ErrorTitle, DisconnectedDuringRunText);
+    }
 }
 
 void frmMain::RunScript()

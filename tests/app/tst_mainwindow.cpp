@@ -98,9 +98,31 @@ private Q_SLOTS:
         arm.unplug();
         arm.plugIn();
         QVERIFY(!w.openDeniedMessage());
+        QCOMPARE(w.ConnectionState(), QString());
     }
 
-    void deviceEvents_data()
+    // The warning goes by itself once the arm could be opened after all; a later refusal tells again.
+    void openDeniedWarningClosesOnceTheArmOpens()
+    {
+        WindowHarness h;
+        VirtualArm &arm = h.addArm();
+        arm.armInterface()->denyOpen(true);
+        frmMain &w = h.open();
+        QVERIFY(w.openDeniedMessage());
+        arm.unplug();
+        arm.armInterface()->allowOpen();
+        arm.plugIn();
+        QCOMPARE(w.ConnectionState(), frmMain::Ready);
+        QTRY_VERIFY(!w.openDeniedMessage());
+
+        arm.unplug();
+        arm.armInterface()->denyOpen(true);
+        arm.plugIn();
+        QCOMPARE(w.ConnectionState(), QString());
+        QVERIFY(w.openDeniedMessage());
+    }
+
+    void deviceNameMatching_data()
     {
         QTest::addColumn<bool>("settingsFile");
         QTest::addColumn<QString>("identity");
@@ -121,32 +143,74 @@ private Q_SLOTS:
                                << matches;
         }
     }
-    void deviceEvents()
+    void deviceNameMatching()
     {
         QFETCH(bool, settingsFile);
         QFETCH(QString, identity);
         QFETCH(QString, deviceName);
-        QFETCH(bool, matches);
-        for (const bool arrival : {true, false}) {
-            WindowHarness h;
-            if (settingsFile)
-                h.writeSettings(identity);
-            if (!arrival)
-                h.addArm();
-            frmMain &w = h.open();
-            QCOMPARE(w.CurrentDevice(), identity.trimmed().toUpper());
-            QCOMPARE(w.DeviceNameMatches(deviceName), matches);
-            QCOMPARE(w.ConnectionState(), arrival ? QString() : frmMain::Ready);
-            if (arrival)
-                Q_EMIT w.HIDagent->OnDeviceArrival(0, deviceName);
-            else
-                Q_EMIT w.HIDagent->OnDeviceRemoval(0, deviceName);
-            const bool ready = arrival == matches;
-            QCOMPARE(w.ConnectionState(), ready ? frmMain::Ready : QString());
-            QCOMPARE(w.lblDisp->text(), ready ? frmMain::ReadyText : frmMain::DisconnectedText);
-            // Only the interface events change the device list.
-            QCOMPARE(w.Devices->Count(), arrival ? 0 : 1);
+        WindowHarness h;
+        if (settingsFile)
+            h.writeSettings(identity);
+        frmMain &w = h.open();
+        QCOMPARE(w.CurrentDevice(), identity.trimmed().toUpper());
+        QTEST(w.DeviceNameMatches(deviceName), "matches");
+    }
+
+    // Ready exactly while an interface of the arm is open that the identity text (when set) names;
+    // what other devices do, and events that open or close nothing of the arm, change nothing.
+    void statusFollowsTheArm_data()
+    {
+        QTest::addColumn<QString>("identity"); // "-": no settings file
+        QTest::addColumn<QString>("atStart");
+        QTest::addColumn<QString>("then");
+        QTest::addColumn<bool>("ready");
+        using Row = std::tuple<const char *, const char *, const char *, const char *, bool>;
+        for (const auto &[tag, identity, atStart, then, ready] : std::initializer_list<Row>{
+                 {"no settings: arm", "-", "arm", "", true},
+                 {"no settings: mouse unplugged, arm stays", "-", "arm mouse", "unplug mouse", true},
+                 {"no settings: mouse plugged, no arm", "-", "", "plug mouse", false},
+                 {"no settings: arm unplugged", "-", "arm mouse", "unplug arm", false},
+                 {"no settings: arm plugged later", "-", "", "plug arm", true},
+                 {"no settings: refused arm plugged", "-", "", "plug refused arm", false},
+                 {"no settings: refused arm at start", "-", "refused", "", false},
+                 {"identity names the arm", "VID_1E6F&PID_1113", "arm", "", true},
+                 {"identity in lower case", "vid_1e6f&pid_1113", "", "plug arm", true},
+                 {"identity names another device", "ARM-01", "arm", "", false},
+                 {"identity names another device, arm plugged", "ARM-01", "", "plug arm", false}}) {
+            QTest::newRow(tag) << QString::fromUtf8(identity) << QString::fromUtf8(atStart)
+                               << QString::fromUtf8(then) << ready;
         }
+    }
+    void statusFollowsTheArm()
+    {
+        QFETCH(QString, identity);
+        QFETCH(QString, atStart);
+        QFETCH(QString, then);
+        QFETCH(bool, ready);
+        WindowHarness h;
+        if (identity != u"-")
+            h.writeSettings(identity);
+        VirtualArm &arm = h.addArm();
+        if (atStart == u"refused" || then == u"plug refused arm")
+            arm.armInterface()->denyOpen(true);
+        if (!atStart.contains(u"arm") && atStart != u"refused")
+            arm.unplug();
+        VirtualHidInterface *mouse = h.transport.addOtherDevice(atStart.contains(u"mouse"));
+        frmMain &w = h.open();
+
+        if (then == u"unplug mouse")
+            h.transport.unplug(mouse->info.path);
+        else if (then == u"plug mouse")
+            h.transport.plug(mouse->info.path);
+        else if (then == u"unplug arm")
+            arm.unplug();
+        else if (then.startsWith(u"plug") && then.endsWith(u"arm"))
+            arm.plugIn();
+
+        QCOMPARE(w.ConnectionState(), ready ? frmMain::Ready : QString());
+        QCOMPARE(w.lblDisp->text(), ready ? frmMain::ReadyText : frmMain::DisconnectedText);
+        h.click(2);
+        QCOMPARE(h.codes(), ready ? QList<int>({2}) : QList<int>());
     }
 
     void arrivalAndRemovalAfterStart()
@@ -263,8 +327,6 @@ private Q_SLOTS:
     void everyDeviceReceivesEveryCodeInOrder()
     {
         WindowHarness h;
-        // No device name holds this identity, so a removal leaves the window Ready.
-        h.writeSettings(QStringLiteral("NO SUCH DEVICE"));
         VirtualArm &first = h.addArm();
         h.addArm();
         frmMain &w = h.open();
@@ -277,6 +339,7 @@ private Q_SLOTS:
         for (qsizetype i = 0; i < h.received.size(); ++i)
             QCOMPARE(h.received.at(i).first, int(i % 2));
 
+        // The second arm keeps the window Ready when the first goes.
         first.unplug();
         QCOMPARE(w.Devices->Count(), 1);
         QCOMPARE(w.ConnectionState(), frmMain::Ready);

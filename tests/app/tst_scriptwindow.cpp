@@ -575,6 +575,10 @@ private Q_SLOTS:
         QTest::newRow("close") << "close" << QList<int>{3, 0} << qint16(3);
         QTest::newRow("load") << "load" << QList<int>{3, 5, 7, 10, 5, 7, 10, 5, 7, 0} << qint16(4);
         QTest::newRow("fewer repetitions") << "reps" << QList<int>{3, 4, 0} << qint16(3);
+        // The run ends with the arm; one plugged back at once gets the stop, and no step after it.
+        QTest::newRow("arm unplugged") << "unplug" << QList<int>{3} << qint16(3);
+        QTest::newRow("arm unplugged and back at once") << "unplug, replug" << QList<int>{3, 0} << qint16(3);
+        QTest::newRow("arm's node gone under a write") << "unplug unannounced" << QList<int>{3} << qint16(3);
     }
 
     void changesDuringARun()
@@ -601,13 +605,21 @@ private Q_SLOTS:
                 QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
             else if (change == QStringLiteral("close"))
                 w.close();
+            else if (change == QStringLiteral("unplug unannounced"))
+                f.h.transport.unplugUnannounced(f.h.arms.front()->armInterface()->info.path);
+            else if (change.startsWith(QStringLiteral("unplug")))
+                f.h.arms.front()->unplug();
             else
                 w.txtReps->setText(QStringLiteral("1"));
+            if (change.endsWith(QStringLiteral("replug")))
+                f.h.arms.front()->plugIn();
         });
         QVERIFY(runToEnd(w));
         QVERIFY(!w.Runner().isRunning());
         QCOMPARE(f.h.codes(), codes);
         QCOMPARE(w.NextStep, nextStep);
+        QCOMPARE(f.dialogs.messages.contains(QStringLiteral("Error: ") + frmMain::DisconnectedDuringRunText),
+                 change.startsWith(QStringLiteral("unplug")));
         if (change == QStringLiteral("close")) {
             QVERIFY(!f.h.arms.front()->armInterface()->isOpen());
             QVERIFY(!w.isVisible());

@@ -12,6 +12,12 @@ namespace {
 
 constexpr int ArmVendorId = 0x1E6F;
 constexpr int ArmProductId = 0x1113;
+constexpr int ExitArmRefused = 5;
+
+bool isArm(const HidInterfaceInfo &info)
+{
+    return info.vendorId == ArmVendorId && info.productId == ArmProductId;
+}
 
 QString hex4(quint32 value)
 {
@@ -55,7 +61,9 @@ void printUsage(QTextStream &out)
            "Lists the HID interfaces of the robotic arm (VID_1E6F&PID_1113) that can be opened, with\n"
            "their identifiers, product string and report variables; --all lists every HID interface.\n"
            "Interfaces that are present but cannot be opened are listed with the reason.\n"
-           "--virtual-arm lists the built-in virtual arm instead of real hardware.\n";
+           "--virtual-arm lists the built-in virtual arm instead of real hardware.\n"
+           "Exit status: 0 listed, 5 the arm is present but none of its interfaces can be opened,\n"
+           "1 HID access failed, 64 usage.\n";
 }
 
 } // namespace
@@ -100,6 +108,8 @@ int cliDevices(const QStringList &args)
         agent.SetSearchOnPID(true);
         agent.SetSearchOnVID(true);
     }
+    bool armOpened = false;
+    bool armRefused = false;
     try {
         agent.StartAgent();
         agent.OpenMatchingIntfs();
@@ -109,12 +119,14 @@ int cliDevices(const QStringList &args)
                 out << "\n";
             printInterface(out, agent.IntfInfo());
             printVariables(out, agent.IntfLayout());
+            armOpened = armOpened || isArm(agent.IntfInfo());
         }
         const QList<HIDagentX::OpenFailure> failures = agent.LastOpenFailures();
         for (const HIDagentX::OpenFailure &f : failures) {
             out << "\n";
             printInterface(out, f.info);
             out << "  cannot be opened: " << f.reason << "\n";
+            armRefused = armRefused || isArm(f.info);
             if (f.kind == HidTransport::OpenFailure::PermissionDenied)
                 out << "  no permission to use the device: install the udev rule 70-tessaro.rules "
                        "and plug the arm in again\n";
@@ -125,6 +137,10 @@ int cliDevices(const QStringList &args)
     } catch (const HidError &e) {
         err << "tessaro-cli: " << e.source() << ": " << e.description() << "\n";
         return 1;
+    }
+    if (armRefused && !armOpened) {
+        err << "tessaro-cli: the robotic arm is present but cannot be opened\n";
+        return ExitArmRefused;
     }
     return 0;
 }

@@ -29,6 +29,7 @@ constexpr int ExitUsage = 64;
 constexpr int ExitEmptyScript = 65;
 constexpr int ExitNoInput = 66;
 constexpr int ExitNoArm = 3;
+constexpr int ExitArmGone = 4;
 
 void printUsage(QTextStream &out)
 {
@@ -38,8 +39,10 @@ void printUsage(QTextStream &out)
            "The arm is stopped (code 0) at the end and on Ctrl+C or SIGTERM.\n"
            "--virtual-arm plays it on the built-in virtual arm instead of real hardware;\n"
            "--virtual-arm-log PATH appends one line per command the virtual arm receives.\n"
-           "Exit status: 0 played, 3 no arm found, 64 usage, 65 empty script, 66 file not read,\n"
-           "128 + signal number when stopped by a signal.\n";
+           "If the arm is disconnected during the run, the run ends at once, names the step that was\n"
+           "cut short and does not go on when the arm comes back.\n"
+           "Exit status: 0 played, 3 no arm found, 4 the arm was disconnected during the run,\n"
+           "64 usage, 65 empty script, 66 file not read, 128 + signal number when stopped by a signal.\n";
 }
 
 // Signal handlers may only write to a pipe; the event loop reads the other end.
@@ -102,9 +105,10 @@ private:
 class CliScript : public ScriptSource
 {
 public:
-    CliScript(const ScriptLoad &load, QString reps, ArmDeviceList &devices, QTextStream &out)
+    CliScript(const ScriptLoad &load, QString reps, ArmDeviceList &devices, QTextStream &out,
+              QTextStream &err)
         : m_rows(load.records), m_steps(load.nextStep - 1), m_reps(std::move(reps)), m_devices(devices),
-          m_out(out)
+          m_out(out), m_err(err)
     {
     }
 
@@ -112,13 +116,24 @@ public:
     QString functionText(int row) override { return row < m_rows.size() ? m_rows[row][1] : QString(); }
     QString timeText(int row) override { return row < m_rows.size() ? m_rows[row][2] : QString(); }
     QString repetitionsText() override { return m_reps; }
-    void sendArmCommand(qint16 code) override { m_devices.SendToAll(code); }
+    void sendArmCommand(qint16 code) override
+    {
+        QString why;
+        if (!m_devices.SendToAll(code, &why)) {
+            m_err << "tessaro-cli: " << why << "\n";
+            m_err.flush();
+        }
+    }
     void stepStarting(int row) override
     {
+        m_currentRow = row;
         m_out << QString::number(row).rightJustified(5) << "  " << functionText(row).leftJustified(13) << " "
               << NumberText(LeadingNumber(timeText(row))).trimmed() << " s\n";
         m_out.flush();
     }
+
+    // The step under way, 0 before the first.
+    int currentRow() const { return m_currentRow; }
 
 private:
     QList<ScriptRow> m_rows;
@@ -126,6 +141,8 @@ private:
     QString m_reps;
     ArmDeviceList &m_devices;
     QTextStream &m_out;
+    QTextStream &m_err;
+    int m_currentRow = 0;
 };
 
 } // namespace
@@ -234,7 +251,16 @@ int cliRun(const QStringList &args)
     ScriptRunner runner;
     // Nothing else runs on this thread, so it can take real-time scheduling where that is allowed.
     runner.setRealtimeScheduling(true);
-    CliScript script(load, reps, devices, out);
+    CliScript script(load, reps, devices, out, err);
+    // The run ends with the arm's last interface: a replugged arm is a new start, not the rest of a
+    // script it missed the beginning of.
+    bool armGone = false;
+    QObject::connect(&agent, &HIDagentX::OnIntfClosed, &runner, [&] {
+        if (agent.IntfCount() == 0 && runner.isRunning() && !armGone) {
+            armGone = true;
+            runner.requestStop();
+        }
+    });
     StopSignals stopSignals;
     if (stopSignals.notifier()) {
         QObject::connect(stopSignals.notifier(), &QSocketNotifier::activated, &runner, [&] {
@@ -255,6 +281,12 @@ int cliRun(const QStringList &args)
     if (signal != 0) {
         err << "tessaro-cli: stopped\n";
         return 128 + signal;
+    }
+    if (armGone) {
+        const int row = script.currentRow();
+        err << "tessaro-cli: the arm was disconnected during step " << row << " ("
+            << script.functionText(row) << "); the run was stopped\n";
+        return ExitArmGone;
     }
     return 0;
 }
