@@ -147,13 +147,6 @@ private Q_SLOTS:
         QCOMPARE(changes.removed, removed);
         QCOMPARE(changes.arrived, arrived);
     }
-
-    void nodeIdentityOfMissingNodes()
-    {
-        // No such node: nothing to tell it by, so a connection to it counts as gone.
-        QCOMPARE(RealHidTransport::nodeIdentity(QStringLiteral("/dev/hidraw987654")), QString());
-        QCOMPARE(RealHidTransport::nodeIdentity(QStringLiteral("virtual/arm0")), QString());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestRealTransport)
