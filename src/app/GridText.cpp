@@ -1,5 +1,9 @@
 #include "GridText.h"
 
+#include "StepFunctions.h"
+
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QKeyEvent>
 #include <QPalette>
 #include <QToolTip>
@@ -14,6 +18,14 @@ GridText::GridText(QWidget *parent) : QLineEdit(parent)
     // Paste through a menu or a drop would slip past the character filter.
     setContextMenuPolicy(Qt::NoContextMenu);
     setAcceptDrops(false);
+
+    // Digits never begin a name, so in the Time column the list simply never shows.
+    auto *names = new QCompleter(StepFunctions::names(), this);
+    names->setCaseSensitivity(Qt::CaseInsensitive);
+    names->setCompletionMode(QCompleter::PopupCompletion);
+    setCompleter(names);
+    // After the completer's own filter, so this one sees the keys first.
+    names->popup()->installEventFilter(this);
     hide();
 }
 
@@ -71,10 +83,31 @@ void GridText::keyPressEvent(QKeyEvent *event)
         }
     }
     QLineEdit::keyPressEvent(event);
+    // A whole name needs no offer, and an open list would take the next click for itself.
+    if (QAbstractItemView *list = completer()->popup(); list->isVisible() && !StepFunctions::canonical(this->text()).isEmpty())
+        list->hide();
+}
+
+void GridText::hideEvent(QHideEvent *event)
+{
+    completer()->popup()->hide();
+    QLineEdit::hideEvent(event);
+}
+
+bool GridText::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == completer()->popup() && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
+        completer()->popup()->hide();
+        return true;
+    }
+    return QLineEdit::eventFilter(watched, event);
 }
 
 void GridText::focusInEvent(QFocusEvent *event)
 {
     QLineEdit::focusInEvent(event);
-    selectAll();
+    // The focus coming back from the list of names is the same edit going on.
+    if (event->reason() != Qt::PopupFocusReason)
+        selectAll();
 }

@@ -8,6 +8,11 @@
 // Delete keys work as in any text box. Enter and Escape are reported as signals; the window decides
 // what they do. The whole text is selected whenever the editor gets the focus, so the first character
 // typed replaces it.
+//
+// As letters are typed, the step function names they begin are offered in a list below the editor
+// (none once the text is a whole name). Picking one with the arrow keys or the mouse puts it in the
+// editor; Enter still commits what the editor holds, and Escape with the list open closes only the
+// list.
 class GridText : public QLineEdit
 {
     Q_OBJECT
@@ -33,6 +38,8 @@ Q_SIGNALS:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     Filter m_filter = Filter::Letters;

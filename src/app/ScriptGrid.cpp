@@ -1,12 +1,18 @@
 #include "ScriptGrid.h"
 
+#include "ScriptModel.h"
+
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProxyStyle>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+
+#include <optional>
 
 namespace {
 
@@ -73,8 +79,10 @@ quint32 toWinColour(const QColor &c)
 
 } // namespace
 
-ScriptGrid::ScriptGrid(QWidget *parent) : QTableWidget(parent)
+ScriptGrid::ScriptGrid(QWidget *parent, ScriptModel *script)
+    : QTableView(parent), m_script(script ? script : new ScriptModel(this))
 {
+    setModel(m_script);
     auto *style = new GridLineStyle;
     style->setParent(this);
     setStyle(style);
@@ -120,65 +128,46 @@ ScriptGrid::ScriptGrid(QWidget *parent) : QTableWidget(parent)
     header->viewport()->setAutoFillBackground(true);
     SetBackColorSel(toWinColour(QApplication::palette().color(QPalette::Active, QPalette::Highlight)));
 
-    setColumnCount(3);
-    setRowCount(0);
+    // A reset (a whole script put back or loaded) keeps the current cell where it can.
+    connect(m_script, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        m_currentBeforeReset = {Row(), Col()};
+    });
+    connect(m_script, &QAbstractItemModel::modelReset, this, [this] {
+        if (Rows() > 1)
+            setCurrent(qBound(1, m_currentBeforeReset.first, Rows() - 1) - 1, m_currentBeforeReset.second);
+    });
+    connect(m_script, &QAbstractItemModel::rowsInserted, this, [this] { ensureCurrent(); });
 }
 
 int ScriptGrid::Rows() const
 {
-    return rowCount() + 1;
+    return m_script->rows();
 }
 
 void ScriptGrid::SetRows(int rows)
 {
-    setRowCount(qMax(rows - 1, 0));
-    if (!currentIndex().isValid() && rowCount() > 0)
-        setCurrent(0, columnCount() > 1 ? 1 : 0);
+    m_script->setRows(rows);
+}
+
+void ScriptGrid::ensureCurrent()
+{
+    if (!currentIndex().isValid() && m_script->rowCount() > 0)
+        setCurrent(0, 1);
 }
 
 int ScriptGrid::Cols() const
 {
-    return columnCount();
-}
-
-void ScriptGrid::SetCols(int cols)
-{
-    setColumnCount(qMax(cols, 1));
+    return ScriptModel::Columns;
 }
 
 QString ScriptGrid::TextMatrix(int row, int col) const
 {
-    if (col < 0 || col >= columnCount() || row < 0 || row >= Rows())
-        return QString();
-    const QTableWidgetItem *cell = row == 0 ? horizontalHeaderItem(col) : item(row - 1, col);
-    return cell ? cell->text() : QString();
+    return m_script->text(row, col);
 }
 
 void ScriptGrid::SetTextMatrix(int row, int col, const QString &text)
 {
-    if (col < 0 || col >= columnCount() || row < 0 || row >= Rows())
-        return;
-    if (row == 0) {
-        QTableWidgetItem *head = horizontalHeaderItem(col);
-        if (!head) {
-            head = new QTableWidgetItem;
-            setHorizontalHeaderItem(col, head);
-        }
-        head->setText(text);
-        return;
-    }
-    ensureItem(row - 1, col)->setText(text);
-}
-
-QTableWidgetItem *ScriptGrid::ensureItem(int modelRow, int col)
-{
-    QTableWidgetItem *cell = item(modelRow, col);
-    if (!cell) {
-        cell = new QTableWidgetItem;
-        cell->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
-        setItem(modelRow, col, cell);
-    }
-    return cell;
+    m_script->setText(row, col, text);
 }
 
 int ScriptGrid::Row() const
@@ -190,7 +179,7 @@ int ScriptGrid::Row() const
 int ScriptGrid::Col() const
 {
     const QModelIndex current = currentIndex();
-    return current.isValid() ? current.column() : (columnCount() > 1 ? 1 : 0);
+    return current.isValid() ? current.column() : 1;
 }
 
 void ScriptGrid::SetRow(int row)
@@ -202,7 +191,7 @@ void ScriptGrid::SetRow(int row)
 
 void ScriptGrid::SetCol(int col)
 {
-    if (col < 0 || col >= columnCount() || rowCount() == 0)
+    if (col < 0 || col >= Cols() || Rows() < 2)
         return;
     setCurrent(qMax(Row(), 1) - 1, col);
 }
@@ -217,9 +206,9 @@ int ScriptGrid::TopRow() const
 {
     int first = rowAt(0);
     if (first < 0)
-        return rowCount() > 0 ? 1 : 0;
+        return Rows() > 1 ? 1 : 0;
     // A row cut at the top edge is not the top row; the one below it is.
-    if (rowViewportPosition(first) < 0 && first + 1 < rowCount())
+    if (rowViewportPosition(first) < 0 && first + 1 < Rows() - 1)
         ++first;
     return first + 1;
 }
@@ -235,16 +224,12 @@ void ScriptGrid::SetTopRow(int row)
 
 void ScriptGrid::AddItem()
 {
-    insertRow(rowCount());
-    if (!currentIndex().isValid())
-        setCurrent(0, columnCount() > 1 ? 1 : 0);
+    m_script->appendRow();
 }
 
 void ScriptGrid::RemoveItem(int row)
 {
-    if (row < 1 || row >= Rows())
-        return;
-    removeRow(row - 1);
+    m_script->removeRow(row);
 }
 
 int ScriptGrid::ColWidthTwips(int col) const
@@ -254,7 +239,7 @@ int ScriptGrid::ColWidthTwips(int col) const
 
 void ScriptGrid::SetColWidthTwips(int col, int twips)
 {
-    if (col < 0 || col >= columnCount())
+    if (col < 0 || col >= Cols())
         return;
     setColumnWidth(col, qRound(twips / 15.0));
 }
@@ -320,7 +305,7 @@ void ScriptGrid::SelectWholeRow(int row)
         return;
     const QModelIndex current = model()->index(row - 1, Col());
     selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
-    const QItemSelection whole(model()->index(row - 1, 0), model()->index(row - 1, columnCount() - 1));
+    const QItemSelection whole(model()->index(row - 1, 0), model()->index(row - 1, Cols() - 1));
     selectionModel()->select(whole, QItemSelectionModel::ClearAndSelect);
 }
 
@@ -371,7 +356,7 @@ void ScriptGrid::mouseDoubleClickEvent(QMouseEvent *event)
 QModelIndex ScriptGrid::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
 {
     const QModelIndex current = currentIndex();
-    QModelIndex next = QTableWidget::moveCursor(cursorAction, modifiers);
+    QModelIndex next = QTableView::moveCursor(cursorAction, modifiers);
     if (next.isValid() && next.column() == 0)
         next = current.isValid() && current.row() == next.row() ? current : model()->index(next.row(), 1);
     if (next.isValid() && next != current)
@@ -382,4 +367,40 @@ QModelIndex ScriptGrid::moveCursor(CursorAction cursorAction, Qt::KeyboardModifi
 void ScriptGrid::keyboardSearch(const QString &)
 {
     // Typing must not jump the current cell to a matching text.
+}
+
+void ScriptGrid::keyPressEvent(QKeyEvent *event)
+{
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    std::optional<StepKey> key;
+    if (mods == Qt::NoModifier && event->key() == Qt::Key_Insert)
+        key = StepKey::Insert;
+    else if (mods == Qt::NoModifier && event->key() == Qt::Key_Delete)
+        key = StepKey::Delete;
+    else if (mods == Qt::ControlModifier && event->key() == Qt::Key_Up)
+        key = StepKey::MoveUp;
+    else if (mods == Qt::ControlModifier && event->key() == Qt::Key_Down)
+        key = StepKey::MoveDown;
+    if (!key) {
+        QTableView::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    Q_EMIT StepKeyPressed(*key);
+}
+
+void ScriptGrid::contextMenuEvent(QContextMenuEvent *event)
+{
+    event->accept();
+    const QModelIndex index = indexAt(event->pos());
+    if (!index.isValid())
+        return;
+    if (index.row() != currentIndex().row())
+        Q_EMIT LeaveCell();
+    // The handler may have changed the grid; find the row anew.
+    const QModelIndex target = indexAt(event->pos());
+    if (!target.isValid())
+        return;
+    setCurrent(target.row(), Col() == 0 ? 1 : Col());
+    Q_EMIT StepMenu(target.row() + 1, event->globalPos());
 }

@@ -1,12 +1,16 @@
 #pragma once
 
 #include <QColor>
+#include <QPair>
 #include <QPersistentModelIndex>
-#include <QTableWidget>
+#include <QTableView>
 
-// The script grid: a table addressed the way the window's script code thinks of it. Row 0 is the
-// fixed header row (shown as the table's header, still read and written as row 0) and column 0 the
-// fixed Step column; steps live in rows 1 and below. The operator can make only a Function or Time
+class ScriptModel;
+
+// The script grid: a view of a ScriptModel addressed the way the window's script code thinks of it.
+// Row 0 is the fixed header row (shown as the table's header, still read and written as row 0) and
+// column 0 the fixed Step column; steps live in rows 1 and below. The cells are the model's: a grid
+// made without one keeps its own. The operator can make only a Function or Time
 // cell of row 1 or below the current cell, by clicking or with the arrow keys; the program can set any
 // cell current.
 //
@@ -14,19 +18,23 @@
 // the operator moves the current cell elsewhere, so an open edit can be committed while Row() and
 // Col() still name its cell. Changes made through SetRow, SetCol or SelectWholeRow raise nothing.
 //
+// The step edit keys (Insert, Delete, Ctrl+Up, Ctrl+Down) and a right click on a row are handed on
+// as StepKey and StepMenu; the window decides what they do.
+//
 // Nothing is shown in the selection colour while HighLight() is off; the script runner switches it on
 // and calls SelectWholeRow to mark the step being run.
-class ScriptGrid : public QTableWidget
+class ScriptGrid : public QTableView
 {
     Q_OBJECT
 public:
-    explicit ScriptGrid(QWidget *parent = nullptr);
+    explicit ScriptGrid(QWidget *parent = nullptr, ScriptModel *script = nullptr);
+
+    ScriptModel *Script() const { return m_script; }
 
     // Row count including the header row; SetRows keeps at least the header row.
     int Rows() const;
     void SetRows(int rows);
     int Cols() const;
-    void SetCols(int cols);
 
     // Cell text; row 0 is the header. Out-of-range cells read as empty and ignore writes.
     QString TextMatrix(int row, int col) const;
@@ -70,23 +78,33 @@ public:
     static QColor outsideColour() { return QColor(230, 230, 230); }
     static QColor gridLineColour() { return QColor(192, 192, 192); }
 
+    enum class StepKey { Insert, Delete, MoveUp, MoveDown };
+
 Q_SIGNALS:
     void Click();
     void LeaveCell();
+    // A step edit key pressed on the grid itself (no cell editor has the keys then).
+    void StepKeyPressed(ScriptGrid::StepKey key);
+    // A right click on row `row` (1 or below), after it was made the current row.
+    void StepMenu(int row, const QPoint &globalPos);
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     void keyboardSearch(const QString &search) override;
 
 private:
     QRect currentCellRect() const;
-    QTableWidgetItem *ensureItem(int modelRow, int col);
     void setCurrent(int modelRow, int col);
+    void ensureCurrent();
 
+    ScriptModel *m_script = nullptr;
+    QPair<int, int> m_currentBeforeReset{1, 1};
     bool m_highLight = false;
     QColor m_backColorSel;
     QPersistentModelIndex m_pressed;

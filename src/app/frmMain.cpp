@@ -10,6 +10,7 @@
 #include "MacRadioButton.h"
 #include "ScriptRunner.h"
 #include "ScriptGrid.h"
+#include "ScriptModel.h"
 #include "SettingsReader.h"
 #include "WinColor.h"
 #include "frmAbout.h"
@@ -55,7 +56,8 @@ QRect twipRect(int left, int top, int width, int height)
 
 } // namespace
 
-frmMain::frmMain(const Setup &setup, QWidget *parent) : QWidget(parent), m_setup(setup)
+frmMain::frmMain(const Setup &setup, QWidget *parent)
+    : QWidget(parent), Script(new ScriptModel(this)), NextStep(Script->nextStepVariable()), m_setup(setup)
 {
     HIDagent = std::make_unique<HIDagentX>(m_setup.transport);
     // Design-time settings of the component on this window.
@@ -154,8 +156,11 @@ void frmMain::buildScriptArea()
 {
     pctFrame = new MacFrame(this);
     pctFrame->setGeometry(twipRect(8100, 105, 3795, 4530));
-    Grid = new ScriptGrid(pctFrame);
-    Grid->setGeometry(pctFrame->rect().adjusted(6, 6, -11, -12));
+    Grid = new ScriptGrid(pctFrame, Script);
+    Grid->setGeometry(pctFrame->rect().adjusted(6, 6, -11, -29));
+    lblTotals = new QLabel(pctFrame);
+    lblTotals->setFont(arialFont(8.25));
+    lblTotals->setGeometry(QRect(Grid->x() + 1, Grid->geometry().bottom() + 3, Grid->width() - 2, 14));
 
     FrameTB = new MacFrame(this);
     FrameTB->setGeometry(twipRect(8100, 4770, 3795, 1230));
@@ -208,7 +213,6 @@ void frmMain::Form_Load()
     });
     runStep([this] { LoadColors(); });
     runStep([this] {
-        Grid->SetCols(3);
         Grid->SetRows(14);
         Grid->SetColWidthTwips(0, 440);
         Grid->SetColWidthTwips(1, 2150);
@@ -218,7 +222,7 @@ void frmMain::Form_Load()
         Grid->SetTextMatrix(0, 2, QStringLiteral("Time"));
     });
     ScriptFileName.clear();
-    NextStep = 1;
+    Script->setNextStep(1);
     m_startingUp = true;
     runStep([this] { ConfigureAgent(); });
     try {

@@ -3,6 +3,8 @@
 #include "ColorSchemeHost.h"
 #include "HIDagentX.h"
 #include "ScriptDialogs.h"
+#include "ScriptGrid.h"
+#include "ScriptModel.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -12,7 +14,9 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <memory>
+#include <optional>
 
 class ArmDeviceList;
 class GridText;
@@ -22,8 +26,9 @@ class MacButton;
 class MacButtonD;
 class MacFrame;
 class MacRadioButton;
+class QMenu;
 class QMessageBox;
-class ScriptGrid;
+class QUndoStack;
 class frmAbout;
 class GridScriptSource;
 class ScriptRunner;
@@ -127,6 +132,28 @@ public:
     void Script_Save();
     void Script_SaveAs();
 
+    // Whole-step edits of the script on row `row`, each one undo step. They act only on steps (an
+    // insert also on the row after the last step, where it appends) and not while a run is in
+    // progress or a step is being recorded.
+    void InsertStep(int row);
+    void DeleteStep(int row);
+    void DuplicateStep(int row);
+    // delta -1 moves the step up, +1 down.
+    void MoveStep(int row, int delta);
+    void AppendReturnPath();
+    // A run from step `row` to the end, then the remaining repetitions from step 1.
+    void RunFrom(int row);
+    // Undo and redo of every change of the script (cell edits, recorded steps, Clear, Load and the
+    // step edits above); refused while a run is in progress or a step is being recorded.
+    void Undo();
+    void Redo();
+    QUndoStack *UndoStack() const { return m_undoStack; }
+    // The context menu of step row `row`, as a right click on it shows it; owned by the caller.
+    QMenu *StepMenu(int row);
+    // The script's total time and each motor's running time, one line under the grid; in full in
+    // the tooltip of the line and of the grid's header.
+    QString TotalsLine() const;
+
     // The filter of both file dialogs.
     static inline const QString ScriptFileFilter =
         QStringLiteral("Script Files (*.SRP)|*.SRP|All Files (*.*)|*.*");
@@ -179,13 +206,16 @@ public:
     QLabel *lblReps = nullptr;
     QLineEdit *txtReps = nullptr;
     ::GridText *GridText = nullptr;
+    QLabel *lblTotals = nullptr;
     MacButton *cmdColors = nullptr;
     MacButton *cmdAbout = nullptr;
     QLabel *pctLEDOnRed = nullptr;
     QLabel *pctLEDOff = nullptr;
 
-    // Script state.
-    qint16 NextStep = 1;
+    // Script state. The cells and the end marker live in Script, which the grid shows; NextStep
+    // names the marker there, so the code counts it as the plain counter it is.
+    ScriptModel *const Script;
+    qint16 &NextStep;
     QString ScriptFileName;
     bool StopRequested = false;
     // The one dialog object of loading and saving.
@@ -215,9 +245,31 @@ private:
 
     void wireScriptArea();
     void GridText_Escape();
+    void hideCellEditor();
     void txtReps_Focus(bool gotFocus);
     void Grid_CurrentCellChanged();
     bool SaveScriptTo(const QString &path);
+    void wireScriptEditing();
+    void Grid_StepKey(ScriptGrid::StepKey key);
+    void Grid_StepMenu(int row, const QPoint &globalPos);
+    bool StepsEditable() const;
+    bool Running() const;
+    // Puts a step edit already made on the undo stack.
+    void pushStepEdit(const QString &text, std::function<void()> redo, std::function<void()> undo);
+    void scheduleTotals();
+    void updateTotals();
+    void startRun(int firstStep);
+
+    // Clear and Load change the file name and title with the script: they are undone together.
+    struct ScriptState
+    {
+        ScriptModel::Snapshot script;
+        QString fileName;
+        QString title;
+    };
+    ScriptState scriptState() const;
+    void pushScriptState(const QString &text, const ScriptState &before);
+    void clearScript();
 
     void HIDagent_OnDeviceArrival(int handle, const QString &DeviceName);
     void HIDagent_OnDeviceRemoval(int handle, const QString &DeviceName);
@@ -251,4 +303,17 @@ private:
     // Shared with a run in progress, which keeps them alive should the window go under it.
     std::shared_ptr<ScriptRunner> m_runner;
     std::shared_ptr<GridScriptSource> m_scriptSource;
+
+    QUndoStack *m_undoStack = nullptr;
+    // A step begun by recording and not ended yet: its row as it was before, for the undo of the
+    // whole recorded step.
+    struct RecordStart
+    {
+        int row = 0;
+        int rows = 0;
+        std::array<QString, 3> texts;
+    };
+    std::optional<RecordStart> m_recordStart;
+    bool m_totalsPending = false;
+    int m_runFirstStep = 1;
 };

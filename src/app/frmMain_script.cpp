@@ -8,13 +8,17 @@
 #include "ScriptEditing.h"
 #include "ScriptFile.h"
 #include "ScriptGrid.h"
+#include "ScriptModel.h"
 #include "ScriptNumbers.h"
 #include "ScriptRunner.h"
+#include "ScriptUndo.h"
 
+#include <QItemSelectionModel>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QTimer>
+#include <QUndoStack>
 
 #include <limits>
 
@@ -25,13 +29,23 @@ const QString StopCaption = QStringLiteral("Stop");
 const QString ErrorTitle = QStringLiteral("Error");
 const QString WindowTitle = QStringLiteral("Tessaro");
 
-constexpr int StartRows = 14;
+constexpr int StartRows = ScriptModel::StartRows;
 // From this step on a begun step is scrolled to the top of the view.
 constexpr int ScrollFromStep = 13;
 
 QString titleWithFile(const QString &path)
 {
     return QStringLiteral("Tessaro (%1)").arg(path);
+}
+
+// The script as Clear leaves it: the header kept, every other cell empty, at most StartRows rows.
+ScriptModel::Snapshot clearedScript(const ScriptModel &script)
+{
+    ScriptModel::Snapshot cleared;
+    cleared.header = script.rowTexts(0);
+    cleared.rows.resize(qMin(script.rows(), StartRows) - 1);
+    cleared.nextStep = 1;
+    return cleared;
 }
 
 } // namespace
@@ -48,12 +62,13 @@ void frmMain::wireScriptArea()
 
     connect(GridText, &GridText::EnterPressed, this, &frmMain::CommitCellEdit);
     connect(GridText, &GridText::EscapePressed, this, &frmMain::GridText_Escape);
-    connect(Grid, &QTableWidget::currentCellChanged, this, &frmMain::Grid_CurrentCellChanged);
+    connect(Grid->selectionModel(), &QItemSelectionModel::currentChanged, this, &frmMain::Grid_CurrentCellChanged);
 
     // Digits only, at most five: a paste cannot slip anything else in either.
     txtReps->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,5}")), txtReps));
     txtReps->installEventFilter(this);
+    wireScriptEditing();
 }
 
 void frmMain::SetScriptDialogs(ScriptDialogs *dialogs)
@@ -65,9 +80,11 @@ void frmMain::RecordScriptStep()
 {
     if (!m_motionActive) {
         TimerT->start();
+        CommitOpenEdit();
+        const ScriptRow before = Script->rowTexts(NextStep);
+        m_recordStart = RecordStart{NextStep, Grid->Rows(), before};
         if (NextStep > Grid->Rows() - 1)
             Grid->AddItem();
-        CommitOpenEdit();
         Grid->SetRow(NextStep);
         Grid->SetTextMatrix(NextStep, 0, NumberText(NextStep));
         Grid->SetTextMatrix(NextStep, 1, m_activeTag);
@@ -79,9 +96,33 @@ void frmMain::RecordScriptStep()
     const double seconds = double(m_stepTicks) / 4.0;
     Grid->SetTextMatrix(NextStep, 2, NumberText(seconds));
     // The counter is 16 bits wide; the last row it can name stays the last step.
+    const qint16 row = NextStep;
     if (NextStep < std::numeric_limits<qint16>::max())
-        ++NextStep;
+        Script->setNextStep(qint16(NextStep + 1));
     m_stepTicks = 0;
+
+    // The whole step is one change: its row as it was before it began, and as it is now.
+    if (!m_recordStart || m_recordStart->row != row)
+        return;
+    const RecordStart start = *m_recordStart;
+    m_recordStart.reset();
+    const ScriptRow after = Script->rowTexts(row);
+    const int rowsAfter = Grid->Rows();
+    const qint16 nextAfter = NextStep;
+    ScriptModel *script = Script;
+    m_undoStack->push(new ScriptChange(
+        tr("Record step"),
+        [script, row, after, rowsAfter, nextAfter] {
+            script->setRows(rowsAfter);
+            script->setRowTexts(row, after);
+            script->setNextStep(nextAfter);
+        },
+        [script, start] {
+            script->setRowTexts(start.row, start.texts);
+            script->setRows(start.rows);
+            script->setNextStep(qint16(start.row));
+        },
+        ScriptChange::State::Done));
 }
 
 void frmMain::GridEdit(qint16 KeyAscii)
@@ -118,15 +159,31 @@ void frmMain::CommitCellEdit()
     const ScriptEditing::Commit commit =
         ScriptEditing::CommitCellEdit(row, col, NextStep, GridText->isVisible(), GridText->text());
     GridText->setText(commit.editorText);
-    if (commit.writeCell)
-        Grid->SetTextMatrix(row, col, commit.cellText);
+    if (commit.writeCell && Grid->TextMatrix(row, col) != commit.cellText) {
+        const QString before = Grid->TextMatrix(row, col);
+        const QString after = commit.cellText;
+        ScriptModel *script = Script;
+        m_undoStack->push(new ScriptChange(
+            col == ScriptEditing::FunctionColumn ? tr("Edit function") : tr("Edit time"),
+            [script, row, col, after] { script->setText(row, col, after); },
+            [script, row, col, before] { script->setText(row, col, before); }));
+    }
     if (commit.hideEditor)
-        GridText->hide();
+        hideCellEditor();
+}
+
+void frmMain::hideCellEditor()
+{
+    // The keys go back to the grid, where the arrows and the step keys work, not to whatever
+    // widget comes next.
+    if (GridText->hasFocus())
+        Grid->setFocus();
+    GridText->hide();
 }
 
 void frmMain::GridText_Escape()
 {
-    GridText->hide();
+    hideCellEditor();
     CommitCellEdit();
 }
 
@@ -153,44 +210,75 @@ void frmMain::txtReps_Focus(bool gotFocus)
 void frmMain::cmdClear_Click()
 {
     CommitOpenEdit();
+    const ScriptState before = scriptState();
+    clearScript();
+    pushScriptState(tr("Clear"), before);
+}
+
+void frmMain::clearScript()
+{
     if (ScriptingMode())
         optInteractive->SetValue(true);
-    const int cols = Grid->Cols();
-    for (int row = 1; row < Grid->Rows(); ++row) {
-        for (int col = 0; col < cols; ++col)
-            Grid->SetTextMatrix(row, col, QString());
-    }
-    NextStep = 1;
-    if (Grid->Rows() > StartRows)
-        Grid->SetRows(StartRows);
+    // A step being recorded is never ended now; its row is simply gone.
+    m_recordStart.reset();
+    Script->restore(clearedScript(*Script));
     Grid->SetTopRow(1);
     setWindowTitle(WindowTitle);
+}
+
+frmMain::ScriptState frmMain::scriptState() const
+{
+    return ScriptState{Script->snapshot(), ScriptFileName, windowTitle()};
+}
+
+void frmMain::pushScriptState(const QString &text, const ScriptState &before)
+{
+    const ScriptState after = scriptState();
+    if (after.script.nextStep == before.script.nextStep && after.script.header == before.script.header &&
+        after.script.rows == before.script.rows && after.fileName == before.fileName &&
+        after.title == before.title)
+        return;
+    // The stack is the window's own: its changes never outlive it.
+    const auto put = [this](const ScriptState &state) {
+        Script->restore(state.script);
+        ScriptFileName = state.fileName;
+        setWindowTitle(state.title);
+    };
+    m_undoStack->push(new ScriptChange(
+        text, [put, after] { put(after); }, [put, before] { put(before); }, ScriptChange::State::Done));
 }
 
 void frmMain::cmdRun_Click()
 {
     if (cmdRun->Caption() == RunCaption) {
-        if (NextStep == 1) {
-            if (ScriptDialogs *dialogs = CommD.Dialogs())
-                dialogs->errorMessage(this, ErrorTitle, QStringLiteral("Empty script!"));
-            return;
-        }
-        cmdRun->SetCaption(StopCaption);
-        FrameMain->setEnabled(false);
-        if (Hilight())
-            Grid->SetHighLight(true);
-        StopRequested = false;
-        QPointer<frmMain> alive(this);
-        RunScript();
-        if (!alive)
-            return;
-        FrameMain->setEnabled(true);
-    } else {
-        cmdRun->SetCaption(RunCaption);
-        StopRequested = true;
-        // The runner acts on it as soon as this click has been handled.
-        m_runner->requestStop();
+        startRun(1);
+        return;
     }
+    cmdRun->SetCaption(RunCaption);
+    StopRequested = true;
+    // The runner acts on it as soon as this click has been handled.
+    m_runner->requestStop();
+    Grid->SetHighLight(false);
+}
+
+void frmMain::startRun(int firstStep)
+{
+    if (NextStep == 1) {
+        if (ScriptDialogs *dialogs = CommD.Dialogs())
+            dialogs->errorMessage(this, ErrorTitle, QStringLiteral("Empty script!"));
+        return;
+    }
+    cmdRun->SetCaption(StopCaption);
+    FrameMain->setEnabled(false);
+    if (Hilight())
+        Grid->SetHighLight(true);
+    StopRequested = false;
+    QPointer<frmMain> alive(this);
+    m_runFirstStep = firstStep;
+    RunScript();
+    if (!alive)
+        return;
+    FrameMain->setEnabled(true);
     Grid->SetHighLight(false);
     if (m_runCutByDisconnect && !m_runner->isRunning()) {
         m_runCutByDisconnect = false;
@@ -205,7 +293,9 @@ void frmMain::RunScript()
     const std::shared_ptr<ScriptRunner> runner = m_runner;
     const std::shared_ptr<GridScriptSource> source = m_scriptSource;
     QPointer<frmMain> alive(this);
-    runner->RunScript(*source);
+    const int firstStep = m_runFirstStep;
+    m_runFirstStep = 1;
+    runner->RunScript(*source, firstStep);
     if (!alive)
         return;
     StopRequested = false;
@@ -229,22 +319,28 @@ bool frmMain::LoadScript(const QString &path)
             dialogs->errorMessage(this, ErrorTitle, load.error);
         return false;
     }
+    CommitOpenEdit();
+    const ScriptState before = scriptState();
     ScriptFileName = path;
-    cmdClear_Click();
-    if (!load.countValid)
-        return true;
-    NextStep = load.nextStep;
-    if (load.rowsToAppend > 0)
-        Grid->SetRows(Grid->Rows() + load.rowsToAppend);
-    for (int row = 0; row < load.records.size(); ++row) {
-        const ScriptRow &record = load.records[row];
-        for (int col = 0; col < int(record.size()); ++col)
-            Grid->SetTextMatrix(row, col, record[size_t(col)]);
+    clearScript();
+    if (load.countValid) {
+        // The whole script in one go: a model put together row by row would cost a view update per cell.
+        ScriptModel::Snapshot loaded = Script->snapshot();
+        loaded.nextStep = load.nextStep;
+        loaded.rows.resize(loaded.rows.size() + qMax(load.rowsToAppend, 0));
+        for (int row = 0; row < load.records.size(); ++row) {
+            if (row == 0)
+                loaded.header = load.records[0];
+            else if (row <= loaded.rows.size())
+                loaded.rows[row - 1] = load.records[row];
+        }
+        Script->restore(std::move(loaded));
+        // A file that ends before the steps it announces keeps the rows it held, but it was not
+        // loaded whole, so the title does not claim it.
+        if (load.records.size() >= load.nextStep)
+            setWindowTitle(titleWithFile(ScriptFileName));
     }
-    // A file that ends before the steps it announces keeps the rows it held, but it was not loaded
-    // whole, so the title does not claim it.
-    if (load.records.size() >= load.nextStep)
-        setWindowTitle(titleWithFile(ScriptFileName));
+    pushScriptState(tr("Load"), before);
     return true;
 }
 

@@ -122,7 +122,7 @@ double ScriptRunner::RepetitionCount(double value)
     return value > MaxRepetitions ? double(MaxRepetitions) : value;
 }
 
-void ScriptRunner::RunScript(ScriptSource &source)
+void ScriptRunner::RunScript(ScriptSource &source, int firstStep)
 {
     if (m_running)
         return;
@@ -132,6 +132,7 @@ void ScriptRunner::RunScript(ScriptSource &source)
     m_finished = false;
     m_counter = 0;
     m_row = 0;
+    m_firstStep = qMax(firstStep, 1);
     m_repetitionWaited = false;
     m_repetitionStepped = false;
     m_hasPreviousEnd = false;
@@ -187,6 +188,10 @@ void ScriptRunner::advance()
             if (!(repetitions > m_counter)) {
                 finish();
                 return;
+            }
+            if (m_counter == 0) {
+                m_row = m_firstStep - 1;
+                m_firstStep = 1;
             }
         }
 

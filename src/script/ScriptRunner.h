@@ -62,7 +62,8 @@ public:
     // Plays the script of source until all repetitions are done or a stop is acted on, then sends
     // code 0 and returns. Does nothing when a run is already in progress. The source must outlive
     // the call. If the application quits while a run is in progress, the run ends as on a stop.
-    void RunScript(ScriptSource &source);
+    // The first repetition starts at step firstStep; the others, as always, at step 1.
+    void RunScript(ScriptSource &source, int firstStep = 1);
 
     // Asks the run in progress to stop: the event pass that is under way finishes, code 0 is sent and
     // RunScript returns. The remaining steps and repetitions are dropped. Ignored when not running.
@@ -116,6 +117,7 @@ private:
 
     qint16 m_counter = 0;
     int m_row = 0;
+    int m_firstStep = 1;
     bool m_repetitionWaited = false;
     bool m_repetitionStepped = false;
     bool m_hasPreviousEnd = false;

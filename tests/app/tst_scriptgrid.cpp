@@ -17,7 +17,6 @@ namespace {
 // A grid laid out like the window's: three columns, header texts, 14 rows, in its 253 x 302 frame.
 void setUp(ScriptGrid &grid, int rows = 14)
 {
-    grid.SetCols(3);
     grid.SetColWidthTwips(0, 440);
     grid.SetColWidthTwips(1, 2150);
     grid.SetColWidthTwips(2, 625);
@@ -142,16 +141,16 @@ private Q_SLOTS:
         setUp(grid);
         QCOMPARE(grid.Rows(), 14);
         QCOMPARE(grid.Cols(), 3);
-        QCOMPARE(grid.rowCount(), 13);
-        QCOMPARE(grid.horizontalHeaderItem(2)->text(), QStringLiteral("Time"));
+        QCOMPARE(grid.model()->rowCount(), 13);
+        QCOMPARE(grid.model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Time"));
         QCOMPARE(grid.columnWidth(0), 29);
         QCOMPARE(grid.columnWidth(1), 143);
         QCOMPARE(grid.ColWidthTwips(2), 630);
 
         grid.SetTextMatrix(0, 1, QStringLiteral("Motion"));
-        QCOMPARE(grid.horizontalHeaderItem(1)->text(), QStringLiteral("Motion"));
+        QCOMPARE(grid.model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Motion"));
         grid.SetTextMatrix(1, 1, QStringLiteral("ElbowUp"));
-        QCOMPARE(grid.item(0, 1)->text(), QStringLiteral("ElbowUp"));
+        QCOMPARE(grid.model()->index(0, 1).data().toString(), QStringLiteral("ElbowUp"));
         QCOMPARE(grid.TextMatrix(1, 1), QStringLiteral("ElbowUp"));
         // Outside the grid nothing is read or written.
         grid.SetTextMatrix(14, 1, QStringLiteral("x"));
@@ -261,7 +260,7 @@ private Q_SLOTS:
         QVERIFY(top > 20 && top < 40);
         QVERIFY(grid.rowViewportPosition(top - 1) >= 0);
         QVERIFY(grid.rowViewportPosition(top - 2) < 0);
-        const int last = grid.rowCount() - 1;
+        const int last = grid.model()->rowCount() - 1;
         QVERIFY(grid.rowViewportPosition(last) + grid.rowHeight(last) <= grid.viewport()->height());
         grid.SetTopRow(1);
         QCOMPARE(grid.TopRow(), 1);

@@ -147,6 +147,37 @@ private Q_SLOTS:
         QVERIFY(!runner.isRunning());
     }
 
+    void firstRepetitionStartsAtTheStepGiven_data()
+    {
+        QTest::addColumn<int>("firstStep");
+        QTest::addColumn<QString>("reps");
+        QTest::addColumn<QList<int>>("rows");
+
+        QTest::newRow("from step 2, twice") << 2 << "2" << QList<int>{2, 3, 1, 2, 3};
+        QTest::newRow("from the last step, once") << 3 << "1" << QList<int>{3};
+        QTest::newRow("past the end leaves the first repetition empty") << 4 << "2" << QList<int>{1, 2, 3};
+        QTest::newRow("no repetitions play nothing") << 2 << "0" << QList<int>{};
+    }
+    void firstRepetitionStartsAtTheStepGiven()
+    {
+        QFETCH(int, firstStep);
+        QFETCH(QString, reps);
+        QFETCH(QList<int>, rows);
+
+        FakeSource source;
+        source.steps = steps({{"ElbowUp", ""}, {"WristUp", ""}, {"GripOpen", ""}});
+        source.reps = reps;
+        ScriptRunner runner;
+        runner.RunScript(source, firstStep);
+        QCOMPARE(source.startedRows, rows);
+        QCOMPARE(source.codes.last(), 0);
+        // The next run starts at step 1 again.
+        source.startedRows.clear();
+        source.reps = QStringLiteral("1");
+        runner.RunScript(source);
+        QCOMPARE(source.startedRows, QList<int>({1, 2, 3}));
+    }
+
     void stepsLastAtLeastTheirTimes()
     {
         FakeSource source;

@@ -1,0 +1,362 @@
+#include "GridText.h"
+#include "MacButtonD.h"
+#include "MacFrame.h"
+#include "MacRadioButton.h"
+#include "ScriptDialogs.h"
+#include "ScriptGrid.h"
+#include "ScriptModel.h"
+#include "ScriptRunner.h"
+#include "WindowHarness.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCompleter>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QHeaderView>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QUndoStack>
+
+namespace {
+
+using Steps = QList<QPair<QString, QString>>; // (function, time) per step
+
+class FakeDialogs : public ScriptDialogs
+{
+public:
+    QStringList openAnswers, messages;
+    QString openFileName(QWidget *, const QString &, const QString &) override
+    {
+        return openAnswers.isEmpty() ? QString() : openAnswers.takeFirst();
+    }
+    QString saveFileName(QWidget *, const QString &, const QString &) override { return QString(); }
+    void errorMessage(QWidget *, const QString &title, const QString &text) override
+    {
+        messages.append(title + QStringLiteral(": ") + text);
+    }
+};
+
+void putScript(frmMain &w, const Steps &steps)
+{
+    for (int i = 0; i < steps.size(); ++i) {
+        w.Grid->SetTextMatrix(i + 1, 0, QStringLiteral(" %1").arg(i + 1));
+        w.Grid->SetTextMatrix(i + 1, 1, steps[i].first);
+        w.Grid->SetTextMatrix(i + 1, 2, steps[i].second);
+    }
+    w.Script->setNextStep(qint16(steps.size() + 1));
+}
+
+// The functions of the script's steps, then the grid's row count, file name and title: what an undo
+// has to put back.
+QStringList state(const frmMain &w)
+{
+    QStringList texts;
+    for (int row = 1; row < w.NextStep; ++row)
+        texts << w.Grid->TextMatrix(row, 0) + QLatin1Char('|') + w.Grid->TextMatrix(row, 1) + QLatin1Char('|') +
+                     w.Grid->TextMatrix(row, 2);
+    texts << QStringLiteral("rows %1").arg(w.Grid->Rows()) << w.ScriptFileName << w.windowTitle();
+    return texts;
+}
+
+QStringList functions(const frmMain &w)
+{
+    QStringList names;
+    for (int row = 1; row < w.NextStep; ++row)
+        names << w.Grid->TextMatrix(row, 1);
+    return names;
+}
+
+QRect cellRect(const frmMain &w, int row, int col)
+{
+    return w.Grid->visualRect(w.Grid->model()->index(row - 1, col));
+}
+
+// Right click on `row` and pick the entry that starts with `entry` from the menu that shows.
+bool chooseFromMenu(frmMain &w, int row, const QString &entry)
+{
+    const QPoint at = cellRect(w, row, 1).center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, w.Grid->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(w.Grid->viewport(), &event);
+    auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+    if (!menu)
+        return false;
+    QAction *chosen = nullptr;
+    for (QAction *action : menu->actions()) {
+        if (action->text().startsWith(entry))
+            chosen = action;
+    }
+    // Hidden, not closed: the menu goes only once the event loop has it back.
+    menu->hide();
+    if (!chosen || !chosen->isEnabled())
+        return false;
+    chosen->trigger();
+    return true;
+}
+
+// Shortcut keys as the window gets them with the grid focused (a text box would keep Ctrl+Z).
+void keys(frmMain &w, const QKeySequence &sequence)
+{
+    w.Grid->setFocus();
+    QTest::keySequence(&w, sequence);
+}
+
+bool activate(frmMain &w)
+{
+    w.activateWindow();
+    return QTest::qWaitForWindowActive(&w);
+}
+
+const Steps Three{{"ElbowUp", " 1"}, {"Pause", " .5"}, {"BaseCW", " 2"}};
+
+} // namespace
+
+class TestStepEditing : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void editsFromKeysAndMenuUndoAndRedo_data()
+    {
+        QTest::addColumn<QString>("way"); // a key sequence, or "menu:" and the entry's start
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<int>("currentAfter");
+
+        QTest::newRow("Insert key") << "Ins" << 2 << QStringList{"ElbowUp", "Pause", "Pause", "BaseCW"} << 2;
+        QTest::newRow("Insert below the script appends")
+            << "Ins" << 6 << QStringList{"ElbowUp", "Pause", "BaseCW", "Pause"} << 4;
+        QTest::newRow("Delete key") << "Del" << 1 << QStringList{"Pause", "BaseCW"} << 1;
+        QTest::newRow("Ctrl+Up") << "Ctrl+Up" << 3 << QStringList{"ElbowUp", "BaseCW", "Pause"} << 2;
+        QTest::newRow("Ctrl+Down") << "Ctrl+Down" << 1 << QStringList{"Pause", "ElbowUp", "BaseCW"} << 2;
+        QTest::newRow("menu insert") << "menu:Insert" << 1 << QStringList{"Pause", "ElbowUp", "Pause", "BaseCW"} << 1;
+        QTest::newRow("menu duplicate")
+            << "menu:Duplicate" << 3 << QStringList{"ElbowUp", "Pause", "BaseCW", "BaseCW"} << 4;
+        QTest::newRow("menu delete") << "menu:Delete" << 3 << QStringList{"ElbowUp", "Pause"} << 2;
+        QTest::newRow("menu move up") << "menu:Move up" << 2 << QStringList{"Pause", "ElbowUp", "BaseCW"} << 1;
+        QTest::newRow("menu move down")
+            << "menu:Move down" << 2 << QStringList{"ElbowUp", "BaseCW", "Pause"} << 3;
+        QTest::newRow("menu return path")
+            << "menu:Append return path" << 1
+            << QStringList{"ElbowUp", "Pause", "BaseCW", "BaseCCW", "Pause", "ElbowDown"} << 4;
+    }
+    void editsFromKeysAndMenuUndoAndRedo()
+    {
+        QFETCH(QString, way);
+        QFETCH(int, row);
+        QFETCH(QStringList, after);
+
+        WindowHarness h;
+        frmMain &w = h.open();
+        QVERIFY(activate(w));
+        putScript(w, Three);
+        const QStringList before = state(w);
+        w.Grid->SetRow(row);
+        w.Grid->SetCol(2);
+        w.Grid->setFocus();
+        if (way.startsWith(QLatin1String("menu:")))
+            QVERIFY(chooseFromMenu(w, row, way.mid(5)));
+        else
+            QTest::keySequence(w.Grid, QKeySequence(way));
+        // An inserted step is ready to edit; the edit is left alone here.
+        w.GridText->hide();
+        QCOMPARE(functions(w), after);
+        QTEST(w.Grid->Row(), "currentAfter");
+        // Step numbers run from 1 whatever moved.
+        for (int r = 1; r < w.NextStep; ++r)
+            QCOMPARE(w.Grid->TextMatrix(r, 0), QStringLiteral(" %1").arg(r));
+        QVERIFY(w.Grid->Rows() > w.NextStep);
+        const QStringList changed = state(w);
+
+        keys(w, QKeySequence(Qt::CTRL | Qt::Key_Z));
+        QCOMPARE(state(w), before);
+        keys(w, QKeySequence(Qt::CTRL | Qt::Key_Y));
+        QCOMPARE(state(w), changed);
+        keys(w, QKeySequence(Qt::CTRL | Qt::Key_Z));
+        keys(w, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+        QCOMPARE(state(w), changed);
+    }
+
+    void everyScriptChangeIsUndone_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("function edit") << "function";
+        QTest::newRow("time edit") << "time";
+        QTest::newRow("recorded step") << "record";
+        QTest::newRow("recorded step on a new row") << "record long";
+        QTest::newRow("clear") << "clear";
+        QTest::newRow("load") << "load";
+        QTest::newRow("load of a file that ends early") << "load short";
+    }
+    void everyScriptChangeIsUndone()
+    {
+        QFETCH(QString, change);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("two.SRP"));
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(change == QLatin1String("load short") ? "\" 5\"\r\n\"S\",\"F\",\"T\"\r\n\" 1\",\"GripOpen\",\" 1\"\r\n"
+                                                        : "\" 2\"\r\n\"S\",\"F\",\"T\"\r\n\" 1\",\"GripOpen\",\" "
+                                                          "1\"\r\n\" 2\",\"Pause\",\" 2\"\r\n");
+        out.close();
+
+        WindowHarness h;
+        frmMain &w = h.open();
+        FakeDialogs dialogs;
+        dialogs.openAnswers << file;
+        w.SetScriptDialogs(&dialogs);
+        QVERIFY(activate(w));
+        putScript(w, change == QLatin1String("record long") ? Steps(13, {"WristUp", " 1"}) : Three);
+        w.ScriptFileName = QStringLiteral("/kept.SRP");
+        w.setWindowTitle(QStringLiteral("Tessaro (/kept.SRP)"));
+        const QStringList before = state(w) << w.Grid->TextMatrix(0, 1);
+
+        if (change == QLatin1String("function") || change == QLatin1String("time")) {
+            const int col = change == QLatin1String("function") ? 1 : 2;
+            QTest::mouseClick(w.Grid->viewport(), Qt::LeftButton, {}, cellRect(w, 2, col).center());
+            QTest::keyClicks(w.GridText, col == 1 ? "gripclose" : "7");
+            QTest::keyClick(w.GridText, Qt::Key_Return);
+        } else if (change.startsWith(QLatin1String("record"))) {
+            w.optScripting->SetValue(true);
+            h.click(4);
+            QMetaObject::invokeMethod(w.TimerT, "timeout");
+            // While the step is being recorded nothing is undone.
+            keys(w, QKeySequence(Qt::CTRL | Qt::Key_Z));
+            QCOMPARE(w.Grid->TextMatrix(w.NextStep, 1), QStringLiteral("WristUp"));
+            h.click(4);
+        } else if (change == QLatin1String("clear")) {
+            QTest::mouseClick(w.cmdClear, Qt::LeftButton);
+        } else {
+            QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
+        }
+        const QStringList changed = state(w) << w.Grid->TextMatrix(0, 1);
+        QVERIFY(changed != before);
+        QCOMPARE(w.UndoStack()->count(), 1);
+
+        keys(w, QKeySequence(Qt::CTRL | Qt::Key_Z));
+        QCOMPARE(state(w) << w.Grid->TextMatrix(0, 1), before);
+        keys(w, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+        QCOMPARE(state(w) << w.Grid->TextMatrix(0, 1), changed);
+    }
+
+    void editsRefusedWhileRunningOrEditing()
+    {
+        WindowHarness h;
+        h.addArm();
+        frmMain &w = h.open();
+        QVERIFY(activate(w));
+        putScript(w, {{"ElbowUp", " 1"}, {"Pause", " .05"}});
+        w.Grid->SetRow(1);
+        w.Grid->SetCol(1);
+        QTest::mouseClick(w.Grid->viewport(), Qt::LeftButton, {}, cellRect(w, 1, 1).center());
+        QVERIFY(w.GridText->isVisible());
+        // Keys typed into the cell editor stay there.
+        w.Grid->setFocus();
+        QTest::keyClick(w.Grid, Qt::Key_Delete);
+        QCOMPARE(w.NextStep, qint16(3));
+        w.GridText->hide();
+
+        // During a run: no key, menu entry or undo changes the script; the menu still offers nothing
+        // but what a run allows.
+        w.txtReps->setText(QStringLiteral("1"));
+        QTest::mouseClick(w.Grid->viewport(), Qt::LeftButton, {}, cellRect(w, 1, 2).center());
+        QTest::keyClicks(w.GridText, "3");
+        QTest::keyClick(w.GridText, Qt::Key_Return);
+        QCOMPARE(w.UndoStack()->count(), 1);
+        QStringList enabledInRun;
+        QTimer::singleShot(0, &w, [&] {
+            w.Grid->setFocus();
+            for (const QKeySequence &key : {QKeySequence(Qt::Key_Insert), QKeySequence(Qt::Key_Delete),
+                                             QKeySequence(Qt::CTRL | Qt::Key_Down)})
+                QTest::keySequence(w.Grid, key);
+            keys(w, QKeySequence(Qt::CTRL | Qt::Key_Z));
+            std::unique_ptr<QMenu> menu(w.StepMenu(1));
+            for (QAction *action : menu->actions()) {
+                if (action->isEnabled() && !action->isSeparator())
+                    enabledInRun << action->text();
+            }
+            w.Runner().requestStop();
+        });
+        QTest::mouseClick(w.cmdRun, Qt::LeftButton);
+        QVERIFY(enabledInRun.isEmpty());
+        QCOMPARE(functions(w), QStringList({"ElbowUp", "Pause"}));
+        QCOMPARE(w.Grid->TextMatrix(1, 2), QStringLiteral(" 3"));
+    }
+
+    void runFromHere()
+    {
+        WindowHarness h;
+        h.addArm();
+        frmMain &w = h.open();
+        putScript(w, {{"ElbowUp", " .01"}, {"WristUp", " .01"}, {"GripOpen", " .01"}});
+        w.txtReps->setText(QStringLiteral("2"));
+        QVERIFY(chooseFromMenu(w, 2, QStringLiteral("Run from here")));
+        QCOMPARE(h.codes(), QList<int>({4, 10, 3, 4, 10, 0}));
+        // The next Run starts at step 1 again.
+        w.txtReps->setText(QStringLiteral("1"));
+        QTest::mouseClick(w.cmdRun, Qt::LeftButton);
+        QCOMPARE(h.codes().mid(6), QList<int>({3, 4, 10, 0}));
+    }
+
+    void totalsFollowTheScript()
+    {
+        WindowHarness h;
+        frmMain &w = h.open();
+        QCOMPARE(w.TotalsLine(), QStringLiteral("Total 0 s"));
+        putScript(w, {{"ElbowUp", " 2.5"}, {"Pause", " 1"}, {"ElbowUp", " .25"}, {"BaseCW", " 1"}});
+        QCOMPARE(w.TotalsLine(), QStringLiteral("Total 4.75 s \u00b7 ElbowUp 2.75 s \u00b7 BaseCW 1 s \u00b7 Pause 1 s"));
+        // The line shows as much as fits; the tooltips of the line and the header have all of it.
+        QTRY_VERIFY(w.lblTotals->text().startsWith(QStringLiteral("Total 4.75 s \u00b7 ElbowUp 2.75 s")));
+        const QString tip = w.lblTotals->toolTip();
+        QVERIFY2(tip.contains(QStringLiteral("Elbow: Up 2.75 s, Down 0 s")), qPrintable(tip));
+        QVERIFY2(tip.contains(QStringLiteral("Base: CCW 0 s, CW 1 s")), qPrintable(tip));
+        QVERIFY2(tip.contains(QStringLiteral("Pause: 1 s")), qPrintable(tip));
+        QCOMPARE(w.Grid->horizontalHeader()->viewport()->toolTip(), tip);
+        QVERIFY(w.pctFrame->rect().contains(w.lblTotals->geometry()));
+        QVERIFY(!w.lblTotals->geometry().intersects(w.Grid->geometry()));
+
+        w.DeleteStep(1);
+        QCOMPARE(w.TotalsLine(), QStringLiteral("Total 2.25 s \u00b7 ElbowUp 0.25 s \u00b7 BaseCW 1 s \u00b7 Pause 1 s"));
+        QTRY_VERIFY(w.lblTotals->text().startsWith(QStringLiteral("Total 2.25 s")));
+    }
+
+    void functionNamesOffered()
+    {
+        WindowHarness h;
+        frmMain &w = h.open();
+        QVERIFY(activate(w));
+        putScript(w, Three);
+        QTest::mouseClick(w.Grid->viewport(), Qt::LeftButton, {}, cellRect(w, 1, 1).center());
+        QAbstractItemView *offers = w.GridText->completer()->popup();
+        QTest::keyClicks(w.GridText, "sh");
+        QTRY_VERIFY(offers->isVisible());
+        QStringList offered;
+        for (int i = 0; i < offers->model()->rowCount(); ++i)
+            offered << offers->model()->index(i, 0).data().toString();
+        QCOMPARE(offered, QStringList({"ShoulderUp", "ShoulderDown"}));
+        // Escape closes the list and keeps the edit; picking an offer and Enter stores it.
+        QTest::keyClick(offers, Qt::Key_Escape);
+        QVERIFY(!offers->isVisible());
+        QVERIFY(w.GridText->isVisible());
+        QTest::keyClicks(w.GridText, "o");
+        QTRY_VERIFY(offers->isVisible());
+        QTest::keyClick(offers, Qt::Key_Down);
+        QTest::keyClick(offers, Qt::Key_Down);
+        QTest::keyClick(offers, Qt::Key_Return);
+        QCOMPARE(w.Grid->TextMatrix(1, 1), QStringLiteral("ShoulderDown"));
+        QVERIFY(!w.GridText->isVisible());
+        QVERIFY(!offers->isVisible());
+        // A whole name is not offered again, and the Time column offers nothing.
+        QTest::mouseClick(w.Grid->viewport(), Qt::LeftButton, {}, cellRect(w, 2, 1).center());
+        QTest::keyClicks(w.GridText, "gripopen");
+        QVERIFY(!offers->isVisible());
+        QTest::mouseClick(w.Grid->viewport(), Qt::LeftButton, {}, cellRect(w, 2, 2).center());
+        QCOMPARE(w.Grid->TextMatrix(2, 1), QStringLiteral("GripOpen"));
+        QTest::keyClicks(w.GridText, "1.5");
+        QVERIFY(!offers->isVisible());
+    }
+};
+
+QTEST_MAIN(TestStepEditing)
+#include "tst_stepediting.moc"
