@@ -349,7 +349,7 @@ bool frmMain::SaveScriptTo(const QString &path)
     QList<ScriptRow> rows;
     rows.reserve(qMax<int>(NextStep, 1));
     for (int row = 0; row < NextStep; ++row)
-        rows.append({Grid->TextMatrix(row, 0), Grid->TextMatrix(row, 1), Grid->TextMatrix(row, 2)});
+        rows.append(Script->rowTexts(row));
     const QString error = WriteScriptFile(path, rows);
     if (error.isEmpty())
         return true;

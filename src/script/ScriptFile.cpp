@@ -27,16 +27,33 @@ qsizetype skipSeparator(const QByteArray &b, qsizetype i)
 
 QByteArray ScriptFileBytes(const QList<ScriptRow> &rows)
 {
-    QByteArray out;
-    const qsizetype count = std::max<qsizetype>(rows.size() - 1, 0);
-    out += '"' + NumberText(double(count)).toLatin1() + "\"\r\n";
+    // Written straight into one buffer of the final size: a file of the most steps holds some hundred
+    // thousand fields.
+    const QString countText = NumberText(double(std::max<qsizetype>(rows.size() - 1, 0)));
+    qsizetype size = countText.size() + 4;
+    for (const ScriptRow &row : rows)
+        size += row[0].size() + row[1].size() + row[2].size() + 10;
+    QByteArray out(size, Qt::Uninitialized);
+    char *p = out.data();
+    const auto field = [&p](const QString &text) {
+        *p++ = '"';
+        for (const QChar ch : text)
+            *p++ = ch.unicode() < 0x100 ? char(ch.unicode()) : '?'; // as toLatin1 writes it
+        *p++ = '"';
+    };
+    const auto lineEnd = [&p] {
+        *p++ = '\r';
+        *p++ = '\n';
+    };
+    field(countText);
+    lineEnd();
     for (const ScriptRow &row : rows) {
-        for (int c = 0; c < 3; ++c) {
-            if (c > 0)
-                out += ',';
-            out += '"' + row[c].toLatin1() + '"';
-        }
-        out += "\r\n";
+        field(row[0]);
+        *p++ = ',';
+        field(row[1]);
+        *p++ = ',';
+        field(row[2]);
+        lineEnd();
     }
     return out;
 }
@@ -62,6 +79,8 @@ QString WriteScriptFile(const QString &path, const QList<ScriptRow> &rows)
 QList<QString> ScriptFileFields(const QByteArray &b)
 {
     QList<QString> fields;
+    // Three fields a line is the usual shape; reserving for it saves regrowing a long list.
+    fields.reserve(b.count('\n') * 3 + 1);
     qsizetype i = 0;
     const qsizetype n = b.size();
     bool afterComma = false;
@@ -73,27 +92,27 @@ QList<QString> ScriptFileFields(const QByteArray &b)
                 fields.append(QString());
             break;
         }
-        QByteArray field;
+        qsizetype start = i;
+        qsizetype end = i;
         if (b[i] == '"') {
             const qsizetype close = b.indexOf('"', i + 1);
             if (close < 0) {
-                fields.append(QString::fromLatin1(b.mid(i + 1)));
+                fields.append(QString::fromLatin1(b.constData() + i + 1, n - i - 1));
                 break;
             }
-            field = b.mid(i + 1, close - i - 1);
+            start = i + 1;
+            end = close;
             i = close + 1;
             while (i < n && !isSeparator(b[i]))
                 ++i;
         } else {
-            const qsizetype start = i;
             while (i < n && !isSeparator(b[i]))
                 ++i;
-            qsizetype end = i;
+            end = i;
             while (end > start && (b[end - 1] == ' ' || b[end - 1] == '\t'))
                 --end;
-            field = b.mid(start, end - start);
         }
-        fields.append(QString::fromLatin1(field));
+        fields.append(QString::fromLatin1(b.constData() + start, end - start));
         if (i >= n)
             break;
         afterComma = b[i] == ',';
