@@ -159,7 +159,13 @@ private Q_SLOTS:
             QVERIFY(chooseFromMenu(w, row, way.mid(5)));
         else
             QTest::keySequence(w.Grid, QKeySequence(way));
-        // An inserted step is ready to edit; the edit is left alone here.
+        // An inserted step is ready to edit: its Function cell is open in the editor.
+        const bool inserted = way.endsWith(QLatin1String("Ins")) || way.endsWith(QLatin1String("Insert"));
+        QCOMPARE(w.GridText->isVisible(), inserted);
+        if (inserted) {
+            QCOMPARE(w.GridText->text(), QStringLiteral("Pause"));
+            QCOMPARE(w.Grid->Col(), 1);
+        }
         w.GridText->hide();
         QCOMPARE(functions(w), after);
         QTEST(w.Grid->Row(), "currentAfter");
