@@ -7,10 +7,11 @@
 #include "HidReportDescriptor.h"
 
 #include <QByteArray>
-#include <QJsonObject>
 #include <QString>
 
 #include <optional>
+
+class QIODevice;
 
 class DescriptorFile
 {
@@ -24,20 +25,25 @@ public:
 
     // Reads and decodes a file; files above 1 MiB are refused (a descriptor is at most 64 KiB).
     static Result load(const QString &path);
-    // Decodes file contents: text when every byte is printable ASCII or white space and the text
-    // reads as hex, raw bytes otherwise. A file with an "R:" line must be a valid hid-recorder dump.
+    // Decodes file contents. Text is valid UTF-8 (a byte-order mark is skipped) with no control
+    // bytes but white space; "#" lines and "//" tails are comments and may hold any text. Text with
+    // an "R:" line must be a valid hid-recorder dump; other text whose first token is a hex byte is
+    // hex text, and a later token that is not one is an error naming it and its line. Anything else
+    // is raw bytes.
     static Result decode(const QByteArray &contents);
 
-    // The layout as the JSON object printed by "tessaro-cli describe".
-    static QJsonObject toJson(const HidReportLayout &layout);
+    // Writes the layout as the JSON object printed by "tessaro-cli describe", one variable at a
+    // time, so that memory stays with the layout rather than growing with the text. Returns false
+    // when out refuses a write.
+    static bool writeJson(const HidReportLayout &layout, QIODevice &out);
 
-    // Everything "describe FILE" does, short of printing: exit status 0 with the indented JSON in
-    // output, 1 when the file cannot be read, 2 when the descriptor is malformed; error is one line.
+    // Everything "describe FILE" does: exit status 0 with the indented JSON written to out, 1 when
+    // the file cannot be read or out cannot be written, 2 when the descriptor is malformed; nothing
+    // is written unless the status is 0 (short of a write failure). error is one line.
     struct Description
     {
         int exitStatus = 0;
-        QByteArray output;
         QString error;
     };
-    static Description describe(const QString &path);
+    static Description describe(const QString &path, QIODevice &out);
 };

@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -9,6 +10,8 @@
 #include <QTest>
 
 #include <csignal>
+
+#include <sys/resource.h>
 
 // Runs the built tessaro-cli as a user would and checks what it prints and how it exits.
 class TestCli : public QObject
@@ -94,6 +97,37 @@ private Q_SLOTS:
         const Outcome missing = cli({QStringLiteral("describe"), m_dir.filePath(QStringLiteral("none"))});
         QCOMPARE(missing.status, 1);
         QVERIFY(missing.out.isEmpty());
+    }
+
+    void describeKeepsMemoryNearItsOutput()
+    {
+        // 256 Input items of 255 one-bit fields: 65,280 variables from 525 bytes.
+        QByteArray hex = "05 01 09 00 a1 01 15 00 25 01 75 01 95 ff\n";
+        for (int i = 0; i < 256; ++i)
+            hex += "81 02\n";
+        hex += "c0\n";
+        const QString path = write(QStringLiteral("wide.hex"), hex);
+        const QString json = m_dir.filePath(QStringLiteral("wide.json"));
+        QProcess p;
+        p.setStandardOutputFile(json);
+        p.start(QStringLiteral(TESSARO_CLI), {QStringLiteral("describe"), path});
+        QVERIFY(p.waitForFinished(120000));
+        QCOMPARE(p.exitCode(), 0);
+
+        rusage usage{};
+        QCOMPARE(getrusage(RUSAGE_CHILDREN, &usage), 0);
+        const qint64 peakBytes = qint64(usage.ru_maxrss) * 1024;
+        const qint64 outputBytes = QFileInfo(json).size();
+        qInfo("describe: %lld bytes of JSON, peak resident %lld bytes", outputBytes, peakBytes);
+        QVERIFY2(outputBytes > 40'000'000, "the descriptor should describe 65,280 variables");
+        QVERIFY2(peakBytes < 2 * outputBytes, qPrintable(QStringLiteral("peak %1 bytes").arg(peakBytes)));
+
+        QFile f(json);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        f.seek(f.size() - 4096);
+        const QByteArray tail = f.read(4096);
+        QVERIFY2(tail.contains("\"index\": 65279"), tail.right(300).constData());
+        QVERIFY(tail.trimmed().endsWith("    ]\n}"));
     }
 
     void runPlaysAScriptOnTheVirtualArm()

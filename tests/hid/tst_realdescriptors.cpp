@@ -1,10 +1,12 @@
 #include "DescriptorFile.h"
 #include "HidReportDescriptor.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -144,7 +146,6 @@ class TestRealDescriptors : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
     void crossCheck_data();
     void crossCheck();
     void handChecked_data();
@@ -156,11 +157,12 @@ private Q_SLOTS:
     void describeFailures();
 };
 
-void TestRealDescriptors::initTestCase()
-{
-    if (descriptorFiles().isEmpty())
-        QSKIP("the shared descriptor folder is not present");
-}
+// The decoding and failure tests need no shared files; the rest skip without them.
+#define REQUIRE_SHARED_DESCRIPTORS()                                                                         \
+    do {                                                                                                     \
+        if (descriptorFiles().isEmpty())                                                                     \
+            QSKIP("the shared descriptor folder is not present");                                            \
+    } while (false)
 
 void TestRealDescriptors::crossCheck_data()
 {
@@ -171,6 +173,7 @@ void TestRealDescriptors::crossCheck_data()
 
 void TestRealDescriptors::crossCheck()
 {
+    REQUIRE_SHARED_DESCRIPTORS();
     QFETCH(QString, file);
     const HidReportLayout layout = parseFile(file);
     const QList<ExpectedReport> expected = crossCheckOf(file);
@@ -323,6 +326,7 @@ void TestRealDescriptors::handChecked_data()
 
 void TestRealDescriptors::handChecked()
 {
+    REQUIRE_SHARED_DESCRIPTORS();
     QFETCH(QString, file);
     QFETCH(int, type);
     QFETCH(int, reportId);
@@ -352,12 +356,15 @@ void TestRealDescriptors::describe_data()
 // The path "tessaro-cli describe" takes, checked against the parser it reports on.
 void TestRealDescriptors::describe()
 {
+    REQUIRE_SHARED_DESCRIPTORS();
     QFETCH(QString, file);
-    const DescriptorFile::Description d = DescriptorFile::describe(descriptorDir() + QLatin1Char('/') + file);
+    QBuffer output;
+    QVERIFY(output.open(QIODevice::WriteOnly));
+    const DescriptorFile::Description d = DescriptorFile::describe(descriptorDir() + QLatin1Char('/') + file, output);
     QCOMPARE(d.exitStatus, 0);
     QVERIFY(d.error.isEmpty());
     QJsonParseError jsonError;
-    const QJsonObject json = QJsonDocument::fromJson(d.output, &jsonError).object();
+    const QJsonObject json = QJsonDocument::fromJson(output.data(), &jsonError).object();
     QCOMPARE(jsonError.error, QJsonParseError::NoError);
 
     const HidReportLayout layout = parseFile(file);
@@ -411,7 +418,20 @@ void TestRealDescriptors::decode_data()
     QTest::newRow("binary stays binary") << QByteArray::fromHex("05010902a101c0") << QByteArray("05010902a101c0")
                                          << QString();
     QTest::newRow("printable but not hex is taken as bytes") << QByteArray("hello") << QByteArray("68656c6c6f") << QString();
-    QTest::newRow("three-digit token is not hex") << QByteArray("05 010") << QByteArray("303520303130") << QString();
+    QTest::newRow("three-digit token is named with its line") << QByteArray("05 010") << QByteArray()
+                                                              << "line 1: '010' is not a hex byte";
+    QTest::newRow("typo in hex text is named with its line")
+        << QByteArray("05 01\n# comment\n09 zz a1\n") << QByteArray() << "line 3: 'zz' is not a hex byte";
+    QTest::newRow("non-ASCII comments in a recorder dump")
+        << QByteArray("# 0x65, 0x13, // Unit (in\xc2\xb3)\n# Unit Exponent \xc2\xb0\nR: 2 05 01\n") << QByteArray("0501")
+        << QString();
+    QTest::newRow("non-ASCII comments in hex text")
+        << QByteArray("0x65, 0x13, // Unit (in\xc2\xb3)\n# \xc2\xb0 degrees\n0xc0\n") << QByteArray("6513c0") << QString();
+    QTest::newRow("UTF-8 byte-order mark") << QByteArray("\xef\xbb\xbf" "05 01\n") << QByteArray("0501") << QString();
+    QTest::newRow("non-ASCII outside comments is a bad token")
+        << QByteArray("05 01 \xc2\xb0\n") << QByteArray() << "line 1: '\u00b0' is not a hex byte";
+    QTest::newRow("invalid UTF-8 is binary") << QByteArray("05 01 \xff\n") << QByteArray("303520303120ff0a")
+                                             << QString();
     QTest::newRow("R: length disagrees") << QByteArray("R: 3 05 01\n") << QByteArray() << "announces 3 bytes but holds 2";
     QTest::newRow("R: bad byte") << QByteArray("# x\nR: 2 05 zz\n") << QByteArray() << "line 2: 'zz' is not a hex byte";
     QTest::newRow("R: no length") << QByteArray("R:\n") << QByteArray() << "does not start with the descriptor length";
@@ -439,30 +459,32 @@ void TestRealDescriptors::describeFailures()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
+    QBuffer output;
+    QVERIFY(output.open(QIODevice::WriteOnly));
+    const auto describe = [&output](const QString &path) { return DescriptorFile::describe(path, output); };
 
-    const DescriptorFile::Description missing = DescriptorFile::describe(dir.filePath(QStringLiteral("absent")));
+    const DescriptorFile::Description missing = describe(dir.filePath(QStringLiteral("absent")));
     QCOMPARE(missing.exitStatus, 1);
-    QVERIFY(missing.output.isEmpty());
     QVERIFY(missing.error.contains(QLatin1String("absent")));
 
-    const DescriptorFile::Description directory = DescriptorFile::describe(dir.path());
+    const DescriptorFile::Description directory = describe(dir.path());
     QCOMPARE(directory.exitStatus, 1);
 
     QFile big(dir.filePath(QStringLiteral("big")));
     QVERIFY(big.open(QIODevice::WriteOnly));
     big.write(QByteArray(2 * 1024 * 1024, '\x05'));
     big.close();
-    QCOMPARE(DescriptorFile::describe(big.fileName()).exitStatus, 1);
+    QCOMPARE(describe(big.fileName()).exitStatus, 1);
 
     QFile bad(dir.filePath(QStringLiteral("bad.txt")));
     QVERIFY(bad.open(QIODevice::WriteOnly));
     bad.write("R: 5 05 01 a1 01 b4\n");
     bad.close();
-    const DescriptorFile::Description malformed = DescriptorFile::describe(bad.fileName());
+    const DescriptorFile::Description malformed = describe(bad.fileName());
     QCOMPARE(malformed.exitStatus, 2);
-    QVERIFY(malformed.output.isEmpty());
     QVERIFY2(malformed.error.contains(QLatin1String("offset 4")), qPrintable(malformed.error));
     QVERIFY(!malformed.error.contains(QLatin1Char('\n')));
+    QVERIFY(output.data().isEmpty()); // nothing is written for a failure
 }
 
 QTEST_GUILESS_MAIN(TestRealDescriptors)

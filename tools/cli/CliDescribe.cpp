@@ -2,7 +2,10 @@
 
 #include "DescriptorFile.h"
 
+#include <QFile>
 #include <QTextStream>
+
+#include <unistd.h>
 
 int cliDescribe(const QStringList &args)
 {
@@ -15,18 +18,24 @@ int cliDescribe(const QStringList &args)
                "FILE holds the descriptor as raw bytes, as hex text (\"05 01 09 02\" or \"0x05, 0x01\")\n"
                "or as a hid-recorder dump (the bytes of its R: line).\n"
                "\n"
-               "Exit status: 0 success, 1 the file cannot be read, 2 the descriptor is malformed.\n";
+               "Exit status: 0 success, 1 the file cannot be read (or the JSON not written),\n"
+               "2 the descriptor is malformed.\n";
         return 0;
     }
     if (args.size() != 1 || args.first().startsWith(QLatin1Char('-'))) {
         err << "Usage: tessaro-cli describe FILE\n";
         return 64;
     }
-    const DescriptorFile::Description d = DescriptorFile::describe(args.first());
+    // Straight to standard output: the JSON of a large descriptor is far bigger than its layout.
+    QFile json;
+    if (!json.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        err << "tessaro-cli: cannot write to standard output\n";
+        return 1;
+    }
+    const DescriptorFile::Description d = DescriptorFile::describe(args.first(), json);
     if (d.exitStatus != 0) {
         err << "tessaro-cli: " << d.error << "\n";
         return d.exitStatus;
     }
-    out << d.output;
     return 0;
 }
