@@ -98,6 +98,8 @@ MacButton::MacButton(QWidget *parent, Backdrop backdrop)
     m_buttonCaption->setObjectName(QStringLiteral("ButtonCaption"));
     m_buttonCaption->setAlignment(Qt::AlignCenter);
     m_buttonCaption->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // Inside a button a label would take the button-text role and ignore its caption colour.
+    m_buttonCaption->setForegroundRole(QPalette::WindowText);
     QFont face(QStringLiteral("Arial"));
     face.setPointSizeF(8.25);
     m_buttonCaption->setFont(face);
@@ -141,6 +143,8 @@ void MacButton::SetCaption(const QString &caption)
 {
     m_buttonCaption->setText(caption);
     setText(caption);
+    // The button takes no keyboard input, so an "&" in the caption is just a character.
+    setShortcut(QKeySequence());
 }
 
 void MacButton::SetLongStyle(bool longStyle)
@@ -222,6 +226,19 @@ void MacButton::trackMouse()
                          float(m_lastMouseY) >= heightPixels;
     if (!outside)
         return;
+    darken();
+}
+
+void MacButton::light(QChar look)
+{
+    showLook(look);
+    m_hovering = true;
+    if (!m_timerMouseTrack.isActive())
+        m_timerMouseTrack.start();
+}
+
+void MacButton::darken()
+{
     showLook(QLatin1Char('N'));
     m_timerMouseTrack.stop();
     m_hovering = false;
@@ -250,14 +267,19 @@ void MacButton::changeEvent(QEvent *event)
 
 void MacButton::mouseMoveEvent(QMouseEvent *event)
 {
-    // The caption label lies over the face; movement over it does not light
-    // the button (it is reached across the face anyway).
-    if (!m_buttonCaption->geometry().contains(event->position().toPoint())) {
-        if (!m_hovering) {
-            showLook(QLatin1Char('H'));
-            m_hovering = true;
-        }
-        if (!m_timerMouseTrack.isActive())
+    const QPoint at = event->position().toPoint();
+    // With a mouse button held the moves keep coming from outside; only the surface lights the
+    // button. The caption label lies over the face; movement over it does not light the button
+    // (it is reached across the face anyway).
+    if (!rect().contains(at)) {
+        if (m_hovering)
+            darken();
+    } else if (!m_buttonCaption->geometry().contains(at)) {
+        if (event->buttons() != Qt::NoButton)
+            light(QLatin1Char('D'));
+        else if (!m_hovering)
+            light(QLatin1Char('H'));
+        else if (!m_timerMouseTrack.isActive())
             m_timerMouseTrack.start();
     }
     QAbstractButton::mouseMoveEvent(event);
@@ -265,14 +287,24 @@ void MacButton::mouseMoveEvent(QMouseEvent *event)
 
 void MacButton::mousePressEvent(QMouseEvent *event)
 {
-    showLook(QLatin1Char('D'));
+    light(QLatin1Char('D'));
     QAbstractButton::mousePressEvent(event);
 }
 
 void MacButton::mouseReleaseEvent(QMouseEvent *event)
 {
-    showLook(QLatin1Char('H'));
+    if (rect().contains(event->position().toPoint()))
+        light(QLatin1Char('H'));
+    else
+        darken();
     QAbstractButton::mouseReleaseEvent(event);
+}
+
+void MacButton::leaveEvent(QEvent *event)
+{
+    // Comes when the pointer leaves, or when a modal window opened over the button takes it.
+    darken();
+    QAbstractButton::leaveEvent(event);
 }
 
 void MacButton::keyPressEvent(QKeyEvent *event)

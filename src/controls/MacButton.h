@@ -72,11 +72,15 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void leaveEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
 
 private:
     void showLook(QChar look);
+    // A lit look always has a poll running to take it away again.
+    void light(QChar look);
+    void darken();
     void placeCaption();
     void colourCaption();
     void applyFixedSize();

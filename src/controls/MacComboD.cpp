@@ -69,6 +69,8 @@ MacComboD::MacComboD(QWidget *parent) : QAbstractButton(parent)
     m_buttonCaption = new QLabel(this);
     m_buttonCaption->setObjectName(QStringLiteral("ButtonCaption"));
     m_buttonCaption->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // Inside a button a label would take the button-text role and ignore its caption colour.
+    m_buttonCaption->setForegroundRole(QPalette::WindowText);
     m_buttonCaption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_buttonCaption->setGeometry(Twips::toPixels(150), Twips::toPixels(60), Twips::toPixels(2670),
                                  Twips::toPixels(195));
@@ -131,6 +133,8 @@ void MacComboD::SetCaption(const QString &caption)
 {
     m_buttonCaption->setText(caption);
     setText(caption);
+    // The control takes no keyboard input, so an "&" in the caption is just a character.
+    setShortcut(QKeySequence());
 }
 
 void MacComboD::ReadProperties(const PropertyBag &bag)

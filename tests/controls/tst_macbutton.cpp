@@ -1,6 +1,7 @@
 #include "ControlEvents.h"
 #include "MacButton.h"
 #include "MacButtonD.h"
+#include "MacComboD.h"
 #include "WinColor.h"
 
 #include <QLabel>
@@ -27,7 +28,13 @@ private Q_SLOTS:
     void pressReleaseLooks();
     void clickOnCaptionRaisesClick();
     void keysNeverClick();
+    void ampersandMakesNoShortcut_data();
+    void ampersandMakesNoShortcut();
     void disabledCaptionAndPollStillEnds();
+    void captionDrawnInItsColour_data();
+    void captionDrawnInItsColour();
+    void heldButtonLitOnlyOverSurface_data();
+    void heldButtonLitOnlyOverSurface();
 
     void persistence_data();
     void persistence();
@@ -204,6 +211,142 @@ void TestMacButton::keysNeverClick()
         QTest::keyClick(button, key);
     QCOMPARE(clicked.count(), 0);
     QCOMPARE(button->currentPicture(), QStringLiteral("pctButtonN"));
+}
+
+namespace {
+
+enum class Kind { Light, Dark, Drop };
+
+QAbstractButton *makeControl(Kind kind, QWidget *host, const QString &caption)
+{
+    if (kind == Kind::Drop) {
+        auto *combo = new MacComboD(host);
+        combo->SetCaption(caption);
+        return combo;
+    }
+    auto *button = kind == Kind::Dark ? new MacButtonD(host) : new MacButton(host);
+    button->SetCaption(caption);
+    return button;
+}
+
+} // namespace
+
+void TestMacButton::ampersandMakesNoShortcut_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::newRow("MacButton") << int(Kind::Light);
+    QTest::newRow("MacButtonD") << int(Kind::Dark);
+    QTest::newRow("MacComboD") << int(Kind::Drop);
+}
+
+void TestMacButton::ampersandMakesNoShortcut()
+{
+    QFETCH(int, kind);
+    QWidget host;
+    QAbstractButton *control = makeControl(Kind(kind), &host, QStringLiteral("&Load"));
+    host.show();
+    host.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&host));
+    QSignalSpy clicked(control, &QAbstractButton::clicked);
+    QTest::keyClick(&host, Qt::Key_L, Qt::AltModifier);
+    // A shortcut would press the control at once and click it a moment later.
+    QVERIFY(!control->isDown());
+    QCOMPARE(clicked.count(), 0);
+    QCOMPARE(control->findChild<QLabel *>(QStringLiteral("ButtonCaption"))->text(), QStringLiteral("&Load"));
+}
+
+void TestMacButton::captionDrawnInItsColour_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<QColor>("ink");
+    QTest::newRow("MacButton enabled") << int(Kind::Light) << true << QColor(18, 18, 18);
+    QTest::newRow("MacButton disabled") << int(Kind::Light) << false << QColor(114, 114, 114);
+    QTest::newRow("MacButtonD enabled") << int(Kind::Dark) << true << QColor(18, 18, 18);
+    QTest::newRow("MacButtonD disabled") << int(Kind::Dark) << false << QColor(114, 114, 114);
+    QTest::newRow("MacComboD") << int(Kind::Drop) << true << QColor(18, 18, 18);
+}
+
+void TestMacButton::captionDrawnInItsColour()
+{
+    QFETCH(int, kind);
+    QFETCH(bool, enabled);
+    QFETCH(QColor, ink);
+    QWidget host;
+    QAbstractButton *control = makeControl(Kind(kind), &host, QStringLiteral("HHHH"));
+    if (auto *button = qobject_cast<MacButton *>(control))
+        button->SetEnabled(enabled);
+    // Whole pixels of ink only, so that the darkest pixel is the caption colour itself.
+    auto *caption = control->findChild<QLabel *>(QStringLiteral("ButtonCaption"));
+    QFont font = caption->font();
+    font.setStyleStrategy(QFont::NoAntialias);
+    caption->setFont(font);
+    host.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&host));
+
+    const QImage image = control->grab().toImage();
+    const QRect area = caption->geometry();
+    QColor darkest(255, 255, 255);
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.lightness() < darkest.lightness())
+                darkest = c;
+        }
+    }
+    QCOMPARE(darkest.rgb(), ink.rgb());
+}
+
+void TestMacButton::heldButtonLitOnlyOverSurface_data()
+{
+    QTest::addColumn<QList<QPoint>>("drag"); // moves with the left button held
+    QTest::addColumn<QPoint>("releaseAt");
+    QTest::addColumn<bool>("litAfter");
+    QTest::newRow("released off the button") << QList<QPoint>{{-20, 5}} << QPoint(-20, 5) << false;
+    QTest::newRow("moved on outside, released there")
+        << QList<QPoint>{{-20, 5}, {-30, 8}, {90, 40}} << QPoint(90, 40) << false;
+    QTest::newRow("dragged off and back") << QList<QPoint>{{-20, 5}, {5, 5}} << QPoint(5, 5) << true;
+    QTest::newRow("released on the caption") << QList<QPoint>{{-20, 5}} << QPoint(36, 11) << true;
+    QTest::newRow("never left") << QList<QPoint>{{6, 6}} << QPoint(6, 6) << true;
+}
+
+void TestMacButton::heldButtonLitOnlyOverSurface()
+{
+    QFETCH(QList<QPoint>, drag);
+    QFETCH(QPoint, releaseAt);
+    QFETCH(bool, litAfter);
+    FakeCursor cursor;
+    QWidget host;
+    auto *button = new MacButton(&host);
+    button->move(40, 40);
+    host.show();
+    QSignalSpy ticks(button->TimerMouseTrack(), &QTimer::timeout);
+    // Whatever is shown, a lit look has a poll running that can take it away.
+    const auto consistent = [button] {
+        return button->currentPicture().endsWith(QLatin1Char('N')) != button->TimerMouseTrack()->isActive();
+    };
+
+    cursor.placeOver(button, QPoint(5, 5));
+    move(button, QPoint(5, 5));
+    press(button, QPoint(5, 5));
+    QCOMPARE(button->currentPicture(), QStringLiteral("pctButtonD"));
+    for (const QPoint &at : drag) {
+        const QString look =
+            button->rect().contains(at) ? QStringLiteral("pctButtonD") : QStringLiteral("pctButtonN");
+        cursor.placeOver(button, at);
+        move(button, at, Qt::LeftButton);
+        QCOMPARE(button->currentPicture(), look);
+        QVERIFY(consistent());
+        // Also once the poll has seen the pointer where it now is.
+        if (button->TimerMouseTrack()->isActive())
+            QVERIFY(ticks.wait(1000));
+        QCOMPARE(button->currentPicture(), look);
+    }
+    cursor.placeOver(button, releaseAt);
+    release(button, releaseAt);
+    QCOMPARE(button->currentPicture(), litAfter ? QStringLiteral("pctButtonH") : QStringLiteral("pctButtonN"));
+    QCOMPARE(button->Hovering(), litAfter);
+    QVERIFY(consistent());
 }
 
 void TestMacButton::disabledCaptionAndPollStillEnds()
