@@ -137,4 +137,5 @@ void ArmSimulator::attach(VirtualArm &arm)
                 if (code >= 0)
                     apply(code, monotonicNs);
             });
+    connect(&arm, &VirtualArm::powerLost, this, [this](qint64 monotonicNs) { apply(0, monotonicNs); });
 }

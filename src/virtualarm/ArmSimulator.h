@@ -66,7 +66,7 @@ public:
     qint64 endStopNs() const;
 
     // Follows the codes the virtual arm receives, on the clock of their timestamps. A report whose code
-    // could not be read changes nothing.
+    // could not be read changes nothing. Unplugging the arm stops every motor, as a stop code would.
     void attach(VirtualArm &arm);
 
 Q_SIGNALS:

@@ -1,6 +1,7 @@
 #include "VirtualArm.h"
 
 #include "HidValues.h"
+#include "ProcessClock.h"
 
 namespace {
 
@@ -50,8 +51,11 @@ void VirtualArm::plugIn()
 
 void VirtualArm::unplug()
 {
+    const bool wasPowered = isPluggedIn();
     for (VirtualHidInterface *intf : m_interfaces)
         m_transport.unplug(intf->info.path);
+    if (wasPowered)
+        Q_EMIT powerLost(ProcessClock::monotonicNs());
 }
 
 bool VirtualArm::isPluggedIn() const

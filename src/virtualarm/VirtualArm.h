@@ -25,7 +25,9 @@ public:
     QList<VirtualHidInterface *> interfaces() const { return m_interfaces; }
 
     void plugIn(); // arrival, as the component sees it
-    void unplug(); // removal
+    // Removal. The arm's controller is powered through the cable, so its motors stop: emits
+    // powerLost.
+    void unplug();
     bool isPluggedIn() const;
 
     int lastCode() const { return m_lastCode; } // -1 before the first command
@@ -39,6 +41,8 @@ Q_SIGNALS:
     // `report` is the report as the arm receives it: without the leading ID byte when the interface
     // uses no report IDs.
     void commandReceived(int code, qint64 monotonicNs, const QByteArray &report);
+    // The arm lost its power supply at monotonicNs (the clock of commandReceived); every motor stops.
+    void powerLost(qint64 monotonicNs);
 
 private:
     void onReportWritten(const QString &path, const QByteArray &report, qint64 monotonicNs);

@@ -1,3 +1,4 @@
+#include "SideBySide.h"
 #include "StepFunctions.h"
 #include "VirtualArm.h"
 #include "VirtualArmWindow.h"
@@ -6,6 +7,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -80,6 +82,10 @@ private Q_SLOTS:
     void plugButtonsCallThrough();
     void resetPose();
     void followsReportsWrittenToTheArm();
+    void unplugStopsTheDrawnArm();
+    void placedOnScreen_data();
+    void placedOnScreen();
+    void closesWithTheMainWindow();
 };
 
 void TestVirtualArmWindow::codesMoveTheDrawnPose_data()
@@ -233,6 +239,78 @@ void TestVirtualArmWindow::followsReportsWrittenToTheArm()
     const double stoppedAt = window->displayedPose().angle(ArmJoint::Base);
     QVERIFY(stoppedAt < -0.5);
     QCOMPARE(window->simulator().code(), 0);
+}
+
+void TestVirtualArmWindow::unplugStopsTheDrawnArm()
+{
+    Rig rig;
+    rig.send(7);
+    QVERIFY(rig.window->isAnimating());
+    QTest::mouseClick(rig.button("unplugButton"), Qt::LeftButton);
+    QCOMPARE(rig.window->simulator().code(), 0);
+    QVERIFY(!rig.window->isAnimating());
+    QCOMPARE(rig.motionText(), QStringLiteral("Stopped"));
+}
+
+void TestVirtualArmWindow::placedOnScreen_data()
+{
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<bool>("sideBySide");
+    // The main window's frame is 808 x 474 and the Virtual Arm window's 948 x 572: 1768 wide together.
+    QTest::newRow("1280x720") << QRect(0, 0, 1280, 720) << false;
+    QTest::newRow("1366x768 with a bottom panel") << QRect(0, 0, 1366, 728) << false;
+    QTest::newRow("1920x1080") << QRect(0, 0, 1920, 1080) << true;
+    QTest::newRow("1920x1080 right of another screen, top panel") << QRect(1920, 40, 1920, 1040) << true;
+    QTest::newRow("just wide enough") << QRect(0, 0, 1768, 720) << true;
+    QTest::newRow("one pixel short") << QRect(0, 0, 1767, 720) << false;
+    QTest::newRow("2560x1440 left of the primary") << QRect(-2560, 0, 2560, 1440) << true;
+    QTest::newRow("smaller than the companion") << QRect(0, 0, 800, 500) << false;
+}
+
+void TestVirtualArmWindow::placedOnScreen()
+{
+    QFETCH(QRect, available);
+    QFETCH(bool, sideBySide);
+    const QSize mainFrame(808, 474);
+    const QSize armFrame(948, 572);
+    const SideBySide place = placeSideBySide(mainFrame, armFrame, available);
+    QVERIFY2(available.contains(place.main), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                            .arg(place.main.x())
+                                                            .arg(place.main.y())
+                                                            .arg(place.main.width())
+                                                            .arg(place.main.height())));
+    QVERIFY(available.contains(place.companion));
+    QCOMPARE(place.main.size(), mainFrame.boundedTo(available.size()));
+    QCOMPARE(place.companion.size(), armFrame.boundedTo(available.size()));
+    if (sideBySide) {
+        QCOMPARE(place.main.top(), place.companion.top());
+        QVERIFY(place.main.right() < place.companion.left());
+    } else {
+        QCOMPARE(place.main.topLeft(), available.topLeft());
+        QCOMPARE(place.companion.bottomRight(), available.bottomRight());
+    }
+}
+
+void TestVirtualArmWindow::closesWithTheMainWindow()
+{
+    VirtualHidTransport transport;
+    VirtualArm arm(transport);
+    QWidget mainWindow;
+    // The headless screen is 800 pixels wide, narrower than the real main window with its frame.
+    mainWindow.setFixedSize(400, 300);
+    mainWindow.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
+    std::unique_ptr<QWidget> armWindow(createVirtualArmWindow(arm));
+    showBesideMainWindow(mainWindow, *armWindow);
+    QVERIFY(QTest::qWaitForWindowExposed(armWindow.get()));
+    const QRect screen = mainWindow.screen()->availableGeometry();
+    QVERIFY(screen.contains(mainWindow.frameGeometry()));
+    QVERIFY(screen.contains(armWindow->frameGeometry()));
+
+    // The main window is the one that keeps the program running; the arm's window goes with it.
+    QVERIFY(!armWindow->testAttribute(Qt::WA_QuitOnClose));
+    QVERIFY(mainWindow.close());
+    QVERIFY(!armWindow->isVisible());
 }
 
 QTEST_MAIN(TestVirtualArmWindow)

@@ -86,6 +86,8 @@ private Q_SLOTS:
     void reversePlayback();
     void endStopSpoilsReversePlayback();
     void followsTheVirtualArm();
+    void unplugStopsEveryMotor_data();
+    void unplugStopsEveryMotor();
 };
 
 void TestArmSimulator::fullTravel_data()
@@ -318,6 +320,44 @@ void TestArmSimulator::followsTheVirtualArm()
     QCOMPARE(arm.lastCode(), -1);
     QCOMPARE(sim.code(), 4);
     QCOMPARE(sim.lastEventNs(), started);
+}
+
+void TestArmSimulator::unplugStopsEveryMotor_data()
+{
+    QTest::addColumn<QByteArray>("report");
+    QTest::addColumn<int>("shape");
+    QTest::newRow("shoulder up") << QByteArray::fromHex("0001") << int(VirtualArm::Shape::OneInterface);
+    QTest::newRow("base clockwise") << QByteArray::fromHex("0007") << int(VirtualArm::Shape::OneInterface);
+    QTest::newRow("gripper closing") << QByteArray::fromHex("0005") << int(VirtualArm::Shape::OneInterface);
+    QTest::newRow("elbow up, two interfaces") << QByteArray::fromHex("0003") << int(VirtualArm::Shape::TwoInterfaces);
+}
+
+void TestArmSimulator::unplugStopsEveryMotor()
+{
+    QFETCH(QByteArray, report);
+    QFETCH(int, shape);
+    VirtualHidTransport transport;
+    VirtualArm arm(transport, VirtualArm::Shape(shape));
+    ArmSimulator sim;
+    sim.attach(arm);
+    QString error;
+    const std::unique_ptr<HidConnection> connection = transport.open(arm.armInterface()->info, &error);
+    QVERIFY2(connection, qPrintable(error));
+    QVERIFY(connection->writeOutputReport(report, &error));
+    const qint64 started = arm.armInterface()->written.constLast().monotonicNs;
+    QVERIFY(sim.code() != 0);
+
+    arm.unplug();
+    QCOMPARE(sim.code(), 0);
+    const qint64 stopped = sim.lastEventNs();
+    QVERIFY(stopped >= started);
+    QVERIFY(!sim.isMovingAt(stopped + s(2)));
+    QVERIFY2(samePose(sim.poseAt(stopped + s(2)), sim.poseAt(stopped)),
+             qPrintable(diff(sim.poseAt(stopped + s(2)), sim.poseAt(stopped))));
+
+    // Unplugging again is no new event.
+    arm.unplug();
+    QCOMPARE(sim.lastEventNs(), stopped);
 }
 
 QTEST_GUILESS_MAIN(TestArmSimulator)

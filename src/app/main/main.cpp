@@ -2,6 +2,7 @@
 #include "ArmTransport.h"
 #include "ProcessClock.h"
 #include "SettingsLocation.h"
+#include "SideBySide.h"
 #include "VirtualArm.h"
 #include "VirtualArmWindow.h"
 #include "frmMain.h"
@@ -10,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QScreen>
 #include <QTimer>
 
 #include <cstdio>
@@ -102,12 +102,8 @@ int main(int argc, char *argv[])
     std::unique_ptr<QWidget> armWindow;
     if (virtualArm && !options.startupProbe && options.screenshotPath.isEmpty()) {
         armWindow.reset(createVirtualArmWindow(*virtualArm));
-        if (armWindow) {
-            // Beside the main window when there is room, so both can be watched at once.
-            const QRect frame = window.frameGeometry();
-            armWindow->move(frame.right() + 12, frame.top());
-            armWindow->show();
-        }
+        if (armWindow)
+            showBesideMainWindow(window, *armWindow);
     }
 
     if (options.startupProbe) {
