@@ -65,6 +65,10 @@ public:
     {
         std::printf("unexpected message: %s: %s\n", qPrintable(title), qPrintable(text));
     }
+    void warningMessage(QWidget *parent, const QString &title, const QString &text) override
+    {
+        errorMessage(parent, title, text);
+    }
 };
 
 struct Rig

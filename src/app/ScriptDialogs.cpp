@@ -76,6 +76,12 @@ void WidgetScriptDialogs::errorMessage(QWidget *parent, const QString &title, co
     box.exec();
 }
 
+void WidgetScriptDialogs::warningMessage(QWidget *parent, const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
 QString QtFileFilter(const QString &pipeFilter)
 {
     const QStringList parts = pipeFilter.split(QLatin1Char('|'));

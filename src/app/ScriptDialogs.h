@@ -23,6 +23,8 @@ public:
 
     // A modal message box with the error icon.
     virtual void errorMessage(QWidget *parent, const QString &title, const QString &text) = 0;
+    // A modal message box with the warning icon.
+    virtual void warningMessage(QWidget *parent, const QString &title, const QString &text) = 0;
 };
 
 // The real dialogs: Qt's own file dialog (so that its checks are the same on every desktop) and a
@@ -33,6 +35,7 @@ public:
     QString openFileName(QWidget *parent, const QString &startName, const QString &filter) override;
     QString saveFileName(QWidget *parent, const QString &startName, const QString &filter) override;
     void errorMessage(QWidget *parent, const QString &title, const QString &text) override;
+    void warningMessage(QWidget *parent, const QString &title, const QString &text) override;
 };
 
 // Converts a filter text in the "Description|pattern|Description|pattern" form, where a pattern may

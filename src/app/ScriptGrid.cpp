@@ -41,8 +41,10 @@ public:
         QStyleOptionViewItem opt(option);
         const bool fixed = index.column() == 0;
         painter->fillRect(opt.rect, fixed ? opt.palette.button() : QBrush(Qt::white));
+        // The style draws the current cell's focus frame in a tint of the selection colour; the
+        // cell editor marks the cell being edited, so outside a run nothing is drawn for it.
         if (!m_grid->HighLight())
-            opt.state &= ~QStyle::State_Selected;
+            opt.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
         QStyledItemDelegate::paint(painter, opt, index);
     }
 
@@ -53,6 +55,7 @@ protected:
         switch (index.column()) {
         case 0:
             option->displayAlignment = Qt::AlignCenter;
+            fitStepNumber(option);
             break;
         case 1:
             option->displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
@@ -64,6 +67,29 @@ protected:
     }
 
 private:
+    // The narrow Step column holds up to five digits: a number that does not fit is drawn smaller
+    // rather than cut to an ellipsis, so that every step can still be told apart.
+    static void fitStepNumber(QStyleOptionViewItem *option)
+    {
+        const QWidget *view = option->widget;
+        const QStyle *style = view ? view->style() : QApplication::style();
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+        const int room = option->rect.width() - 2 * margin;
+        const int needed = option->fontMetrics.horizontalAdvance(option->text);
+        option->textElideMode = Qt::ElideNone;
+        if (needed <= room || room <= 0 || needed <= 0)
+            return;
+        QFont smaller = option->font;
+        qreal size = smaller.pointSizeF() > 0 ? smaller.pointSizeF() : smaller.pixelSize() * 0.75;
+        for (size = size * room / needed; size > 1.0; size -= 0.25) {
+            smaller.setPointSizeF(size);
+            if (QFontMetrics(smaller).horizontalAdvance(option->text) <= room)
+                break;
+        }
+        option->font = smaller;
+        option->fontMetrics = QFontMetrics(smaller);
+    }
+
     ScriptGrid *m_grid;
 };
 

@@ -32,6 +32,7 @@ class QUndoStack;
 class frmAbout;
 class GridScriptSource;
 class ScriptRunner;
+struct ScriptLoad;
 
 // The program's one working window. Data flow of a motion click: cmdControl(i) -> the click handler
 // decides start, stop or switch and updates the looks and the motion state -> in Scripting mode
@@ -270,6 +271,7 @@ private:
     ScriptState scriptState() const;
     void pushScriptState(const QString &text, const ScriptState &before);
     void clearScript();
+    void warnOfShortLoad(const ScriptLoad &load, const QString &path);
 
     void HIDagent_OnDeviceArrival(int handle, const QString &DeviceName);
     void HIDagent_OnDeviceRemoval(int handle, const QString &DeviceName);

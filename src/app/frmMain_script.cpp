@@ -302,6 +302,18 @@ void frmMain::RunScript()
     cmdRun->SetCaption(RunCaption);
 }
 
+// Told after the grid shows what was read, so the operator sees what a Save would write.
+void frmMain::warnOfShortLoad(const ScriptLoad &load, const QString &path)
+{
+    const QString warning = ScriptLoadWarning(load, path);
+    if (warning.isEmpty())
+        return;
+    if (ScriptDialogs *dialogs = CommD.Dialogs())
+        dialogs->warningMessage(this, QStringLiteral("Script not loaded whole"),
+                                warning + QStringLiteral("\n\nSaving now would replace the file with the script "
+                                                         "as it stands."));
+}
+
 void frmMain::cmdLoad_Click()
 {
     CommD.SetFilter(ScriptFileFilter);
@@ -341,6 +353,7 @@ bool frmMain::LoadScript(const QString &path)
             setWindowTitle(titleWithFile(ScriptFileName));
     }
     pushScriptState(tr("Load"), before);
+    warnOfShortLoad(load, path);
     return true;
 }
 

@@ -124,15 +124,19 @@ QList<QString> ScriptFileFields(const QByteArray &b)
 ScriptLoad ParseScriptFile(const QByteArray &bytes)
 {
     ScriptLoad load;
-    const QList<QString> fields = ScriptFileFields(bytes);
+    const QByteArray bom("\xEF\xBB\xBF");
+    const QList<QString> fields = ScriptFileFields(bytes.startsWith(bom) ? bytes.sliced(bom.size()) : bytes);
     if (fields.isEmpty())
         return load;
 
+    load.countText = fields.first().trimmed();
     bool overflow = false;
     const double count = LeadingNumber(fields.first(), &overflow);
     qint16 nextStep = 1;
-    if (overflow || !RoundToInt16(count + 1.0, &nextStep))
+    if (overflow || !RoundToInt16(count + 1.0, &nextStep)) {
+        load.countTooLarge = overflow ? !load.countText.startsWith(QLatin1Char('-')) : count > 0;
         return load;
+    }
     load.countValid = true;
     load.nextStep = std::max<qint16>(nextStep, 1);
     load.rowsToAppend = std::max(0, load.nextStep - 9);
@@ -168,4 +172,26 @@ ScriptLoad LoadScriptFile(const QString &path)
         return failed;
     }
     return ParseScriptFile(bytes);
+}
+
+QString ScriptLoadWarning(const ScriptLoad &load, const QString &path)
+{
+    if (!load.error.isEmpty())
+        return QString();
+    const QString file = QDir::toNativeSeparators(path);
+    if (load.countTooLarge) {
+        return QStringLiteral("%1 announces %2 steps; a script holds at most %3, so no step was read.")
+            .arg(file, load.countText)
+            .arg(MaxScriptSteps);
+    }
+    if (!load.countValid)
+        return QString();
+    const int announced = load.nextStep - 1;
+    const int read = std::max<int>(int(load.records.size()) - 1, 0);
+    if (read >= announced)
+        return QString();
+    return QStringLiteral("%1 announces %2 steps but holds only %3; the missing steps are left empty.")
+        .arg(file)
+        .arg(announced)
+        .arg(read);
 }

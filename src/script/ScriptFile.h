@@ -42,22 +42,29 @@ QList<QString> ScriptFileFields(const QByteArray &bytes);
 //      (neither the grid nor the remembered file name nor the title).
 //   2. Otherwise remember the path, run Clear (14 rows, NextStep 1, title "Tessaro").
 //   3. countValid false: stop here. The file was empty or its count does not fit the 16-bit step
-//      counter; the cleared grid and NextStep 1 stay, the title stays "Tessaro", no message.
+//      counter; the cleared grid and NextStep 1 stay, the title stays "Tessaro".
 //   4. NextStep := nextStep; append rowsToAppend empty rows (one for each k = 10 .. nextStep).
 //   5. Put records[r] into the Step, Function and Time cells of row r, r = 0 .. records.size() - 1
 //      (record 0 replaces the header texts). records.size() can be below nextStep when the file
 //      holds fewer steps than it announces; those rows stay empty but still count as steps.
-//   6. Set the title to "Tessaro (" + path + ")".
+//   6. Set the title to "Tessaro (" + path + ")" when the file was read whole.
+//   7. Show ScriptLoadWarning when there is one, so that a Save does not shorten the file unknowingly.
 struct ScriptLoad
 {
     QString error;
     bool countValid = false;
+    bool countTooLarge = false; // the count is above the 32766 steps the counter can hold
+    QString countText;          // the count field as it stands in the file, trimmed
     qint16 nextStep = 1;
     int rowsToAppend = 0;
     QList<ScriptRow> records;
 };
 
-// Interprets the bytes of a script file: the first field is the step count, LeadingNumber of it plus
+// The largest step count a script file can announce: NextStep is a 16-bit counter.
+constexpr int MaxScriptSteps = 32766;
+
+// Interprets the bytes of a script file (after a UTF-8 byte-order mark, when there is one, as editors
+// put one in front of the text): the first field is the step count, LeadingNumber of it plus
 // one rounded half-to-even gives NextStep. A negative count gives an empty script (nextStep 1, only
 // the header record is read). Then records of three fields each are taken for rows 0 to nextStep - 1
 // as far as the file holds complete ones; a record cut short by the end of the file is dropped.
@@ -66,3 +73,8 @@ ScriptLoad ParseScriptFile(const QByteArray &bytes);
 // Reads the whole file, then ParseScriptFile. When it cannot be opened or read, error says so:
 // "Cannot read <path>: <reason>".
 ScriptLoad LoadScriptFile(const QString &path);
+
+// A sentence for the operator when the file at path was not read whole: its count does not fit the
+// step counter, or it holds fewer steps than it announces; it names the file, the steps announced and
+// the steps read. Empty when the file was read whole (or could not be read at all).
+QString ScriptLoadWarning(const ScriptLoad &load, const QString &path);

@@ -301,6 +301,86 @@ private Q_SLOTS:
         QCOMPARE(shot().pixelColor(cellBlankSpot(grid, 3, 1)), QColor(Qt::white));
     }
 
+    void stepNumbersStayReadable_data()
+    {
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<QString>("next");
+        QTest::newRow("two digits") << QStringLiteral("98") << QStringLiteral("99");
+        QTest::newRow("three digits") << QStringLiteral("100") << QStringLiteral("101");
+        QTest::newRow("four digits") << QStringLiteral("1000") << QStringLiteral("1001");
+        QTest::newRow("the last step") << QStringLiteral("32765") << QStringLiteral("32766");
+    }
+
+    void stepNumbersStayReadable()
+    {
+        QFETCH(QString, step);
+        QFETCH(QString, next);
+        ScriptGrid grid;
+        setUp(grid);
+        grid.show();
+        grid.SetTextMatrix(1, 0, step);
+        grid.SetTextMatrix(2, 0, next);
+        const QImage shot = grid.grab().toImage();
+        const QPoint viewport = grid.viewport()->geometry().topLeft();
+        const auto cell = [&](int row) {
+            // Inside the grid lines, which belong to the cell's right and bottom.
+            const QRect r = grid.visualRect(grid.model()->index(row - 1, 0)).translated(viewport);
+            return shot.copy(r.adjusted(0, 0, -1, -1));
+        };
+        const QImage first = cell(1);
+        // Two numbers that differ only in their last digit are drawn differently: nothing is cut off.
+        QVERIFY(first != cell(2));
+
+        // The ink stays clear of the cell's left and right edges.
+        const QColor background = grid.palette().color(QPalette::Button);
+        int left = first.width(), right = -1;
+        for (int y = 0; y < first.height(); ++y) {
+            for (int x = 0; x < first.width(); ++x) {
+                if (first.pixelColor(x, y) != background) {
+                    left = qMin(left, x);
+                    right = qMax(right, x);
+                }
+            }
+        }
+        QVERIFY2(left > 0 && right < first.width() - 1 && right > left,
+                 qPrintable(QStringLiteral("ink from %1 to %2 in %3").arg(left).arg(right).arg(first.width())));
+    }
+
+    void noTraceOfTheHighlightAfterIt()
+    {
+        QWidget window;
+        auto *grid = new ScriptGrid(&window);
+        setUp(*grid);
+        grid->SetBackColorSel(0x00FF8000);
+        grid->SetTextMatrix(3, 1, QStringLiteral("BaseCW"));
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        // As after the operator moved the focus with the Tab key, which makes the style draw frames.
+        window.setAttribute(Qt::WA_KeyboardFocusChange);
+        grid->setFocus(Qt::TabFocusReason);
+        QVERIFY(grid->hasFocus());
+        grid->SetRow(3);
+        grid->SetCol(1);
+
+        grid->SetHighLight(true);
+        grid->SelectWholeRow(3);
+        grid->SetHighLight(false);
+        const QImage shot = grid->grab().toImage();
+        const QPoint viewport = grid->viewport()->geometry().topLeft();
+        // Black text on white, grey lines and the grey Step column: any colour is left-over highlight.
+        for (int col = 0; col < 3; ++col) {
+            const QRect r = grid->visualRect(grid->model()->index(2, col)).translated(viewport);
+            for (int y = r.top(); y <= r.bottom(); ++y) {
+                for (int x = r.left(); x <= r.right(); ++x) {
+                    const QColor c = shot.pixelColor(x, y);
+                    QVERIFY2(c.red() == c.green() && c.green() == c.blue(),
+                             qPrintable(QStringLiteral("column %1 at %2,%3: %4").arg(col).arg(x).arg(y).arg(c.name())));
+                }
+            }
+        }
+    }
+
     void outsideAreaAndGridLines()
     {
         ScriptGrid grid;

@@ -47,6 +47,10 @@ public:
     {
         messages.append(title + QStringLiteral(": ") + text);
     }
+    void warningMessage(QWidget *, const QString &title, const QString &text) override
+    {
+        messages.append(title + QStringLiteral(": ") + text);
+    }
 };
 
 // A window with its dialogs answered by `dialogs`.
@@ -669,6 +673,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("rows");
         QTest::addColumn<QStringList>("cells"); // rows 0.. as far as given, three cells each
         QTest::addColumn<bool>("titled");
+        QTest::addColumn<QStringList>("warning"); // what a warning names besides the file; empty: none
 
         const QStringList header{"Step", "Function", "Time"};
         QByteArray twenty = "\" 20\"\r\n" + Header;
@@ -676,20 +681,25 @@ private Q_SLOTS:
             twenty += QStringLiteral("\" %1\",\"BaseCW\",\" .5\"\r\n").arg(i).toLatin1();
         QTest::newRow("as saved")
             << WorkedExample << qint16(3) << 14
-            << header + QStringList{" 1", "ElbowUp", " 2.5", " 2", "Pause", " 1", "", "", ""} << true;
-        QTest::newRow("twenty steps") << twenty << qint16(21) << 26 << header << true;
+            << header + QStringList{" 1", "ElbowUp", " 2.5", " 2", "Pause", " 1", "", "", ""} << true << QStringList();
+        QTest::newRow("twenty steps") << twenty << qint16(21) << 26 << header << true << QStringList();
         QTest::newRow("unquoted fields")
             << QByteArray("1\r\nStep,Function,Time\r\n 1,ElbowUp, 2.5\r\n") << qint16(2) << 14
-            << header + QStringList{"1", "ElbowUp", "2.5"} << true;
+            << header + QStringList{"1", "ElbowUp", "2.5"} << true << QStringList();
+        QTest::newRow("UTF-8 byte-order mark")
+            << "\xEF\xBB\xBF" + WorkedExample << qint16(3) << 14
+            << header + QStringList{" 1", "ElbowUp", " 2.5", " 2", "Pause", " 1"} << true << QStringList();
         QTest::newRow("zero steps") << QByteArray("\" 0\"\r\n\"S\",\"F\",\"T\"\r\n\" 1\",\"x\",\" 1\"\r\n")
-                                    << qint16(1) << 14 << QStringList{"S", "F", "T", "", "", ""} << true;
+                                    << qint16(1) << 14 << QStringList{"S", "F", "T", "", "", ""} << true << QStringList();
         QTest::newRow("negative count") << "\"-3\"\r\n" + Header << qint16(1) << 14
-                                        << header + QStringList{"", "", ""} << true;
+                                        << header + QStringList{"", "", ""} << true << QStringList();
         QTest::newRow("fewer steps than announced")
             << "\" 3\"\r\n" + Header + "\" 1\",\"WristUp\",\" 1\"\r\n" << qint16(4) << 14
-            << header + QStringList{" 1", "WristUp", " 1", "", "", ""} << false;
+            << header + QStringList{" 1", "WristUp", " 1", "", "", ""} << false
+            << QStringList{"announces 3 steps", "holds only 1"};
         QTest::newRow("count too large") << QByteArray("\" 40000\"\r\n") << qint16(1) << 14
-                                         << header + QStringList{"", "", ""} << false;
+                                         << header + QStringList{"", "", ""} << false
+                                         << QStringList{"announces 40000 steps", "at most 32766"};
     }
 
     void loadingFiles()
@@ -699,6 +709,7 @@ private Q_SLOTS:
         QFETCH(int, rows);
         QFETCH(QStringList, cells);
         QFETCH(bool, titled);
+        QFETCH(QStringList, warning);
 
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("in.SRP"));
@@ -710,7 +721,14 @@ private Q_SLOTS:
         w.optScripting->SetValue(true);
 
         QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
-        QVERIFY(f.dialogs.messages.isEmpty());
+        if (warning.isEmpty()) {
+            QCOMPARE(f.dialogs.messages, QStringList());
+        } else {
+            // Once, naming the file.
+            QCOMPARE(f.dialogs.messages.size(), 1);
+            for (const QString &part : QStringList{"Script not loaded whole: " + path} + warning)
+                QVERIFY2(f.dialogs.messages.first().contains(part), qPrintable(f.dialogs.messages.first()));
+        }
         QCOMPARE(w.NextStep, nextStep);
         QCOMPARE(w.Grid->Rows(), rows);
         QCOMPARE(::cells(w, 0, int(cells.size()) / 3 - 1), cells);

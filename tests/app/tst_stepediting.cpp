@@ -37,6 +37,10 @@ public:
     {
         messages.append(title + QStringLiteral(": ") + text);
     }
+    void warningMessage(QWidget *, const QString &title, const QString &text) override
+    {
+        messages.append(title + QStringLiteral(": ") + text);
+    }
 };
 
 void putScript(frmMain &w, const Steps &steps)

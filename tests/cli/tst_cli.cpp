@@ -145,6 +145,28 @@ private Q_SLOTS:
         QVERIFY2(r.out.contains("Final pose: "), r.out.constData());
     }
 
+    void runRefusesWhatItCannotPlay_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("count beyond the step counter")
+            << QByteArray("\" 40000\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"Pause\",\" 0\"\r\n")
+            << QByteArray("the step count 40000 does not fit: a script holds at most 32766 steps");
+        QTest::newRow("no steps") << QByteArray("\" 0\"\r\n\"Step\",\"Function\",\"Time\"\r\n")
+                                  << QByteArray("Empty script!");
+    }
+
+    void runRefusesWhatItCannotPlay()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(QByteArray, message);
+        const Outcome r = cli({QStringLiteral("run"), write(QStringLiteral("refused.SRP"), script),
+                               QStringLiteral("--virtual-arm")});
+        QCOMPARE(r.status, 65);
+        QVERIFY2(r.err.contains(message), r.err.constData());
+        QVERIFY(r.out.isEmpty());
+    }
+
     void runWithoutAnArmSaysSo()
     {
         const QString script = write(QStringLiteral("one.SRP"),

@@ -176,30 +176,41 @@ private Q_SLOTS:
         QTest::addColumn<int>("nextStep");
         QTest::addColumn<int>("rowsToAppend");
         QTest::addColumn<int>("records");
-        QTest::newRow("worked example") << TwoStepBytes << true << 3 << 0 << 3;
+        QTest::addColumn<QString>("warning"); // for a file at /s/a.SRP; empty when it was read whole
+        const QString missing =
+            QStringLiteral("/s/a.SRP announces %1 steps but holds only %2; the missing steps are left empty.");
+        const QString tooLarge =
+            QStringLiteral("/s/a.SRP announces %1 steps; a script holds at most 32766, so no step was read.");
+        QTest::newRow("worked example") << TwoStepBytes << true << 3 << 0 << 3 << QString();
         QTest::newRow("zero steps reads the header only")
             << QByteArray("\" 0\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"Pause\",\" 1\"\r\n") << true
-            << 1 << 0 << 1;
+            << 1 << 0 << 1 << QString();
         QTest::newRow("negative count is an empty script")
-            << QByteArray("\"-4\"\r\n\"Step\",\"Function\",\"Time\"\r\n") << true << 1 << 0 << 1;
+            << QByteArray("\"-4\"\r\n\"Step\",\"Function\",\"Time\"\r\n") << true << 1 << 0 << 1 << QString();
         QTest::newRow("fewer steps than announced keeps those held")
             << QByteArray("\" 5\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"Pause\",\" 1\"\r\n") << true
-            << 6 << 0 << 2;
+            << 6 << 0 << 2 << missing.arg(5).arg(1);
         QTest::newRow("record cut short is dropped")
             << QByteArray("\" 2\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"Pause\",\" 1\"\r\n\" "
                           "2\",\"Pause\"\r\n")
-            << true << 3 << 0 << 2;
+            << true << 3 << 0 << 2 << missing.arg(2).arg(1);
         QTest::newRow("more records than announced are ignored")
-            << QByteArray("\" 1\"\r\nS,F,T\r\n1,a,1\r\n2,b,2\r\n") << true << 2 << 0 << 2;
-        QTest::newRow("count rounds half to even") << QByteArray("\"1.5\"\r\n") << true << 2 << 0 << 0;
-        QTest::newRow("largest count that fits") << QByteArray("\"32766\"") << true << 32767 << 32758 << 0;
+            << QByteArray("\" 1\"\r\nS,F,T\r\n1,a,1\r\n2,b,2\r\n") << true << 2 << 0 << 2 << QString();
+        QTest::newRow("count rounds half to even") << QByteArray("\"1.5\"\r\n") << true << 2 << 0 << 0
+                                                    << missing.arg(1).arg(0);
+        QTest::newRow("largest count that fits") << QByteArray("\"32766\"") << true << 32767 << 32758 << 0
+                                                   << missing.arg(32766).arg(0);
         QTest::newRow("count beyond the step counter")
-            << QByteArray("\"32767\"\r\nS,F,T\r\n") << false << 1 << 0 << 0;
+            << QByteArray("\"32767\"\r\nS,F,T\r\n") << false << 1 << 0 << 0 << tooLarge.arg(32767);
         QTest::newRow("count beyond a double")
-            << QByteArray("\"1E999\"\r\nS,F,T\r\n") << false << 1 << 0 << 0;
-        QTest::newRow("empty file") << QByteArray() << false << 1 << 0 << 0;
+            << QByteArray("\"1E999\"\r\nS,F,T\r\n") << false << 1 << 0 << 0 << tooLarge.arg("1E999");
+        QTest::newRow("count too low for the counter gives an empty script")
+            << QByteArray("\"-40000\"\r\nS,F,T\r\n") << false << 1 << 0 << 0 << QString();
+        QTest::newRow("UTF-8 byte-order mark before the count")
+            << QByteArray("\xEF\xBB\xBF") + TwoStepBytes << true << 3 << 0 << 3 << QString();
+        QTest::newRow("empty file") << QByteArray() << false << 1 << 0 << 0 << QString();
         QTest::newRow("count that is no number gives an empty script")
-            << QByteArray("\"many\"\r\nS,F,T\r\n") << true << 1 << 0 << 1;
+            << QByteArray("\"many\"\r\nS,F,T\r\n") << true << 1 << 0 << 1 << QString();
     }
     void load()
     {
@@ -208,12 +219,14 @@ private Q_SLOTS:
         QFETCH(int, nextStep);
         QFETCH(int, rowsToAppend);
         QFETCH(int, records);
+        QFETCH(QString, warning);
         const ScriptLoad load = ParseScriptFile(bytes);
         QVERIFY(load.error.isEmpty());
         QCOMPARE(load.countValid, countValid);
         QCOMPARE(int(load.nextStep), nextStep);
         QCOMPARE(load.rowsToAppend, rowsToAppend);
         QCOMPARE(load.records.size(), records);
+        QCOMPARE(ScriptLoadWarning(load, QStringLiteral("/s/a.SRP")), warning);
     }
 
     void twentyStepsGiveTwentySixRows()

@@ -42,7 +42,8 @@ void printUsage(QTextStream &out)
            "If the arm is disconnected during the run, the run ends at once, names the step that was\n"
            "cut short and does not go on when the arm comes back.\n"
            "Exit status: 0 played, 3 no arm found, 4 the arm was disconnected during the run,\n"
-           "64 usage, 65 empty script, 66 file not read, 128 + signal number when stopped by a signal.\n";
+           "64 usage, 65 empty script or too many steps, 66 file not read, 128 + signal number when\n"
+           "stopped by a signal.\n";
 }
 
 // Signal handlers may only write to a pipe; the event loop reads the other end.
@@ -183,10 +184,19 @@ int cliRun(const QStringList &args)
         err << "tessaro-cli: " << load.error << "\n";
         return ExitNoInput;
     }
+    if (load.countTooLarge) {
+        err << "tessaro-cli: " << file << ": the step count " << load.countText
+            << " does not fit: a script holds at most " << MaxScriptSteps << " steps\n";
+        return ExitEmptyScript;
+    }
     if (!load.countValid || load.nextStep <= 1) {
         err << "tessaro-cli: Empty script!\n";
         return ExitEmptyScript;
     }
+    // A file cut short still runs the steps it holds, as the window would, but not unannounced.
+    const QString shortfall = ScriptLoadWarning(load, file);
+    if (!shortfall.isEmpty())
+        err << "tessaro-cli: warning: " << shortfall << "\n";
 
     ArmTransport hid;
     QString hidError;
