@@ -1,9 +1,10 @@
 #include "SettingsReader.h"
 
+#include "NumberReading.h"
+
 #include <QFile>
 #include <QStringList>
 
-#include <limits>
 
 namespace {
 
@@ -73,19 +74,11 @@ std::optional<quint32> SettingsReader::colourValue(const QString &line)
     const QString value = trimSpaces(lineValue(line));
     if (value.isEmpty())
         return 0u;
-
-    qsizetype digitsFrom = (value.at(0) == u'+' || value.at(0) == u'-') ? 1 : 0;
-    if (digitsFrom == value.size())
+    double number = 0;
+    qint32 whole = 0;
+    if (!WholeTextNumber(value, &number) || !RoundToInt32(number, &whole))
         return std::nullopt;
-    for (qsizetype i = digitsFrom; i < value.size(); ++i) {
-        if (value.at(i) < u'0' || value.at(i) > u'9')
-            return std::nullopt;
-    }
-    bool ok = false;
-    const qlonglong number = value.toLongLong(&ok, 10);
-    if (!ok || number < std::numeric_limits<qint32>::min() || number > std::numeric_limits<qint32>::max())
-        return std::nullopt;
-    return static_cast<quint32>(static_cast<qint32>(number));
+    return static_cast<quint32>(whole);
 }
 
 StartupSettings SettingsReader::readStartup(const QString &path)

@@ -43,10 +43,11 @@ public:
     // runs to the closing quote (or the end of the line); otherwise a comma ends it.
     static QString lineValue(const QString &line);
 
-    // A colour line's value as a colour. An empty value is black. A number is an optional sign
-    // followed by decimal digits and must fit a signed 32-bit integer (negative values keep their
-    // two's-complement bits); anything else, including hexadecimal, fractions or blanks inside the
-    // digits, is not a number and gives no colour.
+    // A colour line's value as a colour. An empty value is black. Otherwise the value must be one
+    // number as the program reads numbers everywhere (WholeTextNumber: a sign, digits with one ".",
+    // an exponent), rounded half to even into a signed 32-bit integer; negative values keep their
+    // two's-complement bits. Anything else, including hexadecimal, blanks inside the digits or a
+    // value beyond 32 bits, is not a number and gives no colour.
     static std::optional<quint32> colourValue(const QString &line);
 
     // The lines of the file, at most maxLines of them, without their line ends (CR LF, LF or CR).

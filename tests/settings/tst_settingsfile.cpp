@@ -160,7 +160,14 @@ private Q_SLOTS:
         QTest::newRow("too large") << "2147483648" << Colour();
         QTest::newRow("beyond 64 bits") << "99999999999999999999999" << Colour();
         QTest::newRow("sign alone") << "-" << Colour();
-        QTest::newRow("fraction") << "12.5" << Colour();
+        QTest::newRow("fraction rounds to the nearest") << " 255.4 " << Colour(255u);
+        QTest::newRow("exponent") << " 2.55E2 " << Colour(255u);
+        QTest::newRow("half rounds to even, down") << "12.5" << Colour(12u);
+        QTest::newRow("half rounds to even, up") << "13.5" << Colour(14u);
+        QTest::newRow("D exponent, negative") << "-1D0" << Colour(0xFFFFFFFFu);
+        QTest::newRow("rounds past the limit") << "2147483647.5" << Colour();
+        QTest::newRow("trailing text") << "255x" << Colour();
+        QTest::newRow("point alone") << "." << Colour();
         QTest::newRow("hexadecimal") << "&HFF" << Colour();
         QTest::newRow("blank inside") << "1 2" << Colour();
         QTest::newRow("arabic-indic digit") << QString::fromUtf8("\xd9\xa3") << Colour();
