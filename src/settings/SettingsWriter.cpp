@@ -4,6 +4,22 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <csignal>
+
+namespace {
+
+// A file-size limit kills the program with SIGXFSZ in the middle of a write unless the signal is
+// ignored; ignored, the write fails with "File too large" like a full disk and the old file survives.
+// Checked on every save, since anything may have put the default action back.
+void ignoreFileSizeSignal()
+{
+    struct sigaction current = {};
+    if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+        ::signal(SIGXFSZ, SIG_IGN);
+}
+
+} // namespace
+
 QByteArray SettingsWriter::format(const Settings &settings)
 {
     QByteArray out;
@@ -26,6 +42,7 @@ QByteArray SettingsWriter::format(const Settings &settings)
 QString SettingsWriter::write(const QString &path, const Settings &settings)
 {
     const QString shownPath = QDir::toNativeSeparators(path);
+    ignoreFileSizeSignal();
     const QDir folder = QFileInfo(path).absoluteDir();
     if (!folder.exists() && !QDir().mkpath(folder.absolutePath())) {
         return QStringLiteral("The folder %1 could not be created.")

@@ -1,3 +1,4 @@
+#include "DiskFaults.h"
 #include "ScriptFile.h"
 
 #include <QDir>
@@ -96,18 +97,36 @@ private Q_SLOTS:
         QCOMPARE(readAll(path), QByteArray("\" 0\"\r\n\"Step\",\"Function\",\"Time\"\r\n"));
     }
 
-    void failedSaveReportsAndKeepsTheOldFile()
+    void saveFaultsKeepTheOldFile_data()
     {
-        if (::geteuid() == 0)
-            QSKIP("permissions do not bind the superuser");
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("kept.SRP"));
-        QVERIFY(writeBytes(path, TwoStepBytes));
-        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
-        const QString error = WriteScriptFile(path, {Header});
-        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QVERIFY(error.contains(QStringLiteral("kept.SRP")));
-        QCOMPARE(readAll(path), TwoStepBytes);
+        QTest::addColumn<DiskFault>("fault");
+        QTest::addColumn<QString>("reason"); // empty: the save goes through
+        QTest::newRow("disk full") << DiskFault::DiskFull << QStringLiteral("File too large");
+        QTest::newRow("read-only folder") << DiskFault::ReadOnlyFolder << QStringLiteral("Permission denied");
+        QTest::newRow("target is a folder") << DiskFault::TargetIsFolder << QStringLiteral("directory");
+        QTest::newRow("link to another filesystem") << DiskFault::OtherFilesystem << QString();
+    }
+
+    void saveFaultsKeepTheOldFile()
+    {
+        QFETCH(DiskFault, fault);
+        QFETCH(QString, reason);
+        const QList<ScriptRow> rows{Header};
+        const SaveOutcome outcome = saveUnder(fault, QStringLiteral("kept.SRP"), TwoStepBytes,
+                                              [&](const QString &path) { return WriteScriptFile(path, rows); });
+        if (!outcome.skip.isEmpty())
+            QSKIP(qPrintable(outcome.skip));
+        if (reason.isEmpty()) {
+            QCOMPARE(outcome.error, QString());
+            QCOMPARE(outcome.after, ScriptFileBytes(rows));
+        } else {
+            const QString named = QStringLiteral("Cannot write %1: ").arg(QDir::toNativeSeparators(outcome.target));
+            QVERIFY2(outcome.error.startsWith(named), qPrintable(outcome.error));
+            QVERIFY2(outcome.error.contains(reason, Qt::CaseInsensitive), qPrintable(outcome.error));
+            QCOMPARE(outcome.after, TwoStepBytes);
+        }
+        QVERIFY(outcome.linkKept);
+        QCOMPARE(outcome.leftovers, QStringList());
     }
 
     void saveIntoMissingFolderReports()

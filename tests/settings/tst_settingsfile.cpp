@@ -1,3 +1,4 @@
+#include "DiskFaults.h"
 #include "Settings.h"
 #include "SettingsLocation.h"
 #include "SettingsReader.h"
@@ -8,8 +9,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
 
 using Colour = std::optional<quint32>;
 
@@ -178,28 +177,37 @@ private Q_SLOTS:
         QTEST(SettingsReader::colourValue(line), "colour");
     }
 
-    void failedSaveKeepsTheOldFile()
+    void saveFaultsKeepTheOldFile_data()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("KORIV.INI"));
-        QVERIFY(writeBytes(path, WorkedExample));
+        QTest::addColumn<DiskFault>("fault");
+        QTest::addColumn<QString>("reason"); // empty: the save goes through
+        QTest::newRow("disk full") << DiskFault::DiskFull << QStringLiteral("File too large");
+        QTest::newRow("read-only folder") << DiskFault::ReadOnlyFolder << QStringLiteral("Permission denied");
+        QTest::newRow("target is a folder") << DiskFault::TargetIsFolder << QStringLiteral("directory");
+        QTest::newRow("link to another filesystem") << DiskFault::OtherFilesystem << QString();
+    }
 
-        // A full disk, simulated with a file-size limit, since root may write into read-only folders.
-        rlimit saved{};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit tight = saved;
-        tight.rlim_cur = 8;
-        const bool limited = setrlimit(RLIMIT_FSIZE, &tight) == 0;
-        const QString error = SettingsWriter::write(path, Settings{false, 5, 255u, QStringLiteral("B")});
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, savedHandler);
-        if (!limited)
-            QSKIP("cannot limit the file size here");
-
-        QVERIFY2(error.contains(QDir::toNativeSeparators(path)), qPrintable(error));
-        QCOMPARE(readAll(path), WorkedExample);
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("KORIV.INI")});
+    void saveFaultsKeepTheOldFile()
+    {
+        QFETCH(DiskFault, fault);
+        QFETCH(QString, reason);
+        const Settings settings{false, 5, 255u, QStringLiteral("B")};
+        const SaveOutcome outcome =
+            saveUnder(fault, QStringLiteral("KORIV.INI"), WorkedExample,
+                      [&](const QString &path) { return SettingsWriter::write(path, settings); });
+        if (!outcome.skip.isEmpty())
+            QSKIP(qPrintable(outcome.skip));
+        if (reason.isEmpty()) {
+            QCOMPARE(outcome.error, QString());
+            QCOMPARE(outcome.after, SettingsWriter::format(settings));
+        } else {
+            QVERIFY2(outcome.error.startsWith(QDir::toNativeSeparators(outcome.target) + u' '),
+                     qPrintable(outcome.error));
+            QVERIFY2(outcome.error.contains(reason, Qt::CaseInsensitive), qPrintable(outcome.error));
+            QCOMPARE(outcome.after, WorkedExample);
+        }
+        QVERIFY(outcome.linkKept);
+        QCOMPARE(outcome.leftovers, QStringList());
     }
 
     void unwritableFolder()
