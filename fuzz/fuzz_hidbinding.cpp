@@ -28,12 +28,12 @@
 namespace {
 
 // Names the broken expectation before aborting, so a crash report says what went wrong.
-#define check(condition)                                                                              \
-    do {                                                                                              \
-        if (!(condition)) {                                                                           \
-            fprintf(stderr, "expectation failed at line %d: %s\n", __LINE__, #condition);               \
-            abort();                                                                                  \
-        }                                                                                             \
+#define check(condition)                                                                                     \
+    do {                                                                                                     \
+        if (!(condition)) {                                                                                  \
+            fprintf(stderr, "expectation failed at line %d: %s\n", __LINE__, #condition);                    \
+            abort();                                                                                         \
+        }                                                                                                    \
     } while (false)
 
 // What the device answers a read of report `report` with: its ID, then the answer bytes.
@@ -126,12 +126,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         } catch (const std::exception &) {
         }
     });
-    QObject::connect(&agent, &HIDagentX::OnIntfClosed, &window, [&](int still, const QString &name, int handle) {
-        try {
-            devices.OnIntfClosed(still, name, handle);
-        } catch (const std::exception &) {
-        }
-    });
+    QObject::connect(&agent, &HIDagentX::OnIntfClosed, &window,
+                     [&](int still, const QString &name, int handle) {
+                         try {
+                             devices.OnIntfClosed(still, name, handle);
+                         } catch (const std::exception &) {
+                         }
+                     });
     VirtualHidInterface *device =
         transport.addInterface(VirtualHidTransport::armInfo(QStringLiteral("virtual/fuzz")), descriptor);
     agent.StartAgent();

@@ -72,8 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     saved.colour = dialog.colour.value_or(Settings::DefaultCustomColour);
     saved.device = startup.currentDevice;
     const QByteArray written = SettingsWriter::format(saved);
-    const QString writtenPath = file.hold(reinterpret_cast<const uint8_t *>(written.constData()),
-                                          size_t(written.size()));
+    const QString writtenPath =
+        file.hold(reinterpret_cast<const uint8_t *>(written.constData()), size_t(written.size()));
     const StartupSettings startupAgain = SettingsReader::readStartup(writtenPath);
     const DialogSettings dialogAgain = SettingsReader::readDialog(writtenPath);
     if (startupAgain.hilight != saved.highlight || startupAgain.selectionColour != saved.colour ||

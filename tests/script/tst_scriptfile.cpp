@@ -112,15 +112,17 @@ private Q_SLOTS:
         QFETCH(DiskFault, fault);
         QFETCH(QString, reason);
         const QList<ScriptRow> rows{Header};
-        const SaveOutcome outcome = saveUnder(fault, QStringLiteral("kept.SRP"), TwoStepBytes,
-                                              [&](const QString &path) { return WriteScriptFile(path, rows); });
+        const SaveOutcome outcome =
+            saveUnder(fault, QStringLiteral("kept.SRP"), TwoStepBytes,
+                      [&](const QString &path) { return WriteScriptFile(path, rows); });
         if (!outcome.skip.isEmpty())
             QSKIP(qPrintable(outcome.skip));
         if (reason.isEmpty()) {
             QCOMPARE(outcome.error, QString());
             QCOMPARE(outcome.after, ScriptFileBytes(rows));
         } else {
-            const QString named = QStringLiteral("Cannot write %1: ").arg(QDir::toNativeSeparators(outcome.target));
+            const QString named =
+                QStringLiteral("Cannot write %1: ").arg(QDir::toNativeSeparators(outcome.target));
             QVERIFY2(outcome.error.startsWith(named), qPrintable(outcome.error));
             QVERIFY2(outcome.error.contains(reason, Qt::CaseInsensitive), qPrintable(outcome.error));
             QCOMPARE(outcome.after, TwoStepBytes);

@@ -9,7 +9,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-
 using Colour = std::optional<quint32>;
 
 namespace {

@@ -139,7 +139,8 @@ SaveOutcome saveUnder(DiskFault fault, const QString &fileName, const QByteArray
 
     outcome.after = readAll(contentsPath);
     outcome.linkKept = QFileInfo(outcome.target).isSymLink() == (fault == DiskFault::OtherFilesystem);
-    outcome.leftovers = QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
+    outcome.leftovers =
+        QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
     outcome.leftovers.removeOne(fileName);
     return outcome;
 }

@@ -20,12 +20,12 @@ Q_DECLARE_METATYPE(DiskFault)
 
 struct SaveOutcome
 {
-    QString skip;           // why the fault cannot be made here; nothing was run
-    QString target;         // the path the save was given
-    QString error;          // what the save returned
-    QByteArray after;       // the target's contents afterwards (for a folder target, its file's)
-    QStringList leftovers;  // files the save left beside the target
-    bool linkKept = true;   // for OtherFilesystem: the target is still the link
+    QString skip;          // why the fault cannot be made here; nothing was run
+    QString target;        // the path the save was given
+    QString error;         // what the save returned
+    QByteArray after;      // the target's contents afterwards (for a folder target, its file's)
+    QStringList leftovers; // files the save left beside the target
+    bool linkKept = true;  // for OtherFilesystem: the target is still the link
 };
 
 // Puts `old` at a target named fileName, makes `fault` happen and runs save(target).
