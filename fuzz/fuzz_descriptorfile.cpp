@@ -4,7 +4,9 @@
 
 #include "DescriptorFile.h"
 
+#include <QBuffer>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 
 #include <cstddef>
@@ -46,7 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const HidParseResult parsed = parseReportDescriptor(bytes);
     if (!parsed.ok())
         return 0;
-    const QJsonObject json = DescriptorFile::toJson(*parsed.layout);
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    if (!DescriptorFile::writeJson(*parsed.layout, out))
+        abort();
+    const QJsonObject json = QJsonDocument::fromJson(out.data()).object();
     if (json.value(QStringLiteral("reports")).toArray().size() != parsed.layout->reports.size() ||
         json.value(QStringLiteral("variables")).toArray().size() != parsed.layout->variables.size())
         abort();
