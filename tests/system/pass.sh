@@ -7,6 +7,8 @@
 # packages are downloaded once (apt-get download) into a cache outside the repository:
 # ${XDG_CACHE_HOME:-~/.cache}/tessaro-system. tests/system/guest.sh is the guest's PID 1; it prints the
 # table of results and leaves the number of failed cases in the output share.
+#
+# Usage: tests/system/pass.sh [CASE ...]   (./test --system [CASE ...]); no CASE runs them all.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -17,7 +19,8 @@ started=$SECONDS
 # xvfb, xauth and xdotool run inside the guest, from this machine's files.
 "$root/scripts/deps.sh" qemu-system-x86 xvfb xauth xdotool
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)"
+# Only what runs in the guest: the unit tests are ./test's business.
+cmake --build "$build" -j"$(nproc)" --target tessaro tessaro-cli tessaro-uhid-player
 
 kernel_version() {
   apt-cache depends linux-image-amd64 2>/dev/null |
@@ -95,11 +98,11 @@ timeout 900 qemu-system-x86_64 \
   -accel tcg -cpu max -smp 1 -m 1024 \
   -nodefaults -no-user-config -display none -no-reboot -serial stdio -monitor none \
   -kernel "$guest/vmlinux" -initrd "$guest/initrd.img" \
-  -append "console=ttyS0 quiet loglevel=3 panic=-1 tessaro.source=$root tessaro.build=$build" \
+  -append "console=ttyS0 quiet loglevel=3 panic=-1 tessaro.source=$root tessaro.build=$build tessaro.cases=$(IFS=,; echo "$*")" \
   -virtfs "local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap" \
   -virtfs "local,path=$guest/root,mount_tag=extra,security_model=none,readonly=on,multidevs=remap" \
   -virtfs "local,path=$out,mount_tag=out,security_model=none,multidevs=remap" \
-  </dev/null | tr -d '\r' || true
+  </dev/null | tr -d '\r' | tee "$build/system-pass.log" || true
 
 echo "system pass: wall time $((SECONDS - started)) s"
 if [ ! -s "$out/failed" ]; then
