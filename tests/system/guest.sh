@@ -321,8 +321,10 @@ case_window_run_unplug() {
   [ -z "$(codes arm1 "$cut" | tr -d ' 0')" ] || { detail+=" (the run resumed)"; return 1; }
   [ "$(windows_shown)" -gt "$boxes" ] || { detail+=" (nothing told the operator)"; return 1; }
   # Closing the message; a motion click works again, so the run is over (a run locks the buttons).
-  xdotool key Return
-  sleep 0.3
+  local box
+  box="$(xdotool search --all --onlyvisible --pid "$app_pid" --name . 2>/dev/null | grep -vx "$win" | head -n 1)"
+  xdotool windowfocus "$box" key Return
+  wait_until 50 eval '[ "$(windows_shown)" = 1 ]' || { detail+="; the message did not close"; return 1; }
   click_sends ElbowDown 8 arm1
 }
 
@@ -411,7 +413,7 @@ for entry in "${cases[@]}"; do
     failed=$((failed + 1))
   fi
   rows+=("$(printf '%-18s %-7s %3ds  %s\n      %s' "$name" "$result" $((SECONDS - t0)) "$what" "$detail")")
-  echo "system pass: $name $result"
+  echo "system pass: $name $result ($((SECONDS - t0)) s)"
 done
 window_stop
 

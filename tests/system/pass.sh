@@ -94,7 +94,7 @@ out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
 echo "system pass: booting the guest (QEMU TCG, 1 vCPU, 1 GiB)"
 # Software emulation on purpose: the KVM here is nested and cannot run a stock kernel.
-timeout 900 qemu-system-x86_64 \
+timeout 1800 qemu-system-x86_64 \
   -accel tcg -cpu max -smp 1 -m 1024 \
   -nodefaults -no-user-config -display none -no-reboot -serial stdio -monitor none \
   -kernel "$guest/vmlinux" -initrd "$guest/initrd.img" \
