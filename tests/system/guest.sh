@@ -123,7 +123,9 @@ window_start() { # [user]: starts the window with no settings file, as a fresh i
   chown "$user:$user" "/tmp/home$user"
   app_user="${1:-root}"
   if [ "$app_user" = user ]; then
-    as_user "$app" >"$w/app.out" 2>&1 &
+    # exec: $! must be the program's own process, whose windows carry its id.
+    (exec setpriv --reuid="$user" --regid="$user" --clear-groups env HOME="/tmp/home$user" "$app") \
+      >"$w/app.out" 2>&1 &
   else
     "$app" >"$w/app.out" 2>&1 &
   fi
@@ -343,7 +345,7 @@ case_permission_refused() {
 
 case_permission_window() {
   need_arm arm1
-  window_start user || { detail="no window"; return 1; }
+  window_start user || { detail="no window: $(tail -n 3 "$w/app.out" | tr '\n' ' ')"; return 1; }
   wait_until 100 eval '[ "$(windows_shown)" -ge 2 ]' || { detail="no message about the refusal"; return 1; }
   detail="the refusal is shown"
 }
@@ -389,7 +391,7 @@ cases=(
   "permission-refused | node 0600 root: devices as a user says permission denied, exits non-zero |"
   "permission-window  | the window run by a user shows the refusal                                |"
   "udev-rule          | the installed rule tags the arm's node uaccess (not the mouse's)          |"
-  "permission-allowed | replugged with the rule: opened, the message closes itself, a click sends | realarm"
+  "permission-allowed | replugged with the rule: opened, the message closes itself, a click sends |"
 )
 
 wait_until 100 test -S /tmp/.X11-unix/X1 || echo "guest: Xvfb did not start"
