@@ -107,7 +107,6 @@ int main(int argc, char *argv[])
     }
 
     if (options.startupProbe) {
-        // After the script named on the command line, if any, has been opened.
         // After the script named on the command line, if any, has been opened; the timer also fires
         // inside the loop of a message box that opening raised, and the box is listed.
         QTimer::singleShot(0, &app, [&window] {
