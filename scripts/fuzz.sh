@@ -3,7 +3,8 @@
 # and runs each on its corpus in fuzz/corpus/<target>, so an input that crashes a reader fails here.
 #   scripts/fuzz.sh            20 seconds per target
 #   scripts/fuzz.sh 600        ten minutes per target
-# New inputs the fuzzer finds go to a scratch folder, never into the repository's corpus.
+# New inputs the fuzzer finds go to a scratch folder, never into the repository's corpus. The seed is
+# fixed (FUZZ_SEED, default 1) so that a CI failure can be replayed; set another for longer hunts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,7 +30,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$scratch/$name"
   echo "== $target: ${seconds} s"
   "build-fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-    -artifact_prefix="$scratch/" -print_final_stats=1 "${dict[@]}" "$scratch/$name" "fuzz/corpus/$name" \
+    -seed="${FUZZ_SEED:-1}" -artifact_prefix="$scratch/" -print_final_stats=1 "${dict[@]}" "$scratch/$name" "fuzz/corpus/$name" \
     2>"$scratch/$name.log" || { tail -n 60 "$scratch/$name.log"; exit 1; }
   grep -E '^stat::number_of_executed_units|^#[0-9]+ +DONE' "$scratch/$name.log" | tail -n 2
 done

@@ -75,6 +75,9 @@ DescriptorFile::Result decodeRecorder(const QList<QByteArray> &text, qsizetype l
                            .arg(where)
                            .arg(length)
                            .arg(bytes.size()));
+    // A descriptor of no bytes describes nothing; the other forms refuse it too.
+    if (bytes.isEmpty())
+        return failure(QStringLiteral("%1: the R: line holds no descriptor bytes").arg(where));
     return DescriptorFile::Result{bytes, QString()};
 }
 

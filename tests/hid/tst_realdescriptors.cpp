@@ -435,6 +435,7 @@ void TestRealDescriptors::decode_data()
     QTest::newRow("R: length disagrees") << QByteArray("R: 3 05 01\n") << QByteArray() << "announces 3 bytes but holds 2";
     QTest::newRow("R: bad byte") << QByteArray("# x\nR: 2 05 zz\n") << QByteArray() << "line 2: 'zz' is not a hex byte";
     QTest::newRow("R: no length") << QByteArray("R:\n") << QByteArray() << "does not start with the descriptor length";
+    QTest::newRow("R: no bytes") << QByteArray("R:0  \n") << QByteArray() << "line 1: the R: line holds no descriptor bytes";
     QTest::newRow("empty file") << QByteArray() << QByteArray() << "empty";
     QTest::newRow("comments only") << QByteArray("# nothing here\n\n") << QByteArray() << "no descriptor bytes";
 }
