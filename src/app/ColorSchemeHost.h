@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ControlOptions.h"
+
 #include <QPixmap>
 #include <QString>
 #include <QtGlobal>
@@ -23,4 +25,10 @@ public:
     // installed program that has no per-user copy yet and still reads the one beside the executable
     // (settingsFilePath().readPath).
     virtual QString SettingsReadPath() const = 0;
+
+    // The options file kept beside the settings file; an empty path keeps no options.
+    virtual QString OptionsFilePath() const { return {}; }
+    virtual QString OptionsReadPath() const { return OptionsFilePath(); }
+    // Applied by Save, as the highlight is.
+    virtual void SetControlOptions(const ControlOptions &) {}
 };

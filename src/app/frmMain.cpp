@@ -16,6 +16,7 @@
 #include "frmAbout.h"
 #include "frmColorScheme.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -73,6 +74,7 @@ frmMain::frmMain(const Setup &setup, QWidget *parent)
 
 frmMain::~frmMain()
 {
+    qApp->removeEventFilter(m_stopKeyFilter);
     // A window destroyed without being closed (the program quitting) still leaves the arm stopped.
     Form_Unload();
     // The component closes its interfaces when it goes; nothing of this window may hear about it then.
@@ -213,6 +215,10 @@ void frmMain::Form_Load()
     });
     runStep([this] { LoadColors(); });
     runStep([this] {
+        if (!m_setup.optionsReadPath.isEmpty())
+            m_options = ControlOptions::read(m_setup.optionsReadPath);
+    });
+    runStep([this] {
         Grid->SetRows(14);
         Grid->SetColWidthTwips(0, 440);
         Grid->SetColWidthTwips(1, 2150);
@@ -277,6 +283,7 @@ QString frmMain::ConnectionState() const
 
 void frmMain::ShowReady()
 {
+    m_statusMessageTimer.stop();
     lblDisp->setText(ReadyText);
     pctLED->setPixmap(pctLEDOnRed->pixmap());
     pctLED->setProperty("Tag", Ready);
@@ -284,6 +291,7 @@ void frmMain::ShowReady()
 
 void frmMain::ShowDisconnected()
 {
+    m_statusMessageTimer.stop();
     lblDisp->setText(DisconnectedText);
     pctLED->setPixmap(pctLEDOff->pixmap());
     pctLED->setProperty("Tag", QString());

@@ -2,10 +2,12 @@
 
 #include "ColorSchemeHost.h"
 #include "HIDagentX.h"
+#include "MotionPanel.h"
 #include "ScriptDialogs.h"
 #include "ScriptGrid.h"
 #include "ScriptModel.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -57,6 +59,9 @@ public:
         QString settingsWritePath;
         // Made the current directory at start-up; empty leaves the current directory alone.
         QString programFolder;
+        // The options file beside the settings file; empty paths keep the default options.
+        QString optionsReadPath;
+        QString optionsWritePath;
     };
 
     static constexpr int ClientWidth = 800;
@@ -92,6 +97,10 @@ public:
     // Once a save has made the file where settings are written, that file is the one to read: the
     // start-up copy (beside the program, for an installed one) is only read until then.
     QString SettingsReadPath() const override;
+    QString OptionsFilePath() const override { return m_setup.optionsWritePath; }
+    QString OptionsReadPath() const override;
+    void SetControlOptions(const ControlOptions &options) override;
+    ControlOptions Options() const { return m_options; }
 
     bool Hilight() const { return m_hilight; }
     bool StartingUp() const { return m_startingUp; }
@@ -118,6 +127,17 @@ public:
     float StepTicks() const { return m_stepTicks; }
     bool ScriptingMode() const;
     static QString Tag(const QWidget *control);
+
+    // Esc and Space: stops the arm from wherever the key was pressed. During a run this is Stop;
+    // otherwise it ends the motion that is on as its second click would, or, with none on, sends 0
+    // and puts out a button left lit.
+    void StopEverything();
+    // How long the motion of `code` may run before it is stopped, in milliseconds; 0 when it is not
+    // limited.
+    int RunLimitMs(int code) const;
+    // Every motion gets this limit instead of its joint's (a test's short limit); nullopt restores them.
+    void SetRunLimitOverride(std::optional<int> milliseconds);
+    bool RunLimitArmed() const { return m_runLimitTimer.isActive(); }
 
     // Script handlers, wired by the script work.
     void RecordScriptStep();
@@ -184,7 +204,7 @@ public:
     // Controls, named as the layout names them.
     QLabel *pctLED = nullptr;
     QLabel *lblDisp = nullptr;
-    QLabel *FrameMain = nullptr;
+    MotionPanel *FrameMain = nullptr;
     std::array<HoverButton *, 11> cmdControl{};
     std::array<QLabel *, 5> ArmLabel{};
     MacFrame *FrameCM = nullptr;
@@ -243,6 +263,11 @@ private:
     void lblInteractive_Click();
     void lblScripting_Click();
     void TimerT_Timer();
+    void FrameMain_JogPressed(int code);
+    void FrameMain_JogReleased(int code);
+    void armRunLimit(int code);
+    void RunLimit_Timer();
+    void showStatusMessage(const QString &text);
 
     void wireScriptArea();
     void GridText_Escape();
@@ -296,6 +321,16 @@ private:
     bool m_motionActive = false;
     QString m_activeTag;
     float m_stepTicks = 0;
+
+    ControlOptions m_options;
+    std::optional<int> m_runLimitOverride;
+    QTimer m_runLimitTimer;
+    QElapsedTimer m_runLimitClock;
+    int m_runLimitCode = -1;
+    // Gives the status line back to the connection state after a message.
+    QTimer m_statusMessageTimer;
+    // Esc and Space in every window of the program.
+    QObject *m_stopKeyFilter = nullptr;
 
     QPointer<QWidget> m_colorScheme;
     QPointer<frmAbout> m_about;

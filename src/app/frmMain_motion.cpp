@@ -3,12 +3,24 @@
 #include "ArmArtwork.h"
 #include "ArmDeviceList.h"
 #include "HoverButton.h"
+#include "ArmMotion.h"
+#include "MacButtonD.h"
 #include "MacFrame.h"
 #include "MacRadioButton.h"
+#include "MotionPanel.h"
 
+#include <QAbstractSpinBox>
 #include <QApplication>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QKeyEvent>
 #include <QPalette>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QTextEdit>
 
+#include <algorithm>
+#include <cmath>
 #include <exception>
 
 namespace {
@@ -18,24 +30,92 @@ struct MotionButton
     const char *tag;
     const char *caption;
     int left, top, width, height;
+    // What assistive technology and the tooltip call it: the joint and the direction.
+    const char *spokenName;
 };
 
 // Index = command code.
 // clang-format off
 constexpr MotionButton MotionButtons[11] = {
-    {"Pause",        "PAUSE", 420,  3300, 975, 615},
-    {"ShoulderUp",   "Up",    2280, 2580, 435, 375},
-    {"BaseCCW",      "CCW",   2160, 4140, 555, 375},
-    {"ElbowUp",      "Up",    5760, 840,  435, 375},
-    {"WristUp",      "Up",    2940, 240,  435, 375},
-    {"GripClose",    "Close", 300,  1380, 555, 375},
-    {"ShoulderDown", "Down",  2280, 3060, 675, 375},
-    {"BaseCW",       "CW",    2160, 4620, 555, 375},
-    {"ElbowDown",    "Down",  6240, 840,  675, 375},
-    {"WristDown",    "Down",  3420, 240,  675, 375},
-    {"GripOpen",     "Open",  300,  900,  555, 375},
+    {"Pause",        "PAUSE", 420,  3300, 975, 615, "Pause"},
+    {"ShoulderUp",   "Up",    2280, 2580, 435, 375, "Shoulder Up"},
+    {"BaseCCW",      "CCW",   2160, 4140, 555, 375, "Base CCW"},
+    {"ElbowUp",      "Up",    5760, 840,  435, 375, "Elbow Up"},
+    {"WristUp",      "Up",    2940, 240,  435, 375, "Wrist Up"},
+    {"GripClose",    "Close", 300,  1380, 555, 375, "Gripper Close"},
+    {"ShoulderDown", "Down",  2280, 3060, 675, 375, "Shoulder Down"},
+    {"BaseCW",       "CW",    2160, 4620, 555, 375, "Base CW"},
+    {"ElbowDown",    "Down",  6240, 840,  675, 375, "Elbow Down"},
+    {"WristDown",    "Down",  3420, 240,  675, 375, "Wrist Down"},
+    {"GripOpen",     "Open",  300,  900,  555, 375, "Gripper Open"},
 };
 // clang-format on
+
+// A motor stopped by the limit has had at least this long, whatever its joint's travel time.
+constexpr int RunLimitFloorMs = 2000;
+// How long a message holds the status line before the connection state comes back.
+constexpr int StatusMessageMs = 4000;
+
+const ArmJointMotion *jointOfCode(int code)
+{
+    for (const ArmJointMotion &motion : armJointMotions) {
+        if (motion.codeTowardsMax == code || motion.codeTowardsMin == code)
+            return &motion;
+    }
+    return nullptr;
+}
+
+bool isTextField(const QWidget *widget)
+{
+    if (!widget)
+        return false;
+    if (qobject_cast<const QLineEdit *>(widget) || qobject_cast<const QTextEdit *>(widget) ||
+        qobject_cast<const QPlainTextEdit *>(widget) || qobject_cast<const QAbstractSpinBox *>(widget))
+        return true;
+    const auto *combo = qobject_cast<const QComboBox *>(widget);
+    return combo && combo->isEditable();
+}
+
+// Esc and Space for every window of the program. A key event climbs from the focus widget to its
+// parents while nobody takes it, and the application's filters see every step of that climb: only the
+// first step counts.
+class StopKeyFilter : public QObject
+{
+public:
+    StopKeyFilter(frmMain &window) : QObject(&window), m_window(window) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+            return false;
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() != Qt::Key_Escape && key->key() != Qt::Key_Space)
+            return false;
+        auto *widget = static_cast<QWidget *>(watched);
+        const bool climbing = event == m_lastEvent && m_lastReceiver && m_lastReceiver != widget &&
+                              widget->isAncestorOf(m_lastReceiver);
+        m_lastEvent = event;
+        m_lastReceiver = widget;
+        if (climbing || key->isAutoRepeat() || m_window.Unloaded())
+            return false;
+        if (key->key() == Qt::Key_Space) {
+            if (isTextField(widget))
+                return false;
+            m_window.StopEverything();
+            // Taken, so that a focused button is not clicked by it as well.
+            return true;
+        }
+        // Esc goes on to the widget too: a cell editor drops its edit, a dialog closes.
+        m_window.StopEverything();
+        return false;
+    }
+
+private:
+    frmMain &m_window;
+    const QEvent *m_lastEvent = nullptr;
+    QPointer<QWidget> m_lastReceiver;
+};
 
 struct JointLabel
 {
@@ -81,9 +161,15 @@ QLabel *captionLabel(const QString &text, QWidget *parent, bool bold)
 
 void frmMain::buildMotionPanel()
 {
-    FrameMain = new QLabel(this);
+    FrameMain = new MotionPanel(this);
     FrameMain->setGeometry(twipRect(60, 480, 7905, 6150));
     FrameMain->setPixmap(ArmArtwork::armPicture(devicePixelRatioF()));
+    FrameMain->setAccessibleName(QStringLiteral("Arm"));
+    FrameMain->setToolTip(QStringLiteral("Click here, then hold a key to drive a motor: Left/Right base, "
+                                         "Up/Down shoulder, W/S elbow, E/D wrist, O/C gripper."));
+    connect(FrameMain, &MotionPanel::jogPressed, this, &frmMain::FrameMain_JogPressed);
+    connect(FrameMain, &MotionPanel::jogReleased, this, &frmMain::FrameMain_JogReleased);
+    connect(FrameMain, &MotionPanel::jogAbandoned, this, &frmMain::FrameMain_JogReleased);
 
     for (int index = 0; index < 11; ++index) {
         const MotionButton &entry = MotionButtons[index];
@@ -101,6 +187,13 @@ void frmMain::buildMotionPanel()
         button->setHoverforecolor(0);
         button->setFont(arial(8.25, index == 0));
         button->setGeometry(twipRect(entry.left, entry.top, entry.width, entry.height));
+        const QString spoken = QString::fromLatin1(entry.spokenName);
+        button->setAccessibleName(spoken);
+        const QString key = MotionPanel::keyNameForCode(index);
+        button->setToolTip(key.isEmpty()
+                               ? QStringLiteral("Pause: all motors stopped. Esc or Space stops the arm from "
+                                                "any window.")
+                               : QStringLiteral("%1 (key %2)").arg(spoken, key));
         connect(button, &HoverButton::indexClicked, this, &frmMain::cmdControl_Click);
         cmdControl[index] = button;
     }
@@ -115,11 +208,14 @@ void frmMain::buildMotionPanel()
     FrameCM->setGeometry(twipRect(60, 5010, 1755, 990));
     lblCM = captionLabel(QStringLiteral("Command Mode"), FrameCM, true);
     lblCM->setGeometry(12, 5, 100, 14);
+    FrameCM->setAccessibleName(QStringLiteral("Command Mode"));
     optInteractive = new MacRadioButton(FrameCM);
+    optInteractive->setAccessibleName(QStringLiteral("Interactive"));
     optInteractive->move(twips(180), twips(360));
     lblInteractive = captionLabel(QStringLiteral("Interactive"), FrameCM, false);
     lblInteractive->setGeometry(twipRect(420, 352, 750, 210));
     optScripting = new MacRadioButton(FrameCM);
+    optScripting->setAccessibleName(QStringLiteral("Scripting"));
     optScripting->move(twips(180), twips(600));
     lblScripting = captionLabel(QStringLiteral("Scripting"), FrameCM, false);
     lblScripting->setGeometry(twipRect(420, 592, 630, 210));
@@ -142,6 +238,17 @@ void frmMain::buildMotionPanel()
     TimerT->setInterval(250);
     TimerT->setTimerType(Qt::PreciseTimer);
     connect(TimerT, &QTimer::timeout, this, &frmMain::TimerT_Timer);
+
+    m_runLimitTimer.setSingleShot(true);
+    m_runLimitTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_runLimitTimer, &QTimer::timeout, this, &frmMain::RunLimit_Timer);
+    m_statusMessageTimer.setSingleShot(true);
+    connect(&m_statusMessageTimer, &QTimer::timeout, this, [this] {
+        lblDisp->setText(ConnectionState() == Ready ? ReadyText : DisconnectedText);
+    });
+
+    m_stopKeyFilter = new StopKeyFilter(*this);
+    qApp->installEventFilter(m_stopKeyFilter);
 }
 
 QString frmMain::Tag(const QWidget *control)
@@ -185,6 +292,13 @@ void frmMain::cmdControl_Click(int Index)
 {
     if (Index < 0 || Index > 10)
         return;
+    // Whatever the click decides, the code it sends is the motion the limit watches from now on.
+    struct LimitAfterClick
+    {
+        frmMain &window;
+        int code = 0;
+        ~LimitAfterClick() { window.armRunLimit(code); }
+    } limit{*this};
     const QString tag = Tag(cmdControl[Index]);
     const QString code = QString::number(Index);
 
@@ -197,6 +311,7 @@ void frmMain::cmdControl_Click(int Index)
             RecordScriptStep();
         m_motionActive = true;
         Text1->setText(code);
+        limit.code = Index;
         SendArmCommand(qint16(Index));
     } else if (tag == m_activeTag) {
         TimerT->stop();
@@ -214,6 +329,7 @@ void frmMain::cmdControl_Click(int Index)
         showOnLook(Index);
         m_motionActive = false;
         Text1->setText(code);
+        limit.code = Index;
         SendArmCommand(qint16(Index));
         m_activeTag = tag;
         if (ScriptingMode())
@@ -242,4 +358,114 @@ void frmMain::lblInteractive_Click()
 void frmMain::lblScripting_Click()
 {
     optScripting->SetValue(true);
+}
+
+void frmMain::FrameMain_JogPressed(int code)
+{
+    if (!FrameMain->isEnabled() || cmdRun->Caption() == QStringLiteral("Stop"))
+        return;
+    // A press of the motion that is on already takes it over: its release stops it.
+    if (m_motionActive && m_activeTag == Tag(cmdControl[size_t(code)]))
+        return;
+    cmdControl_Click(code);
+}
+
+void frmMain::FrameMain_JogReleased(int code)
+{
+    if (!FrameMain->isEnabled() || cmdRun->Caption() == QStringLiteral("Stop"))
+        return;
+    // The key's motion may have been switched away by another key or a click meanwhile.
+    if (m_motionActive && m_activeTag == Tag(cmdControl[size_t(code)]))
+        cmdControl_Click(code);
+}
+
+void frmMain::StopEverything()
+{
+    if (m_unloaded)
+        return;
+    m_runLimitTimer.stop();
+    if (cmdRun->Caption() == QStringLiteral("Stop")) {
+        cmdRun_Click();
+        return;
+    }
+    if (m_motionActive) {
+        for (int index = 0; index < 11; ++index) {
+            if (Tag(cmdControl[size_t(index)]) == m_activeTag) {
+                cmdControl_Click(index);
+                return;
+            }
+        }
+    }
+    ResetControlButtons();
+    Text1->setText(QStringLiteral("0"));
+    SendArmCommand(0);
+}
+
+QString frmMain::OptionsReadPath() const
+{
+    if (!m_setup.optionsWritePath.isEmpty() && QFileInfo::exists(m_setup.optionsWritePath))
+        return m_setup.optionsWritePath;
+    return m_setup.optionsReadPath;
+}
+
+void frmMain::SetControlOptions(const ControlOptions &options)
+{
+    m_options = options;
+    // A motion that is on keeps the limit it started with unless the limit is switched off.
+    if (!m_options.runLimit)
+        m_runLimitTimer.stop();
+}
+
+void frmMain::SetRunLimitOverride(std::optional<int> milliseconds)
+{
+    m_runLimitOverride = milliseconds;
+}
+
+int frmMain::RunLimitMs(int code) const
+{
+    const ArmJointMotion *joint = jointOfCode(code);
+    if (!joint || !m_options.runLimit)
+        return 0;
+    if (m_runLimitOverride)
+        return *m_runLimitOverride;
+    const double ms = joint->fullTravelSeconds * 1000.0 * m_options.runLimitPercent / 100.0;
+    return std::max(RunLimitFloorMs, int(std::lround(ms)));
+}
+
+void frmMain::armRunLimit(int code)
+{
+    m_runLimitTimer.stop();
+    const int limit = RunLimitMs(code);
+    if (limit <= 0)
+        return;
+    m_runLimitCode = code;
+    m_runLimitClock.start();
+    m_runLimitTimer.start(limit);
+}
+
+void frmMain::RunLimit_Timer()
+{
+    // A run sends its own codes for the times their author gave them.
+    if (cmdRun->Caption() == QStringLiteral("Stop"))
+        return;
+    const int code = m_runLimitCode;
+    const double seconds = double(m_runLimitClock.elapsed()) / 1000.0;
+    if (m_motionActive && m_activeTag == Tag(cmdControl[size_t(code)])) {
+        cmdControl_Click(code);
+    } else {
+        // The motion state was ended by a change of mode while the motor went on: stop it all the same.
+        ResetControlButtons();
+        Text1->setText(QStringLiteral("0"));
+        SendArmCommand(0);
+    }
+    QString joint = QString::fromLatin1(jointOfCode(code)->name);
+    joint[0] = joint[0].toUpper();
+    showStatusMessage(
+        QStringLiteral("%1 stopped after %2 s: end of travel").arg(joint, QString::number(seconds, 'f', 1)));
+}
+
+void frmMain::showStatusMessage(const QString &text)
+{
+    lblDisp->setText(text);
+    m_statusMessageTimer.start(StatusMessageMs);
 }

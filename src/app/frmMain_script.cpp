@@ -5,6 +5,7 @@
 #include "MacButtonD.h"
 #include "MacFrame.h"
 #include "MacRadioButton.h"
+#include "MotionPanel.h"
 #include "ScriptEditing.h"
 #include "ScriptFile.h"
 #include "ScriptGrid.h"
@@ -269,6 +270,7 @@ void frmMain::startRun(int firstStep)
         return;
     }
     cmdRun->SetCaption(StopCaption);
+    m_runLimitTimer.stop();
     FrameMain->setEnabled(false);
     if (Hilight())
         Grid->SetHighLight(true);

@@ -1,5 +1,6 @@
 #include "HoverButton.h"
 
+#include "SkinAccessible.h"
 #include "WinColor.h"
 
 #include <QEnterEvent>
@@ -7,6 +8,7 @@
 
 HoverButton::HoverButton(QWidget *parent) : QAbstractButton(parent)
 {
+    SkinAccessible::install();
     QFont face(QStringLiteral("Arial"));
     face.setPointSizeF(8.25);
     setFont(face);
@@ -20,6 +22,7 @@ void HoverButton::setCaption(const QString &text)
     m_caption = text;
     setText(text);
     update();
+    SkinAccessible::notifyName(this);
 }
 
 void HoverButton::setCaptiondown(const QString &text)

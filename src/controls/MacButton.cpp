@@ -1,5 +1,6 @@
 #include "MacButton.h"
 
+#include "SkinAccessible.h"
 #include "SkinArt.h"
 #include "Twips.h"
 #include "WinColor.h"
@@ -90,6 +91,7 @@ MacButton::MacButton(QWidget *parent) : MacButton(parent, Backdrop::Light) {}
 MacButton::MacButton(QWidget *parent, Backdrop backdrop)
     : QAbstractButton(parent), m_pictures(makePictures(backdrop == Backdrop::Dark))
 {
+    SkinAccessible::install();
     setFocusPolicy(Qt::NoFocus);
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -145,6 +147,7 @@ void MacButton::SetCaption(const QString &caption)
     setText(caption);
     // The button takes no keyboard input, so an "&" in the caption is just a character.
     setShortcut(QKeySequence());
+    SkinAccessible::notifyName(this);
 }
 
 void MacButton::SetLongStyle(bool longStyle)

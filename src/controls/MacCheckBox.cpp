@@ -1,5 +1,6 @@
 #include "MacCheckBox.h"
 
+#include "SkinAccessible.h"
 #include "SkinArt.h"
 #include "Twips.h"
 
@@ -43,6 +44,7 @@ void paintCheck(QPainter &painter, const QString &name, const QSize &size)
 
 MacCheckBox::MacCheckBox(QWidget *parent) : QAbstractButton(parent)
 {
+    SkinAccessible::install();
     const int side = Twips::toPixels(SizeTwips);
     std::vector<SkinPictures::Holder> holders;
     for (const char *name : {"CheckF", "CheckT", "CheckFD", "CheckTD"})
@@ -63,6 +65,7 @@ void MacCheckBox::SetValue(int value)
 {
     m_value = value != 0 ? 1 : 0;
     showPicture(m_value == 1 ? QStringLiteral("CheckT") : QStringLiteral("CheckF"));
+    SkinAccessible::notifyChecked(this);
     Q_EMIT Click();
 }
 

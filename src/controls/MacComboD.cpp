@@ -1,5 +1,6 @@
 #include "MacComboD.h"
 
+#include "SkinAccessible.h"
 #include "SkinArt.h"
 #include "SkinPicture.h"
 #include "Twips.h"
@@ -51,6 +52,7 @@ void paintComboPicture(QPainter &painter, const QString &name, const QSize &size
 
 MacComboD::MacComboD(QWidget *parent) : QAbstractButton(parent)
 {
+    SkinAccessible::install();
     const int buttonSide = Twips::toPixels(ButtonTwips);
     m_pictures = std::make_unique<SkinPictures>(
         QStringLiteral("MacComboD"),
@@ -135,6 +137,7 @@ void MacComboD::SetCaption(const QString &caption)
     setText(caption);
     // The control takes no keyboard input, so an "&" in the caption is just a character.
     setShortcut(QKeySequence());
+    SkinAccessible::notifyName(this);
 }
 
 void MacComboD::ReadProperties(const PropertyBag &bag)

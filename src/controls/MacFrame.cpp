@@ -1,5 +1,6 @@
 #include "MacFrame.h"
 
+#include "SkinAccessible.h"
 #include "SkinArt.h"
 #include "SkinPicture.h"
 #include "Twips.h"
@@ -66,6 +67,7 @@ MacFrame::MacFrame(QWidget *parent)
                                             {QStringLiteral("picCorner"), QSize(CornerWidth, CornerHeight)}},
           paintFramePiece))
 {
+    SkinAccessible::install();
     setMouseTracking(true);
     m_picRight = new SkinPicture(this);
     m_picBottom = new SkinPicture(this);

@@ -1,5 +1,6 @@
 #include "MacRadioButton.h"
 
+#include "SkinAccessible.h"
 #include "SkinArt.h"
 #include "Twips.h"
 
@@ -33,6 +34,7 @@ void paintOption(QPainter &painter, const QString &name, const QSize &size)
 
 MacRadioButton::MacRadioButton(QWidget *parent) : QAbstractButton(parent)
 {
+    SkinAccessible::install();
     const QSize size(Twips::toPixels(SizeTwips), Twips::toPixels(SizeTwips));
     std::vector<SkinPictures::Holder> holders;
     for (const char *name : {"OptionF", "OptionT", "OptionFD", "OptionTD"})
@@ -59,8 +61,10 @@ void MacRadioButton::SetValue(bool value)
                 other->SetValue(false);
         }
         showPicture(QStringLiteral("OptionT"));
+        SkinAccessible::notifyChecked(this);
     } else {
         showPicture(QStringLiteral("OptionF"));
+        SkinAccessible::notifyChecked(this);
     }
     if (m_value)
         Q_EMIT Click();

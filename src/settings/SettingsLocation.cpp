@@ -5,18 +5,19 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-SettingsLocation resolveSettingsLocation(const QString &exeDir, const QString &configDir, bool exeDirWritable)
+SettingsLocation resolveSettingsLocation(const QString &exeDir, const QString &configDir, bool exeDirWritable,
+                                         const QString &fileName)
 {
-    const QString besideExe = QDir(exeDir).filePath(QLatin1StringView(SettingsFileName));
+    const QString besideExe = QDir(exeDir).filePath(fileName);
     if (exeDirWritable)
         return {besideExe, besideExe};
-    const QString perUser = QDir(configDir).filePath(QLatin1StringView(SettingsFileName));
+    const QString perUser = QDir(configDir).filePath(fileName);
     return {QFileInfo::exists(perUser) ? perUser : besideExe, perUser};
 }
 
-SettingsLocation resolveSettingsLocation(const QString &exeDir, const QString &configDir)
+SettingsLocation resolveSettingsLocation(const QString &exeDir, const QString &configDir, const QString &fileName)
 {
-    return resolveSettingsLocation(exeDir, configDir, folderIsWritable(exeDir));
+    return resolveSettingsLocation(exeDir, configDir, folderIsWritable(exeDir), fileName);
 }
 
 bool folderIsWritable(const QString &dir)
@@ -25,8 +26,9 @@ bool folderIsWritable(const QString &dir)
     return info.isDir() && info.isWritable();
 }
 
-SettingsLocation settingsFilePath()
+SettingsLocation settingsFilePath(const QString &fileName)
 {
     return resolveSettingsLocation(QCoreApplication::applicationDirPath(),
-                                   QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+                                   QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation),
+                                   fileName);
 }

@@ -16,12 +16,15 @@ struct SettingsLocation
     friend bool operator==(const SettingsLocation &, const SettingsLocation &) = default;
 };
 
+// Any other file kept with the settings (fileName) follows the same rule on its own.
 SettingsLocation resolveSettingsLocation(const QString &exeDir, const QString &configDir,
-                                         bool exeDirWritable);
+                                         bool exeDirWritable,
+                                         const QString &fileName = QLatin1StringView(SettingsFileName));
 // Probes whether exeDir can be written.
-SettingsLocation resolveSettingsLocation(const QString &exeDir, const QString &configDir);
+SettingsLocation resolveSettingsLocation(const QString &exeDir, const QString &configDir,
+                                         const QString &fileName = QLatin1StringView(SettingsFileName));
 bool folderIsWritable(const QString &dir);
 
 // The location for this program: the executable's folder and the per-user configuration folder.
 // Needs the QCoreApplication (its application name names the configuration folder).
-SettingsLocation settingsFilePath();
+SettingsLocation settingsFilePath(const QString &fileName = QLatin1StringView(SettingsFileName));

@@ -41,6 +41,11 @@ QByteArray SettingsWriter::format(const Settings &settings)
 
 QString SettingsWriter::write(const QString &path, const Settings &settings)
 {
+    return writeBytes(path, format(settings));
+}
+
+QString SettingsWriter::writeBytes(const QString &path, const QByteArray &bytes)
+{
     const QString shownPath = QDir::toNativeSeparators(path);
     ignoreFileSizeSignal();
     const QDir folder = QFileInfo(path).absoluteDir();
@@ -54,7 +59,6 @@ QString SettingsWriter::write(const QString &path, const Settings &settings)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return QStringLiteral("%1 could not be opened for writing: %2.").arg(shownPath, file.errorString());
-    const QByteArray bytes = format(settings);
     qint64 written = 0;
     while (written < bytes.size()) {
         // A short write says nothing about why; the next attempt fails with the reason.

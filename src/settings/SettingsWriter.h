@@ -15,4 +15,6 @@ public:
     // failed save leaves the previous file whole. Creates the folder when it is missing. Returns an
     // empty string on success, else a sentence saying what went wrong.
     static QString write(const QString &path, const Settings &settings);
+    // The same atomic write for any settings text.
+    static QString writeBytes(const QString &path, const QByteArray &bytes);
 };

@@ -1,3 +1,4 @@
+#include "ControlOptions.h"
 #include "DiskFaults.h"
 #include "Settings.h"
 #include "SettingsLocation.h"
@@ -256,6 +257,47 @@ private Q_SLOTS:
         // The probe agrees with the flag for a real folder and for one that cannot exist.
         QVERIFY(folderIsWritable(exeDir));
         QCOMPARE(resolveSettingsLocation(beside + QStringLiteral("/bin"), configDir).writePath, perUser);
+
+        // The options file goes by the same rule, each file on its own: none exists per user yet.
+        const QString optionsName = QLatin1StringView(ControlOptionsFileName);
+        const SettingsLocation options = resolveSettingsLocation(exeDir, configDir, exeWritable, optionsName);
+        QCOMPARE(options.readPath, exeDir + u'/' + optionsName);
+        QCOMPARE(options.writePath, (writesPerUser ? configDir : exeDir) + u'/' + optionsName);
+    }
+
+    void controlOptions_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("runLimit");
+        QTest::addColumn<int>("percent");
+        QTest::newRow("empty: the defaults") << QByteArray() << true << 150;
+        QTest::newRow("as written") << QByteArray("RunLimit=No\r\nRunLimitPercent=250\r\n") << false << 250;
+        QTest::newRow("spaces, case, LF ends")
+            << QByteArray(" runlimit = no \nRUNLIMITPERCENT= 120\n") << false << 120;
+        QTest::newRow("unknown names and junk skipped")
+            << QByteArray("Later=1\r\nnot a line\r\n=Yes\r\nRunLimitPercent=400") << true << 400;
+        QTest::newRow("unreadable values keep the defaults")
+            << QByteArray("RunLimit=maybe\r\nRunLimitPercent=1.5e2\r\n") << true << 150;
+        QTest::newRow("percent below the travel time") << QByteArray("RunLimitPercent=99") << true << 150;
+        QTest::newRow("percent out of reason") << QByteArray("RunLimitPercent=100000") << true << 150;
+    }
+    void controlOptions()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, runLimit);
+        QFETCH(int, percent);
+        const ControlOptions parsed = ControlOptions::parse(text);
+        QCOMPARE(parsed, (ControlOptions{runLimit, percent}));
+        // Written and read back through a file it stays the same.
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("a/TESSARO.INI"));
+        QCOMPARE(ControlOptions::write(path, parsed), QString());
+        QCOMPARE(ControlOptions::read(path), parsed);
+        QVERIFY(readAll(path).endsWith("\r\n"));
+        // A folder that cannot be made is reported and reading there gives the defaults.
+        const QString blocked = dir.filePath(QStringLiteral("a/TESSARO.INI/x.ini"));
+        QVERIFY(!ControlOptions::write(blocked, parsed).isEmpty());
+        QCOMPARE(ControlOptions::read(blocked), ControlOptions{});
     }
 };
 

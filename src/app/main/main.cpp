@@ -1,4 +1,5 @@
 #include "AppOptions.h"
+#include "ControlOptions.h"
 #include "ArmTransport.h"
 #include "ProcessClock.h"
 #include "SettingsLocation.h"
@@ -88,6 +89,9 @@ int main(int argc, char *argv[])
     setup.settingsReadPath = settings.readPath;
     setup.settingsWritePath = settings.writePath;
     setup.programFolder = QApplication::applicationDirPath();
+    const SettingsLocation options = settingsFilePath(QLatin1StringView(ControlOptionsFileName));
+    setup.optionsReadPath = options.readPath;
+    setup.optionsWritePath = options.writePath;
 
     // Named before the window starts up, which makes the program folder current.
     const QString scriptFile =

@@ -43,6 +43,8 @@ frmMain &WindowHarness::open()
     setup.transport = &transport;
     setup.settingsReadPath = m_dir.filePath(QStringLiteral("KORIV.INI"));
     setup.settingsWritePath = setup.settingsReadPath;
+    setup.optionsReadPath = m_dir.filePath(QStringLiteral("TESSARO.INI"));
+    setup.optionsWritePath = setup.optionsReadPath;
     m_window = std::make_unique<frmMain>(setup);
     m_window->show();
     return *m_window;

@@ -1,0 +1,58 @@
+#include "ControlOptions.h"
+
+#include "SettingsWriter.h"
+
+#include <QFile>
+#include <QList>
+
+namespace {
+
+constexpr qint64 MaxFileBytes = 64 * 1024;
+
+} // namespace
+
+ControlOptions ControlOptions::parse(const QByteArray &text)
+{
+    ControlOptions options;
+    QByteArray normalised = text;
+    normalised.replace("\r\n", "\n").replace('\r', '\n');
+    const QList<QByteArray> lines = normalised.split('\n');
+    for (const QByteArray &line : lines) {
+        const qsizetype equals = line.indexOf('=');
+        if (equals <= 0)
+            continue;
+        const QByteArray name = line.left(equals).trimmed();
+        const QByteArray value = line.mid(equals + 1).trimmed();
+        if (name.compare("RunLimit", Qt::CaseInsensitive) == 0) {
+            if (value.compare("Yes", Qt::CaseInsensitive) == 0)
+                options.runLimit = true;
+            else if (value.compare("No", Qt::CaseInsensitive) == 0)
+                options.runLimit = false;
+        } else if (name.compare("RunLimitPercent", Qt::CaseInsensitive) == 0) {
+            bool ok = false;
+            const int percent = value.toInt(&ok);
+            if (ok && percent >= MinRunLimitPercent && percent <= MaxRunLimitPercent)
+                options.runLimitPercent = percent;
+        }
+    }
+    return options;
+}
+
+QByteArray ControlOptions::format(const ControlOptions &options)
+{
+    return "RunLimit=" + QByteArray(options.runLimit ? "Yes" : "No") + "\r\n" +
+           "RunLimitPercent=" + QByteArray::number(options.runLimitPercent) + "\r\n";
+}
+
+ControlOptions ControlOptions::read(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return parse(file.read(MaxFileBytes));
+}
+
+QString ControlOptions::write(const QString &path, const ControlOptions &options)
+{
+    return SettingsWriter::writeBytes(path, format(options));
+}

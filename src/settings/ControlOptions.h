@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+inline constexpr char ControlOptionsFileName[] = "TESSARO.INI";
+
+// Options of the hands-on controls. They live in a file of their own beside the settings file,
+// because that file's seven lines are read by position and must stay exactly as they are.
+struct ControlOptions
+{
+    static constexpr int DefaultRunLimitPercent = 150;
+    static constexpr int MinRunLimitPercent = 100;
+    static constexpr int MaxRunLimitPercent = 1000;
+
+    // Whether a jog motion that outlasts its joint's travel is stopped.
+    bool runLimit = true;
+    // The limit as a share of the joint's full travel time.
+    int runLimitPercent = DefaultRunLimitPercent;
+
+    friend bool operator==(const ControlOptions &, const ControlOptions &) = default;
+
+    // Lines of the form Name=Value, CR LF ended. Unknown names are skipped and a value that cannot be
+    // read keeps its default, so a file written by a later version still gives sensible options.
+    static ControlOptions parse(const QByteArray &text);
+    static QByteArray format(const ControlOptions &options);
+
+    // A missing or unreadable file gives the defaults.
+    static ControlOptions read(const QString &path);
+    // Atomic, as the settings file is: an empty string on success, else what went wrong.
+    static QString write(const QString &path, const ControlOptions &options);
+};

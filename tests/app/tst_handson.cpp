@@ -1,0 +1,529 @@
+#include "ControlOptions.h"
+#include "GridText.h"
+#include "HoverButton.h"
+#include "MacButton.h"
+#include "MacButtonD.h"
+#include "MacCheckBox.h"
+#include "MacRadioButton.h"
+#include "MotionPanel.h"
+#include "ScriptGrid.h"
+#include "ScriptRunner.h"
+#include "VirtualArmWindow.h"
+#include "WindowHarness.h"
+#include "frmAbout.h"
+#include "frmColorScheme.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QFile>
+#include <QKeyEvent>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+const QMap<QString, int> KeyNames{{"Left", Qt::Key_Left}, {"Right", Qt::Key_Right}, {"Up", Qt::Key_Up},
+                                  {"Down", Qt::Key_Down}, {"W", Qt::Key_W},         {"S", Qt::Key_S},
+                                  {"E", Qt::Key_E},       {"D", Qt::Key_D},         {"O", Qt::Key_O},
+                                  {"C", Qt::Key_C},       {"X", Qt::Key_X}};
+
+void sendKey(QWidget *to, QEvent::Type type, int key, Qt::KeyboardModifiers modifiers = {}, bool repeat = false)
+{
+    QKeyEvent event(type, key, modifiers, QString(), repeat);
+    QApplication::sendEvent(to, &event);
+}
+
+// Plays "+Up -Up" style strokes at a widget: + press, - release, * an auto-repeated press and
+// release pair, ^ a press with Ctrl held.
+void play(QWidget *to, const QString &strokes)
+{
+    for (const QString &stroke : strokes.split(u' ', Qt::SkipEmptyParts)) {
+        const int key = KeyNames.value(stroke.mid(1));
+        switch (stroke.at(0).unicode()) {
+        case '+':
+            sendKey(to, QEvent::KeyPress, key);
+            break;
+        case '-':
+            sendKey(to, QEvent::KeyRelease, key);
+            break;
+        case '*':
+            sendKey(to, QEvent::KeyRelease, key, {}, true);
+            sendKey(to, QEvent::KeyPress, key, {}, true);
+            break;
+        case '^':
+            sendKey(to, QEvent::KeyPress, key, Qt::ControlModifier);
+            sendKey(to, QEvent::KeyRelease, key, Qt::ControlModifier);
+            break;
+        }
+    }
+}
+
+QStringList recordedFunctions(const frmMain &w)
+{
+    QStringList functions;
+    for (int row = 1; row < w.NextStep; ++row)
+        functions << w.Grid->TextMatrix(row, 1);
+    return functions;
+}
+
+QList<int> litButtons(const frmMain &w)
+{
+    QList<int> lit;
+    for (int i = 0; i < 11; ++i) {
+        if (w.cmdControl[size_t(i)]->backcolor() == frmMain::OnColor)
+            lit.append(i);
+    }
+    return lit;
+}
+
+bool openActive(WindowHarness &h)
+{
+    h.addArm();
+    frmMain &w = h.open();
+    w.activateWindow();
+    return QTest::qWaitForWindowActive(&w);
+}
+
+// Every accessible object below `root`, depth first.
+void collect(QAccessibleInterface *root, QList<QAccessibleInterface *> &out)
+{
+    for (int i = 0; i < root->childCount(); ++i) {
+        if (QAccessibleInterface *child = root->child(i)) {
+            out << child;
+            collect(child, out);
+        }
+    }
+}
+
+QAccessibleInterface *findAccessible(QWidget *window, QAccessible::Role role, const QString &name)
+{
+    QList<QAccessibleInterface *> all;
+    collect(QAccessible::queryAccessibleInterface(window), all);
+    for (QAccessibleInterface *iface : all) {
+        if (iface->role() == role && iface->text(QAccessible::Name) == name)
+            return iface;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class tst_HandsOn : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void jogKeys_data()
+    {
+        QTest::addColumn<bool>("scripting");
+        QTest::addColumn<QString>("strokes");
+        QTest::addColumn<QList<int>>("codes");
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QList<int>>("lit");
+
+        QTest::newRow("hold and release") << false << "+Left -Left" << QList<int>{2, 0} << QStringList{}
+                                          << QList<int>{};
+        QTest::newRow("auto-repeat is not a release") << false << "+O *O *O" << QList<int>{10} << QStringList{}
+                                                      << QList<int>{10};
+        QTest::newRow("second key switches, first release is stale")
+            << true << "+Up +W -Up -W" << QList<int>{1, 3, 0} << QStringList{"ShoulderUp", "ElbowUp"}
+            << QList<int>{};
+        QTest::newRow("every key in turn")
+            << true << "+Right -Right +Down -Down +S -S +E -E +D -D +C -C"
+            << QList<int>{7, 0, 6, 0, 8, 0, 4, 0, 9, 0, 5, 0}
+            << QStringList{"BaseCW", "ShoulderDown", "ElbowDown", "WristUp", "WristDown", "GripClose"}
+            << QList<int>{};
+        QTest::newRow("with Ctrl it is no jog") << false << "^Left ^W" << QList<int>{} << QStringList{}
+                                                << QList<int>{};
+        QTest::newRow("other letters do nothing") << false << "+X -X" << QList<int>{} << QStringList{}
+                                                  << QList<int>{};
+    }
+    void jogKeys()
+    {
+        QFETCH(bool, scripting);
+        QFETCH(QString, strokes);
+        QFETCH(QList<int>, codes);
+        QFETCH(QStringList, steps);
+        QFETCH(QList<int>, lit);
+        WindowHarness h;
+        QVERIFY(openActive(h));
+        frmMain &w = h.window();
+        if (scripting)
+            w.optScripting->SetValue(true);
+        play(w.FrameMain, strokes);
+        QCOMPARE(h.codes(), codes);
+        QCOMPARE(recordedFunctions(w), steps);
+        QCOMPARE(litButtons(w), lit);
+    }
+
+    void panelTakesFocusAndShowsIt()
+    {
+        WindowHarness h;
+        QVERIFY(openActive(h));
+        frmMain &w = h.window();
+        w.txtReps->setFocus();
+        const QImage unfocused = w.FrameMain->grab().toImage();
+        QTest::mouseClick(w.FrameMain, Qt::LeftButton, {}, QPoint(200, 200));
+        QVERIFY(w.FrameMain->hasFocus());
+        QVERIFY(w.FrameMain->grab().toImage() != unfocused);
+
+        // A click on a motion button leaves the focus with the panel, so keys go on working.
+        w.txtReps->setFocus();
+        h.click(3);
+        QVERIFY(w.FrameMain->hasFocus());
+        // The focus leaving while a key is held stops that key's motion: its release goes elsewhere.
+        QTest::keyPress(QApplication::focusWidget(), Qt::Key_E);
+        QTest::mouseClick(w.txtReps, Qt::LeftButton);
+        QVERIFY(w.txtReps->hasFocus());
+        QCOMPARE(h.codes(), (QList<int>{3, 4, 0}));
+        // Keys typed into the repetitions box are its own.
+        QTest::keyClick(w.txtReps, Qt::Key_Left);
+        QCOMPARE(h.codes(), (QList<int>{3, 4, 0}));
+    }
+
+    void tooltipsAndNamesOfTheMotionButtons_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("key");
+        QTest::newRow("base CCW") << 2 << "Base CCW" << "Left";
+        QTest::newRow("shoulder down") << 6 << "Shoulder Down" << "Down";
+        QTest::newRow("elbow down") << 8 << "Elbow Down" << "S";
+        QTest::newRow("wrist up") << 4 << "Wrist Up" << "E";
+        QTest::newRow("gripper open") << 10 << "Gripper Open" << "O";
+        QTest::newRow("gripper close") << 5 << "Gripper Close" << "C";
+    }
+    void tooltipsAndNamesOfTheMotionButtons()
+    {
+        QFETCH(int, index);
+        QFETCH(QString, name);
+        QFETCH(QString, key);
+        WindowHarness h;
+        frmMain &w = h.open();
+        HoverButton *button = w.cmdControl[size_t(index)];
+        QCOMPARE(button->toolTip(), QStringLiteral("%1 (key %2)").arg(name, key));
+        // The key in the tooltip is the key that drives the button.
+        QCOMPARE(MotionPanel::codeForKey(KeyNames.value(key)), std::optional<int>(index));
+        QAccessibleInterface *iface = findAccessible(&w, QAccessible::Button, name);
+        QVERIFY(iface);
+        QCOMPARE(iface->object(), static_cast<QObject *>(button));
+    }
+
+    void accessibilityTree()
+    {
+        WindowHarness h;
+        frmMain &w = h.open();
+        QAccessibleInterface *run = findAccessible(&w, QAccessible::Button, QStringLiteral("Run"));
+        QVERIFY(run && run->object() == static_cast<QObject *>(w.cmdRun));
+        QVERIFY(run->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+        QAccessibleInterface *interactive =
+            findAccessible(&w, QAccessible::RadioButton, QStringLiteral("Interactive"));
+        QAccessibleInterface *scripting = findAccessible(&w, QAccessible::RadioButton, QStringLiteral("Scripting"));
+        QVERIFY(interactive && scripting);
+        QVERIFY(interactive->state().checkable && interactive->state().checked);
+        QVERIFY(!scripting->state().checked);
+        // Pressing through the accessibility interface is a click: the mode changes.
+        scripting->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QVERIFY(w.ScriptingMode());
+        QVERIFY(scripting->state().checked && !interactive->state().checked);
+        QVERIFY(findAccessible(&w, QAccessible::Grouping, QStringLiteral("Command Mode")));
+
+        // The caption follows the button: Run becomes Stop while a script runs.
+        w.cmdRun->SetCaption(QStringLiteral("Stop"));
+        QCOMPARE(run->text(QAccessible::Name), QStringLiteral("Stop"));
+
+        frmColorScheme dialog(w);
+        QAccessibleInterface *highlight =
+            findAccessible(&dialog, QAccessible::CheckBox, QStringLiteral("Highlight Grid"));
+        QVERIFY(highlight && !highlight->state().checked);
+        dialog.chkHighlightGrid->SetValue(1);
+        QVERIFY(highlight->state().checked);
+        QVERIFY(findAccessible(&dialog, QAccessible::RadioButton, QStringLiteral("Custom")));
+    }
+
+    void stopKeyFromEveryWindow_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("stops");
+        QTest::newRow("Esc, main window") << "main" << int(Qt::Key_Escape) << true;
+        QTest::newRow("Esc, arm picture") << "panel" << int(Qt::Key_Escape) << true;
+        QTest::newRow("Esc, virtual arm") << "virtual arm" << int(Qt::Key_Escape) << true;
+        QTest::newRow("Esc, about") << "about" << int(Qt::Key_Escape) << true;
+        QTest::newRow("Esc, settings") << "settings" << int(Qt::Key_Escape) << true;
+        QTest::newRow("Esc, repetitions box") << "reps" << int(Qt::Key_Escape) << true;
+        QTest::newRow("Space, main window") << "main" << int(Qt::Key_Space) << true;
+        QTest::newRow("Space, virtual arm") << "virtual arm" << int(Qt::Key_Space) << true;
+        QTest::newRow("Space, settings") << "settings" << int(Qt::Key_Space) << true;
+        QTest::newRow("Space, repetitions box is typing") << "reps" << int(Qt::Key_Space) << false;
+    }
+    void stopKeyFromEveryWindow()
+    {
+        QFETCH(QString, where);
+        QFETCH(int, key);
+        QFETCH(bool, stops);
+        WindowHarness h;
+        QVERIFY(openActive(h));
+        frmMain &w = h.window();
+        std::unique_ptr<QWidget> armWindow(createVirtualArmWindow(*h.arms.front()));
+        QWidget *target = &w;
+        if (where == u"panel") {
+            target = w.FrameMain;
+        } else if (where == u"reps") {
+            target = w.txtReps;
+        } else if (where == u"virtual arm") {
+            armWindow->show();
+            target = armWindow.get();
+        } else if (where == u"about" || where == u"settings") {
+            QTest::mouseClick(where == u"about" ? static_cast<QWidget *>(w.cmdAbout) : w.cmdColors, Qt::LeftButton);
+            target = where == u"about" ? static_cast<QWidget *>(w.aboutWindow()) : w.colorSchemeDialog();
+        }
+        QVERIFY(target);
+        w.optScripting->SetValue(true);
+        h.click(7);
+        QTest::keyClick(target, Qt::Key(key));
+        QCOMPARE(h.codes(), stops ? QList<int>({7, 0}) : QList<int>({7}));
+        QCOMPARE(litButtons(w), stops ? QList<int>() : QList<int>({7}));
+        QCOMPARE(w.MotionActive(), !stops);
+        // Stopped as a second click stops: the step is closed with its time.
+        QCOMPARE(w.NextStep, qint16(stops ? 2 : 1));
+        QCOMPARE(w.Grid->TextMatrix(1, 2).isEmpty(), !stops);
+    }
+
+    void stopKeyWithNothingOn()
+    {
+        WindowHarness h;
+        QVERIFY(openActive(h));
+        frmMain &w = h.window();
+        // Scripting selected while a motor runs ends the motion state, but the motor and its light stay.
+        h.click(4);
+        w.optScripting->SetValue(true);
+        QVERIFY(!w.MotionActive());
+        QTest::keyClick(&w, Qt::Key_Escape);
+        QCOMPARE(h.codes(), (QList<int>{4, 0}));
+        QCOMPARE(litButtons(w), QList<int>());
+        QCOMPARE(w.Text1->text(), QStringLiteral("0"));
+        QCOMPARE(w.NextStep, qint16(1));
+        // Held down, the key stops once.
+        sendKey(&w, QEvent::KeyPress, Qt::Key_Escape, {}, true);
+        QCOMPARE(h.codes(), (QList<int>{4, 0}));
+    }
+
+    void escapeInTheCellEditorDropsTheEditAndStops()
+    {
+        WindowHarness h;
+        QVERIFY(openActive(h));
+        frmMain &w = h.window();
+        w.optScripting->SetValue(true);
+        h.click(3);
+        h.click(3);
+        h.click(9);
+        w.Grid->SetRow(1);
+        w.Grid->SetCol(1);
+        w.GridEdit(qint16('w'));
+        QVERIFY(w.GridText->isVisible());
+        QTest::keyClicks(w.GridText, QStringLiteral("ristup"));
+        QTest::keyClick(w.GridText, Qt::Key_Escape);
+        QVERIFY(!w.GridText->isVisible());
+        QCOMPARE(w.Grid->TextMatrix(1, 1), QStringLiteral("ElbowUp"));
+        QCOMPARE(h.codes(), (QList<int>{3, 0, 9, 0}));
+        QCOMPARE(recordedFunctions(w), (QStringList{"ElbowUp", "WristDown"}));
+    }
+
+    void escapeDuringARunIsStop()
+    {
+        WindowHarness h;
+        QVERIFY(openActive(h));
+        frmMain &w = h.window();
+        w.Grid->SetTextMatrix(1, 0, QStringLiteral(" 1"));
+        w.Grid->SetTextMatrix(1, 1, QStringLiteral("BaseCW"));
+        w.Grid->SetTextMatrix(1, 2, QStringLiteral(" 30"));
+        w.NextStep = 2;
+        QObject::connect(h.arms.front().get(), &VirtualArm::commandReceived, &w, [&w](int code) {
+            if (code == 7)
+                QTimer::singleShot(0, &w, [&w] { QTest::keyClick(&w, Qt::Key_Escape); });
+        });
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, &w, [&w] { w.Runner().requestStop(); });
+        guard.start(20000);
+        QTest::mouseClick(w.cmdRun, Qt::LeftButton);
+        QVERIFY(guard.isActive());
+        QCOMPARE(w.cmdRun->Caption(), QStringLiteral("Run"));
+        QCOMPARE(h.codes(), (QList<int>{7, 0}));
+        QVERIFY(w.FrameMain->isEnabled());
+    }
+
+    void jogKeysAreLockedDuringARun()
+    {
+        WindowHarness h;
+        QVERIFY(openActive(h));
+        frmMain &w = h.window();
+        w.Grid->SetTextMatrix(1, 1, QStringLiteral("Pause"));
+        w.Grid->SetTextMatrix(1, 2, QStringLiteral(" .5"));
+        w.NextStep = 2;
+        // A motion left on when Run is clicked: the run's steps keep their own times.
+        h.click(5);
+        QVERIFY(w.RunLimitArmed());
+        bool played = false;
+        QObject::connect(h.arms.front().get(), &VirtualArm::commandReceived, &w, [&w, &played](int code) {
+            if (code == 0 && !played) {
+                played = true;
+                QTimer::singleShot(0, &w, [&w] { play(w.FrameMain, QStringLiteral("+Left -Left +O")); });
+            }
+        });
+        QTest::mouseClick(w.cmdRun, Qt::LeftButton);
+        QVERIFY(played);
+        QCOMPARE(h.codes(), (QList<int>{5, 0, 0}));
+        QCOMPARE(w.ActiveTag(), QStringLiteral("GripClose"));
+        QVERIFY(!w.RunLimitArmed());
+    }
+
+    void runLimitOfEachJoint_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<int>("percent");
+        QTest::addColumn<int>("limitMs");
+        QTest::newRow("gripper, travel and a half") << 5 << true << 150 << 2250;
+        QTest::newRow("gripper at its travel time is held to 2 s") << 10 << true << 100 << 2000;
+        QTest::newRow("shoulder") << 1 << true << 150 << 13500;
+        QTest::newRow("base, doubled") << 7 << true << 200 << 24000;
+        QTest::newRow("wrist") << 9 << true << 150 << 9000;
+        QTest::newRow("elbow") << 3 << true << 150 << 21000;
+        QTest::newRow("pause moves nothing") << 0 << true << 150 << 0;
+        QTest::newRow("switched off") << 5 << false << 150 << 0;
+    }
+    void runLimitOfEachJoint()
+    {
+        QFETCH(int, code);
+        QFETCH(bool, on);
+        QFETCH(int, percent);
+        QFETCH(int, limitMs);
+        WindowHarness h;
+        frmMain &w = h.open();
+        w.SetControlOptions(ControlOptions{on, percent});
+        QCOMPARE(w.RunLimitMs(code), limitMs);
+        h.click(code);
+        QCOMPARE(w.RunLimitArmed(), limitMs > 0);
+        // A second click, or the stop key, ends the watch.
+        h.click(code);
+        QVERIFY(!w.RunLimitArmed());
+        h.click(code);
+        QTest::keyClick(&w, Qt::Key_Escape);
+        QVERIFY(!w.RunLimitArmed());
+    }
+
+    void runLimitStopsAGrindingMotor_data()
+    {
+        QTest::addColumn<QString>("drive");
+        QTest::addColumn<bool>("scripting");
+        QTest::newRow("click, interactive") << "click" << false;
+        QTest::newRow("click, recorded") << "click" << true;
+        QTest::newRow("key held, recorded") << "key" << true;
+        QTest::newRow("mode changed under it") << "mode" << true;
+    }
+    void runLimitStopsAGrindingMotor()
+    {
+        QFETCH(QString, drive);
+        QFETCH(bool, scripting);
+        WindowHarness h;
+        QVERIFY(openActive(h));
+        frmMain &w = h.window();
+        w.SetRunLimitOverride(300);
+        if (drive == u"mode") {
+            h.click(10);
+            w.optScripting->SetValue(true);
+        } else {
+            w.optScripting->SetValue(scripting);
+            if (drive == u"key")
+                sendKey(w.FrameMain, QEvent::KeyPress, Qt::Key_C);
+            else
+                h.click(5);
+        }
+        QTRY_COMPARE(h.codes().size(), 2);
+        QCOMPARE(h.codes().back(), 0);
+        QCOMPARE(litButtons(w), QList<int>());
+        QVERIFY(!w.MotionActive());
+        const QRegularExpressionMatch message =
+            QRegularExpression(QStringLiteral("^Gripper stopped after (\\d+\\.\\d) s: end of travel$"))
+                .match(w.lblDisp->text());
+        QVERIFY2(message.hasMatch(), qPrintable(w.lblDisp->text()));
+        QVERIFY(message.captured(1).toDouble() >= 0.3);
+        if (scripting && drive != u"mode") {
+            QCOMPARE(recordedFunctions(w), QStringList{"GripClose"});
+            QCOMPARE(w.Grid->TextMatrix(1, 2), QStringLiteral(" .25"));
+        } else {
+            QCOMPARE(w.NextStep, qint16(1));
+        }
+        // The key's late release finds nothing to stop.
+        sendKey(w.FrameMain, QEvent::KeyRelease, Qt::Key_C);
+        QCOMPARE(h.codes().size(), 2);
+        // A new status of the arm takes the line back at once.
+        w.ShowReady();
+        QCOMPARE(w.lblDisp->text(), frmMain::ReadyText);
+    }
+
+    void settingsDialogKeepsTheLimitInItsOwnFile_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<bool>("shownOn");
+        QTest::addColumn<int>("shownPercent");
+        QTest::addColumn<bool>("tick");
+        QTest::addColumn<int>("percent");
+        QTest::addColumn<QByteArray>("written");
+        QTest::newRow("no file: on at 150") << QByteArray() << true << 150 << false << 150
+                                            << QByteArray("RunLimit=Yes\r\nRunLimitPercent=150\r\n");
+        QTest::newRow("switched off") << QByteArray("RunLimit=Yes\r\nRunLimitPercent=150\r\n") << true << 150
+                                      << true << 150 << QByteArray("RunLimit=No\r\nRunLimitPercent=150\r\n");
+        QTest::newRow("scaled") << QByteArray("RunLimit=No\r\nRunLimitPercent=300\r\n") << false << 300 << true
+                                << 200 << QByteArray("RunLimit=Yes\r\nRunLimitPercent=200\r\n");
+    }
+    void settingsDialogKeepsTheLimitInItsOwnFile()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(bool, shownOn);
+        QFETCH(int, shownPercent);
+        QFETCH(bool, tick);
+        QFETCH(int, percent);
+        QFETCH(QByteArray, written);
+        WindowHarness h;
+        h.writeSettings(QStringLiteral("ARM-01"), true);
+        frmMain &w = h.open();
+        if (!stored.isEmpty()) {
+            QFile file(w.OptionsFilePath());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(stored);
+        }
+        QFile koriv(w.SettingsFilePath());
+        QVERIFY(koriv.open(QIODevice::ReadOnly));
+        const QByteArray korivBefore = koriv.readAll();
+        koriv.close();
+
+        auto *dialog = new frmColorScheme(w);
+        dialog->show();
+        QVERIFY(dialog->chkRunLimit && dialog->spnRunLimit);
+        QCOMPARE(dialog->chkRunLimit->Value() == 1, shownOn);
+        QCOMPARE(dialog->spnRunLimit->value(), shownPercent);
+        QCOMPARE(dialog->spnRunLimit->isEnabled(), shownOn);
+        if (tick)
+            QTest::mouseClick(dialog->lblRunLimit, Qt::LeftButton);
+        dialog->spnRunLimit->setValue(percent);
+        dialog->SetTag(frmColorScheme::PreventMsg);
+        QTest::mouseClick(dialog->cmdSave, Qt::LeftButton);
+
+        QFile options(w.OptionsFilePath());
+        QVERIFY(options.open(QIODevice::ReadOnly));
+        QCOMPARE(options.readAll(), written);
+        QVERIFY(koriv.open(QIODevice::ReadOnly));
+        QCOMPARE(koriv.readAll(), korivBefore);
+        QCOMPARE(w.Options(), ControlOptions::parse(written));
+    }
+};
+
+QTEST_MAIN(tst_HandsOn)
+#include "tst_handson.moc"
