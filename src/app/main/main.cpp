@@ -89,9 +89,9 @@ int main(int argc, char *argv[])
     setup.settingsReadPath = settings.readPath;
     setup.settingsWritePath = settings.writePath;
     setup.programFolder = QApplication::applicationDirPath();
-    const SettingsLocation options = settingsFilePath(QLatin1StringView(ControlOptionsFileName));
-    setup.optionsReadPath = options.readPath;
-    setup.optionsWritePath = options.writePath;
+    const SettingsLocation optionsFile = settingsFilePath(QLatin1StringView(ControlOptionsFileName));
+    setup.optionsReadPath = optionsFile.readPath;
+    setup.optionsWritePath = optionsFile.writePath;
 
     // Named before the window starts up, which makes the program folder current.
     const QString scriptFile =
