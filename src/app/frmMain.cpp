@@ -283,7 +283,7 @@ QString frmMain::ConnectionState() const
 
 void frmMain::ShowReady()
 {
-    m_statusMessageTimer.stop();
+    endStatusMessage();
     lblDisp->setText(ReadyText);
     pctLED->setPixmap(pctLEDOnRed->pixmap());
     pctLED->setProperty("Tag", Ready);
@@ -291,7 +291,7 @@ void frmMain::ShowReady()
 
 void frmMain::ShowDisconnected()
 {
-    m_statusMessageTimer.stop();
+    endStatusMessage();
     lblDisp->setText(DisconnectedText);
     pctLED->setPixmap(pctLEDOff->pixmap());
     pctLED->setProperty("Tag", QString());

@@ -268,6 +268,7 @@ private:
     void armRunLimit(int code);
     void RunLimit_Timer();
     void showStatusMessage(const QString &text);
+    void endStatusMessage();
 
     void wireScriptArea();
     void GridText_Escape();
@@ -329,6 +330,8 @@ private:
     int m_runLimitCode = -1;
     // Gives the status line back to the connection state after a message.
     QTimer m_statusMessageTimer;
+    QFont m_statusLineFont;
+    QRect m_statusLineGeometry;
     // Esc and Space in every window of the program.
     QObject *m_stopKeyFilter = nullptr;
 

@@ -12,6 +12,7 @@
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QPalette>
@@ -244,6 +245,7 @@ void frmMain::buildMotionPanel()
     connect(&m_runLimitTimer, &QTimer::timeout, this, &frmMain::RunLimit_Timer);
     m_statusMessageTimer.setSingleShot(true);
     connect(&m_statusMessageTimer, &QTimer::timeout, this, [this] {
+        endStatusMessage();
         lblDisp->setText(ConnectionState() == Ready ? ReadyText : DisconnectedText);
     });
 
@@ -466,6 +468,29 @@ void frmMain::RunLimit_Timer()
 
 void frmMain::showStatusMessage(const QString &text)
 {
+    if (!m_statusMessageTimer.isActive()) {
+        m_statusLineFont = lblDisp->font();
+        m_statusLineGeometry = lblDisp->geometry();
+    }
+    // A message is longer than the status texts: it may run on to the script frame, and takes a
+    // smaller type where even that is not enough.
+    QRect wider = m_statusLineGeometry;
+    wider.setRight(pctFrame->x() - 4);
+    QFont font = m_statusLineFont;
+    while (font.pointSizeF() > 7.0 && QFontMetrics(font).horizontalAdvance(text) > wider.width())
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    lblDisp->setFont(font);
+    lblDisp->setGeometry(wider);
     lblDisp->setText(text);
     m_statusMessageTimer.start(StatusMessageMs);
+}
+
+void frmMain::endStatusMessage()
+{
+    if (!m_statusMessageTimer.isActive() && m_statusLineGeometry.isNull())
+        return;
+    m_statusMessageTimer.stop();
+    lblDisp->setFont(m_statusLineFont);
+    lblDisp->setGeometry(m_statusLineGeometry);
+    m_statusLineGeometry = QRect();
 }

@@ -435,6 +435,7 @@ private Q_SLOTS:
         QVERIFY(openActive(h));
         frmMain &w = h.window();
         w.SetRunLimitOverride(300);
+        const QRect statusLine = w.lblDisp->geometry();
         if (drive == u"mode") {
             h.click(10);
             w.optScripting->SetValue(true);
@@ -454,6 +455,8 @@ private Q_SLOTS:
                 .match(w.lblDisp->text());
         QVERIFY2(message.hasMatch(), qPrintable(w.lblDisp->text()));
         QVERIFY(message.captured(1).toDouble() >= 0.3);
+        // The whole message can be read.
+        QVERIFY(w.lblDisp->fontMetrics().horizontalAdvance(w.lblDisp->text()) <= w.lblDisp->width());
         if (scripting && drive != u"mode") {
             QCOMPARE(recordedFunctions(w), QStringList{"GripClose"});
             QCOMPARE(w.Grid->TextMatrix(1, 2), QStringLiteral(" .25"));
@@ -466,6 +469,7 @@ private Q_SLOTS:
         // A new status of the arm takes the line back at once.
         w.ShowReady();
         QCOMPARE(w.lblDisp->text(), frmMain::ReadyText);
+        QCOMPARE(w.lblDisp->geometry(), statusLine);
     }
 
     void settingsDialogKeepsTheLimitInItsOwnFile_data()
