@@ -364,7 +364,7 @@ void frmMain::lblScripting_Click()
 
 void frmMain::FrameMain_JogPressed(int code)
 {
-    if (!FrameMain->isEnabled() || cmdRun->Caption() == QStringLiteral("Stop"))
+    if (m_unloaded || !FrameMain->isEnabled() || cmdRun->Caption() == QStringLiteral("Stop"))
         return;
     // A press of the motion that is on already takes it over: its release stops it.
     if (m_motionActive && m_activeTag == Tag(cmdControl[size_t(code)]))
@@ -374,7 +374,7 @@ void frmMain::FrameMain_JogPressed(int code)
 
 void frmMain::FrameMain_JogReleased(int code)
 {
-    if (!FrameMain->isEnabled() || cmdRun->Caption() == QStringLiteral("Stop"))
+    if (m_unloaded || !FrameMain->isEnabled() || cmdRun->Caption() == QStringLiteral("Stop"))
         return;
     // The key's motion may have been switched away by another key or a click meanwhile.
     if (m_motionActive && m_activeTag == Tag(cmdControl[size_t(code)]))
