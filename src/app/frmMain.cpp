@@ -80,6 +80,9 @@ frmMain::~frmMain()
     // The component closes its interfaces when it goes; nothing of this window may hear about it then.
     if (HIDagent)
         HIDagent->disconnect(this);
+    // The panel loses the focus as the window goes under; this window is no longer there to hear it.
+    if (FrameMain)
+        FrameMain->disconnect(this);
     if (m_colorScheme)
         delete m_colorScheme.data();
     if (m_about)
