@@ -2,6 +2,7 @@
 
 #include "ArmArtwork.h"
 #include "ArmDeviceList.h"
+#include "Gamepad.h"
 #include "GridText.h"
 #include "HoverButton.h"
 #include "MacButton.h"
@@ -67,6 +68,9 @@ frmMain::frmMain(const Setup &setup, QWidget *parent)
     HIDagent->SetTimeOut(3000);
     Devices = std::make_unique<ArmDeviceList>(*HIDagent, this);
     connectAgent();
+    m_gamepad = std::make_unique<Gamepad>(m_setup.transport);
+    connect(m_gamepad.get(), &Gamepad::motionChanged, this, &frmMain::Gamepad_MotionChanged);
+    connect(m_gamepad.get(), &Gamepad::stopPressed, this, &frmMain::StopEverything);
 
     buildWindow();
     Form_Load();
@@ -83,6 +87,8 @@ frmMain::~frmMain()
     // The panel loses the focus as the window goes under; this window is no longer there to hear it.
     if (FrameMain)
         FrameMain->disconnect(this);
+    if (m_gamepad)
+        m_gamepad->disconnect(this);
     if (m_colorScheme)
         delete m_colorScheme.data();
     if (m_about)
@@ -240,6 +246,7 @@ void frmMain::Form_Load()
     }
     UpdateConnectionStatus();
     m_startingUp = false;
+    runStep([this] { m_gamepad->start(); });
 }
 
 QString frmMain::SettingsReadPath() const
@@ -418,6 +425,7 @@ void frmMain::Form_Unload()
             SendArmCommand(0);
     });
     runStep([this] { CloseAgent(); });
+    runStep([this] { m_gamepad->stop(); });
 }
 
 bool frmMain::eventFilter(QObject *watched, QEvent *event)

@@ -21,6 +21,7 @@
 #include <optional>
 
 class ArmDeviceList;
+class Gamepad;
 class GridText;
 class HidTransport;
 class HoverButton;
@@ -138,6 +139,8 @@ public:
     // Every motion gets this limit instead of its joint's (a test's short limit); nullopt restores them.
     void SetRunLimitOverride(std::optional<int> milliseconds);
     bool RunLimitArmed() const { return m_runLimitTimer.isActive(); }
+    // The gamepad that jogs the arm alongside the keys.
+    Gamepad *gamepad() const { return m_gamepad.get(); }
 
     // Script handlers, wired by the script work.
     void RecordScriptStep();
@@ -265,6 +268,7 @@ private:
     void TimerT_Timer();
     void FrameMain_JogPressed(int code);
     void FrameMain_JogReleased(int code);
+    void Gamepad_MotionChanged(int code);
     void armRunLimit(int code);
     void RunLimit_Timer();
     void showStatusMessage(const QString &text);
@@ -332,6 +336,8 @@ private:
     QTimer m_statusMessageTimer;
     QFont m_statusLineFont;
     QRect m_statusLineGeometry;
+    std::unique_ptr<Gamepad> m_gamepad;
+    int m_gamepadCode = -1;
     // Esc and Space in every window of the program.
     QObject *m_stopKeyFilter = nullptr;
 

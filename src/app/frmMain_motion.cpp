@@ -381,6 +381,18 @@ void frmMain::FrameMain_JogReleased(int code)
         cmdControl_Click(code);
 }
 
+void frmMain::Gamepad_MotionChanged(int code)
+{
+    // A pad pushed somewhere else is a press there (a switch, as a click would); let go, it is the
+    // release of what it drove.
+    const int previous = m_gamepadCode;
+    m_gamepadCode = code;
+    if (code >= 0)
+        FrameMain_JogPressed(code);
+    else if (previous >= 0)
+        FrameMain_JogReleased(previous);
+}
+
 void frmMain::StopEverything()
 {
     if (m_unloaded)

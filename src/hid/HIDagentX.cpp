@@ -61,6 +61,7 @@ struct HIDagentX::Private
     int pidToMatch = 0;
     bool searchOnVid = false;
     bool searchOnPid = false;
+    QList<quint32> applicationsToMatch;
     bool started = false;
 
     std::vector<std::unique_ptr<Intf>> intfs; // opening order
@@ -276,6 +277,16 @@ void HIDagentX::SetSearchOnVID(bool on)
 {
     d->searchOnVid = on;
 }
+QList<quint32> HIDagentX::ApplicationsToMatch() const
+{
+    return d->applicationsToMatch;
+}
+
+void HIDagentX::SetApplicationsToMatch(const QList<quint32> &usages)
+{
+    d->applicationsToMatch = usages;
+}
+
 bool HIDagentX::SearchOnPID() const
 {
     return d->searchOnPid;
@@ -337,6 +348,14 @@ bool HIDagentX::OpenMatchingIntfs()
                 OpenFailure{info, HidTransport::OpenFailure::None,
                             QStringLiteral("report descriptor refused: %1").arg(parsed.error.toString())});
             continue;
+        }
+        if (!d->applicationsToMatch.isEmpty()) {
+            bool wanted = false;
+            for (quint32 usage : parsed.layout->applications)
+                wanted = wanted || d->applicationsToMatch.contains(usage);
+            // Not one of ours: not a failure either, it just is some other kind of device.
+            if (!wanted)
+                continue;
         }
         if (d->lastHandle == std::numeric_limits<qint32>::max())
             raise(HandlesExhausted, "OpenMatchingIntfs", QStringLiteral("No handle left"));

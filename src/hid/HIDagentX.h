@@ -87,6 +87,10 @@ public:
     void SetSearchOnVID(bool on);
     bool SearchOnPID() const;
     void SetSearchOnPID(bool on);
+    // Only interfaces with one of these top-level application usages (page in the high 16 bits) are
+    // kept open; the others are closed again once their descriptor has been read. Empty: no such test.
+    QList<quint32> ApplicationsToMatch() const;
+    void SetApplicationsToMatch(const QList<quint32> &usages);
 
     void StartAgent();
     void StopAgent(); // closes every interface (raising OnIntfClosed) and stops hot-plug monitoring

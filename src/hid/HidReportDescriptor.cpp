@@ -274,6 +274,13 @@ bool Parser::mainItem(const Item &item)
         ok = dataItem(item);
         break;
     case TagCollection:
+        if (m_openCollections.isEmpty() && item.data == 0x01) {
+            finishUsages();
+            const quint32 usage = m_local.usages.isEmpty()
+                                      ? 0
+                                      : (m_local.usages.first().page << 16) | (m_local.usages.first().first & 0xFFFF);
+            m_layout.applications.append(usage);
+        }
         m_openCollections.append(item.offset);
         break;
     case TagEndCollection:

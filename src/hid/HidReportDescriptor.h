@@ -55,6 +55,9 @@ struct HidReportLayout
     bool usesReportIds = false;
     QList<HidReport> reports; // in order of first appearance
     QList<HidVariable> variables;
+    // The usage of each top-level Application collection (page in the high 16 bits), in order: what
+    // the device says it is (0x00010005 a game pad, 0x00010002 a mouse).
+    QList<quint32> applications;
     int findReport(HidReportType type, int id) const; // -1 when absent
 };
 

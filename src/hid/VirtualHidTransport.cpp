@@ -370,6 +370,70 @@ QByteArray VirtualHidTransport::armOutputReportDescriptor()
 }
 
 // The usual boot-style mouse: three buttons, five bits of padding, relative X and Y.
+VirtualHidInterface *VirtualHidTransport::addGamepad(bool plugged)
+{
+    int n = 0;
+    while (find(QStringLiteral("virtual/pad%1").arg(n)))
+        ++n;
+    HidInterfaceInfo info;
+    info.path = QStringLiteral("virtual/pad%1").arg(n);
+    info.vendorId = GamepadVendorId;
+    info.productId = GamepadProductId;
+    info.releaseNumber = 0x0100;
+    info.manufacturer = QStringLiteral("Playfield");
+    info.product = QStringLiteral("Dual Stick Pad (virtual)");
+    info.interfaceNumber = 0;
+    return addInterface(info, gamepadReportDescriptor(), plugged);
+}
+
+QByteArray VirtualHidTransport::gamepadReport(quint8 x, quint8 y, quint8 rz, quint8 hat, quint16 buttons)
+{
+    QByteArray report(6, '\0');
+    report[1] = char(x);
+    report[2] = char(y);
+    report[3] = char(rz);
+    report[4] = char((hat & 0x0F) | ((buttons & 0x0F) << 4));
+    report[5] = char((buttons >> 4) & 0x3F);
+    return report;
+}
+
+QByteArray VirtualHidTransport::gamepadReportDescriptor()
+{
+    return bytes({
+        0x05, 0x01,       // Usage Page (Generic Desktop)
+        0x09, 0x05,       // Usage (Game Pad)
+        0xA1, 0x01,       // Collection (Application)
+        0x15, 0x00,       //   Logical Minimum (0)
+        0x26, 0xFF, 0x00, //   Logical Maximum (255)
+        0x75, 0x08,       //   Report Size (8)
+        0x95, 0x03,       //   Report Count (3)
+        0x09, 0x30,       //   Usage (X)
+        0x09, 0x31,       //   Usage (Y)
+        0x09, 0x35,       //   Usage (Rz)
+        0x81, 0x02,       //   Input (Data, Variable, Absolute)
+        0x09, 0x39,       //   Usage (Hat Switch)
+        0x25, 0x07,       //   Logical Maximum (7)
+        0x35, 0x00,       //   Physical Minimum (0)
+        0x46, 0x3B, 0x01, //   Physical Maximum (315)
+        0x65, 0x14,       //   Unit (degrees)
+        0x75, 0x04,       //   Report Size (4)
+        0x95, 0x01,       //   Report Count (1)
+        0x81, 0x42,       //   Input (Data, Variable, Absolute, Null State)
+        0x65, 0x00,       //   Unit (none)
+        0x05, 0x09,       //   Usage Page (Button)
+        0x19, 0x01,       //   Usage Minimum (1)
+        0x29, 0x0A,       //   Usage Maximum (10)
+        0x25, 0x01,       //   Logical Maximum (1)
+        0x75, 0x01,       //   Report Size (1)
+        0x95, 0x0A,       //   Report Count (10)
+        0x81, 0x02,       //   Input (Data, Variable, Absolute)
+        0x75, 0x02,       //   Report Size (2)
+        0x95, 0x01,       //   Report Count (1)
+        0x81, 0x03,       //   Input (Constant)
+        0xC0,             // End Collection
+    });
+}
+
 QByteArray VirtualHidTransport::mouseReportDescriptor()
 {
     return bytes({

@@ -75,6 +75,8 @@ public:
     static constexpr quint16 ArmProductId = 0x1113;
     static constexpr quint16 MouseVendorId = 0x2A7B;
     static constexpr quint16 MouseProductId = 0x0101;
+    static constexpr quint16 GamepadVendorId = 0x3C1F;
+    static constexpr quint16 GamepadProductId = 0x0A01;
 
     using HidTransport::HidTransport;
     ~VirtualHidTransport() override;
@@ -102,11 +104,17 @@ public:
     // X/Y input on the first interface, the 0x3E output on the second; same identifiers.
     QPair<VirtualHidInterface *, VirtualHidInterface *> addSplitArm(bool plugged = true);
     VirtualHidInterface *addOtherDevice(bool plugged = true); // a three-button mouse of another vendor
+    // A game pad of a third vendor: X, Y and Rz 0..255 (128 centred), an eight-way hat 0..7 (8 and up
+    // released) and ten buttons, in one input report without an ID.
+    VirtualHidInterface *addGamepad(bool plugged = true);
+    // Its input report, ID byte first; buttons is a bit mask, button 1 in bit 0.
+    static QByteArray gamepadReport(quint8 x, quint8 y, quint8 rz, quint8 hat = 8, quint16 buttons = 0);
 
     static QByteArray armReportDescriptor();
     static QByteArray armInputReportDescriptor();  // the X/Y half of the split arm
     static QByteArray armOutputReportDescriptor(); // the command half of the split arm
     static QByteArray mouseReportDescriptor();
+    static QByteArray gamepadReportDescriptor();
     static HidInterfaceInfo armInfo(const QString &path, int interfaceNumber = 0);
 
 Q_SIGNALS:

@@ -12,6 +12,7 @@
 #include "WindowHarness.h"
 #include "frmAbout.h"
 #include "frmColorScheme.h"
+#include "Gamepad.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -526,6 +527,55 @@ private Q_SLOTS:
         QVERIFY(koriv.open(QIODevice::ReadOnly));
         QCOMPARE(koriv.readAll(), korivBefore);
         QCOMPARE(w.Options(), ControlOptions::parse(written));
+    }
+
+    void gamepadDrivesTheArm_data()
+    {
+        QTest::addColumn<bool>("scripting");
+        QTest::addColumn<QList<QByteArray>>("reports"); // "unplug" unplugs the pad
+        QTest::addColumn<QList<int>>("codes");
+        QTest::addColumn<QStringList>("steps");
+        using R = VirtualHidTransport;
+        const QByteArray centre = R::gamepadReport(128, 128, 128);
+        QTest::newRow("stick out and back") << false << QList<QByteArray>{R::gamepadReport(20, 128, 128), centre}
+                                            << QList<int>{2, 0} << QStringList{};
+        QTest::newRow("inside the dead zone") << false << QList<QByteArray>{R::gamepadReport(150, 106, 150)}
+                                              << QList<int>{} << QStringList{};
+        QTest::newRow("largest deflection switches, recorded")
+            << true << QList<QByteArray>{R::gamepadReport(200, 128, 128), R::gamepadReport(200, 255, 128), centre}
+            << QList<int>{7, 6, 0} << QStringList{"BaseCW", "ShoulderDown"};
+        QTest::newRow("unplugged mid-motion stops")
+            << true << QList<QByteArray>{R::gamepadReport(128, 128, 128, 8, 0x1), "unplug"} << QList<int>{10, 0}
+            << QStringList{"GripOpen"};
+        QTest::newRow("stop button acts as Esc")
+            << false
+            << QList<QByteArray>{R::gamepadReport(128, 128, 128, 0), R::gamepadReport(128, 128, 128, 0, 0x200),
+                                 centre}
+            << QList<int>{4, 0} << QStringList{};
+    }
+    void gamepadDrivesTheArm()
+    {
+        QFETCH(bool, scripting);
+        QFETCH(QList<QByteArray>, reports);
+        QFETCH(QList<int>, codes);
+        QFETCH(QStringList, steps);
+        WindowHarness h;
+        VirtualHidInterface *pad = h.transport.addGamepad();
+        QVERIFY(openActive(h));
+        frmMain &w = h.window();
+        QVERIFY(w.gamepad()->isAttached());
+        w.optScripting->SetValue(scripting);
+        for (const QByteArray &report : reports) {
+            if (report == "unplug") {
+                h.transport.unplug(pad->info.path);
+            } else {
+                pad->queueInputReport(report);
+                w.gamepad()->poll();
+            }
+        }
+        QCOMPARE(h.codes(), codes);
+        QCOMPARE(recordedFunctions(w), steps);
+        QCOMPARE(litButtons(w), QList<int>());
     }
 };
 

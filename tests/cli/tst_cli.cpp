@@ -177,6 +177,30 @@ private Q_SLOTS:
         QVERIFY(r.err.contains("no robotic arm"));
     }
 
+    void gamepadCommand_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("printed");
+        QTest::newRow("waits for a pad, for a while")
+            << QStringList{"gamepad", "--virtual-arm", "--for", "0.2"} << 0
+            << QByteArray("No gamepad attached; waiting for one.\n");
+        QTest::newRow("help") << QStringList{"gamepad", "--help"} << 0
+                              << QByteArray("Usage: tessaro-cli gamepad [--for SECONDS] [--virtual-arm]\n");
+        QTest::newRow("negative time") << QStringList{"gamepad", "--for", "-1"} << 64 << QByteArray();
+        QTest::newRow("unknown option") << QStringList{"gamepad", "--all"} << 64 << QByteArray();
+    }
+    void gamepadCommand()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QByteArray, printed);
+        const Outcome r = cli(args);
+        QCOMPARE(r.status, status);
+        QVERIFY2(r.out.startsWith(printed), r.out.constData());
+        QCOMPARE(r.err.isEmpty(), status == 0);
+    }
+
     void interruptStopsTheArm()
     {
         const QString script = write(QStringLiteral("long.SRP"),

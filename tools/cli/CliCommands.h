@@ -5,4 +5,5 @@
 // Each command takes the arguments after its name and returns the process exit status.
 int cliDescribe(const QStringList &args);
 int cliDevices(const QStringList &args);
+int cliGamepad(const QStringList &args);
 int cliRun(const QStringList &args);

@@ -13,6 +13,7 @@ void printUsage(QTextStream &out)
            "Commands:\n"
            "  describe FILE        print the layout of a HID report descriptor as JSON\n"
            "  devices [--all]      list the arm's HID interfaces (every HID interface with --all)\n"
+           "  gamepad              print, live, the motion the attached gamepad would drive\n"
            "  run FILE.SRP         play a script on the arm\n"
            "\n"
            "Options:\n"
@@ -51,6 +52,8 @@ int main(int argc, char *argv[])
         return cliDescribe(args);
     if (command == QLatin1String("devices"))
         return cliDevices(args);
+    if (command == QLatin1String("gamepad"))
+        return cliGamepad(args);
     if (command == QLatin1String("run"))
         return cliRun(args);
 

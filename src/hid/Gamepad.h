@@ -1,0 +1,91 @@
+#pragma once
+
+#include "HIDagentX.h"
+#include "TOneHidVar.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class HidTransport;
+
+// Where a gamepad's controls stand, each as the arm would read it: sticks from -1 (left, up) to 1
+// (right, down), the hat's direction in degrees clockwise from up (none when released).
+struct GamepadState
+{
+    double x = 0;      // left stick, across
+    double y = 0;      // left stick, up and down
+    double rightY = 0; // right stick, up and down (Rz, or Ry where there is no Rz)
+    std::optional<double> hatDegrees;
+    bool button1 = false;
+    bool button2 = false;
+    bool stop = false;
+
+    friend bool operator==(const GamepadState &, const GamepadState &) = default;
+};
+
+// Any HID joystick or game pad, whatever its maker, as a fifth way of jogging the arm. It keeps its own
+// HID component that opens only interfaces whose top-level collection is a Joystick or a Game Pad,
+// follows their arrival and removal, binds a HID variable to each control it uses and reads the
+// pad's input reports while one is attached.
+//
+// The arm takes one motion at a time, so of all controls pushed beyond the dead zone the one pushed
+// furthest wins (buttons and the hat count as pushed all the way).
+class Gamepad : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr double DeadZone = 0.2;
+    static constexpr int PollIntervalMs = 15;
+    // Generic Desktop Joystick and Game Pad, page in the high half.
+    static constexpr quint32 JoystickUsage = 0x00010004;
+    static constexpr quint32 GamePadUsage = 0x00010005;
+
+    // The transport is not owned and must outlive the gamepad.
+    explicit Gamepad(HidTransport *transport, QObject *parent = nullptr);
+    ~Gamepad() override;
+
+    // Opens the pads attached now and follows arrivals and removals from then on.
+    void start();
+    void stop();
+
+    bool isAttached() const { return m_bound.has_value(); }
+    QString name() const;
+    // The command code the pad asks for, -1 for none.
+    int motion() const { return m_motion; }
+    GamepadState state() const { return m_state; }
+
+    // Reads what the pad has sent since the last look; the poll timer calls it while a pad is attached.
+    void poll();
+
+    // The motion a state asks for, -1 for none.
+    static int motionFor(const GamepadState &state);
+    // A raw value as a deflection from -1 to 1 across its logical range.
+    static double deflection(qint32 value, qint32 logicalMin, qint32 logicalMax);
+    // A hat value as degrees clockwise from up; none for the null state (outside the range).
+    static std::optional<double> hatDegrees(qint32 value, qint32 logicalMin, qint32 logicalMax);
+
+Q_SIGNALS:
+    void motionChanged(int code);
+    // The stop button went down.
+    void stopPressed();
+    void attachedChanged(bool attached);
+
+private:
+    struct Bound;
+    void bindOpened(int intfIndex, int handle);
+    void onClosed(int handle);
+    void setState(const GamepadState &state);
+
+    HIDagentX m_agent;
+    std::optional<int> m_bound; // handle of the pad in use
+    std::unique_ptr<Bound> m_vars;
+    QTimer m_poll;
+    GamepadState m_state;
+    int m_motion = -1;
+};

@@ -1,0 +1,198 @@
+#include "Gamepad.h"
+#include "HidReportDescriptor.h"
+#include "VirtualHidTransport.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using Report = VirtualHidTransport;
+
+class tst_Gamepad : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void motionOfAState_data()
+    {
+        QTest::addColumn<GamepadState>("state");
+        QTest::addColumn<int>("code");
+        const auto sticks = [](double x, double y, double rightY) {
+            GamepadState s;
+            s.x = x;
+            s.y = y;
+            s.rightY = rightY;
+            return s;
+        };
+        const auto hat = [](double degrees) {
+            GamepadState s;
+            s.hatDegrees = degrees;
+            return s;
+        };
+        QTest::newRow("all centred") << GamepadState{} << -1;
+        QTest::newRow("left stick left") << sticks(-0.5, 0, 0) << 2;
+        QTest::newRow("left stick right, just out") << sticks(0.21, 0, 0) << 7;
+        QTest::newRow("at the dead zone's edge") << sticks(0.2, -0.2, 0.2) << -1;
+        QTest::newRow("left stick up") << sticks(0, -0.9, 0) << 1;
+        QTest::newRow("left stick down") << sticks(0, 0.9, 0) << 6;
+        QTest::newRow("right stick up") << sticks(0, 0, -0.3) << 3;
+        QTest::newRow("right stick down") << sticks(0, 0, 0.3) << 8;
+        QTest::newRow("diagonal: more up than right") << sticks(0.5, -0.6, 0) << 1;
+        QTest::newRow("both sticks: the right one further") << sticks(-0.4, 0, 0.7) << 8;
+        QTest::newRow("hat up") << hat(0) << 4;
+        QTest::newRow("hat up-left") << hat(315) << 4;
+        QTest::newRow("hat down-right") << hat(135) << 9;
+        QTest::newRow("hat down") << hat(180) << 9;
+        QTest::newRow("hat right is no wrist motion") << hat(90) << -1;
+        GamepadState open;
+        open.button1 = true;
+        GamepadState close;
+        close.button2 = true;
+        close.x = 0.9;
+        GamepadState full;
+        full.x = -1.0;
+        full.button1 = true;
+        QTest::newRow("button 1 opens") << open << 10;
+        QTest::newRow("a button beats a stick short of the end") << close << 5;
+        QTest::newRow("a stick at its end ties with a button and comes first") << full << 2;
+        GamepadState stop;
+        stop.stop = true;
+        QTest::newRow("the stop button drives nothing") << stop << -1;
+    }
+    void motionOfAState()
+    {
+        QFETCH(GamepadState, state);
+        QFETCH(int, code);
+        QCOMPARE(Gamepad::motionFor(state), code);
+    }
+
+    void rawValues_data()
+    {
+        QTest::addColumn<bool>("isHat");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("min");
+        QTest::addColumn<int>("max");
+        QTest::addColumn<double>("expected"); // -999: none
+        QTest::newRow("axis low end") << false << 0 << 0 << 255 << -1.0;
+        QTest::newRow("axis high end") << false << 255 << 0 << 255 << 1.0;
+        QTest::newRow("axis signed centre") << false << 0 << -127 << 127 << 0.0;
+        QTest::newRow("axis beyond its range is held") << false << 300 << 0 << 255 << 1.0;
+        QTest::newRow("axis with no range") << false << 5 << 5 << 5 << 0.0;
+        QTest::newRow("hat north") << true << 0 << 0 << 7 << 0.0;
+        QTest::newRow("hat south of eight") << true << 4 << 0 << 7 << 180.0;
+        QTest::newRow("hat released") << true << 8 << 0 << 7 << -999.0;
+        QTest::newRow("hat counted from 1") << true << 1 << 1 << 8 << 0.0;
+        QTest::newRow("hat released below 1") << true << 0 << 1 << 8 << -999.0;
+        QTest::newRow("four-way hat west") << true << 3 << 0 << 3 << 270.0;
+    }
+    void rawValues()
+    {
+        QFETCH(bool, isHat);
+        QFETCH(int, value);
+        QFETCH(int, min);
+        QFETCH(int, max);
+        QFETCH(double, expected);
+        if (isHat) {
+            const std::optional<double> degrees = Gamepad::hatDegrees(value, min, max);
+            QCOMPARE(degrees.value_or(-999.0), expected);
+        } else {
+            QCOMPARE(Gamepad::deflection(value, min, max), expected);
+        }
+    }
+
+    void applicationUsagesOfDescriptors()
+    {
+        const auto applications = [](const QByteArray &descriptor) {
+            return parseReportDescriptor(descriptor).layout->applications;
+        };
+        QCOMPARE(applications(Report::gamepadReportDescriptor()), QList<quint32>{Gamepad::GamePadUsage});
+        QCOMPARE(applications(Report::mouseReportDescriptor()), QList<quint32>{0x00010002u});
+    }
+
+    // A pad of its own descriptor on the virtual transport, among an arm and a mouse that it leaves alone.
+    void drivesFromReports_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("reports"); // one poll each
+        QTest::addColumn<QList<int>>("motions");
+        QTest::addColumn<int>("stops");
+        QTest::newRow("stick out and back")
+            << QList<QByteArray>{Report::gamepadReport(20, 128, 128), Report::gamepadReport(128, 128, 128)}
+            << QList<int>{2, -1} << 0;
+        QTest::newRow("inside the dead zone nothing moves")
+            << QList<QByteArray>{Report::gamepadReport(150, 110, 140)} << QList<int>{} << 0;
+        QTest::newRow("largest deflection switches")
+            << QList<QByteArray>{Report::gamepadReport(200, 128, 128), Report::gamepadReport(200, 255, 128),
+                                 Report::gamepadReport(200, 128, 0)}
+            << QList<int>{7, 6, 3} << 0;
+        QTest::newRow("hat and grip buttons")
+            << QList<QByteArray>{Report::gamepadReport(128, 128, 128, 0), Report::gamepadReport(128, 128, 128, 4),
+                                 Report::gamepadReport(128, 128, 128, 8, 0x1),
+                                 Report::gamepadReport(128, 128, 128, 8, 0x2)}
+            << QList<int>{4, 9, 10, 5} << 0;
+        QTest::newRow("highest button stops, once per press")
+            << QList<QByteArray>{Report::gamepadReport(128, 128, 128, 8, 0x200),
+                                 Report::gamepadReport(128, 128, 128, 8, 0x200),
+                                 Report::gamepadReport(128, 128, 128, 8, 0),
+                                 Report::gamepadReport(128, 128, 128, 8, 0x200)}
+            << QList<int>{} << 2;
+    }
+    void drivesFromReports()
+    {
+        QFETCH(QList<QByteArray>, reports);
+        QFETCH(QList<int>, motions);
+        QFETCH(int, stops);
+        VirtualHidTransport transport;
+        transport.addArm();
+        transport.addOtherDevice();
+        VirtualHidInterface *pad = transport.addGamepad();
+        Gamepad gamepad(&transport);
+        QSignalSpy changed(&gamepad, &Gamepad::motionChanged);
+        QSignalSpy stopped(&gamepad, &Gamepad::stopPressed);
+        gamepad.start();
+        QVERIFY(gamepad.isAttached());
+        QCOMPARE(gamepad.name(), QStringLiteral("Dual Stick Pad (virtual)"));
+        // Only the pad was kept open.
+        QVERIFY(pad->isOpen());
+        QVERIFY(!transport.interface(QStringLiteral("virtual/mouse0"))->isOpen());
+        for (const QByteArray &report : reports) {
+            pad->queueInputReport(report);
+            gamepad.poll();
+        }
+        QList<int> seen;
+        for (const QList<QVariant> &signal : changed)
+            seen << signal.at(0).toInt();
+        QCOMPARE(seen, motions);
+        QCOMPARE(stopped.count(), stops);
+    }
+
+    void latestReportCountsAndUnplugStops()
+    {
+        VirtualHidTransport transport;
+        Gamepad gamepad(&transport);
+        QSignalSpy changed(&gamepad, &Gamepad::motionChanged);
+        QSignalSpy attached(&gamepad, &Gamepad::attachedChanged);
+        gamepad.start();
+        QVERIFY(!gamepad.isAttached());
+        // Plugged in later, it is found.
+        VirtualHidInterface *pad = transport.addGamepad(false);
+        transport.plug(pad->info.path);
+        QCOMPARE(attached.count(), 1);
+        QVERIFY(gamepad.isAttached());
+        // Of the reports waiting at one look, the last is where the pad stands.
+        pad->queueInputReport(Report::gamepadReport(0, 128, 128));
+        pad->queueInputReport(Report::gamepadReport(128, 0, 128));
+        gamepad.poll();
+        QCOMPARE(gamepad.motion(), 1);
+        QCOMPARE(changed.count(), 1);
+        // Nothing new: the stick is still where it was.
+        gamepad.poll();
+        QCOMPARE(gamepad.motion(), 1);
+        transport.unplug(pad->info.path);
+        QVERIFY(!gamepad.isAttached());
+        QCOMPARE(attached.count(), 2);
+        QCOMPARE(gamepad.motion(), -1);
+        QCOMPARE(changed.last().at(0).toInt(), -1);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Gamepad)
+#include "tst_gamepad.moc"
