@@ -268,6 +268,30 @@ click_sends() { # CONTROL CODE ARM...
   done
 }
 
+# The pad's input report: X Y Rz, the hat in the low nibble (8: released) with buttons 1-4 above it,
+# then buttons 5-10. Centred: 8080800800.
+pad_input() { echo "input pad1 $1" >&7; }
+
+case_cli_gamepad() {
+  plug pad1 gamepad || { detail="pad not created"; return 1; }
+  local pid out="$w/pad.out"
+  "$cli" gamepad >"$out" 2>&1 &
+  pid=$!
+  wait_until 100 grep -q '^gamepad: ' "$out" || { detail="no pad: $(tr '\n' ' ' <"$out")"; kill $pid; unplug pad1; return 1; }
+  pad_input 8080140800 # right stick up: Elbow Up
+  wait_until 30 grep -qx 'motion: ElbowUp' "$out"
+  pad_input 8080800800
+  wait_until 30 grep -qx 'motion: none' "$out"
+  pad_input 8080800820 # button 10, the pad's last: stop
+  wait_until 30 grep -qx 'stop' "$out"
+  unplug pad1
+  wait_until 30 grep -qx 'gamepad removed' "$out"
+  kill $pid 2>/dev/null
+  wait $pid
+  detail="printed: $(tr '\n' '|' <"$out")"
+  [ "$(sed 1d "$out" | tr '\n' '|')" = "motion: ElbowUp|motion: none|stop|gamepad removed|" ]
+}
+
 case_window_hotplug() {
   unplug arm1
   window_start || { detail="no window"; return 1; }
@@ -297,6 +321,23 @@ case_window_two_arms() {
   local ok=$?
   unplug arm2
   return $ok
+}
+
+case_window_gamepad() {
+  need_window || { detail="no window holding the arm"; return 1; }
+  plug pad1 gamepad && wait_until 100 holds pad1 || { detail="the window did not open the pad"; unplug pad1; return 1; }
+  local from
+  from="$(mark)"
+  pad_input 1480800800 # left stick to the left: Base CCW
+  wait_until 30 codes_are arm1 "$from" 2 || { detail="stick left gave '$(codes arm1 "$from")'"; unplug pad1; return 1; }
+  pad_input 8080800800
+  wait_until 30 codes_are arm1 "$from" "2 0" || { detail="stick back gave '$(codes arm1 "$from")'"; unplug pad1; return 1; }
+  pad_input 80ff800800 # left stick down: Shoulder Down, then the pad is pulled out while it drives
+  wait_until 30 codes_are arm1 "$from" "2 0 6" || { detail="stick down gave '$(codes arm1 "$from")'"; unplug pad1; return 1; }
+  unplug pad1
+  wait_until 30 codes_are arm1 "$from" "2 0 6 0"
+  detail="arm got '$(codes arm1 "$from")'"
+  codes_are arm1 "$from" "2 0 6 0"
 }
 
 case_window_run_unplug() {
@@ -384,9 +425,11 @@ cases=(
   "ctrl-c             | SIGINT during a run: the final 0 is sent, exit 130                        |"
   "cli-unplug         | unplug/replug during a run: exit 4, names the step cut, never resumes    |"
   "two-arms-cli       | two arms: each receives every code of a run                               |"
+  "cli-gamepad        | tessaro-cli gamepad prints the pad's motions, its stop button, removal   |"
   "window-hotplug     | the window follows unplug and replug; clicks send before and after       |"
   "window-mouse       | a mouse plugged and unplugged: the arm stays Ready, a click sends         |"
   "window-two-arms    | two arms: a click reaches both                                            |"
+  "window-gamepad     | a pad's stick jogs the arm: out and back 2 0; pulled out mid-motion 6 0 |"
   "window-run-unplug  | unplug/replug during a window run: it ends, operator told, no resume     |"
   "permission-refused | node 0600 root: devices as a user says permission denied, exits non-zero |"
   "permission-window  | the window run by a user shows the refusal                                |"

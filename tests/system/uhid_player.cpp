@@ -3,7 +3,8 @@
 //
 // Commands, one per line on standard input (the guest script writes them into a pipe):
 //   create NAME DESCRIPTOR [VID:PID]  plug in a device; DESCRIPTOR is arm, arm-input, arm-output,
-//                                     mouse, or a file (raw bytes, hex text or a hid-recorder dump)
+//                                     mouse, gamepad, or a file (raw bytes, hex text or a
+//                                     hid-recorder dump)
 //   input NAME HEX                    send an input report
 //   destroy NAME                      unplug it
 //   quit
@@ -83,6 +84,8 @@ QByteArray descriptorFor(const std::string &kind, std::string *error)
         return VirtualHidTransport::armOutputReportDescriptor();
     if (kind == "mouse")
         return VirtualHidTransport::mouseReportDescriptor();
+    if (kind == "gamepad")
+        return VirtualHidTransport::gamepadReportDescriptor();
     const DescriptorFile::Result loaded = DescriptorFile::load(QString::fromStdString(kind));
     if (!loaded.ok()) {
         *error = loaded.error.toStdString();
