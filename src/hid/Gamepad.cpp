@@ -206,7 +206,7 @@ void Gamepad::setState(const GamepadState &state)
     m_state = state;
     if (stopWentDown)
         Q_EMIT stopPressed();
-    const int motion = motionFor(state);
+    const int motion = motionFor(state, m_motion);
     if (motion != m_motion) {
         m_motion = motion;
         Q_EMIT motionChanged(motion);
@@ -230,7 +230,7 @@ std::optional<double> Gamepad::hatDegrees(qint32 value, qint32 logicalMin, qint3
     return (double(value) - double(logicalMin)) * 360.0 / positions;
 }
 
-int Gamepad::motionFor(const GamepadState &state)
+int Gamepad::motionFor(const GamepadState &state, int current)
 {
     struct Candidate
     {
@@ -255,11 +255,18 @@ int Gamepad::motionFor(const GamepadState &state)
     }
     int best = -1;
     double strongest = DeadZone;
+    double currentStrength = 0.0;
     for (const Candidate &candidate : candidates) {
-        if (candidate.code >= 0 && candidate.strength > strongest) {
+        if (candidate.code < 0)
+            continue;
+        if (candidate.code == current)
+            currentStrength = candidate.strength;
+        if (candidate.strength > strongest) {
             best = candidate.code;
             strongest = candidate.strength;
         }
     }
+    if (current >= 0 && currentStrength > DeadZone && strongest - currentStrength < SwitchMargin)
+        return current;
     return best;
 }

@@ -34,13 +34,18 @@ struct GamepadState
 // pad's input reports while one is attached.
 //
 // The arm takes one motion at a time, so of all controls pushed beyond the dead zone the one pushed
-// furthest wins (buttons and the hat count as pushed all the way).
+// furthest wins (buttons and the hat count as pushed all the way); the motion that is on keeps going
+// until another control leads it by SwitchMargin.
 class Gamepad : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr double DeadZone = 0.2;
+    // How much further another control must be pushed to take over from the motion that is on. A
+    // stick pushed on the diagonal would otherwise hand the motion back and forth with every jitter
+    // of its axes, and each switch is a step in Scripting mode.
+    static constexpr double SwitchMargin = 0.1;
     static constexpr int PollIntervalMs = 15;
     // Generic Desktop Joystick and Game Pad, page in the high half.
     static constexpr quint32 JoystickUsage = 0x00010004;
@@ -63,8 +68,8 @@ public:
     // Reads what the pad has sent since the last look; the poll timer calls it while a pad is attached.
     void poll();
 
-    // The motion a state asks for, -1 for none.
-    static int motionFor(const GamepadState &state);
+    // The motion a state asks for, -1 for none, when `current` is the motion on now.
+    static int motionFor(const GamepadState &state, int current = -1);
     // A raw value as a deflection from -1 to 1 across its logical range.
     static double deflection(qint32 value, qint32 logicalMin, qint32 logicalMax);
     // A hat value as degrees clockwise from up; none for the null state (outside the range).

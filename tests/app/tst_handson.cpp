@@ -544,6 +544,11 @@ private Q_SLOTS:
         QTest::newRow("largest deflection switches, recorded")
             << true << QList<QByteArray>{R::gamepadReport(200, 128, 128), R::gamepadReport(200, 255, 128), centre}
             << QList<int>{7, 6, 0} << QStringList{"BaseCW", "ShoulderDown"};
+        QTest::newRow("diagonal jitter is one motion, one step")
+            << true
+            << QList<QByteArray>{R::gamepadReport(200, 210, 128), R::gamepadReport(210, 200, 128),
+                                 R::gamepadReport(200, 210, 128), centre}
+            << QList<int>{6, 0} << QStringList{"ShoulderDown"};
         QTest::newRow("unplugged mid-motion stops")
             << true << QList<QByteArray>{R::gamepadReport(128, 128, 128, 8, 0x1), "unplug"} << QList<int>{10, 0}
             << QStringList{"GripOpen"};

@@ -15,6 +15,7 @@ private Q_SLOTS:
     void motionOfAState_data()
     {
         QTest::addColumn<GamepadState>("state");
+        QTest::addColumn<int>("current"); // the motion on before this state
         QTest::addColumn<int>("code");
         const auto sticks = [](double x, double y, double rightY) {
             GamepadState s;
@@ -28,21 +29,21 @@ private Q_SLOTS:
             s.hatDegrees = degrees;
             return s;
         };
-        QTest::newRow("all centred") << GamepadState{} << -1;
-        QTest::newRow("left stick left") << sticks(-0.5, 0, 0) << 2;
-        QTest::newRow("left stick right, just out") << sticks(0.21, 0, 0) << 7;
-        QTest::newRow("at the dead zone's edge") << sticks(0.2, -0.2, 0.2) << -1;
-        QTest::newRow("left stick up") << sticks(0, -0.9, 0) << 1;
-        QTest::newRow("left stick down") << sticks(0, 0.9, 0) << 6;
-        QTest::newRow("right stick up") << sticks(0, 0, -0.3) << 3;
-        QTest::newRow("right stick down") << sticks(0, 0, 0.3) << 8;
-        QTest::newRow("diagonal: more up than right") << sticks(0.5, -0.6, 0) << 1;
-        QTest::newRow("both sticks: the right one further") << sticks(-0.4, 0, 0.7) << 8;
-        QTest::newRow("hat up") << hat(0) << 4;
-        QTest::newRow("hat up-left") << hat(315) << 4;
-        QTest::newRow("hat down-right") << hat(135) << 9;
-        QTest::newRow("hat down") << hat(180) << 9;
-        QTest::newRow("hat right is no wrist motion") << hat(90) << -1;
+        QTest::newRow("all centred") << GamepadState{} << -1 << -1;
+        QTest::newRow("left stick left") << sticks(-0.5, 0, 0) << -1 << 2;
+        QTest::newRow("left stick right, just out") << sticks(0.21, 0, 0) << -1 << 7;
+        QTest::newRow("at the dead zone's edge") << sticks(0.2, -0.2, 0.2) << -1 << -1;
+        QTest::newRow("left stick up") << sticks(0, -0.9, 0) << -1 << 1;
+        QTest::newRow("left stick down") << sticks(0, 0.9, 0) << -1 << 6;
+        QTest::newRow("right stick up") << sticks(0, 0, -0.3) << -1 << 3;
+        QTest::newRow("right stick down") << sticks(0, 0, 0.3) << -1 << 8;
+        QTest::newRow("diagonal: more up than right") << sticks(0.5, -0.6, 0) << -1 << 1;
+        QTest::newRow("both sticks: the right one further") << sticks(-0.4, 0, 0.7) << -1 << 8;
+        QTest::newRow("hat up") << hat(0) << -1 << 4;
+        QTest::newRow("hat up-left") << hat(315) << -1 << 4;
+        QTest::newRow("hat down-right") << hat(135) << -1 << 9;
+        QTest::newRow("hat down") << hat(180) << -1 << 9;
+        QTest::newRow("hat right is no wrist motion") << hat(90) << -1 << -1;
         GamepadState open;
         open.button1 = true;
         GamepadState close;
@@ -51,18 +52,25 @@ private Q_SLOTS:
         GamepadState full;
         full.x = -1.0;
         full.button1 = true;
-        QTest::newRow("button 1 opens") << open << 10;
-        QTest::newRow("a button beats a stick short of the end") << close << 5;
-        QTest::newRow("a stick at its end ties with a button and comes first") << full << 2;
+        QTest::newRow("button 1 opens") << open << -1 << 10;
+        QTest::newRow("a button beats a stick short of the end") << close << -1 << 5;
+        QTest::newRow("a stick at its end ties with a button and comes first") << full << -1 << 2;
         GamepadState stop;
         stop.stop = true;
-        QTest::newRow("the stop button drives nothing") << stop << -1;
+        QTest::newRow("the stop button drives nothing") << stop << -1 << -1;
+        QTest::newRow("diagonal jitter keeps the motion on") << sticks(0.5, 0.58, 0) << 7 << 7;
+        QTest::newRow("a clear lead takes over") << sticks(0.5, 0.61, 0) << 7 << 6;
+        QTest::newRow("the motion on, let go, gives way") << sticks(0.15, 0.25, 0) << 7 << 6;
+        QTest::newRow("the motion on, reversed, is a new motion") << sticks(-0.5, 0.45, 0) << 7 << 2;
+        QTest::newRow("a button does not take over from a stick at its end") << full << 2 << 2;
+        QTest::newRow("a stick at its end does not take over from a button") << full << 10 << 10;
     }
     void motionOfAState()
     {
         QFETCH(GamepadState, state);
+        QFETCH(int, current);
         QFETCH(int, code);
-        QCOMPARE(Gamepad::motionFor(state), code);
+        QCOMPARE(Gamepad::motionFor(state, current), code);
     }
 
     void rawValues_data()
