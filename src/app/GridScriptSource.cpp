@@ -37,8 +37,13 @@ QString GridScriptSource::repetitionsText()
 
 void GridScriptSource::sendArmCommand(qint16 code)
 {
-    if (frmMain *window = liveWindow())
-        window->SendArmCommand(code);
+    frmMain *window = liveWindow();
+    if (!window)
+        return;
+    // Not being Ready is no failure of the send: losing the arm ends the run by itself.
+    QString why;
+    if (!window->SendArmCommand(code, &why) && !why.isEmpty())
+        window->CutRunAfterFailedSend(why);
 }
 
 void GridScriptSource::stepStarting(int row)

@@ -8,7 +8,8 @@ class frmMain;
 
 // What a run of the main window plays: the steps in the window's grid up to NextStep, the count in
 // its repetitions box, each read anew when the runner asks, so that edits, Clear and loading made
-// during the run take effect. Commands go out through the window's SendArmCommand.
+// during the run take effect. Commands go out through the window's SendArmCommand; one that does not
+// reach an arm ends the run.
 //
 // Once the window has closed (its closing already stopped the arm) or is gone, the source reads as
 // an empty script and sends nothing: the run's final stop code must not reach a component that has

@@ -80,6 +80,8 @@ public:
     static inline const QString OpenDeniedText =
         QStringLiteral("The arm is attached but cannot be opened: permission denied. Install the udev rule "
                        "70-tessaro.rules and plug the arm in again.");
+    static inline const QString CommandFailedDuringRunText =
+        QStringLiteral("A command did not reach the arm (%1). The script run has been stopped.");
     static inline const QString DisconnectedDuringRunText =
         QStringLiteral("The arm was disconnected. The script run has been stopped.");
 
@@ -120,8 +122,12 @@ public:
     void UpdateConnectionStatus();
     bool ArmInterfaceOpen() const;
 
-    // Motion panel. False when the code did not reach every arm (not Ready, refused or not written).
-    bool SendArmCommand(qint16 code);
+    // Motion panel. False when the code did not reach every arm (not Ready, refused or not written);
+    // error then says why, unless the window was simply not Ready.
+    bool SendArmCommand(qint16 code, QString *error = nullptr);
+    // A command of the running script did not reach an arm: the arms no longer follow the script, so
+    // the run ends as Stop ends it and the operator is told why once it has.
+    void CutRunAfterFailedSend(const QString &why);
     void ResetControlButtons();
     bool MotionActive() const { return m_motionActive; }
     QString ActiveTag() const { return m_activeTag; }
@@ -322,6 +328,8 @@ private:
     bool m_openDeniedShown = false;
     // The arm went away under a run: said to the operator once the run has ended.
     bool m_runCutByDisconnect = false;
+    // Why a command of the run did not reach an arm; said once the run has ended.
+    QString m_runCutReason;
 
     bool m_motionActive = false;
     QString m_activeTag;

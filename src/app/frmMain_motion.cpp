@@ -263,13 +263,15 @@ bool frmMain::ScriptingMode() const
     return optScripting->Value();
 }
 
-bool frmMain::SendArmCommand(qint16 code)
+bool frmMain::SendArmCommand(qint16 code, QString *error)
 {
     if (ConnectionState() != Ready)
         return false;
     try {
-        return Devices->SendToAll(code);
-    } catch (const std::exception &) {
+        return Devices->SendToAll(code, error);
+    } catch (const std::exception &e) {
+        if (error)
+            *error = QString::fromLocal8Bit(e.what());
         return false;
     }
 }

@@ -282,11 +282,33 @@ void frmMain::startRun(int firstStep)
         return;
     FrameMain->setEnabled(true);
     Grid->SetHighLight(false);
-    if (m_runCutByDisconnect && !m_runner->isRunning()) {
+    if ((m_runCutByDisconnect || !m_runCutReason.isEmpty()) && !m_runner->isRunning()) {
+        // A write to an arm that has gone fails before its removal is noticed: one message, the one
+        // that says what happened to the arm.
+        const QString text =
+            m_runCutByDisconnect ? DisconnectedDuringRunText : CommandFailedDuringRunText.arg(m_runCutReason);
         m_runCutByDisconnect = false;
+        m_runCutReason.clear();
         if (ScriptDialogs *dialogs = CommD.Dialogs())
-            dialogs->errorMessage(this, ErrorTitle, DisconnectedDuringRunText);
+            dialogs->errorMessage(this, ErrorTitle, text);
     }
+}
+
+void frmMain::CutRunAfterFailedSend(const QString &why)
+{
+    // From the event loop: a write that failed because the arm has gone has already queued that
+    // arm's removal, which ends the run itself and says so in its own words.
+    QMetaObject::invokeMethod(
+        this,
+        [this, why] {
+            if (!m_runner->isRunning() || StopRequested || m_runCutByDisconnect || !m_runCutReason.isEmpty())
+                return;
+            m_runCutReason = why;
+            cmdRun->SetCaption(RunCaption);
+            StopRequested = true;
+            m_runner->requestStop();
+        },
+        Qt::QueuedConnection);
 }
 
 void frmMain::RunScript()

@@ -583,6 +583,8 @@ private Q_SLOTS:
         QTest::newRow("arm unplugged") << "unplug" << QList<int>{3} << qint16(3);
         QTest::newRow("arm unplugged and back at once") << "unplug, replug" << QList<int>{3, 0} << qint16(3);
         QTest::newRow("arm's node gone under a write") << "unplug unannounced" << QList<int>{3} << qint16(3);
+        // A command the arm does not take ends the run; the stop still goes out.
+        QTest::newRow("write refused") << "refuse write" << QList<int>{3, 0} << qint16(3);
     }
 
     void changesDuringARun()
@@ -613,6 +615,8 @@ private Q_SLOTS:
                 f.h.transport.unplugUnannounced(f.h.arms.front()->armInterface()->info.path);
             else if (change.startsWith(QStringLiteral("unplug")))
                 f.h.arms.front()->unplug();
+            else if (change == QStringLiteral("refuse write"))
+                f.h.arms.front()->armInterface()->failNextWrite();
             else
                 w.txtReps->setText(QStringLiteral("1"));
             if (change.endsWith(QStringLiteral("replug")))
@@ -624,6 +628,11 @@ private Q_SLOTS:
         QCOMPARE(w.NextStep, nextStep);
         QCOMPARE(f.dialogs.messages.contains(QStringLiteral("Error: ") + frmMain::DisconnectedDuringRunText),
                  change.startsWith(QStringLiteral("unplug")));
+        const QString refused =
+            frmMain::CommandFailedDuringRunText.arg(QStringLiteral("code 4 not written: write failed (simulated)"));
+        QCOMPARE(f.dialogs.messages.contains(QStringLiteral("Error: ") + refused),
+                 change == QStringLiteral("refuse write"));
+        QVERIFY(f.dialogs.messages.size() <= 1);
         if (change == QStringLiteral("close")) {
             QVERIFY(!f.h.arms.front()->armInterface()->isOpen());
             QVERIFY(!w.isVisible());

@@ -167,6 +167,36 @@ private Q_SLOTS:
         QVERIFY(r.out.isEmpty());
     }
 
+    void runEndsWhenACommandFails_data()
+    {
+        QTest::addColumn<int>("failedWrite");
+        QTest::addColumn<QList<int>>("logged");
+        QTest::addColumn<QByteArray>("step");
+        // ElbowUp, Pause, twice, then the stop: five reports when none fails. The stop still goes out.
+        QTest::newRow("first command") << 1 << QList<int>{0} << QByteArray("step 1 (ElbowUp)");
+        QTest::newRow("second step") << 2 << QList<int>{3, 0} << QByteArray("step 2 (Pause)");
+        QTest::newRow("second repetition") << 3 << QList<int>{3, 0, 0} << QByteArray("step 1 (ElbowUp)");
+        QTest::newRow("final stop") << 5 << QList<int>{3, 0, 3, 0} << QByteArray("step 2 (Pause)");
+    }
+
+    void runEndsWhenACommandFails()
+    {
+        QFETCH(int, failedWrite);
+        QFETCH(QList<int>, logged);
+        QFETCH(QByteArray, step);
+        const QString script = write(QStringLiteral("fail.SRP"), "\" 2\"\r\n\"Step\",\"Function\",\"Time\"\r\n"
+                                                                "\" 1\",\"ElbowUp\",\" .03\"\r\n"
+                                                                "\" 2\",\"Pause\",\" .01\"\r\n");
+        const QString log = m_dir.filePath(QStringLiteral("fail%1.log").arg(failedWrite));
+        const Outcome r = cli({QStringLiteral("run"), script, QStringLiteral("--reps"), QStringLiteral("2"),
+                               QStringLiteral("--virtual-arm-log"), log, QStringLiteral("--virtual-arm-fail-write"),
+                               QString::number(failedWrite)});
+        QCOMPARE(r.status, 5);
+        QCOMPARE(loggedCodes(log), logged);
+        QVERIFY2(r.err.contains("a command did not reach the arm during " + step), r.err.constData());
+        QVERIFY2(r.err.contains("not written"), r.err.constData());
+    }
+
     void runWithoutAnArmSaysSo()
     {
         const QString script = write(QStringLiteral("one.SRP"),

@@ -30,20 +30,24 @@ constexpr int ExitEmptyScript = 65;
 constexpr int ExitNoInput = 66;
 constexpr int ExitNoArm = 3;
 constexpr int ExitArmGone = 4;
+constexpr int ExitSendFailed = 5;
 
 void printUsage(QTextStream &out)
 {
     out << "Usage: tessaro-cli run FILE.SRP [--reps N] [--virtual-arm] [--virtual-arm-log PATH]\n"
+           "                        [--virtual-arm-fail-write K]\n"
            "\n"
            "Plays a script file on the arm, N times (default 1), printing each step as it starts.\n"
            "The arm is stopped (code 0) at the end and on Ctrl+C or SIGTERM.\n"
            "--virtual-arm plays it on the built-in virtual arm instead of real hardware;\n"
-           "--virtual-arm-log PATH appends one line per command the virtual arm receives.\n"
+           "--virtual-arm-log PATH appends one line per command the virtual arm receives;\n"
+           "--virtual-arm-fail-write K makes the virtual arm refuse the K-th report written to it.\n"
            "If the arm is disconnected during the run, the run ends at once, names the step that was\n"
-           "cut short and does not go on when the arm comes back.\n"
+           "cut short and does not go on when the arm comes back. A command that does not reach the\n"
+           "arm ends the run the same way.\n"
            "Exit status: 0 played, 3 no arm found, 4 the arm was disconnected during the run,\n"
-           "64 usage, 65 empty script or too many steps, 66 file not read, 128 + signal number when\n"
-           "stopped by a signal.\n";
+           "5 a command did not reach the arm, 64 usage, 65 empty script or too many steps,\n"
+           "66 file not read, 128 + signal number when stopped by a signal.\n";
 }
 
 // Signal handlers may only write to a pipe; the event loop reads the other end.
@@ -120,9 +124,15 @@ public:
     void sendArmCommand(qint16 code) override
     {
         QString why;
-        if (!m_devices.SendToAll(code, &why)) {
-            m_err << "tessaro-cli: " << why << "\n";
-            m_err.flush();
+        if (m_devices.SendToAll(code, &why))
+            return;
+        m_err << "tessaro-cli: " << why << "\n";
+        m_err.flush();
+        // The arm no longer follows the script: the run ends here, its stop code still tried.
+        if (m_failure.isEmpty()) {
+            m_failure = why;
+            if (m_runner)
+                m_runner->requestStop();
         }
     }
     void stepStarting(int row) override
@@ -135,6 +145,9 @@ public:
 
     // The step under way, 0 before the first.
     int currentRow() const { return m_currentRow; }
+    // Why the first command that did not reach the arm failed; empty while all did.
+    const QString &failure() const { return m_failure; }
+    void stopOnFailure(ScriptRunner *runner) { m_runner = runner; }
 
 private:
     QList<ScriptRow> m_rows;
@@ -144,6 +157,8 @@ private:
     QTextStream &m_out;
     QTextStream &m_err;
     int m_currentRow = 0;
+    QString m_failure;
+    ScriptRunner *m_runner = nullptr;
 };
 
 } // namespace
@@ -156,6 +171,7 @@ int cliRun(const QStringList &args)
     QString reps = QStringLiteral("1");
     bool virtualArm = false;
     QString logPath;
+    int failWrite = 0;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args.at(i);
         if (a == QLatin1String("--reps") && i + 1 < args.size()) {
@@ -164,6 +180,14 @@ int cliRun(const QStringList &args)
             virtualArm = true;
         } else if (a == QLatin1String("--virtual-arm-log") && i + 1 < args.size()) {
             logPath = args.at(++i);
+        } else if (a == QLatin1String("--virtual-arm-fail-write") && i + 1 < args.size()) {
+            bool ok = false;
+            failWrite = args.at(++i).toInt(&ok);
+            if (!ok || failWrite < 1) {
+                printUsage(err);
+                return ExitUsage;
+            }
+            virtualArm = true;
         } else if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
             printUsage(out);
             return 0;
@@ -262,6 +286,20 @@ int cliRun(const QStringList &args)
     // Nothing else runs on this thread, so it can take real-time scheduling where that is allowed.
     runner.setRealtimeScheduling(true);
     CliScript script(load, reps, devices, out, err);
+    script.stopOnFailure(&runner);
+    if (hid.arm && failWrite > 0) {
+        // Counted at the transport, so that the refused report is the K-th the arm would have had.
+        VirtualHidInterface *target = hid.arm->armInterface();
+        auto *virtualTransport = static_cast<VirtualHidTransport *>(hid.transport.get());
+        if (failWrite == 1)
+            target->failNextWrite();
+        QObject::connect(
+            virtualTransport, &VirtualHidTransport::reportWritten, &runner,
+            [target, failWrite, written = 0](const QString &path, const QByteArray &, qint64) mutable {
+                if (path == target->info.path && ++written == failWrite - 1)
+                    target->failNextWrite();
+            });
+    }
     // The run ends with the arm's last interface: a replugged arm is a new start, not the rest of a
     // script it missed the beginning of.
     bool armGone = false;
@@ -297,6 +335,12 @@ int cliRun(const QStringList &args)
         err << "tessaro-cli: the arm was disconnected during step " << row << " ("
             << script.functionText(row) << "); the run was stopped\n";
         return ExitArmGone;
+    }
+    if (!script.failure().isEmpty()) {
+        const int row = script.currentRow();
+        err << "tessaro-cli: a command did not reach the arm during step " << row << " ("
+            << script.functionText(row) << "); the run was stopped\n";
+        return ExitSendFailed;
     }
     return 0;
 }
