@@ -4,6 +4,7 @@
 // an open arm.
 
 #include "ArmDeviceList.h"
+#include "MacButtonD.h"
 #include "ScriptDialogs.h"
 #include "ScriptGrid.h"
 #include "ScriptRunner.h"
