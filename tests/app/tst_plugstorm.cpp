@@ -142,6 +142,7 @@ public:
     QString openFileName(QWidget *, const QString &, const QString &) override { return QString(); }
     QString saveFileName(QWidget *, const QString &, const QString &) override { return QString(); }
     void errorMessage(QWidget *, const QString &, const QString &text) override { messages.append(text); }
+    void warningMessage(QWidget *, const QString &, const QString &text) override { messages.append(text); }
 };
 
 // Codes the window sent with one click, as each plugged arm received them.
