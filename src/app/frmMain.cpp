@@ -71,6 +71,9 @@ frmMain::frmMain(const Setup &setup, QWidget *parent)
     m_gamepad = std::make_unique<Gamepad>(m_setup.transport);
     connect(m_gamepad.get(), &Gamepad::motionChanged, this, &frmMain::Gamepad_MotionChanged);
     connect(m_gamepad.get(), &Gamepad::stopPressed, this, &frmMain::StopEverything);
+    // Otherwise a pad that does nothing looks like a broken pad.
+    connect(m_gamepad.get(), &Gamepad::openDenied, this,
+            [this] { showStatusMessage(GamepadDeniedText); });
 
     buildWindow();
     Form_Load();

@@ -82,6 +82,7 @@ public:
                        "70-tessaro.rules and plug the arm in again.");
     static inline const QString CommandFailedDuringRunText =
         QStringLiteral("A command did not reach the arm (%1). The script run has been stopped.");
+    static inline const QString GamepadDeniedText = QStringLiteral("Gamepad cannot be opened: permission denied");
     static inline const QString DisconnectedDuringRunText =
         QStringLiteral("The arm was disconnected. The script run has been stopped.");
 

@@ -61,6 +61,9 @@ Gamepad::Gamepad(HidTransport *transport, QObject *parent) : QObject(parent), m_
     connect(&m_agent, &HIDagentX::OnIntfOpened, this,
             [this](int intfIndex, int handle, int, const QString &) { bindOpened(intfIndex, handle); });
     connect(&m_agent, &HIDagentX::OnIntfClosed, this, [this](int, const QString &, int handle) { onClosed(handle); });
+    connect(&m_agent, &HIDagentX::OnOpenDenied, this, [this](const HidInterfaceInfo &info, const QString &reason) {
+        Q_EMIT openDenied(info.path, reason);
+    });
     connect(&m_agent, &HIDagentX::OnDeviceArrival, this, [this] {
         try {
             m_agent.OpenMatchingIntfs();

@@ -80,6 +80,8 @@ Q_SIGNALS:
     // The stop button went down.
     void stopPressed();
     void attachedChanged(bool attached);
+    // A pad is plugged in but its node may not be opened; told once until it is plugged in again.
+    void openDenied(const QString &path, const QString &reason);
 
 private:
     struct Bound;

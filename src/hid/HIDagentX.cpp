@@ -75,6 +75,18 @@ struct HIDagentX::Private
     QList<OpenFailure> failures;
     QString lastIoError;
 
+    // True when no applications are asked for, or the layout's top level names one of them.
+    bool wantsApplications(const HidReportLayout &layout) const
+    {
+        if (applicationsToMatch.isEmpty())
+            return true;
+        for (quint32 usage : layout.applications) {
+            if (applicationsToMatch.contains(usage))
+                return true;
+        }
+        return false;
+    }
+
     bool matches(const HidInterfaceInfo &info) const
     {
         if (searchOnVid && info.vendorId != vidToMatch)
@@ -328,6 +340,19 @@ bool HIDagentX::OpenMatchingIntfs()
     for (const HidInterfaceInfo &info : present) {
         if (!d->matches(info) || d->indexOfPath(info.path) >= 0)
             continue;
+        // Looking for a kind of device: the others are not opened at all where their descriptor can
+        // be read without it, and a refusal is only news when the device is known to be of the kind.
+        bool ofTheKind = d->applicationsToMatch.isEmpty();
+        const QByteArray peekedBytes = ofTheKind ? QByteArray() : d->transport->peekReportDescriptor(info);
+        if (!peekedBytes.isEmpty()) {
+            // An empty descriptor would parse as a layout with nothing in it: that is "cannot tell".
+            const HidParseResult peeked = parseReportDescriptor(peekedBytes);
+            if (peeked.ok()) {
+                if (!d->wantsApplications(*peeked.layout))
+                    continue;
+                ofTheKind = true;
+            }
+        }
         QString error;
         HidTransport::OpenFailure failure = HidTransport::OpenFailure::None;
         std::unique_ptr<HidConnection> connection = d->transport->open(info, &error, &failure);
@@ -335,7 +360,7 @@ bool HIDagentX::OpenMatchingIntfs()
             if (failure == HidTransport::OpenFailure::None)
                 failure = HidTransport::OpenFailure::Other;
             d->failures.append(OpenFailure{info, failure, error});
-            if (failure == HidTransport::OpenFailure::PermissionDenied &&
+            if (failure == HidTransport::OpenFailure::PermissionDenied && ofTheKind &&
                 !d->deniedReported.contains(info.path)) {
                 d->deniedReported.insert(info.path);
                 deliver([&] { Q_EMIT OnOpenDenied(info, error); });
@@ -349,14 +374,9 @@ bool HIDagentX::OpenMatchingIntfs()
                             QStringLiteral("report descriptor refused: %1").arg(parsed.error.toString())});
             continue;
         }
-        if (!d->applicationsToMatch.isEmpty()) {
-            bool wanted = false;
-            for (quint32 usage : parsed.layout->applications)
-                wanted = wanted || d->applicationsToMatch.contains(usage);
-            // Not one of ours: not a failure either, it just is some other kind of device.
-            if (!wanted)
-                continue;
-        }
+        // Not one of ours: not a failure either, it just is some other kind of device.
+        if (!d->wantsApplications(*parsed.layout))
+            continue;
         if (d->lastHandle == std::numeric_limits<qint32>::max())
             raise(HandlesExhausted, "OpenMatchingIntfs", QStringLiteral("No handle left"));
 

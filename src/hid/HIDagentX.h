@@ -88,7 +88,9 @@ public:
     bool SearchOnPID() const;
     void SetSearchOnPID(bool on);
     // Only interfaces with one of these top-level application usages (page in the high 16 bits) are
-    // kept open; the others are closed again once their descriptor has been read. Empty: no such test.
+    // kept open. The others are not opened where the transport can read their descriptor without it,
+    // else closed again once it has been read; a refusal to open is told (OnOpenDenied) only for an
+    // interface known to be of one of these kinds. Empty: no such test.
     QList<quint32> ApplicationsToMatch() const;
     void SetApplicationsToMatch(const QList<quint32> &usages);
 

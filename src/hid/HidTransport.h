@@ -62,6 +62,14 @@ public:
     virtual QList<HidInterfaceInfo> enumerate() = 0;
     virtual std::unique_ptr<HidConnection> open(const HidInterfaceInfo &info, QString *error,
                                                 OpenFailure *failure = nullptr) = 0;
+    // The interface's report descriptor where it can be read without opening the interface (the kernel
+    // shows it to every user), so that a search for one kind of device leaves the others alone and can
+    // tell a refused device of its kind from any other; empty where it cannot be read that way.
+    virtual QByteArray peekReportDescriptor(const HidInterfaceInfo &info) const
+    {
+        Q_UNUSED(info);
+        return QByteArray();
+    }
 
     // Hot-plug notifications; event driven, nothing runs while nothing happens.
     virtual bool startMonitoring() = 0;

@@ -370,6 +370,11 @@ bool RealHidTransport::parseHidId(const QString &hidId, quint16 *vendorId, quint
     return true;
 }
 
+QByteArray RealHidTransport::peekReportDescriptor(const HidInterfaceInfo &info) const
+{
+    return readReportDescriptor(info.path, nullptr);
+}
+
 QByteArray RealHidTransport::readReportDescriptor(const QString &node, QString *error)
 {
     const QString sysfs = descriptorPathForNode(node);

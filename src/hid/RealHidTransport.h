@@ -38,6 +38,7 @@ public:
     QList<HidInterfaceInfo> enumerate() override; // one entry per hidraw node
     std::unique_ptr<HidConnection> open(const HidInterfaceInfo &info, QString *error,
                                         OpenFailure *failure = nullptr) override;
+    QByteArray peekReportDescriptor(const HidInterfaceInfo &info) const override;
     bool startMonitoring() override;
     void stopMonitoring() override;
     bool isMonitoring() const { return m_monitor != nullptr || m_pollTimer != nullptr; }

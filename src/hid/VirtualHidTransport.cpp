@@ -173,6 +173,12 @@ QList<HidInterfaceInfo> VirtualHidTransport::enumerate()
     return result;
 }
 
+QByteArray VirtualHidTransport::peekReportDescriptor(const HidInterfaceInfo &info) const
+{
+    const VirtualHidInterface *intf = find(info.path);
+    return intf && intf->m_plugged ? intf->descriptor : QByteArray();
+}
+
 std::unique_ptr<HidConnection> VirtualHidTransport::open(const HidInterfaceInfo &info, QString *error,
                                                          OpenFailure *failure)
 {

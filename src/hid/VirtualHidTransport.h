@@ -84,6 +84,7 @@ public:
     QList<HidInterfaceInfo> enumerate() override; // the plugged interfaces, in order of adding
     std::unique_ptr<HidConnection> open(const HidInterfaceInfo &info, QString *error,
                                         OpenFailure *failure = nullptr) override;
+    QByteArray peekReportDescriptor(const HidInterfaceInfo &info) const override;
     bool startMonitoring() override;
     void stopMonitoring() override;
     bool isMonitoring() const { return m_monitoring; }

@@ -582,6 +582,25 @@ private Q_SLOTS:
         QCOMPARE(recordedFunctions(w), steps);
         QCOMPARE(litButtons(w), QList<int>());
     }
+
+    void refusedGamepadIsTold()
+    {
+        WindowHarness h;
+        VirtualHidInterface *pad = h.transport.addGamepad();
+        pad->denyOpen(true);
+        QVERIFY(openActive(h));
+        frmMain &w = h.window();
+        QVERIFY(!w.gamepad()->isAttached());
+        QCOMPARE(w.lblDisp->text(), frmMain::GamepadDeniedText);
+        // Allowed and plugged in again, it drives.
+        pad->allowOpen();
+        h.transport.unplug(pad->info.path);
+        h.transport.plug(pad->info.path);
+        QVERIFY(w.gamepad()->isAttached());
+        pad->queueInputReport(VirtualHidTransport::gamepadReport(128, 0, 128));
+        w.gamepad()->poll();
+        QCOMPARE(h.codes(), QList<int>{1});
+    }
 };
 
 QTEST_MAIN(tst_HandsOn)

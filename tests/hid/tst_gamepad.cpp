@@ -7,6 +7,17 @@
 
 using Report = VirtualHidTransport;
 
+namespace {
+
+// A transport that cannot read a descriptor without opening the interface.
+class BlindTransport : public VirtualHidTransport
+{
+public:
+    QByteArray peekReportDescriptor(const HidInterfaceInfo &) const override { return QByteArray(); }
+};
+
+} // namespace
+
 class tst_Gamepad : public QObject
 {
     Q_OBJECT
@@ -170,6 +181,50 @@ private Q_SLOTS:
             seen << signal.at(0).toInt();
         QCOMPARE(seen, motions);
         QCOMPARE(stopped.count(), stops);
+    }
+
+    // Devices that refuse to open: the pad's refusal is told once, the others' never, as they are not
+    // the pad's business (and where the descriptor can be read first, they are not even opened).
+    void refusedInterfaces_data()
+    {
+        QTest::addColumn<bool>("canPeek");
+        QTest::addColumn<bool>("othersRefuse");
+        QTest::addColumn<bool>("padRefuses");
+        QTest::addColumn<bool>("attached");
+        QTest::addColumn<int>("told");
+        QTest::newRow("arm and mouse refuse") << true << true << false << true << 0;
+        QTest::newRow("the pad refuses") << true << false << true << false << 1;
+        QTest::newRow("all refuse") << true << true << true << false << 1;
+        QTest::newRow("blind transport, arm and mouse refuse") << false << true << false << true << 0;
+        QTest::newRow("blind transport, the pad refuses") << false << false << true << false << 0;
+    }
+    void refusedInterfaces()
+    {
+        QFETCH(bool, canPeek);
+        QFETCH(bool, othersRefuse);
+        QFETCH(bool, padRefuses);
+        QFETCH(bool, attached);
+        QFETCH(int, told);
+        std::unique_ptr<VirtualHidTransport> transport =
+            canPeek ? std::make_unique<VirtualHidTransport>() : std::make_unique<BlindTransport>();
+        VirtualHidInterface *arm = transport->addArm();
+        VirtualHidInterface *mouse = transport->addOtherDevice();
+        VirtualHidInterface *pad = transport->addGamepad();
+        if (othersRefuse) {
+            arm->denyOpen(true);
+            mouse->denyOpen(true);
+        }
+        if (padRefuses)
+            pad->denyOpen(true);
+        Gamepad gamepad(transport.get());
+        QSignalSpy denied(&gamepad, &Gamepad::openDenied);
+        gamepad.start();
+        // Another arrival looks at every device again.
+        transport->plug(transport->addOtherDevice(false)->info.path);
+        QCOMPARE(gamepad.isAttached(), attached);
+        QCOMPARE(denied.count(), told);
+        if (told > 0)
+            QCOMPARE(denied.first().at(0).toString(), pad->info.path);
     }
 
     void latestReportCountsAndUnplugStops()

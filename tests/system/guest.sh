@@ -289,7 +289,13 @@ case_cli_gamepad() {
   kill $pid 2>/dev/null
   wait $pid
   detail="printed: $(tr '\n' '|' <"$out")"
-  [ "$(sed 1d "$out" | tr '\n' '|')" = "motion: ElbowUp|motion: none|stop|gamepad removed|" ]
+  [ "$(sed 1d "$out" | tr '\n' '|')" = "motion: ElbowUp|motion: none|stop|gamepad removed|" ] || return 1
+  # A user without a rule for the pad's node is told why the pad does nothing.
+  plug pad1 gamepad || { detail+="; pad not replugged"; return 1; }
+  out="$(as_user "$cli" gamepad --for 1 2>&1)"
+  unplug pad1
+  detail+="; as a user: $(head -n 1 <<<"$out")"
+  grep -q '^gamepad cannot be opened: .*Permission denied' <<<"$out"
 }
 
 case_window_hotplug() {
@@ -425,7 +431,7 @@ cases=(
   "ctrl-c             | SIGINT during a run: the final 0 is sent, exit 130                        |"
   "cli-unplug         | unplug/replug during a run: exit 4, names the step cut, never resumes    |"
   "two-arms-cli       | two arms: each receives every code of a run                               |"
-  "cli-gamepad        | tessaro-cli gamepad prints the pad's motions, its stop button, removal   |"
+  "cli-gamepad        | tessaro-cli gamepad prints the pad's motions, stop, removal, a refusal   |"
   "window-hotplug     | the window follows unplug and replug; clicks send before and after       |"
   "window-mouse       | a mouse plugged and unplugged: the arm stays Ready, a click sends         |"
   "window-two-arms    | two arms: a click reaches both                                            |"

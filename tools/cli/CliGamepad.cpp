@@ -68,6 +68,10 @@ int cliGamepad(const QStringList &args)
         out << "motion: " << (code < 0 ? QStringLiteral("none") : StepFunctions::name(code)) << "\n";
         out.flush();
     });
+    QObject::connect(&pad, &Gamepad::openDenied, &pad, [&out](const QString &, const QString &reason) {
+        out << "gamepad cannot be opened: " << reason << "\n";
+        out.flush();
+    });
     QObject::connect(&pad, &Gamepad::stopPressed, &pad, [&out] {
         out << "stop\n";
         out.flush();
