@@ -1,10 +1,12 @@
-// Figures of the main window: click-to-report latency, start-up time and memory, idle cost.
+// Figures of the main window: click-to-report latency, start-up time and memory, idle cost, and the
+// same latency and idle cost with a game pad attached.
 //
-//   bench_window [--clicks N] [--idle-seconds S] [--runs R]
+//   bench_window [--clicks N] [--idle-seconds S] [--runs R] [--pad-moves M] [--rest-moves P]
 //
 // The window runs over the virtual transport with the virtual arm attached; start-up is measured on the
 // real program (`tessaro --virtual-arm --startup-probe`), started R times.
 
+#include "Gamepad.h"
 #include "HoverButton.h"
 #include "ProcessClock.h"
 #include "VirtualArm.h"
@@ -81,9 +83,12 @@ struct Rig
     VirtualHidTransport transport;
     VirtualArm arm{transport};
     std::unique_ptr<frmMain> window;
+    VirtualHidInterface *pad = nullptr;
 
-    Rig()
+    explicit Rig(bool withPad = false)
     {
+        if (withPad)
+            pad = transport.addGamepad();
         frmMain::Setup setup;
         setup.transport = &transport;
         setup.settingsReadPath = settings.filePath(QStringLiteral("KORIV.INI"));
@@ -179,9 +184,71 @@ void startUp(int runs)
                 percentile(rssMb, 50), *std::max_element(rssMb.begin(), rssMb.end()));
 }
 
-void idleCost(int seconds)
+// A stick pushed out and let back, at a random moment against the pad's poll: from the report
+// reaching the pad to the code leaving for the arm. Busy moves follow each other within a poll or
+// so; a push from rest comes after the pad has been still long enough to be looked at less often.
+void padLatency(int moves, int restMoves)
 {
-    Rig rig;
+    Rig rig(true);
+    if (!rig.window->gamepad()->isAttached()) {
+        std::printf("pad latency: the virtual pad was not found\n");
+        return;
+    }
+    QEventLoop arrived;
+    qint64 reportNs = 0;
+    // The loop is the context: the window's last stop code, sent as the rig goes, finds no loop.
+    QObject::connect(&rig.transport, &VirtualHidTransport::reportWritten, &arrived,
+                     [&](const QString &, const QByteArray &, qint64 ns) {
+                         reportNs = ns;
+                         arrived.quit();
+                     });
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, &arrived, &QEventLoop::quit);
+    quint32 seed = 12345;
+    // One report after a pause of `waitMs` plus a random part of `spreadMs`; the time to its code.
+    const auto move = [&](quint8 x, int waitMs, int spreadMs) -> double {
+        seed = seed * 1664525u + 1013904223u;
+        QEventLoop pause;
+        QTimer::singleShot(waitMs + int(seed >> 24) % spreadMs, &pause, &QEventLoop::quit);
+        pause.exec();
+        reportNs = 0;
+        const qint64 queued = ProcessClock::monotonicNs();
+        rig.pad->queueInputReport(VirtualHidTransport::gamepadReport(x, 128, 128));
+        giveUp.start(1000);
+        arrived.exec();
+        return reportNs == 0 ? -1.0 : double(reportNs - queued) / 1e6;
+    };
+    std::vector<double> busy, fromRest;
+    for (int i = 0; i < moves * 2; ++i) {
+        busy.push_back(move(i % 2 == 0 ? 0 : 128, 0, Gamepad::PollIntervalMs + 5));
+        if (busy.back() < 0) {
+            std::printf("pad latency: move %d sent no report\n", i);
+            return;
+        }
+    }
+    const int restMs = Gamepad::PollsBeforeRest * Gamepad::PollIntervalMs + 200;
+    for (int i = 0; i < restMoves; ++i) {
+        fromRest.push_back(move(0, restMs, Gamepad::RestPollIntervalMs));
+        move(128, 0, 5);
+        if (fromRest.back() < 0) {
+            std::printf("pad latency: push %d from rest sent no report\n", i);
+            return;
+        }
+    }
+    std::printf("pad-to-report latency over %d busy moves (poll every %d ms): median %.2f ms, p99 %.2f ms, "
+                "max %.2f ms\n",
+                moves, Gamepad::PollIntervalMs, percentile(busy, 50), percentile(busy, 99),
+                *std::max_element(busy.begin(), busy.end()));
+    if (!fromRest.empty())
+        std::printf("  over %d pushes from rest (poll every %d ms): median %.2f ms, max %.2f ms\n", restMoves,
+                    Gamepad::RestPollIntervalMs, percentile(fromRest, 50),
+                    *std::max_element(fromRest.begin(), fromRest.end()));
+}
+
+void idleCost(int seconds, bool withPad)
+{
+    Rig rig(withPad);
     std::unique_ptr<QWidget> armWindow(createVirtualArmWindow(rig.arm));
     if (armWindow)
         armWindow->show();
@@ -196,9 +263,9 @@ void idleCost(int seconds)
     QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
     loop.exec();
     const double used = cpuSeconds() - before;
-    std::printf(
-        "idle cost: %.3f ms of CPU over %d s with the main and virtual arm windows shown (goal < 10 ms)\n",
-        used * 1000.0, seconds);
+    std::printf("idle cost: %.3f ms of CPU over %d s with the main and virtual arm windows shown%s (goal "
+                "< 10 ms)\n",
+                used * 1000.0, seconds, withPad ? " and a game pad attached" : "");
 }
 
 } // namespace
@@ -210,7 +277,7 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
-    int clicks = 1000, idleSeconds = 10, runs = 10;
+    int clicks = 1000, idleSeconds = 10, runs = 10, padMoves = 200, restMoves = 8;
     const QStringList args = QCoreApplication::arguments();
     for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == u"--clicks")
@@ -219,10 +286,16 @@ int main(int argc, char *argv[])
             idleSeconds = args[i + 1].toInt();
         else if (args[i] == u"--runs")
             runs = args[i + 1].toInt();
+        else if (args[i] == u"--pad-moves")
+            padMoves = args[i + 1].toInt();
+        else if (args[i] == u"--rest-moves")
+            restMoves = args[i + 1].toInt();
     }
 
     clickLatency(qMax(1, clicks));
     startUp(qMax(1, runs));
-    idleCost(qMax(1, idleSeconds));
+    idleCost(qMax(1, idleSeconds), false);
+    padLatency(qMax(1, padMoves), qMax(0, restMoves));
+    idleCost(qMax(1, idleSeconds), true);
     return 0;
 }

@@ -141,7 +141,8 @@ void Gamepad::bindOpened(int intfIndex, int handle)
     } catch (const std::exception &) {
         return;
     }
-    m_poll.start();
+    m_quietPolls = 0;
+    m_poll.start(PollIntervalMs);
     Q_EMIT attachedChanged(true);
 }
 
@@ -177,8 +178,21 @@ void Gamepad::poll()
         }
     } catch (const std::exception &) {
     }
-    if (!fresh || !m_vars)
+    if (!m_vars)
         return;
+    if (fresh)
+        readState();
+    // Rest is judged by the motion, not by reports: some pads report all the time and a stick wobbles
+    // inside the dead zone, while a held stick sends nothing new and its release must be seen at once.
+    const bool atRest = m_motion < 0 && !m_state.stop;
+    m_quietPolls = atRest ? m_quietPolls + 1 : 0;
+    const int interval = m_quietPolls >= PollsBeforeRest ? RestPollIntervalMs : PollIntervalMs;
+    if (m_poll.interval() != interval)
+        m_poll.setInterval(interval);
+}
+
+void Gamepad::readState()
+{
     GamepadState state;
     try {
         const auto axis = [](const std::unique_ptr<TOneHidVar> &var) {

@@ -47,6 +47,10 @@ public:
     // of its axes, and each switch is a step in Scripting mode.
     static constexpr double SwitchMargin = 0.1;
     static constexpr int PollIntervalMs = 15;
+    // A pad left at rest is looked at less often: every wake-up costs, and a pad can sit attached all
+    // day. The first push from rest is seen within RestPollIntervalMs, the rest of it as fast as ever.
+    static constexpr int RestPollIntervalMs = 50;
+    static constexpr int PollsBeforeRest = 1000 / PollIntervalMs;
     // Generic Desktop Joystick and Game Pad, page in the high half.
     static constexpr quint32 JoystickUsage = 0x00010004;
     static constexpr quint32 GamePadUsage = 0x00010005;
@@ -64,6 +68,7 @@ public:
     // The command code the pad asks for, -1 for none.
     int motion() const { return m_motion; }
     GamepadState state() const { return m_state; }
+    int pollInterval() const { return m_poll.interval(); }
 
     // Reads what the pad has sent since the last look; the poll timer calls it while a pad is attached.
     void poll();
@@ -87,12 +92,14 @@ private:
     struct Bound;
     void bindOpened(int intfIndex, int handle);
     void onClosed(int handle);
+    void readState();
     void setState(const GamepadState &state);
 
     HIDagentX m_agent;
     std::optional<int> m_bound; // handle of the pad in use
     std::unique_ptr<Bound> m_vars;
     QTimer m_poll;
+    int m_quietPolls = 0;
     GamepadState m_state;
     int m_motion = -1;
 };

@@ -227,6 +227,52 @@ private Q_SLOTS:
             QCOMPARE(denied.first().at(0).toString(), pad->info.path);
     }
 
+    void pollsSlowDownOnlyAtRest_data()
+    {
+        QTest::addColumn<QByteArray>("first");     // read by the first poll (empty: none)
+        QTest::addColumn<int>("polls");            // polls after it
+        QTest::addColumn<bool>("streaming");       // a centred report before each of them
+        QTest::addColumn<QByteArray>("last");      // read by one more poll
+        QTest::addColumn<bool>("resting");
+        const int rest = Gamepad::PollsBeforeRest;
+        const QByteArray out = Report::gamepadReport(0, 128, 128);
+        QTest::newRow("at rest long enough") << QByteArray() << rest << false << QByteArray() << true;
+        QTest::newRow("not yet long enough") << QByteArray() << rest - 2 << false << QByteArray() << false;
+        QTest::newRow("a pad that reports all the time") << QByteArray() << rest << true << QByteArray() << true;
+        QTest::newRow("a held stick sends nothing new") << out << rest + 5 << false << QByteArray() << false;
+        QTest::newRow("a held stop button") << Report::gamepadReport(128, 128, 128, 8, 0x200) << rest + 5 << false
+                                            << QByteArray() << false;
+        QTest::newRow("a push from rest") << QByteArray() << rest << false << out << false;
+        QTest::newRow("a wobble inside the dead zone")
+            << QByteArray() << rest << false << Report::gamepadReport(140, 120, 128) << true;
+    }
+    void pollsSlowDownOnlyAtRest()
+    {
+        QFETCH(QByteArray, first);
+        QFETCH(int, polls);
+        QFETCH(bool, streaming);
+        QFETCH(QByteArray, last);
+        QFETCH(bool, resting);
+        VirtualHidTransport transport;
+        VirtualHidInterface *pad = transport.addGamepad();
+        Gamepad gamepad(&transport);
+        gamepad.start();
+        QCOMPARE(gamepad.pollInterval(), Gamepad::PollIntervalMs);
+        if (!first.isEmpty())
+            pad->queueInputReport(first);
+        gamepad.poll();
+        for (int i = 0; i < polls; ++i) {
+            if (streaming)
+                pad->queueInputReport(Report::gamepadReport(128, 128, 128));
+            gamepad.poll();
+        }
+        if (!last.isEmpty()) {
+            pad->queueInputReport(last);
+            gamepad.poll();
+        }
+        QCOMPARE(gamepad.pollInterval(), resting ? Gamepad::RestPollIntervalMs : Gamepad::PollIntervalMs);
+    }
+
     void latestReportCountsAndUnplugStops()
     {
         VirtualHidTransport transport;
