@@ -13,7 +13,7 @@ void printUsage(QTextStream &out)
            "Commands:\n"
            "  describe FILE        print the layout of a HID report descriptor as JSON\n"
            "  devices [--all]      list the arm's HID interfaces (every HID interface with --all)\n"
-           "  gamepad              print, live, the motion the attached gamepad would drive\n"
+           "  gamepad [--for S]    print, live, the motion the attached gamepad would drive (for S seconds)\n"
            "  run FILE.SRP         play a script on the arm\n"
            "\n"
            "Options:\n"
