@@ -1,14 +1,24 @@
-// Figures of the main window: click-to-report latency, start-up time and memory, idle cost, and the
-// same latency and idle cost with a game pad attached.
+// Figures of the main window: click-to-report latency, start-up time and memory, idle cost, the same
+// latency and idle cost with a game pad attached, and how exactly a script plays in the window while
+// the window is busy painting.
 //
 //   bench_window [--clicks N] [--idle-seconds S] [--runs R] [--pad-moves M] [--rest-moves P]
+//                [--run-steps N] [--step-ms MS] [--only-run]
+//
+// The run plays N steps of MS ms (default 200 of 20 ms) with the virtual arm window showing, the running
+// step highlighted and the pointer moving over the motion buttons every few milliseconds. --only-run
+// stops after the run and the virtual arm window's frame costs.
 //
 // The window runs over the virtual transport with the virtual arm attached; start-up is measured on the
 // real program (`tessaro --virtual-arm --startup-probe`), started R times.
 
 #include "Gamepad.h"
 #include "HoverButton.h"
+#include "MacButtonD.h"
 #include "ProcessClock.h"
+#include "ScriptGrid.h"
+#include "ScriptNumbers.h"
+#include "ScriptRunner.h"
 #include "VirtualArm.h"
 #include "VirtualArmWindow.h"
 #include "VirtualHidTransport.h"
@@ -16,14 +26,18 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEnterEvent>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <sys/resource.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -268,6 +282,185 @@ void idleCost(int seconds, bool withPad)
                 used * 1000.0, seconds, withPad ? " and a game pad attached" : "");
 }
 
+// The pointer crosses the motion buttons one after another, as a restless hand does while a script runs.
+class PointerSweep
+{
+public:
+    explicit PointerSweep(frmMain &window) : m_window(window)
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { step(); });
+    }
+    void start(int intervalMs) { m_timer.start(intervalMs); }
+    void stop() { m_timer.stop(); }
+    int moves() const { return m_moves; }
+
+private:
+    void step()
+    {
+        HoverButton *from = m_window.cmdControl[size_t(m_index)];
+        m_index = (m_index + 1) % int(m_window.cmdControl.size());
+        HoverButton *to = m_window.cmdControl[size_t(m_index)];
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(from, &leave);
+        const QPointF local(to->width() / 2.0, to->height() / 2.0);
+        QEnterEvent enter(local, local, to->mapToGlobal(local));
+        QApplication::sendEvent(to, &enter);
+        QMouseEvent move(QEvent::MouseMove, local, to->mapToGlobal(local), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(to, &move);
+        ++m_moves;
+    }
+
+    frmMain &m_window;
+    QTimer m_timer;
+    int m_index = 0;
+    int m_moves = 0;
+};
+
+double threadCpuMs(const ScriptRunner &runner)
+{
+    return double(runner.lastRunTimingCpuNs()) / 1e6;
+}
+
+void runInWindow(int steps, int stepMs)
+{
+    Rig rig;
+    if (rig.window->ConnectionState() != frmMain::Ready) {
+        std::printf("run in the window: the virtual arm was not found\n");
+        return;
+    }
+    std::unique_ptr<QWidget> armWindow(createVirtualArmWindow(rig.arm));
+    if (armWindow)
+        armWindow->show();
+    frmMain &w = *rig.window;
+    w.SetHilight(true);
+    const QString time = NumberText(stepMs / 1000.0);
+    if (w.Grid->Rows() < steps + 1)
+        w.Grid->SetRows(steps + 1);
+    for (int row = 1; row <= steps; ++row) {
+        w.Grid->SetTextMatrix(row, 0, NumberText(row));
+        // Motors turn all through the run, so the virtual arm window animates the whole time.
+        w.Grid->SetTextMatrix(row, 1, row % 2 ? QStringLiteral("BaseCW") : QStringLiteral("ShoulderUp"));
+        w.Grid->SetTextMatrix(row, 2, time);
+    }
+    w.NextStep = qint16(steps + 1);
+    w.txtReps->setText(QStringLiteral("1"));
+    {
+        QEventLoop settle;
+        QTimer::singleShot(300, &settle, &QEventLoop::quit);
+        settle.exec();
+    }
+
+    ScriptRunner &runner = w.Runner();
+    runner.setRecordTimings(true);
+    VirtualHidInterface *intf = rig.arm.armInterface();
+    const qsizetype writtenBefore = intf->written.size();
+    PointerSweep sweep(w);
+    sweep.start(4);
+    const double cpuBefore = cpuSeconds();
+    const qint64 wallBefore = ProcessClock::monotonicNs();
+    QTimer::singleShot(0, w.cmdRun, [&w] { w.cmdRun_Click(); });
+    QEventLoop ran;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!runner.isRunning() && w.cmdRun->Caption() == QStringLiteral("Run"))
+            ran.quit();
+    });
+    poll.start(50);
+    ran.exec();
+    const double cpu = cpuSeconds() - cpuBefore;
+    const double wall = double(ProcessClock::monotonicNs() - wallBefore) / 1e9;
+    sweep.stop();
+
+    const QList<ScriptRunner::SendTiming> &timings = runner.sendTimings();
+    const qsizetype arrived = intf->written.size() - writtenBefore;
+    if (timings.size() != steps + 1 || arrived != timings.size()) {
+        std::printf("run in the window: %lld sends recorded, %lld reports arrived, %d expected\n",
+                    static_cast<long long>(timings.size()), static_cast<long long>(arrived), steps + 1);
+        return;
+    }
+    std::vector<double> latenessMs;
+    std::vector<qint64> arrivals;
+    for (qsizetype i = 0; i < timings.size(); ++i) {
+        const qint64 at = intf->written[writtenBefore + i].monotonicNs;
+        arrivals.push_back(at);
+        latenessMs.push_back(double(at - timings[i].scheduledNs) / 1e6);
+    }
+    const int half = std::min(steps, 100);
+    const double drift100 =
+        double(arrivals[size_t(half)] - arrivals.front() - qint64(half) * stepMs * 1'000'000) / 1e6;
+    std::printf("run in the window: %d steps of %d ms, virtual arm window shown, highlight on, pointer moved "
+                "%d times over the motion buttons\n",
+                steps, stepMs, sweep.moves());
+    std::printf("  lateness of sends   median %.4f ms   p99 %.4f ms   max %.4f ms (goal p99 < 0.25 ms, max "
+                "< 1 ms)\n",
+                percentile(latenessMs, 50), percentile(latenessMs, 99),
+                *std::max_element(latenessMs.begin(), latenessMs.end()));
+    std::printf("  %d steps ended %+.4f ms off the sum of their times (goal within 1 ms)\n", half, drift100);
+    std::printf(
+        "  CPU of the whole process during the run %.1f %% of a core; timing thread %.3f ms = %.3f %% "
+        "of a core (goal < 1 %%)\n",
+        100.0 * cpu / wall, threadCpuMs(runner), 100.0 * threadCpuMs(runner) / 1e3 / wall);
+}
+
+qint64 threadCpuNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+// CPU of one animation frame of the virtual arm window: a new pose, then the repaint it asks for.
+void armWindowFrames(int frames)
+{
+    VirtualHidTransport transport;
+    VirtualArm arm(transport);
+    std::unique_ptr<QWidget> widget(createVirtualArmWindow(arm));
+    auto *window = qobject_cast<VirtualArmWindow *>(widget.get());
+    QWidget *view = widget->findChild<QWidget *>(QStringLiteral("armView"));
+    if (!window || !view) {
+        std::printf("virtual arm window frames: no arm view\n");
+        return;
+    }
+    qint64 now = 1'000'000'000;
+    window->setClock([&now] { return now; });
+    widget->show();
+    QCoreApplication::processEvents();
+
+    struct Case
+    {
+        const char *what;
+        int code;
+        bool everything;
+    };
+    const Case cases[] = {{"base turning (top view repainted)", 7, false},
+                          {"shoulder moving (both views repainted)", 6, false},
+                          {"everything drawn afresh each frame, as before", 6, true}};
+    std::printf("virtual arm window, CPU per animation frame over %d frames:\n", frames);
+    for (const Case &c : cases) {
+        Q_EMIT arm.commandReceived(0, now, QByteArray(1, '\0'));
+        Q_EMIT arm.commandReceived(c.code, now, QByteArray(1, char(c.code)));
+        QCoreApplication::sendPostedEvents(widget.get(), QEvent::UpdateRequest);
+        std::vector<double> ms;
+        for (int i = 0; i < frames; ++i) {
+            const qint64 start = threadCpuNs();
+            // Small steps keep the joint short of its stop for the whole measurement.
+            now += 2'000'000;
+            Q_EMIT arm.commandReceived(c.code, now, QByteArray(1, char(c.code)));
+            if (c.everything) {
+                QEvent styleChange(QEvent::StyleChange);
+                QApplication::sendEvent(view, &styleChange);
+                view->repaint();
+            } else {
+                QCoreApplication::sendPostedEvents(widget.get(), QEvent::UpdateRequest);
+            }
+            ms.push_back(double(threadCpuNs() - start) / 1e6);
+        }
+        std::printf("  %-48s median %.3f ms   p99 %.3f ms\n", c.what, percentile(ms, 50), percentile(ms, 99));
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -277,21 +470,39 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
-    int clicks = 1000, idleSeconds = 10, runs = 10, padMoves = 200, restMoves = 8;
+    int clicks = 1000, idleSeconds = 10, runs = 10, padMoves = 200, restMoves = 8, runSteps = 200, stepMs = 20;
+    bool onlyRun = false;
     const QStringList args = QCoreApplication::arguments();
-    for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == u"--clicks")
-            clicks = args[i + 1].toInt();
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        if (args[i] == u"--only-run") {
+            onlyRun = true;
+            continue;
+        }
+        if (i + 1 >= args.size())
+            break;
+        if (args[i] == u"--run-steps")
+            runSteps = args[++i].toInt();
+        else if (args[i] == u"--step-ms")
+            stepMs = args[++i].toInt();
+        else if (args[i] == u"--clicks")
+            clicks = args[++i].toInt();
         else if (args[i] == u"--idle-seconds")
-            idleSeconds = args[i + 1].toInt();
+            idleSeconds = args[++i].toInt();
         else if (args[i] == u"--runs")
-            runs = args[i + 1].toInt();
+            runs = args[++i].toInt();
         else if (args[i] == u"--pad-moves")
-            padMoves = args[i + 1].toInt();
+            padMoves = args[++i].toInt();
         else if (args[i] == u"--rest-moves")
-            restMoves = args[i + 1].toInt();
+            restMoves = args[++i].toInt();
     }
 
+    QFile loadavg(QStringLiteral("/proc/loadavg"));
+    if (loadavg.open(QIODevice::ReadOnly))
+        std::printf("load average: %s\n", loadavg.readLine().trimmed().constData());
+    runInWindow(qMax(1, runSteps), qMax(1, stepMs));
+    armWindowFrames(300);
+    if (onlyRun)
+        return 0;
     clickLatency(qMax(1, clicks));
     startUp(qMax(1, runs));
     idleCost(qMax(1, idleSeconds), false);

@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLinearGradient>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
@@ -81,46 +82,115 @@ QString jointCaption(ArmJoint joint)
 } // namespace
 
 // Draws a pose: a side view of shoulder, elbow, wrist and gripper, and a top view of the base.
+//
+// Everything that does not move (panels, table, pedestal, reach circle) is painted once per size into
+// a pixmap; a new pose repaints only the panel whose drawing it changes, from that pixmap plus the arm.
 class ArmView : public QWidget
 {
 public:
     explicit ArmView(QWidget *parent) : QWidget(parent)
     {
+        setObjectName(QStringLiteral("armView"));
         setMinimumSize(560, 320);
         setAttribute(Qt::WA_OpaquePaintEvent);
     }
 
     void setPose(const ArmPose &pose, int code)
     {
+        const Panels panels = panelRects();
+        QRegion dirty;
+        if (code != m_code || sideChanged(m_pose, pose))
+            dirty += panels.side.toAlignedRect();
+        if (topChanged(m_pose, pose))
+            dirty += panels.top.toAlignedRect();
         m_pose = pose;
         m_code = code;
-        update();
+        if (!dirty.isEmpty())
+            update(dirty);
     }
 
 protected:
-    void paintEvent(QPaintEvent *) override
+    void paintEvent(QPaintEvent *event) override
     {
+        const qreal dpr = devicePixelRatioF();
+        if (m_still.isNull() || m_still.size() != size() * dpr || m_still.devicePixelRatio() != dpr)
+            paintStillParts(dpr);
         QPainter p(this);
+        for (const QRect &r : event->region())
+            p.drawPixmap(r, m_still, QRectF(QPointF(r.topLeft()) * dpr, QSizeF(r.size()) * dpr));
+
         p.setRenderHint(QPainter::Antialiasing);
         p.setRenderHint(QPainter::TextAntialiasing);
-        p.fillRect(rect(), Background);
+        const Panels panels = panelRects();
+        if (event->region().intersects(panels.side.toAlignedRect())) {
+            m_labelBounds = panels.side.adjusted(4, 30, -4, -4);
+            drawSideView(p, panels.side.adjusted(10, 34, -10, -10), Layer::Moving);
+            drawMotion(p, panels.side);
+        }
+        if (event->region().intersects(panels.top.toAlignedRect())) {
+            m_labelBounds = panels.top.adjusted(4, 30, -4, -4);
+            drawTopView(p, panels.top.adjusted(10, 34, -10, -10), Layer::Moving);
+        }
+    }
 
+    void changeEvent(QEvent *event) override
+    {
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+            m_still = QPixmap();
+        QWidget::changeEvent(event);
+    }
+
+private:
+    enum class Layer { Still, Moving };
+
+    struct Panels
+    {
+        QRectF side;
+        QRectF top;
+    };
+
+    Panels panelRects() const
+    {
         const QRectF area = QRectF(rect()).adjusted(12, 12, -12, -12);
         const double gap = 12;
         const double sideWidth = std::round((area.width() - gap) * 0.62);
         const QRectF side(area.left(), area.top(), sideWidth, area.height());
-        const QRectF top(side.right() + gap, area.top(), area.width() - sideWidth - gap, area.height());
-
-        drawPanel(p, side, QStringLiteral("Side view"));
-        drawPanel(p, top, QStringLiteral("Top view"));
-        m_labelBounds = side.adjusted(4, 30, -4, -4);
-        drawSideView(p, side.adjusted(10, 34, -10, -10));
-        m_labelBounds = top.adjusted(4, 30, -4, -4);
-        drawTopView(p, top.adjusted(10, 34, -10, -10));
-        drawMotion(p, side);
+        return {side, QRectF(side.right() + gap, area.top(), area.width() - sideWidth - gap, area.height())};
     }
 
-private:
+    static bool jointChanged(const ArmPose &a, const ArmPose &b, ArmJoint joint)
+    {
+        return a.angle(joint) != b.angle(joint) || a.isStraining(joint) != b.isStraining(joint);
+    }
+    static bool sideChanged(const ArmPose &a, const ArmPose &b)
+    {
+        return jointChanged(a, b, ArmJoint::Shoulder) || jointChanged(a, b, ArmJoint::Elbow) ||
+               jointChanged(a, b, ArmJoint::Wrist) || jointChanged(a, b, ArmJoint::Gripper);
+    }
+    // The top view shows the base, and how far the arm reaches out, which the three bends decide.
+    static bool topChanged(const ArmPose &a, const ArmPose &b)
+    {
+        return jointChanged(a, b, ArmJoint::Base) ||
+               a.angle(ArmJoint::Shoulder) != b.angle(ArmJoint::Shoulder) ||
+               a.angle(ArmJoint::Elbow) != b.angle(ArmJoint::Elbow) ||
+               a.angle(ArmJoint::Wrist) != b.angle(ArmJoint::Wrist);
+    }
+
+    void paintStillParts(qreal dpr)
+    {
+        m_still = QPixmap(size() * dpr);
+        m_still.setDevicePixelRatio(dpr);
+        QPainter p(&m_still);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setRenderHint(QPainter::TextAntialiasing);
+        p.fillRect(rect(), Background);
+        const Panels panels = panelRects();
+        drawPanel(p, panels.side, QStringLiteral("Side view"));
+        drawPanel(p, panels.top, QStringLiteral("Top view"));
+        drawSideView(p, panels.side.adjusted(10, 34, -10, -10), Layer::Still);
+        drawTopView(p, panels.top.adjusted(10, 34, -10, -10), Layer::Still);
+    }
+
     void drawPanel(QPainter &p, const QRectF &r, const QString &title) const
     {
         p.setPen(QPen(PanelBorder, 1));
@@ -215,17 +285,9 @@ private:
         return joint + unit(away) * distance;
     }
 
-    void drawSideView(QPainter &p, const QRectF &r) const
+    static void drawTableAndPedestal(QPainter &p, const QRectF &r, QPointF shoulder, double scale,
+                                     double floorY)
     {
-        // Sized for the arm stretched out upwards or sideways; a pose reaching down below the table is
-        // cut off at the panel's edge.
-        const double scale = std::min(r.width() / 2.0 - 8, r.height() * 0.72) * 0.95 / Reach;
-        const QPointF shoulder(r.center().x(), r.top() + r.height() * 0.74);
-        p.save();
-        p.setClipRect(r.adjusted(-6, -30, 6, 6));
-        const double pedestalHeight = 34 * scale * 1.6;
-        const double floorY = shoulder.y() + pedestalHeight;
-
         // Table top.
         p.setPen(QPen(PanelBorder, 2));
         p.drawLine(QPointF(r.left() + 8, floorY), QPointF(r.right() - 8, floorY));
@@ -248,6 +310,23 @@ private:
         p.setPen(Qt::NoPen);
         p.setBrush(body);
         p.drawPath(pedestal);
+    }
+
+    void drawSideView(QPainter &p, const QRectF &r, Layer layer) const
+    {
+        // Sized for the arm stretched out upwards or sideways; a pose reaching down below the table is
+        // cut off at the panel's edge.
+        const double scale = std::min(r.width() / 2.0 - 8, r.height() * 0.72) * 0.95 / Reach;
+        const QPointF shoulder(r.center().x(), r.top() + r.height() * 0.74);
+        p.save();
+        p.setClipRect(r.adjusted(-6, -30, 6, 6));
+        const double pedestalHeight = 34 * scale * 1.6;
+        const double floorY = shoulder.y() + pedestalHeight;
+        if (layer == Layer::Still) {
+            drawTableAndPedestal(p, r, shoulder, scale, floorY);
+            p.restore();
+            return;
+        }
 
         const double a1 = m_pose.angle(ArmJoint::Shoulder);
         const double a2 = a1 + m_pose.angle(ArmJoint::Elbow);
@@ -287,14 +366,9 @@ private:
         p.restore();
     }
 
-    void drawTopView(QPainter &p, const QRectF &r) const
+    void drawReach(QPainter &p, QPointF c, double radius) const
     {
-        const QPointF c = r.center() + QPointF(0, 8);
-        const double radius = std::min(r.width(), r.height() - 40) / 2 * 0.88;
-        const double scale = radius / Reach;
-        const double base = m_pose.angle(ArmJoint::Base);
         const ArmJointMotion &m = armJointMotion(ArmJoint::Base);
-
         // Reach circle, with the travel the base cannot make shaded.
         p.setPen(QPen(PanelBorder, 1, Qt::DashLine));
         p.setBrush(Qt::NoBrush);
@@ -317,6 +391,18 @@ private:
         }
         p.setFont(font());
         p.drawText(QRectF(c.x() - 40, c.y() - radius - 22, 80, 18), Qt::AlignCenter, QStringLiteral("front"));
+    }
+
+    void drawTopView(QPainter &p, const QRectF &r, Layer layer) const
+    {
+        const QPointF c = r.center() + QPointF(0, 8);
+        const double radius = std::min(r.width(), r.height() - 40) / 2 * 0.88;
+        const double scale = radius / Reach;
+        const double base = m_pose.angle(ArmJoint::Base);
+        if (layer == Layer::Still) {
+            drawReach(p, c, radius);
+            return;
+        }
 
         // The arm seen from above: how far each joint reaches forward of the base, along its heading.
         const double a1 = m_pose.angle(ArmJoint::Shoulder);
@@ -361,6 +447,7 @@ private:
     ArmPose m_pose = ArmPose::home();
     int m_code = 0;
     mutable QRectF m_labelBounds;
+    QPixmap m_still;
 };
 
 VirtualArmWindow::VirtualArmWindow(VirtualArm &arm, QWidget *parent)

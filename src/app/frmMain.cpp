@@ -300,6 +300,7 @@ void frmMain::ShowReady()
     lblDisp->setText(ReadyText);
     pctLED->setPixmap(pctLEDOnRed->pixmap());
     pctLED->setProperty("Tag", Ready);
+    m_armReady = true;
 }
 
 void frmMain::ShowDisconnected()
@@ -308,6 +309,7 @@ void frmMain::ShowDisconnected()
     lblDisp->setText(DisconnectedText);
     pctLED->setPixmap(pctLEDOff->pixmap());
     pctLED->setProperty("Tag", QString());
+    m_armReady = false;
 }
 
 bool frmMain::DeviceNameMatches(const QString &deviceName) const
@@ -320,6 +322,7 @@ bool frmMain::DeviceNameMatches(const QString &deviceName) const
 
 bool frmMain::ArmInterfaceOpen() const
 {
+    const auto guard = HIDagent->lock();
     for (int i = 0; i < HIDagent->IntfCount(); ++i) {
         if (DeviceNameMatches(HIDagent->IntfInfoAt(i).deviceName()))
             return true;
@@ -332,6 +335,10 @@ void frmMain::UpdateConnectionStatus()
     const bool wasReady = ConnectionState() == Ready;
     if (ArmInterfaceOpen()) {
         ShowReady();
+        // Back while the run it cut short winds down: the stop went out to no arm when it was asked
+        // for, so this one gets it now.
+        if (!wasReady && m_runCutByDisconnect)
+            SendArmCommand(0);
         // The warning is out of date once an arm could be opened; a later refusal may say it again.
         if (m_openDeniedBox)
             m_openDeniedBox->close();
@@ -419,9 +426,9 @@ void frmMain::Form_Unload()
             StopRequested = true;
         }
         // The run's loop ends as soon as this event is handled; its own stop code is not sent, the
-        // one below stands for it.
+        // one below stands for it. Its timing thread is done with the devices before they close.
         if (m_runner)
-            m_runner->requestStop();
+            m_runner->stopAndWait();
     });
     runStep([this] {
         if (ConnectionState() == Ready)

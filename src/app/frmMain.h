@@ -16,6 +16,7 @@
 #include <QWidget>
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -124,10 +125,11 @@ public:
     bool ArmInterfaceOpen() const;
 
     // Motion panel. False when the code did not reach every arm (not Ready, refused or not written);
-    // error then says why, unless the window was simply not Ready.
+    // error then says why, unless the window was simply not Ready. May also be called from a run's
+    // timing thread.
     bool SendArmCommand(qint16 code, QString *error = nullptr);
     // A command of the running script did not reach an arm: the arms no longer follow the script, so
-    // the run ends as Stop ends it and the operator is told why once it has.
+    // the run ends as Stop ends it and the operator is told why once it has. Any thread may call it.
     void CutRunAfterFailedSend(const QString &why);
     void ResetControlButtons();
     bool MotionActive() const { return m_motionActive; }
@@ -325,7 +327,9 @@ private:
     QString m_currentDevice;
     bool m_hilight = false;
     bool m_startingUp = false;
-    bool m_unloaded = false;
+    // Read by a run's timing thread as it sends.
+    std::atomic<bool> m_unloaded{false};
+    std::atomic<bool> m_armReady{false};
     bool m_openDeniedShown = false;
     // The arm went away under a run: said to the operator once the run has ended.
     bool m_runCutByDisconnect = false;

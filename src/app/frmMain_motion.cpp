@@ -265,7 +265,8 @@ bool frmMain::ScriptingMode() const
 
 bool frmMain::SendArmCommand(qint16 code, QString *error)
 {
-    if (ConnectionState() != Ready)
+    // The lamp's state as a flag any thread may read; the device list takes the HID lock itself.
+    if (!m_armReady)
         return false;
     try {
         return Devices->SendToAll(code, error);

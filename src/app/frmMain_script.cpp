@@ -15,6 +15,7 @@
 #include "ScriptUndo.h"
 
 #include <QItemSelectionModel>
+#include <QAbstractItemModel>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
@@ -54,11 +55,20 @@ ScriptModel::Snapshot clearedScript(const ScriptModel &script)
 void frmMain::wireScriptArea()
 {
     m_runner = std::make_shared<ScriptRunner>();
-    // A step's command should go out on time even while the rest of the machine is busy. The window
-    // thread sleeps between steps, so it takes little from anyone; where the system does not allow
-    // real-time scheduling the run simply goes on without it.
+    // A step's command should go out on time even while the rest of the machine is busy. The run's
+    // timing thread sleeps between steps, so it takes little from anyone; where the system does not
+    // allow real-time scheduling the run simply goes on without it.
     m_runner->setRealtimeScheduling(true);
     m_scriptSource = std::make_shared<GridScriptSource>(*this);
+    // A run reads the script when it starts and after each change; many changes in one handler (a
+    // Clear, a load) are read once.
+    const auto scriptChanged = [runner = m_runner] { runner->scriptChanged(); };
+    QAbstractItemModel *model = Grid->model();
+    connect(model, &QAbstractItemModel::dataChanged, this, scriptChanged);
+    connect(model, &QAbstractItemModel::rowsInserted, this, scriptChanged);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, scriptChanged);
+    connect(model, &QAbstractItemModel::modelReset, this, scriptChanged);
+    connect(txtReps, &QLineEdit::textChanged, this, scriptChanged);
     CommD.SetDialogs(&m_widgetDialogs);
 
     connect(GridText, &GridText::EnterPressed, this, &frmMain::CommitCellEdit);
@@ -225,6 +235,7 @@ void frmMain::clearScript()
     Script->restore(clearedScript(*Script));
     Grid->SetTopRow(1);
     setWindowTitle(WindowTitle);
+    m_runner->scriptChanged();
 }
 
 frmMain::ScriptState frmMain::scriptState() const

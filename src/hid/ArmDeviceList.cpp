@@ -13,11 +13,13 @@ ArmDeviceList::~ArmDeviceList() = default;
 
 int ArmDeviceList::Count() const
 {
+    const auto guard = m_agent.lock();
     return int(m_devices.size());
 }
 
 TVantor *ArmDeviceList::Item(int i) const
 {
+    const auto guard = m_agent.lock();
     if (i < 1 || i > Count())
         throw HidError(9, QString(), QStringLiteral("Subscript out of range"));
     return m_devices[size_t(i - 1)].get();
@@ -25,11 +27,13 @@ TVantor *ArmDeviceList::Item(int i) const
 
 TVantor *ArmDeviceList::LastDevice() const
 {
+    const auto guard = m_agent.lock();
     return m_devices.empty() ? nullptr : m_devices.back().get();
 }
 
 void ArmDeviceList::OnIntfOpened()
 {
+    const auto guard = m_agent.lock();
     std::shared_ptr<TVantor> device;
     bool add = true;
     if (!m_devices.empty() && m_devices.back()->UnboundVarCount() != 0) {
@@ -46,6 +50,7 @@ void ArmDeviceList::OnIntfOpened()
 
 void ArmDeviceList::OnIntfClosed(int NumStillOpen, const QString &IntfName, int AHidHandle)
 {
+    const auto guard = m_agent.lock();
     // From the end, so that removing element i leaves the positions still to be visited in place.
     for (int i = Count(); i >= 1; --i) {
         if (i > Count())
@@ -70,6 +75,7 @@ void ArmDeviceList::OnIntfClosed(int NumStillOpen, const QString &IntfName, int 
 
 void ArmDeviceList::OnRptArrived(int RptIndexInIntf, int AllRptIndex)
 {
+    const auto guard = m_agent.lock();
     for (int i = Count(); i >= 1; --i) {
         if (i > Count())
             continue;
@@ -80,6 +86,7 @@ void ArmDeviceList::OnRptArrived(int RptIndexInIntf, int AllRptIndex)
 
 bool ArmDeviceList::SendToAll(qint16 code, QString *error)
 {
+    const auto guard = m_agent.lock();
     bool allSent = true;
     auto failed = [&](const QString &why) {
         if (allSent && error)

@@ -18,6 +18,10 @@ class TVantor;
 // component ends the handler at once, skipping its remaining steps, and is thrown to the caller. The
 // window's slots that forward the component's events catch it: an event's failure is the event's
 // outcome and goes no further.
+//
+// Every member holds the agent's lock, so SendToAll may be called from another thread than the one
+// the agent's events arrive on: a code goes out whole, never interleaved with another thread's code or
+// with an interface opening or closing.
 class ArmDeviceList
 {
 public:

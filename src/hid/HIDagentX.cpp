@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -51,6 +52,7 @@ struct HIDagentX::Private
         int local = -1;
     };
 
+    mutable std::recursive_mutex mutex;
     HidTransport *transport = nullptr;
     QString logFile;
     bool logging = false;
@@ -74,6 +76,7 @@ struct HIDagentX::Private
     QSet<QString> deniedReported;
     QList<OpenFailure> failures;
     QString lastIoError;
+    QList<int> goneHandles; // failed for good, to be closed on the agent's thread
 
     // True when no applications are asked for, or the layout's top level names one of them.
     bool wantsApplications(const HidReportLayout &layout) const
@@ -194,6 +197,7 @@ HIDagentX::HIDagentX(HidTransport *transport, QObject *parent)
 {
     d->transport = transport;
     connect(transport, &HidTransport::interfaceArrived, this, [this](const HidInterfaceInfo &info) {
+        const auto guard = lock();
         if (!d->started)
             return;
         // A new device under the path of one still open: that one went without a word and its handle
@@ -205,6 +209,7 @@ HIDagentX::HIDagentX(HidTransport *transport, QObject *parent)
         deliver([&] { Q_EMIT OnDeviceArrival(0, name); });
     });
     connect(transport, &HidTransport::interfaceRemoved, this, [this](const HidInterfaceInfo &info) {
+        const auto guard = lock();
         if (!d->started)
             return;
         // A replugged arm that is still refused is worth telling about again.
@@ -223,6 +228,11 @@ HIDagentX::~HIDagentX()
     blockSignals(true);
     if (d->started)
         d->transport->stopMonitoring();
+}
+
+std::unique_lock<std::recursive_mutex> HIDagentX::lock() const
+{
+    return std::unique_lock<std::recursive_mutex>(d->mutex);
 }
 
 QString HIDagentX::LogFile() const
@@ -310,6 +320,7 @@ void HIDagentX::SetSearchOnPID(bool on)
 
 void HIDagentX::StartAgent()
 {
+    const auto guard = lock();
     if (d->started)
         return;
     d->started = true;
@@ -319,6 +330,7 @@ void HIDagentX::StartAgent()
 
 void HIDagentX::StopAgent()
 {
+    const auto guard = lock();
     if (!d->started)
         return;
     while (!d->intfs.empty())
@@ -334,6 +346,7 @@ bool HIDagentX::IsStarted() const
 
 bool HIDagentX::OpenMatchingIntfs()
 {
+    const auto guard = lock();
     d->requireStarted("OpenMatchingIntfs");
     d->failures.clear();
     const QList<HidInterfaceInfo> present = d->transport->enumerate();
@@ -686,6 +699,7 @@ void HIDagentX::SetCurrentRptNum(int rptIndex)
 
 bool HIDagentX::ReadRpt()
 {
+    const auto guard = lock();
     const Private::Ref r = d->currentReport("ReadRpt");
     const int allRptIndex = d->currentRpt;
     Private::Intf &intf = *r.intf;
@@ -722,6 +736,7 @@ bool HIDagentX::ReadRpt()
 
 bool HIDagentX::WriteRpt()
 {
+    const auto guard = lock();
     const Private::Ref r = d->currentReport("WriteRpt");
     Private::Intf &intf = *r.intf;
     const HidReport &report = intf.layout.reports[r.local];
@@ -754,7 +769,18 @@ void HIDagentX::noteFailedTransfer(int handle, const HidConnection &connection)
 {
     if (!connection.deviceGone())
         return;
-    QMetaObject::invokeMethod(this, [this, handle] { closeGone(handle); }, Qt::QueuedConnection);
+    // Called under the lock, perhaps on another thread: the handle waits in a list the lock guards, and
+    // the queued call carries no data of its own.
+    d->goneHandles.append(handle);
+    QMetaObject::invokeMethod(this, "closeGoneInterfaces", Qt::QueuedConnection);
+}
+
+void HIDagentX::closeGoneInterfaces()
+{
+    const auto guard = lock();
+    const QList<int> handles = std::exchange(d->goneHandles, {});
+    for (const int handle : handles)
+        closeGone(handle);
 }
 
 void HIDagentX::closeGone(int handle)

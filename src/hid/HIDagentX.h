@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <memory>
+#include <mutex>
 #include <vector>
 
 // The HID access component: keeps the open interfaces, the list of all their reports (RptIndex) and of
@@ -30,9 +31,9 @@
 // announced for the path of an interface that is still open means its removal was missed: the dead
 // interface is closed before the arrival is announced, so that the next search opens the new device.
 //
-// Threads: everything belongs to the thread the agent lives on, except that WriteRpt (with the value
-// setters it follows) may be called from another thread while the agent's thread makes no call, the
-// caller serialising the two.
+// Threads: the agent lives on one thread, which receives its hot-plug notifications; another thread
+// may use it while holding lock(). The agent holds the same lock while it opens and closes
+// interfaces and while their events run, so a thread holding it never sees an interface half gone.
 class HIDagentX : public QObject
 {
     Q_OBJECT
@@ -65,6 +66,10 @@ public:
     // The transport is not owned and must outlive the agent.
     explicit HIDagentX(HidTransport *transport, QObject *parent = nullptr);
     ~HIDagentX() override;
+
+    // Held across every sequence of calls that must not be interleaved with another thread's, such
+    // as selecting an interface and writing its report. Recursive: the agent's own events run under it.
+    std::unique_lock<std::recursive_mutex> lock() const;
 
     // Design-time switches.
     QString LogFile() const;
@@ -173,6 +178,7 @@ private:
     void closeInterface(int index);
     // After a failed transfer: closes the interface later when its device has gone.
     void noteFailedTransfer(int handle, const HidConnection &connection);
+    Q_INVOKABLE void closeGoneInterfaces();
     void closeGone(int handle);
 
     struct Private;

@@ -97,8 +97,7 @@ private:
             return false;
         if (report.isEmpty())
             return fail(error, text("empty report"));
-        if (m_intf->m_failWrite) {
-            m_intf->m_failWrite = false;
+        if (m_intf->m_failWrite.exchange(false)) {
             if (m_intf->m_failWriteGone) {
                 m_gone = true;
                 return fail(error, text("No such device (simulated)"));

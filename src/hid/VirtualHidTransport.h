@@ -10,6 +10,7 @@
 #include <QQueue>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -27,8 +28,10 @@ class VirtualHidInterface
 public:
     HidInterfaceInfo info;
     QByteArray descriptor;
-    QMap<int, QString> strings;   // string descriptors by index
-    QList<WrittenReport> written; // every output/feature report written, in order
+    QMap<int, QString> strings; // string descriptors by index
+    // Every output/feature report written, in order. Writes may come from any thread, one at a time
+    // (the agent's lock sees to that); read it while no write is under way.
+    QList<WrittenReport> written;
 
     // What the next reads return, oldest first, report ID byte first (0 without IDs). A read with
     // nothing queued times out at once rather than waiting.
@@ -54,19 +57,21 @@ private:
     QQueue<QByteArray> m_input;
     QMap<int, QByteArray> m_feature;
     bool m_failRead = false;
-    bool m_failWrite = false;
+    // A write may come from another thread than plugging and the test's arrangements.
+    std::atomic<bool> m_failWrite{false};
     bool m_failWriteGone = false;
     // Raised by every plug: a connection opened before an unplug stays dead after the replug, as a
     // file descriptor of a removed device node does.
-    int m_generation = 0;
+    std::atomic<int> m_generation{0};
     HidTransport::OpenFailure m_denied = HidTransport::OpenFailure::None;
-    bool m_plugged = true;
+    std::atomic<bool> m_plugged{true};
     int m_openCount = 0;
 };
 
 // In-memory interfaces for tests and for people without the hardware: interfaces can be plugged and
 // unplugged, made to fail the next read or write or to refuse opening, and every report written to them
-// can be inspected. Everything happens synchronously on the caller's thread.
+// can be inspected. Everything happens synchronously on the caller's thread; reportWritten is emitted on
+// the writing thread.
 class VirtualHidTransport : public HidTransport
 {
     Q_OBJECT

@@ -4,20 +4,16 @@
 #include "StepFunctions.h"
 
 #include <QEventLoop>
-#include <QSocketNotifier>
-#include <QTimer>
+#include <QThread>
 
-#include <pthread.h>
 #include <cerrno>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/prctl.h>
-#include <sys/timerfd.h>
 #include <time.h>
-#include <unistd.h>
 
-#include <algorithm>
+#include <chrono>
 #include <cmath>
-#include <limits>
 
 namespace {
 
@@ -33,81 +29,36 @@ qint64 stepDurationNs(double seconds)
     return qint64(std::llround(seconds * 1e9));
 }
 
-// The default 50 us timer slack of a thread would be most of our lateness budget; a run asks for the
-// least the kernel gives and puts the old value back when it ends.
-class TimerSlackScope
+// The default 50 us timer slack of a thread would be most of our lateness budget; the timing thread
+// asks for the least the kernel gives. It is the thread's own setting and goes with the thread.
+void takeLeastTimerSlack()
 {
-public:
-    TimerSlackScope() : m_old(::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0))
-    {
-        ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
-    }
-    ~TimerSlackScope()
-    {
-        if (m_old > 0)
-            ::prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(m_old), 0, 0, 0);
-    }
-    TimerSlackScope(const TimerSlackScope &) = delete;
-    TimerSlackScope &operator=(const TimerSlackScope &) = delete;
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+}
 
-private:
-    int m_old;
-};
-
-// Lowest real-time priority for the thread while in scope, when asked for and allowed.
-class RealtimeScope
+// Lowest real-time priority for the calling thread, where allowed.
+bool takeRealtimePriority()
 {
-public:
-    explicit RealtimeScope(bool wanted)
-    {
-        if (!wanted)
-            return;
-        if (::pthread_getschedparam(::pthread_self(), &m_oldPolicy, &m_oldParam) != 0)
-            return;
-        sched_param param{};
-        param.sched_priority = ::sched_get_priority_min(SCHED_FIFO);
-        m_granted = ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &param) == 0;
-    }
-    ~RealtimeScope()
-    {
-        if (m_granted)
-            ::pthread_setschedparam(::pthread_self(), m_oldPolicy, &m_oldParam);
-    }
-    RealtimeScope(const RealtimeScope &) = delete;
-    RealtimeScope &operator=(const RealtimeScope &) = delete;
+    sched_param param{};
+    param.sched_priority = ::sched_get_priority_min(SCHED_FIFO);
+    return ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &param) == 0;
+}
 
-    bool granted() const { return m_granted; }
-
-private:
-    bool m_granted = false;
-    int m_oldPolicy = SCHED_OTHER;
-    sched_param m_oldParam{};
-};
+qint64 threadCpuNs()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
 
 } // namespace
 
-ScriptRunner::ScriptRunner(QObject *parent) : QObject(parent)
-{
-    m_timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (m_timerFd >= 0) {
-        m_notifier = new QSocketNotifier(m_timerFd, QSocketNotifier::Read, this);
-        m_notifier->setEnabled(false);
-        connect(m_notifier, &QSocketNotifier::activated, this, &ScriptRunner::onTimerFired);
-    } else {
-        // Out of descriptors: Qt's precise timer still keeps steps to about a millisecond.
-        m_fallbackTimer = new QTimer(this);
-        m_fallbackTimer->setSingleShot(true);
-        m_fallbackTimer->setTimerType(Qt::PreciseTimer);
-        connect(m_fallbackTimer, &QTimer::timeout, this, &ScriptRunner::onTimerFired);
-    }
-}
+ScriptRunner::ScriptRunner(QObject *parent) : QObject(parent) {}
 
 ScriptRunner::~ScriptRunner()
 {
-    delete m_notifier;
-    m_notifier = nullptr;
-    if (m_timerFd >= 0)
-        ::close(m_timerFd);
+    // A runner destroyed under a run (against the rule above) must at least not leave a thread behind.
+    stopAndWait();
 }
 
 qint64 ScriptRunner::clockNs()
@@ -122,46 +73,71 @@ double ScriptRunner::RepetitionCount(double value)
     return value > MaxRepetitions ? double(MaxRepetitions) : value;
 }
 
+std::shared_ptr<const ScriptRunner::Script> ScriptRunner::readScript() const
+{
+    auto script = std::make_shared<Script>();
+    script->repetitions = RepetitionCount(LeadingNumber(m_source->repetitionsText()));
+    const int count = m_source->stepCount();
+    script->steps.reserve(qMax(count, 0));
+    for (int row = 1; row <= count; ++row) {
+        script->steps.append(Step{StepFunctions::code(m_source->functionText(row)),
+                                  stepDurationNs(LeadingNumber(m_source->timeText(row)))});
+    }
+    return script;
+}
+
 void ScriptRunner::RunScript(ScriptSource &source, int firstStep)
 {
-    if (m_running)
+    if (m_running.exchange(true))
         return;
-    m_running = true;
     m_source = &source;
-    m_stopRequested = false;
-    m_finished = false;
-    m_counter = 0;
-    m_row = 0;
-    m_firstStep = qMax(firstStep, 1);
-    m_repetitionWaited = false;
-    m_repetitionStepped = false;
-    m_hasPreviousEnd = false;
     m_timings.clear();
+    m_timingCpuNs = 0;
+    m_realtimeGranted = false;
+    m_refreshPending = false;
+    std::shared_ptr<const Script> script;
+    try {
+        script = readScript();
+    } catch (...) {
+        // A source that cannot be read plays as an empty script.
+        script = std::make_shared<Script>();
+    }
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_script = std::move(script);
+        m_stopRequested = false;
+        m_sending = false;
+        m_zeroClaimed = false;
+        m_stopSending = false;
+        m_threadDone = false;
+        m_passesAsked = m_passesDone = 0;
+    }
 
-    TimerSlackScope slack;
-    RealtimeScope realtime(m_realtime);
-    m_realtimeGranted = realtime.granted();
     QEventLoop loop;
     m_loop = &loop;
-    if (m_notifier)
-        m_notifier->setEnabled(true);
-
-    advance();
-    if (!m_finished && !m_stopRequested)
-        loop.exec();
-
-    m_loop = nullptr;
-    disarm();
-    if (m_notifier)
-        m_notifier->setEnabled(false);
-    if (!m_finished) {
-        // A stop, or the application quitting under the run: the arm must not keep moving.
-        try {
-            m_source->sendArmCommand(0);
-        } catch (...) {
-        }
+    quint64 run = 0;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        run = ++m_run;
     }
-    m_stopRequested = false;
+    m_thread = std::thread([this, run, firstStep] { timingThread(run, qMax(firstStep, 1)); });
+    // Ends with the thread's last notice, after the steps it reported; or on a stop.
+    loop.exec();
+    m_loop = nullptr;
+
+    bool done = false;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        done = m_threadDone;
+    }
+    // The application quitting under the run: the arm must not keep moving.
+    if (!done)
+        requestStop();
+    joinTimingThread();
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_script.reset();
+    }
     m_source = nullptr;
     m_running = false;
 }
@@ -170,84 +146,174 @@ void ScriptRunner::requestStop()
 {
     if (!m_running)
         return;
-    m_stopRequested = true;
-    if (m_loop)
-        m_loop->quit();
-}
-
-void ScriptRunner::advance()
-{
-    for (;;) {
-        if (m_stopRequested) {
-            if (m_loop)
-                m_loop->quit();
-            return;
-        }
-        if (m_row == 0) {
-            const double repetitions = RepetitionCount(LeadingNumber(m_source->repetitionsText()));
-            if (!(repetitions > m_counter)) {
-                finish();
-                return;
-            }
-            if (m_counter == 0) {
-                m_row = m_firstStep - 1;
-                m_firstStep = 1;
+    bool sendNow = false;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_stopRequested) {
+            m_stopRequested = true;
+            // While the timing thread is inside a send, the code 0 follows that send, from that thread.
+            if (!m_sending && !m_zeroClaimed) {
+                m_zeroClaimed = true;
+                m_stopSending = true;
+                sendNow = true;
             }
         }
-
-        const int row = m_row + 1;
-        if (row > m_source->stepCount()) {
-            ++m_counter;
-            m_row = 0;
-            const bool needsPass = m_repetitionStepped && !m_repetitionWaited;
-            m_repetitionWaited = false;
-            m_repetitionStepped = false;
-            if (needsPass) {
-                // Steps that never wait would otherwise shut the window out for as long as the
-                // repetitions last; give it one pass of events before the next.
-                armAt(clockNs());
-                return;
-            }
-            continue;
+    }
+    m_wake.notify_all();
+    if (sendNow) {
+        sendStopNow();
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopSending = false;
         }
-
-        m_row = row;
-        m_repetitionStepped = true;
-        const QString function = m_source->functionText(row);
-        const qint64 duration = stepDurationNs(LeadingNumber(m_source->timeText(row)));
-        const qint64 now = clockNs();
-        const qint64 scheduled = m_hasPreviousEnd ? m_previousEndNs : now;
-        const bool onTime = m_hasPreviousEnd && now - m_previousEndNs <= OnTimeToleranceNs;
-        const qint64 end = (onTime ? m_previousEndNs : now) + duration;
-
-        try {
-            m_source->stepStarting(row);
-        } catch (...) {
+        m_wake.notify_all();
+    }
+    if (QThread::currentThread() == thread()) {
+        if (m_loop)
+            m_loop->quit();
+    } else {
+        quint64 run = 0;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            run = m_run;
         }
-        const int code = StepFunctions::code(function);
-        if (code >= 0)
-            send(qint16(code), scheduled);
-        m_hasPreviousEnd = true;
-        m_previousEndNs = end;
-
-        if (duration > 0 && !m_stopRequested && end > clockNs()) {
-            m_repetitionWaited = true;
-            armAt(end);
-            return;
-        }
+        post(Notice{Notice::Quit, run, 0});
     }
 }
 
-void ScriptRunner::finish()
+void ScriptRunner::stopAndWait()
 {
-    send(0, m_hasPreviousEnd ? m_previousEndNs : clockNs());
-    m_finished = true;
-    if (m_loop)
-        m_loop->quit();
+    requestStop();
+    joinTimingThread();
 }
 
-void ScriptRunner::send(qint16 code, qint64 scheduledNs)
+void ScriptRunner::joinTimingThread()
 {
+    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
+        m_thread.join();
+    // A stop asked for on a third thread may still be sending its code 0 through the source.
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_wake.wait(lock, [this] { return !m_stopSending; });
+}
+
+void ScriptRunner::sendStopNow()
+{
+    try {
+        m_source->sendArmCommand(0);
+    } catch (...) {
+    }
+}
+
+void ScriptRunner::scriptChanged()
+{
+    if (!m_running || m_refreshPending)
+        return;
+    m_refreshPending = true;
+    QMetaObject::invokeMethod(this, &ScriptRunner::refreshScript, Qt::QueuedConnection);
+}
+
+void ScriptRunner::refreshScript()
+{
+    m_refreshPending = false;
+    if (!m_running || !m_source)
+        return;
+    std::shared_ptr<const Script> script;
+    try {
+        script = readScript();
+    } catch (...) {
+        return; // the run goes on with what it had
+    }
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_script = std::move(script);
+}
+
+void ScriptRunner::timingThread(quint64 run, int firstStep)
+{
+    takeLeastTimerSlack();
+    if (m_realtime)
+        m_realtimeGranted = takeRealtimePriority();
+    const qint64 cpuStart = threadCpuNs();
+
+    qint16 counter = 0;
+    int row = 0;
+    bool repetitionWaited = false;
+    bool repetitionStepped = false;
+    bool hasPreviousEnd = false;
+    qint64 previousEndNs = 0;
+    for (;;) {
+        std::shared_ptr<const Script> script;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_stopRequested)
+                break;
+            script = m_script;
+        }
+        if (row == 0 && !(script->repetitions > counter)) {
+            if (hasPreviousEnd)
+                sleepExactlyUntil(previousEndNs);
+            sendFinal(hasPreviousEnd ? previousEndNs : clockNs());
+            break;
+        }
+        if (row == 0 && counter == 0) {
+            row = firstStep - 1;
+            firstStep = 1;
+        }
+        const int next = row + 1;
+        if (next > script->steps.size()) {
+            ++counter;
+            row = 0;
+            const bool needsPass = repetitionStepped && !repetitionWaited;
+            repetitionWaited = false;
+            repetitionStepped = false;
+            // Steps that never wait would otherwise send as fast as the arm takes them for as long as
+            // the repetitions last; one pass of the caller's events between such repetitions also lets
+            // the script's changes in.
+            if (needsPass && !waitForEventPass(run))
+                break;
+            continue;
+        }
+
+        row = next;
+        repetitionStepped = true;
+        const Step step = script->steps[row - 1];
+        script.reset();
+        // Told ahead of the send, while there is time: the highlight comes before the send's own
+        // events, and the posting costs the send nothing.
+        post(Notice{Notice::StepStarting, run, quint64(row)});
+        if (hasPreviousEnd)
+            sleepExactlyUntil(previousEndNs);
+        const qint64 now = clockNs();
+        const qint64 scheduled = hasPreviousEnd ? previousEndNs : now;
+        const bool onTime = hasPreviousEnd && now - previousEndNs <= OnTimeToleranceNs;
+        const qint64 end = (onTime ? previousEndNs : now) + step.durationNs;
+        if (step.code >= 0 && !sendStep(qint16(step.code), scheduled))
+            break;
+        hasPreviousEnd = true;
+        previousEndNs = end;
+
+        if (step.durationNs > 0 && end > clockNs()) {
+            repetitionWaited = true;
+            if (!sleepUntil(end - WakeLeadNs))
+                break;
+        }
+    }
+
+    m_timingCpuNs = threadCpuNs() - cpuStart;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_threadDone = true;
+    }
+    post(Notice{Notice::Quit, run, 0});
+}
+
+bool ScriptRunner::sendStep(qint16 code, qint64 scheduledNs)
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_stopRequested)
+            return false;
+        m_sending = true;
+    }
     const qint64 sent = clockNs();
     try {
         m_source->sendArmCommand(code);
@@ -256,55 +322,112 @@ void ScriptRunner::send(qint16 code, qint64 scheduledNs)
     }
     if (m_recordTimings)
         m_timings.append({code, scheduledNs, sent});
-}
-
-void ScriptRunner::onTimerFired()
-{
-    if (m_timerFd >= 0) {
-        quint64 expirations = 0;
-        if (::read(m_timerFd, &expirations, sizeof expirations) != sizeof expirations)
-            return; // woken for nothing; the timer is still armed
-    }
-    if (!m_running || m_finished)
-        return;
-    if (m_deadlineNs > clockNs()) {
-        timespec due;
-        due.tv_sec = time_t(m_deadlineNs / 1'000'000'000);
-        due.tv_nsec = long(m_deadlineNs % 1'000'000'000);
-        while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
+    bool stopNow = false;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_sending = false;
+        if (m_stopRequested && !m_zeroClaimed) {
+            m_zeroClaimed = true;
+            stopNow = true;
         }
     }
-    advance();
-}
-
-void ScriptRunner::armAt(qint64 deadlineNs)
-{
-    m_deadlineNs = deadlineNs;
-    const qint64 wakeNs = deadlineNs - WakeLeadNs;
-    if (m_timerFd >= 0) {
-        itimerspec when{};
-        // An all-zero it_value would disarm the timer instead of firing at once.
-        const qint64 at = wakeNs > 0 ? wakeNs : 1;
-        when.it_value.tv_sec = time_t(at / 1'000'000'000);
-        when.it_value.tv_nsec = long(at % 1'000'000'000);
-        ::timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &when, nullptr);
-        return;
+    if (stopNow) {
+        sendStopNow();
+        return false;
     }
-    const qint64 remaining = wakeNs - clockNs();
-    const qint64 ms = remaining > 0 ? (remaining + 999'999) / 1'000'000 : 0;
-    m_fallbackTimer->start(int(std::min<qint64>(ms, std::numeric_limits<int>::max())));
+    return true;
 }
 
-void ScriptRunner::disarm()
+void ScriptRunner::sendFinal(qint64 scheduledNs)
 {
-    m_deadlineNs = 0;
-    if (m_timerFd >= 0) {
-        const itimerspec off{};
-        ::timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &off, nullptr);
-        quint64 expirations = 0;
-        while (::read(m_timerFd, &expirations, sizeof expirations) == sizeof expirations) {
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_zeroClaimed)
+            return;
+        m_zeroClaimed = true;
+    }
+    const qint64 sent = clockNs();
+    sendStopNow();
+    if (m_recordTimings)
+        m_timings.append({0, scheduledNs, sent});
+}
+
+void ScriptRunner::sleepExactlyUntil(qint64 deadlineNs)
+{
+    if (deadlineNs <= clockNs())
+        return;
+    timespec due;
+    due.tv_sec = time_t(deadlineNs / 1'000'000'000);
+    due.tv_nsec = long(deadlineNs % 1'000'000'000);
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
+    }
+}
+
+bool ScriptRunner::sleepUntil(qint64 deadlineNs)
+{
+    using namespace std::chrono;
+    const steady_clock::time_point due{duration_cast<steady_clock::duration>(nanoseconds(deadlineNs))};
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_wake.wait_until(lock, due, [this] { return m_stopRequested; });
+    return !m_stopRequested;
+}
+
+bool ScriptRunner::waitForEventPass(quint64 run)
+{
+    quint64 asked = 0;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        asked = ++m_passesAsked;
+    }
+    post(Notice{Notice::EventPass, run, asked});
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_wake.wait(lock, [this, asked] { return m_stopRequested || m_passesDone >= asked; });
+    return !m_stopRequested;
+}
+
+void ScriptRunner::post(const Notice &notice)
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_notices.append(notice);
+    }
+    // One queued call per notice, so that the notices interleave in order with what else the posting
+    // thread sends this thread's way (the arm's events of the sends before and after a step). Called by
+    // name: the call carries no data of its own, the notice goes through the mutex.
+    QMetaObject::invokeMethod(this, "takeNotice", Qt::QueuedConnection);
+}
+
+void ScriptRunner::takeNotice()
+{
+    Notice notice{};
+    bool stopped = false;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_notices.isEmpty())
+            return;
+        notice = m_notices.takeFirst();
+        stopped = m_stopRequested;
+        if (notice.kind == Notice::EventPass)
+            m_passesDone = qMax(m_passesDone, notice.value);
+    }
+    // Left over from a run that has ended: not for this one.
+    if (notice.run != m_run || !m_running)
+        return;
+    switch (notice.kind) {
+    case Notice::StepStarting:
+        if (stopped || !m_source)
+            return;
+        try {
+            m_source->stepStarting(int(notice.value));
+        } catch (...) {
         }
-    } else {
-        m_fallbackTimer->stop();
+        return;
+    case Notice::EventPass:
+        m_wake.notify_all();
+        return;
+    case Notice::Quit:
+        if (m_loop)
+            m_loop->quit();
+        return;
     }
 }

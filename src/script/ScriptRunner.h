@@ -5,14 +5,24 @@
 #include <QString>
 #include <QtGlobal>
 
-class QEventLoop;
-class QSocketNotifier;
-class QTimer;
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
 
-// Where a run gets its script and where its commands go. The runner asks for everything anew at the
-// moment it needs it, so that edits, Clear or a load made while the run services events take effect:
-// the step count before each step, a row's texts when that step starts, the repetitions text before
-// each repetition.
+class QEventLoop;
+
+// Where a run gets its script and where its commands go.
+//
+// The script is read on the thread that called RunScript: once when the run starts and again after
+// each ScriptRunner::scriptChanged(), so that edits, Clear or a load made during the run take effect
+// for the steps that have not started yet (the step count and rows, and the repetitions text, which
+// is looked at before each repetition).
+//
+// sendArmCommand is called from the runner's timing thread, and for the code 0 of a stop from the
+// thread that asked for the stop; never two calls at once, but it must not touch anything that only
+// one thread may use.
 class ScriptSource
 {
 public:
@@ -25,7 +35,9 @@ public:
     virtual QString repetitionsText() = 0;
     // Sends a command code to the arm (0 stops every motor).
     virtual void sendArmCommand(qint16 code) = 0;
-    // Called as step `row` starts, before its command goes out: the place to highlight or print it.
+    // Called on RunScript's thread as step `row` starts: the place to highlight or print it. The
+    // timing thread posts it just before the step's command goes out, so events the send causes on
+    // that thread come after it. Not called once a stop has been asked for.
     virtual void stepStarting(int row) { Q_UNUSED(row); }
 };
 
@@ -33,24 +45,25 @@ public:
 // step's time, then the next step's command replaces it; code 0 goes out when all repetitions are
 // done or when a stop is acted on. No stop is sent between steps or repetitions.
 //
-// RunScript blocks in a nested event loop, so the caller's window keeps working and a Stop click
-// runs inside it. Nothing polls: each step's end is a timer on the monotonic clock, precise to a few
-// microseconds, and the next step's command is sent straight from the handler of that timer.
+// The schedule runs on a thread of its own, which sleeps until each step's moment and sends the
+// step's command itself, so what the caller's thread is doing (painting a window, say) does not delay
+// a send. RunScript meanwhile blocks in a nested event loop, so the caller's window keeps working and
+// a Stop click runs inside it.
 //
 // Step times: a step lasts LeadingNumber(time text) seconds; zero, negative or no number means no
 // wait. A step's time normally runs from the scheduled end of the previous step, so small wake-up
 // delays do not add up over a long script. When a step's command goes out more than 1 ms after that
-// moment (the window was busy), its time runs from the moment the command went out instead, so no
-// step is cut short by an earlier delay.
+// moment (the arm's write was held up), its time runs from the moment the command went out instead, so
+// no step is cut short by an earlier delay.
 class ScriptRunner : public QObject
 {
     Q_OBJECT
 public:
     // How far a send may trail the scheduled moment and still count as on time.
     static constexpr qint64 OnTimeToleranceNs = 1'000'000;
-    // How far ahead of a step's end the timer wakes the event loop. Handing a wake-up through the loop
-    // takes some tens of microseconds; the rest of the lead is slept off in one short sleep, which
-    // lands closer to the moment than the loop would (a sleep, not a spin: no CPU is burnt).
+    // How far ahead of a step's moment the timing thread wakes: time to take the script's latest
+    // content and tell the caller's thread which step starts, before one short sleep to the moment
+    // itself (a sleep, not a spin: no CPU is burnt).
     static constexpr qint64 WakeLeadNs = 300'000;
     // The repetition counter is 16 bits wide.
     static constexpr int MaxRepetitions = 32767;
@@ -60,32 +73,42 @@ public:
     ~ScriptRunner() override;
 
     // Plays the script of source until all repetitions are done or a stop is acted on, then sends
-    // code 0 and returns. Does nothing when a run is already in progress. The source must outlive
-    // the call. If the application quits while a run is in progress, the run ends as on a stop.
-    // The first repetition starts at step firstStep; the others, as always, at step 1.
+    // code 0 and returns. Does nothing when a run is already in progress (from any thread). The
+    // source must outlive the call. If the application quits while a run is in progress, the run ends
+    // as on a stop. The first repetition starts at step firstStep; the others, as always, at step 1.
     void RunScript(ScriptSource &source, int firstStep = 1);
 
-    // Asks the run in progress to stop: the event pass that is under way finishes, code 0 is sent and
-    // RunScript returns. The remaining steps and repetitions are dropped. Ignored when not running.
+    // Asks the run in progress to stop, from any thread: no step command goes out after it, code 0
+    // is sent at once (from the calling thread, or right after a send that is under way) and RunScript
+    // returns when its thread next handles events. The remaining steps and repetitions are dropped.
+    // Ignored when not running.
     void requestStop();
+    // requestStop, then waits until the timing thread will call the source no more. For a caller
+    // about to take away what the source sends through; not to be called from inside a send.
+    void stopAndWait();
 
-    bool isRunning() const { return m_running; }
+    // The source's script changed (RunScript's thread only). The run takes the new content for the
+    // steps it has not started yet; many changes in one go are read once, when the thread next
+    // handles events. Ignored when not running.
+    void scriptChanged();
 
-    // Real-time scheduling for the calling thread while a run is in progress (SCHED_FIFO at the lowest
-    // priority), for where other processes keep every core busy and a woken thread can wait a whole
-    // scheduler tick for its turn. Off by default. Taken only where the process is allowed to
-    // (privileges or an RLIMIT_RTPRIO above 0); otherwise the run goes on with ordinary scheduling.
-    // The thread's previous policy is restored when the run ends.
+    bool isRunning() const { return m_running.load(); }
+
+    // Real-time scheduling for the timing thread (SCHED_FIFO at the lowest priority), for where other
+    // processes keep every core busy and a woken thread can wait a whole scheduler tick for its turn.
+    // Off by default. Taken only where the process is allowed to (privileges or an RLIMIT_RTPRIO above
+    // 0); otherwise the run goes on with ordinary scheduling.
     void setRealtimeScheduling(bool on) { m_realtime = on; }
     // Whether the last run (or the one in progress) got real-time scheduling.
-    bool realtimeGranted() const { return m_realtimeGranted; }
+    bool realtimeGranted() const { return m_realtimeGranted.load(); }
 
     // Number of repetitions a repetitions value asks for, capped at what the counter can count.
     static double RepetitionCount(double value);
 
     // Per-send timing of the last run, kept only when enabled (off by default, as a long run would
     // collect a lot): when the command was due and when it went out, on the monotonic clock in ns.
-    // The final code 0 is included; the code 0 of a stop is not, as nothing scheduled it.
+    // The final code 0 is included; the code 0 of a stop is not, as nothing scheduled it. Read it
+    // once RunScript has returned.
     struct SendTiming
     {
         qint16 code;
@@ -94,40 +117,70 @@ public:
     };
     void setRecordTimings(bool on) { m_recordTimings = on; }
     const QList<SendTiming> &sendTimings() const { return m_timings; }
+    // CPU time the timing thread of the last run took, in ns.
+    qint64 lastRunTimingCpuNs() const { return m_timingCpuNs; }
 
     // The monotonic clock the runner schedules on, in ns.
     static qint64 clockNs();
 
 private:
-    void advance();
-    void onTimerFired();
-    void armAt(qint64 deadlineNs);
-    void disarm();
-    void send(qint16 code, qint64 scheduledNs);
-    void finish();
+    struct Step
+    {
+        int code;          // -1: the function names no motion, nothing is sent
+        qint64 durationNs; // 0: no wait
+    };
+    struct Script
+    {
+        QList<Step> steps;
+        double repetitions = 0;
+    };
+
+    std::shared_ptr<const Script> readScript() const;
+    void refreshScript();
+    void timingThread(quint64 run, int firstStep);
+    bool sendStep(qint16 code, qint64 scheduledNs);
+    void sendFinal(qint64 scheduledNs);
+    void sendStopNow();
+    // Until the deadline or a stop; false on a stop.
+    bool sleepUntil(qint64 deadlineNs);
+    void sleepExactlyUntil(qint64 deadlineNs);
+    bool waitForEventPass(quint64 run);
+
+    // What the timing thread, or a stop asked for on another thread, hands to the runner's thread.
+    struct Notice
+    {
+        enum Kind { StepStarting, EventPass, Quit } kind;
+        quint64 run;
+        quint64 value; // the row, or the number of the event pass
+    };
+    void post(const Notice &notice);
+    Q_INVOKABLE void takeNotice();
+    void joinTimingThread();
 
     ScriptSource *m_source = nullptr;
     QEventLoop *m_loop = nullptr;
-    bool m_running = false;
-    bool m_stopRequested = false;
-    bool m_finished = false;
+    std::atomic<bool> m_running{false};
     bool m_recordTimings = false;
     bool m_realtime = false;
-    bool m_realtimeGranted = false;
+    std::atomic<bool> m_realtimeGranted{false};
+    bool m_refreshPending = false;
+    std::thread m_thread;
 
-    qint16 m_counter = 0;
-    int m_row = 0;
-    int m_firstStep = 1;
-    bool m_repetitionWaited = false;
-    bool m_repetitionStepped = false;
-    bool m_hasPreviousEnd = false;
-    qint64 m_previousEndNs = 0;
-
-    // When the armed wake-up is really due; the timer itself goes off a little earlier.
-    qint64 m_deadlineNs = 0;
-    int m_timerFd = -1;
-    QSocketNotifier *m_notifier = nullptr;
-    QTimer *m_fallbackTimer = nullptr;
+    // Hand-over between RunScript's thread and the timing thread; never held across a send.
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::shared_ptr<const Script> m_script;
+    bool m_stopRequested = false;
+    bool m_sending = false;     // the timing thread is inside sendArmCommand
+    bool m_zeroClaimed = false; // the run's one code 0 (final or stop) has been or is being sent
+    bool m_stopSending = false; // a stop's code 0 is going out from the thread that asked
+    bool m_threadDone = false;
+    quint64 m_passesAsked = 0;
+    quint64 m_passesDone = 0;
+    // Numbers the runs, so that a notice of a run that has ended does not act on the next.
+    quint64 m_run = 0;
+    QList<Notice> m_notices;
 
     QList<SendTiming> m_timings;
+    qint64 m_timingCpuNs = 0;
 };

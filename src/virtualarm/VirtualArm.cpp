@@ -3,6 +3,8 @@
 #include "HidValues.h"
 #include "ProcessClock.h"
 
+#include <QThread>
+
 namespace {
 
 const HidVariable *commandVariable(const HidReportLayout &layout)
@@ -32,10 +34,13 @@ VirtualArm::VirtualArm(VirtualHidTransport &transport, Shape shape, QObject *par
         m_commandInterface = transport.addArm(true);
         m_interfaces = {m_commandInterface};
     }
+    m_commandPath = m_commandInterface->info.path;
     const HidParseResult parsed = parseReportDescriptor(m_commandInterface->descriptor);
     if (parsed.ok())
         m_layout = *parsed.layout;
-    connect(&transport, &VirtualHidTransport::reportWritten, this, &VirtualArm::onReportWritten);
+    // Direct: the wire's state (lastCode) is right the moment the write returns, whichever thread wrote.
+    connect(&transport, &VirtualHidTransport::reportWritten, this, &VirtualArm::onReportWritten,
+            Qt::DirectConnection);
 }
 
 VirtualHidInterface *VirtualArm::armInterface() const
@@ -80,12 +85,50 @@ int VirtualArm::decodeCommand(const HidReportLayout &layout, const QByteArray &d
 
 void VirtualArm::onReportWritten(const QString &path, const QByteArray &report, qint64 monotonicNs)
 {
-    if (path != m_commandInterface->info.path)
+    if (path != m_commandPath)
         return;
     // The ID byte of a device without report IDs never reaches the wire.
     const QByteArray deviceReport = m_layout.usesReportIds ? report : report.mid(1);
     const int code = decodeCommand(m_layout, deviceReport);
     m_lastCode = code;
     ++m_commandCount;
-    Q_EMIT commandReceived(code, monotonicNs, deviceReport);
+    const bool here = QThread::currentThread() == thread();
+    {
+        const std::lock_guard<std::mutex> lock(m_receivedMutex);
+        m_received.append(Received{code, monotonicNs, deviceReport});
+    }
+    if (here) {
+        deliverReceived(-1);
+        return;
+    }
+    // One queued call per report, so that they interleave in order with whatever else the writing
+    // thread sends this thread's way. Called by name: the report itself goes through the mutex.
+    QMetaObject::invokeMethod(this, "deliverOne", Qt::QueuedConnection);
+}
+
+void VirtualArm::deliverOne()
+{
+    deliverReceived(1);
+}
+
+void VirtualArm::deliverReceived(int most)
+{
+    // A receiver that writes again lands here nested; the outer call emits it after what came before.
+    if (m_delivering) {
+        m_drainAll = true;
+        return;
+    }
+    m_delivering = true;
+    m_drainAll = most < 0;
+    for (int delivered = 0; m_drainAll || delivered < most; ++delivered) {
+        Received next;
+        {
+            const std::lock_guard<std::mutex> lock(m_receivedMutex);
+            if (m_received.isEmpty())
+                break;
+            next = m_received.takeFirst();
+        }
+        Q_EMIT commandReceived(next.code, next.monotonicNs, next.report);
+    }
+    m_delivering = false;
 }

@@ -7,9 +7,15 @@
 #include <QList>
 #include <QObject>
 
+#include <atomic>
+#include <mutex>
+
 // The virtual arm's side of the wire: decodes the command code of every output report written to the
 // arm interface(s) of a VirtualHidTransport, using the command variable (usage 0x3E) of the interface's
 // own report descriptor.
+//
+// Reports may be written from any thread; commandReceived is always emitted on the arm's own thread,
+// in the order the reports were written (at once for a write made on that thread).
 class VirtualArm : public QObject
 {
     Q_OBJECT
@@ -30,8 +36,8 @@ public:
     void unplug();
     bool isPluggedIn() const;
 
-    int lastCode() const { return m_lastCode; } // -1 before the first command
-    int commandCount() const { return m_commandCount; }
+    int lastCode() const { return m_lastCode.load(); } // -1 before the first command
+    int commandCount() const { return m_commandCount.load(); }
 
     // The code carried by a report as the device receives it (no ID byte when the device uses no
     // IDs); -1 when the layout has no command variable or the report is too short for it.
@@ -45,12 +51,28 @@ Q_SIGNALS:
     void powerLost(qint64 monotonicNs);
 
 private:
+    struct Received
+    {
+        int code = -1;
+        qint64 monotonicNs = 0;
+        QByteArray report;
+    };
+
     void onReportWritten(const QString &path, const QByteArray &report, qint64 monotonicNs);
+    // Emits the oldest reports not yet emitted, at most `most` of them (all when negative).
+    void deliverReceived(int most);
+    Q_INVOKABLE void deliverOne();
 
     VirtualHidTransport &m_transport;
     QList<VirtualHidInterface *> m_interfaces;
     VirtualHidInterface *m_commandInterface = nullptr;
+    QString m_commandPath;
     HidReportLayout m_layout;
-    int m_lastCode = -1;
-    int m_commandCount = 0;
+    std::atomic<int> m_lastCode{-1};
+    std::atomic<int> m_commandCount{0};
+
+    std::mutex m_receivedMutex;
+    QList<Received> m_received; // not yet emitted
+    bool m_delivering = false;  // own thread only
+    bool m_drainAll = false;
 };

@@ -600,8 +600,9 @@ private Q_SLOTS:
         Fixture f(true);
         frmMain &w = *f.w;
         f.dialogs.openAnswers << loaded;
-        // Closing cuts a 30 s step short (runToEnd gives up after 20 s).
-        putScript(w, {{"ElbowUp", change == QStringLiteral("close") ? " 30" : " .05"}, {"WristUp", " .01"}});
+        // Closing cuts a 30 s step short (runToEnd gives up after 20 s). The others leave the change time
+        // to reach the run, which goes on by itself meanwhile, however busy the machine.
+        putScript(w, {{"ElbowUp", change == QStringLiteral("close") ? " 30" : " .3"}, {"WristUp", " .01"}});
         w.txtReps->setText(QStringLiteral("3"));
 
         onCode(f.h, 1, [&] {

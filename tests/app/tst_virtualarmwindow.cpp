@@ -6,6 +6,7 @@
 
 #include <QImage>
 #include <QLabel>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
@@ -79,6 +80,8 @@ private Q_SLOTS:
     void codesMoveTheDrawnPose();
     void noTimerWhileIdle();
     void strainingIsMarked();
+    void redrawsOnlyWhatMoved_data();
+    void redrawsOnlyWhatMoved();
     void plugButtonsCallThrough();
     void resetPose();
     void followsReportsWrittenToTheArm();
@@ -166,6 +169,70 @@ void TestVirtualArmWindow::strainingIsMarked()
     QVERIFY(!rig.window->displayedPose().anyStraining());
     QCOMPARE(rig.window->displayedPose().angle(ArmJoint::Shoulder), 180.0);
     QCOMPARE(rig.redPixels(), 0);
+}
+
+namespace {
+
+// The regions the view repaints, as the paint events ask for them.
+class PaintRecorder : public QObject
+{
+public:
+    QRegion painted;
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            painted += static_cast<QPaintEvent *>(event)->region();
+            ++paints;
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+void TestVirtualArmWindow::redrawsOnlyWhatMoved_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("sideView");
+    QTest::addColumn<bool>("topView");
+    QTest::newRow("base turns: top view only") << 7 << false << true;
+    QTest::newRow("gripper closes: side view only") << 5 << true << false;
+    QTest::newRow("wrist bends: both, the reach changes") << 4 << true << true;
+}
+
+void TestVirtualArmWindow::redrawsOnlyWhatMoved()
+{
+    QFETCH(int, code);
+    QFETCH(bool, sideView);
+    QFETCH(bool, topView);
+
+    Rig rig;
+    rig.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+    auto *view = rig.window->findChild<QWidget *>(QStringLiteral("armView"));
+    QVERIFY(view);
+    rig.send(code);
+    PaintRecorder recorder;
+    view->installEventFilter(&recorder);
+    QTRY_VERIFY(recorder.paints > 0); // the new motion's caption
+    const QImage before = view->grab().toImage();
+    recorder.painted = QRegion();
+    recorder.paints = 0;
+
+    rig.now += s(0.5);
+    QTRY_VERIFY(recorder.paints > 0);
+    const QRect left(0, 0, view->width() * 6 / 10, view->height());
+    const QRect right(view->width() * 7 / 10, 0, view->width() * 3 / 10, view->height());
+    QCOMPARE(recorder.painted.intersects(left), sideView);
+    QCOMPARE(recorder.painted.intersects(right), topView);
+
+    // What was repainted, laid over the picture before, is the picture of the new pose.
+    QImage patched = before;
+    view->render(&patched, recorder.painted.boundingRect().topLeft(), recorder.painted);
+    QCOMPARE(patched, view->grab().toImage());
 }
 
 void TestVirtualArmWindow::plugButtonsCallThrough()

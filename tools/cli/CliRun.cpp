@@ -283,7 +283,8 @@ int cliRun(const QStringList &args)
         simulator.attach(*hid.arm);
 
     ScriptRunner runner;
-    // Nothing else runs on this thread, so it can take real-time scheduling where that is allowed.
+    // The run's timing thread only sleeps and sends, so it can take real-time scheduling where that is
+    // allowed.
     runner.setRealtimeScheduling(true);
     CliScript script(load, reps, devices, out, err);
     script.stopOnFailure(&runner);
@@ -298,7 +299,10 @@ int cliRun(const QStringList &args)
             [target, failWrite, written = 0](const QString &path, const QByteArray &, qint64) mutable {
                 if (path == target->info.path && ++written == failWrite - 1)
                     target->failNextWrite();
-            });
+            },
+            // On the writing thread, at once: writes are made one at a time under the HID lock, and
+            // the refusal must be in place before the next one.
+            Qt::DirectConnection);
     }
     // The run ends with the arm's last interface: a replugged arm is a new start, not the rest of a
     // script it missed the beginning of.
