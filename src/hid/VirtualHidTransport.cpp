@@ -93,6 +93,7 @@ private:
 
     bool write(const QByteArray &report, HidReportType type, QString *error)
     {
+        const std::lock_guard delivery(m_intf->m_deliveryLock);
         if (!usable(error))
             return false;
         if (report.isEmpty())
@@ -248,15 +249,20 @@ void VirtualHidTransport::unplug(const QString &path)
     VirtualHidInterface *intf = find(path);
     if (!intf || !intf->m_plugged)
         return;
-    intf->m_plugged = false;
+    {
+        const std::lock_guard delivery(intf->m_deliveryLock);
+        intf->m_plugged = false;
+    }
     if (m_monitoring)
         Q_EMIT interfaceRemoved(intf->info);
 }
 
 void VirtualHidTransport::unplugUnannounced(const QString &path)
 {
-    if (VirtualHidInterface *intf = find(path))
+    if (VirtualHidInterface *intf = find(path)) {
+        const std::lock_guard delivery(intf->m_deliveryLock);
         intf->m_plugged = false;
+    }
 }
 
 VirtualHidInterface *VirtualHidTransport::interface(const QString &path)

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <atomic>
+#include <mutex>
 #include <memory>
 #include <vector>
 
@@ -65,6 +66,10 @@ private:
     std::atomic<int> m_generation{0};
     HidTransport::OpenFailure m_denied = HidTransport::OpenFailure::None;
     std::atomic<bool> m_plugged{true};
+    // Held by a write from its check that the device is there until the report is delivered, and by
+    // an unplug while it takes the device away: a report either reaches the device before it goes or
+    // fails, as with a kernel device node. Recursive because whoever hears a report may unplug.
+    std::recursive_mutex m_deliveryLock;
     int m_openCount = 0;
 };
 

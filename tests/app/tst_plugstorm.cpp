@@ -11,10 +11,13 @@
 #include "TVantor.h"
 #include "WindowHarness.h"
 
+#include <QMutex>
 #include <QRandomGenerator>
 #include <QSet>
 #include <QTest>
 #include <QTimer>
+
+#include <atomic>
 
 namespace {
 
@@ -37,13 +40,19 @@ public:
             h.addArm();
         m_mouse = h.transport.addOtherDevice();
         QObject::connect(&h.transport, &VirtualHidTransport::reportWritten, &m_guard,
-                         [this](const QString &path, const QByteArray &, qint64) { onWritten(path); });
+                         [this](const QString &path, const QByteArray &, qint64) { onWritten(path); },
+                         // Judged the moment the report is delivered, on whichever thread wrote it.
+                         Qt::DirectConnection);
     }
 
     int events() const { return m_events; }
     bool done() const { return m_events >= StormEvents; }
     // The first broken expectation, empty while all hold.
-    const QString &fault() const { return m_fault; }
+    QString fault() const
+    {
+        const QMutexLocker lock(&m_faultLock);
+        return m_fault;
+    }
 
     int pluggedArms() const
     {
@@ -122,15 +131,17 @@ private:
 
     void fail(const QString &what)
     {
+        const QMutexLocker lock(&m_faultLock);
         if (m_fault.isEmpty())
-            m_fault = QStringLiteral("after %1 events: %2").arg(m_events).arg(what);
+            m_fault = QStringLiteral("after %1 events: %2").arg(m_events.load()).arg(what);
     }
 
     WindowHarness &m_h;
     QRandomGenerator m_random;
     VirtualHidInterface *m_mouse = nullptr;
     QObject m_guard;
-    int m_events = 0;
+    std::atomic<int> m_events{0};
+    mutable QMutex m_faultLock;
     QString m_fault;
 };
 
