@@ -111,6 +111,7 @@ void ScriptRunner::RunScript(ScriptSource &source, int firstStep)
         m_stopSending = false;
         m_threadDone = false;
         m_passesAsked = m_passesDone = 0;
+        m_stepsSent = 0;
     }
 
     QEventLoop loop;
@@ -240,6 +241,7 @@ void ScriptRunner::timingThread(quint64 run, int firstStep)
     bool repetitionStepped = false;
     bool hasPreviousEnd = false;
     qint64 previousEndNs = 0;
+    quint64 stepsPosted = 0;
     for (;;) {
         std::shared_ptr<const Script> script;
         {
@@ -279,14 +281,15 @@ void ScriptRunner::timingThread(quint64 run, int firstStep)
         script.reset();
         // Told ahead of the send, while there is time: the highlight comes before the send's own
         // events, and the posting costs the send nothing.
-        post(Notice{Notice::StepStarting, run, quint64(row)});
+        ++stepsPosted;
+        post(Notice{Notice::StepStarting, run, quint64(row), stepsPosted});
         if (hasPreviousEnd)
             sleepExactlyUntil(previousEndNs);
         const qint64 now = clockNs();
         const qint64 scheduled = hasPreviousEnd ? previousEndNs : now;
         const bool onTime = hasPreviousEnd && now - previousEndNs <= OnTimeToleranceNs;
         const qint64 end = (onTime ? previousEndNs : now) + step.durationNs;
-        if (step.code >= 0 && !sendStep(qint16(step.code), scheduled))
+        if (step.code >= 0 && !sendStep(qint16(step.code), scheduled, stepsPosted))
             break;
         hasPreviousEnd = true;
         previousEndNs = end;
@@ -306,13 +309,14 @@ void ScriptRunner::timingThread(quint64 run, int firstStep)
     post(Notice{Notice::Quit, run, 0});
 }
 
-bool ScriptRunner::sendStep(qint16 code, qint64 scheduledNs)
+bool ScriptRunner::sendStep(qint16 code, qint64 scheduledNs, quint64 stepNumber)
 {
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopRequested)
             return false;
         m_sending = true;
+        m_stepsSent = stepNumber;
     }
     const qint64 sent = clockNs();
     try {
@@ -401,12 +405,14 @@ void ScriptRunner::takeNotice()
 {
     Notice notice{};
     bool stopped = false;
+    quint64 sentSteps = 0;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         if (m_notices.isEmpty())
             return;
         notice = m_notices.takeFirst();
         stopped = m_stopRequested;
+        sentSteps = m_stepsSent;
         if (notice.kind == Notice::EventPass)
             m_passesDone = qMax(m_passesDone, notice.value);
     }
@@ -415,7 +421,9 @@ void ScriptRunner::takeNotice()
         return;
     switch (notice.kind) {
     case Notice::StepStarting:
-        if (stopped || !m_source)
+        // A stop that came between the notice and its step's send kept the step from starting; a step
+        // whose code went out is told even when the stop came from that send, such as a failed one.
+        if (!m_source || (stopped && notice.step > sentSteps))
             return;
         try {
             m_source->stepStarting(int(notice.value));

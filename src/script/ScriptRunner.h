@@ -138,7 +138,7 @@ private:
     std::shared_ptr<const Script> readScript() const;
     void refreshScript();
     void timingThread(quint64 run, int firstStep);
-    bool sendStep(qint16 code, qint64 scheduledNs);
+    bool sendStep(qint16 code, qint64 scheduledNs, quint64 stepNumber);
     void sendFinal(qint64 scheduledNs);
     void sendStopNow();
     // Until the deadline or a stop; false on a stop.
@@ -152,6 +152,7 @@ private:
         enum Kind { StepStarting, EventPass, Quit } kind;
         quint64 run;
         quint64 value; // the row, or the number of the event pass
+        quint64 step = 0; // for StepStarting: the how-manieth step of the run it is
     };
     void post(const Notice &notice);
     Q_INVOKABLE void takeNotice();
@@ -175,6 +176,7 @@ private:
     bool m_zeroClaimed = false; // the run's one code 0 (final or stop) has been or is being sent
     bool m_stopSending = false; // a stop's code 0 is going out from the thread that asked
     bool m_threadDone = false;
+    quint64 m_stepsSent = 0;    // steps whose code has gone to the source, counted as in Notice::step
     quint64 m_passesAsked = 0;
     quint64 m_passesDone = 0;
     // Numbers the runs, so that a notice of a run that has ended does not act on the next.
