@@ -111,6 +111,11 @@ bool ArmDeviceList::SendToAll(qint16 code, QString *error)
         try {
             if (!device->WriteAllReports()) {
                 const HIDagentX *agent = device->HIDagent();
+                // An arm that has gone is no fault of the send: its removal follows and says so.
+                if (agent && agent->LastIoDeviceGone()) {
+                    allSent = false;
+                    continue;
+                }
                 const QString why = agent ? agent->LastIoError() : QString();
                 failed(QStringLiteral("code %1 not written%2")
                            .arg(code)

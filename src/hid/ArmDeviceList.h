@@ -50,7 +50,8 @@ public:
     // variable refuses the code writes nothing (its report would carry the previous code); a device
     // whose write fails is passed over. Either way the loop goes on with the next device, every device
     // listed when the call began that is still listed being served. True when every device took the
-    // code; otherwise false, with the first failure described in *error.
+    // code; otherwise false, with the first failure described in *error. A device found gone while
+    // writing makes it false but describes nothing: that is a removal, and its event follows.
     bool SendToAll(qint16 code, QString *error = nullptr);
 
 private:

@@ -76,6 +76,7 @@ struct HIDagentX::Private
     QSet<QString> deniedReported;
     QList<OpenFailure> failures;
     QString lastIoError;
+    bool lastIoGone = false; // the last failed transfer found its device gone
     QList<int> goneHandles; // failed for good, to be closed on the agent's thread
 
     // True when no applications are asked for, or the layout's top level names one of them.
@@ -717,15 +718,18 @@ bool HIDagentX::ReadRpt()
         break;
     case HidReportType::Output:
         d->lastIoError = QStringLiteral("an output report cannot be read");
+        d->lastIoGone = false;
         return false; // an output report cannot be read back from the device
     }
     if (!ok || wire.isEmpty() || quint8(wire.at(0)) != report.id) {
         d->lastIoError = ok ? QStringLiteral("report %1 answered with another report").arg(report.id) : error;
+        d->lastIoGone = false;
         if (!ok)
             noteFailedTransfer(intf.handle, *intf.connection);
         return false;
     }
     d->lastIoError.clear();
+    d->lastIoGone = false;
     QByteArray &buffer = intf.buffers[r.local];
     const QByteArray data = wire.mid(1, buffer.size());
     buffer.fill('\0');
@@ -755,6 +759,7 @@ bool HIDagentX::WriteRpt()
         break;
     }
     d->lastIoError = ok ? QString() : error;
+    d->lastIoGone = false;
     if (!ok)
         noteFailedTransfer(intf.handle, *intf.connection);
     return ok;
@@ -765,9 +770,15 @@ QString HIDagentX::LastIoError() const
     return d->lastIoError;
 }
 
+bool HIDagentX::LastIoDeviceGone() const
+{
+    return d->lastIoGone;
+}
+
 void HIDagentX::noteFailedTransfer(int handle, const HidConnection &connection)
 {
-    if (!connection.deviceGone())
+    d->lastIoGone = connection.deviceGone();
+    if (!d->lastIoGone)
         return;
     // Called under the lock, perhaps on another thread: the handle waits in a list the lock guards, and
     // the queued call carries no data of its own.

@@ -164,6 +164,8 @@ public:
     bool WriteRpt(); // one write of the current report; true on success
     // Why the last ReadRpt or WriteRpt failed; empty after one that succeeded.
     QString LastIoError() const;
+    // Whether that failure found the device gone: its interface is closed as a removal soon after.
+    bool LastIoDeviceGone() const;
 
 Q_SIGNALS:
     void OnIntfOpened(int intfIndex, int handle, int vidPid, const QString &intfName);

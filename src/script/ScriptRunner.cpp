@@ -51,6 +51,9 @@ qint64 threadCpuNs()
     return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
 
+// Set on a run's timing thread for its whole life.
+thread_local bool onTimingThread = false;
+
 } // namespace
 
 ScriptRunner::ScriptRunner(QObject *parent) : QObject(parent) {}
@@ -169,10 +172,12 @@ void ScriptRunner::requestStop()
         }
         m_wake.notify_all();
     }
+    // Asked on the timing thread itself (a send that stopped the run), the thread's own last notice ends
+    // the run, after the stop code it is about to send; one posted now would end it before that code.
     if (QThread::currentThread() == thread()) {
         if (m_loop)
             m_loop->quit();
-    } else {
+    } else if (!onTimingThread) {
         quint64 run = 0;
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
@@ -230,6 +235,7 @@ void ScriptRunner::refreshScript()
 
 void ScriptRunner::timingThread(quint64 run, int firstStep)
 {
+    onTimingThread = true;
     takeLeastTimerSlack();
     if (m_realtime)
         m_realtimeGranted = takeRealtimePriority();

@@ -71,6 +71,7 @@ private Q_SLOTS:
     void closingAHandleNoObjectHoldsRebindsAll();
     void sendToAllServesDevicesInOrder();
     void failuresOfOneDeviceDoNotStopTheOthers();
+    void anArmFoundGoneIsARemovalNotAFailedCommand();
     void deviceRemovedDuringItsOwnWrite();
 };
 
@@ -262,6 +263,20 @@ void TestDeviceList::sendToAllServesDevicesInOrder()
         if (i > 0)
             QVERIFY(writes.at(i - 1).at(2).toLongLong() <= writes.at(i).at(2).toLongLong());
     }
+}
+
+void TestDeviceList::anArmFoundGoneIsARemovalNotAFailedCommand()
+{
+    ListRig rig;
+    const QList<VirtualHidInterface *> arms = rig.openArms(2);
+    QCOMPARE(arms.size(), 2);
+    arms[0]->failNextWrite(true);
+    QString error;
+    QVERIFY(!rig.devices.SendToAll(4, &error));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(arms[1]->written.last().bytes, bytes({0x00, 0x04}));
+    QTRY_COMPARE(rig.devices.Count(), 1);
+    QVERIFY(rig.devices.SendToAll(5, &error));
 }
 
 void TestDeviceList::failuresOfOneDeviceDoNotStopTheOthers()

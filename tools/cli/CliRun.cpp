@@ -124,7 +124,8 @@ public:
     void sendArmCommand(qint16 code) override
     {
         QString why;
-        if (m_devices.SendToAll(code, &why))
+        // An arm found gone is no failure of the command: its removal ends the run and says so.
+        if (m_devices.SendToAll(code, &why) || why.isEmpty())
             return;
         m_err << "tessaro-cli: " << why << "\n";
         m_err.flush();
