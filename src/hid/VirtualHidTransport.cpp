@@ -311,20 +311,26 @@ QPair<VirtualHidInterface *, VirtualHidInterface *> VirtualHidTransport::addSpli
     return {in, out};
 }
 
-VirtualHidInterface *VirtualHidTransport::addOtherDevice(bool plugged)
+VirtualHidInterface *VirtualHidTransport::addNumbered(const QString &stem, HidInterfaceInfo info,
+                                                      const QByteArray &descriptor, bool plugged)
 {
     int n = 0;
-    while (find(QStringLiteral("virtual/mouse%1").arg(n)))
+    while (find(stem + QString::number(n)))
         ++n;
+    info.path = stem + QString::number(n);
+    info.interfaceNumber = 0;
+    return addInterface(info, descriptor, plugged);
+}
+
+VirtualHidInterface *VirtualHidTransport::addOtherDevice(bool plugged)
+{
     HidInterfaceInfo info;
-    info.path = QStringLiteral("virtual/mouse%1").arg(n);
     info.vendorId = MouseVendorId;
     info.productId = MouseProductId;
     info.releaseNumber = 0x0200;
     info.manufacturer = QStringLiteral("Pointer Works");
     info.product = QStringLiteral("Optical Mouse (virtual)");
-    info.interfaceNumber = 0;
-    return addInterface(info, mouseReportDescriptor(), plugged);
+    return addNumbered(QStringLiteral("virtual/mouse"), info, mouseReportDescriptor(), plugged);
 }
 
 namespace {
@@ -380,21 +386,15 @@ QByteArray VirtualHidTransport::armOutputReportDescriptor()
     });
 }
 
-// The usual boot-style mouse: three buttons, five bits of padding, relative X and Y.
 VirtualHidInterface *VirtualHidTransport::addGamepad(bool plugged)
 {
-    int n = 0;
-    while (find(QStringLiteral("virtual/pad%1").arg(n)))
-        ++n;
     HidInterfaceInfo info;
-    info.path = QStringLiteral("virtual/pad%1").arg(n);
     info.vendorId = GamepadVendorId;
     info.productId = GamepadProductId;
     info.releaseNumber = 0x0100;
     info.manufacturer = QStringLiteral("Playfield");
     info.product = QStringLiteral("Dual Stick Pad (virtual)");
-    info.interfaceNumber = 0;
-    return addInterface(info, gamepadReportDescriptor(), plugged);
+    return addNumbered(QStringLiteral("virtual/pad"), info, gamepadReportDescriptor(), plugged);
 }
 
 QByteArray VirtualHidTransport::gamepadReport(quint8 x, quint8 y, quint8 rz, quint8 hat, quint16 buttons)
@@ -445,6 +445,7 @@ QByteArray VirtualHidTransport::gamepadReportDescriptor()
     });
 }
 
+// The usual boot-style mouse: three buttons, five bits of padding, relative X and Y.
 QByteArray VirtualHidTransport::mouseReportDescriptor()
 {
     return bytes({

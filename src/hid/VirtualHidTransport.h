@@ -135,6 +135,9 @@ Q_SIGNALS:
 private:
     friend class VirtualHidConnection;
     VirtualHidInterface *find(const QString &path) const;
+    // Adds interface 0 of a device at the first free path `stem`N.
+    VirtualHidInterface *addNumbered(const QString &stem, HidInterfaceInfo info, const QByteArray &descriptor,
+                                     bool plugged);
 
     std::vector<std::unique_ptr<VirtualHidInterface>> m_interfaces;
     bool m_monitoring = false;
