@@ -52,6 +52,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     out.open(QIODevice::WriteOnly);
     if (!DescriptorFile::writeJson(*parsed.layout, out))
         abort();
+    // Reading the JSON back costs more than everything else together once a layout has thousands of
+    // variables, and a large layout takes no path through the writer that a small one does not.
+    if (parsed.layout->variables.size() > 64)
+        return 0;
     const QJsonObject json = QJsonDocument::fromJson(out.data()).object();
     if (json.value(QStringLiteral("reports")).toArray().size() != parsed.layout->reports.size() ||
         json.value(QStringLiteral("variables")).toArray().size() != parsed.layout->variables.size())
