@@ -35,7 +35,9 @@ public:
     QString reps = QStringLiteral("1");
     QList<int> codes;
     QList<qint64> sentAt;
-    QList<QThread *> sentFrom;
+    // By the thread's id, not its QThread: the timing thread's QThread goes when that thread ends, and
+    // one made for another thread afterwards may take its address.
+    QList<std::thread::id> sentFrom;
     QList<int> startedRows;
     QList<qint64> startedAt;
     std::function<void(int sendIndex)> onSend;
@@ -52,7 +54,7 @@ public:
     void sendArmCommand(qint16 code) override
     {
         sentAt.append(ScriptRunner::clockNs());
-        sentFrom.append(QThread::currentThread());
+        sentFrom.append(std::this_thread::get_id());
         codes.append(code);
         if (onSend)
             onSend(int(codes.size()) - 1);
@@ -381,12 +383,12 @@ private Q_SLOTS:
                 runner.requestStop();
             else if (origin == u"other")
                 other = std::thread([&] {
-                    // Once this send is through.
-                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    // Once this send is through, with room for a slow machine: the step lasts 10 s.
+                    std::this_thread::sleep_for(std::chrono::milliseconds(500));
                     runner.requestStop();
                 });
             else // a click, once this send is through
-                onRunner.post([&] { QTimer::singleShot(100, &runner, [&] { runner.requestStop(); }); });
+                onRunner.post([&] { QTimer::singleShot(500, &runner, [&] { runner.requestStop(); }); });
         };
         QElapsedTimer elapsed;
         elapsed.start();
@@ -395,10 +397,10 @@ private Q_SLOTS:
             other.join();
         QVERIFY2(elapsed.elapsed() < 5000, "the stop waited for the step's end");
         QCOMPARE(source.codes, (QList<int>{4, 0}));
-        QVERIFY(source.sentFrom[0] != QThread::currentThread());
+        QVERIFY(source.sentFrom[0] != std::this_thread::get_id());
         QCOMPARE(source.sentFrom[1] == source.sentFrom[0], zeroFromTimingThread);
         if (origin == u"runner")
-            QCOMPARE(source.sentFrom[1], QThread::currentThread());
+            QVERIFY(source.sentFrom[1] == std::this_thread::get_id());
     }
 
     void sendsKeepTimeWhileTheRunnersThreadIsBusy()
