@@ -1,13 +1,12 @@
 #include "ScriptFile.h"
 
+#include "SafeSave.h"
 #include "ScriptNumbers.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
 #include <algorithm>
-#include <csignal>
 
 namespace {
 
@@ -22,16 +21,6 @@ qsizetype skipSeparator(const QByteArray &b, qsizetype i)
     if (i < b.size() && b[i] == '\r' && i + 1 < b.size() && b[i + 1] == '\n')
         return i + 2;
     return i + 1;
-}
-
-// A file-size limit kills the program with SIGXFSZ in the middle of a write unless the signal is
-// ignored; ignored, the write fails with "File too large" like a full disk and the old file survives.
-// Checked on every save, since anything may have put the default action back.
-void ignoreFileSizeSignal()
-{
-    struct sigaction current = {};
-    if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
-        ::signal(SIGXFSZ, SIG_IGN);
 }
 
 } // namespace
@@ -71,29 +60,10 @@ QByteArray ScriptFileBytes(const QList<ScriptRow> &rows)
 
 QString WriteScriptFile(const QString &path, const QList<ScriptRow> &rows)
 {
-    const QString shownPath = QDir::toNativeSeparators(path);
-    ignoreFileSizeSignal();
-
-    // Unbuffered: a buffered QSaveFile loses the error of its last flush and commits a truncated
-    // file over the old one when the disk fills up.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return QStringLiteral("Cannot write %1: %2").arg(shownPath, file.errorString());
-    const QByteArray bytes = ScriptFileBytes(rows);
-    qint64 written = 0;
-    while (written < bytes.size()) {
-        // A short write gives no reason; the next attempt fails with one.
-        const qint64 count = file.write(bytes.constData() + written, bytes.size() - written);
-        if (count <= 0) {
-            const QString reason = file.errorString();
-            file.cancelWriting();
-            return QStringLiteral("Cannot write %1: %2").arg(shownPath, reason);
-        }
-        written += count;
-    }
-    if (!file.commit())
-        return QStringLiteral("Cannot write %1: %2").arg(shownPath, file.errorString());
-    return QString();
+    const SafeSaveResult saved = SafeSave(path, ScriptFileBytes(rows));
+    if (saved.ok())
+        return QString();
+    return QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(path), saved.reason);
 }
 
 QList<QString> ScriptFileFields(const QByteArray &b)
