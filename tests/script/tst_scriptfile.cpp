@@ -97,15 +97,7 @@ private Q_SLOTS:
         QCOMPARE(readAll(path), QByteArray("\" 0\"\r\n\"Step\",\"Function\",\"Time\"\r\n"));
     }
 
-    void saveFaultsKeepTheOldFile_data()
-    {
-        QTest::addColumn<DiskFault>("fault");
-        QTest::addColumn<QString>("reason"); // empty: the save goes through
-        QTest::newRow("disk full") << DiskFault::DiskFull << QStringLiteral("File too large");
-        QTest::newRow("read-only folder") << DiskFault::ReadOnlyFolder << QStringLiteral("Permission denied");
-        QTest::newRow("target is a folder") << DiskFault::TargetIsFolder << QStringLiteral("directory");
-        QTest::newRow("link to another filesystem") << DiskFault::OtherFilesystem << QString();
-    }
+    void saveFaultsKeepTheOldFile_data() { addDiskFaultRows(); }
 
     void saveFaultsKeepTheOldFile()
     {

@@ -177,15 +177,7 @@ private Q_SLOTS:
         QTEST(SettingsReader::colourValue(line), "colour");
     }
 
-    void saveFaultsKeepTheOldFile_data()
-    {
-        QTest::addColumn<DiskFault>("fault");
-        QTest::addColumn<QString>("reason"); // empty: the save goes through
-        QTest::newRow("disk full") << DiskFault::DiskFull << QStringLiteral("File too large");
-        QTest::newRow("read-only folder") << DiskFault::ReadOnlyFolder << QStringLiteral("Permission denied");
-        QTest::newRow("target is a folder") << DiskFault::TargetIsFolder << QStringLiteral("directory");
-        QTest::newRow("link to another filesystem") << DiskFault::OtherFilesystem << QString();
-    }
+    void saveFaultsKeepTheOldFile_data() { addDiskFaultRows(); }
 
     void saveFaultsKeepTheOldFile()
     {

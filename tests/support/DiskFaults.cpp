@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <csignal>
 #include <grp.h>
@@ -143,4 +144,14 @@ SaveOutcome saveUnder(DiskFault fault, const QString &fileName, const QByteArray
         QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
     outcome.leftovers.removeOne(fileName);
     return outcome;
+}
+
+void addDiskFaultRows()
+{
+    QTest::addColumn<DiskFault>("fault");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("disk full") << DiskFault::DiskFull << QStringLiteral("File too large");
+    QTest::newRow("read-only folder") << DiskFault::ReadOnlyFolder << QStringLiteral("Permission denied");
+    QTest::newRow("target is a folder") << DiskFault::TargetIsFolder << QStringLiteral("directory");
+    QTest::newRow("link to another filesystem") << DiskFault::OtherFilesystem << QString();
 }

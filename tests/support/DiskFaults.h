@@ -31,3 +31,7 @@ struct SaveOutcome
 // Puts `old` at a target named fileName, makes `fault` happen and runs save(target).
 SaveOutcome saveUnder(DiskFault fault, const QString &fileName, const QByteArray &old,
                       const std::function<QString(const QString &)> &save);
+
+// The rows every writer's fault table has: the fault, and a word the error must contain (empty: the
+// save goes through). Columns "fault" and "reason".
+void addDiskFaultRows();
