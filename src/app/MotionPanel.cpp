@@ -1,8 +1,11 @@
 #include "MotionPanel.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPen>
+
+#include <utility>
 
 namespace {
 
@@ -59,7 +62,13 @@ void MotionPanel::keyPressEvent(QKeyEvent *event)
     event->accept();
     if (event->isAutoRepeat())
         return;
+    // Another key while one is held switches to its motion; a release of the first one still waiting to
+    // be told is told first, so the window never sees two keys held.
+    if (m_heldCode >= 0 && m_release.isActive())
+        endHold(false);
     m_heldCode = *code;
+    m_heldKey = event->key();
+    qApp->installEventFilter(this);
     Q_EMIT jogPressed(*code);
 }
 
@@ -73,9 +82,65 @@ void MotionPanel::keyReleaseEvent(QKeyEvent *event)
     event->accept();
     if (event->isAutoRepeat())
         return;
-    if (m_heldCode == *code)
-        m_heldCode = -1;
+    // A key let go that is no longer the one held (another key took over since).
     Q_EMIT jogReleased(*code);
+}
+
+bool MotionPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_heldCode < 0)
+        return false;
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+        // The held key's own presses and releases, at the first object they are delivered to (the
+        // window, before its focus widget): nothing else takes them while the key is down.
+        return heldKeyEvent(static_cast<QKeyEvent *>(event));
+    case QEvent::ApplicationStateChange:
+        // Another program has the keyboard: the release will go there.
+        if (watched == qApp && QGuiApplication::applicationState() != Qt::ApplicationActive)
+            endHold(true);
+        return false;
+    default:
+        return false;
+    }
+}
+
+bool MotionPanel::heldKeyEvent(const QKeyEvent *event)
+{
+    if (event->key() != m_heldKey)
+        return false;
+    if (event->type() == QEvent::KeyPress) {
+        // The press of an auto-repeat: the key is still down.
+        m_release.stop();
+        return true;
+    }
+    if (!event->isAutoRepeat() && !m_release.isActive())
+        m_release.start(RepeatGapMs, Qt::PreciseTimer, this);
+    return true;
+}
+
+void MotionPanel::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != m_release.timerId()) {
+        QLabel::timerEvent(event);
+        return;
+    }
+    endHold(false);
+}
+
+void MotionPanel::endHold(bool abandoned)
+{
+    m_release.stop();
+    const int code = std::exchange(m_heldCode, -1);
+    m_heldKey = 0;
+    qApp->removeEventFilter(this);
+    if (code < 0)
+        return;
+    if (abandoned)
+        Q_EMIT jogAbandoned(code);
+    else
+        Q_EMIT jogReleased(code);
 }
 
 void MotionPanel::focusInEvent(QFocusEvent *event)
@@ -86,13 +151,9 @@ void MotionPanel::focusInEvent(QFocusEvent *event)
 
 void MotionPanel::focusOutEvent(QFocusEvent *event)
 {
+    // A key held down goes on being followed: its release ends its motion wherever it is let go.
     QLabel::focusOutEvent(event);
     update();
-    if (m_heldCode >= 0) {
-        const int code = m_heldCode;
-        m_heldCode = -1;
-        Q_EMIT jogAbandoned(code);
-    }
 }
 
 void MotionPanel::paintEvent(QPaintEvent *event)

@@ -107,6 +107,7 @@ void frmMain::connectAgent()
     connect(agent, &HIDagentX::OnIntfClosed, this, &frmMain::HIDagent_OnIntfClosed);
     connect(agent, &HIDagentX::OnRptArrived, this, &frmMain::HIDagent_OnRptArrived);
     connect(agent, &HIDagentX::OnOpenDenied, this, &frmMain::HIDagent_OnOpenDenied);
+    connect(agent, &HIDagentX::OnWriteStalled, this, &frmMain::HIDagent_OnWriteStalled);
 }
 
 void frmMain::buildWindow()

@@ -84,6 +84,9 @@ public:
     static inline const QString CommandFailedDuringRunText =
         QStringLiteral("A command did not reach the arm (%1). The script run has been stopped.");
     static inline const QString GamepadDeniedText = QStringLiteral("Gamepad cannot be opened: permission denied");
+    static inline const QString StalledText =
+        QStringLiteral("The arm did not take the stop command: a motor may still be running. Switch the arm "
+                       "off or unplug it.");
     static inline const QString DisconnectedDuringRunText =
         QStringLiteral("The arm was disconnected. The script run has been stopped.");
 
@@ -278,7 +281,13 @@ private:
     void FrameMain_JogPressed(int code);
     void FrameMain_JogReleased(int code);
     void Gamepad_MotionChanged(int code);
+    // A key or pad control held down, and let go: `held` is that input's code (-1: none).
+    void jogPress(int &held, int code);
+    void jogRelease(int &held, int code);
+    // Puts out the lit button and sends 0, for a motor left running with no motion state.
+    void stopPanelMotion();
     void armRunLimit(int code);
+    void pauseRunLimit();
     void RunLimit_Timer();
     void showStatusMessage(const QString &text);
     void endStatusMessage();
@@ -318,6 +327,7 @@ private:
     void HIDagent_OnIntfClosed(int NumStillOpen, const QString &IntfName, int AHidHandle);
     void HIDagent_OnRptArrived(int RptIndexInIntf, int AllRptIndex);
     void HIDagent_OnOpenDenied(const HidInterfaceInfo &info, const QString &reason);
+    void HIDagent_OnWriteStalled();
 
     void cmdColors_Click();
     void cmdAbout_Click();
@@ -335,6 +345,8 @@ private:
     bool m_runCutByDisconnect = false;
     // Why a command of the run did not reach an arm; said once the run has ended.
     QString m_runCutReason;
+    // An arm stopped taking reports under the run: said, in place of the rest, once it has ended.
+    bool m_runCutByStall = false;
 
     bool m_motionActive = false;
     QString m_activeTag;
@@ -344,7 +356,15 @@ private:
     std::optional<int> m_runLimitOverride;
     QTimer m_runLimitTimer;
     QElapsedTimer m_runLimitClock;
+    // Run time of the limited motion before its last stop, and when that stop came.
+    qint64 m_runLimitRanMs = 0;
+    QElapsedTimer m_runLimitPause;
     int m_runLimitCode = -1;
+    // The code the panel (clicks, keys, pad, Esc, the limit) sent last; -1 before any.
+    int m_panelCode = -1;
+    // The motion each held input started, -1 when it holds none.
+    int m_keyJogCode = -1;
+    int m_padJogCode = -1;
     // Gives the status line back to the connection state after a message.
     QTimer m_statusMessageTimer;
     QFont m_statusLineFont;

@@ -1,6 +1,8 @@
 #include "frmMain.h"
 
 #include "ArmDeviceList.h"
+#include "MacButtonD.h"
+#include "ScriptRunner.h"
 
 #include <QMessageBox>
 
@@ -69,4 +71,26 @@ void frmMain::HIDagent_OnOpenDenied(const HidInterfaceInfo &, const QString &)
     box->setWindowModality(Qt::NonModal);
     m_openDeniedBox = box;
     box->show();
+}
+
+void frmMain::HIDagent_OnWriteStalled()
+{
+    // The arm is given up right after this. A stop handed to it now waits behind the report it is
+    // stuck on and goes out should it ever take that one; every other arm stops at once.
+    SendArmCommand(0);
+    if (m_runner->isRunning()) {
+        m_runCutByStall = true;
+        cmdRun->SetCaption(QStringLiteral("Run"));
+        StopRequested = true;
+        m_runner->requestStop();
+        return;
+    }
+    // Told from the event loop, not from inside the component's event.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (ScriptDialogs *dialogs = CommD.Dialogs())
+                dialogs->warningMessage(this, QStringLiteral("Tessaro"), StalledText);
+        },
+        Qt::QueuedConnection);
 }

@@ -54,6 +54,8 @@ constexpr MotionButton MotionButtons[11] = {
 
 // A motor stopped by the limit has had at least this long, whatever its joint's travel time.
 constexpr int RunLimitFloorMs = 2000;
+// A motion started again within this time of its stop goes on with the run time it had.
+constexpr int RunLimitGapMs = 1000;
 // How long a message holds the status line before the connection state comes back.
 constexpr int StatusMessageMs = 4000;
 
@@ -317,6 +319,7 @@ void frmMain::cmdControl_Click(int Index)
         m_motionActive = true;
         Text1->setText(code);
         limit.code = Index;
+        m_panelCode = Index;
         SendArmCommand(qint16(Index));
     } else if (tag == m_activeTag) {
         TimerT->stop();
@@ -325,6 +328,7 @@ void frmMain::cmdControl_Click(int Index)
         ResetControlButtons();
         m_motionActive = false;
         Text1->setText(QStringLiteral("0"));
+        m_panelCode = 0;
         SendArmCommand(0);
     } else {
         TimerT->stop();
@@ -335,6 +339,7 @@ void frmMain::cmdControl_Click(int Index)
         m_motionActive = false;
         Text1->setText(code);
         limit.code = Index;
+        m_panelCode = Index;
         SendArmCommand(qint16(Index));
         m_activeTag = tag;
         if (ScriptingMode())
@@ -367,21 +372,12 @@ void frmMain::lblScripting_Click()
 
 void frmMain::FrameMain_JogPressed(int code)
 {
-    if (m_unloaded || !FrameMain->isEnabled() || cmdRun->Caption() == QStringLiteral("Stop"))
-        return;
-    // A press of the motion that is on already takes it over: its release stops it.
-    if (m_motionActive && m_activeTag == Tag(cmdControl[size_t(code)]))
-        return;
-    cmdControl_Click(code);
+    jogPress(m_keyJogCode, code);
 }
 
 void frmMain::FrameMain_JogReleased(int code)
 {
-    if (m_unloaded || !FrameMain->isEnabled() || cmdRun->Caption() == QStringLiteral("Stop"))
-        return;
-    // The key's motion may have been switched away by another key or a click meanwhile.
-    if (m_motionActive && m_activeTag == Tag(cmdControl[size_t(code)]))
-        cmdControl_Click(code);
+    jogRelease(m_keyJogCode, code);
 }
 
 void frmMain::Gamepad_MotionChanged(int code)
@@ -391,17 +387,54 @@ void frmMain::Gamepad_MotionChanged(int code)
     const int previous = m_gamepadCode;
     m_gamepadCode = code;
     if (code >= 0)
-        FrameMain_JogPressed(code);
+        jogPress(m_padJogCode, code);
     else if (previous >= 0)
-        FrameMain_JogReleased(previous);
+        jogRelease(m_padJogCode, previous);
+}
+
+void frmMain::jogPress(int &held, int code)
+{
+    if (m_unloaded || !FrameMain->isEnabled() || Running())
+        return;
+    held = code;
+    // A press of the motion that is on already takes it over: its release stops it.
+    if (m_motionActive && m_activeTag == Tag(cmdControl[size_t(code)]))
+        return;
+    cmdControl_Click(code);
+}
+
+void frmMain::jogRelease(int &held, int code)
+{
+    if (m_unloaded || held != code)
+        return;
+    held = -1;
+    // A run has the arm; and a motion switched away meanwhile (another key, a click, the limit, Esc)
+    // is no longer this control's to stop.
+    if (Running() || m_panelCode != code)
+        return;
+    if (m_motionActive && m_activeTag == Tag(cmdControl[size_t(code)])) {
+        cmdControl_Click(code);
+        return;
+    }
+    // The motion state was ended under the running motor (a change of mode): stop the motor all the same.
+    stopPanelMotion();
+}
+
+void frmMain::stopPanelMotion()
+{
+    pauseRunLimit();
+    ResetControlButtons();
+    Text1->setText(QStringLiteral("0"));
+    m_panelCode = 0;
+    SendArmCommand(0);
 }
 
 void frmMain::StopEverything()
 {
     if (m_unloaded)
         return;
-    m_runLimitTimer.stop();
-    if (cmdRun->Caption() == QStringLiteral("Stop")) {
+    pauseRunLimit();
+    if (Running()) {
         cmdRun_Click();
         return;
     }
@@ -413,9 +446,7 @@ void frmMain::StopEverything()
             }
         }
     }
-    ResetControlButtons();
-    Text1->setText(QStringLiteral("0"));
-    SendArmCommand(0);
+    stopPanelMotion();
 }
 
 QString frmMain::OptionsReadPath() const
@@ -430,7 +461,7 @@ void frmMain::SetControlOptions(const ControlOptions &options)
     m_options = options;
     // A motion that is on keeps the limit it started with unless the limit is switched off.
     if (!m_options.runLimit)
-        m_runLimitTimer.stop();
+        pauseRunLimit();
 }
 
 void frmMain::SetRunLimitOverride(std::optional<int> milliseconds)
@@ -449,32 +480,48 @@ int frmMain::RunLimitMs(int code) const
     return std::max(RunLimitFloorMs, int(std::lround(ms)));
 }
 
+void frmMain::pauseRunLimit()
+{
+    if (!m_runLimitTimer.isActive())
+        return;
+    m_runLimitTimer.stop();
+    m_runLimitRanMs += m_runLimitClock.elapsed();
+    m_runLimitPause.start();
+}
+
 void frmMain::armRunLimit(int code)
 {
-    m_runLimitTimer.stop();
+    pauseRunLimit();
     const int limit = RunLimitMs(code);
     if (limit <= 0)
         return;
+    // The limit counts how long the motor has run in one go: the same motion started again right after
+    // it stopped (a key's auto-repeat, a pad's stick at the edge of its dead zone, quick taps) goes on
+    // with the time it had.
+    const bool goesOn =
+        code == m_runLimitCode && m_runLimitPause.isValid() && m_runLimitPause.elapsed() < RunLimitGapMs;
+    if (!goesOn)
+        m_runLimitRanMs = 0;
     m_runLimitCode = code;
     m_runLimitClock.start();
-    m_runLimitTimer.start(limit);
+    m_runLimitTimer.start(int(std::max<qint64>(0, limit - m_runLimitRanMs)));
 }
 
 void frmMain::RunLimit_Timer()
 {
     // A run sends its own codes for the times their author gave them.
-    if (cmdRun->Caption() == QStringLiteral("Stop"))
+    if (Running())
         return;
     const int code = m_runLimitCode;
-    const double seconds = double(m_runLimitClock.elapsed()) / 1000.0;
+    const double seconds = double(m_runLimitRanMs + m_runLimitClock.elapsed()) / 1000.0;
     if (m_motionActive && m_activeTag == Tag(cmdControl[size_t(code)])) {
         cmdControl_Click(code);
     } else {
         // The motion state was ended by a change of mode while the motor went on: stop it all the same.
-        ResetControlButtons();
-        Text1->setText(QStringLiteral("0"));
-        SendArmCommand(0);
+        stopPanelMotion();
     }
+    // Stopped by the limit: a new start of the same motion gets its own time.
+    m_runLimitPause.invalidate();
     QString joint = QString::fromLatin1(jointOfCode(code)->name);
     joint[0] = joint[0].toUpper();
     showStatusMessage(

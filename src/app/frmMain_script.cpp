@@ -293,11 +293,13 @@ void frmMain::startRun(int firstStep)
         return;
     FrameMain->setEnabled(true);
     Grid->SetHighLight(false);
-    if ((m_runCutByDisconnect || !m_runCutReason.isEmpty()) && !m_runner->isRunning()) {
-        // A write to an arm that has gone fails before its removal is noticed: one message, the one
-        // that says what happened to the arm.
-        const QString text =
-            m_runCutByDisconnect ? DisconnectedDuringRunText : CommandFailedDuringRunText.arg(m_runCutReason);
+    if ((m_runCutByStall || m_runCutByDisconnect || !m_runCutReason.isEmpty()) && !m_runner->isRunning()) {
+        // A write to an arm that has gone fails before its removal is noticed, and an arm that stopped
+        // taking reports is closed as gone: one message, the one that says what happened to the arm.
+        const QString text = m_runCutByStall        ? StalledText
+                             : m_runCutByDisconnect ? DisconnectedDuringRunText
+                                                    : CommandFailedDuringRunText.arg(m_runCutReason);
+        m_runCutByStall = false;
         m_runCutByDisconnect = false;
         m_runCutReason.clear();
         if (ScriptDialogs *dialogs = CommD.Dialogs())
@@ -312,7 +314,8 @@ void frmMain::CutRunAfterFailedSend(const QString &why)
     QMetaObject::invokeMethod(
         this,
         [this, why] {
-            if (!m_runner->isRunning() || StopRequested || m_runCutByDisconnect || !m_runCutReason.isEmpty())
+            if (!m_runner->isRunning() || StopRequested || m_runCutByStall || m_runCutByDisconnect ||
+                !m_runCutReason.isEmpty())
                 return;
             m_runCutReason = why;
             cmdRun->SetCaption(RunCaption);

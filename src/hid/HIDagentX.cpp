@@ -1,5 +1,7 @@
 #include "HIDagentX.h"
 
+#include "ProcessClock.h"
+
 #include "HidValues.h"
 
 #include <QSet>
@@ -22,6 +24,9 @@ QString src(const char *member)
 
 // Every handler's outcome is accepted, failures included: one bad handler must not stop the agent
 // half-way through opening or closing interfaces.
+// How long closing waits for the last reports to go out.
+constexpr int StopDrainMs = 250;
+
 template <typename Emit> void deliver(Emit &&emitEvent)
 {
     try {
@@ -334,6 +339,11 @@ void HIDagentX::StopAgent()
     const auto guard = lock();
     if (!d->started)
         return;
+    // The last reports asked for (a stop, as a rule) go out before their interfaces close, unless a
+    // device does not take them within the bound; its writer then finishes them as it can.
+    const qint64 deadline = ProcessClock::monotonicNs() + qint64(StopDrainMs) * 1'000'000;
+    for (const auto &intf : d->intfs)
+        intf->connection->drain(deadline);
     while (!d->intfs.empty())
         closeInterface(int(d->intfs.size()) - 1);
     d->transport->stopMonitoring();
@@ -406,6 +416,10 @@ bool HIDagentX::OpenMatchingIntfs()
             intf->scaleModes.append(0);
         }
         const qint32 handle = intf->handle;
+        // Told on the writer's own thread: the interface is given up on the agent's.
+        intf->connection->setStallHandler([this, handle] {
+            QMetaObject::invokeMethod(this, [this, handle] { closeStalled(handle); }, Qt::QueuedConnection);
+        });
         const qint32 vidPid = qint32((quint32(info.vendorId) << 16) | info.productId);
         const QString name = info.deviceName();
         d->intfs.push_back(std::move(intf));
@@ -792,6 +806,19 @@ void HIDagentX::closeGoneInterfaces()
     const QList<int> handles = std::exchange(d->goneHandles, {});
     for (const int handle : handles)
         closeGone(handle);
+}
+
+void HIDagentX::closeStalled(int handle)
+{
+    const auto guard = lock();
+    const int i = d->indexOfHandle(handle);
+    if (!d->started || i < 0)
+        return;
+    const QString name = d->intfs[size_t(i)]->info.deviceName();
+    // Told while the interface is still open, so that a handler can still hand it a last report (a
+    // stop) to go out should the device ever take the one it is stuck on.
+    deliver([&] { Q_EMIT OnWriteStalled(handle, name); });
+    closeGone(handle);
 }
 
 void HIDagentX::closeGone(int handle)

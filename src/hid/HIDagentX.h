@@ -175,6 +175,10 @@ Q_SIGNALS:
     void OnDeviceRemoval(int handle, const QString &DeviceName);
     // The arm's interface is there but could not be opened for lack of permission.
     void OnOpenDenied(const HidInterfaceInfo &info, const QString &reason);
+    // The device of an open interface has not taken an output report within the transport's bound.
+    // The interface is closed right after (OnIntfClosed, then OnDeviceRemoval): the device may still
+    // be acting on what it last took.
+    void OnWriteStalled(int handle, const QString &DeviceName);
 
 private:
     void closeInterface(int index);
@@ -182,6 +186,7 @@ private:
     void noteFailedTransfer(int handle, const HidConnection &connection);
     Q_INVOKABLE void closeGoneInterfaces();
     void closeGone(int handle);
+    void closeStalled(int handle);
 
     struct Private;
     std::unique_ptr<Private> d;

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 #include <memory>
 
 // One HID interface as the operating system lists it.
@@ -28,8 +30,9 @@ struct HidInterfaceInfo
 //
 // Threads: writeOutputReport and deviceGone may be called from any thread, one writer at a time (a
 // caller that shares a connection between threads serialises its writes itself); every other member
-// belongs to the thread that opened the connection. A write never takes longer than a short bound: a
-// report the device does not take in time is a failed write.
+// belongs to the thread that opened the connection. A write never holds its caller up for long: where a
+// device may not take a report at once, the report is handed to a writer of the connection's own, and
+// a device that does not take one within a bound has stalled (the stall handler says so).
 class HidConnection
 {
 public:
@@ -40,6 +43,13 @@ public:
     // True once a call failed because the device is no longer there (unplugged, or its node removed):
     // the connection is dead for good and should be closed as a removal would close it.
     virtual bool deviceGone() const { return false; }
+    // Called at most once, from a thread of the connection's own, when the device has not taken an
+    // output report within the bound: the connection cannot deliver what it is given and should be
+    // closed. Connections whose writes cannot stall never call it.
+    virtual void setStallHandler(std::function<void()> handler) { Q_UNUSED(handler); }
+    // Waits, at most until deadlineNs on the monotonic clock, for the output reports handed over to
+    // have gone out; true when they have. Connections that write at once have nothing to wait for.
+    virtual bool drain(qint64 deadlineNs) { Q_UNUSED(deadlineNs); return true; }
     // report[0] holds the wanted ID on entry when the device uses IDs; the whole report on return.
     // A timeout is a failure.
     virtual bool readInputReport(QByteArray &report, int timeoutMs, QString *error) = 0;

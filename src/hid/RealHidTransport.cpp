@@ -119,6 +119,9 @@ public:
             return fail(error, QStringLiteral("empty report"));
         if (m_gone.load())
             return fail(error, QStringLiteral("device disconnected"));
+        // A connection whose device stopped taking reports still keeps the last one asked for, so that
+        // it goes out should the device recover, but the caller is told it has not gone out.
+        const bool stalled = m_writer.stalled();
         const BoundedWriter::Result r = m_writer.write(report);
         switch (r.outcome) {
         case BoundedWriter::Outcome::Written:
@@ -126,16 +129,17 @@ public:
         case BoundedWriter::Outcome::Failed:
             noteFailure(r.errorNumber);
             return fail(error, QString::fromLocal8Bit(std::strerror(r.errorNumber)));
-        case BoundedWriter::Outcome::TimedOut:
-            noteFailure(0);
-            return fail(error, QStringLiteral("the device did not take the report within %1 ms")
-                                   .arg(RealHidTransport::WriteBoundMs));
-        case BoundedWriter::Outcome::StillBusy:
-            noteFailure(0);
-            return fail(error, QStringLiteral("the device has not taken the previous report yet"));
+        case BoundedWriter::Outcome::Pending:
+            if (stalled)
+                return fail(error, QStringLiteral("the device has not taken a report for over %1 ms")
+                                       .arg(RealHidTransport::WriteBoundMs));
+            return true;
         }
         return false;
     }
+
+    void setStallHandler(std::function<void()> handler) override { m_writer.setStallHandler(std::move(handler)); }
+    bool drain(qint64 deadlineNs) override { return m_writer.drain(deadlineNs); }
 
     bool readInputReport(QByteArray &report, int timeoutMs, QString *error) override
     {

@@ -20,7 +20,7 @@ struct udev_monitor;
 // container), that is said once on stderr and the nodes are listed again every PollIntervalMs instead.
 //
 // Output reports are written on a thread per connection (BoundedWriter) through a descriptor of their
-// own, waiting at most WriteBoundMs. A read or write that fails because the node has gone (or now
+// own; a report the device has not taken within WriteBoundMs stalls the connection. A read or write that fails because the node has gone (or now
 // belongs to another device) marks the connection deviceGone.
 //
 // Threads: the transport and everything but a connection's writeOutputReport belong to the thread

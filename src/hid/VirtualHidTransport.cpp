@@ -1,8 +1,10 @@
 #include "VirtualHidTransport.h"
 
+#include "BoundedWriter.h"
 #include "ProcessClock.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace {
 
@@ -10,6 +12,10 @@ QString text(const char *s)
 {
     return QString::fromLatin1(s);
 }
+
+// How long a device with a writer thread may take a report before its connection has stalled; a
+// device node's bound.
+constexpr int StallBoundMs = 250;
 
 } // namespace
 
@@ -22,6 +28,23 @@ public:
         : m_transport(transport), m_intf(intf), m_path(intf->info.path), m_generation(intf->m_generation)
     {
         ++m_intf->m_openCount;
+        if (m_intf->m_writerThread) {
+            // The writer may finish a held report after the connection has gone: it keeps to what
+            // outlives the connection.
+            m_writer = std::make_unique<BoundedWriter>(
+                [transport, intf, generation = m_generation](const QByteArray &report) {
+                    {
+                        std::unique_lock<std::mutex> hold(intf->m_holdLock);
+                        intf->m_holdChanged.wait(hold, [intf] { return !intf->m_held; });
+                    }
+                    const std::lock_guard delivery(intf->m_deliveryLock);
+                    if (!intf->m_plugged || intf->m_generation != generation)
+                        return ENODEV;
+                    deliver(transport, intf, report, HidReportType::Output);
+                    return 0;
+                },
+                StallBoundMs);
+        }
     }
     ~VirtualHidConnection() override
     {
@@ -33,7 +56,39 @@ public:
 
     bool writeOutputReport(const QByteArray &report, QString *error) override
     {
-        return write(report, HidReportType::Output, error);
+        if (!m_writer)
+            return write(report, HidReportType::Output, error);
+        if (!usable(error))
+            return false;
+        const bool stalled = m_writer->stalled();
+        const BoundedWriter::Result r = m_writer->write(report);
+        switch (r.outcome) {
+        case BoundedWriter::Outcome::Written:
+            return true;
+        case BoundedWriter::Outcome::Failed:
+            m_gone = r.errorNumber == ENODEV;
+            return fail(error, text("write failed"));
+        case BoundedWriter::Outcome::Pending:
+            return !stalled || fail(error, text("the device has stopped taking reports"));
+        }
+        return false;
+    }
+
+    void setStallHandler(std::function<void()> handler) override
+    {
+        if (m_writer)
+            m_writer->setStallHandler(std::move(handler));
+    }
+
+    bool drain(qint64 deadlineNs) override { return !m_writer || m_writer->drain(deadlineNs); }
+
+    static void deliver(VirtualHidTransport *transport, VirtualHidInterface *intf, const QByteArray &report,
+                        HidReportType type)
+    {
+        const qint64 ns = ProcessClock::monotonicNs();
+        intf->written.append(WrittenReport{report, ns, type});
+        if (type == HidReportType::Output)
+            Q_EMIT transport->reportWritten(intf->info.path, report, ns);
     }
 
     bool readInputReport(QByteArray &report, int, QString *error) override
@@ -107,10 +162,7 @@ private:
         }
         if (type == HidReportType::Feature)
             m_intf->m_feature.insert(quint8(report.at(0)), report);
-        const qint64 ns = ProcessClock::monotonicNs();
-        m_intf->written.append(WrittenReport{report, ns, type});
-        if (type == HidReportType::Output)
-            Q_EMIT m_transport->reportWritten(m_path, report, ns);
+        deliver(m_transport, m_intf, report, type);
         return true;
     }
 
@@ -119,6 +171,7 @@ private:
     QString m_path;
     int m_generation;
     bool m_gone = false;
+    std::unique_ptr<BoundedWriter> m_writer;
 };
 
 void VirtualHidInterface::queueInputReport(const QByteArray &report)
@@ -130,6 +183,15 @@ void VirtualHidInterface::setFeatureReport(const QByteArray &report)
 {
     if (!report.isEmpty())
         m_feature.insert(quint8(report.at(0)), report);
+}
+
+void VirtualHidInterface::holdWrites(bool hold)
+{
+    {
+        const std::lock_guard<std::mutex> guard(m_holdLock);
+        m_held = hold;
+    }
+    m_holdChanged.notify_all();
 }
 
 void VirtualHidInterface::failNextRead()

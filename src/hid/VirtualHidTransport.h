@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <memory>
 #include <vector>
@@ -46,6 +47,11 @@ public:
     // Opening fails from now on, as a permission problem or as some other failure.
     void denyOpen(bool permissionDenied);
     void allowOpen();
+    // Output reports of connections opened from now on go through a writer thread of the
+    // connection's own, as on a device node, with the same bound: a device held (holdWrites) takes no
+    // report until it is let go, and stalls its connection once the bound has passed.
+    void useWriterThread() { m_writerThread = true; }
+    void holdWrites(bool hold);
 
     bool isOpen() const { return m_openCount > 0; }
     bool isPlugged() const { return m_plugged; }
@@ -71,6 +77,10 @@ private:
     // fails, as with a kernel device node. Recursive because whoever hears a report may unplug.
     std::recursive_mutex m_deliveryLock;
     int m_openCount = 0;
+    bool m_writerThread = false;
+    std::mutex m_holdLock;
+    std::condition_variable m_holdChanged;
+    bool m_held = false;
 };
 
 // In-memory interfaces for tests and for people without the hardware: interfaces can be plugged and

@@ -151,8 +151,12 @@ void ScriptRunner::requestStop()
     if (!m_running)
         return;
     bool sendNow = false;
+    quint64 run = 0;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
+        // The run this stop is for, taken with the flag: should that run end and another begin before
+        // the quit below is posted, the quit is left for the ended run and the new one plays on.
+        run = m_run;
         if (!m_stopRequested) {
             m_stopRequested = true;
             // While the timing thread is inside a send, the code 0 follows that send, from that thread.
@@ -178,11 +182,6 @@ void ScriptRunner::requestStop()
         if (m_loop)
             m_loop->quit();
     } else if (!onTimingThread) {
-        quint64 run = 0;
-        {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            run = m_run;
-        }
         post(Notice{Notice::Quit, run, 0});
     }
 }
@@ -291,12 +290,14 @@ void ScriptRunner::timingThread(quint64 run, int firstStep)
         post(Notice{Notice::StepStarting, run, quint64(row), stepsPosted});
         if (hasPreviousEnd)
             sleepExactlyUntil(previousEndNs);
-        const qint64 now = clockNs();
-        const qint64 scheduled = hasPreviousEnd ? previousEndNs : now;
-        const bool onTime = hasPreviousEnd && now - previousEndNs <= OnTimeToleranceNs;
-        const qint64 end = (onTime ? previousEndNs : now) + step.durationNs;
-        if (step.code >= 0 && !sendStep(qint16(step.code), scheduled, stepsPosted))
+        const qint64 scheduled = hasPreviousEnd ? previousEndNs : clockNs();
+        // The step's time runs from the moment its code went out: a send held up on its way (waiting
+        // for the arm's lock or for the device) must not shorten the step.
+        qint64 sent = clockNs();
+        if (step.code >= 0 && !sendStep(qint16(step.code), scheduled, stepsPosted, &sent))
             break;
+        const bool onTime = hasPreviousEnd && sent - previousEndNs <= OnTimeToleranceNs;
+        const qint64 end = (onTime ? previousEndNs : sent) + step.durationNs;
         hasPreviousEnd = true;
         previousEndNs = end;
 
@@ -304,6 +305,11 @@ void ScriptRunner::timingThread(quint64 run, int firstStep)
             repetitionWaited = true;
             if (!sleepUntil(end - WakeLeadNs))
                 break;
+        } else if (step.code >= 0) {
+            // Steps that take no time go out back to back; at real-time priority nothing else of
+            // ordinary priority would run on this core until the repetition ends. A short sleep after
+            // each lets them in.
+            sleepExactlyUntil(clockNs() + ZeroStepBreatherNs);
         }
     }
 
@@ -315,7 +321,7 @@ void ScriptRunner::timingThread(quint64 run, int firstStep)
     post(Notice{Notice::Quit, run, 0});
 }
 
-bool ScriptRunner::sendStep(qint16 code, qint64 scheduledNs, quint64 stepNumber)
+bool ScriptRunner::sendStep(qint16 code, qint64 scheduledNs, quint64 stepNumber, qint64 *sentNs)
 {
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
@@ -324,12 +330,14 @@ bool ScriptRunner::sendStep(qint16 code, qint64 scheduledNs, quint64 stepNumber)
         m_sending = true;
         m_stepsSent = stepNumber;
     }
-    const qint64 sent = clockNs();
     try {
         m_source->sendArmCommand(code);
     } catch (...) {
         // A failed send is skipped like any failed statement of a run; the run goes on.
     }
+    // Taken once the send has returned: the code has gone out to the arm (or has been given up).
+    const qint64 sent = clockNs();
+    *sentNs = sent;
     if (m_recordTimings)
         m_timings.append({code, scheduledNs, sent});
     bool stopNow = false;
@@ -356,8 +364,8 @@ void ScriptRunner::sendFinal(qint64 scheduledNs)
             return;
         m_zeroClaimed = true;
     }
-    const qint64 sent = clockNs();
     sendStopNow();
+    const qint64 sent = clockNs();
     if (m_recordTimings)
         m_timings.append({0, scheduledNs, sent});
 }

@@ -52,9 +52,9 @@ public:
 //
 // Step times: a step lasts LeadingNumber(time text) seconds; zero, negative or no number means no
 // wait. A step's time normally runs from the scheduled end of the previous step, so small wake-up
-// delays do not add up over a long script. When a step's command goes out more than 1 ms after that
-// moment (the arm's write was held up), its time runs from the moment the command went out instead, so
-// no step is cut short by an earlier delay.
+// delays do not add up over a long script. When a step's command goes out (its send has returned) more
+// than 1 ms after that moment (the arm's write was held up), its time runs from the moment the command
+// went out instead, so no step is cut short by a delay.
 class ScriptRunner : public QObject
 {
     Q_OBJECT
@@ -65,6 +65,9 @@ public:
     // content and tell the caller's thread which step starts, before one short sleep to the moment
     // itself (a sleep, not a spin: no CPU is burnt).
     static constexpr qint64 WakeLeadNs = 300'000;
+    // The pause after each step that takes no time, so that a long run of such steps does not keep a
+    // core from every other thread.
+    static constexpr qint64 ZeroStepBreatherNs = 50'000;
     // The repetition counter is 16 bits wide.
     static constexpr int MaxRepetitions = 32767;
 
@@ -138,7 +141,8 @@ private:
     std::shared_ptr<const Script> readScript() const;
     void refreshScript();
     void timingThread(quint64 run, int firstStep);
-    bool sendStep(qint16 code, qint64 scheduledNs, quint64 stepNumber);
+    // sentNs: when the send returned, the code gone out.
+    bool sendStep(qint16 code, qint64 scheduledNs, quint64 stepNumber, qint64 *sentNs);
     void sendFinal(qint64 scheduledNs);
     void sendStopNow();
     // Until the deadline or a stop; false on a stop.

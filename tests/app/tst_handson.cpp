@@ -15,6 +15,7 @@
 #include "Gamepad.h"
 
 #include <QAccessible>
+#include <QElapsedTimer>
 #include <QApplication>
 #include <QFile>
 #include <QKeyEvent>
@@ -156,6 +157,8 @@ private Q_SLOTS:
         if (scripting)
             w.optScripting->SetValue(true);
         play(w.FrameMain, strokes);
+        // A release is told once no press of its key has followed it for the repeat gap.
+        QTest::qWait(MotionPanel::RepeatGapMs * 3);
         QCOMPARE(h.codes(), codes);
         QCOMPARE(recordedFunctions(w), steps);
         QCOMPARE(litButtons(w), lit);
@@ -176,13 +179,17 @@ private Q_SLOTS:
         w.txtReps->setFocus();
         h.click(3);
         QVERIFY(w.FrameMain->hasFocus());
-        // The focus leaving while a key is held stops that key's motion: its release goes elsewhere.
+        // The focus leaving while a key is held does not lose the key: let go in the repetitions box,
+        // it stops its motion there, and the box does not take it.
         QTest::keyPress(QApplication::focusWidget(), Qt::Key_E);
         QTest::mouseClick(w.txtReps, Qt::LeftButton);
         QVERIFY(w.txtReps->hasFocus());
-        QCOMPARE(h.codes(), (QList<int>{3, 4, 0}));
+        QCOMPARE(h.codes(), (QList<int>{3, 4}));
+        QTest::keyRelease(w.txtReps, Qt::Key_E);
+        QTRY_COMPARE(h.codes(), (QList<int>{3, 4, 0}));
         // Keys typed into the repetitions box are its own.
         QTest::keyClick(w.txtReps, Qt::Key_Left);
+        QTest::qWait(MotionPanel::RepeatGapMs * 2);
         QCOMPARE(h.codes(), (QList<int>{3, 4, 0}));
     }
 
@@ -471,6 +478,84 @@ private Q_SLOTS:
         w.ShowReady();
         QCOMPARE(w.lblDisp->text(), frmMain::ReadyText);
         QCOMPARE(w.lblDisp->geometry(), statusLine);
+    }
+
+    // The limit counts a motion's time in one go: started again right after a stop (a key's repeat, a
+    // stick at the edge of its dead zone, a quick tap), the motion keeps the time it had run.
+    void runLimitCountsARestartedMotionAsOne()
+    {
+        WindowHarness h;
+        QVERIFY(openActive(h));
+        frmMain &w = h.window();
+        w.SetRunLimitOverride(1000);
+        h.click(5);
+        QTest::qWait(800);
+        h.click(5);
+        QElapsedTimer sinceRestart;
+        sinceRestart.start();
+        h.click(5);
+        QTRY_COMPARE_WITH_TIMEOUT(h.codes().size(), 4, 3000);
+        QCOMPARE(h.codes(), (QList<int>{5, 0, 5, 0}));
+        QVERIFY2(sinceRestart.elapsed() < 700, qPrintable(QString::number(sinceRestart.elapsed())));
+        QVERIFY2(w.lblDisp->text().startsWith(QStringLiteral("Gripper stopped after 1.")), qPrintable(w.lblDisp->text()));
+    }
+
+    // A motion started by a key or a pad control ends when that control is let go, whatever came in
+    // between; the motor never runs on with nobody holding it.
+    void heldControlsReleaseStopsItsMotion_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<bool>("scripting");
+        QTest::addColumn<QString>("between");
+        QTest::newRow("key, Scripting chosen") << "key" << false << "scripting";
+        QTest::newRow("key, Interactive chosen") << "key" << true << "interactive";
+        QTest::newRow("key, Scripting chosen again") << "key" << true << "scripting";
+        QTest::newRow("key, About opened") << "key" << false << "about";
+        QTest::newRow("pad, Scripting chosen") << "pad" << false << "scripting";
+        QTest::newRow("pad, Interactive chosen") << "pad" << true << "interactive";
+    }
+    void heldControlsReleaseStopsItsMotion()
+    {
+        QFETCH(QString, control);
+        QFETCH(bool, scripting);
+        QFETCH(QString, between);
+        WindowHarness h;
+        VirtualHidInterface *pad = h.transport.addGamepad();
+        QVERIFY(openActive(h));
+        frmMain &w = h.window();
+        w.optScripting->SetValue(scripting);
+        const bool key = control == u"key";
+        if (key) {
+            w.FrameMain->setFocus();
+            QTest::keyPress(w.FrameMain, Qt::Key_W);
+        } else {
+            pad->queueInputReport(VirtualHidTransport::gamepadReport(128, 128, 128));
+            w.gamepad()->poll();
+            pad->queueInputReport(VirtualHidTransport::gamepadReport(20, 128, 128));
+            w.gamepad()->poll();
+        }
+        const int code = key ? 3 : 2;
+        QCOMPARE(h.codes(), QList<int>{code});
+        if (between == u"scripting")
+            QTest::mouseClick(w.lblScripting, Qt::LeftButton);
+        else if (between == u"interactive")
+            QTest::mouseClick(w.lblInteractive, Qt::LeftButton);
+        else
+            QTest::mouseClick(w.cmdAbout, Qt::LeftButton);
+        QCOMPARE(h.codes(), QList<int>{code});
+        if (key) {
+            QWidget *to = QApplication::focusWidget() ? QApplication::focusWidget() : w.FrameMain;
+            QTest::keyRelease(to, Qt::Key_W);
+        } else {
+            pad->queueInputReport(VirtualHidTransport::gamepadReport(128, 128, 128));
+            w.gamepad()->poll();
+        }
+        QTRY_COMPARE(h.codes(), (QList<int>{code, 0}));
+        QCOMPARE(litButtons(w), QList<int>());
+        QTest::qWait(MotionPanel::RepeatGapMs * 2);
+        QCOMPARE(h.codes(), (QList<int>{code, 0}));
+        if (w.aboutWindow())
+            w.aboutWindow()->close();
     }
 
     void settingsDialogKeepsTheLimitInItsOwnFile_data()

@@ -31,6 +31,7 @@ constexpr int ExitNoInput = 66;
 constexpr int ExitNoArm = 3;
 constexpr int ExitArmGone = 4;
 constexpr int ExitSendFailed = 5;
+constexpr int ExitArmStalled = 6;
 
 void printUsage(QTextStream &out)
 {
@@ -44,9 +45,10 @@ void printUsage(QTextStream &out)
            "--virtual-arm-fail-write K makes the virtual arm refuse the K-th report written to it.\n"
            "If the arm is disconnected during the run, the run ends at once, names the step that was\n"
            "cut short and does not go on when the arm comes back. A command that does not reach the\n"
-           "arm ends the run the same way.\n"
+           "arm ends the run the same way. An arm that stops taking commands is let go, and you are\n"
+           "told to switch it off or unplug it.\n"
            "Exit status: 0 played, 3 no arm found, 4 the arm was disconnected during the run,\n"
-           "5 a command did not reach the arm, 64 usage, 65 empty script or too many steps,\n"
+           "5 a command did not reach the arm, 6 the arm stopped taking commands, 64 usage, 65 empty script or too many steps,\n"
            "66 file not read, 128 + signal number when stopped by a signal.\n";
 }
 
@@ -308,8 +310,19 @@ int cliRun(const QStringList &args)
     // The run ends with the arm's last interface: a replugged arm is a new start, not the rest of a
     // script it missed the beginning of.
     bool armGone = false;
+    // An arm that stops taking reports is let go right after this; the stop waits behind the report it
+    // is stuck on, and goes out should the arm ever take that.
+    bool armStalled = false;
+    QObject::connect(&agent, &HIDagentX::OnWriteStalled, &runner, [&] {
+        armStalled = true;
+        try {
+            devices.SendToAll(0);
+        } catch (const std::exception &) {
+        }
+        runner.requestStop();
+    });
     QObject::connect(&agent, &HIDagentX::OnIntfClosed, &runner, [&] {
-        if (agent.IntfCount() == 0 && runner.isRunning() && !armGone) {
+        if (agent.IntfCount() == 0 && runner.isRunning() && !armGone && !armStalled) {
             armGone = true;
             runner.requestStop();
         }
@@ -331,6 +344,13 @@ int cliRun(const QStringList &args)
     }
     if (hid.arm)
         out << "Final pose: " << simulator.poseAt(ScriptRunner::clockNs()).toText() << "\n";
+    if (armStalled) {
+        const int row = script.currentRow();
+        err << "tessaro-cli: the arm stopped taking commands during step " << row << " ("
+            << script.functionText(row) << ") and did not take the stop command: a motor may still be "
+            << "running. Switch the arm off or unplug it.\n";
+        return ExitArmStalled;
+    }
     if (signal != 0) {
         err << "tessaro-cli: stopped\n";
         return 128 + signal;
