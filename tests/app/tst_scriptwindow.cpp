@@ -13,6 +13,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
 
@@ -526,6 +527,63 @@ private Q_SLOTS:
         QVERIFY(!w.Grid->HighLight());
         QVERIFY(!w.StopRequested);
         QVERIFY(!w.Runner().isRunning());
+    }
+
+    // An arm whose device stops taking reports. The stop waits behind the stuck motion code instead of
+    // being lost, the window's thread is not held up by it, and once the bound has passed the arm is
+    // let go and the operator told to switch it off. The stop is the last thing the arm receives.
+    void stallingArmIsLetGoAndTold_data()
+    {
+        QTest::addColumn<bool>("run");
+        QTest::addColumn<bool>("stop");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("motion by click, Esc") << false << true << "Tessaro: " + frmMain::StalledText;
+        QTest::newRow("script run, Esc") << true << true << "Tessaro: " + frmMain::StalledText;
+        QTest::newRow("script run, nobody stops") << true << false << "Error: " + frmMain::StalledText;
+    }
+    void stallingArmIsLetGoAndTold()
+    {
+        QFETCH(bool, run);
+        QFETCH(bool, stop);
+        QFETCH(QString, message);
+        WindowHarness h;
+        VirtualArm &arm = h.addArm();
+        VirtualHidInterface *intf = arm.armInterface();
+        intf->useWriterThread();
+        frmMain &w = h.open();
+        FakeDialogs dialogs;
+        w.SetScriptDialogs(&dialogs);
+        QCOMPARE(w.ConnectionState(), frmMain::Ready);
+        intf->holdWrites(true);
+        // Whatever fails below, the device's writer must not be left waiting when the test goes.
+        const std::unique_ptr<VirtualHidInterface, void (*)(VirtualHidInterface *)> letGo(
+            intf, [](VirtualHidInterface *i) { i->holdWrites(false); });
+        qint64 stopTookMs = -1;
+        const auto stopNow = [&] {
+            QElapsedTimer took;
+            took.start();
+            w.StopEverything();
+            stopTookMs = took.elapsed();
+        };
+        if (run) {
+            putScript(w, {{"ElbowUp", " 5"}, {"Pause", " 1"}});
+            if (stop)
+                QTimer::singleShot(100, &w, stopNow);
+            QVERIFY(runToEnd(w));
+        } else {
+            h.click(3);
+            QTest::qWait(100);
+            stopNow();
+        }
+        if (stop)
+            QVERIFY2(stopTookMs >= 0 && stopTookMs < 100, qPrintable(QString::number(stopTookMs)));
+        QTRY_COMPARE(dialogs.messages, QStringList{message});
+        QCOMPARE(w.ConnectionState(), QString());
+        QVERIFY(h.codes().isEmpty());
+        intf->holdWrites(false);
+        QTRY_COMPARE(h.codes(), (QList<int>{3, 0}));
+        QTest::qWait(100);
+        QCOMPARE(h.codes(), (QList<int>{3, 0}));
     }
 
     void stopDuringAStep()
