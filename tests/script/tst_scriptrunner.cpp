@@ -10,6 +10,10 @@
 #include <QThread>
 #include <QTimer>
 
+#include <sched.h>
+
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -540,6 +544,50 @@ private Q_SLOTS:
         QVERIFY(timings[0].sentNs >= busyUntil);
         QVERIFY(timings[0].sentNs - timings[0].scheduledNs >= 40 * Ms);
         QVERIFY(timings[1].scheduledNs - busyUntil >= 10 * Ms);
+    }
+
+    // A long run of steps that take no time, at real-time priority, on one core shared with an ordinary
+    // thread that sleeps a millisecond at a time: the sleeper must still get its turn between the steps,
+    // not only when the repetition is over.
+    void zeroTimeStepsLeaveTheCoreToOthers()
+    {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(sched_getcpu(), &one);
+        cpu_set_t before;
+        QVERIFY(::sched_getaffinity(0, sizeof before, &before) == 0);
+        // Threads started from here on share this core.
+        QVERIFY(::sched_setaffinity(0, sizeof one, &one) == 0);
+
+        FakeSource source;
+        source.steps = QList<Step>(10000, Step{QStringLiteral("BaseCW"), QStringLiteral("0")});
+        // Each send costs the timing thread 10 us of work, as a write does.
+        source.onSend = [](int) {
+            const qint64 until = ScriptRunner::clockNs() + 10'000;
+            while (ScriptRunner::clockNs() < until) {
+            }
+        };
+        std::atomic<bool> sleeping{true};
+        std::atomic<qint64> worstLateNs{0};
+        std::thread sleeper([&] {
+            while (sleeping) {
+                const qint64 start = ScriptRunner::clockNs();
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                const qint64 late = ScriptRunner::clockNs() - start - 1'000'000;
+                worstLateNs = std::max<qint64>(worstLateNs, late);
+            }
+        });
+        ScriptRunner runner;
+        runner.setRealtimeScheduling(true);
+        runner.RunScript(source);
+        sleeping = false;
+        sleeper.join();
+        ::sched_setaffinity(0, sizeof before, &before);
+        QCOMPARE(source.codes.size(), 10001);
+        if (!runner.realtimeGranted())
+            QSKIP("real-time scheduling is not allowed here");
+        QVERIFY2(worstLateNs < 40'000'000, qPrintable(QStringLiteral("the sleeper woke %1 ms late")
+                                                          .arg(double(worstLateNs) / 1e6)));
     }
 
     void commandsReachTheVirtualArm()
