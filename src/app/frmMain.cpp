@@ -59,23 +59,15 @@ QRect twipRect(int left, int top, int width, int height)
 } // namespace
 
 frmMain::frmMain(const Setup &setup, QWidget *parent)
-    : QWidget(parent), Script(new ScriptModel(this)), NextStep(Script->nextStepVariable()), m_setup(setup)
+    : QWidget(parent), Script(new ScriptModel(this)), NextStep(Script->nextStepVariable()), m_setup(setup),
+      m_session(std::make_unique<ArmSession>(setup.transport))
 {
-    HIDagent = std::make_unique<HIDagentX>(m_setup.transport);
-    // Design-time settings of the component on this window.
-    HIDagent->SetLogFile(QStringLiteral("HidLog.txt"));
-    HIDagent->SetLogging(false);
-    HIDagent->SetTimeOut(3000);
-    Devices = std::make_unique<ArmDeviceList>(*HIDagent, this);
-    connectAgent();
-    m_gamepad = std::make_unique<Gamepad>(m_setup.transport);
-    connect(m_gamepad.get(), &Gamepad::motionChanged, this, &frmMain::Gamepad_MotionChanged);
-    connect(m_gamepad.get(), &Gamepad::stopPressed, this, &frmMain::StopEverything);
-    // Otherwise a pad that does nothing looks like a broken pad.
-    connect(m_gamepad.get(), &Gamepad::openDenied, this,
-            [this] { showStatusMessage(GamepadDeniedText); });
+    HIDagent = &m_session->agent();
+    Devices = &m_session->devices();
+    m_session->setScriptingModeSource([this] { return ScriptingMode(); });
 
     buildWindow();
+    connectSession();
     Form_Load();
 }
 
@@ -84,30 +76,45 @@ frmMain::~frmMain()
     qApp->removeEventFilter(m_stopKeyFilter);
     // A window destroyed without being closed (the program quitting) still leaves the arm stopped.
     Form_Unload();
-    // The component closes its interfaces when it goes; nothing of this window may hear about it then.
-    if (HIDagent)
-        HIDagent->disconnect(this);
-    // The panel loses the focus as the window goes under; this window is no longer there to hear it.
+    // Nothing of this window may hear about the session or the panel as they go.
+    m_session->disconnect(this);
     if (FrameMain)
         FrameMain->disconnect(this);
-    if (m_gamepad)
-        m_gamepad->disconnect(this);
     if (m_colorScheme)
         delete m_colorScheme.data();
     if (m_about)
         delete m_about.data();
 }
 
-void frmMain::connectAgent()
+void frmMain::connectSession()
 {
-    HIDagentX *agent = HIDagent.get();
-    connect(agent, &HIDagentX::OnDeviceArrival, this, &frmMain::HIDagent_OnDeviceArrival);
-    connect(agent, &HIDagentX::OnDeviceRemoval, this, &frmMain::HIDagent_OnDeviceRemoval);
-    connect(agent, &HIDagentX::OnIntfOpened, this, &frmMain::HIDagent_OnIntfOpened);
-    connect(agent, &HIDagentX::OnIntfClosed, this, &frmMain::HIDagent_OnIntfClosed);
-    connect(agent, &HIDagentX::OnRptArrived, this, &frmMain::HIDagent_OnRptArrived);
-    connect(agent, &HIDagentX::OnOpenDenied, this, &frmMain::HIDagent_OnOpenDenied);
-    connect(agent, &HIDagentX::OnWriteStalled, this, &frmMain::HIDagent_OnWriteStalled);
+    ArmSession *session = m_session.get();
+    connect(session, &ArmSession::readyChanged, this, [this](bool ready) {
+        if (!ready) {
+            ShowDisconnected();
+            return;
+        }
+        ShowReady();
+        // The warning is out of date once an arm could be opened; a later refusal may say it again.
+        if (m_openDeniedBox)
+            m_openDeniedBox->close();
+        m_openDeniedShown = false;
+    });
+    connect(session, &ArmSession::lookOn, this, &frmMain::showOnLook);
+    connect(session, &ArmSession::looksReset, this, &frmMain::ResetControlButtons);
+    connect(session, &ArmSession::codeShown, this, [this](int code) { Text1->setText(QString::number(code)); });
+    connect(session, &ArmSession::stepBegun, this, &frmMain::Script_StepBegun);
+    connect(session, &ArmSession::stepEnded, this, &frmMain::Script_StepEnded);
+    connect(session, &ArmSession::runLimitReached, this, &frmMain::showStatusMessage);
+    connect(session, &ArmSession::runStopping, this, [this] {
+        cmdRun->SetCaption(QStringLiteral("Run"));
+        StopRequested = true;
+        Grid->SetHighLight(false);
+    });
+    connect(session, &ArmSession::openDenied, this, &frmMain::HIDagent_OnOpenDenied);
+    connect(session, &ArmSession::armStalled, this, &frmMain::HIDagent_OnWriteStalled);
+    // Otherwise a pad that does nothing looks like a broken pad.
+    connect(session, &ArmSession::gamepadDenied, this, [this] { showStatusMessage(GamepadDeniedText); });
 }
 
 void frmMain::buildWindow()
@@ -229,7 +236,7 @@ void frmMain::Form_Load()
     runStep([this] { LoadColors(); });
     runStep([this] {
         if (!m_setup.optionsReadPath.isEmpty())
-            m_options = ControlOptions::read(m_setup.optionsReadPath);
+            m_session->setOptions(ControlOptions::read(m_setup.optionsReadPath));
     });
     runStep([this] {
         Grid->SetRows(14);
@@ -243,14 +250,9 @@ void frmMain::Form_Load()
     ScriptFileName.clear();
     Script->setNextStep(1);
     m_startingUp = true;
-    runStep([this] { ConfigureAgent(); });
-    try {
-        SearchArm();
-    } catch (const std::exception &) {
-    }
-    UpdateConnectionStatus();
+    m_session->setDeviceIdentity(m_currentDevice);
+    m_session->start();
     m_startingUp = false;
-    runStep([this] { m_gamepad->start(); });
 }
 
 QString frmMain::SettingsReadPath() const
@@ -269,27 +271,6 @@ void frmMain::LoadColors()
     m_currentDevice = settings.currentDevice;
 }
 
-void frmMain::ConfigureAgent()
-{
-    HIDagent->SetShowOperations(false);
-    HIDagent->SetVerbose(false);
-    HIDagent->StartAgent();
-}
-
-bool frmMain::SearchArm()
-{
-    HIDagent->SetVID_To_Match(7791);
-    HIDagent->SetPID_To_Match(4371);
-    HIDagent->SetSearchOnPID(true);
-    HIDagent->SetSearchOnVID(true);
-    return HIDagent->OpenMatchingIntfs();
-}
-
-void frmMain::CloseAgent()
-{
-    HIDagent->StopAgent();
-}
-
 QString frmMain::ConnectionState() const
 {
     return pctLED->property("Tag").toString();
@@ -301,7 +282,7 @@ void frmMain::ShowReady()
     lblDisp->setText(ReadyText);
     pctLED->setPixmap(pctLEDOnRed->pixmap());
     pctLED->setProperty("Tag", Ready);
-    m_armReady = true;
+    m_session->setReady(true);
 }
 
 void frmMain::ShowDisconnected()
@@ -310,50 +291,22 @@ void frmMain::ShowDisconnected()
     lblDisp->setText(DisconnectedText);
     pctLED->setPixmap(pctLEDOff->pixmap());
     pctLED->setProperty("Tag", QString());
-    m_armReady = false;
+    m_session->setReady(false);
 }
 
 bool frmMain::DeviceNameMatches(const QString &deviceName) const
 {
-    const QString name = deviceName.trimmed().toUpper();
-    if (name.isEmpty())
-        return false;
-    return name.contains(m_currentDevice, Qt::CaseSensitive);
-}
-
-bool frmMain::ArmInterfaceOpen() const
-{
-    const auto guard = HIDagent->lock();
-    for (int i = 0; i < HIDagent->IntfCount(); ++i) {
-        if (DeviceNameMatches(HIDagent->IntfInfoAt(i).deviceName()))
-            return true;
-    }
-    return false;
+    return m_session->deviceNameMatches(deviceName);
 }
 
 void frmMain::UpdateConnectionStatus()
 {
-    const bool wasReady = ConnectionState() == Ready;
-    if (ArmInterfaceOpen()) {
-        ShowReady();
-        // Back while the run it cut short winds down: the stop went out to no arm when it was asked
-        // for, so this one gets it now.
-        if (!wasReady && m_runCutByDisconnect)
-            SendArmCommand(0);
-        // The warning is out of date once an arm could be opened; a later refusal may say it again.
-        if (m_openDeniedBox)
-            m_openDeniedBox->close();
-        m_openDeniedShown = false;
-        return;
-    }
-    ShowDisconnected();
-    // Stopped here and now: a replugged arm must not take up a script in the middle.
-    if (wasReady && m_runner && m_runner->isRunning() && !m_unloaded) {
-        m_runCutByDisconnect = true;
-        cmdRun->SetCaption(QStringLiteral("Run"));
-        StopRequested = true;
-        m_runner->requestStop();
-    }
+    m_session->updateConnection();
+}
+
+bool frmMain::ArmInterfaceOpen() const
+{
+    return m_session->armInterfaceOpen();
 }
 
 void frmMain::SetHilight(bool on)
@@ -420,23 +373,14 @@ void frmMain::Form_Unload()
         if (m_colorScheme)
             m_colorScheme->close();
     });
-    // A running motor would otherwise keep going, against its end stop, with nothing left to stop it.
     runStep([this] {
         if (cmdRun->Caption() == QStringLiteral("Stop")) {
             cmdRun->SetCaption(QStringLiteral("Run"));
             StopRequested = true;
         }
-        // The run's loop ends as soon as this event is handled; its own stop code is not sent, the
-        // one below stands for it. Its timing thread is done with the devices before they close.
-        if (m_runner)
-            m_runner->stopAndWait();
     });
-    runStep([this] {
-        if (ConnectionState() == Ready)
-            SendArmCommand(0);
-    });
-    runStep([this] { CloseAgent(); });
-    runStep([this] { m_gamepad->stop(); });
+    // The run ends, a running motor is stopped, and the component closes.
+    m_session->shutDown();
 }
 
 bool frmMain::eventFilter(QObject *watched, QEvent *event)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ArmSession.h"
 #include "ColorSchemeHost.h"
 #include "HIDagentX.h"
 #include "MotionPanel.h"
@@ -108,7 +109,7 @@ public:
     QString OptionsFilePath() const override { return m_setup.optionsWritePath; }
     QString OptionsReadPath() const override;
     void SetControlOptions(const ControlOptions &options) override;
-    ControlOptions Options() const { return m_options; }
+    ControlOptions Options() const;
 
     bool Hilight() const { return m_hilight; }
     bool StartingUp() const { return m_startingUp; }
@@ -135,9 +136,9 @@ public:
     // the run ends as Stop ends it and the operator is told why once it has. Any thread may call it.
     void CutRunAfterFailedSend(const QString &why);
     void ResetControlButtons();
-    bool MotionActive() const { return m_motionActive; }
-    QString ActiveTag() const { return m_activeTag; }
-    float StepTicks() const { return m_stepTicks; }
+    bool MotionActive() const { return m_session->motionActive(); }
+    QString ActiveTag() const { return m_session->activeTag(); }
+    float StepTicks() const { return m_session->stepTicks(); }
     bool ScriptingMode() const;
     static QString Tag(const QWidget *control);
 
@@ -150,9 +151,11 @@ public:
     int RunLimitMs(int code) const;
     // Every motion gets this limit instead of its joint's (a test's short limit); nullopt restores them.
     void SetRunLimitOverride(std::optional<int> milliseconds);
-    bool RunLimitArmed() const { return m_runLimitTimer.isActive(); }
+    bool RunLimitArmed() const { return m_session->runLimitArmed(); }
     // The gamepad that jogs the arm alongside the keys.
-    Gamepad *gamepad() const { return m_gamepad.get(); }
+    Gamepad *gamepad() const { return &m_session->gamepad(); }
+    // What the window drives the arm through.
+    ArmSession &session() const { return *m_session; }
 
     // Script handlers, wired by the script work.
     void RecordScriptStep();
@@ -212,9 +215,9 @@ public:
     // The warning shown when the arm is present but may not be opened; null until then.
     QMessageBox *openDeniedMessage() const;
 
-    // The HID component and the device objects bound to its interfaces.
-    std::unique_ptr<HIDagentX> HIDagent;
-    std::unique_ptr<ArmDeviceList> Devices;
+    // The HID component and the device objects bound to its interfaces (the session's).
+    HIDagentX *HIDagent = nullptr;
+    ArmDeviceList *Devices = nullptr;
 
     // Controls, named as the layout names them.
     QLabel *pctLED = nullptr;
@@ -267,28 +270,18 @@ private:
     void buildScriptArea();
     void Form_Load();
     void Form_Unload();
-    void ConfigureAgent();
-    bool SearchArm();
-    void CloseAgent();
-    void connectAgent();
+    void connectSession();
 
     void cmdControl_Click(int Index);
     void showOnLook(int index);
     void optScripting_Click();
     void lblInteractive_Click();
     void lblScripting_Click();
-    void TimerT_Timer();
     void FrameMain_JogPressed(int code);
     void FrameMain_JogReleased(int code);
-    void Gamepad_MotionChanged(int code);
-    // A key or pad control held down, and let go: `held` is that input's code (-1: none).
-    void jogPress(int &held, int code);
-    void jogRelease(int &held, int code);
-    // Puts out the lit button and sends 0, for a motor left running with no motion state.
-    void stopPanelMotion();
-    void armRunLimit(int code);
-    void pauseRunLimit();
-    void RunLimit_Timer();
+    // Recording: the grid's side of a step begun and ended.
+    void Script_StepBegun(const QString &function);
+    void Script_StepEnded(double seconds);
     void showStatusMessage(const QString &text);
     void endStatusMessage();
 
@@ -321,56 +314,29 @@ private:
     void clearScript();
     void warnOfShortLoad(const ScriptLoad &load, const QString &path);
 
-    void HIDagent_OnDeviceArrival(int handle, const QString &DeviceName);
-    void HIDagent_OnDeviceRemoval(int handle, const QString &DeviceName);
-    void HIDagent_OnIntfOpened();
-    void HIDagent_OnIntfClosed(int NumStillOpen, const QString &IntfName, int AHidHandle);
-    void HIDagent_OnRptArrived(int RptIndexInIntf, int AllRptIndex);
-    void HIDagent_OnOpenDenied(const HidInterfaceInfo &info, const QString &reason);
+    void HIDagent_OnOpenDenied();
     void HIDagent_OnWriteStalled();
 
     void cmdColors_Click();
     void cmdAbout_Click();
 
     Setup m_setup;
+    // Connection, motion, the pad, the run and recording: everything done with the arm.
+    std::unique_ptr<ArmSession> m_session;
     QPixmap m_backgroundPicture;
     QString m_currentDevice;
     bool m_hilight = false;
     bool m_startingUp = false;
     // Read by a run's timing thread as it sends.
     std::atomic<bool> m_unloaded{false};
-    std::atomic<bool> m_armReady{false};
     bool m_openDeniedShown = false;
-    // The arm went away under a run: said to the operator once the run has ended.
-    bool m_runCutByDisconnect = false;
-    // Why a command of the run did not reach an arm; said once the run has ended.
-    QString m_runCutReason;
-    // An arm stopped taking reports under the run: said, in place of the rest, once it has ended.
-    bool m_runCutByStall = false;
+    // How the last run ended, for what the operator is told.
+    ArmSession::RunEnd m_runEnd = ArmSession::RunEnd::Finished;
 
-    bool m_motionActive = false;
-    QString m_activeTag;
-    float m_stepTicks = 0;
-
-    ControlOptions m_options;
-    std::optional<int> m_runLimitOverride;
-    QTimer m_runLimitTimer;
-    QElapsedTimer m_runLimitClock;
-    // Run time of the limited motion before its last stop, and when that stop came.
-    qint64 m_runLimitRanMs = 0;
-    QElapsedTimer m_runLimitPause;
-    int m_runLimitCode = -1;
-    // The code the panel (clicks, keys, pad, Esc, the limit) sent last; -1 before any.
-    int m_panelCode = -1;
-    // The motion each held input started, -1 when it holds none.
-    int m_keyJogCode = -1;
-    int m_padJogCode = -1;
     // Gives the status line back to the connection state after a message.
     QTimer m_statusMessageTimer;
     QFont m_statusLineFont;
     QRect m_statusLineGeometry;
-    std::unique_ptr<Gamepad> m_gamepad;
-    int m_gamepadCode = -1;
     // Esc and Space in every window of the program.
     QObject *m_stopKeyFilter = nullptr;
 
@@ -379,8 +345,8 @@ private:
     QPointer<QMessageBox> m_openDeniedBox;
 
     WidgetScriptDialogs m_widgetDialogs;
-    // Shared with a run in progress, which keeps them alive should the window go under it.
-    std::shared_ptr<ScriptRunner> m_runner;
+    ScriptRunner *m_runner = nullptr;
+    // Shared with a run in progress, which keeps it alive should the window go under it.
     std::shared_ptr<GridScriptSource> m_scriptSource;
 
     QUndoStack *m_undoStack = nullptr;

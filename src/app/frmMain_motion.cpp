@@ -3,7 +3,7 @@
 #include "ArmArtwork.h"
 #include "ArmDeviceList.h"
 #include "HoverButton.h"
-#include "ArmMotion.h"
+#include "ArmSession.h"
 #include "MacButtonD.h"
 #include "MacFrame.h"
 #include "MacRadioButton.h"
@@ -52,21 +52,8 @@ constexpr MotionButton MotionButtons[11] = {
 };
 // clang-format on
 
-// A motor stopped by the limit has had at least this long, whatever its joint's travel time.
-constexpr int RunLimitFloorMs = 2000;
-// A motion started again within this time of its stop goes on with the run time it had.
-constexpr int RunLimitGapMs = 1000;
 // How long a message holds the status line before the connection state comes back.
 constexpr int StatusMessageMs = 4000;
-
-const ArmJointMotion *jointOfCode(int code)
-{
-    for (const ArmJointMotion &motion : armJointMotions) {
-        if (motion.codeTowardsMax == code || motion.codeTowardsMin == code)
-            return &motion;
-    }
-    return nullptr;
-}
 
 bool isTextField(const QWidget *widget)
 {
@@ -237,14 +224,8 @@ void frmMain::buildMotionPanel()
     Text1->lower();
     Text1->hide();
 
-    TimerT = new QTimer(this);
-    TimerT->setInterval(250);
-    TimerT->setTimerType(Qt::PreciseTimer);
-    connect(TimerT, &QTimer::timeout, this, &frmMain::TimerT_Timer);
-
-    m_runLimitTimer.setSingleShot(true);
-    m_runLimitTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_runLimitTimer, &QTimer::timeout, this, &frmMain::RunLimit_Timer);
+    // The step timer counts a motion's time for recording; the session keeps it.
+    TimerT = m_session->stepTimer();
     m_statusMessageTimer.setSingleShot(true);
     connect(&m_statusMessageTimer, &QTimer::timeout, this, [this] {
         endStatusMessage();
@@ -267,16 +248,7 @@ bool frmMain::ScriptingMode() const
 
 bool frmMain::SendArmCommand(qint16 code, QString *error)
 {
-    // The lamp's state as a flag any thread may read; the device list takes the HID lock itself.
-    if (!m_armReady)
-        return false;
-    try {
-        return Devices->SendToAll(code, error);
-    } catch (const std::exception &e) {
-        if (error)
-            *error = QString::fromLocal8Bit(e.what());
-        return false;
-    }
+    return m_session->send(code, error);
 }
 
 void frmMain::ResetControlButtons()
@@ -289,7 +261,7 @@ void frmMain::ResetControlButtons()
 
 void frmMain::showOnLook(int index)
 {
-    HoverButton *button = cmdControl[index];
+    HoverButton *button = cmdControl[size_t(index)];
     button->setBackcolor(OnColor);
     button->setHoverbackcolor(OnColor);
     button->setBordercolor(OnBorderColor);
@@ -297,67 +269,12 @@ void frmMain::showOnLook(int index)
 
 void frmMain::cmdControl_Click(int Index)
 {
-    if (Index < 0 || Index > 10)
-        return;
-    // Whatever the click decides, the code it sends is the motion the limit watches from now on.
-    struct LimitAfterClick
-    {
-        frmMain &window;
-        int code = 0;
-        ~LimitAfterClick() { window.armRunLimit(code); }
-    } limit{*this};
-    const QString tag = Tag(cmdControl[Index]);
-    const QString code = QString::number(Index);
-
-    if (!m_motionActive) {
-        showOnLook(Index);
-        m_activeTag = tag;
-        m_stepTicks = 0;
-        TimerT->start();
-        if (ScriptingMode())
-            RecordScriptStep();
-        m_motionActive = true;
-        Text1->setText(code);
-        limit.code = Index;
-        m_panelCode = Index;
-        SendArmCommand(qint16(Index));
-    } else if (tag == m_activeTag) {
-        TimerT->stop();
-        if (ScriptingMode())
-            RecordScriptStep();
-        ResetControlButtons();
-        m_motionActive = false;
-        Text1->setText(QStringLiteral("0"));
-        m_panelCode = 0;
-        SendArmCommand(0);
-    } else {
-        TimerT->stop();
-        if (ScriptingMode())
-            RecordScriptStep();
-        ResetControlButtons();
-        showOnLook(Index);
-        m_motionActive = false;
-        Text1->setText(code);
-        limit.code = Index;
-        m_panelCode = Index;
-        SendArmCommand(qint16(Index));
-        m_activeTag = tag;
-        if (ScriptingMode())
-            RecordScriptStep();
-        m_motionActive = true;
-    }
-}
-
-void frmMain::TimerT_Timer()
-{
-    m_stepTicks += 1;
+    m_session->click(Index);
 }
 
 void frmMain::optScripting_Click()
 {
-    m_stepTicks = 0;
-    m_motionActive = false;
-    TimerT->stop();
+    m_session->endMotionState();
 }
 
 void frmMain::lblInteractive_Click()
@@ -372,81 +289,19 @@ void frmMain::lblScripting_Click()
 
 void frmMain::FrameMain_JogPressed(int code)
 {
-    jogPress(m_keyJogCode, code);
+    if (FrameMain->isEnabled() && !Running())
+        m_session->jogPress(ArmSession::Input::Key, code);
 }
 
 void frmMain::FrameMain_JogReleased(int code)
 {
-    jogRelease(m_keyJogCode, code);
-}
-
-void frmMain::Gamepad_MotionChanged(int code)
-{
-    // A pad pushed somewhere else is a press there (a switch, as a click would); let go, it is the
-    // release of what it drove.
-    const int previous = m_gamepadCode;
-    m_gamepadCode = code;
-    if (code >= 0)
-        jogPress(m_padJogCode, code);
-    else if (previous >= 0)
-        jogRelease(m_padJogCode, previous);
-}
-
-void frmMain::jogPress(int &held, int code)
-{
-    if (m_unloaded || !FrameMain->isEnabled() || Running())
-        return;
-    held = code;
-    // A press of the motion that is on already takes it over: its release stops it.
-    if (m_motionActive && m_activeTag == Tag(cmdControl[size_t(code)]))
-        return;
-    cmdControl_Click(code);
-}
-
-void frmMain::jogRelease(int &held, int code)
-{
-    if (m_unloaded || held != code)
-        return;
-    held = -1;
-    // A run has the arm; and a motion switched away meanwhile (another key, a click, the limit, Esc)
-    // is no longer this control's to stop.
-    if (Running() || m_panelCode != code)
-        return;
-    if (m_motionActive && m_activeTag == Tag(cmdControl[size_t(code)])) {
-        cmdControl_Click(code);
-        return;
-    }
-    // The motion state was ended under the running motor (a change of mode): stop the motor all the same.
-    stopPanelMotion();
-}
-
-void frmMain::stopPanelMotion()
-{
-    pauseRunLimit();
-    ResetControlButtons();
-    Text1->setText(QStringLiteral("0"));
-    m_panelCode = 0;
-    SendArmCommand(0);
+    m_session->jogRelease(ArmSession::Input::Key, code);
 }
 
 void frmMain::StopEverything()
 {
-    if (m_unloaded)
-        return;
-    pauseRunLimit();
-    if (Running()) {
-        cmdRun_Click();
-        return;
-    }
-    if (m_motionActive) {
-        for (int index = 0; index < 11; ++index) {
-            if (Tag(cmdControl[size_t(index)]) == m_activeTag) {
-                cmdControl_Click(index);
-                return;
-            }
-        }
-    }
-    stopPanelMotion();
+    if (!m_unloaded)
+        m_session->stopEverything();
 }
 
 QString frmMain::OptionsReadPath() const
@@ -458,74 +313,22 @@ QString frmMain::OptionsReadPath() const
 
 void frmMain::SetControlOptions(const ControlOptions &options)
 {
-    m_options = options;
-    // A motion that is on keeps the limit it started with unless the limit is switched off.
-    if (!m_options.runLimit)
-        pauseRunLimit();
+    m_session->setOptions(options);
+}
+
+ControlOptions frmMain::Options() const
+{
+    return m_session->options();
 }
 
 void frmMain::SetRunLimitOverride(std::optional<int> milliseconds)
 {
-    m_runLimitOverride = milliseconds;
+    m_session->setRunLimitOverride(milliseconds);
 }
 
 int frmMain::RunLimitMs(int code) const
 {
-    const ArmJointMotion *joint = jointOfCode(code);
-    if (!joint || !m_options.runLimit)
-        return 0;
-    if (m_runLimitOverride)
-        return *m_runLimitOverride;
-    const double ms = joint->fullTravelSeconds * 1000.0 * m_options.runLimitPercent / 100.0;
-    return std::max(RunLimitFloorMs, int(std::lround(ms)));
-}
-
-void frmMain::pauseRunLimit()
-{
-    if (!m_runLimitTimer.isActive())
-        return;
-    m_runLimitTimer.stop();
-    m_runLimitRanMs += m_runLimitClock.elapsed();
-    m_runLimitPause.start();
-}
-
-void frmMain::armRunLimit(int code)
-{
-    pauseRunLimit();
-    const int limit = RunLimitMs(code);
-    if (limit <= 0)
-        return;
-    // The limit counts how long the motor has run in one go: the same motion started again right after
-    // it stopped (a key's auto-repeat, a pad's stick at the edge of its dead zone, quick taps) goes on
-    // with the time it had.
-    const bool goesOn =
-        code == m_runLimitCode && m_runLimitPause.isValid() && m_runLimitPause.elapsed() < RunLimitGapMs;
-    if (!goesOn)
-        m_runLimitRanMs = 0;
-    m_runLimitCode = code;
-    m_runLimitClock.start();
-    m_runLimitTimer.start(int(std::max<qint64>(0, limit - m_runLimitRanMs)));
-}
-
-void frmMain::RunLimit_Timer()
-{
-    // A run sends its own codes for the times their author gave them.
-    if (Running())
-        return;
-    const int code = m_runLimitCode;
-    const double seconds = double(m_runLimitRanMs + m_runLimitClock.elapsed()) / 1000.0;
-    if (m_motionActive && m_activeTag == Tag(cmdControl[size_t(code)])) {
-        cmdControl_Click(code);
-    } else {
-        // The motion state was ended by a change of mode while the motor went on: stop it all the same.
-        stopPanelMotion();
-    }
-    // Stopped by the limit: a new start of the same motion gets its own time.
-    m_runLimitPause.invalidate();
-    QString joint = QString::fromLatin1(jointOfCode(code)->name);
-    joint[0] = joint[0].toUpper();
-    showStatusMessage(
-        QStringLiteral("%1 stopped after %2 s: end of travel").arg(joint, QString::number(seconds, 'f', 1)));
+    return m_session->runLimitMs(code);
 }
 
 void frmMain::showStatusMessage(const QString &text)

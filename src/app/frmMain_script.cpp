@@ -54,11 +54,7 @@ ScriptModel::Snapshot clearedScript(const ScriptModel &script)
 
 void frmMain::wireScriptArea()
 {
-    m_runner = std::make_shared<ScriptRunner>();
-    // A step's command should go out on time even while the rest of the machine is busy. The run's
-    // timing thread sleeps between steps, so it takes little from anyone; where the system does not
-    // allow real-time scheduling the run simply goes on without it.
-    m_runner->setRealtimeScheduling(true);
+    m_runner = &m_session->runner();
     m_scriptSource = std::make_shared<GridScriptSource>(*this);
     // A run reads the script when it starts and after each change; many changes in one handler (a
     // Clear, a load) are read once.
@@ -89,28 +85,30 @@ void frmMain::SetScriptDialogs(ScriptDialogs *dialogs)
 
 void frmMain::RecordScriptStep()
 {
-    if (!m_motionActive) {
-        TimerT->start();
-        CommitOpenEdit();
-        const ScriptRow before = Script->rowTexts(NextStep);
-        m_recordStart = RecordStart{NextStep, Grid->Rows(), before};
-        if (NextStep > Grid->Rows() - 1)
-            Grid->AddItem();
-        Grid->SetRow(NextStep);
-        Grid->SetTextMatrix(NextStep, 0, NumberText(NextStep));
-        Grid->SetTextMatrix(NextStep, 1, m_activeTag);
-        if (NextStep >= ScrollFromStep)
-            Grid->SetTopRow(NextStep);
-        return;
-    }
-    TimerT->stop();
-    const double seconds = double(m_stepTicks) / 4.0;
+    m_session->recordScriptStep();
+}
+
+void frmMain::Script_StepBegun(const QString &function)
+{
+    CommitOpenEdit();
+    const ScriptRow before = Script->rowTexts(NextStep);
+    m_recordStart = RecordStart{NextStep, Grid->Rows(), before};
+    if (NextStep > Grid->Rows() - 1)
+        Grid->AddItem();
+    Grid->SetRow(NextStep);
+    Grid->SetTextMatrix(NextStep, 0, NumberText(NextStep));
+    Grid->SetTextMatrix(NextStep, 1, function);
+    if (NextStep >= ScrollFromStep)
+        Grid->SetTopRow(NextStep);
+}
+
+void frmMain::Script_StepEnded(double seconds)
+{
     Grid->SetTextMatrix(NextStep, 2, NumberText(seconds));
     // The counter is 16 bits wide; the last row it can name stays the last step.
     const qint16 row = NextStep;
     if (NextStep < std::numeric_limits<qint16>::max())
         Script->setNextStep(qint16(NextStep + 1));
-    m_stepTicks = 0;
 
     // The whole step is one change: its row as it was before it began, and as it is now.
     if (!m_recordStart || m_recordStart->row != row)
@@ -268,8 +266,7 @@ void frmMain::cmdRun_Click()
     }
     cmdRun->SetCaption(RunCaption);
     StopRequested = true;
-    // The runner acts on it as soon as this click has been handled.
-    m_runner->requestStop();
+    m_session->stopRun();
     Grid->SetHighLight(false);
 }
 
@@ -281,7 +278,6 @@ void frmMain::startRun(int firstStep)
         return;
     }
     cmdRun->SetCaption(StopCaption);
-    m_runLimitTimer.stop();
     FrameMain->setEnabled(false);
     if (Hilight())
         Grid->SetHighLight(true);
@@ -293,15 +289,24 @@ void frmMain::startRun(int firstStep)
         return;
     FrameMain->setEnabled(true);
     Grid->SetHighLight(false);
-    if ((m_runCutByStall || m_runCutByDisconnect || !m_runCutReason.isEmpty()) && !m_runner->isRunning()) {
-        // A write to an arm that has gone fails before its removal is noticed, and an arm that stopped
-        // taking reports is closed as gone: one message, the one that says what happened to the arm.
-        const QString text = m_runCutByStall        ? StalledText
-                             : m_runCutByDisconnect ? DisconnectedDuringRunText
-                                                    : CommandFailedDuringRunText.arg(m_runCutReason);
-        m_runCutByStall = false;
-        m_runCutByDisconnect = false;
-        m_runCutReason.clear();
+    // A write to an arm that has gone fails before its removal is noticed, and an arm that stopped
+    // taking reports is closed as gone: one message, the one that says what happened to the arm.
+    QString text;
+    switch (m_runEnd) {
+    case ArmSession::RunEnd::Stalled:
+        text = StalledText;
+        break;
+    case ArmSession::RunEnd::Disconnected:
+        text = DisconnectedDuringRunText;
+        break;
+    case ArmSession::RunEnd::CommandFailed:
+        text = CommandFailedDuringRunText.arg(m_session->lastRunFailure());
+        break;
+    case ArmSession::RunEnd::Finished:
+    case ArmSession::RunEnd::Stopped:
+        break;
+    }
+    if (!text.isEmpty() && !m_session->running()) {
         if (ScriptDialogs *dialogs = CommD.Dialogs())
             dialogs->errorMessage(this, ErrorTitle, text);
     }
@@ -309,33 +314,20 @@ void frmMain::startRun(int firstStep)
 
 void frmMain::CutRunAfterFailedSend(const QString &why)
 {
-    // From the event loop: a write that failed because the arm has gone has already queued that
-    // arm's removal, which ends the run itself and says so in its own words.
-    QMetaObject::invokeMethod(
-        this,
-        [this, why] {
-            if (!m_runner->isRunning() || StopRequested || m_runCutByStall || m_runCutByDisconnect ||
-                !m_runCutReason.isEmpty())
-                return;
-            m_runCutReason = why;
-            cmdRun->SetCaption(RunCaption);
-            StopRequested = true;
-            m_runner->requestStop();
-        },
-        Qt::QueuedConnection);
+    m_session->cutRunAfterFailedSend(why);
 }
 
 void frmMain::RunScript()
 {
     // Should the window go while the run services its events, these stay until the run is over.
-    const std::shared_ptr<ScriptRunner> runner = m_runner;
     const std::shared_ptr<GridScriptSource> source = m_scriptSource;
     QPointer<frmMain> alive(this);
     const int firstStep = m_runFirstStep;
     m_runFirstStep = 1;
-    runner->RunScript(*source, firstStep);
+    const ArmSession::RunEnd end = m_session->runScript(*source, firstStep);
     if (!alive)
         return;
+    m_runEnd = end;
     StopRequested = false;
     cmdRun->SetCaption(RunCaption);
 }
