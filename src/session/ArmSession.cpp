@@ -97,7 +97,7 @@ bool ArmSession::deviceNameMatches(const QString &deviceName) const
     return name.contains(m_identity, Qt::CaseSensitive);
 }
 
-void ArmSession::start()
+void ArmSession::start(bool followGamepad)
 {
     m_starting = true;
     runStep([this] {
@@ -114,10 +114,11 @@ void ArmSession::start()
     });
     updateConnection();
     m_starting = false;
-    runStep([this] { m_gamepad->start(); });
+    if (followGamepad)
+        runStep([this] { m_gamepad->start(); });
 }
 
-void ArmSession::shutDown()
+void ArmSession::shutDown(bool sendStop)
 {
     if (m_shutDown)
         return;
@@ -131,8 +132,8 @@ void ArmSession::shutDown()
         m_runner->stopAndWait();
     });
     // A running motor would otherwise keep going, against its end stop, with nothing left to stop it.
-    runStep([this] {
-        if (m_ready)
+    runStep([this, sendStop] {
+        if (m_ready && sendStop)
             send(0);
     });
     runStep([this] { m_agent->StopAgent(); });

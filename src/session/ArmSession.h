@@ -67,11 +67,11 @@ public:
     QString deviceIdentity() const { return m_identity; }
     bool deviceNameMatches(const QString &deviceName) const;
     // Starts the component, opens the arm's interfaces and sets the Ready state from them, then
-    // starts following the pad. Each step runs even when an earlier one failed.
-    void start();
-    // Ends a run, stops a motor that the session knows to be running (sends 0 while Ready), closes
+    // starts following the pad unless told not to. Each step runs even when an earlier one failed.
+    void start(bool followGamepad = true);
+    // Ends a run, sends 0 while Ready (unless told not to: a run that ended has sent its own), closes
     // the interfaces and stops following the pad. Nothing is sent afterwards.
-    void shutDown();
+    void shutDown(bool sendStop = true);
     bool isShutDown() const { return m_shutDown; }
     bool armInterfaceOpen() const;
     // Ready exactly while an arm interface is open; told by readyChanged when it changes. Losing the

@@ -537,7 +537,8 @@ private Q_SLOTS:
         QCOMPARE(source.codes, (QList<int>{7, 2, 0}));
         QVERIFY2(source.sentAt[1] - busyUntil >= 10 * Ms,
                  qPrintable(QStringLiteral("step 1 lasted %1 ns").arg(source.sentAt[1] - busyUntil)));
-        QVERIFY(source.sentAt[2] - source.sentAt[1] >= 20 * Ms);
+        // A send within the on-time tolerance of its moment keeps to the schedule.
+        QVERIFY(source.sentAt[2] - source.sentAt[1] >= 20 * Ms - ScriptRunner::OnTimeToleranceNs);
 
         const QList<ScriptRunner::SendTiming> &timings = runner.sendTimings();
         QCOMPARE(timings.size(), 3);

@@ -1,6 +1,7 @@
 #include "CliCommands.h"
 
 #include "ArmTransport.h"
+#include "ArmSession.h"
 #include "HIDagentX.h"
 #include "HidError.h"
 
@@ -99,7 +100,9 @@ int cliDevices(const QStringList &args)
         return 1;
     }
 
-    HIDagentX agent(hid.transport.get());
+    // The session's component, searching for the arm, or for every interface with --all.
+    ArmSession session(hid.transport.get());
+    HIDagentX &agent = session.agent();
     agent.SetShowOperations(false);
     agent.SetVerbose(false);
     if (!all) {

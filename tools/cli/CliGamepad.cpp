@@ -1,6 +1,7 @@
 #include "CliCommands.h"
 
 #include "ArmTransport.h"
+#include "ArmSession.h"
 #include "Gamepad.h"
 #include "StepFunctions.h"
 
@@ -56,7 +57,9 @@ int cliGamepad(const QStringList &args)
     }
     hid.transport->startMonitoring();
 
-    Gamepad pad(hid.transport.get());
+    // The session's pad, followed on its own: nothing is sent to an arm.
+    ArmSession session(hid.transport.get());
+    Gamepad &pad = session.gamepad();
     QObject::connect(&pad, &Gamepad::attachedChanged, &pad, [&out, &pad](bool attached) {
         if (attached)
             out << "gamepad: " << pad.name() << "\n";

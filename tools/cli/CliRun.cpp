@@ -1,6 +1,7 @@
 #include "CliCommands.h"
 
 #include "ArmDeviceList.h"
+#include "ArmSession.h"
 #include "ArmSimulator.h"
 #include "ArmTransport.h"
 #include "HIDagentX.h"
@@ -112,9 +113,8 @@ private:
 class CliScript : public ScriptSource
 {
 public:
-    CliScript(const ScriptLoad &load, QString reps, ArmDeviceList &devices, QTextStream &out,
-              QTextStream &err)
-        : m_rows(load.records), m_steps(load.nextStep - 1), m_reps(std::move(reps)), m_devices(devices),
+    CliScript(const ScriptLoad &load, QString reps, ArmSession &session, QTextStream &out, QTextStream &err)
+        : m_rows(load.records), m_steps(load.nextStep - 1), m_reps(std::move(reps)), m_session(session),
           m_out(out), m_err(err)
     {
     }
@@ -127,16 +127,12 @@ public:
     {
         QString why;
         // An arm found gone is no failure of the command: its removal ends the run and says so.
-        if (m_devices.SendToAll(code, &why) || why.isEmpty())
+        if (m_session.send(code, &why) || why.isEmpty())
             return;
         m_err << "tessaro-cli: " << why << "\n";
         m_err.flush();
         // The arm no longer follows the script: the run ends here, its stop code still tried.
-        if (m_failure.isEmpty()) {
-            m_failure = why;
-            if (m_runner)
-                m_runner->requestStop();
-        }
+        m_session.cutRunAfterFailedSend(why);
     }
     void stepStarting(int row) override
     {
@@ -148,20 +144,15 @@ public:
 
     // The step under way, 0 before the first.
     int currentRow() const { return m_currentRow; }
-    // Why the first command that did not reach the arm failed; empty while all did.
-    const QString &failure() const { return m_failure; }
-    void stopOnFailure(ScriptRunner *runner) { m_runner = runner; }
 
 private:
     QList<ScriptRow> m_rows;
     int m_steps;
     QString m_reps;
-    ArmDeviceList &m_devices;
+    ArmSession &m_session;
     QTextStream &m_out;
     QTextStream &m_err;
     int m_currentRow = 0;
-    QString m_failure;
-    ScriptRunner *m_runner = nullptr;
 };
 
 } // namespace
@@ -232,44 +223,11 @@ int cliRun(const QStringList &args)
         return 1;
     }
 
-    HIDagentX agent(hid.transport.get());
-    agent.SetLogging(false);
-    agent.SetShowOperations(false);
-    agent.SetVerbose(false);
-    QObject handlers;
-    ArmDeviceList devices(agent, &handlers);
-    // The component's handlers have no handling of their own; an error ends the handler.
-    QObject::connect(&agent, &HIDagentX::OnIntfOpened, &handlers, [&] {
-        try {
-            devices.OnIntfOpened();
-        } catch (const std::exception &) {
-        }
-    });
-    QObject::connect(&agent, &HIDagentX::OnIntfClosed, &handlers,
-                     [&](int numStillOpen, const QString &name, int handle) {
-                         try {
-                             devices.OnIntfClosed(numStillOpen, name, handle);
-                         } catch (const std::exception &) {
-                         }
-                     });
-    QObject::connect(&agent, &HIDagentX::OnRptArrived, &handlers, [&](int inIntf, int all) {
-        try {
-            devices.OnRptArrived(inIntf, all);
-        } catch (const std::exception &) {
-        }
-    });
-
-    try {
-        agent.StartAgent();
-        agent.SetVID_To_Match(ArmVendorId);
-        agent.SetPID_To_Match(ArmProductId);
-        agent.SetSearchOnVID(true);
-        agent.SetSearchOnPID(true);
-        agent.OpenMatchingIntfs();
-    } catch (const HidError &e) {
-        err << "tessaro-cli: " << e.source() << ": " << e.description() << "\n";
-        return 1;
-    }
+    // The same session as the window's, without a pad: the command line runs a script, nothing else.
+    ArmSession session(hid.transport.get());
+    session.start(false);
+    HIDagentX &agent = session.agent();
+    ArmDeviceList &devices = session.devices();
     if (devices.Count() == 0) {
         err << "tessaro-cli: no robotic arm found (VID_1E6F&PID_1113)";
         for (const HIDagentX::OpenFailure &f : agent.LastOpenFailures())
@@ -285,12 +243,8 @@ int cliRun(const QStringList &args)
     if (hid.arm)
         simulator.attach(*hid.arm);
 
-    ScriptRunner runner;
-    // The run's timing thread only sleeps and sends, so it can take real-time scheduling where that is
-    // allowed.
-    runner.setRealtimeScheduling(true);
-    CliScript script(load, reps, devices, out, err);
-    script.stopOnFailure(&runner);
+    ScriptRunner &runner = session.runner();
+    CliScript script(load, reps, session, out, err);
     if (hid.arm && failWrite > 0) {
         // Counted at the transport, so that the refused report is the K-th the arm would have had.
         VirtualHidInterface *target = hid.arm->armInterface();
@@ -307,44 +261,24 @@ int cliRun(const QStringList &args)
             // the refusal must be in place before the next one.
             Qt::DirectConnection);
     }
-    // The run ends with the arm's last interface: a replugged arm is a new start, not the rest of a
-    // script it missed the beginning of.
-    bool armGone = false;
-    // An arm that stops taking reports is let go right after this; the stop waits behind the report it
-    // is stuck on, and goes out should the arm ever take that.
-    bool armStalled = false;
-    QObject::connect(&agent, &HIDagentX::OnWriteStalled, &runner, [&] {
-        armStalled = true;
-        try {
-            devices.SendToAll(0);
-        } catch (const std::exception &) {
-        }
-        runner.requestStop();
-    });
-    QObject::connect(&agent, &HIDagentX::OnIntfClosed, &runner, [&] {
-        if (agent.IntfCount() == 0 && runner.isRunning() && !armGone && !armStalled) {
-            armGone = true;
-            runner.requestStop();
-        }
-    });
     StopSignals stopSignals;
     if (stopSignals.notifier()) {
         QObject::connect(stopSignals.notifier(), &QSocketNotifier::activated, &runner, [&] {
             if (stopSignals.take() != 0)
-                runner.requestStop();
+                session.stopRun();
         });
     }
 
-    runner.RunScript(script);
+    // The run ends with the arm's last interface (a replugged arm is a new start, not the rest of a
+    // script it missed the beginning of), with a command that does not reach it, or with an arm that
+    // stops taking commands.
+    const ArmSession::RunEnd end = session.runScript(script);
 
     const int signal = stopSignals.take();
-    try {
-        agent.StopAgent();
-    } catch (const HidError &) {
-    }
+    session.shutDown(false);
     if (hid.arm)
         out << "Final pose: " << simulator.poseAt(ScriptRunner::clockNs()).toText() << "\n";
-    if (armStalled) {
+    if (end == ArmSession::RunEnd::Stalled) {
         const int row = script.currentRow();
         err << "tessaro-cli: the arm stopped taking commands during step " << row << " ("
             << script.functionText(row) << ") and did not take the stop command: a motor may still be "
@@ -355,13 +289,13 @@ int cliRun(const QStringList &args)
         err << "tessaro-cli: stopped\n";
         return 128 + signal;
     }
-    if (armGone) {
+    if (end == ArmSession::RunEnd::Disconnected) {
         const int row = script.currentRow();
         err << "tessaro-cli: the arm was disconnected during step " << row << " ("
             << script.functionText(row) << "); the run was stopped\n";
         return ExitArmGone;
     }
-    if (!script.failure().isEmpty()) {
+    if (end == ArmSession::RunEnd::CommandFailed) {
         const int row = script.currentRow();
         err << "tessaro-cli: a command did not reach the arm during step " << row << " ("
             << script.functionText(row) << "); the run was stopped\n";
