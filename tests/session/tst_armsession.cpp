@@ -1,0 +1,155 @@
+#include "ArmDeviceList.h"
+#include "ArmSession.h"
+#include "ScriptRunner.h"
+#include "VirtualArm.h"
+#include "VirtualHidTransport.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+
+// The arm session on its own, as tessaro-cli uses it and under the window: a virtual arm behind it,
+// the looks and the recording told as signals. No widget is involved.
+namespace {
+
+struct Rig
+{
+    Rig()
+    {
+        QObject::connect(&arm, &VirtualArm::commandReceived, &arm,
+                         [this](int code, qint64, const QByteArray &) { codes.append(code); });
+        QObject::connect(&session, &ArmSession::stepBegun, &session,
+                         [this](const QString &f) { steps.append(QStringLiteral("+") + f); });
+        QObject::connect(&session, &ArmSession::stepEnded, &session,
+                         [this](double s) { steps.append(QStringLiteral("-") + QString::number(s)); });
+        QObject::connect(&session, &ArmSession::lookOn, &session, [this](int code) { lit.append(code); });
+        QObject::connect(&session, &ArmSession::looksReset, &session, [this] { lit.clear(); });
+        session.setScriptingModeSource([this] { return scripting; });
+        session.start(false);
+    }
+
+    // Before the session, whose end sends a stop that is still heard here.
+    bool scripting = false;
+    QList<int> codes;
+    QStringList steps;
+    QList<int> lit;
+    VirtualHidTransport transport;
+    VirtualArm arm{transport};
+    ArmSession session{&transport};
+};
+
+// One script step: its function and time.
+class TwoSteps : public ScriptSource
+{
+public:
+    int stepCount() override { return 2; }
+    QString functionText(int row) override { return row == 1 ? QStringLiteral("ElbowUp") : QStringLiteral("Pause"); }
+    QString timeText(int) override { return QStringLiteral("5"); }
+    QString repetitionsText() override { return QStringLiteral("1"); }
+    void sendArmCommand(qint16 code) override { session->send(code); }
+    ArmSession *session = nullptr;
+};
+
+} // namespace
+
+class tst_ArmSession : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    // The panel's motions as a sequence of inputs: c<code> a click, k<code>/K<code> a key pressed and
+    // let go, p<code>/P<code> a pad control pushed and let back, m Scripting chosen, i Interactive,
+    // e Esc. What the arm received, what was recorded and what is lit afterwards.
+    void motions_data()
+    {
+        QTest::addColumn<bool>("scripting");
+        QTest::addColumn<QString>("inputs");
+        QTest::addColumn<QList<int>>("codes");
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QList<int>>("lit");
+        QTest::newRow("start and stop") << false << "c1 c1" << QList<int>{1, 0} << QStringList{} << QList<int>{};
+        QTest::newRow("switch sends no stop between, recorded")
+            << true << "c1 c7 c7" << QList<int>{1, 7, 0} << QStringList{"+ShoulderUp", "-0", "+BaseCW", "-0"}
+            << QList<int>{};
+        QTest::newRow("Scripting chosen under a motion leaves it running")
+            << true << "c3 m" << QList<int>{3} << QStringList{"+ElbowUp"} << QList<int>{3};
+        QTest::newRow("Esc ends the motion as its second click")
+            << true << "c4 e" << QList<int>{4, 0} << QStringList{"+WristUp", "-0"} << QList<int>{};
+        QTest::newRow("key let go after a change of mode stops its motor")
+            << false << "k3 m K3" << QList<int>{3, 0} << QStringList{} << QList<int>{};
+        QTest::newRow("pad let back after a change of mode stops its motor")
+            << true << "p2 i K2 P2" << QList<int>{2, 0} << QStringList{"+BaseCCW"} << QList<int>{};
+        QTest::newRow("another key takes over; the first one's release is stale")
+            << false << "k1 k3 K1" << QList<int>{1, 3} << QStringList{} << QList<int>{3};
+        QTest::newRow("a click switched away: the key's release leaves it")
+            << false << "k1 c7 K1" << QList<int>{1, 7} << QStringList{} << QList<int>{7};
+    }
+    void motions()
+    {
+        QFETCH(bool, scripting);
+        QFETCH(QString, inputs);
+        Rig rig;
+        rig.scripting = scripting;
+        for (const QString &input : inputs.split(u' ')) {
+            const int code = input.mid(1).toInt();
+            switch (input.at(0).unicode()) {
+            case 'c': rig.session.click(code); break;
+            case 'k': rig.session.jogPress(ArmSession::Input::Key, code); break;
+            case 'K': rig.session.jogRelease(ArmSession::Input::Key, code); break;
+            case 'p': rig.session.jogPress(ArmSession::Input::Pad, code); break;
+            case 'P': rig.session.jogRelease(ArmSession::Input::Pad, code); break;
+            case 'm': rig.scripting = true; rig.session.endMotionState(); break;
+            case 'i': rig.scripting = false; break;
+            case 'e': rig.session.stopEverything(); break;
+            }
+        }
+        QTEST(rig.codes, "codes");
+        QTEST(rig.steps, "steps");
+        QTEST(rig.lit, "lit");
+    }
+
+    // How a run ends, as the front end is told: the arm lost, the arm stalled, Esc.
+    void runEnds_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<int>("end");
+        QTest::newRow("Esc") << "esc" << int(ArmSession::RunEnd::Stopped);
+        QTest::newRow("unplugged") << "unplug" << int(ArmSession::RunEnd::Disconnected);
+        QTest::newRow("stalled") << "stall" << int(ArmSession::RunEnd::Stalled);
+    }
+    void runEnds()
+    {
+        QFETCH(QString, event);
+        QFETCH(int, end);
+        VirtualHidTransport transport;
+        VirtualArm arm{transport};
+        if (event == u"stall")
+            arm.armInterface()->useWriterThread();
+        ArmSession session{&transport};
+        session.start(false);
+        QVERIFY(session.isReady());
+        TwoSteps script;
+        script.session = &session;
+        int stopping = 0;
+        connect(&session, &ArmSession::runStopping, this, [&] { ++stopping; });
+        VirtualHidInterface *intf = arm.armInterface();
+        if (event == u"stall")
+            intf->holdWrites(true);
+        QTimer::singleShot(100, &session, [&] {
+            if (event == u"esc")
+                session.stopEverything();
+            else if (event == u"unplug")
+                transport.unplug(intf->info.path);
+        });
+        QElapsedTimer took;
+        took.start();
+        QCOMPARE(int(session.runScript(script)), end);
+        QVERIFY(took.elapsed() < 3000);
+        QCOMPARE(stopping, 1);
+        QCOMPARE(session.isReady(), event == u"esc");
+        intf->holdWrites(false);
+    }
+};
+
+QTEST_MAIN(tst_ArmSession)
+#include "tst_armsession.moc"
