@@ -208,6 +208,8 @@ void padLatency(int moves, int restMoves)
         std::printf("pad latency: the virtual pad was not found\n");
         return;
     }
+    // Where the pad stands as it is opened: its stick drives only once seen at rest.
+    rig.pad->queueInputReport(VirtualHidTransport::gamepadReport(128, 128, 128));
     QEventLoop arrived;
     qint64 reportNs = 0;
     // The loop is the context: the window's last stop code, sent as the rig goes, finds no loop.

@@ -23,7 +23,27 @@ constexpr int MaxReadsPerPoll = 64;
 
 struct Gamepad::Bound
 {
-    std::unique_ptr<TOneHidVar> x, y, rightY, hat, button1, button2, stop;
+    struct Axis
+    {
+        std::unique_ptr<TOneHidVar> var;
+        // Seen inside StopZone of its centre since the pad was bound; until then it drives nothing.
+        bool rested = false;
+
+        double deflection() const
+        {
+            return var ? Gamepad::deflection(var->UnScaledValue(), var->LogicalMinimum(), var->LogicalMaximum())
+                       : 0.0;
+        }
+        void noteRest()
+        {
+            if (var && !rested)
+                rested = std::abs(deflection()) < StopZone;
+        }
+        double reading() const { return rested ? deflection() : 0.0; }
+    };
+
+    Axis x, y, rightY;
+    std::unique_ptr<TOneHidVar> hat, button1, button2, stop;
     // One variable per input report, whose Update reads that report.
     std::vector<TOneHidVar *> readers;
     QString name;
@@ -40,7 +60,7 @@ struct Gamepad::Bound
     std::vector<TOneHidVar *> all() const
     {
         std::vector<TOneHidVar *> vars;
-        for (const auto *var : {&x, &y, &rightY, &hat, &button1, &button2, &stop}) {
+        for (const auto *var : {&x.var, &y.var, &rightY.var, &hat, &button1, &button2, &stop}) {
             if (*var)
                 vars.push_back(var->get());
         }
@@ -108,11 +128,13 @@ void Gamepad::bindOpened(int intfIndex, int handle)
         m_agent.SelectIntf(intfIndex);
         auto vars = std::make_unique<Bound>();
         vars->name = m_agent.IntfInfo().product.isEmpty() ? m_agent.IntfName() : m_agent.IntfInfo().product;
-        vars->x = vars->bind(m_agent, GenericDesktop, UsageX, "X");
-        vars->y = vars->bind(m_agent, GenericDesktop, UsageY, "Y");
-        vars->rightY = vars->bind(m_agent, GenericDesktop, UsageRz, "Rz");
-        if (!vars->rightY)
-            vars->rightY = vars->bind(m_agent, GenericDesktop, UsageRy, "Ry");
+        vars->x.var = vars->bind(m_agent, GenericDesktop, UsageX, "X");
+        vars->y.var = vars->bind(m_agent, GenericDesktop, UsageY, "Y");
+        // Ry is the right stick's Y. Older pads without Ry put it on Rz, but many newer ones have an
+        // analogue trigger there (Z and Rz at rest at one end), which the rest rule keeps from driving.
+        vars->rightY.var = vars->bind(m_agent, GenericDesktop, UsageRy, "Ry");
+        if (!vars->rightY.var)
+            vars->rightY.var = vars->bind(m_agent, GenericDesktop, UsageRz, "Rz");
         vars->hat = vars->bind(m_agent, GenericDesktop, UsageHat, "Hat");
         vars->button1 = vars->bind(m_agent, ButtonPage, 1, "Button 1");
         vars->button2 = vars->bind(m_agent, ButtonPage, 2, "Button 2");
@@ -173,8 +195,12 @@ void Gamepad::poll()
     bool fresh = false;
     try {
         for (TOneHidVar *reader : m_vars->readers) {
-            for (int i = 0; i < MaxReadsPerPoll && reader->Update(true); ++i)
+            for (int i = 0; i < MaxReadsPerPoll && reader->Update(true); ++i) {
                 fresh = true;
+                // Only the last report of a look is acted on, but a rest in any of them counts.
+                for (Bound::Axis *axis : {&m_vars->x, &m_vars->y, &m_vars->rightY})
+                    axis->noteRest();
+            }
         }
     } catch (const std::exception &) {
     }
@@ -195,15 +221,12 @@ void Gamepad::readState()
 {
     GamepadState state;
     try {
-        const auto axis = [](const std::unique_ptr<TOneHidVar> &var) {
-            return var ? deflection(var->UnScaledValue(), var->LogicalMinimum(), var->LogicalMaximum()) : 0.0;
-        };
         const auto pressed = [](const std::unique_ptr<TOneHidVar> &var) {
             return var && var->UnScaledValue() != 0;
         };
-        state.x = axis(m_vars->x);
-        state.y = axis(m_vars->y);
-        state.rightY = axis(m_vars->rightY);
+        state.x = m_vars->x.reading();
+        state.y = m_vars->y.reading();
+        state.rightY = m_vars->rightY.reading();
         if (m_vars->hat) {
             state.hatDegrees =
                 hatDegrees(m_vars->hat->UnScaledValue(), m_vars->hat->LogicalMinimum(), m_vars->hat->LogicalMaximum());
@@ -283,7 +306,7 @@ int Gamepad::motionFor(const GamepadState &state, int current)
             strongest = candidate.strength;
         }
     }
-    if (current >= 0 && currentStrength > DeadZone && strongest - currentStrength < SwitchMargin)
+    if (current >= 0 && currentStrength >= StopZone && strongest - currentStrength < SwitchMargin)
         return current;
     return best;
 }

@@ -14,12 +14,13 @@
 class HidTransport;
 
 // Where a gamepad's controls stand, each as the arm would read it: sticks from -1 (left, up) to 1
-// (right, down), the hat's direction in degrees clockwise from up (none when released).
+// (right, down), the hat's direction in degrees clockwise from up (none when released). An axis not yet
+// seen at rest reads 0.
 struct GamepadState
 {
     double x = 0;      // left stick, across
     double y = 0;      // left stick, up and down
-    double rightY = 0; // right stick, up and down (Rz, or Ry where there is no Rz)
+    double rightY = 0; // right stick, up and down (Ry, or Rz where there is no Ry)
     std::optional<double> hatDegrees;
     bool button1 = false;
     bool button2 = false;
@@ -35,13 +36,22 @@ struct GamepadState
 //
 // The arm takes one motion at a time, so of all controls pushed beyond the dead zone the one pushed
 // furthest wins (buttons and the hat count as pushed all the way); the motion that is on keeps going
-// until another control leads it by SwitchMargin.
+// until its control is let back inside StopZone or another control leads it by SwitchMargin.
+//
+// An axis drives nothing until it has been seen at rest, inside StopZone of its centre. A trigger rests
+// at one end of its range and a broken axis may never come back: neither may start the arm the moment
+// the pad is plugged in, nor ever after.
 class Gamepad : public QObject
 {
     Q_OBJECT
 
 public:
+    // A control starts its motion once pushed beyond DeadZone of the way from its centre to its end and
+    // stops it only when let back inside StopZone: a stick resting on the edge, its reading wavering by
+    // a count, would otherwise start and stop the motion with every report, and each start is a step
+    // in Scripting mode.
     static constexpr double DeadZone = 0.2;
+    static constexpr double StopZone = 0.15;
     // How much further another control must be pushed to take over from the motion that is on. A
     // stick pushed on the diagonal would otherwise hand the motion back and forth with every jitter
     // of its axes, and each switch is a step in Scripting mode.

@@ -654,6 +654,9 @@ private Q_SLOTS:
         QVERIFY(openActive(h));
         frmMain &w = h.window();
         QVERIFY(w.gamepad()->isAttached());
+        // The pad tells where it stands as it is opened: an axis drives only once seen at rest.
+        pad->queueInputReport(VirtualHidTransport::gamepadReport(128, 128, 128));
+        w.gamepad()->poll();
         w.optScripting->SetValue(scripting);
         for (const QByteArray &report : reports) {
             if (report == "unplug") {
@@ -682,6 +685,7 @@ private Q_SLOTS:
         h.transport.unplug(pad->info.path);
         h.transport.plug(pad->info.path);
         QVERIFY(w.gamepad()->isAttached());
+        pad->queueInputReport(VirtualHidTransport::gamepadReport(128, 128, 128));
         pad->queueInputReport(VirtualHidTransport::gamepadReport(128, 0, 128));
         w.gamepad()->poll();
         QCOMPARE(h.codes(), QList<int>{1});

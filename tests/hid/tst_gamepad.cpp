@@ -1,5 +1,6 @@
 #include "Gamepad.h"
 #include "HidReportDescriptor.h"
+#include "TriggerPad.h"
 #include "VirtualHidTransport.h"
 
 #include <QSignalSpy>
@@ -71,7 +72,12 @@ private Q_SLOTS:
         QTest::newRow("the stop button drives nothing") << stop << -1 << -1;
         QTest::newRow("diagonal jitter keeps the motion on") << sticks(0.5, 0.58, 0) << 7 << 7;
         QTest::newRow("a clear lead takes over") << sticks(0.5, 0.61, 0) << 7 << 6;
-        QTest::newRow("the motion on, let go, gives way") << sticks(0.15, 0.25, 0) << 7 << 6;
+        QTest::newRow("the motion on, let back inside 15 %, gives way") << sticks(0.14, 0.25, 0) << 7 << 6;
+        QTest::newRow("between 15 and 20 % the motion on keeps going") << sticks(0.16, 0, 0) << 7 << 7;
+        QTest::newRow("between 15 and 20 % nothing starts") << sticks(0.19, 0, 0) << -1 << -1;
+        QTest::newRow("inside 15 % the motion on stops") << sticks(0.14, 0, 0) << 7 << -1;
+        QTest::newRow("the band keeps only the motion on") << sticks(0.17, 0, 0) << 6 << -1;
+        QTest::newRow("held in the band, a clear lead takes over") << sticks(0.16, 0, -0.27) << 7 << 3;
         QTest::newRow("the motion on, reversed, is a new motion") << sticks(-0.5, 0.45, 0) << 7 << 2;
         QTest::newRow("a button does not take over from a stick at its end") << full << 2 << 2;
         QTest::newRow("a stick at its end does not take over from a button") << full << 10 << 10;
@@ -127,48 +133,122 @@ private Q_SLOTS:
         QCOMPARE(applications(Report::mouseReportDescriptor()), QList<quint32>{0x00010002u});
     }
 
-    // A pad of its own descriptor on the virtual transport, among an arm and a mouse that it leaves alone.
+    // Pads of three kinds on the virtual transport, among an arm and a mouse that they leave alone:
+    //   dual:     X, Y and Rz 0..255, centred at 128, no Ry;
+    //   triggers: 16-bit signed sticks X, Y, Rx, Ry centred at 0, and Z, Rz triggers 0..1023 resting at 0;
+    //   no Ry:    the same without Rx and Ry, so that the trigger Rz is taken for the right stick.
+    // Each report is read by a poll of its own.
     void drivesFromReports_data()
     {
-        QTest::addColumn<QList<QByteArray>>("reports"); // one poll each
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QList<QByteArray>>("reports");
         QTest::addColumn<QList<int>>("motions");
         QTest::addColumn<int>("stops");
-        QTest::newRow("stick out and back")
-            << QList<QByteArray>{Report::gamepadReport(20, 128, 128), Report::gamepadReport(128, 128, 128)}
-            << QList<int>{2, -1} << 0;
+        const QString dual = QStringLiteral("dual"), triggers = QStringLiteral("triggers"),
+                      noRy = QStringLiteral("no Ry");
+        const QByteArray centre = Report::gamepadReport(128, 128, 128);
+        const auto x = [](quint8 v) { return Report::gamepadReport(v, 128, 128); };
+        QTest::newRow("stick out and back") << dual << QList<QByteArray>{centre, x(20), centre} << QList<int>{2, -1}
+                                            << 0;
         QTest::newRow("inside the dead zone nothing moves")
-            << QList<QByteArray>{Report::gamepadReport(150, 110, 140)} << QList<int>{} << 0;
+            << dual << QList<QByteArray>{centre, Report::gamepadReport(150, 110, 140)} << QList<int>{} << 0;
         QTest::newRow("largest deflection switches")
-            << QList<QByteArray>{Report::gamepadReport(200, 128, 128), Report::gamepadReport(200, 255, 128),
+            << dual
+            << QList<QByteArray>{centre, Report::gamepadReport(200, 128, 128), Report::gamepadReport(200, 255, 128),
                                  Report::gamepadReport(200, 128, 0)}
             << QList<int>{7, 6, 3} << 0;
         QTest::newRow("hat and grip buttons")
+            << dual
             << QList<QByteArray>{Report::gamepadReport(128, 128, 128, 0), Report::gamepadReport(128, 128, 128, 4),
                                  Report::gamepadReport(128, 128, 128, 8, 0x1),
                                  Report::gamepadReport(128, 128, 128, 8, 0x2)}
             << QList<int>{4, 9, 10, 5} << 0;
         QTest::newRow("highest button stops, once per press")
+            << dual
             << QList<QByteArray>{Report::gamepadReport(128, 128, 128, 8, 0x200),
                                  Report::gamepadReport(128, 128, 128, 8, 0x200),
                                  Report::gamepadReport(128, 128, 128, 8, 0),
                                  Report::gamepadReport(128, 128, 128, 8, 0x200)}
             << QList<int>{} << 2;
+        // 104 is 18.4 % out: past where a motion stops, so not at rest.
+        QTest::newRow("a stick pushed from the first report waits until it rests inside 15 %")
+            << dual << QList<QByteArray>{x(20), x(0), x(104), x(20), centre, x(20)} << QList<int>{2} << 0;
+        QTest::newRow("each axis waits for its own rest")
+            << dual << QList<QByteArray>{Report::gamepadReport(128, 0, 128), Report::gamepadReport(20, 0, 128)}
+            << QList<int>{2} << 0;
+        // 8 bits: 101 is 20.8 % out, 102 is 20 %; 108 is 15.3 %, 109 is 14.5 %.
+        QTest::newRow("one count of jitter at the 20 % edge: one motion")
+            << dual << QList<QByteArray>{centre, x(101), x(102), x(101), x(102), x(101), x(102)} << QList<int>{2}
+            << 0;
+        QTest::newRow("one count of jitter at the 15 % edge: one stop")
+            << dual << QList<QByteArray>{centre, x(60), x(108), x(109), x(108), x(109), x(108)}
+            << QList<int>{2, -1} << 0;
+
+        using Pad = TriggerPad::State;
+        const auto pad = [](Pad p) { return p.report(); };
+        const QByteArray rest = pad(Pad{});
+        QTest::newRow("triggers at rest drive nothing")
+            << triggers << QList<QByteArray>{rest, rest, rest} << QList<int>{} << 0;
+        QTest::newRow("triggers pulled through the middle and let go drive nothing")
+            << triggers
+            << QList<QByteArray>{rest, pad({.z = 512, .rz = 512}), pad({.z = 1023, .rz = 1023}), rest}
+            << QList<int>{} << 0;
+        QTest::newRow("Ry is the right stick")
+            << triggers
+            << QList<QByteArray>{rest, pad({.ry = -32768}), rest, pad({.ry = 32767}), pad({.ry = 32767, .rz = 1023}),
+                                 rest}
+            << QList<int>{3, -1, 8, -1} << 0;
+        QTest::newRow("16-bit signed left stick")
+            << triggers
+            << QList<QByteArray>{rest, pad({.x = -32768}), pad({.x = -20000, .y = 32767}), rest, pad({.x = 30000}),
+                                 rest}
+            << QList<int>{2, 6, -1, 7, -1} << 0;
+        // 16 bits: -6555 is 20.003 % out, -6554 is 20 %; -4916 is 15.001 %, -4915 is 14.998 %.
+        QTest::newRow("one count of jitter at the 20 % edge of a 16-bit stick: one motion")
+            << triggers
+            << QList<QByteArray>{rest, pad({.x = -6555}), pad({.x = -6554}), pad({.x = -6555}), pad({.x = -6554})}
+            << QList<int>{2} << 0;
+        QTest::newRow("one count of jitter at the 15 % edge of a 16-bit stick: one stop")
+            << triggers
+            << QList<QByteArray>{rest, pad({.ry = -20000}), pad({.ry = -4916}), pad({.ry = -4915}),
+                                 pad({.ry = -4916}), pad({.ry = -4915})}
+            << QList<int>{3, -1} << 0;
+        QTest::newRow("the last button stops") << triggers << QList<QByteArray>{rest, pad({.buttons = 0x800})}
+                                               << QList<int>{} << 1;
+        const auto lone = [](Pad p) { return p.report(false); };
+        QTest::newRow("a trigger taken for the right stick never drives")
+            << noRy
+            << QList<QByteArray>{lone({}), lone({.rz = 1023}), lone({}), lone({.z = 1023, .rz = 1023}),
+                                 lone({.x = 32767, .rz = 1023}), lone({})}
+            << QList<int>{7, -1} << 0;
     }
     void drivesFromReports()
     {
+        QFETCH(QString, kind);
         QFETCH(QList<QByteArray>, reports);
         QFETCH(QList<int>, motions);
         QFETCH(int, stops);
         VirtualHidTransport transport;
         transport.addArm();
         transport.addOtherDevice();
-        VirtualHidInterface *pad = transport.addGamepad();
+        VirtualHidInterface *pad = nullptr;
+        if (kind == QLatin1String("dual")) {
+            pad = transport.addGamepad();
+        } else {
+            HidInterfaceInfo info;
+            info.path = QStringLiteral("virtual/pad0");
+            info.vendorId = 0x3C1F;
+            info.productId = 0x0B02;
+            info.product = QStringLiteral("Trigger Pad (virtual)");
+            pad = transport.addInterface(info, TriggerPad::descriptor(kind == QLatin1String("triggers")));
+        }
         Gamepad gamepad(&transport);
         QSignalSpy changed(&gamepad, &Gamepad::motionChanged);
         QSignalSpy stopped(&gamepad, &Gamepad::stopPressed);
         gamepad.start();
         QVERIFY(gamepad.isAttached());
-        QCOMPARE(gamepad.name(), QStringLiteral("Dual Stick Pad (virtual)"));
+        QCOMPARE(gamepad.name(), kind == QLatin1String("dual") ? QStringLiteral("Dual Stick Pad (virtual)")
+                                                               : QStringLiteral("Trigger Pad (virtual)"));
         // Only the pad was kept open.
         QVERIFY(pad->isOpen());
         QVERIFY(!transport.interface(QStringLiteral("virtual/mouse0"))->isOpen());
@@ -258,6 +338,8 @@ private Q_SLOTS:
         Gamepad gamepad(&transport);
         gamepad.start();
         QCOMPARE(gamepad.pollInterval(), Gamepad::PollIntervalMs);
+        // The pad tells where it stands as it is opened; `first` may follow at once.
+        pad->queueInputReport(Report::gamepadReport(128, 128, 128));
         if (!first.isEmpty())
             pad->queueInputReport(first);
         gamepad.poll();
@@ -300,6 +382,16 @@ private Q_SLOTS:
         QCOMPARE(attached.count(), 2);
         QCOMPARE(gamepad.motion(), -1);
         QCOMPARE(changed.last().at(0).toInt(), -1);
+        // Plugged in again with the stick held: what was seen of the pad before counts for nothing.
+        transport.plug(pad->info.path);
+        QVERIFY(gamepad.isAttached());
+        pad->queueInputReport(Report::gamepadReport(128, 0, 128));
+        gamepad.poll();
+        QCOMPARE(gamepad.motion(), -1);
+        pad->queueInputReport(Report::gamepadReport(128, 128, 128));
+        pad->queueInputReport(Report::gamepadReport(128, 0, 128));
+        gamepad.poll();
+        QCOMPARE(gamepad.motion(), 1);
     }
 };
 

@@ -278,6 +278,7 @@ case_cli_gamepad() {
   "$cli" gamepad >"$out" 2>&1 &
   pid=$!
   wait_until 100 grep -q '^gamepad: ' "$out" || { detail="no pad: $(tr '\n' ' ' <"$out")"; kill $pid; unplug pad1; return 1; }
+  pad_input 8080800800 # where the pad stands as it is opened: an axis drives only once seen at rest
   pad_input 8080140800 # right stick up: Elbow Up
   wait_until 30 grep -qx 'motion: ElbowUp' "$out"
   pad_input 8080800800
@@ -296,6 +297,49 @@ case_cli_gamepad() {
   unplug pad1
   detail+="; as a user: $(head -n 1 <<<"$out")"
   grep -q '^gamepad cannot be opened: .*Permission denied' <<<"$out"
+}
+
+# A pad whose Z and Rz are analogue triggers resting at 0, with 16-bit signed sticks X Y Rx Ry
+# (tests/hid/support/TriggerPad.h). Plugged and left alone it must drive nothing; Ry is its right stick;
+# a stick wavering by one count on the edge of the dead zone starts or stops its motion once.
+case_cli_pad_triggers() {
+  plug pad2 gamepad-triggers || { detail="pad not created"; return 1; }
+  local pid out="$w/pad2.out" i
+  le16() { printf '%02x%02x' $(($1 & 0xFF)) $((($1 >> 8) & 0xFF)); }
+  pad2() { # X Y RX RY Z RZ
+    echo "input pad2 01$(le16 "$1")$(le16 "$2")$(le16 "$3")$(le16 "$4")$(le16 "$5")$(le16 "$6")0800" >&7
+  }
+  "$cli" gamepad >"$out" 2>&1 &
+  pid=$!
+  wait_until 100 grep -q '^gamepad: ' "$out" || { detail="no pad: $(tr '\n' ' ' <"$out")"; kill $pid; unplug pad2; return 1; }
+  # As it is opened the pad reports where it stands, over and over; then both triggers are pulled and let go.
+  for i in $(seq 10); do pad2 0 0 0 0 0 0; sleep 0.04; done
+  pad2 0 0 0 0 1023 1023
+  sleep 0.3
+  pad2 0 0 0 0 0 0
+  sleep 0.5
+  detail="at rest: $(grep -c '^motion:' "$out") motion lines"
+  pad2 32767 0 0 0 0 0 # left stick right: Base CW
+  wait_until 30 grep -qx 'motion: BaseCW' "$out"
+  pad2 0 0 0 0 0 0
+  wait_until 30 grep -qx 'motion: none' "$out"
+  pad2 0 0 0 -32768 0 0 # right stick up: Elbow Up
+  wait_until 30 grep -qx 'motion: ElbowUp' "$out"
+  pad2 0 0 0 0 0 0
+  wait_until 30 eval '[ "$(grep -cx "motion: none" "$out")" = 2 ]'
+  # One count either side of 20 % (-6555 starts, -6554 does not), then of 15 % (-4915 stops).
+  for i in $(seq 10); do pad2 0 0 0 -6555 0 0; sleep 0.04; pad2 0 0 0 -6554 0 0; sleep 0.04; done
+  for i in $(seq 10); do pad2 0 0 0 -4916 0 0; sleep 0.04; pad2 0 0 0 -4915 0 0; sleep 0.04; done
+  pad2 0 0 0 0 0 0
+  sleep 0.5
+  unplug pad2
+  wait_until 30 grep -qx 'gamepad removed' "$out"
+  kill $pid 2>/dev/null
+  wait $pid
+  unset -f le16 pad2
+  detail+="; printed: $(sed 1d "$out" | tr '\n' '|')"
+  [ "$(sed 1d "$out" | tr '\n' '|')" = \
+    "motion: BaseCW|motion: none|motion: ElbowUp|motion: none|motion: ElbowUp|motion: none|gamepad removed|" ]
 }
 
 case_window_hotplug() {
@@ -334,6 +378,7 @@ case_window_gamepad() {
   plug pad1 gamepad && wait_until 100 holds pad1 || { detail="the window did not open the pad"; unplug pad1; return 1; }
   local from
   from="$(mark)"
+  pad_input 8080800800 # where the pad stands as it is opened: an axis drives only once seen at rest
   pad_input 1480800800 # left stick to the left: Base CCW
   wait_until 30 codes_are arm1 "$from" 2 || { detail="stick left gave '$(codes arm1 "$from")'"; unplug pad1; return 1; }
   pad_input 8080800800
@@ -432,6 +477,7 @@ cases=(
   "cli-unplug         | unplug/replug during a run: exit 4, names the step cut, never resumes    |"
   "two-arms-cli       | two arms: each receives every code of a run                               |"
   "cli-gamepad        | tessaro-cli gamepad prints the pad's motions, stop, removal, a refusal   |"
+  "cli-pad-triggers   | a pad with Z/Rz triggers at 0: nothing at plug-in, Ry drives, no flicker |"
   "window-hotplug     | the window follows unplug and replug; clicks send before and after       |"
   "window-mouse       | a mouse plugged and unplugged: the arm stays Ready, a click sends         |"
   "window-two-arms    | two arms: a click reaches both                                            |"

@@ -3,8 +3,10 @@
 //
 // Commands, one per line on standard input (the guest script writes them into a pipe):
 //   create NAME DESCRIPTOR [VID:PID]  plug in a device; DESCRIPTOR is arm, arm-input, arm-output,
-//                                     mouse, gamepad, or a file (raw bytes, hex text or a
-//                                     hid-recorder dump)
+//                                     mouse, gamepad (X Y Rz 0..255), gamepad-triggers (report ID
+//                                     1, 16-bit signed X Y Rx Ry, Z Rz triggers 0..1023: see
+//                                     tests/hid/support/TriggerPad.h), or a file (raw bytes, hex
+//                                     text or a hid-recorder dump)
 //   input NAME HEX                    send an input report
 //   destroy NAME                      unplug it
 //   quit
@@ -16,6 +18,7 @@
 
 #include "DescriptorFile.h"
 #include "VirtualHidTransport.h"
+#include "../hid/support/TriggerPad.h"
 
 #include <linux/uhid.h>
 
@@ -86,6 +89,8 @@ QByteArray descriptorFor(const std::string &kind, std::string *error)
         return VirtualHidTransport::mouseReportDescriptor();
     if (kind == "gamepad")
         return VirtualHidTransport::gamepadReportDescriptor();
+    if (kind == "gamepad-triggers")
+        return TriggerPad::descriptor();
     const DescriptorFile::Result loaded = DescriptorFile::load(QString::fromStdString(kind));
     if (!loaded.ok()) {
         *error = loaded.error.toStdString();
