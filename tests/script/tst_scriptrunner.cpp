@@ -410,16 +410,22 @@ private Q_SLOTS:
     void sendsKeepTimeWhileTheRunnersThreadIsBusy()
     {
         // The window's thread paints for a long while; the steps' commands still go out at their
-        // moments, not when the painting is done.
+        // moments, not when the painting is done. It paints until every send is through, or for 20 s:
+        // sends that waited for it would all come after that.
         FakeSource source;
         source.steps =
             steps({{"BaseCW", ".01"}, {"BaseCCW", ".01"}, {"ElbowUp", ".01"}, {"ElbowDown", ".01"}});
+        std::atomic<int> sends{0};
+        source.onSend = [&](int) { ++sends; };
         ScriptRunner runner;
         qint64 busyUntil = 0;
         QMetaObject::invokeMethod(
             &runner,
             [&] {
-                QThread::msleep(300);
+                QElapsedTimer painting;
+                painting.start();
+                while (sends.load() < 5 && painting.elapsed() < 20000)
+                    QThread::msleep(5);
                 busyUntil = ScriptRunner::clockNs();
             },
             Qt::QueuedConnection);
