@@ -318,21 +318,29 @@ private Q_SLOTS:
         source.steps = steps({{"BaseCW", "10"}, {"BaseCCW", "10"}});
         source.reps = QStringLiteral("3");
         ScriptRunner runner;
+        OnRunnersThread onRunner(runner);
         qint64 stopAt = 0;
-        QTimer::singleShot(20, &runner, [&] {
-            QVERIFY(runner.isRunning());
-            stopAt = ScriptRunner::clockNs();
-            runner.requestStop();
-        });
+        bool stoppedInRun = false;
+        // A click once step 1 has begun, however long its command took to go out.
+        source.onSend = [&](int index) {
+            if (index == 0)
+                onRunner.post([&] {
+                    stoppedInRun = runner.isRunning();
+                    stopAt = ScriptRunner::clockNs();
+                    runner.requestStop();
+                });
+        };
         QElapsedTimer elapsed;
         elapsed.start();
         runner.RunScript(source);
         QVERIFY2(elapsed.elapsed() < 5000, "the stop waited for the step's end");
         QCOMPARE(source.codes, (QList<int>{7, 0}));
+        QVERIFY(stoppedInRun);
         QVERIFY(stopAt > 0 && source.sentAt.last() >= stopAt);
         QVERIFY(!runner.isRunning());
 
         // The next run starts again at step 1 of repetition 1.
+        source.onSend = nullptr;
         source.steps = steps({{"GripOpen", ""}, {"GripClose", ""}});
         source.reps = QStringLiteral("1");
         source.codes.clear();
@@ -618,9 +626,14 @@ private Q_SLOTS:
         ArmRig rig;
         FakeSource source;
         source.steps = steps({{"GripClose", "10"}});
-        source.onSend = [&](int) { rig.devices.SendToAll(qint16(source.codes.last())); };
         ScriptRunner runner;
-        QTimer::singleShot(10, &runner, [&] { runner.requestStop(); });
+        OnRunnersThread onRunner(runner);
+        // Stopped once step 1's command is on its way to the arm.
+        source.onSend = [&](int index) {
+            rig.devices.SendToAll(qint16(source.codes.last()));
+            if (index == 0)
+                onRunner.post([&] { runner.requestStop(); });
+        };
         runner.RunScript(source);
         QCOMPARE(rig.arm.lastCode(), 0);
         QTRY_COMPARE(rig.received, (QList<int>{5, 0}));
