@@ -86,14 +86,17 @@ if [ ! -e "$guest/ready" ]; then
   touch "$guest/ready"
 fi
 
-# The init script is small and changes with the pass: it is packed anew each time.
-initrd_dir="$guest/initrd"
-cp "$root/tests/system/guest-init" "$initrd_dir/init"
-chmod +x "$initrd_dir/init"
-(cd "$initrd_dir" && find . | "$guest/root/usr/bin/busybox" cpio -o -H newc 2>/dev/null) | gzip -1 >"$guest/initrd.img"
+# The init script is small and changes with the tree: it is packed anew each time, in a folder of this
+# pass's own, as another pass (of another tree) may be packing its own from the same cache.
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+cp -a "$guest/initrd" "$work/initrd"
+cp "$root/tests/system/guest-init" "$work/initrd/init"
+chmod +x "$work/initrd/init"
+(cd "$work/initrd" && find . | "$guest/root/usr/bin/busybox" cpio -o -H newc 2>/dev/null) | gzip -1 >"$work/initrd.img"
 
-out="$(mktemp -d)"
-trap 'rm -rf "$out"' EXIT
+out="$work/out"
+mkdir "$out"
 # Where the guest finds the tree and the build, and which cases it runs; see guest-init.
 printf '%s\n' "$root" "$build" "$(IFS=,; echo "$*")" >"$out/where"
 echo "system pass: booting the guest (QEMU TCG, 1 vCPU, 1 GiB)"
@@ -102,7 +105,7 @@ echo "system pass: booting the guest (QEMU TCG, 1 vCPU, 1 GiB)"
 timeout 1800 qemu-system-x86_64 \
   -accel tcg -cpu max -smp 1 -m 1024 \
   -nodefaults -no-user-config -display none -no-reboot -serial stdio -monitor none \
-  -kernel "$guest/vmlinux" -initrd "$guest/initrd.img" \
+  -kernel "$guest/vmlinux" -initrd "$work/initrd.img" \
   -append "console=ttyS0 quiet loglevel=3 panic=-1" \
   -virtfs "local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap" \
   -virtfs "local,path=$guest/root,mount_tag=extra,security_model=none,readonly=on,multidevs=remap" \
