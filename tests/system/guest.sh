@@ -16,7 +16,9 @@ finish() {
   echo "${1:-1}" >/mnt/failed
   sync
   echo o >/proc/sysrq-trigger
-  sleep 30
+  # Waits for the power to go with what bash has in memory: a program started now would be read from a
+  # share that is going away, and PID 1 ending on its failure fills the console with a kernel panic.
+  read -r -t 30 <>/run/tessaro-hold
 }
 # REASON: ends the pass before its cases are done.
 stop_pass() {
@@ -26,6 +28,7 @@ stop_pass() {
 }
 
 mount -t tmpfs tmpfs /run
+mkfifo /run/tessaro-hold
 mkdir -p /dev/pts /dev/shm
 # What an init system would make: process substitution needs /dev/fd.
 ln -sf /proc/self/fd /dev/fd
