@@ -371,21 +371,32 @@ private Q_SLOTS:
         WindowHarness h;
         QVERIFY(openActive(h));
         frmMain &w = h.window();
+        // A step that outlasts the test: the keys are played while it runs, then Stop ends the run.
         w.Grid->SetTextMatrix(1, 1, QStringLiteral("Pause"));
-        w.Grid->SetTextMatrix(1, 2, QStringLiteral(" .5"));
+        w.Grid->SetTextMatrix(1, 2, QStringLiteral(" 30"));
         w.NextStep = 2;
         // A motion left on when Run is clicked: the run's steps keep their own times.
         h.click(5);
         QVERIFY(w.RunLimitArmed());
-        bool played = false;
-        QObject::connect(h.arms.front().get(), &VirtualArm::commandReceived, &w, [&w, &played](int code) {
-            if (code == 0 && !played) {
-                played = true;
-                QTimer::singleShot(0, &w, [&w] { play(w.FrameMain, QStringLiteral("+Left -Left +O")); });
-            }
+        bool scheduled = false, playedInRun = false;
+        QObject::connect(h.arms.front().get(), &VirtualArm::commandReceived, &w, [&](int code) {
+            if (code != 0 || scheduled)
+                return;
+            scheduled = true;
+            QTimer::singleShot(0, &w, [&] {
+                playedInRun = w.Runner().isRunning();
+                play(w.FrameMain, QStringLiteral("+Left -Left +O"));
+                QTest::mouseClick(w.cmdRun, Qt::LeftButton);
+            });
         });
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, &w, [&w] { w.Runner().requestStop(); });
+        guard.start(20000);
         QTest::mouseClick(w.cmdRun, Qt::LeftButton);
-        QVERIFY(played);
+        QVERIFY(guard.isActive());
+        QVERIFY(playedInRun);
+        // The step's 0, then Stop's.
         QCOMPARE(h.codes(), (QList<int>{5, 0, 0}));
         QCOMPARE(w.ActiveTag(), QStringLiteral("GripClose"));
         QVERIFY(!w.RunLimitArmed());

@@ -15,11 +15,15 @@
 #include <QTemporaryDir>
 #include <QElapsedTimer>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -163,6 +167,62 @@ void onCode(WindowHarness &h, int nth, std::function<void()> action)
                              QTimer::singleShot(0, action);
                      });
 }
+
+// Holds the run's first write to the arm on the run's own thread, inside the write, until release()
+// has been called and the window's thread has handled what was posted to the runner before it (a
+// script change the runner takes in on that thread). What the test does to the window in answer to
+// that command then comes during the command's step, however late the window's thread gets to it.
+// Writes made on the window's thread (a click, a stop) pass. `inWrite` runs inside the held write.
+class HeldFirstWrite
+{
+public:
+    HeldFirstWrite(WindowHarness &h, std::function<void()> inWrite = {}) : m_inWrite(std::move(inWrite))
+    {
+        QObject::connect(&h.transport, &VirtualHidTransport::reportWritten, &m_context,
+                         [this](const QString &, const QByteArray &, qint64) { hold(); },
+                         Qt::DirectConnection);
+    }
+    // From the window's thread, once the change is made.
+    void release(ScriptRunner &runner)
+    {
+        QMetaObject::invokeMethod(&runner, [this] {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_released = true;
+            m_wake.notify_all();
+        }, Qt::QueuedConnection);
+    }
+    // False when the held write gave up waiting (the change never reached the run).
+    bool kept() const
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_held && !m_gaveUp;
+    }
+
+private:
+    void hold()
+    {
+        if (QThread::currentThread() == m_context.thread())
+            return;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (m_held)
+            return;
+        m_held = true;
+        if (m_inWrite) {
+            m_inWrite();
+            return;
+        }
+        // Bounded, so that a change that never comes fails the test instead of hanging it.
+        m_gaveUp = !m_wake.wait_for(lock, std::chrono::seconds(20), [this] { return m_released; });
+    }
+
+    QObject m_context;
+    std::function<void()> m_inWrite;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_held = false;
+    bool m_released = false;
+    bool m_gaveUp = false;
+};
 
 // Clicks Run and returns once the run is over; false when it had to be stopped after 20 s.
 bool runToEnd(frmMain &w)
@@ -658,9 +718,20 @@ private Q_SLOTS:
         Fixture f(true);
         frmMain &w = *f.w;
         f.dialogs.openAnswers << loaded;
-        // Closing cuts a 30 s step short (runToEnd gives up after 20 s). The others leave the change time
-        // to reach the run, which goes on by itself meanwhile, however busy the machine.
-        putScript(w, {{"ElbowUp", change == QStringLiteral("close") ? " 30" : " .3"}, {"WristUp", " .01"}});
+        // Closing and an announced unplug end the run at once: step 1 lasts 30 s, which they cut short
+        // (runToEnd gives up after 20 s). The other changes must reach the run before step 2: step 1's
+        // write waits for them, so that they come during step 1 however busy the machine.
+        const bool unplugged = change == QStringLiteral("unplug") || change == QStringLiteral("unplug, replug");
+        const bool endsAtOnce = unplugged || change == QStringLiteral("close");
+        std::unique_ptr<HeldFirstWrite> held;
+        if (change == QStringLiteral("unplug unannounced")) {
+            // The node goes while the write is under way; the run finds out at its next write.
+            const QString path = f.h.arms.front()->armInterface()->info.path;
+            held = std::make_unique<HeldFirstWrite>(f.h, [&f, path] { f.h.transport.unplugUnannounced(path); });
+        } else if (!endsAtOnce) {
+            held = std::make_unique<HeldFirstWrite>(f.h);
+        }
+        putScript(w, {{"ElbowUp", endsAtOnce ? " 30" : " .05"}, {"WristUp", " .01"}});
         w.txtReps->setText(QStringLiteral("3"));
 
         onCode(f.h, 1, [&] {
@@ -670,18 +741,19 @@ private Q_SLOTS:
                 QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
             else if (change == QStringLiteral("close"))
                 w.close();
-            else if (change == QStringLiteral("unplug unannounced"))
-                f.h.transport.unplugUnannounced(f.h.arms.front()->armInterface()->info.path);
-            else if (change.startsWith(QStringLiteral("unplug")))
+            else if (unplugged)
                 f.h.arms.front()->unplug();
             else if (change == QStringLiteral("refuse write"))
                 f.h.arms.front()->armInterface()->failNextWrite();
-            else
+            else if (change == QStringLiteral("reps"))
                 w.txtReps->setText(QStringLiteral("1"));
             if (change.endsWith(QStringLiteral("replug")))
                 f.h.arms.front()->plugIn();
+            if (held)
+                held->release(w.Runner());
         });
         QVERIFY(runToEnd(w));
+        QVERIFY2(!held || held->kept(), "the change did not reach the run");
         QVERIFY(!w.Runner().isRunning());
         QCOMPARE(f.h.codes(), codes);
         QCOMPARE(w.NextStep, nextStep);

@@ -92,7 +92,8 @@ private Q_SLOTS:
             QCOMPARE(int(writer.write(QByteArray::fromHex("0004")).outcome), int(Outcome::Pending));
             QCOMPARE(int(writer.write(QByteArray::fromHex("0000")).outcome), int(Outcome::Pending));
             QVERIFY2(waited.elapsed() < BoundMs / 2, qPrintable(QString::number(waited.elapsed())));
-            QCOMPARE(device->count(), 1);
+            // The stuck one reaches the device, perhaps only after its grace has run out.
+            QTRY_COMPARE(device->count(), 1);
             QTRY_COMPARE(stalls.load(), 1);
             QVERIFY(writer.stalled());
             device->release();

@@ -1,34 +1,57 @@
 #!/bin/bash
 # PID 1 of the system pass's virtual machine (tests/system/guest-init hands over to it). Brings up udev
 # and a virtual X display, plays HID devices through /dev/uhid with tessaro-uhid-player, runs the
-# build's tessaro-cli and tessaro against them, prints a table of results and writes the number of
-# failed cases to /mnt/failed (the host's output share). Then it powers the machine off.
+# build's tessaro-cli and tessaro against them, prints a line for each case as it ends and then a table
+# of results, and writes the number of failed cases to /mnt/failed (the host's output share); a pass that
+# cannot go on leaves its reason in /mnt/stopped instead. Then it powers the machine off.
 set -u
 src="$TESSARO_SOURCE"
 build="$TESSARO_BUILD"
 cli="$build/bin/tessaro-cli"
 app="$build/bin/tessaro"
+player="$build/tests/tessaro-uhid-player"
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8
-
-mount -t tmpfs tmpfs /run
-mount -t tmpfs tmpfs /tmp
-mkdir -p /dev/pts /dev/shm
-# What an init system would make: process substitution needs /dev/fd.
-ln -sf /proc/self/fd /dev/fd
-mount -t devpts devpts /dev/pts
-mount -t tmpfs tmpfs /dev/shm
-
-w=/tmp/pass
-mkdir -p "$w"
-log="$w/devices.log"
-user=1000 # an ordinary user, for the permission cases: root opens any node
 
 finish() {
   echo "${1:-1}" >/mnt/failed
   sync
   echo o >/proc/sysrq-trigger
-  sleep 30
+  # Waits for the power to go with what bash has in memory: a program started now would be read from a
+  # share that is going away, and PID 1 ending on its failure fills the console with a kernel panic.
+  read -r -t 30 <>/run/tessaro-hold
 }
+# REASON: ends the pass before its cases are done.
+stop_pass() {
+  echo "guest: the pass stops: $*"
+  echo "$*" >/mnt/stopped
+  finish 1
+}
+
+mount -t tmpfs tmpfs /run
+mkfifo /run/tessaro-hold
+mkdir -p /dev/pts /dev/shm
+# What an init system would make: process substitution needs /dev/fd.
+ln -sf /proc/self/fd /dev/fd
+mount -t devpts devpts /dev/pts
+mount -t tmpfs tmpfs /dev/shm
+# The root is an overlay on a tmpfs, writable as it is: nothing is mounted over /tmp, where it would hide
+# a tree or a build that lives there. The scratch folder is a new one; an X display the host has or had
+# leaves its files in /tmp, which go from this view (the host's own are not touched).
+rm -rf /tmp/.X11-unix /tmp/.X1-lock
+w="$(mktemp -d /tmp/tessaro-pass.XXXXXX)" || stop_pass "no scratch folder in /tmp"
+chmod 755 "$w" # the ordinary user's home is in it
+log="$w/devices.log"
+user=1000 # an ordinary user, for the permission cases: root opens any node
+home="$w/home$user"
+
+# The build must be in view, and its programs must run here, before any case depends on them.
+for program in "$cli" "$app" "$player"; do
+  [ -x "$program" ] || stop_pass "$program is not visible in the guest (tree $src, build $build)"
+done
+for program in "$cli" "$app"; do
+  "$program" --version >"$w/version.out" 2>&1 ||
+    stop_pass "$program does not run in the guest: $(tail -n 3 "$w/version.out" | tr '\n' ' ')"
+done
 
 modprobe -a uhid hid-generic evdev || { echo "guest: cannot load uhid/hid-generic"; finish 1; }
 # The programs listen to udev's events, not the kernel's: udevd must run.
@@ -37,9 +60,14 @@ modprobe -a uhid hid-generic evdev || { echo "guest: cannot load uhid/hid-generi
 echo 'SUBSYSTEM=="hidraw", TAG=="uaccess", OWNER="1000"' >/etc/udev/rules.d/99-seat-standin.rules
 udevadm control --reload
 
+# Opened for reading and writing, this end of the pipe neither waits for the player to open its own nor
+# fails a write once the player has gone: whether it is there is asked of the process.
 mkfifo "$w/player.in"
-"$build/tests/tessaro-uhid-player" <"$w/player.in" >"$log" 2>&1 &
-exec 7>"$w/player.in"
+exec 7<>"$w/player.in"
+"$player" <"$w/player.in" >"$log" 2>&1 &
+player_pid=$!
+player_gone() { ! kill -0 "$player_pid" 2>/dev/null; }
+player_said() { tail -n 3 "$log" | tr '\n' ' '; }
 
 Xvfb :1 -screen 0 1024x768x24 -nolisten tcp -ac >"$w/xvfb.log" 2>&1 &
 export DISPLAY=:1 QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=1
@@ -51,9 +79,15 @@ wait_until() { # TENTHS COMMAND...: true once COMMAND succeeds within TENTHS ten
   shift
   while ! "$@"; do
     n=$((n - 1))
-    [ "$n" -gt 0 ] || return 1
+    # Nothing a case waits for comes once the device player is gone.
+    [ "$n" -gt 0 ] && ! player_gone || return 1
     sleep 0.1
   done
+}
+# LINE: a command for the device player; false, at once, when the player is gone.
+to_player() {
+  player_gone && return 1
+  echo "$1" >&7
 }
 
 node_of() { # NAME: the hidraw node of a played device
@@ -69,11 +103,11 @@ node_of() { # NAME: the hidraw node of a played device
 gone() { ! node_of "$1" >/dev/null; }
 
 plug() { # NAME DESCRIPTOR: plug a device in; returns once udev is done with its node
-  echo "create $1 $2" >&7
+  to_player "create $1 $2" || return 1
   wait_until 100 node_of "$1" >/dev/null && udevadm settle -t 10
 }
 unplug() {
-  echo "destroy $1" >&7
+  to_player "destroy $1" || return 1
   wait_until 100 gone "$1" && udevadm settle -t 10
 }
 
@@ -107,7 +141,7 @@ script_file() { # PATH FUNCTION SECONDS ...: writes an SRP file
   } >"$path"
 }
 
-as_user() { setpriv --reuid="$user" --regid="$user" --clear-groups env HOME="/tmp/home$user" "$@"; }
+as_user() { setpriv --reuid="$user" --regid="$user" --clear-groups env HOME="$home" "$@"; }
 
 # The window. Client coordinates: the motion panel sits at (4, 32), the toolbox at (540, 318).
 declare -A at=([Pause]="64 272" [ShoulderUp]="170 216" [BaseCW]="166 352" [ElbowUp]="402 100"
@@ -118,13 +152,13 @@ win=
 window_start() { # [user]: starts the window with no settings file, as a fresh install has it
   window_stop
   rm -f "$build/bin/KORIV.INI"
-  rm -rf /root/.config/tessaro "/tmp/home$user"
-  mkdir -p "/tmp/home$user"
-  chown "$user:$user" "/tmp/home$user"
+  rm -rf /root/.config/tessaro "$home"
+  mkdir -p "$home"
+  chown "$user:$user" "$home"
   app_user="${1:-root}"
   if [ "$app_user" = user ]; then
     # exec: $! must be the program's own process, whose windows carry its id.
-    (exec setpriv --reuid="$user" --regid="$user" --clear-groups env HOME="/tmp/home$user" "$app") \
+    (exec setpriv --reuid="$user" --regid="$user" --clear-groups env HOME="$home" "$app") \
       >"$w/app.out" 2>&1 &
   else
     "$app" >"$w/app.out" 2>&1 &
@@ -270,7 +304,7 @@ click_sends() { # CONTROL CODE ARM...
 
 # The pad's input report: X Y Rz, the hat in the low nibble (8: released) with buttons 1-4 above it,
 # then buttons 5-10. Centred: 8080800800.
-pad_input() { echo "input pad1 $1" >&7; }
+pad_input() { to_player "input pad1 $1"; }
 
 case_cli_gamepad() {
   plug pad1 gamepad || { detail="pad not created"; return 1; }
@@ -489,11 +523,15 @@ cases=(
   "permission-allowed | replugged with the rule: opened, the message closes itself, a click sends |"
 )
 
+wait_until 100 grep -q '^[0-9.]* - ready$' "$log" || stop_pass "the device player $player did not start: $(player_said)"
 wait_until 100 test -S /tmp/.X11-unix/X1 || echo "guest: Xvfb did not start"
+read -r up _ </proc/uptime
+echo "guest: up after ${up%.*} s; the cases follow"
 failed=0
 rows=()
 awaited=
 ran=0
+cut=
 for entry in "${cases[@]}"; do
   IFS='|' read -r name what awaits <<<"$entry"
   name="${name// /}" what="${what# }" awaits="${awaits// /}"
@@ -512,6 +550,13 @@ for entry in "${cases[@]}"; do
   fi
   rows+=("$(printf '%-18s %-7s %3ds  %s\n      %s' "$name" "$result" $((SECONDS - t0)) "$what" "$detail")")
   echo "system pass: $name $result ($((SECONDS - t0)) s)"
+  # Every case after would only wait out its timeouts.
+  if player_gone; then
+    wait "$player_pid"
+    cut="the device player ended (exit status $?) during $name; the cases after it were not run."
+    cut+=" It said: $(player_said)"
+    break
+  fi
 done
 window_stop
 
@@ -526,4 +571,5 @@ if [ "$failed" != 0 ]; then
   echo "--- window output"
   tail -n 20 "$w/app.out" 2>/dev/null
 fi
+[ -z "$cut" ] || stop_pass "$cut"
 finish "$failed"

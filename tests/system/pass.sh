@@ -5,8 +5,10 @@
 # The guest runs this machine's own files: / is shared read-only over virtio-9p and a tmpfs overlay
 # makes it writable; a second read-only share lays Debian's kernel modules, udev and kmod over it. Those
 # packages are downloaded once (apt-get download) into a cache outside the repository:
-# ${XDG_CACHE_HOME:-~/.cache}/tessaro-system. tests/system/guest.sh is the guest's PID 1; it prints the
-# table of results and leaves the number of failed cases in the output share.
+# ${XDG_CACHE_HOME:-~/.cache}/tessaro-system. tests/system/guest.sh is the guest's PID 1; it prints a
+# line as each case ends and then the table of results, and leaves the number of failed cases in the
+# output share, or the reason why the pass could not go on. The tree and the build may be anywhere the
+# host's root holds them, /tmp included: the guest sees the host's root as it is.
 #
 # Usage: tests/system/pass.sh [CASE ...]   (./test --system [CASE ...]); no CASE runs them all.
 set -euo pipefail
@@ -84,27 +86,37 @@ if [ ! -e "$guest/ready" ]; then
   touch "$guest/ready"
 fi
 
-# The init script is small and changes with the pass: it is packed anew each time.
-initrd_dir="$guest/initrd"
-cp "$root/tests/system/guest-init" "$initrd_dir/init"
-chmod +x "$initrd_dir/init"
-(cd "$initrd_dir" && find . | "$guest/root/usr/bin/busybox" cpio -o -H newc 2>/dev/null) | gzip -1 >"$guest/initrd.img"
+# The init script is small and changes with the tree: it is packed anew each time, in a folder of this
+# pass's own, as another pass (of another tree) may be packing its own from the same cache.
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+cp -a "$guest/initrd" "$work/initrd"
+cp "$root/tests/system/guest-init" "$work/initrd/init"
+chmod +x "$work/initrd/init"
+(cd "$work/initrd" && find . | "$guest/root/usr/bin/busybox" cpio -o -H newc 2>/dev/null) | gzip -1 >"$work/initrd.img"
 
-out="$(mktemp -d)"
-trap 'rm -rf "$out"' EXIT
+out="$work/out"
+mkdir "$out"
+# Where the guest finds the tree and the build, and which cases it runs; see guest-init.
+printf '%s\n' "$root" "$build" "$(IFS=,; echo "$*")" >"$out/where"
 echo "system pass: booting the guest (QEMU TCG, 1 vCPU, 1 GiB)"
-# Software emulation on purpose: the KVM here is nested and cannot run a stock kernel.
+# Software emulation on purpose: the KVM here is nested and cannot run a stock kernel. The console goes
+# through line by line (sed -u), so that each case shows as it ends.
 timeout 1800 qemu-system-x86_64 \
   -accel tcg -cpu max -smp 1 -m 1024 \
   -nodefaults -no-user-config -display none -no-reboot -serial stdio -monitor none \
-  -kernel "$guest/vmlinux" -initrd "$guest/initrd.img" \
-  -append "console=ttyS0 quiet loglevel=3 panic=-1 tessaro.source=$root tessaro.build=$build tessaro.cases=$(IFS=,; echo "$*")" \
+  -kernel "$guest/vmlinux" -initrd "$work/initrd.img" \
+  -append "console=ttyS0 quiet loglevel=3 panic=-1" \
   -virtfs "local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap" \
   -virtfs "local,path=$guest/root,mount_tag=extra,security_model=none,readonly=on,multidevs=remap" \
   -virtfs "local,path=$out,mount_tag=out,security_model=none,multidevs=remap" \
-  </dev/null | tr -d '\r' | tee "$build/system-pass.log" || true
+  </dev/null | sed -u 's/\r$//' | tee "$build/system-pass.log" || true
 
 echo "system pass: wall time $((SECONDS - started)) s"
+if [ -s "$out/stopped" ]; then
+  echo "system pass: stopped: $(cat "$out/stopped")" >&2
+  exit 1
+fi
 if [ ! -s "$out/failed" ]; then
   echo "system pass: the guest ended without a result" >&2
   exit 1

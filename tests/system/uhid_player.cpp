@@ -13,8 +13,9 @@
 // Every device carries NAME as its unique id (HID_UNIQ), so the script can find its hidraw node.
 //
 // Log, one line per event on standard output: "SECONDS NAME EVENT [HEX]", SECONDS on the monotonic
-// clock. Events: created, start, open, close, output (the bytes as the kernel delivers them, report ID
-// first), get-report, set-report, stop, destroyed, error.
+// clock. Events: ready (NAME "-", once, as the player starts listening), created, start, open, close,
+// output (the bytes as the kernel delivers them, report ID first), get-report, set-report, stop,
+// destroyed, error.
 
 #include "DescriptorFile.h"
 #include "VirtualHidTransport.h"
@@ -293,6 +294,7 @@ int main()
 {
     Player player;
     std::string pending;
+    log("-", "ready");
     for (;;) {
         std::vector<pollfd> set = player.pollSet();
         set.push_back({STDIN_FILENO, POLLIN, 0});
