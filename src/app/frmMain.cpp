@@ -119,7 +119,7 @@ void frmMain::connectSession()
 
 void frmMain::buildWindow()
 {
-    setWindowTitle(QStringLiteral("Tessaro"));
+    setWindowTitle(QStringLiteral("Tessaro[*]"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
@@ -223,7 +223,6 @@ void frmMain::buildScriptArea()
     connect(cmdSave, &MacButton::Click, this, &frmMain::Script_Save);
     connect(cmdSaveAs, &MacButton::Click, this, &frmMain::Script_SaveAs);
     connect(Grid, &ScriptGrid::Click, this, [this] { GridEdit(32); });
-    connect(Grid, &ScriptGrid::LeaveCell, this, &frmMain::CommitCellEdit);
     wireScriptArea();
 }
 
@@ -356,6 +355,10 @@ void frmMain::cmdAbout_Click()
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
+    if (!m_unloaded && !SettleUnsavedChanges()) {
+        event->ignore();
+        return;
+    }
     Form_Unload();
     event->accept();
 }
