@@ -207,12 +207,13 @@ void frmMain::buildScriptArea()
 
     lblReps = new QLabel(QStringLiteral("Repeat"), FrameTB);
     lblReps->setFont(arialFont(8.25));
-    lblReps->setGeometry(169, 55, 40, 16);
+    lblReps->setGeometry(169, 55, 36, 16);
     txtReps = new QLineEdit(QStringLiteral("1"), FrameTB);
     txtReps->setFont(arialFont(8.25));
     txtReps->setMaxLength(5);
     txtReps->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    txtReps->setGeometry(209, 52, 33, 22);
+    // Wide enough for the largest count, 32767, to show whole.
+    txtReps->setGeometry(205, 52, 40, 22);
 
     GridText = new ::GridText(this);
     GridText->hide();

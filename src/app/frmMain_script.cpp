@@ -6,6 +6,8 @@
 #include "MacFrame.h"
 #include "MacRadioButton.h"
 #include "MotionPanel.h"
+#include "PanelToolTips.h"
+#include "HoverButton.h"
 #include "ScriptCheck.h"
 #include "ScriptEditing.h"
 #include "ScriptFile.h"
@@ -60,7 +62,8 @@ public:
 // those.
 QString withScriptExtension(const QString &path)
 {
-    if (QFileInfo(path).fileName().contains(QLatin1Char('.')))
+    const QFileInfo file(path);
+    if (file.fileName().contains(QLatin1Char('.')) || file.isDir())
         return path;
     return path + QStringLiteral(".SRP");
 }
@@ -107,6 +110,10 @@ void frmMain::wireScriptArea()
             dialogs->hint(txtReps, ScriptEditing::RepetitionsRule());
     });
     txtReps->installEventFilter(this);
+    // A tooltip of the motion panel lying over the toolbox would take the click meant for a button.
+    auto *panelTips = new PanelToolTips(FrameMain);
+    for (HoverButton *button : cmdControl)
+        panelTips->watch(button);
     wireScriptEditing();
 }
 
