@@ -36,7 +36,9 @@ bool GridText::Accepts(Filter filter, QChar ch)
         return true;
     if (filter == Filter::Letters)
         return (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z');
-    return (u >= u'0' && u <= u'9') || u == u'.';
+    // Whatever is typed stays in sight, so that the commit refuses what is not a time ("1e3", "-2")
+    // instead of a dropped character making it another number.
+    return ch.isPrint();
 }
 
 void GridText::keyPressEvent(QKeyEvent *event)

@@ -2,10 +2,10 @@
 
 #include <QLineEdit>
 
-// The borderless editor laid over a script grid cell while it is edited. It lets through only what
-// the cell can hold: letters in the Function column, digits and "." elsewhere, plus Backspace; other
-// typed characters (Enter and Escape included, also Ctrl+V and the like) are dropped, while cursor and
-// Delete keys work as in any text box. Enter and Escape are reported as signals; the window decides
+// The borderless editor laid over a script grid cell while it is edited. In the Function column it
+// lets through only letters and Backspace; elsewhere (the Time column) every printable character, the
+// commit deciding whether the text is a time. Other typed characters (Enter and Escape included, also
+// Ctrl+V and the like) are dropped, while cursor and Delete keys work as in any text box. Enter and Escape are reported as signals; the window decides
 // what they do. The whole text is selected whenever the editor gets the focus, so the first character
 // typed replaces it.
 //
@@ -19,7 +19,7 @@ class GridText : public QLineEdit
 public:
     enum class Filter {
         Letters, // A-Z, a-z: the Function column
-        Number,  // 0-9 and ".": the Time column and any other
+        Number,  // every printable character: the Time column and any other
     };
 
     explicit GridText(QWidget *parent = nullptr);

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QStringList>
+#include <QToolTip>
 
 namespace {
 
@@ -42,6 +43,10 @@ QString runFileDialog(QWidget *parent, QFileDialog::AcceptMode mode, const QStri
     dialog.setAcceptMode(mode);
     // Open accepts a name that does not exist as well; reading it is what fails then.
     dialog.setFileMode(QFileDialog::AnyFile);
+    // A name typed without an extension gets the script one, and the overwrite question is asked
+    // about the file that will really be written.
+    if (mode == QFileDialog::AcceptSave)
+        dialog.setDefaultSuffix(QStringLiteral("SRP"));
     dialog.setNameFilters(filter.split(QStringLiteral(";;"), Qt::SkipEmptyParts));
     if (mode == QFileDialog::AcceptSave)
         dialog.setWindowTitle(QStringLiteral("Save As"));
@@ -82,6 +87,36 @@ void WidgetScriptDialogs::warningMessage(QWidget *parent, const QString &title, 
     box.exec();
 }
 
+ScriptDialogs::SaveChoice WidgetScriptDialogs::askToSave(QWidget *parent, const QString &text, bool offerSave)
+{
+    const QMessageBox::StandardButtons buttons =
+        (offerSave ? QMessageBox::Save : QMessageBox::NoButton) | QMessageBox::Discard | QMessageBox::Cancel;
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Unsaved changes"), text, buttons, parent);
+    box.setDefaultButton(offerSave ? QMessageBox::Save : QMessageBox::Cancel);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+    case QMessageBox::Save:
+        return SaveChoice::Save;
+    case QMessageBox::Discard:
+        return SaveChoice::Discard;
+    default:
+        return SaveChoice::Cancel;
+    }
+}
+
+bool WidgetScriptDialogs::confirm(QWidget *parent, const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void WidgetScriptDialogs::hint(QWidget *anchor, const QString &text)
+{
+    if (anchor)
+        QToolTip::showText(anchor->mapToGlobal(QPoint(0, anchor->height())), text, anchor);
+}
+
 QString QtFileFilter(const QString &pipeFilter)
 {
     const QStringList parts = pipeFilter.split(QLatin1Char('|'));
@@ -107,11 +142,19 @@ QString QtFileFilter(const QString &pipeFilter)
     return entries.join(QStringLiteral(";;"));
 }
 
+QString CommonDialog::startName() const
+{
+    if (!m_fileName.isEmpty() || m_folder.isEmpty())
+        return m_fileName;
+    // A folder with no file in it: the dialog opens there with no name chosen.
+    return QDir(m_folder).absolutePath() + QLatin1Char('/');
+}
+
 bool CommonDialog::ShowOpen(QWidget *parent)
 {
     if (!m_dialogs)
         return false;
-    const QString name = m_dialogs->openFileName(parent, m_fileName, QtFileFilter(m_filter));
+    const QString name = m_dialogs->openFileName(parent, startName(), QtFileFilter(m_filter));
     if (name.isEmpty())
         return false;
     m_fileName = name;
@@ -122,7 +165,7 @@ bool CommonDialog::ShowSave(QWidget *parent)
 {
     if (!m_dialogs)
         return false;
-    const QString name = m_dialogs->saveFileName(parent, m_fileName, QtFileFilter(m_filter));
+    const QString name = m_dialogs->saveFileName(parent, startName(), QtFileFilter(m_filter));
     if (name.isEmpty())
         return false;
     m_fileName = name;

@@ -25,6 +25,21 @@ public:
     virtual void errorMessage(QWidget *parent, const QString &title, const QString &text) = 0;
     // A modal message box with the warning icon.
     virtual void warningMessage(QWidget *parent, const QString &title, const QString &text) = 0;
+
+    // The answers of the questions below that a caller answering none of them gets are what the
+    // program did before it asked: go on, and no hint.
+
+    enum class SaveChoice { Save, Discard, Cancel };
+    // Whether to save unsaved changes before they are lost; `offerSave` false leaves only Discard
+    // and Cancel (an empty script cannot be saved).
+    virtual SaveChoice askToSave(QWidget * /*parent*/, const QString & /*text*/, bool /*offerSave*/)
+    {
+        return SaveChoice::Discard;
+    }
+    // A Yes/No question; true for Yes.
+    virtual bool confirm(QWidget * /*parent*/, const QString & /*title*/, const QString & /*text*/) { return true; }
+    // A short note beside `anchor` (an editor whose input was refused) that does not take the focus.
+    virtual void hint(QWidget * /*anchor*/, const QString & /*text*/) {}
 };
 
 // The real dialogs: Qt's own file dialog (so that its checks are the same on every desktop) and a
@@ -36,6 +51,10 @@ public:
     QString saveFileName(QWidget *parent, const QString &startName, const QString &filter) override;
     void errorMessage(QWidget *parent, const QString &title, const QString &text) override;
     void warningMessage(QWidget *parent, const QString &title, const QString &text) override;
+    SaveChoice askToSave(QWidget *parent, const QString &text, bool offerSave) override;
+    bool confirm(QWidget *parent, const QString &title, const QString &text) override;
+    // A tooltip under the anchor.
+    void hint(QWidget *anchor, const QString &text) override;
 };
 
 // Converts a filter text in the "Description|pattern|Description|pattern" form, where a pattern may
@@ -59,12 +78,19 @@ public:
     QString Filter() const { return m_filter; }
     void SetFilter(const QString &filter) { m_filter = filter; }
 
+    // Where a dialog starts while no name has been chosen yet: the folder of the last script.
+    QString Folder() const { return m_folder; }
+    void SetFolder(const QString &folder) { m_folder = folder; }
+
     // Each returns false on cancel (or without dialogs); on true, FileName holds the chosen name.
     bool ShowOpen(QWidget *parent);
     bool ShowSave(QWidget *parent);
 
 private:
     ScriptDialogs *m_dialogs = nullptr;
+    QString startName() const;
+
     QString m_fileName;
     QString m_filter;
+    QString m_folder;
 };

@@ -41,11 +41,20 @@ public:
         QStyleOptionViewItem opt(option);
         const bool fixed = index.column() == 0;
         painter->fillRect(opt.rect, fixed ? opt.palette.button() : QBrush(Qt::white));
-        // The style draws the current cell's focus frame in a tint of the selection colour; the
-        // cell editor marks the cell being edited, so outside a run nothing is drawn for it.
+        // The style draws the current cell's focus frame in a tint of the selection colour; the grid
+        // draws its own frame round the current step instead, so outside a run nothing else is drawn.
         if (!m_grid->HighLight())
             opt.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
+        // A Function text that names no motion stands out, in the one colour the grid has no other use for.
+        if (index.column() == 1 && m_grid->Script()->unknownStep(index.row() + 1) &&
+            !(opt.state & QStyle::State_Selected)) {
+            opt.palette.setColor(QPalette::Text, ScriptGrid::unknownStepColour());
+            opt.font.setItalic(true);
+            opt.fontMetrics = QFontMetrics(opt.font);
+        }
         QStyledItemDelegate::paint(painter, opt, index);
+        if (index.row() == m_grid->currentIndex().row())
+            paintCurrentFrame(painter, opt.rect, index.column());
     }
 
 protected:
@@ -55,21 +64,35 @@ protected:
         switch (index.column()) {
         case 0:
             option->displayAlignment = Qt::AlignCenter;
-            fitStepNumber(option);
+            fitNumber(option);
             break;
         case 1:
             option->displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
             break;
         default:
             option->displayAlignment = Qt::AlignRight | Qt::AlignVCenter;
+            fitNumber(option);
             break;
         }
     }
 
 private:
-    // The narrow Step column holds up to five digits: a number that does not fit is drawn smaller
-    // rather than cut to an ellipsis, so that every step can still be told apart.
-    static void fitStepNumber(QStyleOptionViewItem *option)
+    // The current step's row framed: top and bottom edges in every cell, the sides at the row's ends.
+    static void paintCurrentFrame(QPainter *painter, const QRect &cell, int column)
+    {
+        constexpr int Width = 2;
+        const QColor colour = ScriptGrid::currentFrameColour();
+        painter->fillRect(QRect(cell.left(), cell.top(), cell.width(), Width), colour);
+        painter->fillRect(QRect(cell.left(), cell.bottom() - Width + 1, cell.width(), Width), colour);
+        if (column == 0)
+            painter->fillRect(QRect(cell.left(), cell.top(), Width, cell.height()), colour);
+        if (column == ScriptModel::Columns - 1)
+            painter->fillRect(QRect(cell.right() - Width + 1, cell.top(), Width, cell.height()), colour);
+    }
+
+    // The narrow Step and Time columns: a number that does not fit is drawn smaller rather than cut
+    // to an ellipsis, so that every step can still be told apart and every time read whole.
+    static void fitNumber(QStyleOptionViewItem *option)
     {
         const QWidget *view = option->widget;
         const QStyle *style = view ? view->style() : QApplication::style();
@@ -163,6 +186,38 @@ ScriptGrid::ScriptGrid(QWidget *parent, ScriptModel *script)
             setCurrent(qBound(1, m_currentBeforeReset.first, Rows() - 1) - 1, m_currentBeforeReset.second);
     });
     connect(m_script, &QAbstractItemModel::rowsInserted, this, [this] { ensureCurrent(); });
+    // The end of the script decides which Function texts are marked as unknown steps.
+    connect(m_script, &ScriptModel::nextStepChanged, viewport(), qOverload<>(&QWidget::update));
+}
+
+void ScriptGrid::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    QTableView::currentChanged(current, previous);
+    // The frame goes round the whole row, not only the cell the view repaints.
+    if (previous.isValid())
+        viewport()->update(QRect(0, rowViewportPosition(previous.row()), viewport()->width(), rowHeight(previous.row())));
+    if (current.isValid())
+        viewport()->update(QRect(0, rowViewportPosition(current.row()), viewport()->width(), rowHeight(current.row())));
+}
+
+void ScriptGrid::ShowFromFirstStep()
+{
+    SetRow(1);
+    SetTopRow(1);
+}
+
+void ScriptGrid::RefuseLeave()
+{
+    m_leaveRefused = true;
+}
+
+bool ScriptGrid::leaveCell()
+{
+    m_leaveRefused = false;
+    Q_EMIT LeaveCell();
+    const bool refused = m_leaveRefused;
+    m_leaveRefused = false;
+    return !refused;
 }
 
 int ScriptGrid::Rows() const
@@ -338,23 +393,23 @@ void ScriptGrid::SelectWholeRow(int row)
 void ScriptGrid::mousePressEvent(QMouseEvent *event)
 {
     m_pressed = QPersistentModelIndex();
+    event->accept();
     const QModelIndex index = indexAt(event->position().toPoint());
-    if (event->button() != Qt::LeftButton || !index.isValid() || index.column() == 0) {
-        // The Step column is fixed: it cannot become the current cell.
-        event->accept();
+    if (event->button() != Qt::LeftButton || !index.isValid())
         return;
-    }
-    if (index != currentIndex())
-        Q_EMIT LeaveCell();
+    // The Step column is fixed: a click on a step's number makes its step current and keeps the
+    // column, so the step keys act on the step clicked; it opens no edit.
+    const bool number = index.column() == 0;
+    const int col = number ? (Col() == 0 ? 1 : Col()) : index.column();
+    if (model()->index(index.row(), col) != currentIndex() && !leaveCell())
+        return;
     // The handler may have changed the grid; find the cell anew.
     const QModelIndex target = indexAt(event->position().toPoint());
-    if (!target.isValid() || target.column() == 0) {
-        event->accept();
+    if (!target.isValid())
         return;
-    }
-    setCurrent(target.row(), target.column());
-    m_pressed = target;
-    event->accept();
+    setCurrent(target.row(), number ? col : target.column());
+    if (!number)
+        m_pressed = target;
 }
 
 void ScriptGrid::mouseReleaseEvent(QMouseEvent *event)
@@ -385,8 +440,8 @@ QModelIndex ScriptGrid::moveCursor(CursorAction cursorAction, Qt::KeyboardModifi
     QModelIndex next = QTableView::moveCursor(cursorAction, modifiers);
     if (next.isValid() && next.column() == 0)
         next = current.isValid() && current.row() == next.row() ? current : model()->index(next.row(), 1);
-    if (next.isValid() && next != current)
-        Q_EMIT LeaveCell();
+    if (next.isValid() && next != current && !leaveCell())
+        return current;
     return next;
 }
 
@@ -421,8 +476,8 @@ void ScriptGrid::contextMenuEvent(QContextMenuEvent *event)
     const QModelIndex index = indexAt(event->pos());
     if (!index.isValid())
         return;
-    if (index.row() != currentIndex().row())
-        Q_EMIT LeaveCell();
+    if (index.row() != currentIndex().row() && !leaveCell())
+        return;
     // The handler may have changed the grid; find the row anew.
     const QModelIndex target = indexAt(event->pos());
     if (!target.isValid())

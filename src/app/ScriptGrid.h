@@ -14,9 +14,14 @@ class ScriptModel;
 // cell of row 1 or below the current cell, by clicking or with the arrow keys; the program can set any
 // cell current.
 //
-// Click() is raised when the operator clicks a cell (on release). LeaveCell() is raised just before
-// the operator moves the current cell elsewhere, so an open edit can be committed while Row() and
-// Col() still name its cell. Changes made through SetRow, SetCol or SelectWholeRow raise nothing.
+// Click() is raised when the operator clicks a Function or Time cell (on release); a click on a step's
+// number makes its row current and raises no Click. LeaveCell() is raised just before the operator
+// moves the current cell elsewhere, so an open edit can be committed while Row() and Col() still name
+// its cell; a handler that calls RefuseLeave() keeps the current cell where it is. Changes made
+// through SetRow, SetCol or SelectWholeRow raise nothing.
+//
+// The current step's row is always framed, in a dark shade of the grid lines; a step whose Function
+// names no motion is drawn in unknownStepColour.
 //
 // The step edit keys (Insert, Delete, Ctrl+Up, Ctrl+Down) and a right click on a row are handed on
 // as StepKey and StepMenu; the window decides what they do.
@@ -74,9 +79,17 @@ public:
     // Makes `row` current and selects it from the Step column to the last column.
     void SelectWholeRow(int row);
 
+    // Step 1 current and at the top of the view, as a script newly put in is shown.
+    void ShowFromFirstStep();
+
+    // For a LeaveCell handler: the operator's move is not made.
+    void RefuseLeave();
+
     // Colours of the grid's cosmetics.
     static QColor outsideColour() { return QColor(230, 230, 230); }
     static QColor gridLineColour() { return QColor(192, 192, 192); }
+    static QColor currentFrameColour() { return QColor(96, 96, 96); }
+    static QColor unknownStepColour() { return QColor(192, 0, 0); }
 
     enum class StepKey { Insert, Delete, MoveUp, MoveDown };
 
@@ -97,8 +110,11 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     void keyboardSearch(const QString &search) override;
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
 
 private:
+    // Raises LeaveCell; false when its handler refused the move.
+    bool leaveCell();
     QRect currentCellRect() const;
     void setCurrent(int modelRow, int col);
     void ensureCurrent();
@@ -106,6 +122,7 @@ private:
     ScriptModel *m_script = nullptr;
     QPair<int, int> m_currentBeforeReset{1, 1};
     bool m_highLight = false;
+    bool m_leaveRefused = false;
     QColor m_backColorSel;
     QPersistentModelIndex m_pressed;
 };

@@ -200,7 +200,8 @@ void frmColorScheme::buildOptionsBand()
 
 ControlOptions frmColorScheme::controlOptions() const
 {
-    ControlOptions options;
+    // The file holds more than this dialog shows (the script folder); that stays as it is.
+    ControlOptions options = ControlOptions::read(m_host.OptionsReadPath());
     if (chkRunLimit) {
         options.runLimit = chkRunLimit->Value() == 1;
         options.runLimitPercent = spnRunLimit->value();

@@ -119,7 +119,7 @@ void frmMain::connectSession()
 
 void frmMain::buildWindow()
 {
-    setWindowTitle(QStringLiteral("Tessaro"));
+    setWindowTitle(QStringLiteral("Tessaro[*]"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
@@ -207,12 +207,13 @@ void frmMain::buildScriptArea()
 
     lblReps = new QLabel(QStringLiteral("Repeat"), FrameTB);
     lblReps->setFont(arialFont(8.25));
-    lblReps->setGeometry(169, 55, 40, 16);
+    lblReps->setGeometry(169, 55, 36, 16);
     txtReps = new QLineEdit(QStringLiteral("1"), FrameTB);
     txtReps->setFont(arialFont(8.25));
     txtReps->setMaxLength(5);
     txtReps->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    txtReps->setGeometry(209, 52, 33, 22);
+    // Wide enough for the largest count, 32767, to show whole.
+    txtReps->setGeometry(205, 52, 40, 22);
 
     GridText = new ::GridText(this);
     GridText->hide();
@@ -223,7 +224,6 @@ void frmMain::buildScriptArea()
     connect(cmdSave, &MacButton::Click, this, &frmMain::Script_Save);
     connect(cmdSaveAs, &MacButton::Click, this, &frmMain::Script_SaveAs);
     connect(Grid, &ScriptGrid::Click, this, [this] { GridEdit(32); });
-    connect(Grid, &ScriptGrid::LeaveCell, this, &frmMain::CommitCellEdit);
     wireScriptArea();
 }
 
@@ -356,6 +356,10 @@ void frmMain::cmdAbout_Click()
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
+    if (!m_unloaded && !SettleUnsavedChanges()) {
+        event->ignore();
+        return;
+    }
     Form_Unload();
     event->accept();
 }

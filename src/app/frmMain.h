@@ -90,6 +90,11 @@ public:
                        "off or unplug it.");
     static inline const QString DisconnectedDuringRunText =
         QStringLiteral("The arm was disconnected. The script run has been stopped.");
+    static inline const QString NotConnectedText =
+        QStringLiteral("The arm is not connected, so the script was not run. Connect the arm and click Run again.");
+    static inline const QString RunningLockText = QStringLiteral("Steps cannot be edited while the script runs.");
+    static inline const QString RecordingLockText =
+        QStringLiteral("Steps cannot be edited while a step is being recorded: end the motion first.");
 
     explicit frmMain(const Setup &setup, QWidget *parent = nullptr);
     ~frmMain() override;
@@ -159,8 +164,12 @@ public:
 
     // Script handlers, wired by the script work.
     void RecordScriptStep();
+    // A step begun in Scripting mode and not ended yet: no step edit, cell edit or undo meanwhile.
+    bool RecordingStep() const;
     void GridEdit(qint16 KeyAscii);
-    void CommitCellEdit();
+    // The operator's commit (Enter, or moving to another cell): false when the text is refused, the
+    // editor staying open with a hint of what the cell takes.
+    bool CommitCellEdit();
     void cmdClear_Click();
     void cmdRun_Click();
     void RunScript();
@@ -168,8 +177,12 @@ public:
     // What Load does once a file is chosen; also a file named on the command line. False when the
     // file cannot be read (the operator has been told why and the grid is as it was).
     bool LoadScript(const QString &path);
-    void Script_Save();
-    void Script_SaveAs();
+    // True once the script is in a file; false when cancelled, refused or not written.
+    bool Script_Save();
+    bool Script_SaveAs();
+    // Before unsaved changes would be lost (closing, Load): asks Save, Discard or Cancel. False to
+    // stop there (Cancel, or a save that did not happen); true at once when nothing is unsaved.
+    bool SettleUnsavedChanges();
 
     // Whole-step edits of the script on row `row`, each one undo step. They act only on steps (an
     // insert also on the row after the last step, where it appends) and not while a run is in
@@ -199,7 +212,8 @@ public:
 
     // Commits the cell edit that is open, if any, as the grid does when the operator moves to
     // another cell. Everything that moves the current cell from the program (recording, a run,
-    // Clear, loading) calls it first, so an edit always lands in the cell it was made for.
+    // Clear, loading) calls it first, so an edit always lands in the cell it was made for; a text
+    // the cell does not take is dropped then, as Escape drops it.
     void CommitOpenEdit();
 
     // Where the file dialogs and error messages come from; the window's own widget dialogs until a
@@ -287,6 +301,8 @@ private:
 
     void wireScriptArea();
     void GridText_Escape();
+    bool commitCellEdit(bool byOperator);
+    void rememberScriptFolder(const QString &path);
     void hideCellEditor();
     void txtReps_Focus(bool gotFocus);
     void Grid_CurrentCellChanged();
@@ -295,6 +311,8 @@ private:
     void Grid_StepKey(ScriptGrid::StepKey key);
     void Grid_StepMenu(int row, const QPoint &globalPos);
     bool StepsEditable() const;
+    // Whether a step edit or undo may go ahead now; says why not on the status line.
+    bool beginStepEdit();
     bool Running() const;
     // Puts a step edit already made on the undo stack.
     void pushStepEdit(const QString &text, std::function<void()> redo, std::function<void()> undo);

@@ -44,6 +44,9 @@ constexpr Motor Motors[] = {
 void frmMain::wireScriptEditing()
 {
     m_undoStack = new QUndoStack(this);
+    // The title's mark of unsaved changes: set by any change, gone once the script is saved or
+    // loaded, or undone back to that.
+    connect(m_undoStack, &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean); });
 
     auto *undo = new QAction(tr("Undo"), this);
     undo->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Z)});
@@ -72,10 +75,29 @@ bool frmMain::Running() const
     return m_runner->isRunning() || cmdRun->Caption() == QStringLiteral("Stop");
 }
 
+bool frmMain::RecordingStep() const
+{
+    // A step begun in Scripting mode whose motion is still on; once the mode has changed under it the
+    // step is never ended (its motion stops unrecorded), so it holds nothing up.
+    return m_recordStart && MotionActive() && ScriptingMode();
+}
+
 bool frmMain::StepsEditable() const
 {
     // A run reads the script as it goes, and a step being recorded owns the row it began on.
-    return !Running() && !m_recordStart;
+    return !Running() && !RecordingStep();
+}
+
+bool frmMain::beginStepEdit()
+{
+    if (!StepsEditable()) {
+        showStatusMessage(Running() ? RunningLockText : RecordingLockText);
+        return false;
+    }
+    // A step left behind by a change of mode may lie where this edit goes: it is given up for good.
+    m_recordStart.reset();
+    CommitOpenEdit();
+    return true;
 }
 
 void frmMain::pushStepEdit(const QString &text, std::function<void()> redo, std::function<void()> undo)
@@ -85,9 +107,8 @@ void frmMain::pushStepEdit(const QString &text, std::function<void()> redo, std:
 
 void frmMain::InsertStep(int row)
 {
-    if (!StepsEditable())
+    if (!beginStepEdit())
         return;
-    CommitOpenEdit();
     // Below the script an insert appends.
     const int at = qBound(1, row, int(NextStep));
     const ScriptModel::Step pause{StepFunctions::name(0), NumberText(0)};
@@ -103,9 +124,8 @@ void frmMain::InsertStep(int row)
 
 void frmMain::DeleteStep(int row)
 {
-    if (!StepsEditable())
+    if (!beginStepEdit())
         return;
-    CommitOpenEdit();
     ScriptModel::DeletedStep deleted;
     if (!Script->deleteStep(row, &deleted))
         return;
@@ -119,9 +139,8 @@ void frmMain::DeleteStep(int row)
 
 void frmMain::DuplicateStep(int row)
 {
-    if (!StepsEditable() || row < 1 || row >= NextStep)
+    if (row < 1 || row >= NextStep || !beginStepEdit())
         return;
-    CommitOpenEdit();
     const ScriptModel::Step copy = Script->step(row);
     if (!Script->insertStep(row + 1, copy))
         return;
@@ -133,9 +152,8 @@ void frmMain::DuplicateStep(int row)
 
 void frmMain::MoveStep(int row, int delta)
 {
-    if (!StepsEditable() || (delta != -1 && delta != 1))
+    if ((delta != -1 && delta != 1) || !beginStepEdit())
         return;
-    CommitOpenEdit();
     const int upper = delta < 0 ? row - 1 : row;
     if (!Script->swapSteps(upper))
         return;
@@ -148,11 +166,21 @@ void frmMain::MoveStep(int row, int delta)
 
 void frmMain::AppendReturnPath()
 {
-    if (!StepsEditable())
+    if (!beginStepEdit())
         return;
-    CommitOpenEdit();
     const QList<ScriptModel::Step> path = Script->returnPath();
     const int first = NextStep;
+    const int room = ScriptModel::MaxNextStep - NextStep;
+    if (path.size() > room) {
+        if (ScriptDialogs *dialogs = CommD.Dialogs())
+            dialogs->errorMessage(this, QStringLiteral("Error"),
+                                  QStringLiteral("The return path was not appended: it takes %1 steps, and the "
+                                                 "script has room for %2 more (a script holds at most %3 steps).")
+                                      .arg(path.size())
+                                      .arg(room)
+                                      .arg(ScriptModel::MaxNextStep - 1));
+        return;
+    }
     if (!Script->appendSteps(path))
         return;
     ScriptModel *script = Script;
@@ -171,17 +199,15 @@ void frmMain::RunFrom(int row)
 
 void frmMain::Undo()
 {
-    if (!StepsEditable() || !m_undoStack->canUndo())
+    if (!m_undoStack->canUndo() || !beginStepEdit())
         return;
-    CommitOpenEdit();
     m_undoStack->undo();
 }
 
 void frmMain::Redo()
 {
-    if (!StepsEditable() || !m_undoStack->canRedo())
+    if (!m_undoStack->canRedo() || !beginStepEdit())
         return;
-    CommitOpenEdit();
     m_undoStack->redo();
 }
 

@@ -6,6 +6,9 @@
 #include "MacFrame.h"
 #include "MacRadioButton.h"
 #include "MotionPanel.h"
+#include "PanelToolTips.h"
+#include "HoverButton.h"
+#include "ScriptCheck.h"
 #include "ScriptEditing.h"
 #include "ScriptFile.h"
 #include "ScriptGrid.h"
@@ -17,9 +20,9 @@
 #include <QItemSelectionModel>
 #include <QAbstractItemModel>
 #include <QPointer>
-#include <QRegularExpression>
-#include <QRegularExpressionValidator>
+#include <QFileInfo>
 #include <QTimer>
+#include <QValidator>
 #include <QUndoStack>
 
 #include <limits>
@@ -29,7 +32,8 @@ namespace {
 const QString RunCaption = QStringLiteral("Run");
 const QString StopCaption = QStringLiteral("Stop");
 const QString ErrorTitle = QStringLiteral("Error");
-const QString WindowTitle = QStringLiteral("Tessaro");
+// "[*]" shows where the window system puts the mark of unsaved changes.
+const QString WindowTitle = QStringLiteral("Tessaro[*]");
 
 constexpr int StartRows = ScriptModel::StartRows;
 // From this step on a begun step is scrolled to the top of the view.
@@ -37,7 +41,31 @@ constexpr int ScrollFromStep = 13;
 
 QString titleWithFile(const QString &path)
 {
-    return QStringLiteral("Tessaro (%1)").arg(path);
+    return QStringLiteral("Tessaro (%1)[*]").arg(path);
+}
+
+// Digits only, 1 to 32767 or nothing yet: a keystroke or a paste that would make anything else is
+// refused (and QLineEdit::inputRejected tells of it).
+class RepetitionsValidator : public QValidator
+{
+public:
+    using QValidator::QValidator;
+    State validate(QString &input, int &) const override
+    {
+        if (input.isEmpty())
+            return Intermediate;
+        return ScriptEditing::Repetitions(input) ? Acceptable : Invalid;
+    }
+};
+
+// A name typed without an extension is given the script one, as the file dialog's filter shows only
+// those.
+QString withScriptExtension(const QString &path)
+{
+    const QFileInfo file(path);
+    if (file.fileName().contains(QLatin1Char('.')) || file.isDir())
+        return path;
+    return path + QStringLiteral(".SRP");
 }
 
 // The script as Clear leaves it: the header kept, every other cell empty, at most StartRows rows.
@@ -68,13 +96,24 @@ void frmMain::wireScriptArea()
     CommD.SetDialogs(&m_widgetDialogs);
 
     connect(GridText, &GridText::EnterPressed, this, &frmMain::CommitCellEdit);
+    // The operator moving to another cell commits the edit; a refused one keeps the cell current.
+    connect(Grid, &ScriptGrid::LeaveCell, this, [this] {
+        if (!CommitCellEdit())
+            Grid->RefuseLeave();
+    });
     connect(GridText, &GridText::EscapePressed, this, &frmMain::GridText_Escape);
     connect(Grid->selectionModel(), &QItemSelectionModel::currentChanged, this, &frmMain::Grid_CurrentCellChanged);
 
-    // Digits only, at most five: a paste cannot slip anything else in either.
-    txtReps->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,5}")), txtReps));
+    txtReps->setValidator(new RepetitionsValidator(txtReps));
+    connect(txtReps, &QLineEdit::inputRejected, this, [this] {
+        if (ScriptDialogs *dialogs = CommD.Dialogs())
+            dialogs->hint(txtReps, ScriptEditing::RepetitionsRule());
+    });
     txtReps->installEventFilter(this);
+    // A tooltip of the motion panel lying over the toolbox would take the click meant for a button.
+    auto *panelTips = new PanelToolTips(FrameMain);
+    for (HoverButton *button : cmdControl)
+        panelTips->watch(button);
     wireScriptEditing();
 }
 
@@ -104,6 +143,12 @@ void frmMain::Script_StepBegun(const QString &function)
 
 void frmMain::Script_StepEnded(double seconds)
 {
+    // A step left behind (the mode changed under it, then Clear, a load or a step edit came) is never
+    // ended: its row may hold something else by now.
+    if (!m_recordStart || m_recordStart->row != NextStep) {
+        m_recordStart.reset();
+        return;
+    }
     Grid->SetTextMatrix(NextStep, 2, NumberText(seconds));
     // The counter is 16 bits wide; the last row it can name stays the last step.
     const qint16 row = NextStep;
@@ -111,8 +156,6 @@ void frmMain::Script_StepEnded(double seconds)
         Script->setNextStep(qint16(NextStep + 1));
 
     // The whole step is one change: its row as it was before it began, and as it is now.
-    if (!m_recordStart || m_recordStart->row != row)
-        return;
     const RecordStart start = *m_recordStart;
     m_recordStart.reset();
     const ScriptRow after = Script->rowTexts(row);
@@ -138,6 +181,10 @@ void frmMain::GridEdit(qint16 KeyAscii)
 {
     if (cmdRun->Caption() == StopCaption || NextStep == 1)
         return;
+    if (RecordingStep()) {
+        showStatusMessage(RecordingLockText);
+        return;
+    }
     QFont font = GridText->font();
     font.setFamily(Grid->font().family());
     font.setPointSizeF(Grid->font().pointSizeF());
@@ -161,12 +208,31 @@ void frmMain::Grid_CurrentCellChanged()
                                                                          : GridText::Filter::Number);
 }
 
-void frmMain::CommitCellEdit()
+bool frmMain::CommitCellEdit()
+{
+    return commitCellEdit(true);
+}
+
+bool frmMain::commitCellEdit(bool byOperator)
 {
     const int row = Grid->Row();
     const int col = Grid->Col();
     const ScriptEditing::Commit commit =
         ScriptEditing::CommitCellEdit(row, col, NextStep, GridText->isVisible(), GridText->text());
+    if (!commit.refusal.isEmpty()) {
+        if (!byOperator) {
+            // The program moves on (a step is recorded, a run starts): the edit is dropped as Escape
+            // drops it, and the cell keeps its text.
+            hideCellEditor();
+            return true;
+        }
+        // The edit stays open, its text marked for typing over, until it is right or Escape drops it.
+        GridText->setFocus(Qt::OtherFocusReason);
+        GridText->selectAll();
+        if (ScriptDialogs *dialogs = CommD.Dialogs())
+            dialogs->hint(GridText, commit.refusal);
+        return false;
+    }
     GridText->setText(commit.editorText);
     if (commit.writeCell && Grid->TextMatrix(row, col) != commit.cellText) {
         const QString before = Grid->TextMatrix(row, col);
@@ -179,6 +245,7 @@ void frmMain::CommitCellEdit()
     }
     if (commit.hideEditor)
         hideCellEditor();
+    return true;
 }
 
 void frmMain::hideCellEditor()
@@ -193,13 +260,13 @@ void frmMain::hideCellEditor()
 void frmMain::GridText_Escape()
 {
     hideCellEditor();
-    CommitCellEdit();
+    commitCellEdit(true);
 }
 
 void frmMain::CommitOpenEdit()
 {
     if (GridText->isVisible())
-        CommitCellEdit();
+        commitCellEdit(false);
 }
 
 void frmMain::txtReps_Focus(bool gotFocus)
@@ -231,7 +298,7 @@ void frmMain::clearScript()
     // A step being recorded is never ended now; its row is simply gone.
     m_recordStart.reset();
     Script->restore(clearedScript(*Script));
-    Grid->SetTopRow(1);
+    Grid->ShowFromFirstStep();
     setWindowTitle(WindowTitle);
     m_runner->scriptChanged();
 }
@@ -253,6 +320,8 @@ void frmMain::pushScriptState(const QString &text, const ScriptState &before)
         Script->restore(state.script);
         ScriptFileName = state.fileName;
         setWindowTitle(state.title);
+        // A whole script put back is shown from its start, as a load shows it.
+        Grid->ShowFromFirstStep();
     };
     m_undoStack->push(new ScriptChange(
         text, [put, after] { put(after); }, [put, before] { put(before); }, ScriptChange::State::Done));
@@ -272,11 +341,30 @@ void frmMain::cmdRun_Click()
 
 void frmMain::startRun(int firstStep)
 {
+    ScriptDialogs *dialogs = CommD.Dialogs();
+    const auto refuse = [this, dialogs](const QString &text) {
+        if (dialogs)
+            dialogs->errorMessage(this, ErrorTitle, text);
+    };
     if (NextStep == 1) {
-        if (ScriptDialogs *dialogs = CommD.Dialogs())
-            dialogs->errorMessage(this, ErrorTitle, QStringLiteral("Empty script!"));
+        refuse(QStringLiteral("Empty script!"));
         return;
     }
+    if (!ScriptEditing::Repetitions(txtReps->text())) {
+        refuse(QStringLiteral("The script was not run: %1").arg(ScriptEditing::RepetitionsRule()));
+        return;
+    }
+    if (ConnectionState() != Ready) {
+        refuse(NotConnectedText);
+        return;
+    }
+    const QList<UnknownStep> unknown = UnknownSteps(Script->stepRows());
+    if (!unknown.isEmpty() && dialogs &&
+        !dialogs->confirm(this, QStringLiteral("Run"), UnknownStepText(unknown.first()) + QStringLiteral(". Run anyway?")))
+        return;
+    // The question may have taken long enough for anything to happen meanwhile.
+    if (Running() || NextStep == 1)
+        return;
     cmdRun->SetCaption(StopCaption);
     FrameMain->setEnabled(false);
     if (Hilight())
@@ -306,10 +394,8 @@ void frmMain::startRun(int firstStep)
     case ArmSession::RunEnd::Stopped:
         break;
     }
-    if (!text.isEmpty() && !m_session->running()) {
-        if (ScriptDialogs *dialogs = CommD.Dialogs())
-            dialogs->errorMessage(this, ErrorTitle, text);
-    }
+    if (!text.isEmpty() && !m_session->running())
+        refuse(text);
 }
 
 void frmMain::CutRunAfterFailedSend(const QString &why)
@@ -346,7 +432,10 @@ void frmMain::warnOfShortLoad(const ScriptLoad &load, const QString &path)
 
 void frmMain::cmdLoad_Click()
 {
+    if (!SettleUnsavedChanges())
+        return;
     CommD.SetFilter(ScriptFileFilter);
+    CommD.SetFolder(Options().scriptFolder);
     if (!CommD.ShowOpen(this))
         return;
     LoadScript(CommD.FileName());
@@ -383,6 +472,10 @@ bool frmMain::LoadScript(const QString &path)
             setWindowTitle(titleWithFile(ScriptFileName));
     }
     pushScriptState(tr("Load"), before);
+    Grid->ShowFromFirstStep();
+    // What was just loaded is what the file holds (or, cut short, what it could give).
+    m_undoStack->setClean();
+    rememberScriptFolder(path);
     warnOfShortLoad(load, path);
     return true;
 }
@@ -394,37 +487,78 @@ bool frmMain::SaveScriptTo(const QString &path)
     for (int row = 0; row < NextStep; ++row)
         rows.append(Script->rowTexts(row));
     const QString error = WriteScriptFile(path, rows);
-    if (error.isEmpty())
+    if (error.isEmpty()) {
+        m_undoStack->setClean();
+        rememberScriptFolder(path);
         return true;
+    }
     if (ScriptDialogs *dialogs = CommD.Dialogs())
         dialogs->errorMessage(this, ErrorTitle, error);
     return false;
 }
 
-void frmMain::Script_Save()
+bool frmMain::Script_Save()
 {
-    if (ScriptFileName.isEmpty()) {
-        Script_SaveAs();
-        return;
-    }
-    SaveScriptTo(ScriptFileName);
+    if (ScriptFileName.isEmpty())
+        return Script_SaveAs();
+    CommitOpenEdit();
+    return SaveScriptTo(ScriptFileName);
 }
 
-void frmMain::Script_SaveAs()
+bool frmMain::Script_SaveAs()
 {
+    CommitOpenEdit();
     if (NextStep == 1) {
         if (ScriptDialogs *dialogs = CommD.Dialogs())
             dialogs->errorMessage(this, ErrorTitle, QStringLiteral("Cannot save an empty script!"));
-        return;
+        return false;
     }
     CommD.SetFilter(ScriptFileFilter);
+    CommD.SetFolder(Options().scriptFolder);
     if (!CommD.ShowSave(this))
-        return;
-    const QString chosen = CommD.FileName();
+        return false;
+    const QString chosen = withScriptExtension(CommD.FileName());
+    CommD.SetFileName(chosen);
     // A name that could not be written is not the script's file: Save must not go on writing to it,
     // and the title keeps naming the file that does hold the script.
     if (!SaveScriptTo(chosen))
-        return;
+        return false;
     ScriptFileName = chosen;
     setWindowTitle(titleWithFile(ScriptFileName));
+    return true;
+}
+
+bool frmMain::SettleUnsavedChanges()
+{
+    CommitOpenEdit();
+    ScriptDialogs *dialogs = CommD.Dialogs();
+    if (m_undoStack->isClean() || !dialogs)
+        return true;
+    // An empty script cannot be saved; what is at stake then is the steps Undo would bring back.
+    const bool canSave = NextStep > 1;
+    const QString text = canSave ? QStringLiteral("The script has changes that are not saved. Save them first?")
+                                 : QStringLiteral("The script is empty now, and the steps it had were never "
+                                                  "saved (Undo brings them back). Discard them?");
+    switch (dialogs->askToSave(this, text, canSave)) {
+    case ScriptDialogs::SaveChoice::Save:
+        return Script_Save();
+    case ScriptDialogs::SaveChoice::Discard:
+        return true;
+    case ScriptDialogs::SaveChoice::Cancel:
+        break;
+    }
+    return false;
+}
+
+void frmMain::rememberScriptFolder(const QString &path)
+{
+    ControlOptions options = Options();
+    const QString folder = QFileInfo(path).absolutePath();
+    if (folder == options.scriptFolder)
+        return;
+    options.scriptFolder = folder;
+    SetControlOptions(options);
+    // Only a convenience: a file that cannot be written leaves the dialogs starting elsewhere next time.
+    if (!m_setup.optionsWritePath.isEmpty())
+        ControlOptions::write(m_setup.optionsWritePath, options);
 }

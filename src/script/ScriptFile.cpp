@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -116,12 +117,18 @@ ScriptLoad ParseScriptFile(const QByteArray &bytes)
     ScriptLoad load;
     const QByteArray bom("\xEF\xBB\xBF");
     const QList<QString> fields = ScriptFileFields(bytes.startsWith(bom) ? bytes.sliced(bom.size()) : bytes);
-    if (fields.isEmpty())
+    if (fields.isEmpty()) {
+        load.notAScript = true;
         return load;
+    }
 
     load.countText = fields.first().trimmed();
     bool overflow = false;
     const double count = LeadingNumber(fields.first(), &overflow);
+    if (!overflow && !WholeTextNumber(load.countText)) {
+        load.notAScript = true;
+        return load;
+    }
     qint16 nextStep = 1;
     if (overflow || !RoundToInt16(count + 1.0, &nextStep)) {
         load.countTooLarge = overflow ? !load.countText.startsWith(QLatin1Char('-')) : count > 0;
@@ -161,7 +168,16 @@ ScriptLoad LoadScriptFile(const QString &path)
         failed.error = QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(path), reason);
         return failed;
     }
-    return ParseScriptFile(bytes);
+    ScriptLoad load = ParseScriptFile(bytes);
+    if (load.notAScript)
+        load.error = NotAScriptText(path);
+    return load;
+}
+
+QString NotAScriptText(const QString &path)
+{
+    return QStringLiteral("%1 is not a Tessaro script (its first line is not a step count)")
+        .arg(QFileInfo(path).fileName());
 }
 
 QString ScriptLoadWarning(const ScriptLoad &load, const QString &path)

@@ -38,11 +38,11 @@ QList<QString> ScriptFileFields(const QByteArray &bytes);
 // What loading a script file does to the grid, worked out before the grid is touched.
 //
 // The window follows it in this order:
-//   1. error not empty: the file could not be opened or read; show error, change nothing at all
-//      (neither the grid nor the remembered file name nor the title).
+//   1. error not empty: the file could not be opened or read, or it is not a script (notAScript);
+//      show error, change nothing at all (neither the grid nor the remembered file name nor the title).
 //   2. Otherwise remember the path, run Clear (14 rows, NextStep 1, title "Tessaro").
-//   3. countValid false: stop here. The file was empty or its count does not fit the 16-bit step
-//      counter; the cleared grid and NextStep 1 stay, the title stays "Tessaro".
+//   3. countValid false: stop here. The count does not fit the 16-bit step counter; the cleared grid
+//      and NextStep 1 stay, the title stays "Tessaro".
 //   4. NextStep := nextStep; append rowsToAppend empty rows (one for each k = 10 .. nextStep).
 //   5. Put records[r] into the Step, Function and Time cells of row r, r = 0 .. records.size() - 1
 //      (record 0 replaces the header texts). records.size() can be below nextStep when the file
@@ -52,6 +52,9 @@ QList<QString> ScriptFileFields(const QByteArray &bytes);
 struct ScriptLoad
 {
     QString error;
+    // The file is empty, or its first field is not a number as a whole ("Hello", "3 apples"): a text
+    // file of some other kind, not a script that lost its steps.
+    bool notAScript = false;
     bool countValid = false;
     bool countTooLarge = false; // the count is above the 32766 steps the counter can hold
     QString countText;          // the count field as it stands in the file, trimmed
@@ -64,15 +67,19 @@ struct ScriptLoad
 constexpr int MaxScriptSteps = 32766;
 
 // Interprets the bytes of a script file (after a UTF-8 byte-order mark, when there is one, as editors
-// put one in front of the text): the first field is the step count, LeadingNumber of it plus
+// put one in front of the text): the first field is the step count (notAScript when it is missing or
+// not a number as a whole, a count too large to hold aside), LeadingNumber of it plus
 // one rounded half-to-even gives NextStep. A negative count gives an empty script (nextStep 1, only
 // the header record is read). Then records of three fields each are taken for rows 0 to nextStep - 1
 // as far as the file holds complete ones; a record cut short by the end of the file is dropped.
 ScriptLoad ParseScriptFile(const QByteArray &bytes);
 
 // Reads the whole file, then ParseScriptFile. When it cannot be opened or read, error says so:
-// "Cannot read <path>: <reason>".
+// "Cannot read <path>: <reason>"; for a file that is not a script, NotAScriptText(path).
 ScriptLoad LoadScriptFile(const QString &path);
+
+// "NAME is not a Tessaro script (its first line is not a step count)", NAME being the file's name.
+QString NotAScriptText(const QString &path);
 
 // A sentence for the operator when the file at path was not read whole: its count does not fit the
 // step counter, or it holds fewer steps than it announces; it names the file, the steps announced and

@@ -1,5 +1,6 @@
 #include "ScriptModel.h"
 
+#include "ScriptCheck.h"
 #include "ScriptNumbers.h"
 #include "StepFunctions.h"
 
@@ -33,9 +34,27 @@ int ScriptModel::columnCount(const QModelIndex &parent) const
 
 QVariant ScriptModel::data(const QModelIndex &index, int role) const
 {
-    if ((role != Qt::DisplayRole && role != Qt::EditRole) || !index.isValid())
+    if (!index.isValid())
+        return QVariant();
+    if (role == Qt::ToolTipRole && index.column() == 1 && unknownStep(index.row() + 1))
+        return QStringLiteral("Not a motion: a run sends nothing for this step, so the motion before it "
+                              "keeps running through it.");
+    if (role != Qt::DisplayRole && role != Qt::EditRole)
         return QVariant();
     return m_rows[index.row()][size_t(index.column())];
+}
+
+bool ScriptModel::unknownStep(int row) const
+{
+    if (row < 1 || row >= m_nextStep || row >= rows())
+        return false;
+    const ScriptRow &cells = m_rows[row - 1];
+    return IsUnknownStep(cells[1], cells[2]);
+}
+
+QList<ScriptRow> ScriptModel::stepRows() const
+{
+    return m_rows.mid(0, stepCount());
 }
 
 QVariant ScriptModel::headerData(int section, Qt::Orientation orientation, int role) const

@@ -82,6 +82,11 @@ public:
     // Steps in the script, as far as the grid has rows for them.
     int stepCount() const;
     Step step(int row) const;
+    // The cells of steps 1 .. stepCount().
+    QList<ScriptRow> stepRows() const;
+    // Whether step `row` names no step function (IsUnknownStep); such a Function cell's tooltip says
+    // what a run makes of it.
+    bool unknownStep(int row) const;
 
     Snapshot snapshot() const;
     void restore(Snapshot snapshot);

@@ -33,6 +33,9 @@ ControlOptions ControlOptions::parse(const QByteArray &text)
             const int percent = value.toInt(&ok);
             if (ok && percent >= MinRunLimitPercent && percent <= MaxRunLimitPercent)
                 options.runLimitPercent = percent;
+        } else if (name.compare("ScriptFolder", Qt::CaseInsensitive) == 0) {
+            // Blanks are a folder name's own: only the line end is not.
+            options.scriptFolder = QString::fromUtf8(line.mid(equals + 1));
         }
     }
     return options;
@@ -40,8 +43,13 @@ ControlOptions ControlOptions::parse(const QByteArray &text)
 
 QByteArray ControlOptions::format(const ControlOptions &options)
 {
-    return "RunLimit=" + QByteArray(options.runLimit ? "Yes" : "No") + "\r\n" +
-           "RunLimitPercent=" + QByteArray::number(options.runLimitPercent) + "\r\n";
+    QByteArray text = "RunLimit=" + QByteArray(options.runLimit ? "Yes" : "No") + "\r\n" +
+                      "RunLimitPercent=" + QByteArray::number(options.runLimitPercent) + "\r\n";
+    // A folder name with a line end in it could not be read back; it is not kept.
+    if (!options.scriptFolder.isEmpty() && !options.scriptFolder.contains(QLatin1Char('\n')) &&
+        !options.scriptFolder.contains(QLatin1Char('\r')))
+        text += "ScriptFolder=" + options.scriptFolder.toUtf8() + "\r\n";
+    return text;
 }
 
 ControlOptions ControlOptions::read(const QString &path)

@@ -17,6 +17,8 @@ struct ControlOptions
     bool runLimit = true;
     // The limit as a share of the joint's full travel time.
     int runLimitPercent = DefaultRunLimitPercent;
+    // Where the script file dialogs open: the folder of the script loaded or saved last. Empty: none yet.
+    QString scriptFolder;
 
     friend bool operator==(const ControlOptions &, const ControlOptions &) = default;
 

@@ -1,5 +1,6 @@
 #include "GridText.h"
 #include "ScriptGrid.h"
+#include "ScriptModel.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -67,7 +68,7 @@ private Q_SLOTS:
                  {"digits blanks points dropped in Function", letters, "Wr 1st.Up-2", "WrstUp"},
                  {"non-ASCII letter dropped in Function", letters, "Gr\u00fcn", "Grn"},
                  {"digits and point pass in Time", number, "1.25", "1.25"},
-                 {"letters sign and blank dropped in Time", number, "-1 x.5e3", "1.53"},
+                 {"everything typed stays in sight in Time", number, "-1 x.5e3", "-1 x.5e3"},
                  {"two points are typed as they come", number, "1..2", "1..2"}})
             QTest::newRow(tag) << filter << QString::fromUtf8(typed) << QString::fromUtf8(text);
     }
@@ -213,11 +214,14 @@ private Q_SLOTS:
             QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, cellCentre(grid, row, col));
         };
 
+        // A step's number makes its row current, in the column that was current, and opens no edit.
         clickCell(4, 0);
-        QCOMPARE(grid.Row(), 2);
+        QCOMPARE(grid.Row(), 4);
         QCOMPARE(grid.Col(), 1);
         QCOMPARE(click.count(), 0);
-        QVERIFY(leftFrom.isEmpty());
+        QCOMPARE(leftFrom, (Cells{{2, 1}}));
+        grid.SetRow(2);
+        leftFrom.clear();
         clickCell(4, 2);
         QCOMPARE(grid.Row(), 4);
         QCOMPARE(grid.Col(), 2);
@@ -237,6 +241,16 @@ private Q_SLOTS:
         QCOMPARE(grid.Row(), 5);
         QCOMPARE(grid.Col(), 2);
         QCOMPARE(leftFrom, (Cells{{2, 1}, {4, 2}, {4, 1}, {5, 1}}));
+
+        // A LeaveCell handler that refuses keeps the current cell for clicks, keys and the number column.
+        QMetaObject::Connection refuse = connect(&grid, &ScriptGrid::LeaveCell, &grid, [&grid] { grid.RefuseLeave(); });
+        clickCell(1, 2);
+        clickCell(3, 0);
+        QTest::keyClick(&grid, Qt::Key_Up);
+        QCOMPARE(grid.Row(), 5);
+        QCOMPARE(grid.Col(), 2);
+        QCOMPARE(click.count(), 2);
+        disconnect(refuse);
 
         // Below the last row there is no cell.
         grid.SetRows(3);
@@ -301,30 +315,36 @@ private Q_SLOTS:
         QCOMPARE(shot().pixelColor(cellBlankSpot(grid, 3, 1)), QColor(Qt::white));
     }
 
-    void stepNumbersStayReadable_data()
+    void numbersStayReadable_data()
     {
+        QTest::addColumn<int>("col");
         QTest::addColumn<QString>("step");
         QTest::addColumn<QString>("next");
-        QTest::newRow("two digits") << QStringLiteral("98") << QStringLiteral("99");
-        QTest::newRow("three digits") << QStringLiteral("100") << QStringLiteral("101");
-        QTest::newRow("four digits") << QStringLiteral("1000") << QStringLiteral("1001");
-        QTest::newRow("the last step") << QStringLiteral("32765") << QStringLiteral("32766");
+        QTest::newRow("two digits") << 0 << QStringLiteral("98") << QStringLiteral("99");
+        QTest::newRow("three digits") << 0 << QStringLiteral("100") << QStringLiteral("101");
+        QTest::newRow("four digits") << 0 << QStringLiteral("1000") << QStringLiteral("1001");
+        QTest::newRow("the last step") << 0 << QStringLiteral("32765") << QStringLiteral("32766");
+        QTest::newRow("time of five digits") << 2 << QStringLiteral(" 99998") << QStringLiteral(" 99999");
+        QTest::newRow("longest time") << 2 << QStringLiteral(" 999999999.5") << QStringLiteral(" 999999999.6");
     }
 
-    void stepNumbersStayReadable()
+    // Numbers in the narrow Step and Time columns are shown whole, never cut to an ellipsis.
+    void numbersStayReadable()
     {
+        QFETCH(int, col);
         QFETCH(QString, step);
         QFETCH(QString, next);
         ScriptGrid grid;
         setUp(grid);
+        grid.SetRow(5);
         grid.show();
-        grid.SetTextMatrix(1, 0, step);
-        grid.SetTextMatrix(2, 0, next);
+        grid.SetTextMatrix(1, col, step);
+        grid.SetTextMatrix(2, col, next);
         const QImage shot = grid.grab().toImage();
         const QPoint viewport = grid.viewport()->geometry().topLeft();
         const auto cell = [&](int row) {
             // Inside the grid lines, which belong to the cell's right and bottom.
-            const QRect r = grid.visualRect(grid.model()->index(row - 1, 0)).translated(viewport);
+            const QRect r = grid.visualRect(grid.model()->index(row - 1, col)).translated(viewport);
             return shot.copy(r.adjusted(0, 0, -1, -1));
         };
         const QImage first = cell(1);
@@ -332,7 +352,7 @@ private Q_SLOTS:
         QVERIFY(first != cell(2));
 
         // The ink stays clear of the cell's left and right edges.
-        const QColor background = grid.palette().color(QPalette::Button);
+        const QColor background = col == 0 ? grid.palette().color(QPalette::Button) : QColor(Qt::white);
         int left = first.width(), right = -1;
         for (int y = 0; y < first.height(); ++y) {
             for (int x = 0; x < first.width(); ++x) {
@@ -344,6 +364,37 @@ private Q_SLOTS:
         }
         QVERIFY2(left > 0 && right < first.width() - 1 && right > left,
                  qPrintable(QStringLiteral("ink from %1 to %2 in %3").arg(left).arg(right).arg(first.width())));
+    }
+
+    // A step whose Function names no motion is drawn in a colour of its own and says why in its
+    // tooltip; rows below the script are not steps and are not marked.
+    void unknownStepsAreMarked()
+    {
+        ScriptGrid grid;
+        setUp(grid);
+        grid.SetRow(6);
+        grid.show();
+        const QStringList functions{"ElbowUp", "Grab", "elbowup", "Grab"};
+        for (int row = 1; row <= functions.size(); ++row) {
+            grid.SetTextMatrix(row, 1, functions[row - 1]);
+            grid.SetTextMatrix(row, 2, QStringLiteral(" 1"));
+        }
+        grid.Script()->setNextStep(4);
+        const QImage shot = grid.viewport()->grab().toImage();
+        const auto marked = [&](int row) {
+            const QRect r = grid.visualRect(grid.model()->index(row - 1, 1));
+            for (int y = r.top(); y < r.bottom(); ++y) {
+                for (int x = r.left(); x < r.right(); ++x) {
+                    const QColor c = shot.pixelColor(x, y);
+                    if (c.red() > c.green() + 80)
+                        return true;
+                }
+            }
+            return false;
+        };
+        QCOMPARE((QList<bool>{marked(1), marked(2), marked(3), marked(4)}), (QList<bool>{false, true, true, false}));
+        QVERIFY(grid.model()->index(1, 1).data(Qt::ToolTipRole).toString().contains("Not a motion"));
+        QVERIFY(grid.model()->index(0, 1).data(Qt::ToolTipRole).isNull());
     }
 
     void noTraceOfTheHighlightAfterIt()

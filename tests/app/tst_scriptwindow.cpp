@@ -1,5 +1,8 @@
+#include "ControlOptions.h"
 #include "GridText.h"
+#include "HoverButton.h"
 #include "MacButtonD.h"
+#include "MacFrame.h"
 #include "MacRadioButton.h"
 #include "ScriptDialogs.h"
 #include "ScriptGrid.h"
@@ -17,6 +20,8 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QToolTip>
+#include <QUndoStack>
 
 #include <algorithm>
 #include <chrono>
@@ -34,7 +39,10 @@ using Steps = QList<QPair<QString, QString>>; // (function, time) per step
 class FakeDialogs : public ScriptDialogs
 {
 public:
-    QStringList openAnswers, saveAnswers, asked, filters, messages;
+    QStringList openAnswers, saveAnswers, asked, filters, messages, hints;
+    // Answers to the questions, in order; without one, Cancel and No.
+    QList<SaveChoice> saveChoices;
+    QList<bool> confirmations;
 
     QString openFileName(QWidget *, const QString &startName, const QString &filter) override
     {
@@ -56,6 +64,17 @@ public:
     {
         messages.append(title + QStringLiteral(": ") + text);
     }
+    SaveChoice askToSave(QWidget *, const QString &text, bool offerSave) override
+    {
+        asked.append((offerSave ? QStringLiteral("save? ") : QStringLiteral("discard? ")) + text);
+        return saveChoices.isEmpty() ? SaveChoice::Cancel : saveChoices.takeFirst();
+    }
+    bool confirm(QWidget *, const QString &, const QString &text) override
+    {
+        asked.append(QStringLiteral("confirm ") + text);
+        return !confirmations.isEmpty() && confirmations.takeFirst();
+    }
+    void hint(QWidget *, const QString &text) override { hints.append(text); }
 };
 
 // A window with its dialogs answered by `dialogs`.
@@ -79,10 +98,12 @@ const QByteArray WorkedExample = "\" 2\"\r\n"
                                  "\" 2\",\"Pause\",\" 1\"\r\n";
 const QByteArray Header = "\"Step\",\"Function\",\"Time\"\r\n";
 
+// The title as set, with the place of the unsaved-changes mark.
 QString titled(const QString &path)
 {
-    return QStringLiteral("Tessaro (%1)").arg(path);
+    return QStringLiteral("Tessaro (%1)[*]").arg(path);
 }
+const QString Untitled = QStringLiteral("Tessaro[*]");
 
 void tick(frmMain &w, int ticks)
 {
@@ -414,21 +435,24 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("col");
         QTest::addColumn<QString>("typed"); // \b is a backspace
-        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("stored"); // empty: refused
 
         QTest::newRow("function lower case") << 1 << "wristup" << "WristUp";
         QTest::newRow("function not taken for a longer one") << 1 << "basecw" << "BaseCW";
         QTest::newRow("function upper case") << 1 << "BASECCW" << "BaseCCW";
-        QTest::newRow("function no name") << 1 << "elbow" << "BaseCCW";
-        QTest::newRow("function emptied") << 1 << "\b" << "BaseCCW";
         QTest::newRow("function drops digits and blanks") << 1 << "12 grip.open 3" << "GripOpen";
+        QTest::newRow("function no name") << 1 << "grab" << "";
+        QTest::newRow("function emptied") << 1 << "\b" << "";
         QTest::newRow("time decimal") << 2 << "1.5" << " 1.5";
         QTest::newRow("time trailing zero") << 2 << "0.50" << " .5";
         QTest::newRow("time point at end") << 2 << "1." << " 1";
-        QTest::newRow("time drops letters and sign") << 2 << "-3x" << " 3";
-        QTest::newRow("time lone point") << 2 << "." << " 2.5";
-        QTest::newRow("time two points") << 2 << "1.2.3" << " 2.5";
-        QTest::newRow("time emptied") << 2 << "\b" << " 2.5";
+        QTest::newRow("time shown whole however long") << 2 << "99999" << " 99999";
+        QTest::newRow("time exponent") << 2 << "1e3" << "";
+        QTest::newRow("time negative") << 2 << "-2" << "";
+        QTest::newRow("time letters") << 2 << "3x" << "";
+        QTest::newRow("time lone point") << 2 << "." << "";
+        QTest::newRow("time two points") << 2 << "1.2.3" << "";
+        QTest::newRow("time emptied") << 2 << "\b" << "";
     }
 
     void editingRules()
@@ -440,11 +464,34 @@ private Q_SLOTS:
         WindowHarness h;
         QVERIFY(openActive(h));
         frmMain &w = h.window();
+        FakeDialogs dialogs;
+        w.SetScriptDialogs(&dialogs);
+        const QString old = w.Grid->TextMatrix(1, col);
+        const int undoSteps = w.UndoStack()->count();
         clickCell(w, 1, col);
         QVERIFY(w.GridText->isVisible());
         QTest::keyClicks(w.GridText, typed);
+        const QString shown = w.GridText->text();
         QTest::keyClick(w.GridText, Qt::Key_Return);
-        QCOMPARE(w.Grid->TextMatrix(1, col), stored);
+        if (stored.isEmpty()) {
+            // Refused: nothing stored, the editor stays open with its text marked, and a hint says why.
+            QCOMPARE(w.Grid->TextMatrix(1, col), old);
+            QVERIFY(w.GridText->isVisible());
+            QCOMPARE(w.GridText->selectedText(), shown);
+            QCOMPARE(dialogs.hints.size(), 1);
+            QVERIFY2(dialogs.hints[0].contains(col == 1 ? "Pause, ShoulderUp, BaseCCW" : "seconds"),
+                     qPrintable(dialogs.hints[0]));
+            // Moving to another cell is refused as well; Escape drops the edit.
+            clickCell(w, 1, 3 - col);
+            QCOMPARE(w.Grid->Col(), col);
+            QVERIFY(w.GridText->isVisible());
+            QTest::keyClick(w.GridText, Qt::Key_Escape);
+            QCOMPARE(w.Grid->TextMatrix(1, col), old);
+            QCOMPARE(w.UndoStack()->count(), undoSteps);
+        } else {
+            QCOMPARE(w.Grid->TextMatrix(1, col), stored);
+            QVERIFY(dialogs.hints.isEmpty());
+        }
         QVERIFY(!w.GridText->isVisible());
         // The other cell of the row is left alone.
         QCOMPARE(w.Grid->TextMatrix(1, 3 - col),
@@ -472,7 +519,7 @@ private Q_SLOTS:
         QCOMPARE(w.NextStep, qint16(1));
         QCOMPARE(cells(w, 0, 13), QStringList({"Step", "Loaded header", "Time"}) + QStringList(13 * 3));
         QCOMPARE(w.Grid->TopRow(), 1);
-        QCOMPARE(w.windowTitle(), QStringLiteral("Tessaro"));
+        QCOMPARE(w.windowTitle(), Untitled);
         QCOMPARE(w.ScriptFileName, QStringLiteral("/somewhere/kept.SRP"));
         QVERIFY(w.optInteractive->Value());
         QVERIFY(!w.optScripting->Value());
@@ -491,15 +538,29 @@ private Q_SLOTS:
         WindowHarness h;
         QVERIFY(openActive(h, false));
         frmMain &w = h.window();
+        FakeDialogs dialogs;
+        w.SetScriptDialogs(&dialogs);
         QVERIFY(w.txtReps->hasFrame());
 
         w.txtReps->setFocus();
         QVERIFY(!w.txtReps->hasFrame());
         QCOMPARE(w.txtReps->selectedText(), QStringLiteral("1"));
-        QTest::keyClicks(w.txtReps, "-2.3a45678");
+        // Only digits, and only as far as the counter goes: each refusal says what the box takes.
+        QTest::keyClicks(w.txtReps, "-2.3a456");
         QCOMPARE(w.txtReps->text(), QStringLiteral("23456"));
+        QCOMPARE(dialogs.hints, QStringList(3, "Repeat takes a whole number from 1 to 32767."));
+        w.txtReps->selectAll();
+        QTest::keyClicks(w.txtReps, "40000");
+        QCOMPARE(w.txtReps->text(), QStringLiteral("4000"));
+        w.txtReps->selectAll();
+        QTest::keyClicks(w.txtReps, "032767");
+        QCOMPARE(w.txtReps->text(), QStringLiteral("32767"));
+        QCOMPARE(dialogs.hints.size(), 5);
+        // The largest value is shown whole.
+        QVERIFY(w.txtReps->fontMetrics().horizontalAdvance(w.txtReps->text()) <=
+                w.txtReps->contentsRect().width() - 4);
         QTest::keyClick(w.txtReps, Qt::Key_Backspace);
-        QCOMPARE(w.txtReps->text(), QStringLiteral("2345"));
+        QCOMPARE(w.txtReps->text(), QStringLiteral("3276"));
         w.txtReps->selectAll();
         QTest::keyClick(w.txtReps, Qt::Key_Backspace);
         QVERIFY(w.txtReps->text().isEmpty());
@@ -517,14 +578,9 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("marks"); // current row at each code but the final stop
 
         const QStringList rows{"1", "2", "3"};
-        // An empty script is refused with a message and sends nothing.
-        QTest::newRow("empty script") << Steps{} << "1" << false << QList<int>{} << QStringList{};
         QTest::newRow("two steps twice") << Steps{{"ElbowUp", " .03"}, {"Pause", " .02"}} << "2" << false
                                          << QList<int>{3, 0, 3, 0, 0} << QStringList{"1", "2", "1", "2"};
-        QTest::newRow("repetitions empty")
-            << Steps{{"ElbowUp", " .02"}} << "" << false << QList<int>{0} << QStringList{};
-        QTest::newRow("repetitions zero")
-            << Steps{{"ElbowUp", " .02"}} << "0" << false << QList<int>{0} << QStringList{};
+        // Played as written once the operator says so (runChecksFirst).
         QTest::newRow("unknown name sends nothing")
             << Steps{{"GripOpen", " .02"}, {"gripclose", " .02"}, {"WristDown", " .02"}} << "1" << false
             << QList<int>{10, 9, 0} << QStringList{"1", "3"};
@@ -556,6 +612,7 @@ private Q_SLOTS:
         VirtualArm &arm = h.addArm();
         frmMain &w = h.open();
         FakeDialogs dialogs;
+        dialogs.confirmations << true;
         w.SetScriptDialogs(&dialogs);
         putScript(w, steps);
         w.txtReps->setText(reps);
@@ -573,7 +630,7 @@ private Q_SLOTS:
 
         QVERIFY(runToEnd(w));
         QCOMPARE(h.codes(), codes);
-        QCOMPARE(dialogs.messages, steps.isEmpty() ? QStringList{"Error: Empty script!"} : QStringList{});
+        QCOMPARE(dialogs.messages, QStringList{});
         QCOMPARE(seen.mid(0, std::max<qsizetype>(0, codes.size() - 1)), marks);
         for (int i = 0; i + 1 < codes.size(); ++i)
             QVERIFY(busy[i]);
@@ -644,6 +701,55 @@ private Q_SLOTS:
         QTRY_COMPARE(h.codes(), (QList<int>{3, 0}));
         QTest::qWait(100);
         QCOMPARE(h.codes(), (QList<int>{3, 0}));
+    }
+
+    // Before a run starts: what cannot be played is refused with a message, and a step that is not a
+    // motion is named in a question.
+    void runChecksFirst_data()
+    {
+        QTest::addColumn<Steps>("steps");
+        QTest::addColumn<QString>("reps");
+        QTest::addColumn<bool>("arm");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<QString>("told"); // message or question; empty: none
+        QTest::addColumn<QList<int>>("codes");
+
+        const Steps two{{"ElbowUp", " .02"}, {"Pause", " .01"}};
+        QTest::newRow("empty script") << Steps{} << "1" << true << false << "Error: Empty script!" << QList<int>{};
+        QTest::newRow("repeat zero") << two << "0" << true << false
+                                     << "Error: The script was not run: Repeat takes a whole number from 1 to 32767."
+                                     << QList<int>{};
+        QTest::newRow("repeat empty") << two << "" << true << false
+                                      << "Error: The script was not run: Repeat takes a whole number from 1 to 32767."
+                                      << QList<int>{};
+        QTest::newRow("no arm") << two << "1" << false << false << "Error: " + frmMain::NotConnectedText
+                                << QList<int>{};
+        const Steps grab{{"ShoulderUp", " .01"}, {"Pause", " .01"}, {"WristUp", " .01"}, {"ElbowUp", " .01"},
+                         {"Grab", " .02"}};
+        const QString question =
+            "confirm Step 5 \"Grab\" is not a motion: ElbowUp keeps running through it. Run anyway?";
+        QTest::newRow("not a motion, declined") << grab << "1" << true << false << question << QList<int>{};
+        QTest::newRow("not a motion, run anyway") << grab << "1" << true << true << question
+                                                  << QList<int>{1, 0, 4, 3, 0};
+        QTest::newRow("all motions") << two << "1" << true << false << QString() << QList<int>{3, 0, 0};
+    }
+    void runChecksFirst()
+    {
+        QFETCH(Steps, steps);
+        QFETCH(QString, reps);
+        QFETCH(QString, told);
+        QFETCH(QList<int>, codes);
+        QFETCH(bool, arm);
+        QFETCH(bool, answer);
+        Fixture f(arm);
+        frmMain &w = *f.w;
+        f.dialogs.confirmations << answer;
+        putScript(w, steps);
+        w.txtReps->setText(reps);
+        QVERIFY(runToEnd(w));
+        QCOMPARE(f.dialogs.messages + f.dialogs.asked, told.isEmpty() ? QStringList() : QStringList{told});
+        QCOMPARE(f.h.codes(), codes);
+        QVERIFY(idle(w));
     }
 
     void stopDuringAStep()
@@ -774,14 +880,178 @@ private Q_SLOTS:
         }
     }
 
+    // The title's mark follows the undo stack: set by a change, gone once saved or loaded, and gone
+    // again when Undo and Redo come back to the saved state. Clear asks nothing: Undo brings it back.
+    void titleMarksUnsavedChanges()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("kept.SRP"));
+        Fixture f;
+        frmMain &w = *f.w;
+        QVERIFY(!w.isWindowModified());
+        w.optScripting->SetValue(true);
+        recordStep(f.h, 3, 10);
+        QVERIFY(w.isWindowModified());
+        QCOMPARE(w.windowTitle(), Untitled);
+
+        f.dialogs.saveAnswers << path;
+        QTest::mouseClick(w.cmdSaveAs, Qt::LeftButton);
+        QVERIFY(!w.isWindowModified());
+        QCOMPARE(w.windowTitle(), titled(path));
+        w.Undo();
+        QVERIFY(w.isWindowModified());
+        w.Redo();
+        QVERIFY(!w.isWindowModified());
+
+        QTest::mouseClick(w.cmdClear, Qt::LeftButton);
+        QVERIFY(w.isWindowModified());
+        QCOMPARE(f.dialogs.asked, QStringList{"save "});
+        w.Undo();
+        QVERIFY(!w.isWindowModified());
+
+        f.dialogs.openAnswers << path;
+        recordStep(f.h, 4, 2);
+        f.dialogs.saveChoices << ScriptDialogs::SaveChoice::Discard;
+        QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
+        QCOMPARE(w.NextStep, qint16(2));
+        QVERIFY(!w.isWindowModified());
+    }
+
+    // Closing the window or loading over unsaved changes asks first: Save, Discard or Cancel.
+    void questionBeforeWorkIsLost_data()
+    {
+        QTest::addColumn<QString>("action"); // close or load; "cleared" first clears the script
+        QTest::addColumn<int>("answer");     // ScriptDialogs::SaveChoice
+        QTest::addColumn<bool>("saveDialogAnswered");
+        QTest::addColumn<QString>("asked");  // save? or discard? (no Save offered)
+        QTest::addColumn<bool>("goesOn");
+        QTest::addColumn<bool>("saved");
+        using C = ScriptDialogs::SaveChoice;
+        QTest::newRow("close, Cancel") << "close" << int(C::Cancel) << false << "save?" << false << false;
+        QTest::newRow("close, Discard") << "close" << int(C::Discard) << false << "save?" << true << false;
+        QTest::newRow("close, Save") << "close" << int(C::Save) << true << "save?" << true << true;
+        QTest::newRow("close, Save cancelled") << "close" << int(C::Save) << false << "save?" << false << false;
+        QTest::newRow("load, Cancel") << "load" << int(C::Cancel) << false << "save?" << false << false;
+        QTest::newRow("load, Save") << "load" << int(C::Save) << true << "save?" << true << true;
+        QTest::newRow("cleared, close, Cancel")
+            << "cleared close" << int(C::Cancel) << false << "discard?" << false << false;
+        QTest::newRow("cleared, load, Discard")
+            << "cleared load" << int(C::Discard) << false << "discard?" << true << false;
+    }
+    void questionBeforeWorkIsLost()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, answer);
+        QFETCH(bool, saveDialogAnswered);
+        QFETCH(QString, asked);
+        QFETCH(bool, goesOn);
+        QFETCH(bool, saved);
+        QTemporaryDir dir;
+        const QString saveTo = dir.filePath(QStringLiteral("saved.SRP"));
+        const QString other = dir.filePath(QStringLiteral("other.SRP"));
+        writeFile(other, WorkedExample);
+        Fixture f;
+        frmMain &w = *f.w;
+        w.optScripting->SetValue(true);
+        recordStep(f.h, 8, 6);
+        if (action.startsWith(QLatin1String("cleared")))
+            QTest::mouseClick(w.cmdClear, Qt::LeftButton);
+        const QStringList before = cells(w, 1, 2);
+        f.dialogs.saveChoices << ScriptDialogs::SaveChoice(answer);
+        if (saveDialogAnswered)
+            f.dialogs.saveAnswers << saveTo;
+        f.dialogs.openAnswers << other;
+
+        if (action.endsWith(QLatin1String("close")))
+            w.close();
+        else
+            QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
+        QVERIFY(!f.dialogs.asked.isEmpty());
+        QVERIFY2(f.dialogs.asked.first().startsWith(asked), qPrintable(f.dialogs.asked.first()));
+        QCOMPARE(QFileInfo::exists(saveTo), saved);
+        if (action.endsWith(QLatin1String("close"))) {
+            QCOMPARE(w.isVisible(), !goesOn);
+            QCOMPARE(w.Unloaded(), goesOn);
+        } else {
+            QCOMPARE(f.dialogs.asked.last().startsWith(QLatin1String("open ")), goesOn);
+        }
+        if (!goesOn)
+            QCOMPARE(cells(w, 1, 2), before);
+        if (saved)
+            QCOMPARE(fileBytes(saveTo).count('\n'), 3);
+    }
+
+    // The file dialogs open where the last script was loaded or saved, also in the next run of the
+    // program (the folder is kept in the options file beside the settings).
+    void dialogsOpenInTheLastScriptFolder()
+    {
+        QTemporaryDir dir;
+        const QString loadFrom = dir.filePath(QStringLiteral("loaded"));
+        const QString saveTo = dir.filePath(QStringLiteral("saved"));
+        QVERIFY(QDir().mkpath(loadFrom) && QDir().mkpath(saveTo));
+        writeFile(loadFrom + QStringLiteral("/in.SRP"), WorkedExample);
+        WindowHarness h;
+        FakeDialogs dialogs;
+        const auto nextRun = [&] {
+            h.destroyWindow();
+            h.open().SetScriptDialogs(&dialogs);
+            return &h.window();
+        };
+        frmMain *w = nextRun();
+        dialogs.openAnswers << loadFrom + QStringLiteral("/in.SRP");
+        QTest::mouseClick(w->cmdLoad, Qt::LeftButton);
+        QCOMPARE(w->NextStep, qint16(3));
+
+        w = nextRun();
+        dialogs.saveAnswers << saveTo + QStringLiteral("/out.SRP");
+        putScript(*w, {{"Pause", " 1"}});
+        QTest::mouseClick(w->cmdSaveAs, Qt::LeftButton);
+        QVERIFY(QFileInfo::exists(saveTo + QStringLiteral("/out.SRP")));
+
+        w = nextRun();
+        QTest::mouseClick(w->cmdLoad, Qt::LeftButton);
+        QCOMPARE(dialogs.asked, QStringList({"open ", "save " + loadFrom + "/", "open " + saveTo + "/"}));
+        // The run limit in the same file is kept.
+        QCOMPARE(w->Options().runLimitPercent, ControlOptions::DefaultRunLimitPercent);
+    }
+
+    // The motion panel's tooltips stay over the panel: one lying over the toolbox took the next click
+    // meant for a toolbox button, which then did nothing.
+    void panelTooltipsLeaveTheToolboxFree()
+    {
+        WindowHarness h;
+        QVERIFY(openActive(h, false));
+        frmMain &w = h.window();
+        const QRect panel(w.FrameMain->mapToGlobal(QPoint(0, 0)), w.FrameMain->size());
+        const QRect toolbox(w.FrameTB->mapToGlobal(QPoint(0, 0)), w.FrameTB->size());
+        for (QWidget *widget : {static_cast<QWidget *>(w.FrameMain), static_cast<QWidget *>(w.cmdControl[7])}) {
+            // Where the pointer rests nearest the toolbox.
+            const QPoint at = widget == w.FrameMain ? QPoint(w.FrameMain->width() - 10, w.FrameTB->y() - 20)
+                                                    : widget->rect().center();
+            QHelpEvent help(QEvent::ToolTip, at, widget->mapToGlobal(at));
+            QApplication::sendEvent(widget, &help);
+            QWidget *tip = nullptr;
+            for (QWidget *top : QApplication::topLevelWidgets()) {
+                if (top->inherits("QTipLabel") && top->isVisible())
+                    tip = top;
+            }
+            QVERIFY(tip);
+            QCOMPARE(tip->property("text").toString().simplified(), widget->toolTip().simplified());
+            QVERIFY2(tip->geometry().right() <= panel.right() && !tip->geometry().intersects(toolbox),
+                     qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                    .arg(tip->x()).arg(tip->y()).arg(tip->width()).arg(tip->height())));
+            QToolTip::hideText();
+        }
+    }
+
     void saveAs()
     {
         QTemporaryDir dir;
-        // No extension is added to a name typed without one.
-        const QString path = dir.filePath(QStringLiteral("arm script"));
+        // A name typed without an extension is given the one the Load dialog's filter shows.
+        const QString path = dir.filePath(QStringLiteral("arm script.SRP"));
         Fixture f;
         frmMain &w = *f.w;
-        f.dialogs.saveAnswers << path;
+        f.dialogs.saveAnswers << dir.filePath(QStringLiteral("arm script"));
         w.optScripting->SetValue(true);
         recordStep(f.h, 3, 10);
         recordStep(f.h, 0, 4);
@@ -794,16 +1064,23 @@ private Q_SLOTS:
 
         // Save writes to the remembered file, without a dialog and without touching the title.
         w.Grid->SetTextMatrix(2, 2, QStringLiteral(" 1.5"));
-        w.setWindowTitle(QStringLiteral("Tessaro"));
+        w.setWindowTitle(Untitled);
         QTest::mouseClick(w.cmdSave, Qt::LeftButton);
         QCOMPARE(f.dialogs.asked.size(), 1);
-        QCOMPARE(w.windowTitle(), QStringLiteral("Tessaro"));
+        QCOMPARE(w.windowTitle(), Untitled);
         QCOMPARE(fileBytes(path), QByteArray(WorkedExample).replace("\" 1\"\r\n", "\" 1.5\"\r\n"));
 
         // One dialog object: the name chosen to save is offered to open; both show the script filter.
         QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
         QCOMPARE(f.dialogs.asked, QStringList({"save ", "open " + path}));
         QCOMPARE(f.dialogs.filters, QStringList(2, QStringLiteral("Script Files (*.SRP);;All Files (*)")));
+
+        // A name with an extension of its own is kept.
+        const QString text = dir.filePath(QStringLiteral("arm.txt"));
+        f.dialogs.saveAnswers << text;
+        QTest::mouseClick(w.cmdSaveAs, Qt::LeftButton);
+        QCOMPARE(w.ScriptFileName, text);
+        QVERIFY(QFileInfo::exists(text));
     }
 
     void loadingFiles_data()
@@ -873,7 +1150,7 @@ private Q_SLOTS:
         QCOMPARE(w.Grid->Rows(), rows);
         QCOMPARE(::cells(w, 0, int(cells.size()) / 3 - 1), cells);
         QCOMPARE(w.ScriptFileName, path);
-        QCOMPARE(w.windowTitle(), titled ? ::titled(path) : QStringLiteral("Tessaro"));
+        QCOMPARE(w.windowTitle(), titled ? ::titled(path) : Untitled);
         QVERIFY(w.optInteractive->Value());
     }
 
@@ -900,7 +1177,7 @@ private Q_SLOTS:
         QCOMPARE(f.dialogs.messages.size(), 1);
         QCOMPARE(w.CommD.FileName(), QStringLiteral("/offered.SRP"));
         QVERIFY(w.ScriptFileName.isEmpty());
-        QCOMPARE(w.windowTitle(), QStringLiteral("Tessaro"));
+        QCOMPARE(w.windowTitle(), Untitled);
         QCOMPARE(w.NextStep, qint16(2));
         QCOMPARE(w.Grid->TextMatrix(1, 1), QStringLiteral("ElbowUp"));
 
@@ -921,24 +1198,29 @@ private Q_SLOTS:
         // A folder can be neither read as a script nor written over.
         const QString folder = dir.filePath(QStringLiteral("a folder"));
         QVERIFY(QDir().mkpath(folder));
+        // A text file of another kind: neither the grid nor the title may go for it.
+        const QString notes = dir.filePath(QStringLiteral("notes.txt"));
+        writeFile(notes, "Shopping list\r\n3 apples\r\n");
         Fixture f;
         frmMain &w = *f.w;
-        f.dialogs.openAnswers << missing << folder;
+        f.dialogs.openAnswers << missing << folder << notes;
         f.dialogs.saveAnswers << folder << dir.filePath(QStringLiteral("no such folder/x.SRP"));
         putScript(w, {{"ElbowUp", " 1"}, {"Pause", " 2"}});
         w.optScripting->SetValue(true);
         w.ScriptFileName = old;
         w.setWindowTitle(titled(old));
 
-        // Two loads, then two saves.
-        for (int attempt = 0; attempt < 4; ++attempt) {
+        // Three loads, then two saves.
+        for (int attempt = 0; attempt < 5; ++attempt) {
             f.dialogs.messages.clear();
-            QTest::mouseClick(attempt < 2 ? w.cmdLoad : w.cmdSaveAs, Qt::LeftButton);
+            QTest::mouseClick(attempt < 3 ? w.cmdLoad : w.cmdSaveAs, Qt::LeftButton);
             QCOMPARE(f.dialogs.messages.size(), 1);
             const QString &text = f.dialogs.messages[0];
             QVERIFY2(text.startsWith("Error: ") && text.size() > 7, qPrintable(text));
             if (attempt < 2)
                 QVERIFY2(text.contains(attempt == 0 ? missing : folder), qPrintable(text));
+            if (attempt == 2)
+                QCOMPARE(text, "Error: notes.txt is not a Tessaro script (its first line is not a step count)");
             QCOMPARE(cells(w, 1, 2), QStringList({" 1", "ElbowUp", " 1", " 2", "Pause", " 2"}));
             QCOMPARE(w.NextStep, qint16(3));
             QCOMPARE(w.ScriptFileName, old);

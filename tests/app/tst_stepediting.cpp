@@ -20,6 +20,8 @@
 #include <QTimer>
 #include <QUndoStack>
 
+#include <functional>
+
 namespace {
 
 using Steps = QList<QPair<QString, QString>>; // (function, time) per step
@@ -28,6 +30,7 @@ class FakeDialogs : public ScriptDialogs
 {
 public:
     QStringList openAnswers, messages;
+    SaveChoice askToSave(QWidget *, const QString &, bool) override { return SaveChoice::Discard; }
     QString openFileName(QWidget *, const QString &, const QString &) override
     {
         return openAnswers.isEmpty() ? QString() : openAnswers.takeFirst();
@@ -213,6 +216,7 @@ private Q_SLOTS:
 
         WindowHarness h;
         frmMain &w = h.open();
+        QVERIFY(activate(w));
         FakeDialogs dialogs;
         dialogs.openAnswers << file;
         w.SetScriptDialogs(&dialogs);
@@ -365,6 +369,144 @@ private Q_SLOTS:
         QCOMPARE(w.Grid->TextMatrix(2, 1), QStringLiteral("GripOpen"));
         QTest::keyClicks(w.GridText, "1.5");
         QVERIFY(!offers->isVisible());
+    }
+
+    // The step the operator points at is the one the keys act on: a click on its number makes it
+    // current, and the current step is framed in the grid.
+    void clickOnAStepNumber()
+    {
+        WindowHarness h;
+        frmMain &w = h.open();
+        QVERIFY(activate(w));
+        w.optScripting->SetValue(true);
+        for (int code : {3, 8}) {
+            h.click(code);
+            QMetaObject::invokeMethod(w.TimerT, "timeout");
+            h.click(code);
+        }
+        QCOMPARE(functions(w), QStringList({"ElbowUp", "ElbowDown"}));
+        QCOMPARE(w.Grid->Row(), 2);
+        QTest::mouseClick(w.Grid->viewport(), Qt::LeftButton, {}, cellRect(w, 1, 0).center());
+        QCOMPARE(w.Grid->Row(), 1);
+        QVERIFY(!w.GridText->isVisible());
+        const QImage shot = w.Grid->viewport()->grab().toImage();
+        const auto framed = [&](int row) {
+            const QRect cell = cellRect(w, row, 1);
+            return shot.pixelColor(cell.center().x(), cell.top()) == ScriptGrid::currentFrameColour();
+        };
+        QVERIFY(framed(1));
+        QVERIFY(!framed(2));
+        QTest::keyClick(w.Grid, Qt::Key_Escape);
+        QTest::keyClick(w.Grid, Qt::Key_Delete);
+        QCOMPARE(functions(w), QStringList({"ElbowDown"}));
+    }
+
+    // A whole script put in (Load, and Undo or Redo of Clear or Load) is shown from its first step.
+    void wholeScriptsShownFromTheirFirstStep()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("long.SRP"));
+        QByteArray bytes = "\" 40\"\r\n\"Step\",\"Function\",\"Time\"\r\n";
+        for (int step = 1; step <= 40; ++step)
+            bytes += "\" " + QByteArray::number(step) + "\",\"WristUp\",\" 1\"\r\n";
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
+        out.close();
+
+        WindowHarness h;
+        frmMain &w = h.open();
+        QVERIFY(activate(w));
+        FakeDialogs dialogs;
+        dialogs.openAnswers << file;
+        w.SetScriptDialogs(&dialogs);
+        w.Grid->SetRows(32);
+        putScript(w, Steps(30, {"BaseCW", " 1"}));
+        const auto scrolledDown = [&w] {
+            w.Grid->SetRow(28);
+            w.Grid->SetTopRow(25);
+        };
+        const auto shownFromStepOne = [&w] {
+            QCoreApplication::processEvents();
+            return w.Grid->TopRow() == 1 && w.Grid->Row() == 1;
+        };
+        const std::function<void()> changes[] = {
+            [&] { QTest::mouseClick(w.cmdLoad, Qt::LeftButton); },
+            [&] { w.Undo(); },
+            [&] { w.Redo(); },
+            [&] { QTest::mouseClick(w.cmdClear, Qt::LeftButton); },
+            [&] { w.Undo(); },
+            [&] { w.Redo(); },
+            [&] { w.Undo(); },
+        };
+        for (const auto &change : changes) {
+            // A cleared script has no rows to scroll.
+            if (w.NextStep > 1) {
+                scrolledDown();
+                QVERIFY(w.Grid->TopRow() > 1);
+            }
+            change();
+            QVERIFY(shownFromStepOne());
+        }
+        QCOMPARE(w.NextStep, qint16(41));
+    }
+
+    // While a step is being recorded nothing is edited, and the window says why; a step left behind by
+    // a change of mode holds nothing up.
+    void recordingLocksEditingOnlyWhileItLasts()
+    {
+        WindowHarness h;
+        frmMain &w = h.open();
+        QVERIFY(activate(w));
+        putScript(w, Three);
+        w.optScripting->SetValue(true);
+        h.click(4);
+        QVERIFY(w.RecordingStep());
+        w.Grid->setFocus();
+        QTest::keyClick(w.Grid, Qt::Key_Delete);
+        QCOMPARE(w.lblDisp->text(), frmMain::RecordingLockText);
+        QTest::mouseClick(w.Grid->viewport(), Qt::LeftButton, {}, cellRect(w, 1, 2).center());
+        QVERIFY(!w.GridText->isVisible());
+        QCOMPARE(functions(w), QStringList({"ElbowUp", "Pause", "BaseCW"}));
+
+        // The mode changes while the motion runs, then the motion stops: the step is never ended.
+        w.optInteractive->SetValue(true);
+        h.click(4);
+        QVERIFY(!w.RecordingStep());
+        w.Grid->SetRow(1);
+        QTest::keyClick(w.Grid, Qt::Key_Delete);
+        QCOMPARE(functions(w), QStringList({"Pause", "BaseCW"}));
+        keys(w, QKeySequence(Qt::CTRL | Qt::Key_Z));
+        QCOMPARE(functions(w), QStringList({"ElbowUp", "Pause", "BaseCW"}));
+
+        // Left behind with its motion still on, the step is given up by an edit: ending it in Scripting
+        // mode afterwards records nothing into the row the edit used.
+        w.optScripting->SetValue(true);
+        h.click(5);
+        w.optInteractive->SetValue(true);
+        w.InsertStep(4);
+        w.GridText->hide();
+        w.optScripting->SetValue(true);
+        h.click(5);
+        QCOMPARE(functions(w), QStringList({"ElbowUp", "Pause", "BaseCW", "Pause"}));
+        QCOMPARE(w.Grid->TextMatrix(4, 2), QStringLiteral(" 0"));
+    }
+
+    // Append return path on a script too long for it says why instead of doing nothing.
+    void returnPathBeyondTheLimitSaysWhy()
+    {
+        WindowHarness h;
+        frmMain &w = h.open();
+        FakeDialogs dialogs;
+        w.SetScriptDialogs(&dialogs);
+        ScriptModel::Snapshot full = w.Script->snapshot();
+        full.rows = QList<ScriptRow>(20000, ScriptRow{QStringLiteral(" 1"), QStringLiteral("ElbowUp"), QStringLiteral(" 1")});
+        full.nextStep = 20001;
+        w.Script->restore(full);
+        QVERIFY(chooseFromMenu(w, 1, QStringLiteral("Append return path")));
+        QCOMPARE(w.NextStep, qint16(20001));
+        QCOMPARE(dialogs.messages,
+                 QStringList{"Error: The return path was not appended: it takes 20000 steps, and the script "
+                             "has room for 12766 more (a script holds at most 32766 steps)."});
     }
 };
 

@@ -29,35 +29,65 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("col");
         QTest::addColumn<QString>("typed");
-        QTest::addColumn<bool>("write");
-        QTest::addColumn<QString>("cell");
-        QTest::newRow("wristup") << FunctionColumn << "wristup" << true << "WristUp";
-        QTest::newRow("basecw") << FunctionColumn << "basecw" << true << "BaseCW";
-        QTest::newRow("BASECCW") << FunctionColumn << "BASECCW" << true << "BaseCCW";
-        QTest::newRow("surrounding blanks") << FunctionColumn << "  pause " << true << "Pause";
-        QTest::newRow("no step function name") << FunctionColumn << "wiggle" << true << "BaseCCW";
-        QTest::newRow("emptied function") << FunctionColumn << "" << true << "BaseCCW";
-        QTest::newRow("time 1.5") << TimeColumn << "1.5" << true << " 1.5";
-        QTest::newRow("time 0.50") << TimeColumn << "0.50" << true << " .5";
-        QTest::newRow("time 3") << TimeColumn << "3" << true << " 3";
-        QTest::newRow("time .5") << TimeColumn << ".5" << true << " .5";
-        QTest::newRow("time 1.") << TimeColumn << "1." << true << " 1";
-        QTest::newRow("negative time becomes zero") << TimeColumn << "-2" << true << " 0";
-        QTest::newRow("emptied time keeps the cell") << TimeColumn << "" << false << "";
-        QTest::newRow("lone point keeps the cell") << TimeColumn << "." << false << "";
-        QTest::newRow("two points keep the cell") << TimeColumn << "1.2.5" << false << "";
-        QTest::newRow("step column is never written") << StepColumn << "5" << false << "";
+        QTest::addColumn<QString>("cell"); // empty: refused, the editor stays open
+        QTest::newRow("wristup") << FunctionColumn << "wristup" << "WristUp";
+        QTest::newRow("basecw") << FunctionColumn << "basecw" << "BaseCW";
+        QTest::newRow("BASECCW") << FunctionColumn << "BASECCW" << "BaseCCW";
+        QTest::newRow("surrounding blanks") << FunctionColumn << "  pause " << "Pause";
+        QTest::newRow("no step function name") << FunctionColumn << "grab" << "";
+        QTest::newRow("emptied function") << FunctionColumn << "" << "";
+        QTest::newRow("time 1.5") << TimeColumn << "1.5" << " 1.5";
+        QTest::newRow("time 0.50") << TimeColumn << "0.50" << " .5";
+        QTest::newRow("time .5") << TimeColumn << ".5" << " .5";
+        QTest::newRow("time 1.") << TimeColumn << "1." << " 1";
+        QTest::newRow("time with blanks round it") << TimeColumn << " 2 " << " 2";
+        QTest::newRow("large time shown whole") << TimeColumn << "99999" << " 99999";
+        QTest::newRow("largest time") << TimeColumn << "1000000000" << " 1000000000";
+        QTest::newRow("time beyond the largest") << TimeColumn << "1000000000.5" << "";
+        QTest::newRow("exponent") << TimeColumn << "1e3" << "";
+        QTest::newRow("negative") << TimeColumn << "-2" << "";
+        QTest::newRow("decimal comma") << TimeColumn << "1,5" << "";
+        QTest::newRow("letters") << TimeColumn << "3x" << "";
+        QTest::newRow("emptied time") << TimeColumn << "" << "";
+        QTest::newRow("lone point") << TimeColumn << "." << "";
+        QTest::newRow("two points") << TimeColumn << "1.2.5" << "";
     }
     void commit()
     {
         QFETCH(int, col);
         QFETCH(QString, typed);
-        QFETCH(bool, write);
         QFETCH(QString, cell);
         const Commit c = CommitCellEdit(2, col, 4, true, typed);
-        QCOMPARE(c.writeCell, write);
+        QCOMPARE(c.writeCell, !cell.isEmpty());
         QCOMPARE(c.cellText, cell);
-        QVERIFY(c.hideEditor);
+        QCOMPARE(c.hideEditor, !cell.isEmpty());
+        // A refusal keeps the text as typed and says what the cell takes.
+        QCOMPARE(c.refusal.isEmpty(), !cell.isEmpty());
+        if (cell.isEmpty()) {
+            QCOMPARE(c.editorText, typed);
+            QVERIFY2(c.refusal.contains(col == FunctionColumn ? "ShoulderUp, BaseCCW" : "from 0 to 1000000000"),
+                     qPrintable(c.refusal));
+        }
+    }
+
+    void repetitions_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("value"); // 0: refused
+        QTest::newRow("one") << "1" << 1;
+        QTest::newRow("leading zeros") << "007" << 7;
+        QTest::newRow("largest") << "32767" << 32767;
+        QTest::newRow("beyond the counter") << "40000" << 0;
+        QTest::newRow("zero") << "0" << 0;
+        QTest::newRow("empty") << "" << 0;
+        QTest::newRow("sign") << "-1" << 0;
+        QTest::newRow("six digits") << "000001" << 0;
+    }
+    void repetitions()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, value);
+        QCOMPARE(Repetitions(text).value_or(0), value);
     }
 
     void rowAfterTheLastStepChangesNothing()
@@ -71,11 +101,11 @@ private Q_SLOTS:
 
     void escapedEditChangesNoCell()
     {
-        // Escape hides the editor first; the commit then still rewrites the editor's text only.
-        const Commit c = CommitCellEdit(1, FunctionColumn, 3, false, QStringLiteral("elbowdown"));
+        // Escape hides the editor first; the commit then changes nothing and refuses nothing.
+        const Commit c = CommitCellEdit(1, FunctionColumn, 3, false, QStringLiteral("grab"));
         QVERIFY(!c.writeCell);
         QVERIFY(!c.hideEditor);
-        QCOMPARE(c.editorText, QStringLiteral("ElbowDown"));
+        QVERIFY(c.refusal.isEmpty());
         QVERIFY(!CommitCellEdit(1, TimeColumn, 3, false, QStringLiteral("4")).writeCell);
     }
 };

@@ -190,40 +190,45 @@ private Q_SLOTS:
         QTest::addColumn<int>("rowsToAppend");
         QTest::addColumn<int>("records");
         QTest::addColumn<QString>("warning"); // for a file at /s/a.SRP; empty when it was read whole
+        QTest::addColumn<bool>("notAScript");
         const QString missing =
             QStringLiteral("/s/a.SRP announces %1 steps but holds only %2; the missing steps are left empty.");
         const QString tooLarge =
             QStringLiteral("/s/a.SRP announces %1 steps; a script holds at most 32766, so no step was read.");
-        QTest::newRow("worked example") << TwoStepBytes << true << 3 << 0 << 3 << QString();
+        QTest::newRow("worked example") << TwoStepBytes << true << 3 << 0 << 3 << QString() << false;
         QTest::newRow("zero steps reads the header only")
             << QByteArray("\" 0\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"Pause\",\" 1\"\r\n") << true
-            << 1 << 0 << 1 << QString();
+            << 1 << 0 << 1 << QString() << false;
         QTest::newRow("negative count is an empty script")
-            << QByteArray("\"-4\"\r\n\"Step\",\"Function\",\"Time\"\r\n") << true << 1 << 0 << 1 << QString();
+            << QByteArray("\"-4\"\r\n\"Step\",\"Function\",\"Time\"\r\n") << true << 1 << 0 << 1 << QString() << false;
         QTest::newRow("fewer steps than announced keeps those held")
             << QByteArray("\" 5\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"Pause\",\" 1\"\r\n") << true
-            << 6 << 0 << 2 << missing.arg(5).arg(1);
+            << 6 << 0 << 2 << missing.arg(5).arg(1) << false;
         QTest::newRow("record cut short is dropped")
             << QByteArray("\" 2\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"Pause\",\" 1\"\r\n\" "
                           "2\",\"Pause\"\r\n")
-            << true << 3 << 0 << 2 << missing.arg(2).arg(1);
+            << true << 3 << 0 << 2 << missing.arg(2).arg(1) << false;
         QTest::newRow("more records than announced are ignored")
-            << QByteArray("\" 1\"\r\nS,F,T\r\n1,a,1\r\n2,b,2\r\n") << true << 2 << 0 << 2 << QString();
+            << QByteArray("\" 1\"\r\nS,F,T\r\n1,a,1\r\n2,b,2\r\n") << true << 2 << 0 << 2 << QString() << false;
         QTest::newRow("count rounds half to even") << QByteArray("\"1.5\"\r\n") << true << 2 << 0 << 0
-                                                    << missing.arg(1).arg(0);
+                                                    << missing.arg(1).arg(0) << false;
         QTest::newRow("largest count that fits") << QByteArray("\"32766\"") << true << 32767 << 32758 << 0
-                                                   << missing.arg(32766).arg(0);
+                                                   << missing.arg(32766).arg(0) << false;
         QTest::newRow("count beyond the step counter")
-            << QByteArray("\"32767\"\r\nS,F,T\r\n") << false << 1 << 0 << 0 << tooLarge.arg(32767);
+            << QByteArray("\"32767\"\r\nS,F,T\r\n") << false << 1 << 0 << 0 << tooLarge.arg(32767) << false;
         QTest::newRow("count beyond a double")
-            << QByteArray("\"1E999\"\r\nS,F,T\r\n") << false << 1 << 0 << 0 << tooLarge.arg("1E999");
+            << QByteArray("\"1E999\"\r\nS,F,T\r\n") << false << 1 << 0 << 0 << tooLarge.arg("1E999") << false;
         QTest::newRow("count too low for the counter gives an empty script")
-            << QByteArray("\"-40000\"\r\nS,F,T\r\n") << false << 1 << 0 << 0 << QString();
+            << QByteArray("\"-40000\"\r\nS,F,T\r\n") << false << 1 << 0 << 0 << QString() << false;
         QTest::newRow("UTF-8 byte-order mark before the count")
-            << QByteArray("\xEF\xBB\xBF") + TwoStepBytes << true << 3 << 0 << 3 << QString();
-        QTest::newRow("empty file") << QByteArray() << false << 1 << 0 << 0 << QString();
-        QTest::newRow("count that is no number gives an empty script")
-            << QByteArray("\"many\"\r\nS,F,T\r\n") << true << 1 << 0 << 1 << QString();
+            << QByteArray("\xEF\xBB\xBF") + TwoStepBytes << true << 3 << 0 << 3 << QString() << false;
+        QTest::newRow("empty file") << QByteArray() << false << 1 << 0 << 0 << QString() << true;
+        QTest::newRow("count that is no number")
+            << QByteArray("\"many\"\r\nS,F,T\r\n") << false << 1 << 0 << 0 << QString() << true;
+        QTest::newRow("plain text") << QByteArray("Shopping list\r\n3 apples, pears\r\n") << false << 1 << 0 << 0
+                                    << QString() << true;
+        QTest::newRow("a number and more") << QByteArray("3 apples\r\n") << false << 1 << 0 << 0 << QString()
+                                           << true;
     }
     void load()
     {
@@ -233,7 +238,9 @@ private Q_SLOTS:
         QFETCH(int, rowsToAppend);
         QFETCH(int, records);
         QFETCH(QString, warning);
+        QFETCH(bool, notAScript);
         const ScriptLoad load = ParseScriptFile(bytes);
+        QCOMPARE(load.notAScript, notAScript);
         QVERIFY(load.error.isEmpty());
         QCOMPARE(load.countValid, countValid);
         QCOMPARE(int(load.nextStep), nextStep);

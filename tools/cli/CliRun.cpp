@@ -6,6 +6,7 @@
 #include "ArmTransport.h"
 #include "HIDagentX.h"
 #include "HidError.h"
+#include "ScriptCheck.h"
 #include "ScriptFile.h"
 #include "ScriptNumbers.h"
 #include "ScriptRunner.h"
@@ -29,6 +30,9 @@ constexpr int ArmProductId = 0x1113;
 constexpr int ExitUsage = 64;
 constexpr int ExitEmptyScript = 65;
 constexpr int ExitNoInput = 66;
+constexpr int ExitUnknownSteps = 67;
+// Unknown steps named before the rest are only counted.
+constexpr int UnknownStepsNamed = 10;
 constexpr int ExitNoArm = 3;
 constexpr int ExitArmGone = 4;
 constexpr int ExitSendFailed = 5;
@@ -36,11 +40,14 @@ constexpr int ExitArmStalled = 6;
 
 void printUsage(QTextStream &out)
 {
-    out << "Usage: tessaro-cli run FILE.SRP [--reps N] [--virtual-arm] [--virtual-arm-log PATH]\n"
-           "                        [--virtual-arm-fail-write K]\n"
+    out << "Usage: tessaro-cli run FILE.SRP [--reps N] [--allow-unknown-steps] [--virtual-arm]\n"
+           "                        [--virtual-arm-log PATH] [--virtual-arm-fail-write K]\n"
            "\n"
            "Plays a script file on the arm, N times (default 1), printing each step as it starts.\n"
            "The arm is stopped (code 0) at the end and on Ctrl+C or SIGTERM.\n"
+           "A step whose function is not a motion sends nothing, so the motion before it keeps running\n"
+           "through it: such a script is refused, naming the steps, unless --allow-unknown-steps plays\n"
+           "it as written.\n"
            "--virtual-arm plays it on the built-in virtual arm instead of real hardware;\n"
            "--virtual-arm-log PATH appends one line per command the virtual arm receives;\n"
            "--virtual-arm-fail-write K makes the virtual arm refuse the K-th report written to it.\n"
@@ -49,8 +56,9 @@ void printUsage(QTextStream &out)
            "arm ends the run the same way. An arm that stops taking commands is let go, and you are\n"
            "told to switch it off or unplug it.\n"
            "Exit status: 0 played, 3 no arm found, 4 the arm was disconnected during the run,\n"
-           "5 a command did not reach the arm, 6 the arm stopped taking commands, 64 usage, 65 empty script or too many steps,\n"
-           "66 file not read, 128 + signal number when stopped by a signal.\n";
+           "5 a command did not reach the arm, 6 the arm stopped taking commands, 64 usage, 65 not a\n"
+           "script, empty script or too many steps, 66 file not read, 67 a step is not a motion,\n"
+           "128 + signal number when stopped by a signal.\n";
 }
 
 // Signal handlers may only write to a pipe; the event loop reads the other end.
@@ -164,6 +172,7 @@ int cliRun(const QStringList &args)
     QString file;
     QString reps = QStringLiteral("1");
     bool virtualArm = false;
+    bool allowUnknown = false;
     QString logPath;
     int failWrite = 0;
     for (int i = 0; i < args.size(); ++i) {
@@ -172,6 +181,8 @@ int cliRun(const QStringList &args)
             reps = args.at(++i);
         } else if (a == QLatin1String("--virtual-arm")) {
             virtualArm = true;
+        } else if (a == QLatin1String("--allow-unknown-steps")) {
+            allowUnknown = true;
         } else if (a == QLatin1String("--virtual-arm-log") && i + 1 < args.size()) {
             logPath = args.at(++i);
         } else if (a == QLatin1String("--virtual-arm-fail-write") && i + 1 < args.size()) {
@@ -200,7 +211,7 @@ int cliRun(const QStringList &args)
     const ScriptLoad load = LoadScriptFile(file);
     if (!load.error.isEmpty()) {
         err << "tessaro-cli: " << load.error << "\n";
-        return ExitNoInput;
+        return load.notAScript ? ExitEmptyScript : ExitNoInput;
     }
     if (load.countTooLarge) {
         err << "tessaro-cli: " << file << ": the step count " << load.countText
@@ -215,6 +226,16 @@ int cliRun(const QStringList &args)
     const QString shortfall = ScriptLoadWarning(load, file);
     if (!shortfall.isEmpty())
         err << "tessaro-cli: warning: " << shortfall << "\n";
+    const QList<UnknownStep> unknown = UnknownSteps(load.records.mid(1, load.nextStep - 1));
+    if (!unknown.isEmpty() && !allowUnknown) {
+        for (int i = 0; i < unknown.size() && i < UnknownStepsNamed; ++i)
+            err << "tessaro-cli: " << file << ": " << UnknownStepText(unknown[i]) << "\n";
+        if (unknown.size() > UnknownStepsNamed)
+            err << "tessaro-cli: " << file << ": and " << unknown.size() - UnknownStepsNamed
+                << " more steps that are not motions\n";
+        err << "tessaro-cli: not played; --allow-unknown-steps plays the script as written\n";
+        return ExitUnknownSteps;
+    }
 
     ArmTransport hid;
     QString hidError;

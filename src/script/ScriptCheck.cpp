@@ -1,0 +1,33 @@
+#include "ScriptCheck.h"
+
+#include "StepFunctions.h"
+
+bool IsUnknownStep(const QString &function, const QString &time)
+{
+    if (function.isEmpty() && time.trimmed().isEmpty())
+        return false;
+    return StepFunctions::code(function) < 0;
+}
+
+QList<UnknownStep> UnknownSteps(const QList<ScriptRow> &steps)
+{
+    QList<UnknownStep> unknown;
+    int inEffect = 0;
+    for (int i = 0; i < steps.size(); ++i) {
+        const ScriptRow &row = steps[i];
+        const int code = StepFunctions::code(row[1]);
+        if (code >= 0)
+            inEffect = code;
+        else if (IsUnknownStep(row[1], row[2]))
+            unknown.append(UnknownStep{i + 1, row[1], inEffect});
+    }
+    return unknown;
+}
+
+QString UnknownStepText(const UnknownStep &step)
+{
+    const QString effect = step.codeInEffect > 0
+                               ? QStringLiteral("%1 keeps running through it").arg(StepFunctions::name(step.codeInEffect))
+                               : QStringLiteral("the arm stands still through it");
+    return QStringLiteral("Step %1 \"%2\" is not a motion: %3").arg(step.step).arg(step.function, effect);
+}
