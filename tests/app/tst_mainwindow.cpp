@@ -72,7 +72,8 @@ private Q_SLOTS:
         QCOMPARE(w.NextStep, qint16(1));
         QCOMPARE(w.Grid->TextMatrix(0, 1), QStringLiteral("Function"));
         QCOMPARE(w.Grid->Rows(), 14);
-        QCOMPARE(w.windowTitle(), QStringLiteral("Tessaro"));
+        QCOMPARE(w.windowTitle(), QStringLiteral("Tessaro[*]"));
+        QVERIFY(!w.isWindowModified());
         QCOMPARE(w.size(), QSize(800, 442));
         h.click(2);
         QCOMPARE(h.codes(), ready ? QList<int>({2}) : QList<int>());

@@ -117,7 +117,10 @@ int main(int argc, char *argv[])
             printOut(QStringLiteral("startup_ms %1\nrss_kb %2\ntitle %3\n")
                          .arg(ProcessClock::secondsSinceStart() * 1000.0, 0, 'f', 3)
                          .arg(residentKilobytes())
-                         .arg(window.windowTitle()));
+                         // As the title bar shows it: the unsaved-changes mark in place of its placeholder.
+                         .arg(QString(window.windowTitle())
+                                  .replace(QStringLiteral("[*]"),
+                                           window.isWindowModified() ? QStringLiteral("*") : QString())));
             for (QWidget *widget : QApplication::topLevelWidgets()) {
                 if (const auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
                     printOut(QStringLiteral("message %1: %2\n").arg(box->windowTitle(), box->text()));
