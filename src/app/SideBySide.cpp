@@ -100,5 +100,6 @@ void showBesideMainWindow(QWidget &mainWindow, QWidget &companion)
         companion.resize(place.companion.size() - extra);
         companion.move(place.companion.topLeft());
     }
+    mainWindow.show();
     companion.show();
 }

@@ -30,7 +30,9 @@ SideBySide placeSideBySide(QSize mainFrame, QSize companionFrame, QSize companio
 // is mapped, until then a generous title bar and border.
 QMargins assumedFrame(const QWidget &mapped);
 
-// Shows `companion` placed by placeSideBySide on the main window's screen (moving the main window too),
-// and ties it to the main window: it closes when the main window closes, and never keeps the program
-// running by itself. Call it after the main window is shown, so that its screen and frame are known.
+// Shows the main window and `companion`, placed by placeSideBySide on the main window's screen, and ties
+// the companion to the main window: it closes when the main window closes, and never keeps the program
+// running by itself. Call it before the main window is shown: a window manager places a window that is
+// already up by the frame it has then, which may put the title bar off the screen. (A main window that
+// is shown already is moved all the same.)
 void showBesideMainWindow(QWidget &mainWindow, QWidget &companion);

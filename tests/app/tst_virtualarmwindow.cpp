@@ -549,10 +549,10 @@ void TestVirtualArmWindow::closesWithTheMainWindow()
     QWidget mainWindow;
     // The headless screen is 800 pixels wide, narrower than the real main window with its frame.
     mainWindow.setFixedSize(400, 300);
-    mainWindow.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
+    // As the program starts: both placed, then both shown.
     std::unique_ptr<QWidget> armWindow(createVirtualArmWindow(arm));
     showBesideMainWindow(mainWindow, *armWindow);
+    QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
     QVERIFY(QTest::qWaitForWindowExposed(armWindow.get()));
     const QRect screen = mainWindow.screen()->availableGeometry();
     QVERIFY(screen.contains(mainWindow.frameGeometry()));
