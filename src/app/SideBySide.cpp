@@ -31,21 +31,56 @@ private:
 
 } // namespace
 
-SideBySide placeSideBySide(QSize mainFrame, QSize companionFrame, const QRect &available, int gap)
+SideBySide placeSideBySide(QSize mainFrame, QSize companionFrame, QSize companionMinimum, const QRect &available,
+                           int gap)
 {
     mainFrame = mainFrame.boundedTo(available.size());
     companionFrame = companionFrame.boundedTo(available.size());
-    const int width = mainFrame.width() + gap + companionFrame.width();
-    if (width <= available.width()) {
-        const int left = available.left() + (available.width() - width) / 2;
-        const int top =
-            available.top() + (available.height() - std::max(mainFrame.height(), companionFrame.height())) / 2;
-        return {QRect(QPoint(left, top), mainFrame),
-                QRect(QPoint(left + mainFrame.width() + gap, top), companionFrame)};
+    companionMinimum = companionMinimum.boundedTo(companionFrame);
+    const auto fits = [&companionMinimum](QSize size) {
+        return size.width() >= companionMinimum.width() && size.height() >= companionMinimum.height();
+    };
+    // How much of its size the companion keeps.
+    const auto share = [&companionFrame](QSize size) {
+        return std::min(double(size.width()) / companionFrame.width(), double(size.height()) / companionFrame.height());
+    };
+
+    const int roomBeside = available.width() - mainFrame.width() - gap;
+    const QSize beside =
+        roomBeside >= companionFrame.width() ? companionFrame : QSize(roomBeside, available.height());
+    const int roomBelow = available.height() - mainFrame.height() - gap;
+    const QSize below(companionFrame.width(), std::min(companionFrame.height(), roomBelow));
+
+    if (fits(beside) && (!fits(below) || share(beside) >= share(below))) {
+        const int left = available.left() + (available.width() - (mainFrame.width() + gap + beside.width())) / 2;
+        const int top = available.top() + (available.height() - std::max(mainFrame.height(), beside.height())) / 2;
+        return {QRect(QPoint(left, top), mainFrame), QRect(QPoint(left + mainFrame.width() + gap, top), beside),
+                SideBySide::Arrangement::Beside};
     }
-    const QPoint companionTopLeft(available.right() + 1 - companionFrame.width(),
-                                  available.bottom() + 1 - companionFrame.height());
-    return {QRect(available.topLeft(), mainFrame), QRect(companionTopLeft, companionFrame)};
+    if (fits(below)) {
+        const int top = available.top() + (available.height() - (mainFrame.height() + gap + below.height())) / 2;
+        return {QRect(QPoint(available.left() + (available.width() - mainFrame.width()) / 2, top), mainFrame),
+                QRect(QPoint(available.left() + (available.width() - below.width()) / 2,
+                             top + mainFrame.height() + gap),
+                      below),
+                SideBySide::Arrangement::Below};
+    }
+    // A screen too small for both: the companion at its smallest, covering as little as it can.
+    const QPoint companionTopLeft(available.right() + 1 - companionMinimum.width(),
+                                  available.bottom() + 1 - companionMinimum.height());
+    return {QRect(available.topLeft(), mainFrame), QRect(companionTopLeft, companionMinimum),
+            SideBySide::Arrangement::Overlapping};
+}
+
+QMargins assumedFrame(const QWidget &mapped)
+{
+    const QRect inside = mapped.geometry();
+    const QRect outside = mapped.frameGeometry();
+    const QMargins frame(inside.left() - outside.left(), inside.top() - outside.top(),
+                         outside.right() - inside.right(), outside.bottom() - inside.bottom());
+    // A window manager adds its frame only once a window is mapped; until then, room for a tall title
+    // bar (some desktops draw 40 pixels and more) and a border.
+    return frame.isNull() ? QMargins(8, 44, 8, 8) : frame;
 }
 
 void showBesideMainWindow(QWidget &mainWindow, QWidget &companion)
@@ -55,21 +90,16 @@ void showBesideMainWindow(QWidget &mainWindow, QWidget &companion)
 
     const QScreen *screen = mainWindow.screen();
     if (screen) {
-        // A window manager adds its frame only once a window is mapped; until then assume the frame the
-        // main window has, or a usual title bar.
-        QMargins frame(mainWindow.geometry().left() - mainWindow.frameGeometry().left(),
-                       mainWindow.geometry().top() - mainWindow.frameGeometry().top(),
-                       mainWindow.frameGeometry().right() - mainWindow.geometry().right(),
-                       mainWindow.frameGeometry().bottom() - mainWindow.geometry().bottom());
-        if (frame.isNull())
-            frame = QMargins(4, 32, 4, 4);
+        const QMargins frame = assumedFrame(mainWindow);
         const QSize extra(frame.left() + frame.right(), frame.top() + frame.bottom());
-        const SideBySide place =
-            placeSideBySide(mainWindow.size() + extra, companion.size() + extra, screen->availableGeometry());
+        const QSize minimum = companion.minimumSizeHint().expandedTo(companion.minimumSize());
+        const SideBySide place = placeSideBySide(mainWindow.size() + extra, companion.size() + extra,
+                                                 minimum + extra, screen->availableGeometry());
         // move() places the frame of a top-level window; resize() sizes its inside.
         mainWindow.move(place.main.topLeft());
         companion.resize(place.companion.size() - extra);
         companion.move(place.companion.topLeft());
     }
+    mainWindow.show();
     companion.show();
 }

@@ -1,10 +1,11 @@
 #include "VirtualArmWindow.h"
 
+#include "ArmViewGeometry.h"
 #include "ProcessClock.h"
 #include "StepFunctions.h"
 #include "VirtualArm.h"
 
-#include <QHBoxLayout>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPaintEvent>
@@ -19,12 +20,7 @@
 
 namespace {
 
-// Segment lengths in millimetres, roughly those of the real arm; only their ratios matter on screen.
-constexpr double UpperArmLength = 90.0;
-constexpr double ForearmLength = 110.0;
-constexpr double HandLength = 40.0;
-constexpr double JawLength = 38.0;
-constexpr double Reach = UpperArmLength + ForearmLength + HandLength + JawLength;
+using namespace ArmViewGeometry;
 
 // About 60 frames a second while a motor turns.
 constexpr int FrameIntervalMs = 16;
@@ -42,12 +38,6 @@ const QColor StrainColor(0xd6, 0x28, 0x28);
 double radians(double degrees)
 {
     return degrees * std::numbers::pi / 180.0;
-}
-
-// A direction in a side view with forward to the right: angles counter-clockwise from forward.
-QPointF sideDirection(double degrees)
-{
-    return {std::cos(radians(degrees)), -std::sin(radians(degrees))};
 }
 
 QPointF unit(QPointF v)
@@ -88,10 +78,11 @@ QString jointCaption(ArmJoint joint)
 class ArmView : public QWidget
 {
 public:
+
     explicit ArmView(QWidget *parent) : QWidget(parent)
     {
         setObjectName(QStringLiteral("armView"));
-        setMinimumSize(560, 320);
+        setMinimumSize(MinimumViewWidth, MinimumViewHeight);
         setAttribute(Qt::WA_OpaquePaintEvent);
     }
 
@@ -123,12 +114,10 @@ protected:
         p.setRenderHint(QPainter::TextAntialiasing);
         const Panels panels = panelRects();
         if (event->region().intersects(panels.side.toAlignedRect())) {
-            m_labelBounds = panels.side.adjusted(4, 30, -4, -4);
-            drawSideView(p, panels.side.adjusted(10, 34, -10, -10), Layer::Moving);
+            drawSideView(p, sideArea(), Layer::Moving);
             drawMotion(p, panels.side);
         }
         if (event->region().intersects(panels.top.toAlignedRect())) {
-            m_labelBounds = panels.top.adjusted(4, 30, -4, -4);
             drawTopView(p, panels.top.adjusted(10, 34, -10, -10), Layer::Moving);
         }
     }
@@ -143,20 +132,9 @@ protected:
 private:
     enum class Layer { Still, Moving };
 
-    struct Panels
-    {
-        QRectF side;
-        QRectF top;
-    };
-
-    Panels panelRects() const
-    {
-        const QRectF area = QRectF(rect()).adjusted(12, 12, -12, -12);
-        const double gap = 12;
-        const double sideWidth = std::round((area.width() - gap) * 0.62);
-        const QRectF side(area.left(), area.top(), sideWidth, area.height());
-        return {side, QRectF(side.right() + gap, area.top(), area.width() - sideWidth - gap, area.height())};
-    }
+    Panels panelRects() const { return viewPanels(QSizeF(size())); }
+    // The side view's drawing area: its panel less the title and margins.
+    QRectF sideArea() const { return panelRects().side.adjusted(10, 34, -10, -10); }
 
     static bool jointChanged(const ArmPose &a, const ArmPose &b, ArmJoint joint)
     {
@@ -187,7 +165,7 @@ private:
         const Panels panels = panelRects();
         drawPanel(p, panels.side, QStringLiteral("Side view"));
         drawPanel(p, panels.top, QStringLiteral("Top view"));
-        drawSideView(p, panels.side.adjusted(10, 34, -10, -10), Layer::Still);
+        drawSideView(p, sideArea(), Layer::Still);
         drawTopView(p, panels.top.adjusted(10, 34, -10, -10), Layer::Still);
     }
 
@@ -249,40 +227,37 @@ private:
         p.drawEllipse(at, radius, radius);
     }
 
-    // A caption chip "Elbow -90°" centred at `at`; red with "straining" when the clutch slips.
-    void drawLabel(QPainter &p, QPointF at, ArmJoint joint) const
+    QString labelText(ArmJoint joint) const
     {
-        const bool straining = m_pose.isStraining(joint);
         QString text = QStringLiteral("%1 %2").arg(jointCaption(joint), degreesText(m_pose.angle(joint)));
-        if (straining)
+        if (m_pose.isStraining(joint))
             text += QStringLiteral(" \u2013 straining");
+        return text;
+    }
+    // The labels keep the window's text size however small the drawing gets.
+    QFont labelFont(ArmJoint joint) const
+    {
         QFont f = font();
         f.setPointSizeF(f.pointSizeF() * 0.92);
-        f.setBold(straining);
-        p.setFont(f);
-        const QFontMetricsF fm(f);
-        QRectF box(0, 0, fm.horizontalAdvance(text) + 14, fm.height() + 6);
-        box.moveCenter(at);
-        // Keep the chip inside its panel even for poses that reach the edges.
-        const QRectF bounds = m_labelBounds;
-        box.moveLeft(
-            std::clamp(box.left(), bounds.left(), std::max(bounds.left(), bounds.right() - box.width())));
-        box.moveTop(
-            std::clamp(box.top(), bounds.top(), std::max(bounds.top(), bounds.bottom() - box.height())));
+        f.setBold(m_pose.isStraining(joint));
+        return f;
+    }
+    QSizeF labelSize(ArmJoint joint) const
+    {
+        const QFontMetricsF fm(labelFont(joint));
+        return {fm.horizontalAdvance(labelText(joint)) + 14, fm.height() + 6};
+    }
+
+    // A caption chip "Elbow -90°" in `box`; red with "straining" when the clutch slips.
+    void drawLabel(QPainter &p, const QRectF &box, ArmJoint joint) const
+    {
+        const bool straining = m_pose.isStraining(joint);
+        p.setFont(labelFont(joint));
         p.setPen(QPen(straining ? StrainColor : PanelBorder, 1));
         p.setBrush(straining ? QColor(0xfd, 0xec, 0xec, 235) : QColor(255, 255, 255, 225));
         p.drawRoundedRect(box, box.height() / 2, box.height() / 2);
         p.setPen(straining ? StrainColor : Ink);
-        p.drawText(box, Qt::AlignCenter, text);
-    }
-
-    // Where a joint's label goes: outside the bend between the two segments that meet there.
-    static QPointF labelPlace(QPointF joint, QPointF towardsBefore, QPointF towardsAfter, double distance)
-    {
-        QPointF away = -(unit(towardsBefore) + unit(towardsAfter));
-        if (std::hypot(away.x(), away.y()) < 0.2)
-            away = QPointF(-towardsAfter.y(), towardsAfter.x()); // straight through: beside it
-        return joint + unit(away) * distance;
+        p.drawText(box, Qt::AlignCenter, labelText(joint));
     }
 
     static void drawTableAndPedestal(QPainter &p, const QRectF &r, QPointF shoulder, double scale,
@@ -314,55 +289,52 @@ private:
 
     void drawSideView(QPainter &p, const QRectF &r, Layer layer) const
     {
-        // Sized for the arm stretched out upwards or sideways; a pose reaching down below the table is
-        // cut off at the panel's edge.
-        const double scale = std::min(r.width() / 2.0 - 8, r.height() * 0.72) * 0.95 / Reach;
-        const QPointF shoulder(r.center().x(), r.top() + r.height() * 0.74);
+        const SideFrame frame = sideFrame(r);
+        const double scale = frame.scale;
+        const QPointF shoulder = frame.shoulder;
+        const double floorY = frame.floorY;
         p.save();
         p.setClipRect(r.adjusted(-6, -30, 6, 6));
-        const double pedestalHeight = 34 * scale * 1.6;
-        const double floorY = shoulder.y() + pedestalHeight;
         if (layer == Layer::Still) {
             drawTableAndPedestal(p, r, shoulder, scale, floorY);
             p.restore();
             return;
         }
 
-        const double a1 = m_pose.angle(ArmJoint::Shoulder);
-        const double a2 = a1 + m_pose.angle(ArmJoint::Elbow);
-        const double a3 = a2 + m_pose.angle(ArmJoint::Wrist);
-        const double jaw = m_pose.angle(ArmJoint::Gripper);
-        const QPointF elbow = shoulder + sideDirection(a1) * UpperArmLength * scale;
-        const QPointF wrist = elbow + sideDirection(a2) * ForearmLength * scale;
-        const QPointF hand = wrist + sideDirection(a3) * HandLength * scale;
-        const QPointF upperJaw = hand + sideDirection(a3 + jaw) * JawLength * scale;
-        const QPointF lowerJaw = hand + sideDirection(a3 - jaw) * JawLength * scale;
-        const double w = std::max(6.0, 15 * scale * 1.6);
-        const double jointRadius = w * 0.45;
+        // The table stops the arm as the real one would, and nothing is drawn through it; the labels
+        // stand apart from each other and, where there is room, off the joints.
+        constexpr ArmJoint joints[] = {ArmJoint::Shoulder, ArmJoint::Elbow, ArmJoint::Wrist, ArmJoint::Gripper};
+        QList<QSizeF> sizes;
+        for (ArmJoint joint : joints)
+            sizes << labelSize(joint);
+        const SideLayout layout = sideLayout(m_pose, QSizeF(size()), sizes);
+        const SideChain &chain = layout.chain;
+        const double w = layout.segmentWidth;
+        const double jointRadius = layout.jointRadius;
+        p.save();
+        p.setClipRect(QRectF(r.left() - 6, r.top() - 30, r.width() + 12, floorY - r.top() + 30), Qt::IntersectClip);
 
-        for (auto [joint, at] : {std::pair{ArmJoint::Shoulder, shoulder}, std::pair{ArmJoint::Elbow, elbow},
-                                 std::pair{ArmJoint::Wrist, wrist}, std::pair{ArmJoint::Gripper, hand}}) {
+        for (auto [joint, at] : {std::pair{ArmJoint::Shoulder, chain.shoulder}, std::pair{ArmJoint::Elbow, chain.elbow},
+                                 std::pair{ArmJoint::Wrist, chain.wrist}, std::pair{ArmJoint::Gripper, chain.hand}}) {
             if (m_pose.isStraining(joint))
                 drawGlow(p, at, w * 2.4);
         }
 
-        drawSegment(p, shoulder, elbow, w);
-        drawSegment(p, elbow, wrist, w * 0.85);
-        drawSegment(p, wrist, hand, w * 0.7);
+        drawSegment(p, chain.shoulder, chain.elbow, w);
+        drawSegment(p, chain.elbow, chain.wrist, w * 0.85);
+        drawSegment(p, chain.wrist, chain.hand, w * 0.7);
         p.setPen(QPen(JointColor, w * 0.38, Qt::SolidLine, Qt::RoundCap));
-        p.drawLine(hand, upperJaw);
-        p.drawLine(hand, lowerJaw);
+        p.drawLine(chain.hand, chain.upperJaw);
+        p.drawLine(chain.hand, chain.lowerJaw);
 
-        drawJoint(p, shoulder, jointRadius * 1.15, m_pose.isStraining(ArmJoint::Shoulder));
-        drawJoint(p, elbow, jointRadius, m_pose.isStraining(ArmJoint::Elbow));
-        drawJoint(p, wrist, jointRadius * 0.85, m_pose.isStraining(ArmJoint::Wrist));
-        drawJoint(p, hand, jointRadius * 0.6, m_pose.isStraining(ArmJoint::Gripper));
+        drawJoint(p, chain.shoulder, jointRadius * 1.15, m_pose.isStraining(ArmJoint::Shoulder));
+        drawJoint(p, chain.elbow, jointRadius, m_pose.isStraining(ArmJoint::Elbow));
+        drawJoint(p, chain.wrist, jointRadius * 0.85, m_pose.isStraining(ArmJoint::Wrist));
+        drawJoint(p, chain.hand, jointRadius * 0.6, m_pose.isStraining(ArmJoint::Gripper));
+        p.restore();
 
-        const double d = w + 26;
-        drawLabel(p, labelPlace(shoulder, QPointF(0, 1), elbow - shoulder, d * 1.2), ArmJoint::Shoulder);
-        drawLabel(p, labelPlace(elbow, shoulder - elbow, wrist - elbow, d), ArmJoint::Elbow);
-        drawLabel(p, labelPlace(wrist, elbow - wrist, hand - wrist, d), ArmJoint::Wrist);
-        drawLabel(p, hand + sideDirection(a3) * (JawLength * scale + d * 1.3), ArmJoint::Gripper);
+        for (int i = 0; i < 4; ++i)
+            drawLabel(p, layout.labels[i], joints[i]);
         p.restore();
     }
 
@@ -404,16 +376,19 @@ private:
             return;
         }
 
-        // The arm seen from above: how far each joint reaches forward of the base, along its heading.
-        const double a1 = m_pose.angle(ArmJoint::Shoulder);
-        const double a2 = a1 + m_pose.angle(ArmJoint::Elbow);
-        const double a3 = a2 + m_pose.angle(ArmJoint::Wrist);
+        // The arm seen from above: how far each joint reaches forward of the base, along its heading, as
+        // the side view stands it on the table (in millimetres, the shoulder at 0).
+        const double sideScale = sideFrame(sideArea()).scale;
+        const SideChain mm = restOnTable(sideChain(m_pose, QPointF(0, 0), 1.0),
+                                         ShoulderHeight - restingHeight(sideScale) / sideScale);
         const QPointF heading(-std::sin(radians(base)), -std::cos(radians(base)));
-        const double rElbow = UpperArmLength * std::cos(radians(a1));
-        const double rWrist = rElbow + ForearmLength * std::cos(radians(a2));
-        const double rHand = rWrist + HandLength * std::cos(radians(a3));
-        const double rTip = rHand + JawLength * std::cos(radians(a3));
-        const double w = std::max(6.0, 15 * scale * 1.6);
+        const QPointF jaws = (mm.upperJaw + mm.lowerJaw) / 2 - mm.hand;
+        const double jawsLength = std::hypot(jaws.x(), jaws.y());
+        const double rElbow = mm.elbow.x();
+        const double rWrist = mm.wrist.x();
+        const double rHand = mm.hand.x();
+        const double rTip = rHand + (jawsLength > 1e-9 ? jaws.x() / jawsLength * JawLength : 0.0);
+        const double w = segmentWidth(scale);
 
         const double turntable = std::max(16.0, 42 * scale * 1.6);
         if (m_pose.isStraining(ArmJoint::Base))
@@ -441,12 +416,14 @@ private:
                       Qt::RoundCap));
         p.drawLine(c + heading * radius * 0.86, c + heading * radius * 1.02);
 
-        drawLabel(p, QPointF(c.x(), r.bottom() - 12), ArmJoint::Base);
+        const QList<QRectF> box =
+            placeLabels({QPointF(c.x(), r.bottom() - 12)}, {labelSize(ArmJoint::Base)},
+                        panelRects().top.adjusted(4, 30, -4, -4));
+        drawLabel(p, box.first(), ArmJoint::Base);
     }
 
     ArmPose m_pose = ArmPose::home();
     int m_code = 0;
-    mutable QRectF m_labelBounds;
     QPixmap m_still;
 };
 
@@ -468,19 +445,18 @@ VirtualArmWindow::VirtualArmWindow(VirtualArm &arm, QWidget *parent)
     m_resetPose = new QPushButton(QStringLiteral("Reset pose"), this);
     m_resetPose->setObjectName(QStringLiteral("resetPoseButton"));
 
-    auto *buttons = new QHBoxLayout;
-    buttons->addWidget(m_plugLabel);
-    buttons->addSpacing(16);
-    buttons->addWidget(m_motionLabel, 1);
-    buttons->addWidget(m_plugIn);
-    buttons->addWidget(m_unplug);
-    buttons->addSpacing(8);
-    buttons->addWidget(m_resetPose);
+    // A long strain message wraps rather than widen the window.
+    m_motionLabel->setWordWrap(true);
+    m_motionLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_controls = new QGridLayout;
+    m_controls->setContentsMargins(12, 0, 0, 0);
+    m_controls->setHorizontalSpacing(8);
+    m_controls->setColumnStretch(1, 1);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 10, 10);
     layout->addWidget(m_view, 1);
-    layout->addLayout(buttons);
-    buttons->setContentsMargins(12, 0, 0, 0);
+    layout->addLayout(m_controls);
+    arrangeControls(false);
     resize(940, 540);
 
     m_animation.setInterval(FrameIntervalMs);
@@ -543,6 +519,33 @@ void VirtualArmWindow::refresh()
     } else {
         m_animation.stop();
     }
+}
+
+void VirtualArmWindow::resizeEvent(QResizeEvent *event)
+{
+    arrangeControls(width() < NarrowWidth);
+    QWidget::resizeEvent(event);
+}
+
+void VirtualArmWindow::arrangeControls(bool narrow)
+{
+    if (m_controls->count() > 0 && narrow == m_narrow)
+        return;
+    m_narrow = narrow;
+    for (QWidget *w : {static_cast<QWidget *>(m_plugLabel), static_cast<QWidget *>(m_motionLabel),
+                       static_cast<QWidget *>(m_plugIn), static_cast<QWidget *>(m_unplug),
+                       static_cast<QWidget *>(m_resetPose)})
+        m_controls->removeWidget(w);
+    // Wide: one row. Narrow: the motion (or strain) message on a row of its own above the buttons.
+    const int buttonRow = narrow ? 1 : 0;
+    if (narrow)
+        m_controls->addWidget(m_motionLabel, 0, 0, 1, 5);
+    else
+        m_controls->addWidget(m_motionLabel, 0, 1);
+    m_controls->addWidget(m_plugLabel, buttonRow, 0);
+    m_controls->addWidget(m_plugIn, buttonRow, 2);
+    m_controls->addWidget(m_unplug, buttonRow, 3);
+    m_controls->addWidget(m_resetPose, buttonRow, 4);
 }
 
 void VirtualArmWindow::showPlugState()

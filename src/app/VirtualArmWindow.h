@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class QGridLayout;
 class QLabel;
 class QPushButton;
 class VirtualArm;
@@ -35,7 +36,14 @@ public:
     // The view redraws itself on a timer only while a motor turns; at rest nothing runs.
     bool isAnimating() const { return m_animation.isActive(); }
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
+    // Below this width the controls take two rows.
+    static constexpr int NarrowWidth = 700;
+
+    void arrangeControls(bool narrow);
     void refresh();
     void showPlugState();
 
@@ -50,4 +58,6 @@ private:
     QPushButton *m_plugIn = nullptr;
     QPushButton *m_unplug = nullptr;
     QPushButton *m_resetPose = nullptr;
+    QGridLayout *m_controls = nullptr;
+    bool m_narrow = false;
 };

@@ -295,9 +295,15 @@ DescriptorFile::Description DescriptorFile::describe(const QString &path, QIODev
     const Result file = load(path);
     if (!file.ok())
         return Description{1, file.error};
-    const HidParseResult parsed = parseReportDescriptor(*file.bytes);
+    return describeBytes(*file.bytes, path, out);
+}
+
+DescriptorFile::Description DescriptorFile::describeBytes(const QByteArray &bytes, const QString &name,
+                                                          QIODevice &out)
+{
+    const HidParseResult parsed = parseReportDescriptor(bytes);
     if (!parsed.ok())
-        return Description{2, QStringLiteral("%1: malformed report descriptor at %2").arg(path, parsed.error.toString())};
+        return Description{2, QStringLiteral("%1: malformed report descriptor at %2").arg(name, parsed.error.toString())};
     if (!writeJson(*parsed.layout, out))
         return Description{1, QStringLiteral("cannot write the description: %1").arg(out.errorString())};
     return Description{0, QString()};

@@ -46,4 +46,6 @@ public:
         QString error;
     };
     static Description describe(const QString &path, QIODevice &out);
+    // The same for descriptor bytes read elsewhere (from a device); name stands for them in the error.
+    static Description describeBytes(const QByteArray &bytes, const QString &name, QIODevice &out);
 };

@@ -23,8 +23,10 @@ QString ArmPose::toText() const
     QStringList parts;
     for (const ArmJointMotion &m : armJointMotions) {
         const int i = static_cast<int>(m.joint);
-        // Adding 0.0 turns a negative zero into "0.0" rather than "-0.0".
-        QString part = QStringLiteral("%1 %2").arg(QLatin1String(m.name)).arg(degrees[i] + 0.0, 0, 'f', 1);
+        // Rounded to the tenth shown before the sign is looked at: -0.04 is 0.0, never "-0.0".
+        const double tenths = std::round(degrees[i] * 10) / 10;
+        QString part =
+            QStringLiteral("%1 %2").arg(QLatin1String(m.name)).arg(tenths == 0 ? 0.0 : tenths, 0, 'f', 1);
         if (straining[i])
             part += QStringLiteral(" (straining)");
         parts << part;

@@ -1,3 +1,4 @@
+#include "ArmViewGeometry.h"
 #include "SideBySide.h"
 #include "StepFunctions.h"
 #include "VirtualArm.h"
@@ -70,6 +71,7 @@ struct Rig
 } // namespace
 
 Q_DECLARE_METATYPE(ArmJoint)
+Q_DECLARE_METATYPE(SideBySide::Arrangement)
 
 class TestVirtualArmWindow : public QObject
 {
@@ -88,6 +90,10 @@ private Q_SLOTS:
     void unplugStopsTheDrawnArm();
     void placedOnScreen_data();
     void placedOnScreen();
+    void labelsStandApart_data();
+    void labelsStandApart();
+    void tableStopsTheArm();
+    void noArmDrawnBelowTheTable();
     void closesWithTheMainWindow();
 };
 
@@ -322,40 +328,218 @@ void TestVirtualArmWindow::unplugStopsTheDrawnArm()
 void TestVirtualArmWindow::placedOnScreen_data()
 {
     QTest::addColumn<QRect>("available");
-    QTest::addColumn<bool>("sideBySide");
-    // The main window's frame is 808 x 474 and the Virtual Arm window's 948 x 572: 1768 wide together.
-    QTest::newRow("1280x720") << QRect(0, 0, 1280, 720) << false;
-    QTest::newRow("1366x768 with a bottom panel") << QRect(0, 0, 1366, 728) << false;
-    QTest::newRow("1920x1080") << QRect(0, 0, 1920, 1080) << true;
-    QTest::newRow("1920x1080 right of another screen, top panel") << QRect(1920, 40, 1920, 1040) << true;
-    QTest::newRow("just wide enough") << QRect(0, 0, 1768, 720) << true;
-    QTest::newRow("one pixel short") << QRect(0, 0, 1767, 720) << false;
-    QTest::newRow("2560x1440 left of the primary") << QRect(-2560, 0, 2560, 1440) << true;
-    QTest::newRow("smaller than the companion") << QRect(0, 0, 800, 500) << false;
+    QTest::addColumn<SideBySide::Arrangement>("arrangement");
+    QTest::addColumn<bool>("fullSize");
+    using A = SideBySide::Arrangement;
+    QTest::newRow("1280x720") << QRect(0, 0, 1280, 720) << A::Beside << false;
+    QTest::newRow("1280x720 with a top panel") << QRect(0, 27, 1280, 693) << A::Beside << false;
+    QTest::newRow("1366x768") << QRect(0, 0, 1366, 768) << A::Beside << false;
+    QTest::newRow("1366x768 with a bottom panel") << QRect(0, 0, 1366, 728) << A::Beside << false;
+    QTest::newRow("1280x1024: below leaves it more") << QRect(0, 0, 1280, 1024) << A::Below << false;
+    QTest::newRow("1920x1080") << QRect(0, 0, 1920, 1080) << A::Beside << true;
+    QTest::newRow("1920x1080 right of another screen, top panel") << QRect(1920, 40, 1920, 1040) << A::Beside << true;
+    QTest::newRow("2560x1440 left of the primary") << QRect(-2560, 0, 2560, 1440) << A::Beside << true;
+    QTest::newRow("smaller than supported") << QRect(0, 0, 1024, 600) << A::Overlapping << false;
 }
 
 void TestVirtualArmWindow::placedOnScreen()
 {
     QFETCH(QRect, available);
-    QFETCH(bool, sideBySide);
-    const QSize mainFrame(808, 474);
-    const QSize armFrame(948, 572);
-    const SideBySide place = placeSideBySide(mainFrame, armFrame, available);
-    QVERIFY2(available.contains(place.main), qPrintable(QStringLiteral("%1,%2 %3x%4")
-                                                            .arg(place.main.x())
-                                                            .arg(place.main.y())
-                                                            .arg(place.main.width())
-                                                            .arg(place.main.height())));
-    QVERIFY(available.contains(place.companion));
-    QCOMPARE(place.main.size(), mainFrame.boundedTo(available.size()));
-    QCOMPARE(place.companion.size(), armFrame.boundedTo(available.size()));
-    if (sideBySide) {
-        QCOMPARE(place.main.top(), place.companion.top());
+    QFETCH(SideBySide::Arrangement, arrangement);
+    QFETCH(bool, fullSize);
+    // The real windows' sizes, with the frame a window manager is assumed to add before it says.
+    Rig rig;
+    const QMargins frame = assumedFrame(*rig.window);
+    const QSize extra(frame.left() + frame.right(), frame.top() + frame.bottom());
+    const QSize mainFrame = QSize(800, 442) + extra;
+    const QSize armFrame = QSize(940, 540) + extra;
+    const QSize armMinimum = rig.window->minimumSizeHint() + extra;
+    const SideBySide place = placeSideBySide(mainFrame, armFrame, armMinimum, available);
+    const auto text = [](const QRect &r) {
+        return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+    };
+    const QString where = QStringLiteral("main %1, arm %2").arg(text(place.main), text(place.companion));
+
+    QCOMPARE(place.arrangement, arrangement);
+    QCOMPARE(place.main.size(), mainFrame);
+    // Wholly on the screen, title bars included, and never smaller than the arm window can be.
+    QVERIFY2(available.contains(place.main), qPrintable(where));
+    QVERIFY2(available.contains(place.companion), qPrintable(where));
+    QVERIFY2(place.companion.width() >= armMinimum.width() && place.companion.height() >= armMinimum.height(),
+             qPrintable(where));
+    if (arrangement == SideBySide::Arrangement::Overlapping)
+        return;
+    QVERIFY2(!place.main.intersects(place.companion), qPrintable(where));
+    if (fullSize)
+        QCOMPARE(place.companion.size(), armFrame);
+    else
+        QVERIFY2(place.companion.width() < armFrame.width() || place.companion.height() < armFrame.height(),
+                 qPrintable(where));
+    if (arrangement == SideBySide::Arrangement::Beside) {
         QVERIFY(place.main.right() < place.companion.left());
+        QCOMPARE(place.main.top(), place.companion.top());
     } else {
-        QCOMPARE(place.main.topLeft(), available.topLeft());
-        QCOMPARE(place.companion.bottomRight(), available.bottomRight());
+        QVERIFY(place.main.bottom() < place.companion.top());
     }
+}
+
+namespace {
+
+// Sizes of the four side-view labels as the window's font draws their longest texts.
+QList<QSizeF> labelSizes(bool straining)
+{
+    QFont f;
+    f.setPointSizeF(f.pointSizeF() * 0.92);
+    f.setBold(straining);
+    const QFontMetricsF fm(f);
+    const QString tail = straining ? QStringLiteral(" \u2013 straining") : QString();
+    QList<QSizeF> sizes;
+    for (const char *text : {"Shoulder 141\u00B0", "Elbow -150\u00B0", "Wrist -60\u00B0", "Gripper 30\u00B0"})
+        sizes << QSizeF(fm.horizontalAdvance(QString::fromUtf8(text) + tail) + 14, fm.height() + 6);
+    return sizes;
+}
+
+QString rectText(const QRectF &r)
+{
+    return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+}
+
+} // namespace
+
+void TestVirtualArmWindow::labelsStandApart_data()
+{
+    QTest::addColumn<QSize>("view");
+    QTest::addColumn<bool>("straining");
+    QTest::newRow("as it opens") << QSize(930, 490) << false;
+    QTest::newRow("beside the main window on 1280x720") << QSize(420, 560) << false;
+    QTest::newRow("beside the main window on 1366x768") << QSize(510, 620) << false;
+    QTest::newRow("smallest") << QSize(ArmViewGeometry::MinimumViewWidth, ArmViewGeometry::MinimumViewHeight)
+                              << false;
+    QTest::newRow("smallest, every joint straining")
+        << QSize(ArmViewGeometry::MinimumViewWidth, ArmViewGeometry::MinimumViewHeight) << true;
+}
+
+void TestVirtualArmWindow::labelsStandApart()
+{
+    QFETCH(QSize, view);
+    QFETCH(bool, straining);
+    const QList<QSizeF> sizes = labelSizes(straining);
+    int poses = 0;
+    // Every reach of the arm, in steps fine enough to meet the labels' tight spots.
+    for (double shoulder = 0; shoulder <= 180; shoulder += 10) {
+        for (double elbow = -150; elbow <= 150; elbow += 15) {
+            for (double wrist = -60; wrist <= 60; wrist += 20) {
+                for (double gripper : {0.0, 30.0}) {
+                    ArmPose pose = ArmPose::home();
+                    pose.degrees[int(ArmJoint::Shoulder)] = shoulder;
+                    pose.degrees[int(ArmJoint::Elbow)] = elbow;
+                    pose.degrees[int(ArmJoint::Wrist)] = wrist;
+                    pose.degrees[int(ArmJoint::Gripper)] = gripper;
+                    const ArmViewGeometry::SideLayout layout =
+                        ArmViewGeometry::sideLayout(pose, QSizeF(view), sizes);
+                    const QString where = QStringLiteral("shoulder %1 elbow %2 wrist %3 gripper %4")
+                                              .arg(shoulder).arg(elbow).arg(wrist).arg(gripper);
+                    QCOMPARE(layout.labels.size(), 4);
+                    for (int i = 0; i < 4; ++i) {
+                        QVERIFY2(layout.labelBounds.contains(layout.labels[i]),
+                                 qPrintable(where + QLatin1Char(' ') + rectText(layout.labels[i])));
+                        QCOMPARE(layout.labels[i].size(), sizes[i]);
+                        for (int j = i + 1; j < 4; ++j) {
+                            QVERIFY2(!layout.labels[i].intersects(layout.labels[j]),
+                                     qPrintable(QStringLiteral("%1: label %2 %3 over label %4 %5")
+                                                    .arg(where).arg(i).arg(rectText(layout.labels[i])).arg(j)
+                                                    .arg(rectText(layout.labels[j]))));
+                        }
+                    }
+                    ++poses;
+                }
+            }
+        }
+    }
+    QCOMPARE(poses, 19 * 21 * 7 * 2);
+}
+
+void TestVirtualArmWindow::tableStopsTheArm()
+{
+    using namespace ArmViewGeometry;
+    const QPointF shoulder(300, 200);
+    const double scale = 0.8;
+    const double floorY = shoulder.y() + ShoulderHeight * scale;
+    const auto distance = [](QPointF a, QPointF b) { return std::hypot(a.x() - b.x(), a.y() - b.y()); };
+    int stopped = 0;
+    for (double s = 0; s <= 180; s += 7.5) {
+        for (double e = -150; e <= 150; e += 10) {
+            for (double w = -60; w <= 60; w += 15) {
+                ArmPose pose = ArmPose::home();
+                pose.degrees[int(ArmJoint::Shoulder)] = s;
+                pose.degrees[int(ArmJoint::Elbow)] = e;
+                pose.degrees[int(ArmJoint::Wrist)] = w;
+                const SideChain free = sideChain(pose, shoulder, scale);
+                const SideChain rest = restOnTable(free, floorY);
+                const QString where = QStringLiteral("shoulder %1 elbow %2 wrist %3").arg(s).arg(e).arg(w);
+                // Nothing below the table.
+                for (QPointF p : {rest.elbow, rest.wrist, rest.hand, rest.upperJaw, rest.lowerJaw})
+                    QVERIFY2(p.y() <= floorY + 1e-6, qPrintable(where));
+                // The parts keep their lengths; the shoulder does not move.
+                QCOMPARE(rest.shoulder, shoulder);
+                QVERIFY(qAbs(distance(rest.shoulder, rest.elbow) - UpperArmLength * scale) < 1e-6);
+                QVERIFY(qAbs(distance(rest.elbow, rest.wrist) - ForearmLength * scale) < 1e-6);
+                QVERIFY(qAbs(distance(rest.wrist, rest.hand) - HandLength * scale) < 1e-6);
+                QVERIFY(qAbs(distance(rest.hand, rest.upperJaw) - JawLength * scale) < 1e-6);
+                QVERIFY(qAbs(distance(rest.upperJaw, rest.lowerJaw) - distance(free.upperJaw, free.lowerJaw)) < 1e-6);
+                // A pose clear of the table stands as its angles say; one that is not rests on the table.
+                const bool clear = free.elbow.y() <= floorY && free.wrist.y() <= floorY && free.hand.y() <= floorY &&
+                                   free.upperJaw.y() <= floorY && free.lowerJaw.y() <= floorY;
+                if (clear) {
+                    QVERIFY2(rest.wrist == free.wrist && rest.upperJaw == free.upperJaw &&
+                                 rest.lowerJaw == free.lowerJaw,
+                             qPrintable(where));
+                } else {
+                    const double lowest = std::max({rest.elbow.y(), rest.wrist.y(), rest.hand.y(), rest.upperJaw.y(),
+                                                    rest.lowerJaw.y()});
+                    QVERIFY2(lowest > floorY - 1e-3, qPrintable(where + QStringLiteral(": lifted off the table")));
+                    ++stopped;
+                }
+            }
+        }
+    }
+    QVERIFY(stopped > 100); // the sweep does reach below the table
+}
+
+void TestVirtualArmWindow::noArmDrawnBelowTheTable()
+{
+    // The shoulder down flat from home, the forearm still hanging straight down from it: half the
+    // forearm below the table by the angles.
+    Rig rig;
+    rig.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+    rig.send(6);
+    rig.now += s(5);
+    rig.send(0);
+    const ArmPose pose = rig.window->displayedPose();
+    QCOMPARE(pose.angle(ArmJoint::Shoulder), 0.0);
+    QCOMPARE(pose.angle(ArmJoint::Elbow), -90.0);
+
+    auto *view = rig.window->findChild<QWidget *>(QStringLiteral("armView"));
+    QVERIFY(view);
+    const ArmViewGeometry::Panels panels = ArmViewGeometry::viewPanels(QSizeF(view->size()));
+    const ArmViewGeometry::SideFrame frame = ArmViewGeometry::sideFrame(panels.side.adjusted(10, 34, -10, -10));
+    const ArmViewGeometry::SideChain free = ArmViewGeometry::sideChain(pose, frame.shoulder, frame.scale);
+    QVERIFY(free.wrist.y() > frame.floorY + 20);
+
+    // The arm's orange, in the side panel: above the table only, and there is some of it.
+    const QImage image = view->grab().toImage();
+    int above = 0;
+    int below = 0;
+    for (int y = int(panels.side.top()); y < int(panels.side.bottom()); ++y) {
+        for (int x = int(panels.side.left()); x < int(panels.side.right()); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() > 170 && c.green() > 90 && c.green() < 175 && c.blue() < 90)
+                ++(y > frame.floorY + 0.5 ? below : above);
+        }
+    }
+    QVERIFY2(above > 500, qPrintable(QString::number(above)));
+    QCOMPARE(below, 0);
 }
 
 void TestVirtualArmWindow::closesWithTheMainWindow()
@@ -365,10 +549,10 @@ void TestVirtualArmWindow::closesWithTheMainWindow()
     QWidget mainWindow;
     // The headless screen is 800 pixels wide, narrower than the real main window with its frame.
     mainWindow.setFixedSize(400, 300);
-    mainWindow.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
+    // As the program starts: both placed, then both shown.
     std::unique_ptr<QWidget> armWindow(createVirtualArmWindow(arm));
     showBesideMainWindow(mainWindow, *armWindow);
+    QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
     QVERIFY(QTest::qWaitForWindowExposed(armWindow.get()));
     const QRect screen = mainWindow.screen()->availableGeometry();
     QVERIFY(screen.contains(mainWindow.frameGeometry()));

@@ -9,9 +9,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QRegularExpression>
+
 #include <csignal>
 
+#include <pty.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 // Runs the built tessaro-cli as a user would and checks what it prints and how it exits.
 class TestCli : public QObject
@@ -34,6 +39,48 @@ private:
             qFatal("tessaro-cli did not finish");
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
                 p.readAllStandardError()};
+    }
+
+    // Runs tessaro-cli with its output on a terminal `columns` wide, as from an interactive shell.
+    static Outcome cliOnTerminal(const QStringList &args, int columns)
+    {
+        QList<QByteArray> argv{QByteArrayLiteral(TESSARO_CLI)};
+        for (const QString &a : args)
+            argv << a.toLocal8Bit();
+        QList<char *> pointers;
+        for (QByteArray &a : argv)
+            pointers << a.data();
+        pointers << nullptr;
+        winsize size{};
+        size.ws_col = static_cast<unsigned short>(columns);
+        size.ws_row = 24;
+        int terminal = -1;
+        const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, &size);
+        if (pid < 0)
+            qFatal("forkpty failed");
+        if (pid == 0) {
+            ::execv(pointers[0], pointers.data());
+            ::_exit(127);
+        }
+        Outcome r;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+            if (n <= 0)
+                break; // EIO once the program has ended and closed its side
+            r.out.append(buffer, n);
+        }
+        ::close(terminal);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return r;
+    }
+
+    static bool armAttached()
+    {
+        const Outcome present = cli({QStringLiteral("devices")});
+        return present.status == 0 && present.out.contains("VID_1E6F&PID_1113");
     }
 
     QString write(const QString &name, const QByteArray &bytes)
@@ -141,8 +188,60 @@ private Q_SLOTS:
         QCOMPARE(r.status, 0);
         // No stop between steps or repetitions, one at the end.
         QCOMPARE(loggedCodes(log), (QList<int>{3, 0, 3, 0, 0}));
+        // Not on a terminal: the total first, a plain line per step, the summary and the pose.
+        const QList<QByteArray> lines = r.out.split('\n');
+        QCOMPARE(lines.value(0), QByteArray("Total 0.04 s \xC3\x97 2 = 0.08 s"));
+        QCOMPARE(lines.value(1), QByteArray("    1  ElbowUp       .03 s"));
         QCOMPARE(r.out.count("ElbowUp"), 2);
-        QVERIFY2(r.out.contains("Final pose: "), r.out.constData());
+        QVERIFY2(lines.value(5).startsWith("Run finished: 2 repetitions, "), r.out.constData());
+        QVERIFY2(lines.value(6).startsWith("Final pose: base 0.0 shoulder"), r.out.constData());
+        QVERIFY(!r.out.contains('\r'));
+        QVERIFY(r.err.isEmpty());
+
+        // Quiet: the same run, not a word.
+        const QString quietLog = m_dir.filePath(QStringLiteral("quiet.log"));
+        const Outcome quiet = cli({QStringLiteral("run"), script, QStringLiteral("--reps=2"), QStringLiteral("--quiet"),
+                                   QStringLiteral("--virtual-arm-log"), quietLog});
+        QCOMPARE(quiet.status, 0);
+        QCOMPARE(loggedCodes(quietLog), (QList<int>{3, 0, 3, 0, 0}));
+        QCOMPARE(quiet.out, QByteArray());
+        QCOMPARE(quiet.err, QByteArray());
+    }
+
+    void runShowsProgressOnATerminal()
+    {
+        const QString script = write(QStringLiteral("slow.SRP"), "\" 2\"\r\n\"Step\",\"Function\",\"Time\"\r\n"
+                                                                "\" 1\",\"WristUp\",\" .5\"\r\n"
+                                                                "\" 2\",\"WristDown\",\" .5\"\r\n");
+        const int columns = 50;
+        const Outcome r = cliOnTerminal({QStringLiteral("run"), script, QStringLiteral("--reps"), QStringLiteral("2"),
+                                         QStringLiteral("--virtual-arm")},
+                                        columns);
+        QCOMPARE(r.status, 0);
+        // The terminal turns each line end into CR LF; every piece between carriage returns and line
+        // ends is what stood on the line at one time.
+        QStringList shown;
+        for (const QString &piece :
+             QString::fromUtf8(r.out).remove(QStringLiteral("\x1b[K")).split(QRegularExpression(QStringLiteral("[\r\n]"))))
+        {
+            if (!piece.isEmpty())
+                shown << piece;
+        }
+        QVERIFY2(shown.value(0) == QStringLiteral("Total 1 s \u00D7 2 = 2 s"), qPrintable(shown.join(QLatin1Char('|'))));
+        // The line went through both repetitions and counted down, never wider than the terminal.
+        QVERIFY2(shown.contains(QStringLiteral("Repetition 1 of 2  Step 1 of 2 WristUp  0:02 left")),
+                 qPrintable(shown.join(QLatin1Char('|'))));
+        QVERIFY2(shown.filter(QStringLiteral("Repetition 2 of 2  Step 2 of 2")).size() >= 1,
+                 qPrintable(shown.join(QLatin1Char('|'))));
+        const QStringList progress = shown.filter(QRegularExpression(QStringLiteral("^(Repetition|Starting)")));
+        QVERIFY(progress.size() >= 4);
+        for (const QString &piece : progress)
+            QVERIFY2(piece.size() < columns, qPrintable(piece));
+        // No plain step lines; it ends with the summary on a line of its own.
+        QVERIFY(shown.filter(QStringLiteral("  WristUp       ")).isEmpty());
+        QVERIFY2(shown.value(shown.size() - 2).startsWith(QStringLiteral("Run finished: 2 repetitions, ")),
+                 qPrintable(shown.join(QLatin1Char('|'))));
+        QVERIFY(r.out.contains("\r\x1b[KRun finished"));
     }
 
     void runRefusesWhatItCannotPlay_data()
@@ -197,42 +296,179 @@ private Q_SLOTS:
         QVERIFY2(r.err.contains("not written"), r.err.constData());
     }
 
-    void runWithoutAnArmSaysSo()
-    {
-        const QString script = write(QStringLiteral("one.SRP"),
-                                     "\" 1\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"Pause\",\" 0\"\r\n");
-        // The real transport, which has no way to hide an arm that is plugged in: with one that can be
-        // opened there is nothing to show here (and the run would move it).
-        const Outcome present = cli({QStringLiteral("devices")});
-        if (present.status == 0 && present.out.contains("VID_1E6F&PID_1113"))
-            QSKIP("a robotic arm is attached to this machine");
-        const Outcome r = cli({QStringLiteral("run"), script});
-        QCOMPARE(r.status, 3);
-        QVERIFY(r.err.contains("no robotic arm"));
-    }
-
-    void gamepadCommand_data()
+    // What each command does with good and bad arguments, and how it exits.
+    void statuses_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("printed");
-        QTest::newRow("waits for a pad, for a while")
+        QTest::addColumn<QByteArray>("printed"); // the start of standard output
+        QTest::addColumn<QByteArrayList>("said");  // on standard error
+
+        const QString script = write(QStringLiteral("ok.SRP"),
+                                     "\" 1\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"Pause\",\" 0\"\r\n");
+        const QString hex = write(QStringLiteral("ok.hex"), "05 01 09 00 a1 01 09 3e 75 08 95 01 91 02 c0\n");
+        const QString missing = m_dir.filePath(QStringLiteral("missing.SRP"));
+        const QString unknown = write(QStringLiteral("unknown.SRP"),
+                                      "\" 1\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"Wave\",\" 0\"\r\n");
+        const QByteArrayList none;
+        const QByteArrayList usage{"Usage: tessaro-cli"};
+        // The real devices: this machine has no arm attached.
+        const QByteArrayList noArm{"no robotic arm found", "cable", "power switch", "70-tessaro.rules"};
+
+        QTest::newRow("no command") << QStringList{} << 64 << QByteArray() << QByteArrayList{"no command given"};
+        QTest::newRow("unknown command") << QStringList{"frobnicate"} << 64 << QByteArray()
+                                         << QByteArrayList{"unknown command 'frobnicate'"};
+        QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("tessaro-cli ") << none;
+
+        QTest::newRow("run, plays") << QStringList{"run", script, "--virtual-arm"} << 0 << QByteArray("Total 0 s\n")
+                                    << none;
+        QTest::newRow("run, no file") << QStringList{"run", "--virtual-arm"} << 64 << QByteArray()
+                                      << QByteArrayList{"no script file named", "Usage: tessaro-cli run"};
+        QTest::newRow("run, two files") << QStringList{"run", script, "other.SRP"} << 64 << QByteArray()
+                                        << QByteArrayList{"unexpected argument 'other.SRP'"};
+        QTest::newRow("run, unknown option") << QStringList{"run", script, "--bogus"} << 64 << QByteArray()
+                                             << QByteArrayList{"unknown option '--bogus'", "Usage: tessaro-cli run"};
+        QTest::newRow("run, option of another command") << QStringList{"run", script, "--all"} << 64 << QByteArray()
+                                                        << QByteArrayList{"unknown option '--all'"};
+        QTest::newRow("run, flag given a value") << QStringList{"run", script, "--quiet=yes"} << 64 << QByteArray()
+                                                 << QByteArrayList{"option '--quiet' takes no value"};
+        QTest::newRow("run, --reps without a value") << QStringList{"run", script, "--reps"} << 64 << QByteArray()
+                                                     << QByteArrayList{"option '--reps' needs a value"};
+        for (const char *reps : {"0", "-1", "2.5", "many", "32768"}) {
+            QTest::addRow("run, --reps %s", reps)
+                << QStringList{"run", script, "--virtual-arm", "--reps", reps} << 64 << QByteArray()
+                << QByteArrayList{"--reps takes a whole number from 1 to 32767, not '" + QByteArray(reps) + "'"};
+        }
+        QTest::newRow("run, --reps=3") << QStringList{"run", script, "--virtual-arm", "--reps=3", "--quiet"} << 0
+                                       << QByteArray() << none;
+        QTest::newRow("run, bad fail-write") << QStringList{"run", script, "--virtual-arm-fail-write", "0"} << 64
+                                             << QByteArray() << QByteArrayList{"--virtual-arm-fail-write takes"};
+        QTest::newRow("run, file not read") << QStringList{"run", missing, "--virtual-arm"} << 66 << QByteArray()
+                                            << QByteArrayList{"missing.SRP"};
+        QTest::newRow("run, no arm") << QStringList{"run", script} << 3 << QByteArray() << noArm;
+        QTest::newRow("run, a step that is not a motion")
+            << QStringList{"run", unknown, "--virtual-arm"} << 67 << QByteArray()
+            << QByteArrayList{"--allow-unknown-steps plays the script as written"};
+        QTest::newRow("run, a step that is not a motion, allowed")
+            << QStringList{"run", unknown, "--virtual-arm", "--allow-unknown-steps", "--quiet"} << 0 << QByteArray()
+            << none;
+
+        QTest::newRow("devices, virtual arm") << QStringList{"devices", "--virtual-arm"} << 0
+                                              << QByteArray("virtual/arm0\n  VID_1E6F&PID_1113") << none;
+        QTest::newRow("devices, no arm") << QStringList{"devices"} << 3 << QByteArray() << noArm;
+        QTest::newRow("devices --all, no arm") << QStringList{"devices", "--all"} << 3 << QByteArray() << noArm;
+        QTest::newRow("devices, unknown option") << QStringList{"devices", "--for", "1"} << 64 << QByteArray()
+                                                 << QByteArrayList{"unknown option '--for'"};
+
+        QTest::newRow("describe, file") << QStringList{"describe", hex} << 0 << QByteArray("{") << none;
+        QTest::newRow("describe, the virtual arm") << QStringList{"describe", "--virtual-arm"} << 0
+                                                   << QByteArray("{") << none;
+        QTest::newRow("describe, a virtual device by path")
+            << QStringList{"describe", "--virtual-arm", "--device", "virtual/arm0"} << 0 << QByteArray("{") << none;
+        QTest::newRow("describe, no such device")
+            << QStringList{"describe", "--virtual-arm", "--device", "virtual/none"} << 1 << QByteArray()
+            << QByteArrayList{"cannot read the report descriptor of virtual/none"};
+        QTest::newRow("describe, no such node") << QStringList{"describe", "--device", "/dev/hidraw-none"} << 1
+                                                << QByteArray()
+                                                << QByteArrayList{"cannot read the report descriptor of /dev/hidraw-none"};
+        QTest::newRow("describe, no arm") << QStringList{"describe"} << 3 << QByteArray() << noArm;
+        QTest::newRow("describe, file and device") << QStringList{"describe", hex, "--device", "x"} << 64
+                                                   << QByteArray() << QByteArrayList{"not both"};
+        QTest::newRow("describe, no log") << QStringList{"describe", "--virtual-arm-log", "x"} << 64 << QByteArray()
+                                          << QByteArrayList{"unknown option '--virtual-arm-log'"};
+
+        QTest::newRow("gamepad, waits for a pad, for a while")
             << QStringList{"gamepad", "--virtual-arm", "--for", "0.2"} << 0
-            << QByteArray("No gamepad attached; waiting for one.\n");
-        QTest::newRow("help") << QStringList{"gamepad", "--help"} << 0
-                              << QByteArray("Usage: tessaro-cli gamepad [--for SECONDS] [--virtual-arm]\n");
-        QTest::newRow("negative time") << QStringList{"gamepad", "--for", "-1"} << 64 << QByteArray();
-        QTest::newRow("unknown option") << QStringList{"gamepad", "--all"} << 64 << QByteArray();
+            << QByteArray("No gamepad attached; waiting for one.\n") << none;
+        QTest::newRow("gamepad, negative time") << QStringList{"gamepad", "--for", "-1"} << 64 << QByteArray()
+                                                << QByteArrayList{"--for takes a number of seconds"};
+        QTest::newRow("gamepad, no log") << QStringList{"gamepad", "--virtual-arm-log", "x"} << 64 << QByteArray()
+                                         << QByteArrayList{"unknown option '--virtual-arm-log'"};
     }
-    void gamepadCommand()
+    void statuses()
     {
         QFETCH(QStringList, args);
         QFETCH(int, status);
         QFETCH(QByteArray, printed);
+        QFETCH(QByteArrayList, said);
+        // The real devices have no way to hide an arm that is plugged in: with one there, the rows that
+        // look for none have nothing to show (and a run would move it).
+        if (status == 3 && armAttached())
+            QSKIP("a robotic arm is attached to this machine");
         const Outcome r = cli(args);
-        QCOMPARE(r.status, status);
-        QVERIFY2(r.out.startsWith(printed), r.out.constData());
-        QCOMPARE(r.err.isEmpty(), status == 0);
+        QVERIFY2(r.status == status, qPrintable(QStringLiteral("exit %1: %2").arg(r.status).arg(QString::fromUtf8(r.err))));
+        QVERIFY2(r.out.startsWith(printed), r.out.left(200).constData());
+        for (const QByteArray &words : said)
+            QVERIFY2(r.err.contains(words), r.err.constData());
+        QCOMPARE(r.err.isEmpty(), said.isEmpty());
+        if (status == 64)
+            QVERIFY(r.out.isEmpty());
+    }
+
+    void describesTheAttachedArm()
+    {
+        // The virtual arm's own descriptor: one output byte, the command code (Generic Desktop 0x3E).
+        const Outcome r = cli({QStringLiteral("describe"), QStringLiteral("--virtual-arm")});
+        QCOMPARE(r.status, 0);
+        const QJsonArray vars = QJsonDocument::fromJson(r.out).object().value(QLatin1String("variables")).toArray();
+        bool command = false;
+        for (const QJsonValue &v : vars) {
+            const QJsonObject o = v.toObject();
+            command = command || (o.value(QLatin1String("type")).toString() == QLatin1String("Output") &&
+                                  o.value(QLatin1String("usage")).toInt() == 0x3e);
+        }
+        QVERIFY2(command, r.out.left(400).constData());
+    }
+
+    // The main help (and with it the manual page) names every option and exit status each command's
+    // own help names, and says rightly which commands take which option.
+    void helpCoversEveryCommand()
+    {
+        const Outcome main = cli({QStringLiteral("--help")});
+        QCOMPARE(main.status, 0);
+        const QString help = QString::fromUtf8(main.out);
+        const QString statuses = help.mid(help.indexOf(QLatin1String("\nExit status:\n")));
+        QVERIFY(statuses.size() > 20);
+        const QRegularExpression optionName(QStringLiteral("(--[a-z][a-z-]*)"));
+        const QRegularExpression statusLine(QStringLiteral("^  (\\d+(?:\\+N)?) "), QRegularExpression::MultilineOption);
+        const QStringList commands{QStringLiteral("run"), QStringLiteral("devices"), QStringLiteral("describe"),
+                                   QStringLiteral("gamepad")};
+        for (const QString &command : commands) {
+            const Outcome own = cli({command, QStringLiteral("--help")});
+            QCOMPARE(own.status, 0);
+            const QString text = QString::fromUtf8(own.out);
+            QVERIFY2(text.contains(QLatin1String("\nExit status:\n")), qPrintable(command));
+            for (auto it = optionName.globalMatch(text); it.hasNext();) {
+                const QString option = it.next().captured(1);
+                QVERIFY2(help.contains(option), qPrintable(command + QLatin1Char(' ') + option));
+            }
+            const QString ownStatuses = text.mid(text.indexOf(QLatin1String("\nExit status:\n")));
+            for (auto it = statusLine.globalMatch(ownStatuses); it.hasNext();) {
+                const QString number = it.next().captured(1);
+                QVERIFY2(statuses.contains(QLatin1String("\n  ") + number + QLatin1Char(' ')),
+                         qPrintable(command + QStringLiteral(" exit ") + number));
+            }
+        }
+
+        // "  --option ...   run, devices: ...": the commands named take the option, the others refuse it.
+        const QString options = help.mid(help.indexOf(QLatin1String("\nOptions:\n")));
+        const QRegularExpression optionLine(QStringLiteral("^  (--[a-z-]+)[^\\n]*?\\n?\\s+([a-z, ]+): "),
+                                            QRegularExpression::MultilineOption);
+        int checked = 0;
+        for (auto it = optionLine.globalMatch(options); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            const QString option = m.captured(1);
+            const QStringList takers = m.captured(2).split(QStringLiteral(", "));
+            for (const QString &command : commands) {
+                // A value for those that take one; the help ends the command before anything happens.
+                const Outcome r = cli({command, option, QStringLiteral("1"), QStringLiteral("--help")});
+                const bool refused = r.err.contains("unknown option '" + option.toUtf8() + "'");
+                QVERIFY2(refused != takers.contains(command),
+                         qPrintable(QStringLiteral("%1 %2: %3").arg(command, option, QString::fromUtf8(r.err))));
+                ++checked;
+            }
+        }
+        QCOMPARE(checked, 8 * commands.size());
     }
 
     void interruptStopsTheArm()

@@ -40,6 +40,11 @@ appstreamcli validate --no-net "$usr/share/metainfo/org.tessaro.Tessaro.metainfo
 cpack -G DEB -B "$work/deb" --config "$build/CPackConfig.cmake" >/dev/null
 deb=$(ls "$work"/deb/*.deb)
 dpkg-deb -c "$deb" | grep -q './usr/share/mime/packages/tessaro.xml' || fail "the package has no MIME file"
+# The package names its maintainers as the change log signs for them.
+maintainer=$(dpkg-deb -f "$deb" Maintainer)
+signed=$(zcat "$usr/share/doc/tessaro/changelog.gz" | sed -n 's/^ -- \(.*>\)  .*/\1/p' | head -n 1)
+[ -n "$maintainer" ] && [ "$maintainer" = "$signed" ] ||
+  fail "the package's maintainer '$maintainer' is not the change log's '$signed'"
 echo "lintian $(basename "$deb"):"
 lintian --fail-on error --display-level '>=warning' "$deb" || fail "lintian reports errors"
 

@@ -88,6 +88,8 @@ private Q_SLOTS:
     void followsTheVirtualArm();
     void unplugStopsEveryMotor_data();
     void unplugStopsEveryMotor();
+    void poseText_data();
+    void poseText();
 };
 
 void TestArmSimulator::fullTravel_data()
@@ -358,6 +360,28 @@ void TestArmSimulator::unplugStopsEveryMotor()
     // Unplugging again is no new event.
     arm.unplug();
     QCOMPARE(sim.lastEventNs(), stopped);
+}
+
+void TestArmSimulator::poseText_data()
+{
+    QTest::addColumn<double>("base");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("zero") << 0.0 << "base 0.0";
+    QTest::newRow("negative zero") << -0.0 << "base 0.0";
+    // A motor stopped a hair's breadth below zero: what is shown is zero, without a sign.
+    QTest::newRow("rounds to zero from below") << -0.04 << "base 0.0";
+    QTest::newRow("rounds to zero from above") << 0.049 << "base 0.0";
+    QTest::newRow("tenth below zero") << -0.06 << "base -0.1";
+    QTest::newRow("negative") << -22.5 << "base -22.5";
+}
+
+void TestArmSimulator::poseText()
+{
+    QFETCH(double, base);
+    QFETCH(QString, text);
+    ArmPose pose = ArmPose::home();
+    pose.degrees[static_cast<int>(ArmJoint::Base)] = base;
+    QVERIFY2(pose.toText().startsWith(text + QLatin1Char(' ')), qPrintable(pose.toText()));
 }
 
 QTEST_GUILESS_MAIN(TestArmSimulator)

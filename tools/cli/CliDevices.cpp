@@ -1,4 +1,5 @@
 #include "CliCommands.h"
+#include "CliCommon.h"
 
 #include "ArmTransport.h"
 #include "ArmSession.h"
@@ -10,15 +11,6 @@
 #include <memory>
 
 namespace {
-
-constexpr int ArmVendorId = 0x1E6F;
-constexpr int ArmProductId = 0x1113;
-constexpr int ExitArmRefused = 5;
-
-bool isArm(const HidInterfaceInfo &info)
-{
-    return info.vendorId == ArmVendorId && info.productId == ArmProductId;
-}
 
 QString hex4(quint32 value)
 {
@@ -55,16 +47,30 @@ void printVariables(QTextStream &out, const HidReportLayout &layout)
     }
 }
 
+const QString Usage = QStringLiteral("Usage: tessaro-cli devices [--all] [--virtual-arm] [--virtual-arm-log PATH]\n");
+
 void printUsage(QTextStream &out)
 {
-    out << "Usage: tessaro-cli devices [--all] [--virtual-arm] [--virtual-arm-log PATH]\n"
-           "\n"
+    out << Usage
+        << "\n"
            "Lists the HID interfaces of the robotic arm (VID_1E6F&PID_1113) that can be opened, with\n"
-           "their identifiers, product string and report variables; --all lists every HID interface.\n"
-           "Interfaces that are present but cannot be opened are listed with the reason.\n"
-           "--virtual-arm lists the built-in virtual arm instead of real hardware.\n"
-           "Exit status: 0 listed, 5 the arm is present but none of its interfaces can be opened,\n"
-           "1 HID access failed, 64 usage.\n";
+           "their identifiers, product string and report variables. Interfaces that are present but\n"
+           "cannot be opened are listed with the reason.\n"
+           "\n"
+           "Options:\n"
+           "  --all                  list every HID interface, not only the arm's\n"
+           "  --virtual-arm          list the built-in virtual arm instead of the USB devices\n"
+           "  --virtual-arm-log PATH append one line per report the virtual arm receives; implies\n"
+           "                         --virtual-arm\n"
+           "  -h, --help             show this help and exit\n"
+           "\n"
+           "Exit status:\n"
+           "  0   the arm is there and listed (with --all: and every other interface)\n"
+           "  1   HID access failed\n"
+           "  3   no robotic arm found (also with --all): check its cable, its power switch and\n"
+           "      the udev rule\n"
+           "  5   the arm is there but none of its interfaces can be opened\n"
+           "  64  usage\n";
 }
 
 } // namespace
@@ -73,31 +79,24 @@ int cliDevices(const QStringList &args)
 {
     QTextStream out(stdout);
     QTextStream err(stderr);
-    bool all = false;
-    bool virtualArm = false;
-    QString logPath;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &a = args.at(i);
-        if (a == QLatin1String("--all")) {
-            all = true;
-        } else if (a == QLatin1String("--virtual-arm")) {
-            virtualArm = true;
-        } else if (a == QLatin1String("--virtual-arm-log") && i + 1 < args.size()) {
-            logPath = args.at(++i);
-        } else if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
-            printUsage(out);
-            return 0;
-        } else {
-            printUsage(err);
-            return 64;
-        }
+    const CliArguments parsed(args, {{"--all", false}, {"--virtual-arm", false}, {"--virtual-arm-log", true}}, 0);
+    if (!parsed.error.isEmpty())
+        return cliUsageError(parsed.error, Usage);
+    if (parsed.help) {
+        printUsage(out);
+        return CliExit::Ok;
     }
+    const bool all = parsed.has("--all");
+    const bool virtualArm = parsed.has("--virtual-arm");
+    const QString logPath = parsed.value("--virtual-arm-log");
+    if (parsed.has("--virtual-arm-log") && logPath.isEmpty())
+        return cliUsageError(QStringLiteral("option '--virtual-arm-log' needs a file name"), Usage);
 
     ArmTransport hid;
     QString hidError;
     if (!hid.make(virtualArm || !logPath.isEmpty(), logPath, &hidError)) {
         err << "tessaro-cli: " << hidError << "\n";
-        return 1;
+        return CliExit::Failed;
     }
 
     // The session's component, searching for the arm, or for every interface with --all.
@@ -134,16 +133,21 @@ int cliDevices(const QStringList &args)
                 out << "  no permission to use the device: install the udev rule 70-tessaro.rules "
                        "and plug the arm in again\n";
         }
-        if (agent.IntfCount() == 0 && failures.isEmpty())
-            out << (all ? "No HID interfaces found.\n" : "No robotic arm found (VID_1E6F&PID_1113).\n");
+        if (all && agent.IntfCount() == 0 && failures.isEmpty())
+            out << "No HID interfaces found.\n";
         agent.StopAgent();
     } catch (const HidError &e) {
         err << "tessaro-cli: " << e.source() << ": " << e.description() << "\n";
-        return 1;
+        return CliExit::Failed;
     }
     if (armRefused && !armOpened) {
         err << "tessaro-cli: the robotic arm is present but cannot be opened\n";
-        return ExitArmRefused;
+        return CliExit::Refused;
     }
-    return 0;
+    if (!armOpened) {
+        out.flush();
+        err << "tessaro-cli: " << cliNoArmAdvice();
+        return CliExit::NoArm;
+    }
+    return CliExit::Ok;
 }

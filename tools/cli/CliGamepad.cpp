@@ -1,4 +1,5 @@
 #include "CliCommands.h"
+#include "CliCommon.h"
 
 #include "ArmTransport.h"
 #include "ArmSession.h"
@@ -11,14 +12,25 @@
 
 namespace {
 
+const QString Usage = QStringLiteral("Usage: tessaro-cli gamepad [--for SECONDS] [--virtual-arm]\n");
+
 void printUsage(QTextStream &out)
 {
-    out << "Usage: tessaro-cli gamepad [--for SECONDS] [--virtual-arm]\n"
-           "\n"
+    out << Usage
+        << "\n"
            "Follows the attached gamepad or joystick and prints, live, the arm motion it would drive\n"
            "(largest deflection beyond a 20% dead zone wins), and when its stop button is pressed.\n"
            "Runs until Ctrl-C, or for SECONDS. Nothing is sent to the arm.\n"
-           "--virtual-arm uses the virtual devices instead of real hardware.\n";
+           "\n"
+           "Options:\n"
+           "  --for SECONDS   stop after SECONDS (0 or more)\n"
+           "  --virtual-arm   use the virtual devices instead of the USB devices\n"
+           "  -h, --help      show this help and exit\n"
+           "\n"
+           "Exit status:\n"
+           "  0   ended at Ctrl-C or after SECONDS\n"
+           "  1   HID access failed\n"
+           "  64  usage\n";
 }
 
 } // namespace
@@ -27,33 +39,29 @@ int cliGamepad(const QStringList &args)
 {
     QTextStream out(stdout);
     QTextStream err(stderr);
-    bool virtualArm = false;
+    const CliArguments parsed(args, {{"--for", true}, {"--virtual-arm", false}}, 0);
+    if (!parsed.error.isEmpty())
+        return cliUsageError(parsed.error, Usage);
+    if (parsed.help) {
+        printUsage(out);
+        return CliExit::Ok;
+    }
+    const bool virtualArm = parsed.has("--virtual-arm");
     double seconds = -1;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &a = args.at(i);
-        bool ok = true;
-        if (a == QLatin1String("--virtual-arm")) {
-            virtualArm = true;
-        } else if (a == QLatin1String("--for") && i + 1 < args.size()) {
-            seconds = args.at(++i).toDouble(&ok);
-            ok = ok && seconds >= 0;
-        } else if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
-            printUsage(out);
-            return 0;
-        } else {
-            ok = false;
-        }
-        if (!ok) {
-            printUsage(err);
-            return 64;
-        }
+    if (parsed.has("--for")) {
+        bool ok = false;
+        seconds = parsed.value("--for").toDouble(&ok);
+        if (!ok || !(seconds >= 0) || seconds > 2e6)
+            return cliUsageError(
+                QStringLiteral("--for takes a number of seconds from 0 to 2000000, not '%1'").arg(parsed.value("--for")),
+                Usage);
     }
 
     ArmTransport hid;
     QString hidError;
     if (!hid.make(virtualArm, QString(), &hidError)) {
         err << "tessaro-cli: " << hidError << "\n";
-        return 1;
+        return CliExit::Failed;
     }
     hid.transport->startMonitoring();
 
@@ -90,5 +98,5 @@ int cliGamepad(const QStringList &args)
         QTimer::singleShot(int(seconds * 1000), QCoreApplication::instance(), &QCoreApplication::quit);
     QCoreApplication::exec();
     pad.stop();
-    return 0;
+    return CliExit::Ok;
 }

@@ -1,4 +1,5 @@
 #include "CliCommands.h"
+#include "CliCommon.h"
 
 #include "ArmDeviceList.h"
 #include "ArmSession.h"
@@ -6,6 +7,7 @@
 #include "ArmTransport.h"
 #include "HIDagentX.h"
 #include "HidError.h"
+#include "RunProgress.h"
 #include "ScriptCheck.h"
 #include "ScriptFile.h"
 #include "ScriptNumbers.h"
@@ -14,52 +16,106 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTextStream>
+#include <QTimer>
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <exception>
 #include <memory>
+#include <mutex>
 
 namespace {
 
-constexpr int ArmVendorId = 0x1E6F;
-constexpr int ArmProductId = 0x1113;
-
-constexpr int ExitUsage = 64;
-constexpr int ExitEmptyScript = 65;
-constexpr int ExitNoInput = 66;
-constexpr int ExitUnknownSteps = 67;
 // Unknown steps named before the rest are only counted.
 constexpr int UnknownStepsNamed = 10;
-constexpr int ExitNoArm = 3;
-constexpr int ExitArmGone = 4;
-constexpr int ExitSendFailed = 5;
-constexpr int ExitArmStalled = 6;
+
+const QString Usage = QStringLiteral(
+    "Usage: tessaro-cli run FILE.SRP [--reps N] [--quiet] [--allow-unknown-steps] [--virtual-arm]\n"
+    "                        [--virtual-arm-log PATH] [--virtual-arm-fail-write K]\n");
 
 void printUsage(QTextStream &out)
 {
-    out << "Usage: tessaro-cli run FILE.SRP [--reps N] [--allow-unknown-steps] [--virtual-arm]\n"
-           "                        [--virtual-arm-log PATH] [--virtual-arm-fail-write K]\n"
-           "\n"
-           "Plays a script file on the arm, N times (default 1), printing each step as it starts.\n"
+    out << Usage
+        << "\n"
+           "Plays a script file on the arm, N times. It prints the script's total time first; then, on a\n"
+           "terminal, one line kept up to date with the repetition, the step and the time left, or,\n"
+           "when the output is not a terminal, one line per step as it starts; and a summary at the end.\n"
            "The arm is stopped (code 0) at the end and on Ctrl+C or SIGTERM.\n"
            "A step whose function is not a motion sends nothing, so the motion before it keeps running\n"
            "through it: such a script is refused, naming the steps, unless --allow-unknown-steps plays\n"
            "it as written.\n"
-           "--virtual-arm plays it on the built-in virtual arm instead of real hardware;\n"
-           "--virtual-arm-log PATH appends one line per command the virtual arm receives;\n"
-           "--virtual-arm-fail-write K makes the virtual arm refuse the K-th report written to it.\n"
            "If the arm is disconnected during the run, the run ends at once, names the step that was\n"
            "cut short and does not go on when the arm comes back. A command that does not reach the\n"
            "arm ends the run the same way. An arm that stops taking commands is let go, and you are\n"
            "told to switch it off or unplug it.\n"
-           "Exit status: 0 played, 3 no arm found, 4 the arm was disconnected during the run,\n"
-           "5 a command did not reach the arm, 6 the arm stopped taking commands, 64 usage, 65 not a\n"
-           "script, empty script or too many steps, 66 file not read, 67 a step is not a motion,\n"
-           "128 + signal number when stopped by a signal.\n";
+           "\n"
+           "Options:\n"
+           "  --reps N                    play the script N times, N from 1 to 32767 (default 1)\n"
+           "  --quiet                     print only errors\n"
+           "  --allow-unknown-steps       play a script with steps that are not motions as written\n"
+           "  --virtual-arm               play on the built-in virtual arm instead of the USB arm, and\n"
+           "                              print the pose it ends in\n"
+           "  --virtual-arm-log PATH      append one line per report the virtual arm receives;\n"
+           "                              implies --virtual-arm\n"
+           "  --virtual-arm-fail-write K  the virtual arm refuses the K-th report written to it;\n"
+           "                              implies --virtual-arm\n"
+           "  -h, --help                  show this help and exit\n"
+           "\n"
+           "Exit status:\n"
+           "  0    played\n"
+           "  1    HID access failed, or the log cannot be opened\n"
+           "  3    no robotic arm found, or none that can be opened\n"
+           "  4    the arm was disconnected during the run\n"
+           "  5    a command did not reach the arm\n"
+           "  6    the arm stopped taking commands\n"
+           "  64   usage\n"
+           "  65   not a script, an empty script, or more steps than a script can hold\n"
+           "  66   the script file cannot be read\n"
+           "  67   a step is not a motion (and --allow-unknown-steps was not given)\n"
+           "  128+N  stopped by signal N (130 for Ctrl+C, 143 for SIGTERM)\n";
 }
+
+// The progress line on a terminal: rewritten in place, never wider than the terminal, so that the
+// carriage return always goes back to its start.
+class TerminalLine
+{
+public:
+    explicit TerminalLine(QTextStream &out) : m_out(out)
+    {
+        winsize size{};
+        if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1)
+            m_columns = size.ws_col;
+    }
+
+    void show(const QString &text)
+    {
+        const QString line = text.left(m_columns - 1);
+        if (m_shown && line == m_last)
+            return;
+        m_out << "\r" << line << "\x1b[K";
+        m_out.flush();
+        m_last = line;
+        m_shown = true;
+    }
+    // Clears the line, so that what follows starts at its beginning.
+    void clear()
+    {
+        if (!m_shown)
+            return;
+        m_out << "\r\x1b[K";
+        m_out.flush();
+        m_shown = false;
+    }
+
+private:
+    QTextStream &m_out;
+    int m_columns = 80;
+    QString m_last;
+    bool m_shown = false;
+};
 
 // Signal handlers may only write to a pipe; the event loop reads the other end.
 int g_signalPipe[2] = {-1, -1};
@@ -118,49 +174,116 @@ private:
     int m_signal = 0;
 };
 
+// How the run shows itself on standard output.
+enum class Output { Quiet, Lines, Terminal };
+
 class CliScript : public ScriptSource
 {
 public:
-    CliScript(const ScriptLoad &load, QString reps, ArmSession &session, QTextStream &out, QTextStream &err)
-        : m_rows(load.records), m_steps(load.nextStep - 1), m_reps(std::move(reps)), m_session(session),
-          m_out(out), m_err(err)
+    CliScript(const ScriptLoad &load, int reps, ArmSession &session, Output output, QTextStream &out)
+        : m_rows(load.records), m_steps(load.nextStep - 1), m_reps(reps), m_session(session), m_output(output),
+          m_out(out), m_line(out)
     {
+        QList<double> seconds;
+        for (int row = 1; row <= m_steps; ++row)
+            seconds << RunProgress::stepSeconds(timeText(row));
+        m_progress.setPlan(seconds, reps);
+        if (m_output == Output::Terminal) {
+            m_redraw.setInterval(RedrawMs);
+            QObject::connect(&m_redraw, &QTimer::timeout, &m_redraw, [this] { draw(); });
+        }
     }
 
     int stepCount() override { return m_steps; }
     QString functionText(int row) override { return row < m_rows.size() ? m_rows[row][1] : QString(); }
     QString timeText(int row) override { return row < m_rows.size() ? m_rows[row][2] : QString(); }
-    QString repetitionsText() override { return m_reps; }
+    QString repetitionsText() override { return QString::number(m_reps); }
     void sendArmCommand(qint16 code) override
     {
         QString why;
         // An arm found gone is no failure of the command: its removal ends the run and says so.
         if (m_session.send(code, &why) || why.isEmpty())
             return;
-        m_err << "tessaro-cli: " << why << "\n";
-        m_err.flush();
+        // Told once the run is over, on the main thread, so that it does not land in the middle of the
+        // progress line.
+        {
+            const std::lock_guard<std::mutex> lock(m_failureMutex);
+            m_failures << why;
+        }
         // The arm no longer follows the script: the run ends here, its stop code still tried.
         m_session.cutRunAfterFailedSend(why);
     }
     void stepStarting(int row) override
     {
-        m_currentRow = row;
-        m_out << QString::number(row).rightJustified(5) << "  " << functionText(row).leftJustified(13) << " "
-              << NumberText(LeadingNumber(timeText(row))).trimmed() << " s\n";
-        m_out.flush();
+        const qint64 now = ScriptRunner::clockNs();
+        m_progress.stepStarted(row, now);
+        switch (m_output) {
+        case Output::Quiet:
+            break;
+        case Output::Lines:
+            m_out << QString::number(row).rightJustified(5) << "  " << functionText(row).leftJustified(13) << " "
+                  << NumberText(LeadingNumber(timeText(row))).trimmed() << " s\n";
+            m_out.flush();
+            break;
+        case Output::Terminal:
+            // Short steps come faster than anyone reads; the timer shows where the run is meanwhile.
+            if (now - m_drawnNs >= qint64(RedrawMs) * 1'000'000)
+                draw();
+            break;
+        }
     }
 
-    // The step under way, 0 before the first.
-    int currentRow() const { return m_currentRow; }
+    const RunProgress &progress() const { return m_progress; }
+
+    // Before the run: its total; on a terminal, the progress line from here on.
+    void begin()
+    {
+        m_progress.start(ScriptRunner::clockNs());
+        if (m_output == Output::Quiet)
+            return;
+        m_out << RunProgress::totalText(m_progress.passSeconds(), m_reps) << "\n";
+        m_out.flush();
+        if (m_output == Output::Terminal) {
+            draw();
+            m_redraw.start();
+        }
+    }
+    // After the run: the progress line gives way to what is said next.
+    void end()
+    {
+        m_redraw.stop();
+        m_line.clear();
+    }
+
+    // Why the commands that did not reach the arm failed, in order. Once the run has ended.
+    QStringList failures()
+    {
+        const std::lock_guard<std::mutex> lock(m_failureMutex);
+        return m_failures;
+    }
 
 private:
+    static constexpr int RedrawMs = 200;
+
+    void draw()
+    {
+        m_drawnNs = ScriptRunner::clockNs();
+        const int row = m_progress.step();
+        m_line.show(m_progress.progressLine(m_drawnNs, row > 0 ? functionText(row) : QString()));
+    }
+
     QList<ScriptRow> m_rows;
     int m_steps;
-    QString m_reps;
+    int m_reps;
     ArmSession &m_session;
+    Output m_output;
     QTextStream &m_out;
-    QTextStream &m_err;
-    int m_currentRow = 0;
+    TerminalLine m_line;
+    RunProgress m_progress;
+    QTimer m_redraw;
+    qint64 m_drawnNs = 0;
+    std::mutex m_failureMutex;
+    QStringList m_failures;
 };
 
 } // namespace
@@ -169,58 +292,64 @@ int cliRun(const QStringList &args)
 {
     QTextStream out(stdout);
     QTextStream err(stderr);
-    QString file;
-    QString reps = QStringLiteral("1");
-    bool virtualArm = false;
-    bool allowUnknown = false;
-    QString logPath;
+    const CliArguments parsed(args,
+                              {{"--reps", true},
+                               {"--quiet", false},
+                               {"--allow-unknown-steps", false},
+                               {"--virtual-arm", false},
+                               {"--virtual-arm-log", true},
+                               {"--virtual-arm-fail-write", true}},
+                              1);
+    if (!parsed.error.isEmpty())
+        return cliUsageError(parsed.error, Usage);
+    if (parsed.help) {
+        printUsage(out);
+        return CliExit::Ok;
+    }
+    if (parsed.operands.isEmpty())
+        return cliUsageError(QStringLiteral("no script file named"), Usage);
+    const QString file = parsed.operands.first();
+    int reps = 1;
+    if (parsed.has("--reps")) {
+        bool ok = false;
+        reps = parsed.value("--reps").toInt(&ok);
+        if (!ok || reps < 1 || reps > ScriptRunner::MaxRepetitions)
+            return cliUsageError(QStringLiteral("--reps takes a whole number from 1 to %1, not '%2'")
+                                     .arg(ScriptRunner::MaxRepetitions)
+                                     .arg(parsed.value("--reps")),
+                                 Usage);
+    }
+    const bool allowUnknown = parsed.has("--allow-unknown-steps");
+    const QString logPath = parsed.value("--virtual-arm-log");
+    if (parsed.has("--virtual-arm-log") && logPath.isEmpty())
+        return cliUsageError(QStringLiteral("option '--virtual-arm-log' needs a file name"), Usage);
     int failWrite = 0;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &a = args.at(i);
-        if (a == QLatin1String("--reps") && i + 1 < args.size()) {
-            reps = args.at(++i);
-        } else if (a == QLatin1String("--virtual-arm")) {
-            virtualArm = true;
-        } else if (a == QLatin1String("--allow-unknown-steps")) {
-            allowUnknown = true;
-        } else if (a == QLatin1String("--virtual-arm-log") && i + 1 < args.size()) {
-            logPath = args.at(++i);
-        } else if (a == QLatin1String("--virtual-arm-fail-write") && i + 1 < args.size()) {
-            bool ok = false;
-            failWrite = args.at(++i).toInt(&ok);
-            if (!ok || failWrite < 1) {
-                printUsage(err);
-                return ExitUsage;
-            }
-            virtualArm = true;
-        } else if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
-            printUsage(out);
-            return 0;
-        } else if (file.isEmpty() && !a.startsWith(QLatin1Char('-'))) {
-            file = a;
-        } else {
-            printUsage(err);
-            return ExitUsage;
-        }
+    if (parsed.has("--virtual-arm-fail-write")) {
+        bool ok = false;
+        failWrite = parsed.value("--virtual-arm-fail-write").toInt(&ok);
+        if (!ok || failWrite < 1)
+            return cliUsageError(QStringLiteral("--virtual-arm-fail-write takes a whole number from 1, not '%1'")
+                                     .arg(parsed.value("--virtual-arm-fail-write")),
+                                 Usage);
     }
-    if (file.isEmpty()) {
-        printUsage(err);
-        return ExitUsage;
-    }
+    const bool virtualArm = parsed.has("--virtual-arm") || failWrite > 0 || !logPath.isEmpty();
+    const Output output = parsed.has("--quiet")           ? Output::Quiet
+                          : ::isatty(STDOUT_FILENO) == 1 ? Output::Terminal
+                                                         : Output::Lines;
 
     const ScriptLoad load = LoadScriptFile(file);
     if (!load.error.isEmpty()) {
         err << "tessaro-cli: " << load.error << "\n";
-        return load.notAScript ? ExitEmptyScript : ExitNoInput;
+        return load.notAScript ? CliExit::EmptyScript : CliExit::NoInput;
     }
     if (load.countTooLarge) {
         err << "tessaro-cli: " << file << ": the step count " << load.countText
             << " does not fit: a script holds at most " << MaxScriptSteps << " steps\n";
-        return ExitEmptyScript;
+        return CliExit::EmptyScript;
     }
     if (!load.countValid || load.nextStep <= 1) {
         err << "tessaro-cli: Empty script!\n";
-        return ExitEmptyScript;
+        return CliExit::EmptyScript;
     }
     // A file cut short still runs the steps it holds, as the window would, but not unannounced.
     const QString shortfall = ScriptLoadWarning(load, file);
@@ -234,14 +363,14 @@ int cliRun(const QStringList &args)
             err << "tessaro-cli: " << file << ": and " << unknown.size() - UnknownStepsNamed
                 << " more steps that are not motions\n";
         err << "tessaro-cli: not played; --allow-unknown-steps plays the script as written\n";
-        return ExitUnknownSteps;
+        return CliExit::UnknownSteps;
     }
 
     ArmTransport hid;
     QString hidError;
-    if (!hid.make(virtualArm || !logPath.isEmpty(), logPath, &hidError)) {
+    if (!hid.make(virtualArm, logPath, &hidError)) {
         err << "tessaro-cli: " << hidError << "\n";
-        return 1;
+        return CliExit::Failed;
     }
 
     // The same session as the window's, without a pad: the command line runs a script, nothing else.
@@ -250,12 +379,17 @@ int cliRun(const QStringList &args)
     HIDagentX &agent = session.agent();
     ArmDeviceList &devices = session.devices();
     if (devices.Count() == 0) {
-        err << "tessaro-cli: no robotic arm found (VID_1E6F&PID_1113)";
-        for (const HIDagentX::OpenFailure &f : agent.LastOpenFailures())
-            err << "; " << f.info.path << " cannot be opened: " << f.reason;
-        err << "\n";
+        const QList<HIDagentX::OpenFailure> refused = agent.LastOpenFailures();
+        if (refused.isEmpty()) {
+            err << "tessaro-cli: " << cliNoArmAdvice();
+        } else {
+            err << "tessaro-cli: no robotic arm that can be opened";
+            for (const HIDagentX::OpenFailure &f : refused)
+                err << "; " << f.info.path << " cannot be opened: " << f.reason;
+            err << "\n";
+        }
         agent.StopAgent();
-        return ExitNoArm;
+        return CliExit::NoArm;
     }
 
     // The virtual arm's pose follows the codes it receives, so the run can end by telling where the arm
@@ -265,7 +399,7 @@ int cliRun(const QStringList &args)
         simulator.attach(*hid.arm);
 
     ScriptRunner &runner = session.runner();
-    CliScript script(load, reps, session, out, err);
+    CliScript script(load, reps, session, output, out);
     if (hid.arm && failWrite > 0) {
         // Counted at the transport, so that the refused report is the K-th the arm would have had.
         VirtualHidInterface *target = hid.arm->armInterface();
@@ -293,34 +427,42 @@ int cliRun(const QStringList &args)
     // The run ends with the arm's last interface (a replugged arm is a new start, not the rest of a
     // script it missed the beginning of), with a command that does not reach it, or with an arm that
     // stops taking commands.
+    const qint64 startNs = ScriptRunner::clockNs();
+    script.begin();
     const ArmSession::RunEnd end = session.runScript(script);
+    const double seconds = double(ScriptRunner::clockNs() - startNs) / 1e9;
+    script.end();
 
     const int signal = stopSignals.take();
     session.shutDown(false);
-    if (hid.arm)
-        out << "Final pose: " << simulator.poseAt(ScriptRunner::clockNs()).toText() << "\n";
+    for (const QString &why : script.failures())
+        err << "tessaro-cli: " << why << "\n";
+    const RunProgress &progress = script.progress();
+    const QString where = QStringLiteral("step %1 (%2) of repetition %3")
+                              .arg(progress.step())
+                              .arg(script.functionText(progress.step()))
+                              .arg(progress.repetition());
+    int status = CliExit::Ok;
     if (end == ArmSession::RunEnd::Stalled) {
-        const int row = script.currentRow();
-        err << "tessaro-cli: the arm stopped taking commands during step " << row << " ("
-            << script.functionText(row) << ") and did not take the stop command: a motor may still be "
-            << "running. Switch the arm off or unplug it.\n";
-        return ExitArmStalled;
+        err << "tessaro-cli: the arm stopped taking commands during " << where
+            << " and did not take the stop command: a motor may still be running. Switch the arm off or "
+               "unplug it.\n";
+        status = CliExit::ArmStalled;
+    } else if (signal != 0) {
+        err << "tessaro-cli: " << progress.stoppedText() << "\n";
+        status = CliExit::SignalBase + signal;
+    } else if (end == ArmSession::RunEnd::Disconnected) {
+        err << "tessaro-cli: the arm was disconnected during " << where << "; the run was stopped\n";
+        status = CliExit::ArmGone;
+    } else if (end == ArmSession::RunEnd::CommandFailed) {
+        err << "tessaro-cli: a command did not reach the arm during " << where << "; the run was stopped\n";
+        status = CliExit::Refused;
     }
-    if (signal != 0) {
-        err << "tessaro-cli: stopped\n";
-        return 128 + signal;
+    if (output != Output::Quiet) {
+        if (status == CliExit::Ok)
+            out << progress.finishedText(seconds) << "\n";
+        if (hid.arm)
+            out << "Final pose: " << simulator.poseAt(ScriptRunner::clockNs()).toText() << "\n";
     }
-    if (end == ArmSession::RunEnd::Disconnected) {
-        const int row = script.currentRow();
-        err << "tessaro-cli: the arm was disconnected during step " << row << " ("
-            << script.functionText(row) << "); the run was stopped\n";
-        return ExitArmGone;
-    }
-    if (end == ArmSession::RunEnd::CommandFailed) {
-        const int row = script.currentRow();
-        err << "tessaro-cli: a command did not reach the arm during step " << row << " ("
-            << script.functionText(row) << "); the run was stopped\n";
-        return ExitSendFailed;
-    }
-    return 0;
+    return status;
 }

@@ -1,4 +1,5 @@
 #include "CliCommands.h"
+#include "CliCommon.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -6,21 +7,61 @@
 
 namespace {
 
+// Also the manual page: help2man turns it into tessaro-cli(1), so every option of every command and
+// every exit status is here.
 void printUsage(QTextStream &out)
 {
     out << "Usage: tessaro-cli COMMAND [OPTIONS]\n"
+           "Plays arm scripts and describes HID devices without a window.\n"
            "\n"
            "Commands:\n"
-           "  describe FILE        print the layout of a HID report descriptor as JSON\n"
-           "  devices [--all]      list the arm's HID interfaces (every HID interface with --all)\n"
-           "  gamepad [--for S]    print, live, the motion the attached gamepad would drive (for S seconds)\n"
-           "  run FILE.SRP         play a script on the arm\n"
+           "  run FILE.SRP [--reps N] [--quiet] [--virtual-arm] [--virtual-arm-log PATH] [--virtual-arm-fail-write K]\n"
+           "                       play a script on the arm; prints its total time first\n"
+           "  devices [--all] [--virtual-arm] [--virtual-arm-log PATH]\n"
+           "                       list the arm's HID interfaces and their report variables\n"
+           "  describe FILE        print the layout of the HID report descriptor in FILE as JSON\n"
+           "  describe [--device PATH] [--virtual-arm]\n"
+           "                       the same for an attached interface: PATH, or the first arm found\n"
+           "  gamepad [--for SECONDS] [--virtual-arm]\n"
+           "                       print, live, the motion the attached gamepad would drive\n"
            "\n"
            "Options:\n"
-           "  --virtual-arm          use the built-in virtual arm instead of real hardware\n"
-           "  --virtual-arm-log PATH append one line per report the virtual arm receives\n"
-           "  -h, --help             show this help and exit\n"
-           "  --version              show the version and exit\n";
+           "  --reps N             run: play the script N times, N from 1 to 32767 (default 1)\n"
+           "  --quiet              run: print only errors, no steps, progress or totals\n"
+           "  --virtual-arm        run, devices, describe, gamepad: use the built-in virtual arm\n"
+           "                       instead of the USB devices\n"
+           "  --virtual-arm-log PATH\n"
+           "                       run, devices: append one line per report the virtual arm receives\n"
+           "                       (seconds, command code, report bytes); implies --virtual-arm\n"
+           "  --virtual-arm-fail-write K\n"
+           "                       run: the virtual arm refuses the K-th report written to it;\n"
+           "                       implies --virtual-arm\n"
+           "  --all                devices: list every HID interface, not only the arm's\n"
+           "  --device PATH        describe: the interface at PATH (a /dev/hidraw node, or with\n"
+           "                       --virtual-arm a virtual one such as virtual/arm0)\n"
+           "  --for SECONDS        gamepad: stop after SECONDS instead of at Ctrl+C\n"
+           "  -h, --help           show this help, or after a command that command's help, and exit\n"
+           "  --version            show the version and exit\n"
+           "\n"
+           "Output of run:\n"
+           "  On a terminal, run keeps one line updated in place: the repetition, the step and the\n"
+           "  time left. When its output is not a terminal, it prints one line per step as the step\n"
+           "  starts. Either way it ends with a summary, and with --virtual-arm the arm's final pose.\n"
+           "\n"
+           "Exit status:\n"
+           "  0    success\n"
+           "  1    HID access failed; describe: the file or device cannot be read, or the JSON not written\n"
+           "  2    describe: the report descriptor is malformed (the byte offset and the fault are named)\n"
+           "  3    run, devices, describe without FILE: no robotic arm found (run: or none that can be\n"
+           "       opened); the message says what to check: the cable, the power switch, the udev rule\n"
+           "  4    run: the arm was disconnected during the run\n"
+           "  5    run: a command did not reach the arm; devices, describe: the arm is there but\n"
+           "       cannot be opened (permission: install the udev rule 70-tessaro.rules)\n"
+           "  6    run: the arm stopped taking commands; a motor may still run: switch the arm off\n"
+           "  64   usage: unknown command or option, missing or bad value\n"
+           "  65   run: the script is empty or holds more steps than a script can\n"
+           "  66   run: the script file cannot be read\n"
+           "  128+N  run: stopped by signal N (130 for Ctrl+C, 143 for SIGTERM); the arm is stopped\n";
 }
 
 } // namespace
@@ -36,17 +77,18 @@ int main(int argc, char *argv[])
     QTextStream err(stderr);
 
     if (args.isEmpty()) {
+        err << "tessaro-cli: no command given\n";
         printUsage(err);
-        return 64;
+        return CliExit::Usage;
     }
     const QString command = args.takeFirst();
     if (command == QLatin1String("-h") || command == QLatin1String("--help") || command == QLatin1String("help")) {
         printUsage(out);
-        return 0;
+        return CliExit::Ok;
     }
     if (command == QLatin1String("--version")) {
         out << "tessaro-cli " << TESSARO_VERSION << "\n";
-        return 0;
+        return CliExit::Ok;
     }
     if (command == QLatin1String("describe"))
         return cliDescribe(args);
@@ -59,5 +101,5 @@ int main(int argc, char *argv[])
 
     err << "tessaro-cli: unknown command '" << command << "'\n";
     printUsage(err);
-    return 64;
+    return CliExit::Usage;
 }

@@ -98,17 +98,18 @@ int main(int argc, char *argv[])
         options.scriptFile.isEmpty() ? QString() : QFileInfo(options.scriptFile).absoluteFilePath();
 
     frmMain window(setup);
-    window.show();
+    std::unique_ptr<QWidget> armWindow;
+    if (virtualArm && !options.startupProbe && options.screenshotPath.isEmpty())
+        armWindow.reset(createVirtualArmWindow(*virtualArm));
+    // Both placed before either is shown: a window manager puts a window that is already up where its
+    // own rule says, which may leave the title bar off the screen.
+    if (armWindow)
+        showBesideMainWindow(window, *armWindow);
+    else
+        window.show();
     // A file that cannot be read is reported as Load reports it, over an empty script.
     if (!scriptFile.isEmpty())
         QTimer::singleShot(0, &window, [&window, scriptFile] { window.LoadScript(scriptFile); });
-
-    std::unique_ptr<QWidget> armWindow;
-    if (virtualArm && !options.startupProbe && options.screenshotPath.isEmpty()) {
-        armWindow.reset(createVirtualArmWindow(*virtualArm));
-        if (armWindow)
-            showBesideMainWindow(window, *armWindow);
-    }
 
     if (options.startupProbe) {
         // After the script named on the command line, if any, has been opened; the timer also fires
