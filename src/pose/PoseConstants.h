@@ -20,10 +20,4 @@ inline constexpr double mostPlay(ArmJoint joint)
     return joint == ArmJoint::Gripper ? 1.0 : 3.0;
 }
 
-// The index of a direction's worst slack: 0 towards the minimum, 1 towards the maximum.
-inline constexpr int slackSide(int direction)
-{
-    return direction > 0 ? 1 : 0;
-}
-
 } // namespace PoseConstants

@@ -90,15 +90,15 @@ double PoseEstimator::tolerance(int code) const
     return TableTolerance;
 }
 
-void PoseEstimator::setKnownAt(Joint &joint, ArmJoint which, double degrees, int bearing)
+void PoseEstimator::setKnownAt(Joint &joint, double degrees, int bearing)
 {
-    const double most = mostPlay(which);
     joint.known = true;
-    joint.degrees = joint.low = joint.high = degrees;
-    joint.play = bearing * nominalPlay(which) / 2;
-    joint.worstSlack = {most, most};
-    if (bearing != 0)
-        joint.worstSlack[slackSide(bearing)] = 0.0;
+    for (Case &c : joint.cases) {
+        c.degrees = degrees;
+        // Driven into an end, the gears bear towards it; set down by hand, each case's play leans
+        // its own way.
+        c.play = (bearing != 0 ? bearing : c.lean) * c.playSize / 2;
+    }
 }
 
 void PoseEstimator::turn(Joint &joint, int code, double seconds) const
@@ -108,40 +108,24 @@ void PoseEstimator::turn(Joint &joint, int code, double seconds) const
     const int d = motion.direction;
     const double r = rate(code);
     const double tol = tolerance(code);
-
-    // The guess: the motor turns at the rate, through the play first after a reversal.
-    const double turned = r * seconds;
-    const double half = nominalPlay(motion.joint) / 2;
-    const double slack = std::max(0.0, half - d * joint.play);
-    if (turned <= slack) {
-        joint.play += d * turned;
-    } else {
-        joint.play = d * half;
-        joint.degrees += d * (turned - slack);
-    }
-
-    // The band: at the slowest rate through the most play, at the fastest through none.
-    double &worst = joint.worstSlack[slackSide(d)];
-    const double leastTurned = r * (1.0 - tol) * seconds;
-    const double leastMoved = std::max(0.0, leastTurned - worst);
-    worst = std::max(0.0, worst - leastTurned);
-    joint.worstSlack[slackSide(-d)] = mostPlay(motion.joint);
-    const double mostMoved = r * (1.0 + tol) * seconds;
-    if (d > 0) {
-        joint.low += leastMoved;
-        joint.high += mostMoved;
-    } else {
-        joint.high -= leastMoved;
-        joint.low -= mostMoved;
-    }
-    joint.low = std::clamp(joint.low, m.minDegrees, m.maxDegrees);
-    joint.high = std::clamp(joint.high, m.minDegrees, m.maxDegrees);
-    joint.degrees = std::clamp(joint.degrees, joint.low, joint.high);
-
-    // Surely at the end, even the slowest way: the clutch holds it there, whatever came before.
     const double end = motion.endDegrees();
-    if ((d > 0 ? joint.low : joint.high) == end)
-        setKnownAt(joint, motion.joint, end, d);
+    bool allAtEnd = true;
+    for (Case &c : joint.cases) {
+        // The motor turns at the case's rate, through the play first after a reversal; the clutch
+        // holds the joint at its stop.
+        const double turned = r * (1.0 + c.lean * d * tol) * seconds;
+        const double slack = std::max(0.0, c.playSize / 2 - d * c.play);
+        if (turned <= slack) {
+            c.play += d * turned;
+        } else {
+            c.play = d * c.playSize / 2;
+            c.degrees = std::clamp(c.degrees + d * (turned - slack), m.minDegrees, m.maxDegrees);
+        }
+        allAtEnd = allAtEnd && c.degrees == end;
+    }
+    // Even the slowest case from the farthest start is at the end: so is the joint.
+    if (allAtEnd)
+        joint.known = true;
 }
 
 PoseEstimator::Joints PoseEstimator::jointsAt(qint64 tNs) const
@@ -177,7 +161,7 @@ void PoseEstimator::declareStart(qint64 tNs, const JointAngles &pose)
     for (const ArmJointMotion &m : armJointMotions) {
         const int i = armJointIndex(m.joint);
         m_start[i] = std::clamp(pose[i], m.minDegrees, m.maxDegrees);
-        setKnownAt(m_joints[i], m.joint, m_start[i], 0);
+        setKnownAt(m_joints[i], m_start[i], 0);
     }
 }
 
@@ -187,7 +171,7 @@ void PoseEstimator::markAtEnd(int code, qint64 tNs)
     if (!motion)
         return;
     advanceTo(tNs);
-    setKnownAt(m_joints[armJointIndex(motion->joint)], motion->joint, motion->endDegrees(), motion->direction);
+    setKnownAt(m_joints[armJointIndex(motion->joint)], motion->endDegrees(), motion->direction);
 }
 
 void PoseEstimator::forget(qint64 tNs)
@@ -195,11 +179,19 @@ void PoseEstimator::forget(qint64 tNs)
     advanceTo(tNs);
     for (const ArmJointMotion &m : armJointMotions) {
         Joint &joint = m_joints[armJointIndex(m.joint)];
-        joint = Joint{};
-        joint.degrees = m.homeDegrees;
-        joint.low = m.minDegrees;
-        joint.high = m.maxDegrees;
-        joint.worstSlack = {mostPlay(m.joint), mostPlay(m.joint)};
+        joint.known = false;
+        // The guess, then each lean with no play and with the most.
+        const std::array<int, 5> leans{0, 1, 1, -1, -1};
+        const std::array<double, 5> plays{nominalPlay(m.joint), 0.0, mostPlay(m.joint), 0.0, mostPlay(m.joint)};
+        for (int k = 0; k < 5; ++k) {
+            Case &c = joint.cases[k];
+            c.lean = leans[k];
+            c.playSize = plays[k];
+            c.play = c.lean * c.playSize / 2;
+            // Nothing known: a case that errs upwards may start at the top, one that errs downwards at
+            // the bottom.
+            c.degrees = c.lean > 0 ? m.maxDegrees : c.lean < 0 ? m.minDegrees : m.homeDegrees;
+        }
     }
 }
 
@@ -207,8 +199,16 @@ PoseEstimate PoseEstimator::estimateAt(qint64 tNs) const
 {
     const Joints joints = jointsAt(tNs);
     PoseEstimate estimate;
-    for (int i = 0; i < ArmJointCount; ++i)
-        estimate.joints[i] = {joints[i].known, joints[i].degrees, joints[i].low, joints[i].high};
+    for (int i = 0; i < ArmJointCount; ++i) {
+        JointEstimate &e = estimate.joints[i];
+        e.known = joints[i].known;
+        e.degrees = joints[i].cases[0].degrees;
+        e.low = e.high = e.degrees;
+        for (const Case &c : joints[i].cases) {
+            e.low = std::min(e.low, c.degrees);
+            e.high = std::max(e.high, c.degrees);
+        }
+    }
     return estimate;
 }
 
@@ -218,30 +218,29 @@ bool PoseEstimator::atEnd(int code, qint64 tNs) const
     if (!motion)
         return false;
     const Joint joint = jointsAt(tNs)[armJointIndex(motion->joint)];
-    return joint.known && std::abs(joint.degrees - motion->endDegrees()) <= EndDegrees;
+    return joint.known && std::abs(joint.cases[0].degrees - motion->endDegrees()) <= EndDegrees;
 }
 
-double PoseEstimator::nominalSeconds(const Joint &joint, ArmJoint which, int direction, double target,
-                                     double rate)
+double PoseEstimator::secondsFor(const Case &c, int code, double target) const
 {
-    const double distance = direction * (target - joint.degrees);
+    const int d = armCodeMotion(code)->direction;
+    const double distance = d * (target - c.degrees);
     if (distance <= 0)
         return 0.0;
-    const double slack = std::max(0.0, nominalPlay(which) / 2 - direction * joint.play);
-    return (distance + slack) / rate;
+    const double slack = std::max(0.0, c.playSize / 2 - d * c.play);
+    return (distance + slack) / (rate(code) * (1.0 + c.lean * d * tolerance(code)));
 }
 
 double PoseEstimator::secondsToEnd(int code, qint64 tNs) const
 {
-    const std::optional<ArmCodeMotion> motion = armCodeMotion(code);
-    if (!motion)
+    if (!armCodeMotion(code))
         return -1.0;
-    const Joint joint = jointsAt(tNs)[armJointIndex(motion->joint)];
+    if (atEnd(code, tNs))
+        return 0.0;
+    const Joint joint = jointsAt(tNs)[armJointIndex(armCodeMotion(code)->joint)];
     if (!joint.known)
         return -1.0;
-    if (std::abs(joint.degrees - motion->endDegrees()) <= EndDegrees)
-        return 0.0;
-    return nominalSeconds(joint, motion->joint, motion->direction, motion->endDegrees(), rate(code));
+    return secondsFor(joint.cases[0], code, armCodeMotion(code)->endDegrees());
 }
 
 double PoseEstimator::secondsToSureEnd(int code, qint64 tNs) const
@@ -250,9 +249,8 @@ double PoseEstimator::secondsToSureEnd(int code, qint64 tNs) const
     if (!motion)
         return -1.0;
     const Joint joint = jointsAt(tNs)[armJointIndex(motion->joint)];
-    const int d = motion->direction;
-    const double distance = d * (motion->endDegrees() - (d > 0 ? joint.low : joint.high));
-    if (distance <= 0)
-        return 0.0;
-    return (distance + joint.worstSlack[slackSide(d)]) / (rate(code) * (1.0 - tolerance(code)));
+    double longest = 0.0;
+    for (const Case &c : joint.cases)
+        longest = std::max(longest, secondsFor(c, code, motion->endDegrees()));
+    return longest;
 }

@@ -16,11 +16,12 @@ using JointAngles = std::array<double, ArmJointCount>;
 struct JointEstimate
 {
     // Whether the joint's position is known at all: from the start pose, a calibration, or an end it
-    // was surely driven into. While it is not, degrees means nothing and low..high is the whole range.
+    // was surely driven into. While it is not, degrees means nothing, and low..high is where it may be
+    // (the whole range until it is driven).
     bool known = false;
     // The best guess.
     double degrees = 0.0;
-    // The joint is surely between these: the guess with every rate and every play at its worst.
+    // The joint is surely between these: where the extreme cases of its rates and play put it.
     double low = 0.0;
     double high = 0.0;
 
@@ -56,10 +57,13 @@ struct PlanStep
 // Where the arm is, from nothing but the command codes sent to it and when: the arm has no sensors.
 //
 // Each joint turns at a rate per direction: its full travel time from the calibration where one was
-// measured, else the table's, with lifting taken as slower than lowering. The estimate carries the
-// band the joint is surely in: it widens with every second of motion (the rate may be off by the
-// tolerance: 20 % uncalibrated, a few % calibrated) and with every reversal (the play in the gears),
-// and closes at an end stop the joint was surely driven into, since the clutch holds it there.
+// measured, else the table's, with lifting taken as slower than lowering. Beside that guess the
+// estimate follows the joint's extreme cases: its rates off by the whole tolerance (20 % uncalibrated,
+// a few % calibrated) one way or the other, with no play in its gears or the most there may be. A
+// rate's error is the same every time the joint turns that way, and every case stops at the end stops
+// as the joint does, so the cases spread with every second of motion and every reversal, and meet
+// again at an end that the slowest of them has surely reached. Where they are is where the joint
+// surely is; the guess's distance from the farthest is the uncertainty.
 //
 // Times are nanoseconds on one monotonic clock, as the codes' send times; a time earlier than the
 // last event counts as that moment. Like ArmSimulator, nothing runs between calls: every query takes
@@ -75,8 +79,8 @@ public:
     // measured one, whose error is the operator's timing over the travel time plus the batteries'
     // drain since.
     static constexpr double TableTolerance = 0.20;
-    static constexpr double DrainTolerance = 0.03;
-    static constexpr double KeyTimingSeconds = 0.15;
+    static constexpr double DrainTolerance = 0.05;
+    static constexpr double KeyTimingSeconds = 0.3;
 
     explicit PoseEstimator(const TravelCalibration &calibration = {});
 
@@ -132,27 +136,33 @@ public:
     static JointAngles homePose();
 
 private:
+    // One way the joint may be: its own rates and play, and where that puts it.
+    struct Case
+    {
+        // +1: both rates err towards the maximum (faster that way, slower the other); -1 the
+        // reverse; 0: the guess, at the rates as they are taken.
+        int lean = 0;
+        // The play in the gears, in degrees of the joint.
+        double playSize = 0.0;
+        // How far the motor is ahead of the joint within it: -playSize / 2 bearing towards the minimum
+        // to +playSize / 2 towards the maximum.
+        double play = 0.0;
+        double degrees = 0.0;
+    };
     struct Joint
     {
         bool known = false;
-        double degrees = 0.0;
-        double low = 0.0;
-        double high = 0.0;
-        // The play as the guess has it: how far the motor is ahead of the joint, in degrees of the
-        // joint, from -half the play (bearing towards the minimum) to +half (towards the maximum).
-        double play = 0.0;
-        // The most the motor may have to turn before the joint follows, towards the minimum [0] and
-        // the maximum [1].
-        std::array<double, 2> worstSlack{};
+        // The guess first, then the extreme cases.
+        std::array<Case, 5> cases{};
     };
     using Joints = std::array<Joint, ArmJointCount>;
 
     Joints jointsAt(qint64 tNs) const;
     void advanceTo(qint64 tNs);
     void turn(Joint &joint, int code, double seconds) const;
-    static void setKnownAt(Joint &joint, ArmJoint which, double degrees, int bearing);
-    static double nominalSeconds(const Joint &joint, ArmJoint which, int direction, double target,
-                                 double rate);
+    static void setKnownAt(Joint &joint, double degrees, int bearing);
+    // The seconds the motion of `code` takes to bring one case to `target` (0 when it is there).
+    double secondsFor(const Case &c, int code, double target) const;
 
     TravelCalibration m_calibration;
     Joints m_joints{};

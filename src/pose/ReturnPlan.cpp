@@ -18,6 +18,11 @@ constexpr double MinMoveDegrees = 0.25;
 constexpr double SafeClearance = 20.0;
 // A path's clearance is looked at in steps of this many degrees of the joint that moves.
 constexpr double SampleDegrees = 2.0;
+// The longest a plan pushes a joint on past where the guess puts it at an end: a share of its full
+// travel time, at least a minimum. Enough for what a jog leaves the guess off by, short of grinding
+// the gears for the whole of a wide uncertainty.
+constexpr double OverdriveShare = 0.15;
+constexpr double OverdriveSeconds = 0.5;
 // Upright: the shoulder's elevation that holds the elbow highest.
 constexpr double ShoulderUpright = 90.0;
 
@@ -75,13 +80,10 @@ QList<PlanStep> PoseEstimator::returnToStart(qint64 tNs) const
 {
     PoseEstimator arm = *this;
     arm.apply(0, tNs);
-    const Joints now = arm.jointsAt(tNs);
-    JointAngles from{};
-    for (int i = 0; i < ArmJointCount; ++i) {
-        if (!now[i].known)
-            return {};
-        from[i] = now[i].degrees;
-    }
+    const PoseEstimate now = arm.estimateAt(tNs);
+    if (!now.known())
+        return {};
+    const JointAngles from = now.degrees();
 
     // The joints to move: those away from their start, and those whose start is an end stop they
     // are not surely at yet.
@@ -90,10 +92,7 @@ QList<PlanStep> PoseEstimator::returnToStart(qint64 tNs) const
         const int i = armJointIndex(m.joint);
         const double target = m_start[i];
         const bool atStop = target == m.minDegrees || target == m.maxDegrees;
-        const int towards = target == m.maxDegrees ? 1 : -1;
-        if (std::abs(target - from[i]) >= MinMoveDegrees ||
-            (atStop && now[i].high - now[i].low >= MinMoveDegrees &&
-             arm.secondsToSureEnd(armCodeFor(m.joint, towards), tNs) > 0))
+        if (std::abs(target - from[i]) >= MinMoveDegrees || (atStop && now.joints[i].uncertainty() >= MinMoveDegrees))
             moves.push_back({m.joint, target});
     }
     if (moves.empty())
@@ -143,21 +142,33 @@ QList<PlanStep> PoseEstimator::returnToStart(qint64 tNs) const
     // the joint, play included.
     QList<PlanStep> steps;
     qint64 t = tNs;
-    for (const Move &move : best) {
-        const int i = armJointIndex(move.joint);
-        const Joint joint = arm.jointsAt(t)[i];
-        const ArmJointMotion &m = armJointMotion(move.joint);
-        const bool toStop = move.target == m.minDegrees || move.target == m.maxDegrees;
-        const int direction =
-            toStop ? (move.target == m.maxDegrees ? 1 : -1) : (move.target > joint.degrees ? 1 : -1);
-        const int code = armCodeFor(move.joint, direction);
-        const double seconds = toStop ? arm.secondsToSureEnd(code, t)
-                                      : nominalSeconds(joint, move.joint, direction, move.target, arm.rate(code));
+    const auto play = [&](int code, double seconds) {
         if (seconds <= 0)
-            continue;
+            return;
         steps.append({code, seconds});
         arm.apply(code, t);
         t += static_cast<qint64>(std::llround(seconds * NsPerSecond));
+    };
+    for (const Move &move : best) {
+        const int i = armJointIndex(move.joint);
+        const ArmJointMotion &m = armJointMotion(move.joint);
+        const double overdrive = std::max(OverdriveSeconds, OverdriveShare * m.fullTravelSeconds);
+        const JointEstimate now = arm.estimateAt(t).joints[i];
+        // A joint the guess puts at an end may be short of it: pushed on a little, it starts its way
+        // back from the stop itself, where it surely is, rather than from where it may be.
+        for (int towards : {1, -1}) {
+            const int code = armCodeFor(move.joint, towards);
+            if (move.target != armCodeMotion(code)->endDegrees() && arm.atEnd(code, t) &&
+                now.uncertainty() >= MinMoveDegrees)
+                play(code, std::min(arm.secondsToSureEnd(code, t), overdrive));
+        }
+        const Case guess = arm.jointsAt(t)[i].cases[0];
+        const bool toStop = move.target == m.minDegrees || move.target == m.maxDegrees;
+        const int direction =
+            toStop ? (move.target == m.maxDegrees ? 1 : -1) : (move.target > guess.degrees ? 1 : -1);
+        const int code = armCodeFor(move.joint, direction);
+        const double toTarget = arm.secondsFor(guess, code, move.target);
+        play(code, toStop ? std::min(arm.secondsToSureEnd(code, t), toTarget + overdrive) : toTarget);
     }
     return steps;
 }
