@@ -1,5 +1,6 @@
 #include "ControlOptions.h"
 
+#include "NumberReading.h"
 #include "SettingsWriter.h"
 
 #include <QFile>
@@ -9,7 +10,26 @@ namespace {
 
 constexpr qint64 MaxFileBytes = 64 * 1024;
 
+// Every motion code, in the order their lines are written.
+QList<int> travelCodes()
+{
+    QList<int> codes;
+    for (const ArmJointMotion &m : armJointMotions)
+        codes << m.codeTowardsMax << m.codeTowardsMin;
+    return codes;
+}
+
 } // namespace
+
+QByteArray ControlOptions::travelName(int code)
+{
+    const std::optional<ArmCodeMotion> motion = armCodeMotion(code);
+    if (!motion)
+        return {};
+    const ArmJointMotion &m = motion->motion();
+    const QByteArray joint(m.name);
+    return "Travel" + joint.left(1).toUpper() + joint.mid(1) + (motion->direction > 0 ? m.motionTowardsMax : m.motionTowardsMin);
+}
 
 ControlOptions ControlOptions::parse(const QByteArray &text)
 {
@@ -36,6 +56,14 @@ ControlOptions ControlOptions::parse(const QByteArray &text)
         } else if (name.compare("ScriptFolder", Qt::CaseInsensitive) == 0) {
             // Blanks are a folder name's own: only the line end is not.
             options.scriptFolder = QString::fromUtf8(line.mid(equals + 1));
+        } else {
+            for (int code : travelCodes()) {
+                double seconds = 0;
+                // A time out of bounds is refused by set() and the line counts as not there.
+                if (name.compare(travelName(code), Qt::CaseInsensitive) == 0 &&
+                    WholeTextNumber(QString::fromLatin1(value), &seconds))
+                    options.travel.set(code, seconds);
+            }
         }
     }
     return options;
@@ -49,6 +77,11 @@ QByteArray ControlOptions::format(const ControlOptions &options)
     if (!options.scriptFolder.isEmpty() && !options.scriptFolder.contains(QLatin1Char('\n')) &&
         !options.scriptFolder.contains(QLatin1Char('\r')))
         text += "ScriptFolder=" + options.scriptFolder.toUtf8() + "\r\n";
+    for (int code : travelCodes()) {
+        const double seconds = options.travel.seconds(code);
+        if (seconds > 0)
+            text += travelName(code) + '=' + QByteArray::number(seconds, 'f', 3) + "\r\n";
+    }
     return text;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TravelCalibration.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -19,6 +21,9 @@ struct ControlOptions
     int runLimitPercent = DefaultRunLimitPercent;
     // Where the script file dialogs open: the folder of the script loaded or saved last. Empty: none yet.
     QString scriptFolder;
+    // Full-travel times measured on this arm, one line each, named by joint and way
+    // ("TravelShoulderUp=9.412"); a time not measured has no line.
+    TravelCalibration travel;
 
     friend bool operator==(const ControlOptions &, const ControlOptions &) = default;
 
@@ -26,6 +31,8 @@ struct ControlOptions
     // read keeps its default, so a file written by a later version still gives sensible options.
     static ControlOptions parse(const QByteArray &text);
     static QByteArray format(const ControlOptions &options);
+    // The name of the line that keeps the measured travel time of `code`: "Travel" + joint + way.
+    static QByteArray travelName(int code);
 
     // A missing or unreadable file gives the defaults.
     static ControlOptions read(const QString &path);

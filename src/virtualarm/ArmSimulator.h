@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ArmFaults.h"
 #include "ArmMotion.h"
 
 #include <QObject>
@@ -34,11 +35,18 @@ struct ArmPose
 // Time is passed in (nanoseconds on any monotonic clock, the same clock throughout), which keeps the
 // simulation deterministic: nothing runs between calls, and a pose is computed when asked for. Times
 // earlier than the last applied code count as that moment; the arm never runs backwards in time.
+//
+// By default the arm is the table's. With faults (setFaults) it is a realistic one: speeds off the
+// table each way and falling as the batteries run down, play in the gears, and give at the end stops.
 class ArmSimulator : public QObject
 {
     Q_OBJECT
 public:
     explicit ArmSimulator(QObject *parent = nullptr);
+
+    // The arm's faults from tNs on: the pose so far stands, and the gears start without play taken up.
+    void setFaults(const ArmFaults &faults, qint64 tNs = 0);
+    const ArmFaults &faults() const { return m_faults; }
 
     // The motion of `code` starts at tNs; the previous one ends there. A code outside 0..10 stops
     // the motors, as the arm's controller ignores what it does not know.
@@ -48,7 +56,8 @@ public:
     ArmPose poseAt(qint64 tNs) const;
 
     // Puts the arm back in its home pose at tNs. A motor whose code is still in force keeps turning
-    // from there: the simulation only stops when the program sends a stop.
+    // from there: the simulation only stops when the program sends a stop. The batteries stay as drained
+    // as they were.
     void reset(qint64 tNs);
 
     int code() const { return m_code; }
@@ -62,7 +71,8 @@ public:
 
     // A motor turns at tNs: a code other than 0 is in force and its joint has not reached its stop.
     bool isMovingAt(qint64 tNs) const;
-    // When the moving joint reaches its end stop; -1 while no joint moves (from the last event on).
+    // When the moving joint reaches its end stop; -1 while no joint moves (from the last event on) or
+    // the joint is at its stop already.
     qint64 endStopNs() const;
 
     // Follows the codes the virtual arm receives, on the clock of their timestamps. A report whose code
@@ -74,9 +84,26 @@ Q_SIGNALS:
     void poseReset(qint64 tNs);
 
 private:
-    void advanceTo(qint64 tNs);
+    // Everything that changes as the motors run.
+    struct State
+    {
+        std::array<double, ArmJointCount> degrees{};
+        // How far each motor is ahead of its joint within the play, in degrees of the joint: +half the
+        // backlash when the gears bear towards the maximum, -half towards the minimum.
+        std::array<double, ArmJointCount> play{};
+        // Seconds the motors have run, for the batteries.
+        double runSeconds = 0.0;
+        // The joint of the motion in force is pushing against its stop.
+        bool straining = false;
+    };
 
-    std::array<double, ArmJointCount> m_degrees{};
+    State stateAt(qint64 tNs) const;
+    void advanceTo(qint64 tNs);
+    // Degrees per second of the motion of the code in force, the batteries as they are now.
+    double rateNow(const ArmJointMotion &m) const;
+
+    ArmFaults m_faults;
+    State m_state;
     int m_code = 0;
     qint64 m_timeNs = 0;
 };

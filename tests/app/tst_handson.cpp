@@ -427,7 +427,7 @@ private Q_SLOTS:
         QFETCH(int, limitMs);
         WindowHarness h;
         frmMain &w = h.open();
-        w.SetControlOptions(ControlOptions{on, percent, QString()});
+        w.SetControlOptions(ControlOptions{on, percent, QString(), {}});
         QCOMPARE(w.RunLimitMs(code), limitMs);
         h.click(code);
         QCOMPARE(w.RunLimitArmed(), limitMs > 0);

@@ -279,7 +279,7 @@ private Q_SLOTS:
         QFETCH(bool, runLimit);
         QFETCH(int, percent);
         const ControlOptions parsed = ControlOptions::parse(text);
-        QCOMPARE(parsed, (ControlOptions{runLimit, percent, QString()}));
+        QCOMPARE(parsed, (ControlOptions{runLimit, percent, QString(), {}}));
         // Written and read back through a file it stays the same.
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("a/TESSARO.INI"));

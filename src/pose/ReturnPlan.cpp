@@ -1,0 +1,174 @@
+// The way back to the start pose: which joint moves when, and for how long.
+
+#include "ArmGeometry.h"
+#include "PoseConstants.h"
+#include "PoseEstimator.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+using namespace PoseConstants;
+
+namespace {
+
+// A joint nearer its target than this is left where it is.
+constexpr double MinMoveDegrees = 0.25;
+// A path that keeps every point of the arm this high above the table (mm) is as good as any.
+constexpr double SafeClearance = 20.0;
+// A path's clearance is looked at in steps of this many degrees of the joint that moves.
+constexpr double SampleDegrees = 2.0;
+// The longest a plan pushes a joint on past where the guess puts it at an end: a share of its full
+// travel time, at least a minimum. Enough for what a jog leaves the guess off by, short of grinding
+// the gears for the whole of a wide uncertainty.
+constexpr double OverdriveShare = 0.15;
+constexpr double OverdriveSeconds = 0.5;
+// Upright: the shoulder's elevation that holds the elbow highest.
+constexpr double ShoulderUpright = 90.0;
+
+struct Move
+{
+    ArmJoint joint;
+    double target;
+};
+
+// How far, and for how long, the nominal path of `moves` from `from` dips below a safe height: the
+// squared shortfall (so a deep dip weighs more than a shallow one) over the seconds it lasts.
+double shortfall(const PoseEstimator &arm, JointAngles pose, const std::vector<Move> &moves)
+{
+    double total = 0.0;
+    for (const Move &move : moves) {
+        const int i = armJointIndex(move.joint);
+        const double from = pose[i];
+        const double distance = std::abs(move.target - from);
+        const int samples = std::max(1, static_cast<int>(std::ceil(distance / SampleDegrees)));
+        const double secondsPerSample =
+            distance / samples / arm.rate(armCodeFor(move.joint, move.target > from ? 1 : -1));
+        for (int k = 1; k <= samples; ++k) {
+            pose[i] = from + (move.target - from) * k / samples;
+            const double below = std::max(0.0, SafeClearance - ArmGeometry::clearance(pose));
+            total += below * below * secondsPerSample;
+        }
+    }
+    return total;
+}
+
+// The order in which joints move when nothing else decides: a shoulder that rises goes first (the
+// whole arm comes up with it), then the base (it turns about an upright axis and can hit nothing the
+// arm is not already touching), then the elbow, the wrist and the gripper, from the heavier end, and a
+// shoulder that sinks last.
+int preference(ArmJoint joint, bool shoulderRises)
+{
+    switch (joint) {
+    case ArmJoint::Shoulder:
+        return shoulderRises ? 0 : 5;
+    case ArmJoint::Base:
+        return 1;
+    case ArmJoint::Elbow:
+        return 2;
+    case ArmJoint::Wrist:
+        return 3;
+    case ArmJoint::Gripper:
+        return 4;
+    }
+    return 0;
+}
+
+} // namespace
+
+QList<PlanStep> PoseEstimator::returnToStart(qint64 tNs) const
+{
+    PoseEstimator arm = *this;
+    arm.apply(0, tNs);
+    const PoseEstimate now = arm.estimateAt(tNs);
+    if (!now.known())
+        return {};
+    const JointAngles from = now.degrees();
+
+    // The joints to move: those away from their start, and those whose start is an end stop they
+    // are not surely at yet.
+    std::vector<Move> moves;
+    for (const ArmJointMotion &m : armJointMotions) {
+        const int i = armJointIndex(m.joint);
+        const double target = m_start[i];
+        const bool atStop = target == m.minDegrees || target == m.maxDegrees;
+        if (std::abs(target - from[i]) >= MinMoveDegrees || (atStop && now.joints[i].uncertainty() >= MinMoveDegrees))
+            moves.push_back({m.joint, target});
+    }
+    if (moves.empty())
+        return {};
+
+    // Every order of the moves, and every order with the shoulder raised to upright first and
+    // brought to its start last; the path that stays clear of the table wins, then the one with fewer
+    // steps, then the preferred order.
+    const int shoulder = armJointIndex(ArmJoint::Shoulder);
+    const bool shoulderRises = std::abs(m_start[shoulder] - ShoulderUpright) < std::abs(from[shoulder] - ShoulderUpright);
+    const auto byPreference = [shoulderRises](const Move &a, const Move &b) {
+        return preference(a.joint, shoulderRises) < preference(b.joint, shoulderRises);
+    };
+    std::vector<Move> best;
+    double bestShortfall = 0.0;
+    const auto consider = [&](const std::vector<Move> &candidate) {
+        const double s = shortfall(arm, from, candidate);
+        if (best.empty() || s < bestShortfall - 1e-9 ||
+            (s <= bestShortfall + 1e-9 && candidate.size() < best.size())) {
+            best = candidate;
+            bestShortfall = s;
+        }
+    };
+    std::vector<Move> order = moves;
+    std::sort(order.begin(), order.end(), byPreference);
+    do {
+        consider(order);
+    } while (std::next_permutation(order.begin(), order.end(), byPreference));
+
+    if (std::abs(from[shoulder] - ShoulderUpright) >= MinMoveDegrees) {
+        std::vector<Move> others;
+        for (const Move &move : moves) {
+            if (move.joint != ArmJoint::Shoulder)
+                others.push_back(move);
+        }
+        std::sort(others.begin(), others.end(), byPreference);
+        do {
+            std::vector<Move> candidate{{ArmJoint::Shoulder, ShoulderUpright}};
+            candidate.insert(candidate.end(), others.begin(), others.end());
+            if (std::abs(m_start[shoulder] - ShoulderUpright) >= MinMoveDegrees)
+                candidate.push_back({ArmJoint::Shoulder, m_start[shoulder]});
+            consider(candidate);
+        } while (std::next_permutation(others.begin(), others.end(), byPreference));
+    }
+
+    // Timed on a copy of the estimate, so that each step starts from where the ones before leave
+    // the joint, play included.
+    QList<PlanStep> steps;
+    qint64 t = tNs;
+    const auto play = [&](int code, double seconds) {
+        if (seconds <= 0)
+            return;
+        steps.append({code, seconds});
+        arm.apply(code, t);
+        t += static_cast<qint64>(std::llround(seconds * NsPerSecond));
+    };
+    for (const Move &move : best) {
+        const int i = armJointIndex(move.joint);
+        const ArmJointMotion &m = armJointMotion(move.joint);
+        const double overdrive = std::max(OverdriveSeconds, OverdriveShare * m.fullTravelSeconds);
+        const JointEstimate now = arm.estimateAt(t).joints[i];
+        // A joint the guess puts at an end may be short of it: pushed on a little, it starts its way
+        // back from the stop itself, where it surely is, rather than from where it may be.
+        for (int towards : {1, -1}) {
+            const int code = armCodeFor(move.joint, towards);
+            if (move.target != armCodeMotion(code)->endDegrees() && arm.atEnd(code, t) &&
+                now.uncertainty() >= MinMoveDegrees)
+                play(code, std::min(arm.secondsToSureEnd(code, t), overdrive));
+        }
+        const Case guess = arm.jointsAt(t)[i].cases[0];
+        const bool toStop = move.target == m.minDegrees || move.target == m.maxDegrees;
+        const int direction =
+            toStop ? (move.target == m.maxDegrees ? 1 : -1) : (move.target > guess.degrees ? 1 : -1);
+        const int code = armCodeFor(move.joint, direction);
+        const double toTarget = arm.secondsFor(guess, code, move.target);
+        play(code, toStop ? std::min(arm.secondsToSureEnd(code, t), toTarget + overdrive) : toTarget);
+    }
+    return steps;
+}
