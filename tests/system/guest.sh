@@ -149,6 +149,17 @@ declare -A at=([Pause]="64 272" [ShoulderUp]="170 216" [BaseCW]="166 352" [Elbow
 app_pid=
 app_user=
 win=
+# The window's main window. A message the window shows as it starts (a refusal) bears the same title
+# and may be up first; the main window is the one 800 pixels wide (12000 twips), far wider than a
+# message box.
+main_window() {
+  local id width
+  for id in $(xdotool search --all --onlyvisible --pid "$app_pid" --name '^Tessaro' 2>/dev/null); do
+    width="$(xdotool getwindowgeometry --shell "$id" 2>/dev/null | sed -n 's/^WIDTH=//p')"
+    [ "${width:-0}" -ge 700 ] && { echo "$id"; return 0; }
+  done
+  return 1
+}
 window_start() { # [user]: starts the window with no settings file, as a fresh install has it
   window_stop
   rm -f "$build/bin/KORIV.INI"
@@ -167,8 +178,7 @@ window_start() { # [user]: starts the window with no settings file, as a fresh i
   win=
   local _
   for _ in $(seq 300); do
-    win="$(xdotool search --all --onlyvisible --pid "$app_pid" --name '^Tessaro' 2>/dev/null | head -n 1)"
-    [ -n "$win" ] && break
+    win="$(main_window)" && break
     sleep 0.1
   done
   [ -n "$win" ] || return 1
