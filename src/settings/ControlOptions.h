@@ -18,7 +18,7 @@ struct ControlOptions
     // The limit as a share of the joint's full travel time.
     int runLimitPercent = DefaultRunLimitPercent;
     // Where the script file dialogs open: the folder of the script loaded or saved last. Empty: none yet.
-    QString scriptFolder;
+    QString scriptFolder = QString();
 
     friend bool operator==(const ControlOptions &, const ControlOptions &) = default;
 
