@@ -20,10 +20,10 @@ struct ControlOptions
     // The limit as a share of the joint's full travel time.
     int runLimitPercent = DefaultRunLimitPercent;
     // Where the script file dialogs open: the folder of the script loaded or saved last. Empty: none yet.
-    QString scriptFolder;
+    QString scriptFolder = QString();
     // Full-travel times measured on this arm, one line each, named by joint and way
     // ("TravelShoulderUp=9.412"); a time not measured has no line.
-    TravelCalibration travel;
+    TravelCalibration travel = TravelCalibration();
 
     friend bool operator==(const ControlOptions &, const ControlOptions &) = default;
 

@@ -248,22 +248,51 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("script");
         QTest::addColumn<QByteArray>("message");
+        QTest::addColumn<int>("status");
         QTest::newRow("count beyond the step counter")
             << QByteArray("\" 40000\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"Pause\",\" 0\"\r\n")
-            << QByteArray("the step count 40000 does not fit: a script holds at most 32766 steps");
+            << QByteArray("the step count 40000 does not fit: a script holds at most 32766 steps") << 65;
         QTest::newRow("no steps") << QByteArray("\" 0\"\r\n\"Step\",\"Function\",\"Time\"\r\n")
-                                  << QByteArray("Empty script!");
+                                  << QByteArray("Empty script!") << 65;
+        QTest::newRow("not a script") << QByteArray("Shopping list\r\n3 apples\r\n")
+                                      << QByteArray("refused.SRP is not a Tessaro script (its first line is not a "
+                                                    "step count)")
+                                      << 65;
     }
 
     void runRefusesWhatItCannotPlay()
     {
         QFETCH(QByteArray, script);
         QFETCH(QByteArray, message);
+        QFETCH(int, status);
         const Outcome r = cli({QStringLiteral("run"), write(QStringLiteral("refused.SRP"), script),
                                QStringLiteral("--virtual-arm")});
-        QCOMPARE(r.status, 65);
+        QCOMPARE(r.status, status);
         QVERIFY2(r.err.contains(message), r.err.constData());
+        QVERIFY(!r.err.contains("Empty script!") || message == "Empty script!");
         QVERIFY(r.out.isEmpty());
+    }
+
+    // Steps that are not motions are named, every one, and played as written only when asked to.
+    void runPlaysUnknownStepsOnlyWhenAskedTo()
+    {
+        const QString script =
+            write(QStringLiteral("grab.SRP"), "\" 3\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"ElbowUp\",\" .02\"\r\n"
+                                              "\" 2\",\"Grab\",\" .02\"\r\n\" 3\",\"wristup\",\" .02\"\r\n");
+        const QString log = m_dir.filePath(QStringLiteral("grab.log"));
+        Outcome r = cli({QStringLiteral("run"), script, QStringLiteral("--virtual-arm-log"), log});
+        QCOMPARE(r.status, 67);
+        QVERIFY2(r.err.contains("Step 2 \"Grab\" is not a motion: ElbowUp keeps running through it"),
+                 r.err.constData());
+        QVERIFY2(r.err.contains("Step 3 \"wristup\" is not a motion: ElbowUp keeps running through it"),
+                 r.err.constData());
+        QVERIFY2(r.err.contains("--allow-unknown-steps"), r.err.constData());
+        QVERIFY(loggedCodes(log).isEmpty());
+
+        r = cli({QStringLiteral("run"), script, QStringLiteral("--allow-unknown-steps"),
+                 QStringLiteral("--virtual-arm-log"), log});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(loggedCodes(log), (QList<int>{3, 0}));
     }
 
     void runEndsWhenACommandFails_data()

@@ -262,24 +262,29 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<bool>("runLimit");
         QTest::addColumn<int>("percent");
-        QTest::newRow("empty: the defaults") << QByteArray() << true << 150;
-        QTest::newRow("as written") << QByteArray("RunLimit=No\r\nRunLimitPercent=250\r\n") << false << 250;
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("empty: the defaults") << QByteArray() << true << 150 << QString();
+        QTest::newRow("as written") << QByteArray("RunLimit=No\r\nRunLimitPercent=250\r\n") << false << 250 << QString();
         QTest::newRow("spaces, case, LF ends")
-            << QByteArray(" runlimit = no \nRUNLIMITPERCENT= 120\n") << false << 120;
+            << QByteArray(" runlimit = no \nRUNLIMITPERCENT= 120\n") << false << 120 << QString();
         QTest::newRow("unknown names and junk skipped")
-            << QByteArray("Later=1\r\nnot a line\r\n=Yes\r\nRunLimitPercent=400") << true << 400;
+            << QByteArray("Later=1\r\nnot a line\r\n=Yes\r\nRunLimitPercent=400") << true << 400 << QString();
         QTest::newRow("unreadable values keep the defaults")
-            << QByteArray("RunLimit=maybe\r\nRunLimitPercent=1.5e2\r\n") << true << 150;
-        QTest::newRow("percent below the travel time") << QByteArray("RunLimitPercent=99") << true << 150;
-        QTest::newRow("percent out of reason") << QByteArray("RunLimitPercent=100000") << true << 150;
+            << QByteArray("RunLimit=maybe\r\nRunLimitPercent=1.5e2\r\n") << true << 150 << QString();
+        QTest::newRow("percent below the travel time") << QByteArray("RunLimitPercent=99") << true << 150 << QString();
+        QTest::newRow("script folder, blanks and all")
+            << QByteArray("RunLimit=Yes\r\nScriptFolder=/home/ann/arm scripts \xc3\xa4\r\n") << true << 150
+            << QStringLiteral("/home/ann/arm scripts \u00e4");
+        QTest::newRow("percent out of reason") << QByteArray("RunLimitPercent=100000") << true << 150 << QString();
     }
     void controlOptions()
     {
         QFETCH(QByteArray, text);
         QFETCH(bool, runLimit);
         QFETCH(int, percent);
+        QFETCH(QString, folder);
         const ControlOptions parsed = ControlOptions::parse(text);
-        QCOMPARE(parsed, (ControlOptions{runLimit, percent, QString(), {}}));
+        QCOMPARE(parsed, (ControlOptions{runLimit, percent, folder, {}}));
         // Written and read back through a file it stays the same.
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("a/TESSARO.INI"));
