@@ -468,7 +468,7 @@ private Q_SLOTS:
                 ++checked;
             }
         }
-        QCOMPARE(checked, 8 * commands.size());
+        QCOMPARE(checked, 9 * commands.size());
     }
 
     void interruptStopsTheArm()

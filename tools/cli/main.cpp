@@ -15,7 +15,7 @@ void printUsage(QTextStream &out)
            "Plays arm scripts and describes HID devices without a window.\n"
            "\n"
            "Commands:\n"
-           "  run FILE.SRP [--reps N] [--quiet] [--virtual-arm] [--virtual-arm-log PATH] [--virtual-arm-fail-write K]\n"
+           "  run FILE.SRP [--reps N] [--quiet] [--allow-unknown-steps] [--virtual-arm] [--virtual-arm-log PATH] [--virtual-arm-fail-write K]\n"
            "                       play a script on the arm; prints its total time first\n"
            "  devices [--all] [--virtual-arm] [--virtual-arm-log PATH]\n"
            "                       list the arm's HID interfaces and their report variables\n"
@@ -28,6 +28,9 @@ void printUsage(QTextStream &out)
            "Options:\n"
            "  --reps N             run: play the script N times, N from 1 to 32767 (default 1)\n"
            "  --quiet              run: print only errors, no steps, progress or totals\n"
+           "  --allow-unknown-steps\n"
+           "                       run: play a script with steps that are not motions as written (such\n"
+           "                       a step sends nothing: the motion before it runs on through it)\n"
            "  --virtual-arm        run, devices, describe, gamepad: use the built-in virtual arm\n"
            "                       instead of the USB devices\n"
            "  --virtual-arm-log PATH\n"
@@ -59,8 +62,10 @@ void printUsage(QTextStream &out)
            "       cannot be opened (permission: install the udev rule 70-tessaro.rules)\n"
            "  6    run: the arm stopped taking commands; a motor may still run: switch the arm off\n"
            "  64   usage: unknown command or option, missing or bad value\n"
-           "  65   run: the script is empty or holds more steps than a script can\n"
+           "  65   run: the file is not a script, or the script is empty or holds more steps than a\n"
+           "       script can\n"
            "  66   run: the script file cannot be read\n"
+           "  67   run: a step is not a motion, and --allow-unknown-steps was not given\n"
            "  128+N  run: stopped by signal N (130 for Ctrl+C, 143 for SIGTERM); the arm is stopped\n";
 }
 
