@@ -10,6 +10,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
+Q_DECLARE_METATYPE(TravelCalibration)
+
 using Colour = std::optional<quint32>;
 
 namespace {
@@ -262,24 +266,50 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<bool>("runLimit");
         QTest::addColumn<int>("percent");
-        QTest::newRow("empty: the defaults") << QByteArray() << true << 150;
-        QTest::newRow("as written") << QByteArray("RunLimit=No\r\nRunLimitPercent=250\r\n") << false << 250;
+        QTest::addColumn<TravelCalibration>("travel");
+        const TravelCalibration none;
+        QTest::newRow("empty: the defaults") << QByteArray() << true << 150 << none;
+        QTest::newRow("as written") << QByteArray("RunLimit=No\r\nRunLimitPercent=250\r\n") << false << 250 << none;
         QTest::newRow("spaces, case, LF ends")
-            << QByteArray(" runlimit = no \nRUNLIMITPERCENT= 120\n") << false << 120;
+            << QByteArray(" runlimit = no \nRUNLIMITPERCENT= 120\n") << false << 120 << none;
         QTest::newRow("unknown names and junk skipped")
-            << QByteArray("Later=1\r\nnot a line\r\n=Yes\r\nRunLimitPercent=400") << true << 400;
+            << QByteArray("Later=1\r\nnot a line\r\n=Yes\r\nRunLimitPercent=400") << true << 400 << none;
         QTest::newRow("unreadable values keep the defaults")
-            << QByteArray("RunLimit=maybe\r\nRunLimitPercent=1.5e2\r\n") << true << 150;
-        QTest::newRow("percent below the travel time") << QByteArray("RunLimitPercent=99") << true << 150;
-        QTest::newRow("percent out of reason") << QByteArray("RunLimitPercent=100000") << true << 150;
+            << QByteArray("RunLimit=maybe\r\nRunLimitPercent=1.5e2\r\n") << true << 150 << none;
+        QTest::newRow("percent below the travel time") << QByteArray("RunLimitPercent=99") << true << 150 << none;
+        QTest::newRow("percent out of reason") << QByteArray("RunLimitPercent=100000") << true << 150 << none;
+
+        TravelCalibration measured;
+        measured.set(1, 9.412);  // shoulder up
+        measured.set(5, 1.7);    // gripper closing
+        measured.set(2, 12.0);   // base counter-clockwise
+        measured.set(8, 14.0004); // elbow down, kept to the millisecond
+        QTest::newRow("travel times")
+            << QByteArray("TravelShoulderUp=9.412\r\ntravelgripperclose = 1.7\r\nTravelBaseCCW=12\r\n"
+                          "TravelElbowDown=14.0004\r\n")
+            << true << 150 << measured;
+        TravelCalibration wrist;
+        wrist.set(9, 6.5);
+        QTest::newRow("travel times out of bounds or unreadable are not measurements")
+            << QByteArray("TravelWristUp=0.1\r\nTravelBaseCW=500\r\nTravelElbowUp=soon\r\nTravelElbowDown=-3\r\n"
+                          "TravelGripperOpen=2x\r\nTravelWristDown=6.5\r\nTravelKnee=3\r\n")
+            << true << 150 << wrist;
     }
     void controlOptions()
     {
         QFETCH(QByteArray, text);
         QFETCH(bool, runLimit);
         QFETCH(int, percent);
+        QFETCH(TravelCalibration, travel);
         const ControlOptions parsed = ControlOptions::parse(text);
-        QCOMPARE(parsed, (ControlOptions{runLimit, percent}));
+        QCOMPARE(parsed.runLimit, runLimit);
+        QCOMPARE(parsed.runLimitPercent, percent);
+        QCOMPARE(parsed.travel.towardsMax, travel.towardsMax);
+        QCOMPARE(parsed.travel.towardsMin, travel.towardsMin);
+        // Only what was measured is written: a file without travel times keeps its two lines.
+        QCOMPARE(ControlOptions::format(parsed).count("\r\n"),
+                 2 + std::count_if(travel.towardsMax.begin(), travel.towardsMax.end(), [](double x) { return x > 0; }) +
+                     std::count_if(travel.towardsMin.begin(), travel.towardsMin.end(), [](double x) { return x > 0; }));
         // Written and read back through a file it stays the same.
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("a/TESSARO.INI"));
