@@ -10,6 +10,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
+Q_DECLARE_METATYPE(TravelCalibration)
+
 using Colour = std::optional<quint32>;
 
 namespace {

@@ -68,6 +68,7 @@ QList<Move> reversed(const QList<Move> &moves)
 
 Q_DECLARE_METATYPE(ArmJoint)
 Q_DECLARE_METATYPE(QList<Move>)
+Q_DECLARE_METATYPE(ArmFaults)
 
 class TestArmSimulator : public QObject
 {
@@ -90,6 +91,9 @@ private Q_SLOTS:
     void unplugStopsEveryMotor();
     void poseText_data();
     void poseText();
+    void faultyArm_data();
+    void faultyArm();
+    void faultsFromSeed();
 };
 
 void TestArmSimulator::fullTravel_data()
@@ -382,6 +386,95 @@ void TestArmSimulator::poseText()
     ArmPose pose = ArmPose::home();
     pose.degrees[static_cast<int>(ArmJoint::Base)] = base;
     QVERIFY2(pose.toText().startsWith(text + QLatin1Char(' ')), qPrintable(pose.toText()));
+void TestArmSimulator::faultyArm_data()
+{
+    QTest::addColumn<ArmFaults>("faults");
+    QTest::addColumn<QList<Move>>("moves");
+    QTest::addColumn<ArmJoint>("joint");
+    QTest::addColumn<double>("degrees");
+
+    ArmFaults speeds;
+    speeds.speedTowardsMax[armJointIndex(ArmJoint::Shoulder)] = 0.9;
+    speeds.speedTowardsMin[armJointIndex(ArmJoint::Shoulder)] = 1.1;
+    // 90 + 2 s * 18 deg/s up, then 1 s * 22 deg/s down.
+    QTest::newRow("a speed each way") << speeds << QList<Move>{{1, 2.0}, {6, 1.0}} << ArmJoint::Shoulder << 104.0;
+
+    ArmFaults play;
+    play.backlashDegrees[armJointIndex(ArmJoint::Elbow)] = 2.0;
+    // The gears start in the middle of their play: up loses 1 degree, the way back down all 2.
+    QTest::newRow("play on reversal")
+        << play << QList<Move>{{3, 1.0}, {0, 0.5}, {8, 1.0}} << ArmJoint::Elbow << -89.0;
+    QTest::newRow("no play going on the same way")
+        << play << QList<Move>{{3, 1.0}, {0, 0.5}, {3, 1.0}} << ArmJoint::Elbow << -90.0 + 2 * ElbowSpeed - 1.0;
+
+    ArmFaults give;
+    give.endGiveDegrees[armJointIndex(ArmJoint::Gripper)] = 0.4;
+    QTest::newRow("give after pushing a stop") << give << QList<Move>{{10, 1.0}} << ArmJoint::Gripper << 29.6;
+    QTest::newRow("give when another motion takes over")
+        << give << QList<Move>{{5, 2.0}, {4, 1.0}} << ArmJoint::Gripper << 0.4;
+    QTest::newRow("no give short of the stop") << give << QList<Move>{{5, 0.5}} << ArmJoint::Gripper << 20.0;
+
+    ArmFaults drain;
+    drain.drainPerSecond = 0.001;
+    // 5 s clockwise at full speed, then 5 s back at 99.5 %.
+    QTest::newRow("batteries running down")
+        << drain << QList<Move>{{7, 5.0}, {2, 5.0}} << ArmJoint::Base << -0.5625;
+}
+
+// Each fault on its own, against the figures worked out by hand.
+void TestArmSimulator::faultyArm()
+{
+    QFETCH(ArmFaults, faults);
+    QFETCH(QList<Move>, moves);
+    QFETCH(ArmJoint, joint);
+    QFETCH(double, degrees);
+    ArmSimulator sim;
+    sim.setFaults(faults);
+    const qint64 t = play(sim, moves, 0);
+    const ArmPose pose = sim.poseAt(t + s(1));
+    QVERIFY2(near(pose.angle(joint), degrees), qPrintable(pose.toText()));
+    // The end-stop time agrees with the motion: a joint driven on from here meets its stop then.
+    sim.apply(armJointMotion(joint).codeTowardsMin, t + s(1));
+    const qint64 stop = sim.endStopNs();
+    QVERIFY(stop > t + s(1));
+    QVERIFY(!sim.poseAt(stop - s(0.001)).isStraining(joint));
+    QVERIFY(sim.poseAt(stop).isStraining(joint));
+}
+
+// Drawn arms stay within what they promise, and a seed is one arm, whatever else happens.
+void TestArmSimulator::faultsFromSeed()
+{
+    QCOMPARE(ArmFaults::fromSeed(7), ArmFaults::fromSeed(7));
+    QVERIFY(ArmFaults::fromSeed(7) != ArmFaults::fromSeed(8));
+    QVERIFY(ArmFaults().isNone());
+    for (quint32 seed = 0; seed < 500; ++seed) {
+        const ArmFaults f = ArmFaults::fromSeed(seed);
+        QVERIFY(!f.isNone());
+        for (const ArmJointMotion &m : armJointMotions) {
+            const int i = armJointIndex(m.joint);
+            for (double speed : {f.speedTowardsMax[i], f.speedTowardsMin[i]})
+                QVERIFY2(speed >= 0.85 && speed <= 1.15, qPrintable(QString::number(speed)));
+            if (m.towardsMaxLifts)
+                QVERIFY(f.speedTowardsMax[i] < f.speedTowardsMin[i]);
+            QVERIFY(f.backlashDegrees[i] > 0 && f.backlashDegrees[i] <= 3.0);
+            QVERIFY(f.endGiveDegrees[i] > 0 && f.endGiveDegrees[i] <= 1.5);
+        }
+        QVERIFY(f.drainPerSecond > 0 && f.drainPerSecond * 600 <= 0.05);
+    }
+
+    // Two simulators of the same arm given the same codes agree to the last bit.
+    const QList<Move> script{{1, 2.0}, {7, 1.5}, {6, 0.7}, {10, 3.0}, {3, 1.0}, {8, 0.2}, {9, 4.0}};
+    ArmSimulator a;
+    ArmSimulator b;
+    ArmSimulator other;
+    a.setFaults(ArmFaults::fromSeed(7));
+    b.setFaults(ArmFaults::fromSeed(7));
+    other.setFaults(ArmFaults::fromSeed(8));
+    const qint64 end = play(a, script, 0);
+    play(b, script, 0);
+    play(other, script, 0);
+    QCOMPARE(a.poseAt(end).degrees, b.poseAt(end).degrees);
+    QVERIFY(a.poseAt(end).degrees != other.poseAt(end).degrees);
 }
 
 QTEST_GUILESS_MAIN(TestArmSimulator)
