@@ -386,6 +386,8 @@ void TestArmSimulator::poseText()
     ArmPose pose = ArmPose::home();
     pose.degrees[static_cast<int>(ArmJoint::Base)] = base;
     QVERIFY2(pose.toText().startsWith(text + QLatin1Char(' ')), qPrintable(pose.toText()));
+}
+
 void TestArmSimulator::faultyArm_data()
 {
     QTest::addColumn<ArmFaults>("faults");
