@@ -275,7 +275,8 @@ private Q_SLOTS:
         QTest::newRow("spaces, case, LF ends")
             << QByteArray(" runlimit = no \nRUNLIMITPERCENT= 120\n") << false << 120 << QString() << none;
         QTest::newRow("unknown names and junk skipped")
-            << QByteArray("Later=1\r\nnot a line\r\n=Yes\r\nRunLimitPercent=400") << true << 400 << QString() << none;
+            << QByteArray("Later=1\r\nnot a line\r\n=Yes\r\nRunLimitPercent=400") << true << 400 << QString()
+            << none;
         QTest::newRow("unreadable values keep the defaults")
             << QByteArray("RunLimit=maybe\r\nRunLimitPercent=1.5e2\r\n") << true << 150 << QString() << none;
         QTest::newRow("percent below the travel time")
@@ -298,8 +299,9 @@ private Q_SLOTS:
         TravelCalibration wrist;
         wrist.set(9, 6.5);
         QTest::newRow("travel times out of bounds or unreadable are not measurements")
-            << QByteArray("TravelWristUp=0.1\r\nTravelBaseCW=500\r\nTravelElbowUp=soon\r\nTravelElbowDown=-3\r\n"
-                          "TravelGripperOpen=2x\r\nTravelWristDown=6.5\r\nTravelKnee=3\r\n")
+            << QByteArray(
+                   "TravelWristUp=0.1\r\nTravelBaseCW=500\r\nTravelElbowUp=soon\r\nTravelElbowDown=-3\r\n"
+                   "TravelGripperOpen=2x\r\nTravelWristDown=6.5\r\nTravelKnee=3\r\n")
             << true << 150 << QString() << wrist;
     }
     void controlOptions()
