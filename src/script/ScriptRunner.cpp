@@ -98,6 +98,8 @@ void ScriptRunner::RunScript(ScriptSource &source, int firstStep)
     m_timingCpuNs = 0;
     m_realtimeGranted = false;
     m_refreshPending = false;
+    m_sendingRow = 0;
+    m_sendingRepetition = 0;
     std::shared_ptr<const Script> script;
     try {
         script = readScript();
@@ -294,6 +296,8 @@ void ScriptRunner::timingThread(quint64 run, int firstStep)
         // The step's time runs from the moment its code went out: a send held up on its way (waiting
         // for the arm's lock or for the device) must not shorten the step.
         qint64 sent = clockNs();
+        m_sendingRow = row;
+        m_sendingRepetition = int(counter) + 1;
         if (step.code >= 0 && !sendStep(qint16(step.code), scheduled, stepsPosted, &sent))
             break;
         const bool onTime = hasPreviousEnd && sent - previousEndNs <= OnTimeToleranceNs;

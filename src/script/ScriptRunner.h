@@ -96,6 +96,10 @@ public:
     void scriptChanged();
 
     bool isRunning() const { return m_running.load(); }
+    // The row and the repetition (from 1) of the step whose command went out last, or is going out:
+    // for a source's sendArmCommand, which is told only the code. 0 before the run's first step.
+    int sendingRow() const { return m_sendingRow.load(); }
+    int sendingRepetition() const { return m_sendingRepetition.load(); }
 
     // Real-time scheduling for the timing thread (SCHED_FIFO at the lowest priority), for where other
     // processes keep every core busy and a woken thread can wait a whole scheduler tick for its turn.
@@ -165,6 +169,8 @@ private:
     ScriptSource *m_source = nullptr;
     QEventLoop *m_loop = nullptr;
     std::atomic<bool> m_running{false};
+    std::atomic<int> m_sendingRow{0};
+    std::atomic<int> m_sendingRepetition{0};
     bool m_recordTimings = false;
     bool m_realtime = false;
     std::atomic<bool> m_realtimeGranted{false};

@@ -8,6 +8,7 @@
 #include "StepFunctions.h"
 
 #include <QPointer>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
@@ -24,6 +25,29 @@ template <typename Step> void runStep(Step &&step)
     } catch (const std::exception &) {
     }
 }
+
+// What Return to start plays: the estimate's plan, as the steps of a script played once.
+class PlanScript : public ScriptSource
+{
+public:
+    PlanScript(ArmSession &session, const QList<PlanStep> &plan) : m_session(session), m_plan(plan) {}
+
+    int stepCount() override { return int(m_plan.size()); }
+    QString functionText(int row) override { return StepFunctions::name(m_plan.value(row - 1).code); }
+    // To the millisecond, as the runner keeps time.
+    QString timeText(int row) override { return QString::number(m_plan.value(row - 1).seconds, 'f', 3); }
+    QString repetitionsText() override { return QStringLiteral("1"); }
+    void sendArmCommand(qint16 code) override
+    {
+        QString why;
+        if (!m_session.send(code, &why) && !why.isEmpty())
+            m_session.cutRunAfterFailedSend(why);
+    }
+
+private:
+    ArmSession &m_session;
+    const QList<PlanStep> m_plan;
+};
 
 const ArmJointMotion *jointOfCode(int code)
 {
@@ -78,6 +102,10 @@ ArmSession::ArmSession(HidTransport *transport, QObject *parent)
     m_runLimitTimer.setSingleShot(true);
     m_runLimitTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_runLimitTimer, &QTimer::timeout, this, &ArmSession::onRunLimit);
+    m_endStopTimer.setSingleShot(true);
+    m_endStopTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_endStopTimer, &QTimer::timeout, this, &ArmSession::onEndStop);
+    m_poseStatus = poseStatusText();
 }
 
 ArmSession::~ArmSession()
@@ -125,6 +153,7 @@ void ArmSession::shutDown(bool sendStop)
         return;
     m_shutDown = true;
     m_runLimitTimer.stop();
+    m_endStopTimer.stop();
     // The run's loop ends as soon as the caller's event is handled; its own stop code is not sent, the
     // one below stands for it. Its timing thread is done with the devices before they close.
     runStep([this] {
@@ -164,6 +193,13 @@ void ArmSession::updateConnection()
         return;
     }
     m_ready = false;
+    // The arm's controller is powered through the cable: whatever ran has stopped.
+    {
+        const std::lock_guard<std::mutex> guard(m_sendLock);
+        m_pose.apply(0, clockNs());
+        m_endStopDueNs = 0;
+    }
+    m_endStopTimer.stop();
     Q_EMIT readyChanged(false);
     // Stopped here and now: a replugged arm must not take up a script in the middle.
     if (wasReady && !m_shutDown)
@@ -175,13 +211,75 @@ bool ArmSession::send(qint16 code, QString *error)
     // The Ready state as a flag any thread may read; the device list takes the HID lock itself.
     if (!m_ready)
         return false;
+    bool sent = false;
+    {
+        const std::lock_guard<std::mutex> guard(m_sendLock);
+        sent = sendLocked(code, error);
+    }
+    if (!sent)
+        return false;
+    // The end stop of the motion that went out, and the pose line, belong to this thread's timers and
+    // signals; a run's timing thread hands them over by name, the figures through the lock.
+    if (QThread::currentThread() == thread()) {
+        armEndStop();
+        tellPoseStatus();
+    } else {
+        QMetaObject::invokeMethod(this, "armEndStop", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "tellPoseStatus", Qt::QueuedConnection);
+    }
+    return true;
+}
+
+bool ArmSession::sendLocked(qint16 code, QString *error)
+{
+    qint64 now = clockNs();
+    qint16 out = code;
+    const bool inRun = m_runner->isRunning();
+    // The end-stop rule: how long the motion may run before the estimate puts its joint at the end
+    // it drives towards; -1 when the joint is not known (the runaway limit alone watches it then). A
+    // return plan drives into the stops on purpose, for no longer than the estimate allows.
+    double toEnd = -1.0;
+    if (armCodeMotion(code) && !m_returning) {
+        const bool overriding = !inRun && code == m_overriding;
+        toEnd = overriding ? m_pose.secondsToSureEnd(code, now) : m_pose.secondsToEnd(code, now);
+        // Let past the estimated end, the motion stops where the end is sure; there already, it is
+        // the runaway limit's.
+        if (overriding && toEnd == 0.0)
+            toEnd = -1.0;
+    }
+    if (code != m_overriding)
+        m_overriding = -1;
+    // A step towards an end the arm is at already sends a stop in its place: the motion before it
+    // ends as the step would have ended it, and the run goes on timed as written.
+    if (inRun && toEnd == 0.0)
+        out = 0;
+    bool ok = false;
     try {
-        return m_devices->SendToAll(code, error);
+        ok = m_devices->SendToAll(out, error);
     } catch (const std::exception &e) {
         if (error)
             *error = QString::fromLocal8Bit(e.what());
-        return false;
+        ok = false;
     }
+    if (!ok)
+        return false;
+    // The code is in the arm's hands from here.
+    now = clockNs();
+    m_pose.apply(out, now);
+    ++m_sendSerial;
+    m_endStopDueNs = 0;
+    const int row = inRun ? m_runner->sendingRow() : 0;
+    const int repetition = inRun ? m_runner->sendingRepetition() : 0;
+    if (out != code)
+        m_cutSteps.append(CutStep{row, repetition, code});
+    if (out == code && toEnd > 0.0) {
+        m_endStopSerial = m_sendSerial;
+        m_endStopCode = code;
+        m_endStopDueNs = now + qint64(std::ceil(toEnd * 1e9));
+        m_endStopRow = row;
+        m_endStopRepetition = repetition;
+    }
+    return true;
 }
 
 void ArmSession::onArrival()
@@ -222,6 +320,16 @@ void ArmSession::click(int code)
 {
     if (code < 0 || code > 10)
         return;
+    const QString tag = StepFunctions::name(code);
+    // A start towards an end the estimate says is reached is refused; the motion that was on stops,
+    // as the switch would have stopped it.
+    if ((!m_motionActive || tag != m_activeTag) && endStopRefuses(code)) {
+        if (m_motionActive)
+            click(activeCode());
+        else if (m_panelCode > 0)
+            stopPanelMotion();
+        return;
+    }
     // Whatever the click decides, the code it sends is the motion the limit watches from now on.
     struct LimitAfterClick
     {
@@ -229,7 +337,6 @@ void ArmSession::click(int code)
         int code = 0;
         ~LimitAfterClick() { session.armRunLimit(code); }
     } limit{*this};
-    const QString tag = StepFunctions::name(code);
 
     if (!m_motionActive) {
         Q_EMIT lookOn(code);
@@ -362,6 +469,10 @@ void ArmSession::stopEverything()
 
 void ArmSession::setOptions(const ControlOptions &options)
 {
+    if (options.travel != m_options.travel) {
+        const std::lock_guard<std::mutex> guard(m_sendLock);
+        m_pose.setCalibration(options.travel, clockNs());
+    }
     m_options = options;
     // A motion that is on keeps the limit it started with unless the limit is switched off.
     if (!m_options.runLimit)
@@ -436,6 +547,12 @@ bool ArmSession::running() const
 ArmSession::RunEnd ArmSession::runScript(ScriptSource &source, int firstStep)
 {
     m_runLimitTimer.stop();
+    m_endStopTimer.stop();
+    {
+        const std::lock_guard<std::mutex> guard(m_sendLock);
+        m_cutSteps.clear();
+        m_endStopDueNs = 0;
+    }
     m_runActive = true;
     m_runEnd = RunEnd::Finished;
     m_runFailure.clear();
@@ -489,4 +606,195 @@ void ArmSession::takeFailure()
     }
     if (!why.isEmpty())
         endRun(RunEnd::CommandFailed, why);
+}
+
+QList<ArmSession::CutStep> ArmSession::lastRunCutSteps() const
+{
+    const std::lock_guard<std::mutex> guard(m_sendLock);
+    return m_cutSteps;
+}
+
+QString ArmSession::CutStep::text() const
+{
+    return QStringLiteral("Step %1 (%2) of repetition %3 cut short: %4")
+        .arg(row)
+        .arg(StepFunctions::name(code))
+        .arg(repetition)
+        .arg(PoseEstimator::endReachedText(code));
+}
+
+// --- Pose
+
+qint64 ArmSession::clockNs()
+{
+    return ScriptRunner::clockNs();
+}
+
+PoseEstimate ArmSession::poseEstimate() const
+{
+    const std::lock_guard<std::mutex> guard(m_sendLock);
+    return m_pose.estimateAt(clockNs());
+}
+
+PoseEstimator ArmSession::poseEstimator() const
+{
+    const std::lock_guard<std::mutex> guard(m_sendLock);
+    return m_pose;
+}
+
+QString ArmSession::poseStatusText() const
+{
+    return poseEstimate().statusText();
+}
+
+void ArmSession::tellPoseStatus()
+{
+    const QString text = poseStatusText();
+    if (text == m_poseStatus)
+        return;
+    m_poseStatus = text;
+    Q_EMIT poseStatusChanged(text);
+}
+
+void ArmSession::declareStartPose()
+{
+    {
+        const std::lock_guard<std::mutex> guard(m_sendLock);
+        const qint64 now = clockNs();
+        const PoseEstimate estimate = m_pose.estimateAt(now);
+        JointAngles pose = PoseEstimator::homePose();
+        for (int i = 0; i < ArmJointCount; ++i) {
+            if (estimate.joints[i].known)
+                pose[i] = estimate.joints[i].degrees;
+        }
+        m_pose.declareStart(now, pose);
+    }
+    armEndStop();
+    tellPoseStatus();
+}
+
+void ArmSession::markAtEnd(int code)
+{
+    {
+        const std::lock_guard<std::mutex> guard(m_sendLock);
+        m_pose.markAtEnd(code, clockNs());
+    }
+    tellPoseStatus();
+}
+
+void ArmSession::forgetPose()
+{
+    {
+        const std::lock_guard<std::mutex> guard(m_sendLock);
+        m_pose.forget(clockNs());
+        m_endStopDueNs = 0;
+    }
+    m_endStopTimer.stop();
+    tellPoseStatus();
+}
+
+ArmSession::RunEnd ArmSession::returnToStart(QString *refusal)
+{
+    const auto refuse = [refusal](const QString &why) {
+        if (refusal)
+            *refusal = why;
+        return RunEnd::Finished;
+    };
+    if (m_shutDown || running())
+        return refuse(QStringLiteral("Return to start waits until the run is over"));
+    if (!m_ready)
+        return refuse(QStringLiteral("No arm to return to its start pose"));
+    QList<PlanStep> plan;
+    bool known = false;
+    {
+        const std::lock_guard<std::mutex> guard(m_sendLock);
+        const qint64 now = clockNs();
+        known = m_pose.known(now);
+        if (known)
+            plan = m_pose.returnToStart(now);
+    }
+    if (!known)
+        return refuse(QStringLiteral("Pose unknown: no way back to the start. Set the start pose first"));
+    if (plan.isEmpty())
+        return refuse(QStringLiteral("The arm is at its start pose"));
+    PlanScript script(*this, plan);
+    QPointer<ArmSession> alive(this);
+    m_returning = true;
+    const RunEnd end = runScript(script);
+    if (alive)
+        m_returning = false;
+    return end;
+}
+
+void ArmSession::armEndStop()
+{
+    qint64 due = 0;
+    {
+        const std::lock_guard<std::mutex> guard(m_sendLock);
+        if (m_endStopSerial == m_sendSerial)
+            due = m_endStopDueNs;
+    }
+    if (due == 0 || m_shutDown) {
+        m_endStopTimer.stop();
+        return;
+    }
+    const qint64 left = due - clockNs();
+    m_endStopTimer.start(int(std::max<qint64>(0, (left + 999'999) / 1'000'000)));
+}
+
+bool ArmSession::endStopRefuses(int code)
+{
+    if (!armCodeMotion(code))
+        return false;
+    {
+        const std::lock_guard<std::mutex> guard(m_sendLock);
+        if (m_pose.secondsToEnd(code, clockNs()) != 0.0)
+            return false;
+        // The same command again, soon after the rule said no: the operator knows better than the
+        // estimate, this once.
+        if (m_overrideCode == code && m_overrideClock.isValid() && m_overrideClock.elapsed() < EndStopOverrideMs) {
+            m_overrideCode = -1;
+            m_overriding = code;
+            return false;
+        }
+    }
+    m_overrideCode = code;
+    m_overrideClock.start();
+    Q_EMIT endStopReached(PoseEstimator::endReachedText(code));
+    return true;
+}
+
+void ArmSession::onEndStop()
+{
+    if (m_shutDown)
+        return;
+    int code = 0;
+    {
+        const std::lock_guard<std::mutex> guard(m_sendLock);
+        // Another code went out meanwhile: its own reckoning stands.
+        if (m_endStopDueNs == 0 || m_endStopSerial != m_sendSerial)
+            return;
+        m_endStopDueNs = 0;
+        code = m_endStopCode;
+        if (m_runner->isRunning()) {
+            // Under the lock, so that the run's next step cannot come between; the run keeps its time.
+            const int row = m_endStopRow;
+            const int repetition = m_endStopRepetition;
+            if (m_ready && sendLocked(0, nullptr))
+                m_cutSteps.append(CutStep{row, repetition, code});
+            code = -1;
+        }
+    }
+    if (code < 0) {
+        tellPoseStatus();
+        return;
+    }
+    // A panel motion: stopped as a second click would stop it, recorded so in Scripting mode.
+    if (m_motionActive && m_activeTag == StepFunctions::name(code))
+        click(code);
+    else
+        stopPanelMotion();
+    m_overrideCode = code;
+    m_overrideClock.start();
+    Q_EMIT endStopReached(PoseEstimator::endReachedText(code));
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "ControlOptions.h"
+#include "PoseEstimator.h"
 
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -33,6 +35,8 @@ class ScriptSource;
 // - Recording: `stepBegun` and `stepEnded`, with the step's time in seconds, for the front end to
 //   write as script steps. The motion's time is counted in ticks of `stepTimer()` (250 ms), as the
 //   recorded steps have always been.
+// - Pose: where the arm is, estimated from every code that reached it and when (the arm has no
+//   sensors), the end stops that estimate holds, the start pose and the way back to it.
 //
 // Everything runs on the thread that made the session, except `send`, which a run's timing thread
 // calls too.
@@ -45,6 +49,15 @@ public:
     enum class Input { Key, Pad };
     // How the last run ended.
     enum class RunEnd { Finished, Stopped, Disconnected, CommandFailed, Stalled };
+    // A step of a run that the end-stop rule cut short.
+    struct CutStep
+    {
+        int row = 0;
+        int repetition = 0;
+        int code = 0;
+        // "Step 12 (ElbowUp) of repetition 1 cut short: Elbow at its upper end (estimated)"
+        QString text() const;
+    };
 
     static constexpr int ArmVendorId = 7791;
     static constexpr int ArmProductId = 4371;
@@ -52,6 +65,9 @@ public:
     static constexpr int RunLimitFloorMs = 2000;
     // A motion started again within this time of its stop goes on with the run time it had.
     static constexpr int RunLimitGapMs = 1000;
+    // The same motion asked for again within this time of the end-stop rule's stop or refusal goes
+    // past the estimated end, once.
+    static constexpr int EndStopOverrideMs = 2000;
 
     // The transport is not owned and must outlive the session.
     explicit ArmSession(HidTransport *transport, QObject *parent = nullptr);
@@ -128,6 +144,31 @@ public:
     QString lastRunFailure() const { return m_runFailure; }
     // A command of the running script did not reach an arm: the run ends as Stop ends it. Any thread.
     void cutRunAfterFailedSend(const QString &why);
+    // The steps of the last run (or the one in progress) that the end-stop rule cut short, in order.
+    QList<CutStep> lastRunCutSteps() const;
+
+    // --- Pose
+    // The monotonic clock the session's times are on, in ns (the runner's).
+    static qint64 clockNs();
+    // The estimate now. Any thread.
+    PoseEstimate poseEstimate() const;
+    // A copy of the estimator as it stands, to look at what a plan would do. Any thread.
+    PoseEstimator poseEstimator() const;
+    // "Pose known ± 4°" or "Pose unknown"; told by poseStatusChanged when it changes.
+    QString poseStatusText() const;
+    // "This is the start pose": the arm stands where the estimate puts it (joints it does not know,
+    // in the home pose), known from now on, and the pose Return to start brings it back to.
+    void declareStartPose();
+    // The joint of `code` stands at the end `code` drives towards (the calibration's key).
+    void markAtEnd(int code);
+    // Every joint unknown again (an arm moved by hand).
+    void forgetPose();
+    // Return to start: the estimate's plan, played as a run (Esc and stopRun end it as any run). While
+    // the pose is unknown it is refused, and so is a plan of nothing: refusal then says why, nothing is
+    // sent, and it returns RunEnd::Finished.
+    RunEnd returnToStart(QString *refusal = nullptr);
+    // Whether the run in progress is a return to start.
+    bool returning() const { return m_returning.load(); }
 
 Q_SIGNALS:
     void readyChanged(bool ready);
@@ -140,6 +181,10 @@ Q_SIGNALS:
     void stepEnded(double seconds);
     // The runaway limit stopped a motion ("Gripper stopped after 2.3 s: end of travel").
     void runLimitReached(const QString &message);
+    // The end-stop rule stopped or refused a panel motion ("Elbow at its upper end (estimated)").
+    void endStopReached(const QString &message);
+    // The pose line changed ("Pose known ± 4°", "Pose unknown").
+    void poseStatusChanged(const QString &text);
     // A run was ended from here (Esc, the arm lost, a failed or stalled command): its front end
     // shows the run as stopping.
     void runStopping();
@@ -151,6 +196,12 @@ Q_SIGNALS:
 
 private:
     Q_INVOKABLE void takeFailure();
+    Q_INVOKABLE void armEndStop();
+    Q_INVOKABLE void tellPoseStatus();
+    bool sendLocked(qint16 code, QString *error);
+    bool endStopRefuses(int code);
+    void onEndStop();
+    void notePoseChange();
     void onArrival();
     void onIntfClosed(int numStillOpen, const QString &name, int handle);
     void onWriteStalled();
@@ -199,4 +250,27 @@ private:
     // A failed send of the run's timing thread, on its way to this thread.
     std::mutex m_failureLock;
     QString m_failureWaiting;
+
+    // Held across every send, so that what the estimate hears is exactly what went out, in order, and
+    // a stop at an estimated end goes to the motion it was meant for and to no later one.
+    mutable std::mutex m_sendLock;
+    PoseEstimator m_pose;
+    // Codes that have gone out, counted; an end stop is for one of them.
+    quint64 m_sendSerial = 0;
+    // The end stop of the motion in force: its send, its code and when it is due (ns; 0 for none).
+    quint64 m_endStopSerial = 0;
+    int m_endStopCode = 0;
+    qint64 m_endStopDueNs = 0;
+    // The row and repetition of the run's step whose code went out last.
+    int m_endStopRow = 0;
+    int m_endStopRepetition = 0;
+    QTimer m_endStopTimer;
+    QList<CutStep> m_cutSteps;
+    // The panel motion the rule stopped or refused last, and when: asked for again in time, it passes.
+    int m_overrideCode = -1;
+    QElapsedTimer m_overrideClock;
+    // The motion that was let past its estimated end; it stops where the end is sure instead.
+    int m_overriding = -1;
+    std::atomic<bool> m_returning{false};
+    QString m_poseStatus;
 };

@@ -1,5 +1,6 @@
 #include "ArmDeviceList.h"
 #include "ArmSession.h"
+#include "PoseEstimator.h"
 #include "ScriptRunner.h"
 #include "VirtualArm.h"
 #include "VirtualHidTransport.h"
@@ -48,6 +49,68 @@ public:
     QString repetitionsText() override { return QStringLiteral("1"); }
     void sendArmCommand(qint16 code) override { session->send(code); }
     ArmSession *session = nullptr;
+};
+
+// The arm behind a session with a fast gripper: its travel measured at 0.4 s each way, so that the
+// end-stop rule acts within a test's patience. What the arm received, with when, and what was said.
+struct PoseRig
+{
+    PoseRig()
+    {
+        QObject::connect(&arm, &VirtualArm::commandReceived, &arm, [this](int code, qint64 ns, const QByteArray &) {
+            codes.append(code);
+            times.append(ns);
+        });
+        QObject::connect(&session, &ArmSession::endStopReached, &session,
+                         [this](const QString &m) { said.append(m); });
+        QObject::connect(&session, &ArmSession::runLimitReached, &session,
+                         [this](const QString &) { said.append(QStringLiteral("limit")); });
+        ControlOptions options;
+        options.travel.set(5, GripperSeconds);
+        options.travel.set(10, GripperSeconds);
+        session.setOptions(options);
+        session.start(false);
+    }
+    QString codeText() const
+    {
+        QStringList items;
+        for (const int c : codes)
+            items << QString::number(c);
+        return items.join(u' ');
+    }
+    // Seconds from the first code the arm received to the next one.
+    double firstMotionSeconds() const
+    {
+        return times.size() < 2 ? -1.0 : double(times[1] - times[0]) / 1e9;
+    }
+
+    static constexpr double GripperSeconds = 0.4;
+    QList<int> codes;
+    QList<qint64> times;
+    QStringList said;
+    VirtualHidTransport transport;
+    VirtualArm arm{transport};
+    ArmSession session{&transport};
+};
+
+// A script of steps given as "GripClose 1, Pause 0.3".
+class StepList : public ScriptSource
+{
+public:
+    StepList(ArmSession &session, const QString &steps) : m_session(session)
+    {
+        for (const QString &step : steps.split(QStringLiteral(", ")))
+            m_steps << step.split(u' ');
+    }
+    int stepCount() override { return int(m_steps.size()); }
+    QString functionText(int row) override { return m_steps[row - 1][0]; }
+    QString timeText(int row) override { return m_steps[row - 1][1]; }
+    QString repetitionsText() override { return QStringLiteral("1"); }
+    void sendArmCommand(qint16 code) override { m_session.send(code); }
+
+private:
+    ArmSession &m_session;
+    QList<QStringList> m_steps;
 };
 
 } // namespace
@@ -156,7 +219,140 @@ private Q_SLOTS:
         QVERIFY(took.elapsed() < 3000);
         QCOMPARE(stopping, 1);
         QCOMPARE(session.isReady(), event == u"esc");
+        const int received = arm.commandCount();
         intf->holdWrites(false);
+        // The held report goes out now, on the writer's own thread, which outlives the connection: it
+        // must be done with the arm and the transport before they go, and a test after this one must
+        // not hear it.
+        if (event == u"stall") {
+            QTRY_VERIFY(arm.commandCount() > received);
+            QTest::qWait(50);
+        }
+    }
+
+    // The end-stop rule on the panel's motions. Inputs: s "this is the start pose", c<code> a click,
+    // k<code>/K<code> a key pressed and let go, w<ms> a wait, l<ms> a runaway limit of that long, R
+    // Return to start, u the gripper's measured travel forgotten. The gripper starts open, at its open end (code 10 opens, 5 closes). What the arm
+    // received, what the session said (end stops in full, "limit" for the runaway limit, "refused" for
+    // a refused return), and how long the first motion ran (-1: not looked at).
+    void endStops_data()
+    {
+        QTest::addColumn<QString>("inputs");
+        QTest::addColumn<QString>("codes");
+        QTest::addColumn<QStringList>("said");
+        QTest::addColumn<double>("firstMotion");
+        // Closing is not lifting: the estimate takes the table's time for it.
+        const double TableGripperSeconds = armJointMotion(ArmJoint::Gripper).fullTravelSeconds;
+        const QString closed = QStringLiteral("Gripper at its closed end (estimated)");
+        const QString open = QStringLiteral("Gripper at its open end (estimated)");
+        QTest::newRow("a jog towards the estimated end stops there")
+            << "s c5 w1000" << "5 0" << QStringList{closed} << PoseRig::GripperSeconds;
+        QTest::newRow("a held key too") << "s k5 w1000 K5" << "5 0" << QStringList{closed} << PoseRig::GripperSeconds;
+        QTest::newRow("a start at the estimated end is refused") << "s c10 w100" << "" << QStringList{open} << -1.0;
+        QTest::newRow("a switch to it stops the motion that was on")
+            << "s c3 w100 c10" << "3 0" << QStringList{open} << 0.1;
+        QTest::newRow("the same command within 2 s goes past it, once")
+            << "s c10 w300 c10 w300 c10 w100 c10" << "10 0" << QStringList{open, open} << 0.3;
+        QTest::newRow("2 s later it is refused again") << "s c10 w2300 c10" << "" << QStringList{open, open} << -1.0;
+        QTest::newRow("let past the estimated end, it stops where the end is sure")
+            << "u s c5 w2700 c5 w1500" << "5 0 5 0" << QStringList{closed, closed} << TableGripperSeconds;
+        QTest::newRow("a motion that ends before the end is not held")
+            << "s c5 w150 c5 w600" << "5 0" << QStringList{} << 0.15;
+        QTest::newRow("pose unknown: the time limit alone")
+            << "l600 c5 w1300" << "5 0" << QStringList{QStringLiteral("limit")} << 0.6;
+        QTest::newRow("pose unknown: a start at the end goes") << "l600 c10 w100 c10" << "10 0" << QStringList{} << 0.1;
+        QTest::newRow("Return to start brings the gripper back")
+            << "s c5 w200 c5 R" << "5 0 10 0" << QStringList{} << 0.2;
+        QTest::newRow("Return to start refused while the pose is unknown")
+            << "c5 w200 c5 R" << "5 0" << QStringList{QStringLiteral("refused")} << 0.2;
+    }
+    void endStops()
+    {
+        QFETCH(QString, inputs);
+        PoseRig rig;
+        QCOMPARE(rig.session.poseStatusText(), QStringLiteral("Pose unknown"));
+        for (const QString &input : inputs.split(u' ')) {
+            const int n = input.mid(1).toInt();
+            switch (input.at(0).unicode()) {
+            case 's': rig.session.declareStartPose(); break;
+            case 'c': rig.session.click(n); break;
+            case 'k': rig.session.jogPress(ArmSession::Input::Key, n); break;
+            case 'K': rig.session.jogRelease(ArmSession::Input::Key, n); break;
+            case 'w': QTest::qWait(n); break;
+            case 'l': rig.session.setRunLimitOverride(n); break;
+            case 'u': rig.session.setOptions(ControlOptions()); break;
+            case 'R': {
+                QString refusal;
+                rig.session.returnToStart(&refusal);
+                if (!refusal.isEmpty())
+                    rig.said << QStringLiteral("refused");
+                break;
+            }
+            }
+        }
+        QTEST(rig.codeText(), "codes");
+        QTEST(rig.said, "said");
+        QFETCH(double, firstMotion);
+        if (firstMotion >= 0) {
+            // The stop goes out on a timer of this thread, which a busy machine may wake late.
+            const double ran = rig.firstMotionSeconds();
+            QVERIFY2(ran >= firstMotion - 0.02 && ran < firstMotion + 0.4, qPrintable(QString::number(ran)));
+        }
+        QCOMPARE(rig.session.poseStatusText().startsWith(QStringLiteral("Pose known")), inputs.split(u' ').contains(QStringLiteral("s")));
+    }
+
+    // The end-stop rule in a run: a step towards an end the estimate says is reached is cut short
+    // there (at its start, when it is there already), the cut is reported when the run ends, and the
+    // run's other steps go out when the script says.
+    void endStopsInARun_data()
+    {
+        QTest::addColumn<bool>("known");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("codes");
+        QTest::addColumn<QStringList>("cut");
+        QTest::addColumn<double>("firstMotion");
+        QTest::addColumn<double>("total");
+        const QString closed = QStringLiteral(" cut short: Gripper at its closed end (estimated)");
+        QTest::newRow("a step cut at the end, the run timed as written")
+            << true << "GripClose 1, Pause 0.3" << "5 0 0 0"
+            << QStringList{QStringLiteral("Step 1 (GripClose) of repetition 1") + closed} << PoseRig::GripperSeconds << 1.3;
+        QTest::newRow("a step at its end at once sends a stop")
+            << true << "GripOpen 0.5, WristUp 0.2" << "0 4 0"
+            << QStringList{QStringLiteral("Step 1 (GripOpen) of repetition 1 cut short: Gripper at its open end (estimated)")}
+            << 0.5 << 0.7;
+        QTest::newRow("two steps the same way: the second is cut at once")
+            << true << "GripClose 0.8, GripClose 0.4" << "5 0 0 0"
+            << QStringList{QStringLiteral("Step 1 (GripClose) of repetition 1") + closed,
+                           QStringLiteral("Step 2 (GripClose) of repetition 1") + closed}
+            << PoseRig::GripperSeconds << 1.2;
+        QTest::newRow("pose unknown: played as written") << false << "GripClose 1, Pause 0.3" << "5 0 0"
+                                                         << QStringList{} << 1.0 << 1.3;
+    }
+    void endStopsInARun()
+    {
+        QFETCH(bool, known);
+        QFETCH(QString, steps);
+        PoseRig rig;
+        if (known)
+            rig.session.declareStartPose();
+        StepList script(rig.session, steps);
+        QElapsedTimer took;
+        took.start();
+        QCOMPARE(int(rig.session.runScript(script)), int(ArmSession::RunEnd::Finished));
+        const double seconds = double(took.nsecsElapsed()) / 1e9;
+        QTEST(rig.codeText(), "codes");
+        QStringList cut;
+        for (const ArmSession::CutStep &step : rig.session.lastRunCutSteps())
+            cut << step.text();
+        QTEST(cut, "cut");
+        QFETCH(double, firstMotion);
+        QFETCH(double, total);
+        const double ran = rig.firstMotionSeconds();
+        QVERIFY2(ran >= firstMotion - 0.02 && ran < firstMotion + 0.4, qPrintable(QString::number(ran)));
+        // The last code, the run's final stop, goes out when the script's time is up, cut or not.
+        const double last = double(rig.times.last() - rig.times.first()) / 1e9;
+        QVERIFY2(last >= total - 0.02 && last < total + 0.4, qPrintable(QString::number(last)));
+        QVERIFY(seconds < total + 1.0);
     }
 };
 
