@@ -497,7 +497,7 @@ private Q_SLOTS:
                 ++checked;
             }
         }
-        QCOMPARE(checked, 9 * commands.size());
+        QCOMPARE(checked, 11 * commands.size());
     }
 
     void interruptStopsTheArm()

@@ -32,10 +32,12 @@ CliArguments::CliArguments(const QStringList &args, std::initializer_list<Option
         if (!option) {
             error = QStringLiteral("unknown option '%1'").arg(name);
         } else if (!option->takesValue) {
-            if (equals >= 0)
+            if (equals >= 0 && !option->valueOptional)
                 error = QStringLiteral("option '%1' takes no value").arg(name);
+            else if (equals >= 0 && equals + 1 == a.size())
+                error = QStringLiteral("option '%1' needs a value after '='").arg(name);
             else
-                m_values.insert(name, QString());
+                m_values.insert(name, equals >= 0 ? a.mid(equals + 1) : QString());
         } else if (equals >= 0) {
             m_values.insert(name, a.mid(equals + 1));
         } else if (i + 1 < args.size()) {

@@ -25,14 +25,16 @@ constexpr int UnknownSteps = 67;  // run: a step is not a motion
 constexpr int SignalBase = 128;   // run: stopped by a signal, 128 + its number
 } // namespace CliExit
 
-// A command's arguments: its options (each a flag or one taking a value, given as "--name VALUE" or
-// "--name=VALUE") and up to a number of operands. "-h" and "--help" are taken by every command.
+// A command's arguments: its options (each a flag, a flag with an optional "=VALUE", or one taking a
+// value, given as "--name VALUE" or "--name=VALUE") and up to a number of operands. "-h" and "--help" are taken by every command.
 struct CliArguments
 {
     struct Option
     {
         const char *name;
         bool takesValue;
+        // A flag that may carry a value, given only as "--name=VALUE".
+        bool valueOptional = false;
     };
 
     // Parses; on a fault error names what was wrong ("unknown option '--foo'").

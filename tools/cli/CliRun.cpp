@@ -2,6 +2,7 @@
 #include "CliCommon.h"
 
 #include "ArmDeviceList.h"
+#include "ArmFaults.h"
 #include "ArmSession.h"
 #include "ArmSimulator.h"
 #include "ArmTransport.h"
@@ -33,8 +34,9 @@ namespace {
 constexpr int UnknownStepsNamed = 10;
 
 const QString Usage = QStringLiteral(
-    "Usage: tessaro-cli run FILE.SRP [--reps N] [--quiet] [--allow-unknown-steps] [--virtual-arm]\n"
-    "                        [--virtual-arm-log PATH] [--virtual-arm-fail-write K]\n");
+    "Usage: tessaro-cli run FILE.SRP [--reps N] [--quiet] [--allow-unknown-steps] [--return] [--virtual-arm]\n"
+    "                        [--virtual-arm-realistic[=SEED]] [--virtual-arm-log PATH]\n"
+    "                        [--virtual-arm-fail-write K]\n");
 
 void printUsage(QTextStream &out)
 {
@@ -47,6 +49,11 @@ void printUsage(QTextStream &out)
            "A step whose function is not a motion sends nothing, so the motion before it keeps running\n"
            "through it: such a script is refused, naming the steps, unless --allow-unknown-steps plays\n"
            "it as written.\n"
+           "The pose of the arm is estimated from the time each motion runs. With --return, the pose\n"
+           "at the start of the run is taken as the start pose, and after the run the arm is brought\n"
+           "back to it, one joint at a time. While the estimate knows where the arm is, a step towards\n"
+           "an end the estimate says is reached is cut short there (the run goes on timed as written),\n"
+           "and each step cut short is named when the run ends.\n"
            "If the arm is disconnected during the run, the run ends at once, names the step that was\n"
            "cut short and does not go on when the arm comes back. A command that does not reach the\n"
            "arm ends the run the same way. An arm that stops taking commands is let go, and you are\n"
@@ -56,8 +63,16 @@ void printUsage(QTextStream &out)
            "  --reps N                    play the script N times, N from 1 to 32767 (default 1)\n"
            "  --quiet                     print only errors\n"
            "  --allow-unknown-steps       play a script with steps that are not motions as written\n"
+           "  --return                    take the pose at the start as the start pose, and return to\n"
+           "                              it after the run\n"
            "  --virtual-arm               play on the built-in virtual arm instead of the USB arm, and\n"
-           "                              print the pose it ends in\n"
+           "                              print the pose it ends in (with --return, and the pose it\n"
+           "                              started in)\n"
+           "  --virtual-arm-realistic[=SEED]\n"
+           "                              a virtual arm with the faults of a real one, drawn from SEED\n"
+           "                              (0 to 4294967295, default 1): speeds off the table, batteries\n"
+           "                              running down, play in the gears, give at the end stops;\n"
+           "                              implies --virtual-arm\n"
            "  --virtual-arm-log PATH      append one line per report the virtual arm receives;\n"
            "                              implies --virtual-arm\n"
            "  --virtual-arm-fail-write K  the virtual arm refuses the K-th report written to it;\n"
@@ -296,7 +311,9 @@ int cliRun(const QStringList &args)
                               {{"--reps", true},
                                {"--quiet", false},
                                {"--allow-unknown-steps", false},
+                               {"--return", false},
                                {"--virtual-arm", false},
+                               {"--virtual-arm-realistic", false, true},
                                {"--virtual-arm-log", true},
                                {"--virtual-arm-fail-write", true}},
                               1);
@@ -332,7 +349,18 @@ int cliRun(const QStringList &args)
                                      .arg(parsed.value("--virtual-arm-fail-write")),
                                  Usage);
     }
-    const bool virtualArm = parsed.has("--virtual-arm") || failWrite > 0 || !logPath.isEmpty();
+    const bool realistic = parsed.has("--virtual-arm-realistic");
+    quint32 seed = 1;
+    if (realistic && !parsed.value("--virtual-arm-realistic").isEmpty()) {
+        bool ok = false;
+        seed = parsed.value("--virtual-arm-realistic").toUInt(&ok);
+        if (!ok)
+            return cliUsageError(QStringLiteral("--virtual-arm-realistic takes a whole number from 0 to 4294967295, not '%1'")
+                                     .arg(parsed.value("--virtual-arm-realistic")),
+                                 Usage);
+    }
+    const bool returnAfter = parsed.has("--return");
+    const bool virtualArm = parsed.has("--virtual-arm") || realistic || failWrite > 0 || !logPath.isEmpty();
     const Output output = parsed.has("--quiet")           ? Output::Quiet
                           : ::isatty(STDOUT_FILENO) == 1 ? Output::Terminal
                                                          : Output::Lines;
@@ -395,8 +423,16 @@ int cliRun(const QStringList &args)
     // The virtual arm's pose follows the codes it receives, so the run can end by telling where the arm
     // stands.
     ArmSimulator simulator;
-    if (hid.arm)
+    if (hid.arm) {
+        if (realistic)
+            simulator.setFaults(ArmFaults::fromSeed(seed), ArmSession::clockNs());
         simulator.attach(*hid.arm);
+    }
+    if (returnAfter) {
+        session.declareStartPose();
+        if (hid.arm && output != Output::Quiet)
+            out << "Start pose: " << simulator.poseAt(ArmSession::clockNs()).toText() << "\n";
+    }
 
     ScriptRunner &runner = session.runner();
     CliScript script(load, reps, session, output, out);
@@ -429,19 +465,32 @@ int cliRun(const QStringList &args)
     // stops taking commands.
     const qint64 startNs = ScriptRunner::clockNs();
     script.begin();
-    const ArmSession::RunEnd end = session.runScript(script);
+    const ArmSession::RunEnd scriptEnd = session.runScript(script);
     const double seconds = double(ScriptRunner::clockNs() - startNs) / 1e9;
     script.end();
+    const QList<ArmSession::CutStep> cut = session.lastRunCutSteps();
 
-    const int signal = stopSignals.take();
+    // The way back, played as a run of its own: Ctrl+C stops it as it stops the script.
+    int signal = stopSignals.take();
+    ArmSession::RunEnd end = scriptEnd;
+    bool returned = false;
+    if (returnAfter && end == ArmSession::RunEnd::Finished && signal == 0) {
+        QString refusal;
+        end = session.returnToStart(&refusal);
+        signal = stopSignals.take();
+        returned = refusal.isEmpty();
+        if (!returned && output != Output::Quiet)
+            out << refusal << "\n";
+    }
     session.shutDown(false);
     for (const QString &why : script.failures())
         err << "tessaro-cli: " << why << "\n";
     const RunProgress &progress = script.progress();
-    const QString where = QStringLiteral("step %1 (%2) of repetition %3")
-                              .arg(progress.step())
-                              .arg(script.functionText(progress.step()))
-                              .arg(progress.repetition());
+    const QString where = returned ? QStringLiteral("the return to the start pose")
+                                   : QStringLiteral("step %1 (%2) of repetition %3")
+                                         .arg(progress.step())
+                                         .arg(script.functionText(progress.step()))
+                                         .arg(progress.repetition());
     int status = CliExit::Ok;
     if (end == ArmSession::RunEnd::Stalled) {
         err << "tessaro-cli: the arm stopped taking commands during " << where
@@ -449,7 +498,9 @@ int cliRun(const QStringList &args)
                "unplug it.\n";
         status = CliExit::ArmStalled;
     } else if (signal != 0) {
-        err << "tessaro-cli: " << progress.stoppedText() << "\n";
+        err << "tessaro-cli: " << (returned ? QStringLiteral("Stopped during the return to the start pose")
+                                            : progress.stoppedText())
+            << "\n";
         status = CliExit::SignalBase + signal;
     } else if (end == ArmSession::RunEnd::Disconnected) {
         err << "tessaro-cli: the arm was disconnected during " << where << "; the run was stopped\n";
@@ -459,8 +510,12 @@ int cliRun(const QStringList &args)
         status = CliExit::Refused;
     }
     if (output != Output::Quiet) {
-        if (status == CliExit::Ok)
+        for (const ArmSession::CutStep &step : cut)
+            out << step.text() << "\n";
+        if (scriptEnd == ArmSession::RunEnd::Finished && (status == CliExit::Ok || returned))
             out << progress.finishedText(seconds) << "\n";
+        if (returned && status == CliExit::Ok)
+            out << "Returned to the start pose (estimated)\n";
         if (hid.arm)
             out << "Final pose: " << simulator.poseAt(ScriptRunner::clockNs()).toText() << "\n";
     }
