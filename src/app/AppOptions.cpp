@@ -30,6 +30,15 @@ AppOptions AppOptions::parse(const QStringList &arguments)
 
         if (argument == u"--virtual-arm") {
             options.virtualArm = true;
+        } else if (argument == u"--virtual-arm-realistic" || argument.startsWith(u"--virtual-arm-realistic=")) {
+            // The seed only as "=SEED": a word after the option is the script to open.
+            bool ok = true;
+            const qsizetype equals = argument.indexOf(u'=');
+            const quint32 seed = equals < 0 ? DefaultFaultSeed : argument.mid(equals + 1).toUInt(&ok);
+            if (!ok)
+                options.error = QStringLiteral("--virtual-arm-realistic takes a whole number from 0 to 4294967295");
+            options.virtualArm = true;
+            options.virtualArmFaultSeed = seed;
         } else if (argument == u"--virtual-arm-log" || argument.startsWith(u"--virtual-arm-log=")) {
             takeValue(QStringLiteral("--virtual-arm-log"), options.virtualArmLog);
         } else if (argument == u"--help" || argument == u"-h") {
@@ -63,13 +72,17 @@ AppOptions AppOptions::parse(const QStringList &arguments)
 QString AppOptions::usage()
 {
     return QStringLiteral(
-        "Usage: tessaro [--virtual-arm] [--virtual-arm-log PATH] [FILE.SRP]\n"
+        "Usage: tessaro [--virtual-arm] [--virtual-arm-realistic[=SEED]] [--virtual-arm-log PATH] [FILE.SRP]\n"
         "\n"
         "Drives a five-motor USB robotic arm: motion buttons for each joint, and timed motion scripts\n"
         "that are recorded, edited, saved and played back. FILE.SRP, when given, is opened at start as\n"
         "Load opens a script.\n"
         "\n"
         "  --virtual-arm            work with a simulated arm instead of the USB device\n"
+        "  --virtual-arm-realistic[=SEED]\n"
+        "                           the same, with the faults of a real arm drawn from SEED (default 1):\n"
+        "                           speeds off the table, batteries running down, play in the gears,\n"
+        "                           give at the end stops\n"
         "  --virtual-arm-log PATH   append one line per command the simulated arm receives to PATH\n"
         "  --help                   show this text and exit\n"
         "  --version                show the version and exit\n");

@@ -15,6 +15,7 @@
 #include <QRadialGradient>
 #include <QVBoxLayout>
 
+#include <array>
 #include <cmath>
 #include <numbers>
 
@@ -84,6 +85,35 @@ public:
         setObjectName(QStringLiteral("armView"));
         setMinimumSize(MinimumViewWidth, MinimumViewHeight);
         setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
+    const ArmPose &pose() const { return m_pose; }
+
+    // The estimate instead of a true pose: the best guess drawn as the arm, the joints' extremes as a
+    // faint arm on either side, and the uncertainty in the labels. A joint not known is drawn in the
+    // middle of where it may be.
+    void setEstimate(const PoseEstimate &estimate, int code)
+    {
+        ArmPose guess;
+        for (int i = 0; i < ArmJointCount; ++i) {
+            const JointEstimate &j = estimate.joints[size_t(i)];
+            guess.degrees[size_t(i)] = j.known ? j.degrees : (j.low + j.high) / 2;
+            m_low.degrees[size_t(i)] = j.low;
+            m_high.degrees[size_t(i)] = j.high;
+            m_jointKnown[size_t(i)] = j.known;
+            m_spread[size_t(i)] = j.known ? j.uncertainty() : (j.high - j.low) / 2;
+        }
+        const bool changed = !m_estimated || guess.degrees != m_pose.degrees || estimate.known() != m_known ||
+                             m_lowShown != m_low.degrees || m_highShown != m_high.degrees || code != m_code;
+        m_estimated = true;
+        m_known = estimate.known();
+        m_statusText = estimate.statusText();
+        m_lowShown = m_low.degrees;
+        m_highShown = m_high.degrees;
+        m_pose = guess;
+        m_code = code;
+        if (changed)
+            update();
     }
 
     void setPose(const ArmPose &pose, int code)
@@ -184,6 +214,16 @@ private:
 
     void drawMotion(QPainter &p, const QRectF &panel) const
     {
+        if (m_estimated) {
+            // The real arm: what is drawn is where the estimate puts it, and says so.
+            QFont f = font();
+            f.setItalic(true);
+            p.setFont(f);
+            p.setPen(m_known ? Ink : StrainColor);
+            p.drawText(panel.adjusted(14, 9, -14, 0), Qt::AlignRight | Qt::AlignTop,
+                       m_known ? QStringLiteral("Estimate \u2013 %1").arg(m_statusText) : m_statusText);
+            return;
+        }
         QString text = QStringLiteral("Stopped");
         if (m_code > 0)
             text = QStringLiteral("%1 (code %2)").arg(StepFunctions::name(m_code)).arg(m_code);
@@ -230,6 +270,11 @@ private:
     QString labelText(ArmJoint joint) const
     {
         QString text = QStringLiteral("%1 %2").arg(jointCaption(joint), degreesText(m_pose.angle(joint)));
+        if (m_estimated) {
+            const size_t i = size_t(armJointIndex(joint));
+            return m_jointKnown[i] ? QStringLiteral("%1 \u00B1 %2").arg(text, degreesText(std::ceil(m_spread[i])))
+                                   : QStringLiteral("%1 ?").arg(jointCaption(joint));
+        }
         if (m_pose.isStraining(joint))
             text += QStringLiteral(" \u2013 straining");
         return text;
@@ -320,12 +365,35 @@ private:
                 drawGlow(p, at, w * 2.4);
         }
 
+        // An estimate: the arm as the extremes of every joint put it, faint, on either side of the guess
+        // (of a pose not known, only the guess, fainter still).
+        if (m_estimated) {
+            for (const ArmPose &extreme : m_known ? QList<ArmPose>{m_low, m_high} : QList<ArmPose>{}) {
+                const SideChain ghost = sideLayout(extreme, QSizeF(size()), sizes).chain;
+                p.setOpacity(0.28);
+                drawSegment(p, ghost.shoulder, ghost.elbow, w);
+                drawSegment(p, ghost.elbow, ghost.wrist, w * 0.85);
+                drawSegment(p, ghost.wrist, ghost.hand, w * 0.7);
+                p.setPen(QPen(JointColor, w * 0.38, Qt::SolidLine, Qt::RoundCap));
+                p.drawLine(ghost.hand, ghost.upperJaw);
+                p.drawLine(ghost.hand, ghost.lowerJaw);
+            }
+            p.setOpacity(m_known ? 0.9 : 0.45);
+        }
         drawSegment(p, chain.shoulder, chain.elbow, w);
         drawSegment(p, chain.elbow, chain.wrist, w * 0.85);
         drawSegment(p, chain.wrist, chain.hand, w * 0.7);
         p.setPen(QPen(JointColor, w * 0.38, Qt::SolidLine, Qt::RoundCap));
         p.drawLine(chain.hand, chain.upperJaw);
         p.drawLine(chain.hand, chain.lowerJaw);
+        // Dashed round the guess: no sensor saw it there.
+        if (m_estimated) {
+            p.setOpacity(1.0);
+            p.setPen(QPen(Ink, 1.2, Qt::DashLine, Qt::RoundCap));
+            p.drawLine(chain.shoulder, chain.elbow);
+            p.drawLine(chain.elbow, chain.wrist);
+            p.drawLine(chain.wrist, chain.hand);
+        }
 
         drawJoint(p, chain.shoulder, jointRadius * 1.15, m_pose.isStraining(ArmJoint::Shoulder));
         drawJoint(p, chain.elbow, jointRadius, m_pose.isStraining(ArmJoint::Elbow));
@@ -390,6 +458,20 @@ private:
         const double rTip = rHand + (jawsLength > 1e-9 ? jaws.x() / jawsLength * JawLength : 0.0);
         const double w = segmentWidth(scale);
 
+        // An estimate: the headings the base may have, as a faint wedge.
+        if (m_estimated && m_known) {
+            const QRectF box(c.x() - radius, c.y() - radius, 2 * radius, 2 * radius);
+            QPainterPath wedge;
+            wedge.moveTo(c);
+            // Qt's arcs start at three o'clock; our zero is straight up, both counter-clockwise.
+            wedge.arcTo(box, 90 + m_low.angle(ArmJoint::Base), m_high.angle(ArmJoint::Base) - m_low.angle(ArmJoint::Base));
+            wedge.closeSubpath();
+            QColor band = ArmColor;
+            band.setAlpha(60);
+            p.setPen(Qt::NoPen);
+            p.setBrush(band);
+            p.drawPath(wedge);
+        }
         const double turntable = std::max(16.0, 42 * scale * 1.6);
         if (m_pose.isStraining(ArmJoint::Base))
             drawGlow(p, c, turntable * 1.9);
@@ -425,10 +507,52 @@ private:
     ArmPose m_pose = ArmPose::home();
     int m_code = 0;
     QPixmap m_still;
+    // What an estimate adds: where each joint may be at either extreme, and how far from the guess.
+    bool m_estimated = false;
+    bool m_known = false;
+    QString m_statusText;
+    ArmPose m_low;
+    ArmPose m_high;
+    std::array<double, ArmJointCount> m_lowShown{};
+    std::array<double, ArmJointCount> m_highShown{};
+    std::array<bool, ArmJointCount> m_jointKnown{};
+    std::array<double, ArmJointCount> m_spread{};
 };
 
 VirtualArmWindow::VirtualArmWindow(VirtualArm &arm, QWidget *parent)
-    : QWidget(parent), m_arm(arm), m_clock(&ProcessClock::monotonicNs)
+    : QWidget(parent), m_arm(&arm), m_clock(&ProcessClock::monotonicNs)
+{
+    build();
+    connect(&m_simulator, &ArmSimulator::codeApplied, this, &VirtualArmWindow::refresh);
+    connect(&m_simulator, &ArmSimulator::poseReset, this, &VirtualArmWindow::refresh);
+    m_simulator.attach(arm);
+
+    connect(m_plugIn, &QPushButton::clicked, this, [this] {
+        m_arm->plugIn();
+        showPlugState();
+    });
+    connect(m_unplug, &QPushButton::clicked, this, [this] {
+        m_arm->unplug();
+        showPlugState();
+    });
+    connect(m_resetPose, &QPushButton::clicked, this, [this] { m_simulator.reset(m_clock()); });
+
+    showPlugState();
+    refresh();
+}
+
+VirtualArmWindow::VirtualArmWindow(EstimateSource source, QWidget *parent)
+    : QWidget(parent), m_estimateSource(std::move(source)), m_clock(&ProcessClock::monotonicNs)
+{
+    build();
+    // Nothing to plug or put back: the arm is the real one.
+    for (QWidget *w : {static_cast<QWidget *>(m_plugLabel), static_cast<QWidget *>(m_plugIn),
+                       static_cast<QWidget *>(m_unplug), static_cast<QWidget *>(m_resetPose)})
+        w->hide();
+    refresh();
+}
+
+void VirtualArmWindow::build()
 {
     setWindowTitle(QStringLiteral("Virtual Arm"));
     setWindowFlag(Qt::Window);
@@ -461,22 +585,6 @@ VirtualArmWindow::VirtualArmWindow(VirtualArm &arm, QWidget *parent)
 
     m_animation.setInterval(FrameIntervalMs);
     connect(&m_animation, &QTimer::timeout, this, &VirtualArmWindow::refresh);
-    connect(&m_simulator, &ArmSimulator::codeApplied, this, &VirtualArmWindow::refresh);
-    connect(&m_simulator, &ArmSimulator::poseReset, this, &VirtualArmWindow::refresh);
-    m_simulator.attach(arm);
-
-    connect(m_plugIn, &QPushButton::clicked, this, [this] {
-        m_arm.plugIn();
-        showPlugState();
-    });
-    connect(m_unplug, &QPushButton::clicked, this, [this] {
-        m_arm.unplug();
-        showPlugState();
-    });
-    connect(m_resetPose, &QPushButton::clicked, this, [this] { m_simulator.reset(m_clock()); });
-
-    showPlugState();
-    refresh();
 }
 
 VirtualArmWindow::~VirtualArmWindow() = default;
@@ -487,8 +595,32 @@ void VirtualArmWindow::setClock(Clock clock)
     refresh();
 }
 
+QString VirtualArmWindow::messageText() const
+{
+    return m_motionLabel->text();
+}
+
 void VirtualArmWindow::refresh()
 {
+    if (m_estimateSource) {
+        const EstimatedPose estimated = m_estimateSource();
+        m_view->setEstimate(estimated.estimate, estimated.code);
+        m_pose = m_view->pose();
+        const QString text =
+            estimated.estimate.known()
+                ? QStringLiteral("Estimated from the time each motion ran (the arm has no sensors): %1")
+                      .arg(estimated.estimate.statusText())
+                : QStringLiteral("Pose unknown: say where the arm is with \u201CThis is the start pose\u201D");
+        if (text != m_motionLabel->text())
+            m_motionLabel->setText(text);
+        if (estimated.code > 0) {
+            if (!m_animation.isActive())
+                m_animation.start();
+        } else {
+            m_animation.stop();
+        }
+        return;
+    }
     const qint64 now = m_clock();
     m_pose = m_simulator.poseAt(now);
     const int code = m_simulator.code();
@@ -550,13 +682,20 @@ void VirtualArmWindow::arrangeControls(bool narrow)
 
 void VirtualArmWindow::showPlugState()
 {
-    const bool plugged = m_arm.isPluggedIn();
+    const bool plugged = m_arm->isPluggedIn();
     m_plugLabel->setText(plugged ? QStringLiteral("Plugged in") : QStringLiteral("Unplugged"));
     m_plugIn->setEnabled(!plugged);
     m_unplug->setEnabled(plugged);
 }
 
-QWidget *createVirtualArmWindow(VirtualArm &arm, QWidget *parent)
+QWidget *createEstimatedArmWindow(VirtualArmWindow::EstimateSource source, QWidget *parent)
 {
-    return new VirtualArmWindow(arm, parent);
+    return new VirtualArmWindow(std::move(source), parent);
+}
+
+QWidget *createVirtualArmWindow(VirtualArm &arm, QWidget *parent, const ArmFaults &faults)
+{
+    auto *window = new VirtualArmWindow(arm, parent);
+    window->simulator().setFaults(faults, ProcessClock::monotonicNs());
+    return window;
 }

@@ -649,6 +649,7 @@ QString ArmSession::poseStatusText() const
 
 void ArmSession::tellPoseStatus()
 {
+    Q_EMIT poseChanged();
     const QString text = poseStatusText();
     if (text == m_poseStatus)
         return;

@@ -185,6 +185,8 @@ Q_SIGNALS:
     void endStopReached(const QString &message);
     // The pose line changed ("Pose known ± 4°", "Pose unknown").
     void poseStatusChanged(const QString &text);
+    // A code reached the arm, or the estimate was told where the arm is: whoever draws it looks again.
+    void poseChanged();
     // A run was ended from here (Esc, the arm lost, a failed or stalled command): its front end
     // shows the run as stopping.
     void runStopping();

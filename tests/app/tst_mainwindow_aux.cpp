@@ -45,6 +45,11 @@ void tst_MainWindowAux::options_data()
         << QStringList{"--virtual-arm", "--virtual-arm-log="} << true << "" << false << false << true;
     QTest::newRow("log without the virtual arm")
         << QStringList{"--virtual-arm-log", "/tmp/c.log"} << false << "/tmp/c.log" << false << false << true;
+    QTest::newRow("realistic arm") << QStringList{"--virtual-arm-realistic"} << true << "" << false << false << false;
+    QTest::newRow("realistic arm of a seed")
+        << QStringList{"--virtual-arm-realistic=7", "s.SRP"} << true << "" << false << false << false;
+    QTest::newRow("realistic arm of no number")
+        << QStringList{"--virtual-arm-realistic=x"} << true << "" << false << false << true;
     QTest::newRow("help") << QStringList{"--help"} << false << "" << true << false << false;
     QTest::newRow("version") << QStringList{"--version"} << false << "" << false << true << false;
     QTest::newRow("unknown option") << QStringList{"--virtual"} << false << "" << false << false << true;
@@ -70,6 +75,11 @@ void tst_MainWindowAux::options()
     QCOMPARE(options.help, help);
     QCOMPARE(options.version, version);
     QVERIFY(!options.startupProbe);
+    const QString realistic = arguments.filter(QStringLiteral("--virtual-arm-realistic")).value(0);
+    QCOMPARE(options.virtualArmFaultSeed.has_value(), !realistic.isEmpty());
+    if (!realistic.isEmpty())
+        QCOMPARE(*options.virtualArmFaultSeed, realistic.contains(u'=') ? realistic.section(u'=', 1).toUInt()
+                                                                        : AppOptions::DefaultFaultSeed);
 }
 
 void tst_MainWindowAux::messagePosition_data()

@@ -71,6 +71,49 @@ struct Rig
 } // namespace
 
 Q_DECLARE_METATYPE(ArmJoint)
+
+namespace {
+
+// An estimate with every joint at the home pose, known or not, each `spread` degrees either way
+// (within its range).
+PoseEstimate homeEstimate(bool known, double spread)
+{
+    PoseEstimate estimate;
+    for (int i = 0; i < ArmJointCount; ++i) {
+        const ArmJointMotion &m = armJointMotions[size_t(i)];
+        JointEstimate &j = estimate.joints[size_t(i)];
+        j.known = known;
+        j.degrees = m.homeDegrees;
+        j.low = known ? std::max(m.minDegrees, m.homeDegrees - spread) : m.minDegrees;
+        j.high = known ? std::min(m.maxDegrees, m.homeDegrees + spread) : m.maxDegrees;
+    }
+    return estimate;
+}
+
+// The window drawing the estimate of `estimate`, as it shows.
+QImage estimateImage(const PoseEstimate &estimate, QString *message = nullptr, bool *plugShown = nullptr)
+{
+    VirtualArmWindow window([estimate] { return EstimatedPose{estimate, 0}; });
+    window.resize(860, 500);
+    window.show();
+    if (message)
+        *message = window.messageText();
+    if (plugShown)
+        *plugShown = window.findChild<QPushButton *>(QStringLiteral("plugInButton"))->isVisible();
+    return window.grab().toImage();
+}
+
+int differingPixels(const QImage &a, const QImage &b)
+{
+    int count = 0;
+    for (int y = 0; y < std::min(a.height(), b.height()); ++y) {
+        for (int x = 0; x < std::min(a.width(), b.width()); ++x)
+            count += a.pixel(x, y) != b.pixel(x, y) ? 1 : 0;
+    }
+    return count;
+}
+
+} // namespace
 Q_DECLARE_METATYPE(SideBySide::Arrangement)
 
 class TestVirtualArmWindow : public QObject
@@ -95,6 +138,8 @@ private Q_SLOTS:
     void tableStopsTheArm();
     void noArmDrawnBelowTheTable();
     void closesWithTheMainWindow();
+    void drawsTheEstimateOfTheRealArm_data();
+    void drawsTheEstimateOfTheRealArm();
 };
 
 void TestVirtualArmWindow::codesMoveTheDrawnPose_data()
@@ -562,6 +607,47 @@ void TestVirtualArmWindow::closesWithTheMainWindow()
     QVERIFY(!armWindow->testAttribute(Qt::WA_QuitOnClose));
     QVERIFY(mainWindow.close());
     QVERIFY(!armWindow->isVisible());
+}
+
+// The window for the real arm draws the estimate: the guess, and faint about it the arm at the
+// extremes of its uncertainty; it says it is an estimate, or that the pose is unknown (and draws the
+// arm fainter).
+void TestVirtualArmWindow::drawsTheEstimateOfTheRealArm_data()
+{
+    QTest::addColumn<bool>("known");
+    QTest::addColumn<double>("spread");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("unlikeExact");
+    QTest::newRow("just set") << true << 0.0 << "Pose known \u00B1 0\u00B0" << false;
+    QTest::newRow("after some motion") << true << 6.0 << "Pose known \u00B1 6\u00B0" << true;
+    QTest::newRow("unknown") << false << 0.0 << "Pose unknown" << true;
+}
+
+void TestVirtualArmWindow::drawsTheEstimateOfTheRealArm()
+{
+    QFETCH(bool, known);
+    QFETCH(double, spread);
+    QFETCH(QString, message);
+    QFETCH(bool, unlikeExact);
+    QString said;
+    bool plugShown = true;
+    const QImage drawn = estimateImage(homeEstimate(known, spread), &said, &plugShown);
+    QVERIFY2(said.contains(message), qPrintable(said));
+    // The real arm is not the window's to plug in or reset.
+    QVERIFY(!plugShown);
+    // The same guess, known exactly: what differs is the faint arms about it (and the labels' figures),
+    // or for a pose not known the fainter arm.
+    const QImage exact = estimateImage(homeEstimate(true, 0.0));
+    QCOMPARE(differingPixels(drawn, exact) > 2000, unlikeExact);
+
+    // While a motor turns the estimate moves, and the window follows it frame by frame.
+    int asked = 0;
+    VirtualArmWindow moving([&asked] {
+        ++asked;
+        return EstimatedPose{homeEstimate(true, 1.0), 3};
+    });
+    QVERIFY(moving.isAnimating());
+    QTRY_VERIFY(asked > 3);
 }
 
 QTEST_MAIN(TestVirtualArmWindow)
