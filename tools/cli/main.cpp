@@ -15,10 +15,14 @@ void printUsage(QTextStream &out)
            "Plays arm scripts and describes HID devices without a window.\n"
            "\n"
            "Commands:\n"
-           "  run FILE.SRP [--reps N] [--quiet] [--allow-unknown-steps] [--virtual-arm] [--virtual-arm-log PATH] [--virtual-arm-fail-write K]\n"
-           "                       play a script on the arm; prints its total time first\n"
-           "  devices [--all] [--virtual-arm] [--virtual-arm-log PATH]\n"
-           "                       list the arm's HID interfaces and their report variables\n"
+           "  run FILE.SRP [--reps N] [--quiet] [--allow-unknown-steps] [--light] [--virtual-arm[=KIND]] [--virtual-arm-log PATH] [--virtual-arm-fail-write K]\n"
+           "                       play a script on the arm (every arm attached: HID boards and interface\n"
+           "                       kits alike); prints its total time first\n"
+           "  devices [--all] [--virtual-arm[=KIND]] [--virtual-arm-log PATH]\n"
+           "                       list the arms: the HID board's interfaces and their report variables,\n"
+           "                       the interface kits with their bus and address\n"
+           "  light on|off [--virtual-arm[=KIND]] [--virtual-arm-log PATH]\n"
+           "                       switch the light in the gripper of every interface kit (its motors stop)\n"
            "  describe FILE        print the layout of the HID report descriptor in FILE as JSON\n"
            "  describe [--device PATH] [--virtual-arm]\n"
            "                       the same for an attached interface: PATH, or the first arm found\n"
@@ -31,10 +35,13 @@ void printUsage(QTextStream &out)
            "  --allow-unknown-steps\n"
            "                       run: play a script with steps that are not motions as written (such\n"
            "                       a step sends nothing: the motion before it runs on through it)\n"
-           "  --virtual-arm        run, devices, describe, gamepad: use the built-in virtual arm\n"
-           "                       instead of the USB devices\n"
+           "  --light              run: keep the light of an interface kit's gripper on through the run\n"
+           "  --virtual-arm[=KIND]\n"
+           "                       run, devices, describe, gamepad, light: use the built-in virtual arm\n"
+           "                       instead of the USB devices, posing as the HID board (KIND hid, the\n"
+           "                       default) or the interface kit (kit; run, devices, light)\n"
            "  --virtual-arm-log PATH\n"
-           "                       run, devices: append one line per report the virtual arm receives\n"
+           "                       run, devices, light: append one line per report the virtual arm receives\n"
            "                       (seconds, command code, report bytes); implies --virtual-arm\n"
            "  --virtual-arm-fail-write K\n"
            "                       run: the virtual arm refuses the K-th report written to it;\n"
@@ -56,11 +63,12 @@ void printUsage(QTextStream &out)
            "  1    HID access failed; describe: the file or device cannot be read, or the JSON not written\n"
            "  2    describe: the report descriptor is malformed (the byte offset and the fault are named)\n"
            "  3    run, devices, describe without FILE: no robotic arm found (run: or none that can be\n"
-           "       opened); the message says what to check: the cable, the power switch, the udev rule\n"
+           "       opened); the message says what to check: the cable, the power switch, the udev rule;\n"
+           "       light: no interface kit found, or none that can be opened\n"
            "  4    run: the arm was disconnected during the run\n"
-           "  5    run: a command did not reach the arm; devices, describe: the arm is there but\n"
+           "  5    run, light: a command did not reach the arm; devices, describe: the arm is there but\n"
            "       cannot be opened (permission: install the udev rule 70-tessaro.rules)\n"
-           "  6    run: the arm stopped taking commands; a motor may still run: switch the arm off\n"
+           "  6    run, light: the arm stopped taking commands; a motor may still run: switch the arm off\n"
            "  64   usage: unknown command or option, missing or bad value\n"
            "  65   run: the file is not a script, or the script is empty or holds more steps than a\n"
            "       script can\n"
@@ -101,6 +109,8 @@ int main(int argc, char *argv[])
         return cliDevices(args);
     if (command == QLatin1String("gamepad"))
         return cliGamepad(args);
+    if (command == QLatin1String("light"))
+        return cliLight(args);
     if (command == QLatin1String("run"))
         return cliRun(args);
 
