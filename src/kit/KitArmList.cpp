@@ -175,10 +175,10 @@ bool KitArmList::sendCommand(int code, bool light, QString *error)
             continue;
         }
         if (allSent && error)
-            *error = QStringLiteral("command %1 (code %2%3) not written to the interface kit %4: %5")
-                         .arg(QString::fromLatin1(command.toHex(' ')))
+            *error = QStringLiteral("code %1%2 (%3) not written to the interface kit %4: %5")
                          .arg(code)
-                         .arg(light ? QStringLiteral(", light on") : QString())
+                         .arg(light ? QStringLiteral(" with the light on") : QString())
+                         .arg(QString::fromLatin1(command.toHex()))
                          .arg(arm->info.describe(), why);
         allSent = false;
     }

@@ -4,6 +4,7 @@
 #include "ArmMotion.h"
 #include "Gamepad.h"
 #include "HIDagentX.h"
+#include "KitArmList.h"
 #include "ScriptRunner.h"
 #include "StepFunctions.h"
 
@@ -85,6 +86,8 @@ ArmSession::~ArmSession()
     // The component closes its interfaces when it goes; nothing here may hear about it then.
     m_agent->disconnect(this);
     m_gamepad->disconnect(this);
+    if (m_kits)
+        m_kits->disconnect(this);
 }
 
 // --- Connection
@@ -112,6 +115,8 @@ void ArmSession::start(bool followGamepad)
         m_agent->SetSearchOnVID(true);
         m_agent->OpenMatchingIntfs();
     });
+    if (m_kits)
+        runStep([this] { m_kits->start(); });
     updateConnection();
     m_starting = false;
     if (followGamepad)
@@ -137,11 +142,15 @@ void ArmSession::shutDown(bool sendStop)
             send(0);
     });
     runStep([this] { m_agent->StopAgent(); });
+    if (m_kits)
+        runStep([this] { m_kits->stop(); });
     runStep([this] { m_gamepad->stop(); });
 }
 
 bool ArmSession::armInterfaceOpen() const
 {
+    if (m_kits && m_kits->count() > 0)
+        return true;
     const auto guard = m_agent->lock();
     for (int i = 0; i < m_agent->IntfCount(); ++i) {
         if (deviceNameMatches(m_agent->IntfInfoAt(i).deviceName()))
@@ -174,13 +183,48 @@ bool ArmSession::send(qint16 code, QString *error)
     // The Ready state as a flag any thread may read; the device list takes the HID lock itself.
     if (!m_ready)
         return false;
+    bool sent = true;
+    QString why;
     try {
-        return m_devices->SendToAll(code, error);
+        sent = m_devices->SendToAll(code, &why);
     } catch (const std::exception &e) {
-        if (error)
-            *error = QString::fromLocal8Bit(e.what());
-        return false;
+        why = QString::fromLocal8Bit(e.what());
+        sent = false;
     }
+    if (m_kits) {
+        QString kitWhy;
+        if (!m_kits->SendToAll(code, &kitWhy)) {
+            if (why.isEmpty())
+                why = kitWhy;
+            sent = false;
+        }
+    }
+    if (error && !why.isEmpty())
+        *error = why;
+    return sent;
+}
+
+void ArmSession::setKits(KitArmList *kits)
+{
+    if (m_kits)
+        m_kits->disconnect(this);
+    m_kits = kits;
+    if (!kits)
+        return;
+    // A kit is an arm like the HID arm: its coming and going sets Ready (and may end a run), its
+    // refusal and its stall are told as theirs are. The list has already handed a stalled kit its
+    // stop and let it go.
+    const auto followKits = [this] {
+        if (!m_starting && !m_shutDown)
+            updateConnection();
+    };
+    connect(kits, &KitArmList::armOpened, this, followKits);
+    connect(kits, &KitArmList::armClosed, this, followKits);
+    connect(kits, &KitArmList::openDenied, this, [this] { Q_EMIT openDenied(); });
+    connect(kits, &KitArmList::writeStalled, this, [this] {
+        if (!m_shutDown)
+            onWriteStalled();
+    });
 }
 
 void ArmSession::onArrival()

@@ -15,6 +15,7 @@
 class ArmDeviceList;
 class Gamepad;
 class HIDagentX;
+class KitArmList;
 class HidTransport;
 class ScriptRunner;
 class ScriptSource;
@@ -23,7 +24,8 @@ class ScriptSource;
 // buttons, keys and grid, or tessaro-cli.
 //
 // - Connection: the HID component, the device objects bound to the arm's interfaces (`devices()`),
-//   and the Ready state, which follows the open interfaces whose names carry the device identity.
+//   the USB interface kits when given (`setKits`), and the Ready state, which follows the open
+//   interfaces whose names carry the device identity, and the open kits.
 // - Motion: the panel's start, stop and switch of a motion (`click`), held keys and pad controls
 //   (`jogPress`, `jogRelease`), Esc (`stopEverything`) and the runaway limit. How the buttons look is
 //   the front end's: it hears `lookOn`, `looksReset` and `codeShown`.
@@ -80,9 +82,17 @@ public:
     bool isReady() const { return m_ready; }
     // Sets the Ready state itself, as the status looks of a front end do.
     void setReady(bool ready) { m_ready = ready; }
-    // Writes the code to every arm. False when it did not reach every arm (not Ready, refused or not
-    // written); error then says why, unless the session was simply not Ready. Any thread.
+    // Writes the code to every arm, HID arms and kits alike. False when it did not reach every arm
+    // (not Ready, refused or not written); error then says why (the first failure), unless the
+    // session was simply not Ready or an arm was found gone. Any thread.
     bool send(qint16 code, QString *error = nullptr);
+
+    // --- Interface kits
+    // The kits driven beside the HID arms (not owned; the list must outlive the session). Set before
+    // start(): the session starts and stops the list with itself, counts its kits as arms for Ready,
+    // sends them every code, and takes a kit's refusal, stall and removal as a HID arm's.
+    void setKits(KitArmList *kits);
+    KitArmList *kits() const { return m_kits; }
 
     // --- Motion
     // Whether motions are recorded (Scripting mode), asked at each motion; never, without a source.
@@ -165,6 +175,7 @@ private:
     std::unique_ptr<ArmDeviceList> m_devices;
     std::unique_ptr<Gamepad> m_gamepad;
     std::shared_ptr<ScriptRunner> m_runner;
+    KitArmList *m_kits = nullptr;
     QString m_identity;
     bool m_starting = false;
     bool m_shutDown = false;

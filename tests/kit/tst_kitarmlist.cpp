@@ -215,6 +215,8 @@ void TestKitArmList::aStalledKitGetsTheStopAndIsLetGo()
     QSignalSpy closed(&list, &KitArmList::armClosed);
     list.start();
     QVERIFY(list.SetLight(true));
+    // Taken before the kit stops taking anything (the writer may be slow to get to it).
+    QTRY_COMPARE(hexOf(stuck), QStringList{"000001"});
     stuck->holdWrites(true);
     // Taken as under way: the kit has the bound to take it.
     QVERIFY(list.SendToAll(3));

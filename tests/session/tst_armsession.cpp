@@ -1,5 +1,6 @@
 #include "ArmDeviceList.h"
 #include "ArmSession.h"
+#include "KitArmList.h"
 #include "ScriptRunner.h"
 #include "VirtualArm.h"
 #include "VirtualHidTransport.h"
@@ -48,6 +49,13 @@ public:
     QString repetitionsText() override { return QStringLiteral("1"); }
     void sendArmCommand(qint16 code) override { session->send(code); }
     ArmSession *session = nullptr;
+};
+
+// Two short steps, for a run that ends by itself.
+class ShortSteps : public TwoSteps
+{
+public:
+    QString timeText(int) override { return QStringLiteral("0.3"); }
 };
 
 } // namespace
@@ -157,6 +165,95 @@ private Q_SLOTS:
         QCOMPARE(stopping, 1);
         QCOMPARE(session.isReady(), event == u"esc");
         intf->holdWrites(false);
+        // The writer delivers what it was stuck on and the stop behind it: it must be done before
+        // the transport it writes to goes.
+        if (event == u"stall")
+            QTRY_COMPARE(arm.commandCount(), 2);
+    }
+
+    // Interface kits beside the HID arm, or alone: each gets every code, and a kit's loss or stall
+    // ends a run as a HID arm's does, only when it leaves no arm behind.
+    void kits_data()
+    {
+        QTest::addColumn<bool>("hidArm");
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<int>("end");
+        QTest::addColumn<QList<int>>("kitCodes");
+        QTest::newRow("a kit alone") << false << "" << int(ArmSession::RunEnd::Finished) << QList<int>{3, 0, 0};
+        QTest::newRow("a kit beside a HID arm") << true << "" << int(ArmSession::RunEnd::Finished) << QList<int>{3, 0, 0};
+        QTest::newRow("the kit unplugged, the HID arm plays on")
+            << true << "unplug" << int(ArmSession::RunEnd::Finished) << QList<int>{3};
+        QTest::newRow("the only kit unplugged") << false << "unplug" << int(ArmSession::RunEnd::Disconnected)
+                                                << QList<int>{3};
+        // Let go, it still takes the code it was stuck on, then the stop waiting behind it.
+        QTest::newRow("the kit stalls") << true << "stall" << int(ArmSession::RunEnd::Stalled) << QList<int>{3, 0};
+    }
+    void kits()
+    {
+        QFETCH(bool, hidArm);
+        QFETCH(QString, event);
+        QFETCH(int, end);
+        VirtualHidTransport transport;
+        std::unique_ptr<VirtualArm> arm = hidArm ? std::make_unique<VirtualArm>(transport) : nullptr;
+        VirtualKitTransport kitTransport;
+        VirtualArm kit(kitTransport);
+        if (event == u"stall")
+            kit.kitDevice()->useWriterThread();
+        QList<int> hidCodes;
+        QList<int> kitGot;
+        if (arm)
+            connect(arm.get(), &VirtualArm::commandReceived, this,
+                    [&](int code, qint64, const QByteArray &) { hidCodes.append(code); });
+        connect(&kit, &VirtualArm::commandReceived, this,
+                [&](int code, qint64, const QByteArray &) { kitGot.append(code); });
+        KitArmList kits(kitTransport);
+        ArmSession session{&transport};
+        session.setKits(&kits);
+        session.start(false);
+        QVERIFY(session.isReady());
+        ShortSteps script;
+        script.session = &session;
+        if (event == u"stall")
+            kit.kitDevice()->holdWrites(true);
+        QTimer::singleShot(100, &session, [&] {
+            if (event == u"unplug")
+                kit.unplug();
+        });
+        QCOMPARE(int(session.runScript(script)), end);
+        QCOMPARE(session.isReady(), hidArm || event.isEmpty());
+        if (arm)
+            QCOMPARE(hidCodes.mid(0, 1), QList<int>{3});
+        if (arm && event != u"stall")
+            QCOMPARE(hidCodes, (QList<int>{3, 0, 0}));
+        kit.kitDevice()->holdWrites(false);
+        // Heard on this thread once delivered, so the kit's writer is done before the kit goes.
+        QFETCH(QList<int>, kitCodes);
+        QTRY_COMPARE(kitGot, kitCodes);
+        session.shutDown();
+        QCOMPARE(kits.count(), 0);
+    }
+
+    void aRefusedKitIsToldAsARefusedArm()
+    {
+        VirtualHidTransport transport;
+        VirtualKitTransport kitTransport;
+        VirtualArm kit(kitTransport);
+        kit.kitDevice()->denyOpen(true);
+        KitArmList kits(kitTransport);
+        ArmSession session{&transport};
+        session.setKits(&kits);
+        int denied = 0;
+        connect(&session, &ArmSession::openDenied, this, [&] { ++denied; });
+        session.start(false);
+        QCOMPARE(denied, 1);
+        QVERIFY(!session.isReady());
+        // Let in once plugged again: Ready.
+        kit.kitDevice()->allowOpen();
+        kit.unplug();
+        kit.plugIn();
+        QVERIFY(session.isReady());
+        QVERIFY(session.send(5));
+        QCOMPARE(kit.lastCode(), 5);
     }
 };
 

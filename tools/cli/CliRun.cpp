@@ -5,6 +5,7 @@
 #include "ArmSession.h"
 #include "ArmSimulator.h"
 #include "ArmTransport.h"
+#include "CliArms.h"
 #include "HIDagentX.h"
 #include "HidError.h"
 #include "RunProgress.h"
@@ -33,14 +34,15 @@ namespace {
 constexpr int UnknownStepsNamed = 10;
 
 const QString Usage = QStringLiteral(
-    "Usage: tessaro-cli run FILE.SRP [--reps N] [--quiet] [--allow-unknown-steps] [--virtual-arm]\n"
-    "                        [--virtual-arm-log PATH] [--virtual-arm-fail-write K]\n");
+    "Usage: tessaro-cli run FILE.SRP [--reps N] [--quiet] [--allow-unknown-steps] [--light]\n"
+    "                        [--virtual-arm[=hid|kit]] [--virtual-arm-log PATH] [--virtual-arm-fail-write K]\n");
 
 void printUsage(QTextStream &out)
 {
     out << Usage
         << "\n"
-           "Plays a script file on the arm, N times. It prints the script's total time first; then, on a\n"
+           "Plays a script file on the arm, N times: on every arm attached, those with the HID board\n"
+           "and those with the USB interface kit alike. It prints the script's total time first; then, on a\n"
            "terminal, one line kept up to date with the repetition, the step and the time left, or,\n"
            "when the output is not a terminal, one line per step as it starts; and a summary at the end.\n"
            "The arm is stopped (code 0) at the end and on Ctrl+C or SIGTERM.\n"
@@ -56,8 +58,11 @@ void printUsage(QTextStream &out)
            "  --reps N                    play the script N times, N from 1 to 32767 (default 1)\n"
            "  --quiet                     print only errors\n"
            "  --allow-unknown-steps       play a script with steps that are not motions as written\n"
-           "  --virtual-arm               play on the built-in virtual arm instead of the USB arm, and\n"
-           "                              print the pose it ends in\n"
+           "  --light                     keep the light in an interface kit's gripper on through the run\n"
+           "                              (and after it); without it the light is off while the script plays\n"
+           "  --virtual-arm[=KIND]        play on the built-in virtual arm instead of the USB arm, and\n"
+           "                              print the pose it ends in; it poses as the HID board (KIND hid,\n"
+           "                              the default) or the interface kit (kit)\n"
            "  --virtual-arm-log PATH      append one line per report the virtual arm receives;\n"
            "                              implies --virtual-arm\n"
            "  --virtual-arm-fail-write K  the virtual arm refuses the K-th report written to it;\n"
@@ -296,7 +301,8 @@ int cliRun(const QStringList &args)
                               {{"--reps", true},
                                {"--quiet", false},
                                {"--allow-unknown-steps", false},
-                               {"--virtual-arm", false},
+                               {"--light", false},
+                               {"--virtual-arm", false, true},
                                {"--virtual-arm-log", true},
                                {"--virtual-arm-fail-write", true}},
                               1);
@@ -332,7 +338,14 @@ int cliRun(const QStringList &args)
                                      .arg(parsed.value("--virtual-arm-fail-write")),
                                  Usage);
     }
-    const bool virtualArm = parsed.has("--virtual-arm") || failWrite > 0 || !logPath.isEmpty();
+    ArmTransport::Virtual virtualArm = ArmTransport::Virtual::None;
+    QString kindError;
+    if (!virtualArmOption(parsed, &virtualArm, &kindError))
+        return cliUsageError(kindError, Usage);
+    // The virtual arm is asked for by any of its options.
+    if (virtualArm == ArmTransport::Virtual::None && (failWrite > 0 || !logPath.isEmpty()))
+        virtualArm = ArmTransport::Virtual::Hid;
+    const bool light = parsed.has("--light");
     const Output output = parsed.has("--quiet")           ? Output::Quiet
                           : ::isatty(STDOUT_FILENO) == 1 ? Output::Terminal
                                                          : Output::Lines;
@@ -366,25 +379,33 @@ int cliRun(const QStringList &args)
         return CliExit::UnknownSteps;
     }
 
+    const KitReversed reversed = kitReversedFromOptions();
     ArmTransport hid;
     QString hidError;
-    if (!hid.make(virtualArm, logPath, &hidError)) {
+    if (!hid.make(virtualArm, logPath, &hidError, reversed)) {
         err << "tessaro-cli: " << hidError << "\n";
         return CliExit::Failed;
     }
 
     // The same session as the window's, without a pad: the command line runs a script, nothing else.
+    // The interface kits are driven beside the HID arms.
+    KitArmList kits(*hid.kits);
+    kits.setReversed(reversed);
     ArmSession session(hid.transport.get());
+    session.setKits(&kits);
     session.start(false);
     HIDagentX &agent = session.agent();
     ArmDeviceList &devices = session.devices();
-    if (devices.Count() == 0) {
+    if (devices.Count() == 0 && kits.count() == 0) {
         const QList<HIDagentX::OpenFailure> refused = agent.LastOpenFailures();
-        if (refused.isEmpty()) {
+        const QList<KitArmList::OpenFailure> refusedKits = kits.openFailures();
+        if (refused.isEmpty() && refusedKits.isEmpty()) {
             err << "tessaro-cli: " << cliNoArmAdvice();
         } else {
             err << "tessaro-cli: no robotic arm that can be opened";
             for (const HIDagentX::OpenFailure &f : refused)
+                err << "; " << f.info.path << " cannot be opened: " << f.reason;
+            for (const KitArmList::OpenFailure &f : refusedKits)
                 err << "; " << f.info.path << " cannot be opened: " << f.reason;
             err << "\n";
         }
@@ -400,7 +421,20 @@ int cliRun(const QStringList &args)
 
     ScriptRunner &runner = session.runner();
     CliScript script(load, reps, session, output, out);
-    if (hid.arm && failWrite > 0) {
+    if (hid.arm && hid.arm->kind() == VirtualArm::Kind::Kit && failWrite > 0) {
+        // Counted at the transport, as for the HID board below.
+        VirtualKit *target = hid.arm->kitDevice();
+        auto *virtualKits = static_cast<VirtualKitTransport *>(hid.kits.get());
+        if (failWrite == 1)
+            target->failNextWrite();
+        QObject::connect(
+            virtualKits, &VirtualKitTransport::commandWritten, &runner,
+            [target, failWrite, written = 0](const QString &path, const QByteArray &, qint64) mutable {
+                if (path == target->info.path && ++written == failWrite - 1)
+                    target->failNextWrite();
+            },
+            Qt::DirectConnection);
+    } else if (hid.arm && failWrite > 0) {
         // Counted at the transport, so that the refused report is the K-th the arm would have had.
         VirtualHidInterface *target = hid.arm->armInterface();
         auto *virtualTransport = static_cast<VirtualHidTransport *>(hid.transport.get());
@@ -422,6 +456,12 @@ int cliRun(const QStringList &args)
             if (stopSignals.take() != 0)
                 session.stopRun();
         });
+    }
+
+    if (light && kits.count() > 0) {
+        QString why;
+        if (!kits.SetLight(true, &why) && !why.isEmpty())
+            err << "tessaro-cli: " << why << "\n";
     }
 
     // The run ends with the arm's last interface (a replugged arm is a new start, not the rest of a
