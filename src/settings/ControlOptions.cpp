@@ -92,8 +92,10 @@ QByteArray ControlOptions::format(const ControlOptions &options)
         if (seconds > 0)
             text += travelName(code) + '=' + QByteArray::number(seconds, 'f', 3) + "\r\n";
     }
-    for (size_t m = 0; m < KitMotorNames.size(); ++m)
-        text += QByteArray(KitMotorNames[m]) + "Reversed=" + (options.kitReversed[m] ? "Yes" : "No") + "\r\n";
+    for (size_t m = 0; m < KitMotorNames.size(); ++m) {
+        if (options.kitReversed[m])
+            text += QByteArray(KitMotorNames[m]) + "Reversed=Yes\r\n";
+    }
     return text;
 }
 

@@ -27,7 +27,8 @@ struct ControlOptions
     // ("TravelShoulderUp=9.412"); a time not measured has no line.
     TravelCalibration travel = TravelCalibration();
     // Per motor of the USB interface kit (base, shoulder, elbow, wrist, gripper), whether its two
-    // directions are swapped: for a kit whose motor was wired the other way round.
+    // directions are swapped: for a kit whose motor was wired the other way round. Only a reversed
+    // motor has a line ("BaseReversed=Yes").
     std::array<bool, 5> kitReversed{};
 
     // The names of the motors in the file: "Base" gives the line "BaseReversed=Yes".
