@@ -371,16 +371,18 @@ void RealKitTransport::rescan()
     }
     removed.sort();
     arrived.sort();
+    // A handler may stop the polling: what is left is told no more.
+    const bool polling = m_pollTimer != nullptr;
     for (const QString &path : removed) {
         const KitDeviceInfo info = m_known.take(path);
         Q_EMIT deviceRemoved(info);
-        if (!m_pollTimer)
-            return; // a handler stopped monitoring
+        if (polling && !m_pollTimer)
+            return;
     }
     for (const QString &path : arrived) {
         m_known.insert(path, now.value(path));
         Q_EMIT deviceArrived(now.value(path));
-        if (!m_pollTimer)
+        if (polling && !m_pollTimer)
             return;
     }
 }

@@ -54,12 +54,14 @@ public:
     static QString nodePath(const QString &devRoot, int busNumber, int address);
     // The PRODUCT property of a USB device's uevent, "1267/0/100" (vendor/product/release in hex).
     static bool parseProductProperty(const QString &product, quint16 *vendorId, quint16 *productId);
+    // Lists the kits again and tells each that has gone (deviceRemoved) and each that has come
+    // (deviceArrived) since the last listing: the poll's tick where there is no udev monitor.
+    void rescan();
 
 private:
     KitDeviceInfo infoFromSysfs(const QString &dir) const;
     bool openMonitor(QString *why);
     void onMonitorReadable();
-    void rescan();
 
     QString m_sysfsRoot;
     QString m_devRoot;

@@ -84,7 +84,10 @@ private:
         if (kit->m_failWrite.exchange(false))
             return kit->m_failWriteGone ? ENODEV : EIO;
         const qint64 ns = ProcessClock::monotonicNs();
-        kit->written.append(WrittenCommand{command, ns});
+        {
+            const std::lock_guard<std::mutex> guard(kit->m_writtenLock);
+            kit->m_written.append(WrittenCommand{command, ns});
+        }
         Q_EMIT transport->commandWritten(kit->info.path, command, ns);
         return 0;
     }
@@ -111,6 +114,12 @@ private:
     std::atomic<bool> m_gone{false};
     std::unique_ptr<BoundedWriter> m_writer;
 };
+
+QList<WrittenCommand> VirtualKit::written() const
+{
+    const std::lock_guard<std::mutex> guard(m_writtenLock);
+    return m_written;
+}
 
 void VirtualKit::failNextWrite(bool deviceGone)
 {

@@ -24,8 +24,8 @@ class VirtualKit
 {
 public:
     KitDeviceInfo info;
-    // Every command taken, in order. Read it while no write is under way.
-    QList<WrittenCommand> written;
+    // Every command taken, in order; any thread may ask while a writer thread writes.
+    QList<WrittenCommand> written() const;
 
     // The next write fails; with deviceGone as an unplugged kit fails it (the connection is dead).
     void failNextWrite(bool deviceGone = false);
@@ -45,6 +45,8 @@ private:
     friend class VirtualKitTransport;
     friend class VirtualKitConnection;
 
+    mutable std::mutex m_writtenLock;
+    QList<WrittenCommand> m_written;
     std::atomic<bool> m_failWrite{false};
     std::atomic<bool> m_failWriteGone{false};
     // Raised by every plug: a connection opened before an unplug stays dead after the replug.

@@ -29,7 +29,7 @@ namespace {
 QStringList hexOf(const VirtualKit *kit)
 {
     QStringList out;
-    for (const WrittenCommand &c : kit->written)
+    for (const WrittenCommand &c : kit->written())
         out.append(QString::fromLatin1(c.bytes.toHex()));
     return out;
 }

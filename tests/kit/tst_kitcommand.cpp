@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -189,6 +190,25 @@ void TestKitCommand::findsKitsInSysfs()
     QCOMPARE(kits[0].describe(), QStringLiteral("1267:0000 on bus 1, address 4"));
     QCOMPARE(kits[1].path, dev + QStringLiteral("/bus/usb/002/017"));
     QCOMPARE(kits[1].productId, quint16(1));
+
+    // Listed again, as every two seconds without udev: a kit gone and a kit come are told, each once.
+    qRegisterMetaType<KitDeviceInfo>();
+    QSignalSpy arrived(&transport, &KitTransport::deviceArrived);
+    QSignalSpy removed(&transport, &KitTransport::deviceRemoved);
+    QVERIFY(QDir(devices + QStringLiteral("/2-1.3")).removeRecursively());
+    device(QStringLiteral("3-1"), "1267", "0000", 3, 2);
+    transport.rescan();
+    transport.rescan();
+    QCOMPARE(removed.size(), 1);
+    QCOMPARE(removed.first().at(0).value<KitDeviceInfo>().path, dev + QStringLiteral("/bus/usb/002/017"));
+    QCOMPARE(arrived.size(), 1);
+    QCOMPARE(arrived.first().at(0).value<KitDeviceInfo>().path, dev + QStringLiteral("/bus/usb/003/002"));
+    // The same port with a new address is a new kit: the old one goes, the new one comes.
+    device(QStringLiteral("3-1"), "1267", "0000", 3, 3);
+    transport.rescan();
+    QCOMPARE(removed.size(), 2);
+    QCOMPARE(arrived.size(), 2);
+    QCOMPARE(arrived.last().at(0).value<KitDeviceInfo>().address, 3);
 
     // No node: not found. A node that is no USB device: refused by libusb, said so.
     QString error;

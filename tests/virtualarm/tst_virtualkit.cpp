@@ -82,7 +82,7 @@ void TestVirtualKit::readsEveryCode()
         }
     }
     QCOMPARE(arm.commandCount(), 2 * KitCommand::MaxCode);
-    QCOMPARE(arm.kitDevice()->written.size(), 2 * KitCommand::MaxCode);
+    QCOMPARE(arm.kitDevice()->written().size(), 2 * KitCommand::MaxCode);
 }
 
 void TestVirtualKit::showsTheLightAndLosesItUnplugged()
