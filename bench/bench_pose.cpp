@@ -218,13 +218,13 @@ int main(int argc, char **argv)
 
     std::printf("Return to start after %.0f simulated minutes of random jogging on a realistic arm\n\n",
                 JogSeconds / 60);
-    std::printf("Arm of seed %u:\n%s\n\n", shownSeed,
-                qPrintable(ArmFaults::fromSeed(shownSeed).toText()));
+    std::printf("Arm of seed %u:\n%s\n\n", shownSeed, qPrintable(ArmFaults::fromSeed(shownSeed).toText()));
 
     const Trial plain = runTrial(shownSeed, false);
     const Trial measured = runTrial(shownSeed, true);
     std::printf("%-9s %8s | %-22s | %-22s\n", "joint", "range", "table's travel times", "after calibration");
-    std::printf("%-9s %8s | %10s %11s | %10s %11s\n", "", "deg", "error deg", "of range", "error deg", "of range");
+    std::printf("%-9s %8s | %10s %11s | %10s %11s\n", "", "deg", "error deg", "of range", "error deg",
+                "of range");
     for (const ArmJointMotion &m : armJointMotions) {
         const int i = armJointIndex(m.joint);
         std::printf("%-9s %8.0f | %10.2f %10.1f%% | %10.2f %10.1f%%\n", m.name, m.range(), plain.error[i],
@@ -267,7 +267,8 @@ int main(int argc, char **argv)
         measuredWithinAim += bWithin;
         planMsMax = std::max({planMsMax, a.planMs, b.planMs});
     }
-    std::printf("Over %d arms (seeds 1000 to %d), error as a share of the joint's range:\n", trials, 1000 + trials - 1);
+    std::printf("Over %d arms (seeds 1000 to %d), error as a share of the joint's range:\n", trials,
+                1000 + trials - 1);
     std::printf("%-9s | %-26s | %-26s\n", "joint", "table's travel times", "after calibration");
     std::printf("%-9s | %8s %8s %8s | %8s %8s %8s\n", "", "mean", "95th", "worst", "mean", "95th", "worst");
     for (const ArmJointMotion &m : armJointMotions) {

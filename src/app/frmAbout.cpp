@@ -4,6 +4,8 @@
 #include "AuxWindow.h"
 #include "MacButton.h"
 
+#include <QKeyEvent>
+
 frmAbout::frmAbout(QWidget *parent) : QWidget(parent)
 {
     setWindowTitle(QStringLiteral("About KORIV Pro"));
@@ -24,4 +26,13 @@ frmAbout::frmAbout(QWidget *parent) : QWidget(parent)
     connect(cmdOK, &MacButton::Click, this, &QWidget::close);
 
     AuxWindow::centreOnScreen(this);
+}
+
+void frmAbout::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }

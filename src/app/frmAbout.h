@@ -16,4 +16,8 @@ public:
     QLabel *Label2 = nullptr;
     QLabel *Label3 = nullptr;
     MacButton *cmdOK = nullptr;
+
+protected:
+    // Esc closes the window, as it closes a dialog (the program's stop key stops the arm first).
+    void keyPressEvent(QKeyEvent *event) override;
 };

@@ -362,9 +362,13 @@ void frmMain::startRun(int firstStep)
     if (!unknown.isEmpty() && dialogs &&
         !dialogs->confirm(this, QStringLiteral("Run"), UnknownStepText(unknown.first()) + QStringLiteral(". Run anyway?")))
         return;
-    // The question may have taken long enough for anything to happen meanwhile.
+    // While the question was up the script may have been cleared, or the arm unplugged.
     if (Running() || NextStep == 1)
         return;
+    if (ConnectionState() != Ready) {
+        refuse(NotConnectedText);
+        return;
+    }
     cmdRun->SetCaption(StopCaption);
     FrameMain->setEnabled(false);
     if (Hilight())

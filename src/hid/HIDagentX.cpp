@@ -83,6 +83,9 @@ struct HIDagentX::Private
     QString lastIoError;
     bool lastIoGone = false; // the last failed transfer found its device gone
     QList<int> goneHandles; // failed for good, to be closed on the agent's thread
+    // Stalled, told from a writer's thread, to be closed on the agent's.
+    std::mutex stalledLock;
+    QList<int> stalledHandles;
 
     // True when no applications are asked for, or the layout's top level names one of them.
     bool wantsApplications(const HidReportLayout &layout) const
@@ -418,7 +421,12 @@ bool HIDagentX::OpenMatchingIntfs()
         const qint32 handle = intf->handle;
         // Told on the writer's own thread: the interface is given up on the agent's.
         intf->connection->setStallHandler([this, handle] {
-            QMetaObject::invokeMethod(this, [this, handle] { closeStalled(handle); }, Qt::QueuedConnection);
+            {
+                const std::lock_guard<std::mutex> guard(d->stalledLock);
+                d->stalledHandles.append(handle);
+            }
+            // By name: the handle goes through the mutex, the queued call carries no data of its own.
+            QMetaObject::invokeMethod(this, "closeStalledInterfaces", Qt::QueuedConnection);
         });
         const qint32 vidPid = qint32((quint32(info.vendorId) << 16) | info.productId);
         const QString name = info.deviceName();
@@ -806,6 +814,17 @@ void HIDagentX::closeGoneInterfaces()
     const QList<int> handles = std::exchange(d->goneHandles, {});
     for (const int handle : handles)
         closeGone(handle);
+}
+
+void HIDagentX::closeStalledInterfaces()
+{
+    QList<int> handles;
+    {
+        const std::lock_guard<std::mutex> guard(d->stalledLock);
+        handles = std::exchange(d->stalledHandles, {});
+    }
+    for (const int handle : handles)
+        closeStalled(handle);
 }
 
 void HIDagentX::closeStalled(int handle)

@@ -186,6 +186,7 @@ private:
     void noteFailedTransfer(int handle, const HidConnection &connection);
     Q_INVOKABLE void closeGoneInterfaces();
     void closeGone(int handle);
+    Q_INVOKABLE void closeStalledInterfaces();
     void closeStalled(int handle);
 
     struct Private;

@@ -182,7 +182,8 @@ void PoseEstimator::forget(qint64 tNs)
         joint.known = false;
         // The guess, then each lean with no play and with the most.
         const std::array<int, 5> leans{0, 1, 1, -1, -1};
-        const std::array<double, 5> plays{nominalPlay(m.joint), 0.0, mostPlay(m.joint), 0.0, mostPlay(m.joint)};
+        const std::array<double, 5> plays{nominalPlay(m.joint), 0.0, mostPlay(m.joint), 0.0,
+                                          mostPlay(m.joint)};
         for (int k = 0; k < 5; ++k) {
             Case &c = joint.cases[k];
             c.lean = leans[k];

@@ -121,9 +121,12 @@ public:
 
     // The steps, played back to back from tNs and followed by a stop, that bring every joint back to
     // the start pose by the estimate. One joint moves at a time, in the order that keeps the arm
-    // highest above the table (lifting the shoulder to upright first when that helps); a joint whose
-    // start is at an end stop is driven until it is surely there, so that its stop puts it right.
-    // Empty when the pose is not known, or the arm is at the start already.
+    // highest above the table (lifting the shoulder to upright first when that helps). Where a stop
+    // can put a joint right, the plan uses it: a joint whose start is at an end is driven on past where
+    // the guess arrives, and a joint the guess puts at an end is first pushed onto that stop, each for
+    // its uncertainty but at most 15 % of its travel time (half a second at least), so the clutch slips
+    // briefly rather than grinding for a wide uncertainty. Empty when the pose is not known, or the arm
+    // is at the start already.
     QList<PlanStep> returnToStart(qint64 tNs) const;
 
     // The rate the estimate takes for the motion of `code`, in degrees per second (0 for no motion),

@@ -92,7 +92,8 @@ QList<PlanStep> PoseEstimator::returnToStart(qint64 tNs) const
         const int i = armJointIndex(m.joint);
         const double target = m_start[i];
         const bool atStop = target == m.minDegrees || target == m.maxDegrees;
-        if (std::abs(target - from[i]) >= MinMoveDegrees || (atStop && now.joints[i].uncertainty() >= MinMoveDegrees))
+        if (std::abs(target - from[i]) >= MinMoveDegrees ||
+            (atStop && now.joints[i].uncertainty() >= MinMoveDegrees))
             moves.push_back({m.joint, target});
     }
     if (moves.empty())
@@ -102,7 +103,8 @@ QList<PlanStep> PoseEstimator::returnToStart(qint64 tNs) const
     // brought to its start last; the path that stays clear of the table wins, then the one with fewer
     // steps, then the preferred order.
     const int shoulder = armJointIndex(ArmJoint::Shoulder);
-    const bool shoulderRises = std::abs(m_start[shoulder] - ShoulderUpright) < std::abs(from[shoulder] - ShoulderUpright);
+    const bool shoulderRises =
+        std::abs(m_start[shoulder] - ShoulderUpright) < std::abs(from[shoulder] - ShoulderUpright);
     const auto byPreference = [shoulderRises](const Move &a, const Move &b) {
         return preference(a.joint, shoulderRises) < preference(b.joint, shoulderRises);
     };

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <utility>
 
 namespace {
 
@@ -513,7 +514,23 @@ void ArmSession::endRun(RunEnd why, const QString &failure)
 void ArmSession::cutRunAfterFailedSend(const QString &why)
 {
     // From the event loop: a write that failed because the arm has gone has already queued that
-    // arm's removal, which ends the run itself and says so in its own words.
-    QMetaObject::invokeMethod(
-        this, [this, why] { endRun(RunEnd::CommandFailed, why); }, Qt::QueuedConnection);
+    // arm's removal, which ends the run itself and says so in its own words. The reason goes through
+    // the mutex and the queued call is made by name, carrying no data of its own.
+    {
+        const std::lock_guard<std::mutex> guard(m_failureLock);
+        if (m_failureWaiting.isEmpty())
+            m_failureWaiting = why;
+    }
+    QMetaObject::invokeMethod(this, "takeFailure", Qt::QueuedConnection);
+}
+
+void ArmSession::takeFailure()
+{
+    QString why;
+    {
+        const std::lock_guard<std::mutex> guard(m_failureLock);
+        why = std::exchange(m_failureWaiting, QString());
+    }
+    if (!why.isEmpty())
+        endRun(RunEnd::CommandFailed, why);
 }

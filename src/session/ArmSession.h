@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class ArmDeviceList;
@@ -159,6 +160,7 @@ Q_SIGNALS:
     void gamepadDenied(const QString &reason);
 
 private:
+    Q_INVOKABLE void takeFailure();
     void onArrival();
     void onIntfClosed(int numStillOpen, const QString &name, int handle);
     void onWriteStalled();
@@ -205,4 +207,7 @@ private:
     bool m_runActive = false;
     RunEnd m_runEnd = RunEnd::Finished;
     QString m_runFailure;
+    // A failed send of the run's timing thread, on its way to this thread.
+    std::mutex m_failureLock;
+    QString m_failureWaiting;
 };

@@ -37,7 +37,8 @@ QByteArray ControlOptions::travelName(int code)
         return {};
     const ArmJointMotion &m = motion->motion();
     const QByteArray joint(m.name);
-    return "Travel" + joint.left(1).toUpper() + joint.mid(1) + (motion->direction > 0 ? m.motionTowardsMax : m.motionTowardsMin);
+    return "Travel" + joint.left(1).toUpper() + joint.mid(1) +
+           (motion->direction > 0 ? m.motionTowardsMax : m.motionTowardsMin);
 }
 
 ControlOptions ControlOptions::parse(const QByteArray &text)

@@ -71,6 +71,7 @@ QString ArmFaults::toText() const
                      .arg(backlashDegrees[i], 0, 'f', 2)
                      .arg(endGiveDegrees[i], 0, 'f', 2);
     }
-    lines << QStringLiteral("batteries: %1 % of speed per ten minutes of running").arg(drainPerSecond * 600.0 * 100.0, 0, 'f', 1);
+    lines << QStringLiteral("batteries: %1 % of speed per ten minutes of running")
+                 .arg(drainPerSecond * 600.0 * 100.0, 0, 'f', 1);
     return lines.join(QLatin1Char('\n'));
 }

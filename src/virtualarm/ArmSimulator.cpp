@@ -167,11 +167,11 @@ qint64 ArmSimulator::endStopNs() const
     const double remaining = motion->direction * (motion->endDegrees() - m_state.degrees[i]);
     if (remaining <= 0)
         return -1;
-    const double slack =
-        std::max(0.0, m_faults.backlashDegrees[i] / 2 - motion->direction * m_state.play[i]);
+    const double slack = std::max(0.0, m_faults.backlashDegrees[i] / 2 - motion->direction * m_state.play[i]);
     // One nanosecond more than the exact figure, so the pose computed for that moment is surely at the
     // stop despite rounding.
-    return m_timeNs + static_cast<qint64>(std::ceil((remaining + slack) / rateNow(motion->motion()) * NsPerSecond)) + 1;
+    return m_timeNs +
+           static_cast<qint64>(std::ceil((remaining + slack) / rateNow(motion->motion()) * NsPerSecond)) + 1;
 }
 
 void ArmSimulator::attach(VirtualArm &arm)

@@ -300,6 +300,9 @@ private Q_SLOTS:
         // Stopped as a second click stops: the step is closed with its time.
         QCOMPARE(w.NextStep, qint16(stops ? 2 : 1));
         QCOMPARE(w.Grid->TextMatrix(1, 2).isEmpty(), !stops);
+        // Esc also closes the About window, as it closes a dialog.
+        if (where == u"about")
+            QCOMPARE(w.aboutWindow() != nullptr && w.aboutWindow()->isVisible(), key != Qt::Key_Escape);
     }
 
     void stopKeyWithNothingOn()

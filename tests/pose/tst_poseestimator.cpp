@@ -128,7 +128,8 @@ void TestPoseEstimator::bandHoldsTheTruth()
         // As an operator would time it: the true travel, give or take the timing of a key.
         for (int code = 1; code <= 10; ++code) {
             const ArmJointMotion &m = armCodeMotion(code)->motion();
-            QVERIFY(calibration.set(code, m.fullTravelSeconds / faults.speedFactor(code) + dice.between(-0.1, 0.1)));
+            QVERIFY(calibration.set(code, m.fullTravelSeconds / faults.speedFactor(code) +
+                                              dice.between(-0.1, 0.1)));
         }
     }
     Rig rig(seed, calibration);
@@ -260,8 +261,7 @@ void TestPoseEstimator::returnPlans_data()
 
     QTest::newRow("at the start") << QList<Move>{} << QList<int>{};
     // Shoulder down to about 30, forearm and hand pointing down in front: the shoulder comes up first.
-    QTest::newRow("folded down in front")
-        << QList<Move>{{6, 3.0}, {8, 2.0}, {9, 1.0}} << QList<int>{1, 3, 4};
+    QTest::newRow("folded down in front") << QList<Move>{{6, 3.0}, {8, 2.0}, {9, 1.0}} << QList<int>{1, 3, 4};
     QTest::newRow("turned, gripper closed") << QList<Move>{{7, 2.0}, {5, 1.0}} << QList<int>{2, 10};
     // Leaning back with the forearm folded up: back to upright raises the elbow, so the shoulder first.
     QTest::newRow("leaning back") << QList<Move>{{1, 3.0}, {3, 2.0}, {2, 1.0}} << QList<int>{6, 7, 8};
@@ -270,8 +270,7 @@ void TestPoseEstimator::returnPlans_data()
     QTest::newRow("hand down in front, leaning back")
         << QList<Move>{{7, 0.5}, {8, 2.0}, {1, 0.5}} << QList<int>{2, 3, 6};
     // Reaching out low: the shoulder comes up before the elbow and wrist unfold.
-    QTest::newRow("reaching low")
-        << QList<Move>{{6, 2.5}, {3, 4.0}, {9, 2.0}} << QList<int>{1, 8, 4};
+    QTest::newRow("reaching low") << QList<Move>{{6, 2.5}, {3, 4.0}, {9, 2.0}} << QList<int>{1, 8, 4};
 }
 
 // A plan moves one joint at a time, never takes the arm lower than a safe height or than it already
@@ -301,16 +300,18 @@ void TestPoseEstimator::returnPlans()
         estimate.apply(step.code, t);
         for (double done = 0; done < step.seconds; done += 0.02) {
             const double clearance = ArmGeometry::clearance(estimate.estimateAt(t + s(done)).degrees());
-            QVERIFY2(clearance >= floor - 0.5,
-                     qPrintable(QStringLiteral("%1 mm above the table, code %2").arg(clearance).arg(step.code)));
+            QVERIFY2(
+                clearance >= floor - 0.5,
+                qPrintable(QStringLiteral("%1 mm above the table, code %2").arg(clearance).arg(step.code)));
         }
         t += s(step.seconds);
     }
     estimate.apply(0, t);
     const JointAngles back = estimate.estimateAt(t).degrees();
     for (int i = 0; i < ArmJointCount; ++i)
-        QVERIFY2(std::abs(back[i] - estimate.startPose()[i]) < 0.3,
-                 qPrintable(QStringLiteral("%1 at %2").arg(QLatin1String(armJointMotions[i].name)).arg(back[i])));
+        QVERIFY2(
+            std::abs(back[i] - estimate.startPose()[i]) < 0.3,
+            qPrintable(QStringLiteral("%1 at %2").arg(QLatin1String(armJointMotions[i].name)).arg(back[i])));
 }
 
 void TestPoseEstimator::returnAfterARandomRun_data()
@@ -355,7 +356,9 @@ void TestPoseEstimator::returnAfterARandomRun()
     QString errors;
     for (int i = 0; i < ArmJointCount; ++i) {
         const double share = std::abs(truth.degrees[i] - rig.estimate.startPose()[i]) / rangeOf(i);
-        errors += QStringLiteral(" %1 %2 %").arg(QLatin1String(armJointMotions[i].name)).arg(share * 100, 0, 'f', 1);
+        errors += QStringLiteral(" %1 %2 %")
+                      .arg(QLatin1String(armJointMotions[i].name))
+                      .arg(share * 100, 0, 'f', 1);
         QVERIFY2(share <= 0.15, qPrintable(truth.toText()));
     }
     qInfo("%s", qPrintable(QStringLiteral("off the start:") + errors));

@@ -267,19 +267,42 @@ private Q_SLOTS:
         QTest::addColumn<bool>("runLimit");
         QTest::addColumn<int>("percent");
         QTest::addColumn<QString>("folder");
-        QTest::newRow("empty: the defaults") << QByteArray() << true << 150 << QString();
-        QTest::newRow("as written") << QByteArray("RunLimit=No\r\nRunLimitPercent=250\r\n") << false << 250 << QString();
+        QTest::addColumn<TravelCalibration>("travel");
+        const TravelCalibration none;
+        QTest::newRow("empty: the defaults") << QByteArray() << true << 150 << QString() << none;
+        QTest::newRow("as written") << QByteArray("RunLimit=No\r\nRunLimitPercent=250\r\n") << false << 250
+                                    << QString() << none;
         QTest::newRow("spaces, case, LF ends")
-            << QByteArray(" runlimit = no \nRUNLIMITPERCENT= 120\n") << false << 120 << QString();
+            << QByteArray(" runlimit = no \nRUNLIMITPERCENT= 120\n") << false << 120 << QString() << none;
         QTest::newRow("unknown names and junk skipped")
-            << QByteArray("Later=1\r\nnot a line\r\n=Yes\r\nRunLimitPercent=400") << true << 400 << QString();
+            << QByteArray("Later=1\r\nnot a line\r\n=Yes\r\nRunLimitPercent=400") << true << 400 << QString()
+            << none;
         QTest::newRow("unreadable values keep the defaults")
-            << QByteArray("RunLimit=maybe\r\nRunLimitPercent=1.5e2\r\n") << true << 150 << QString();
-        QTest::newRow("percent below the travel time") << QByteArray("RunLimitPercent=99") << true << 150 << QString();
+            << QByteArray("RunLimit=maybe\r\nRunLimitPercent=1.5e2\r\n") << true << 150 << QString() << none;
+        QTest::newRow("percent below the travel time")
+            << QByteArray("RunLimitPercent=99") << true << 150 << QString() << none;
         QTest::newRow("script folder, blanks and all")
             << QByteArray("RunLimit=Yes\r\nScriptFolder=/home/ann/arm scripts \xc3\xa4\r\n") << true << 150
-            << QStringLiteral("/home/ann/arm scripts \u00e4");
-        QTest::newRow("percent out of reason") << QByteArray("RunLimitPercent=100000") << true << 150 << QString();
+            << QStringLiteral("/home/ann/arm scripts \u00e4") << none;
+        QTest::newRow("percent out of reason")
+            << QByteArray("RunLimitPercent=100000") << true << 150 << QString() << none;
+
+        TravelCalibration measured;
+        measured.set(1, 9.412);   // shoulder up
+        measured.set(5, 1.7);     // gripper closing
+        measured.set(2, 12.0);    // base counter-clockwise
+        measured.set(8, 14.0004); // elbow down, kept to the millisecond
+        QTest::newRow("travel times")
+            << QByteArray("TravelShoulderUp=9.412\r\ntravelgripperclose = 1.7\r\nTravelBaseCCW=12\r\n"
+                          "TravelElbowDown=14.0004\r\n")
+            << true << 150 << QString() << measured;
+        TravelCalibration wrist;
+        wrist.set(9, 6.5);
+        QTest::newRow("travel times out of bounds or unreadable are not measurements")
+            << QByteArray(
+                   "TravelWristUp=0.1\r\nTravelBaseCW=500\r\nTravelElbowUp=soon\r\nTravelElbowDown=-3\r\n"
+                   "TravelGripperOpen=2x\r\nTravelWristDown=6.5\r\nTravelKnee=3\r\n")
+            << true << 150 << QString() << wrist;
     }
     void controlOptions()
     {
@@ -287,8 +310,15 @@ private Q_SLOTS:
         QFETCH(bool, runLimit);
         QFETCH(int, percent);
         QFETCH(QString, folder);
+        QFETCH(TravelCalibration, travel);
         const ControlOptions parsed = ControlOptions::parse(text);
-        QCOMPARE(parsed, (ControlOptions{runLimit, percent, folder, {}}));
+        QCOMPARE(parsed, (ControlOptions{runLimit, percent, folder, travel}));
+        // Only what was measured is written: a file without travel times has no travel lines.
+        const auto measuredCount = [](const std::array<double, ArmJointCount> &times) {
+            return std::count_if(times.begin(), times.end(), [](double x) { return x > 0; });
+        };
+        QCOMPARE(ControlOptions::format(parsed).count("\r\nTravel"),
+                 measuredCount(travel.towardsMax) + measuredCount(travel.towardsMin));
         // Written and read back through a file it stays the same.
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("a/TESSARO.INI"));

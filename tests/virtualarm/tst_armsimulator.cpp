@@ -399,15 +399,16 @@ void TestArmSimulator::faultyArm_data()
     speeds.speedTowardsMax[armJointIndex(ArmJoint::Shoulder)] = 0.9;
     speeds.speedTowardsMin[armJointIndex(ArmJoint::Shoulder)] = 1.1;
     // 90 + 2 s * 18 deg/s up, then 1 s * 22 deg/s down.
-    QTest::newRow("a speed each way") << speeds << QList<Move>{{1, 2.0}, {6, 1.0}} << ArmJoint::Shoulder << 104.0;
+    QTest::newRow("a speed each way")
+        << speeds << QList<Move>{{1, 2.0}, {6, 1.0}} << ArmJoint::Shoulder << 104.0;
 
     ArmFaults play;
     play.backlashDegrees[armJointIndex(ArmJoint::Elbow)] = 2.0;
     // The gears start in the middle of their play: up loses 1 degree, the way back down all 2.
     QTest::newRow("play on reversal")
         << play << QList<Move>{{3, 1.0}, {0, 0.5}, {8, 1.0}} << ArmJoint::Elbow << -89.0;
-    QTest::newRow("no play going on the same way")
-        << play << QList<Move>{{3, 1.0}, {0, 0.5}, {3, 1.0}} << ArmJoint::Elbow << -90.0 + 2 * ElbowSpeed - 1.0;
+    QTest::newRow("no play going on the same way") << play << QList<Move>{{3, 1.0}, {0, 0.5}, {3, 1.0}}
+                                                   << ArmJoint::Elbow << -90.0 + 2 * ElbowSpeed - 1.0;
 
     ArmFaults give;
     give.endGiveDegrees[armJointIndex(ArmJoint::Gripper)] = 0.4;
