@@ -565,22 +565,51 @@ private Q_SLOTS:
         QCOMPARE(checked, 10 * commands.size());
     }
 
+    // Ctrl+C and SIGTERM stop every kind of arm, the kit with its light as it was.
+    void interruptStopsTheArm_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("motion"); // the logged step's command, as its code or its bytes
+        QTest::addColumn<QStringList>("logged");
+        QTest::newRow("HID arm, SIGINT") << QStringList{"--virtual-arm"} << int(SIGINT) << "7" << QStringList{"7", "0"};
+        QTest::newRow("HID arm, SIGTERM") << QStringList{"--virtual-arm"} << int(SIGTERM) << "7"
+                                          << QStringList{"7", "0"};
+        QTest::newRow("kit, SIGINT") << QStringList{"--virtual-arm=kit"} << int(SIGINT) << "000100"
+                                     << QStringList{"000100", "000000"};
+        QTest::newRow("kit with the light, SIGTERM")
+            << QStringList{"--virtual-arm=kit", "--light"} << int(SIGTERM) << "000101"
+            << QStringList{"000001", "000101", "000001"};
+    }
     void interruptStopsTheArm()
     {
+        QFETCH(QStringList, options);
+        QFETCH(int, signal);
+        QFETCH(QString, motion);
+        QFETCH(QStringList, logged);
+        const bool kit = options.first().endsWith(QStringLiteral("kit"));
         const QString script = write(QStringLiteral("long.SRP"),
                                      "\" 1\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"BaseCW\",\" 30\"\r\n");
-        const QString log = m_dir.filePath(QStringLiteral("stop.log"));
+        const QString log = m_dir.filePath(QStringLiteral("stop-%1.log").arg(QTest::currentDataTag()));
+        const auto seen = [&] {
+            if (kit)
+                return loggedBytes(log);
+            QStringList codes;
+            for (const int code : loggedCodes(log))
+                codes << QString::number(code);
+            return codes;
+        };
         QProcess p;
-        p.start(QStringLiteral(TESSARO_CLI), {QStringLiteral("run"), script, QStringLiteral("--virtual-arm"),
-                                              QStringLiteral("--virtual-arm-log"), log});
+        p.start(QStringLiteral(TESSARO_CLI),
+                QStringList{QStringLiteral("run"), script} + options + QStringList{QStringLiteral("--virtual-arm-log"), log});
         QVERIFY(p.waitForStarted());
         // Once the arm has the first step's command: the line for the step is printed before the send,
         // so a signal sent on seeing it could come between the two.
-        QTRY_VERIFY_WITH_TIMEOUT(loggedCodes(log).contains(7), 20000);
-        ::kill(pid_t(p.processId()), SIGINT);
+        QTRY_VERIFY_WITH_TIMEOUT(seen().contains(motion), 20000);
+        ::kill(pid_t(p.processId()), signal);
         QVERIFY(p.waitForFinished(20000));
-        QCOMPARE(p.exitCode(), 128 + SIGINT);
-        QCOMPARE(loggedCodes(log), (QList<int>{7, 0}));
+        QCOMPARE(p.exitCode(), 128 + signal);
+        QCOMPARE(seen(), logged);
     }
 };
 

@@ -1,5 +1,7 @@
 #include "ArmDeviceList.h"
 #include "ArmSession.h"
+#include "Gamepad.h"
+#include "KitCommand.h"
 #include "KitArmList.h"
 #include "ScriptRunner.h"
 #include "VirtualArm.h"
@@ -254,6 +256,67 @@ private Q_SLOTS:
         QVERIFY(session.isReady());
         QVERIFY(session.send(5));
         QCOMPARE(kit.lastCode(), 5);
+    }
+
+    // Every way the HID arm is stopped stops the kits too, and the stop keeps the light as it was:
+    // Stop during a run, Esc, the session's end (the window closing), the pad pulled out mid-motion,
+    // the runaway limit.
+    void everyStopReachesTheKits_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("code");
+        QTest::newRow("Stop during a run") << "stop" << 3;
+        QTest::newRow("Esc") << "esc" << 4;
+        QTest::newRow("close") << "close" << 1;
+        QTest::newRow("the pad unplugged mid-motion") << "pad" << 10;
+        QTest::newRow("the runaway limit") << "limit" << 8;
+    }
+    void everyStopReachesTheKits()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, code);
+        VirtualHidTransport transport;
+        VirtualHidInterface *pad = how == u"pad" ? transport.addGamepad() : nullptr;
+        VirtualArm arm(transport);
+        VirtualKitTransport kitTransport;
+        VirtualArm kit(kitTransport);
+        QList<int> hidCodes;
+        QStringList kitBytes;
+        connect(&arm, &VirtualArm::commandReceived, this, [&](int c, qint64, const QByteArray &) { hidCodes.append(c); });
+        connect(&kit, &VirtualArm::commandReceived, this,
+                [&](int, qint64, const QByteArray &bytes) { kitBytes.append(QString::fromLatin1(bytes.toHex())); });
+        KitArmList kits(kitTransport);
+        ArmSession session{&transport};
+        session.setKits(&kits);
+        session.start(pad != nullptr);
+        QVERIFY(session.isReady());
+        QVERIFY(kits.SetLight(true));
+        if (how == u"stop") {
+            TwoSteps script;
+            script.session = &session;
+            QTimer::singleShot(200, &session, [&] { session.stopRun(); });
+            QCOMPARE(int(session.runScript(script)), int(ArmSession::RunEnd::Stopped));
+        } else if (how == u"pad") {
+            QVERIFY(session.gamepad().isAttached());
+            // Seen at rest first, then the gripper's button held.
+            pad->queueInputReport(VirtualHidTransport::gamepadReport(128, 128, 128));
+            session.gamepad().poll();
+            pad->queueInputReport(VirtualHidTransport::gamepadReport(128, 128, 128, 8, 0x1));
+            session.gamepad().poll();
+            transport.unplug(pad->info.path);
+        } else {
+            if (how == u"limit")
+                session.setRunLimitOverride(150);
+            session.click(code);
+            if (how == u"esc")
+                session.stopEverything();
+            else if (how == u"close")
+                session.shutDown();
+        }
+        const QString lit = QString::fromLatin1(KitCommand::encode(code, true).toHex());
+        QTRY_COMPARE_WITH_TIMEOUT(hidCodes, (QList<int>{code, 0}), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(kitBytes, (QStringList{"000001", lit, "000001"}), 5000);
+        QVERIFY(kit.light());
     }
 };
 
