@@ -510,19 +510,19 @@ case_permission_allowed() {
   detail+="; click sends, devices exit 0"
 }
 
-# --- the interface kit: a real USB device on dummy_hcd, played by tessaro-kit-gadget -----------------
+# --- the interface kit and the HID board as real USB devices on dummy_hcd, played by tessaro-usb-gadget -
 
-gadget="$build/tests/tessaro-kit-gadget"
+gadget="$build/tests/tessaro-usb-gadget"
 kitlog="$w/kit.log"
 gadget_pid=
 declare -A kit_made=()
-# Loads the gadget modules and starts the kit player, once. The window of earlier cases is closed: these
+# Loads the gadget modules and starts the gadget player, once. The window of earlier cases is closed: these
 # cases are tessaro-cli's.
 kit_start() {
   [ -n "$gadget_pid" ] && kill -0 "$gadget_pid" 2>/dev/null && return 0
   window_stop
-  # Two buses, so that two kits can be plugged in at once.
-  modprobe dummy_hcd num=2 && modprobe -a libcomposite usb_f_fs || return 1
+  # Three buses, so that two kits and a HID board can be plugged in at once.
+  modprobe dummy_hcd num=3 && modprobe -a libcomposite usb_f_fs usb_f_hid usbhid || return 1
   mountpoint -q /sys/kernel/config || mount -t configfs none /sys/kernel/config || return 1
   mkfifo "$w/kit.in"
   exec 8<>"$w/kit.in"
@@ -755,6 +755,88 @@ case_kit_stall() {
   [ "$status" = 6 ] && grep -q 'stopped taking commands' "$w/run.err" && [ "$took" -lt 10000 ]
 }
 
+# The arm's HID board as a USB device: usbhid takes it up, the programs reach it through hidraw.
+usb_arm_plug() { # NAME: plugs the board in; returns once udev is done with its hidraw node
+  kit_start || return 1
+  if [ -z "${kit_made[$1]:-}" ]; then
+    to_kit "create-hid $1" || return 1
+    kit_made[$1]=1
+  fi
+  to_kit "connect $1" || return 1
+  wait_until 100 node_of "$1" >/dev/null && udevadm settle -t 10
+}
+usb_arm_unplug() {
+  to_kit "disconnect $1" || return 1
+  wait_until 100 gone "$1" && udevadm settle -t 10
+}
+# NAME FROM: the codes the board NAME took after FROM, "1 7 0"; an output report that is not the one
+# byte of a code shows as "bad:HEX".
+usb_codes() {
+  local t name event hex out=()
+  while read -r t name event hex; do
+    [ "$name" = "$1" ] && [ "$event" = output ] || continue
+    if [[ "$hex" =~ ^[0-9a-f]{2}$ ]]; then out+=("$((16#$hex))"); else out+=("bad:$hex"); fi
+  done < <(tail -n +"$(($2 + 1))" "$kitlog")
+  echo "${out[*]}"
+}
+usb_codes_are() { [ "$(usb_codes "$1" "$2")" = "$3" ]; }
+usb_times() { tail -n +"$(($2 + 1))" "$kitlog" | awk -v n="$1" '$2 == n && $3 == "output" { print $1 }'; }
+
+case_usb_hid_run() {
+  no_hid_arm
+  usb_arm_plug usbarm1 || { detail="HID board not plugged: $(kit_said)"; return 1; }
+  local node driver out from status worst
+  node="$(node_of usbarm1)"
+  # The HID device's parent is the USB interface, and usbhid drives it.
+  driver="$(basename "$(readlink -f "/sys/class/hidraw/${node#/dev/}/device/../driver")")"
+  detail="$node, interface driver $driver"
+  [ "$driver" = usbhid ] || return 1
+  out="$("$cli" devices 2>&1)" || { detail+="; devices exit $?"; return 1; }
+  grep -qx "$node" <<<"$out" && grep -q 'VID_1E6F&PID_1113' <<<"$out" ||
+    { detail+="; not listed: $(tr '\n' '|' <<<"$out" | tail -c 300)"; return 1; }
+  script_file "$w/usb.srp" ShoulderUp 0.3 BaseCCW 0.3 ElbowUp 0.3 WristUp 0.3 GripClose 0.3 ShoulderDown 0.3 \
+    BaseCW 0.3 ElbowDown 0.3 WristDown 0.3 GripOpen 0.3 Pause 0.3
+  local want="1 2 3 4 5 6 7 8 9 10 0 0"
+  from="$(kit_mark)"
+  "$cli" run "$w/usb.srp" >"$w/run.out" 2>&1
+  status=$?
+  wait_until 20 usb_codes_are usbarm1 "$from" "$want"
+  detail+="; listed; run exit $status, codes $(usb_codes usbarm1 "$from")"
+  [ "$status" = 0 ] && usb_codes_are usbarm1 "$from" "$want" || return 1
+  worst="$(worst_gap "$(usb_times usbarm1 "$from")" "0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3")"
+  detail+="; worst step time error ${worst} ms"
+  [ "$worst" -le 100 ]
+}
+
+case_usb_hid_rule() {
+  # Without the rule, as a fresh system has it: the board's hidraw node is root's alone.
+  rm -f /usr/lib/udev/rules.d/70-tessaro.rules
+  udevadm control --reload
+  node_of usbarm1 >/dev/null && usb_arm_unplug usbarm1
+  usb_arm_plug usbarm1 || { detail="HID board not plugged: $(kit_said)"; return 1; }
+  local node out status from
+  node="$(node_of usbarm1)"
+  out="$(as_user "$cli" devices 2>&1)"
+  status=$?
+  detail="$node $(stat -c '%U %a' "$node"); devices as a user exit $status"
+  grep -qi 'permission denied' <<<"$out" && [ "$status" != 0 ] ||
+    { detail+="; no word of the refusal: $(tr '\n' '|' <<<"$out" | tail -c 200)"; return 1; }
+  # With the rule, plugged in again: matched through the board's HID parent on USB, tagged uaccess.
+  install -D -m 644 "$src/packaging/70-tessaro.rules" /usr/lib/udev/rules.d/70-tessaro.rules
+  udevadm control --reload
+  usb_arm_unplug usbarm1 && usb_arm_plug usbarm1 || { detail+="; not replugged"; return 1; }
+  node="$(node_of usbarm1)"
+  detail+="; with the rule: $(udevadm info -q property -n "$node" | grep '^TAGS=') $(stat -c '%U' "$node")"
+  udevadm info -q property -n "$node" | grep -q '^TAGS=.*:uaccess:' && [ "$(stat -c %u "$node")" = "$user" ] ||
+    return 1
+  script_file "$w/user.srp" WristUp 0.25 GripClose 0.25
+  from="$(kit_mark)"
+  as_user "$cli" run "$w/user.srp" >"$w/run.out" 2>&1 || { detail+="; run as the user: exit $?"; return 1; }
+  wait_until 20 usb_codes_are usbarm1 "$from" "4 5 0"
+  detail+="; the user's run: $(usb_codes usbarm1 "$from")"
+  usb_codes_are usbarm1 "$from" "4 5 0"
+}
+
 # --- the table -------------------------------------------------------------------------------------
 
 # name | what it shows | the branch whose mend it awaits: a failure then reads "awaited" and is not
@@ -783,6 +865,8 @@ cases=(
   "kit-permission     | no rule: a user is refused (exit 5); the rule: uaccess, the user drives   |"
   "kit-and-hid        | a kit and a HID arm at once: both get every code of a run                 |"
   "kit-stall          | a kit that takes no command: let go within the bound, exit 6              |"
+  "usb-hid-run        | the HID board on USB (hidraw over usbhid): listed, a run's codes and times |"
+  "usb-hid-rule       | no rule: a user is refused; the rule: uaccess via the HID parent, user runs |"
 )
 
 wait_until 100 grep -q '^[0-9.]* - ready$' "$log" || stop_pass "the device player $player did not start: $(player_said)"
