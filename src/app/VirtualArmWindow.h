@@ -14,7 +14,8 @@ class VirtualArm;
 class ArmView;
 
 // The "Virtual Arm" window: the simulated arm drawn from its joint angles, driven by the command codes
-// the virtual arm receives, with Plug in / Unplug and Reset pose. The window is a top-level widget with
+// the virtual arm receives, with Plug in / Unplug and Reset pose, and, posing as the interface kit, its
+// light. The window is a top-level widget with
 // WA_DeleteOnClose unset; the caller owns it (or gives it a parent) and shows it.
 QWidget *createVirtualArmWindow(VirtualArm &arm, QWidget *parent = nullptr);
 
@@ -35,6 +36,8 @@ public:
     ArmPose displayedPose() const { return m_pose; }
     // The view redraws itself on a timer only while a motor turns; at rest nothing runs.
     bool isAnimating() const { return m_animation.isActive(); }
+    // Whether the view shows the light in the gripper lit (an interface kit's; the HID board has none).
+    bool lightShown() const { return m_lightShown; }
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -46,6 +49,7 @@ private:
     void arrangeControls(bool narrow);
     void refresh();
     void showPlugState();
+    void showLight(bool on);
 
     VirtualArm &m_arm;
     ArmSimulator m_simulator;
@@ -55,9 +59,11 @@ private:
     ArmView *m_view = nullptr;
     QLabel *m_plugLabel = nullptr;
     QLabel *m_motionLabel = nullptr;
+    QLabel *m_lightLabel = nullptr;
     QPushButton *m_plugIn = nullptr;
     QPushButton *m_unplug = nullptr;
     QPushButton *m_resetPose = nullptr;
     QGridLayout *m_controls = nullptr;
     bool m_narrow = false;
+    bool m_lightShown = false;
 };
