@@ -160,6 +160,27 @@ bool ArmSession::armInterfaceOpen() const
     return false;
 }
 
+QStringList ArmSession::attachedArms() const
+{
+    QStringList arms;
+    {
+        const auto guard = m_agent->lock();
+        for (int i = 0; i < m_agent->IntfCount(); ++i) {
+            const HidInterfaceInfo info = m_agent->IntfInfoAt(i);
+            if (deviceNameMatches(info.deviceName()))
+                arms << QStringLiteral("HID board %1:%2, %3")
+                            .arg(info.vendorId, 4, 16, QLatin1Char('0'))
+                            .arg(info.productId, 4, 16, QLatin1Char('0'))
+                            .arg(info.path);
+        }
+    }
+    if (m_kits) {
+        for (const KitDeviceInfo &kit : m_kits->arms())
+            arms << QStringLiteral("USB interface kit %1").arg(kit.describe());
+    }
+    return arms;
+}
+
 void ArmSession::updateConnection()
 {
     const bool wasReady = m_ready;

@@ -77,6 +77,10 @@ public:
     void shutDown(bool sendStop = true);
     bool isShutDown() const { return m_shutDown; }
     bool armInterfaceOpen() const;
+    // The arms open, one line each with its kind and its USB ids as lsusb shows them: "HID board
+    // 1e6f:1113, /dev/hidraw0" for each interface of a HID arm, "USB interface kit 1267:0000 on bus 1,
+    // address 4" for each kit.
+    QStringList attachedArms() const;
     // Ready exactly while an arm interface is open; told by readyChanged when it changes. Losing the
     // arm during a run ends the run (RunEnd::Disconnected).
     void updateConnection();
