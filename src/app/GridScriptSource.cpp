@@ -53,7 +53,7 @@ void GridScriptSource::stepStarting(int row)
         return;
     // The runner moves the current cell like any other program change: an edit still open goes
     // into the cell it was made for first.
-    window->CommitOpenEdit();
+    window->Editor().CommitOpenEdit();
     if (window->Hilight()) {
         window->Grid->SetHighLight(true);
         window->Grid->SelectWholeRow(row);

@@ -246,7 +246,7 @@ private Q_SLOTS:
         }
         const QStringList changed = state(w) << w.Grid->TextMatrix(0, 1);
         QVERIFY(changed != before);
-        QCOMPARE(w.UndoStack()->count(), 1);
+        QCOMPARE(w.Editor().UndoStack()->count(), 1);
 
         keys(w, QKeySequence(Qt::CTRL | Qt::Key_Z));
         QCOMPARE(state(w) << w.Grid->TextMatrix(0, 1), before);
@@ -277,7 +277,7 @@ private Q_SLOTS:
         QTest::mouseClick(w.Grid->viewport(), Qt::LeftButton, {}, cellRect(w, 1, 2).center());
         QTest::keyClicks(w.GridText, "3");
         QTest::keyClick(w.GridText, Qt::Key_Return);
-        QCOMPARE(w.UndoStack()->count(), 1);
+        QCOMPARE(w.Editor().UndoStack()->count(), 1);
         QStringList enabledInRun;
         QTimer::singleShot(0, &w, [&] {
             w.Grid->setFocus();
@@ -285,7 +285,7 @@ private Q_SLOTS:
                                              QKeySequence(Qt::CTRL | Qt::Key_Down)})
                 QTest::keySequence(w.Grid, key);
             keys(w, QKeySequence(Qt::CTRL | Qt::Key_Z));
-            std::unique_ptr<QMenu> menu(w.StepMenu(1));
+            std::unique_ptr<QMenu> menu(w.Editor().StepMenu(1));
             for (QAction *action : menu->actions()) {
                 if (action->isEnabled() && !action->isSeparator())
                     enabledInRun << action->text();
@@ -317,9 +317,9 @@ private Q_SLOTS:
     {
         WindowHarness h;
         frmMain &w = h.open();
-        QCOMPARE(w.TotalsLine(), QStringLiteral("Total 0 s"));
+        QCOMPARE(w.Editor().TotalsLine(), QStringLiteral("Total 0 s"));
         putScript(w, {{"ElbowUp", " 2.5"}, {"Pause", " 1"}, {"ElbowUp", " .25"}, {"BaseCW", " 1"}});
-        QCOMPARE(w.TotalsLine(), QStringLiteral("Total 4.75 s \u00b7 ElbowUp 2.75 s \u00b7 BaseCW 1 s \u00b7 Pause 1 s"));
+        QCOMPARE(w.Editor().TotalsLine(), QStringLiteral("Total 4.75 s \u00b7 ElbowUp 2.75 s \u00b7 BaseCW 1 s \u00b7 Pause 1 s"));
         // The line shows as much as fits; the tooltips of the line and the header have all of it.
         QTRY_VERIFY(w.lblTotals->text().startsWith(QStringLiteral("Total 4.75 s \u00b7 ElbowUp 2.75 s")));
         const QString tip = w.lblTotals->toolTip();
@@ -330,8 +330,8 @@ private Q_SLOTS:
         QVERIFY(w.pctFrame->rect().contains(w.lblTotals->geometry()));
         QVERIFY(!w.lblTotals->geometry().intersects(w.Grid->geometry()));
 
-        w.DeleteStep(1);
-        QCOMPARE(w.TotalsLine(), QStringLiteral("Total 2.25 s \u00b7 ElbowUp 0.25 s \u00b7 BaseCW 1 s \u00b7 Pause 1 s"));
+        w.Editor().DeleteStep(1);
+        QCOMPARE(w.Editor().TotalsLine(), QStringLiteral("Total 2.25 s \u00b7 ElbowUp 0.25 s \u00b7 BaseCW 1 s \u00b7 Pause 1 s"));
         QTRY_VERIFY(w.lblTotals->text().startsWith(QStringLiteral("Total 2.25 s")));
     }
 
@@ -431,12 +431,12 @@ private Q_SLOTS:
         };
         const std::function<void()> changes[] = {
             [&] { QTest::mouseClick(w.cmdLoad, Qt::LeftButton); },
-            [&] { w.Undo(); },
-            [&] { w.Redo(); },
+            [&] { w.Editor().Undo(); },
+            [&] { w.Editor().Redo(); },
             [&] { QTest::mouseClick(w.cmdClear, Qt::LeftButton); },
-            [&] { w.Undo(); },
-            [&] { w.Redo(); },
-            [&] { w.Undo(); },
+            [&] { w.Editor().Undo(); },
+            [&] { w.Editor().Redo(); },
+            [&] { w.Editor().Undo(); },
         };
         for (const auto &change : changes) {
             // A cleared script has no rows to scroll.
@@ -460,7 +460,7 @@ private Q_SLOTS:
         putScript(w, Three);
         w.optScripting->SetValue(true);
         h.click(4);
-        QVERIFY(w.RecordingStep());
+        QVERIFY(w.Editor().RecordingStep());
         w.Grid->setFocus();
         QTest::keyClick(w.Grid, Qt::Key_Delete);
         QCOMPARE(w.lblDisp->text(), frmMain::RecordingLockText);
@@ -471,7 +471,7 @@ private Q_SLOTS:
         // The mode changes while the motion runs, then the motion stops: the step is never ended.
         w.optInteractive->SetValue(true);
         h.click(4);
-        QVERIFY(!w.RecordingStep());
+        QVERIFY(!w.Editor().RecordingStep());
         w.Grid->SetRow(1);
         QTest::keyClick(w.Grid, Qt::Key_Delete);
         QCOMPARE(functions(w), QStringList({"Pause", "BaseCW"}));
@@ -483,7 +483,7 @@ private Q_SLOTS:
         w.optScripting->SetValue(true);
         h.click(5);
         w.optInteractive->SetValue(true);
-        w.InsertStep(4);
+        w.Editor().InsertStep(4);
         w.GridText->hide();
         w.optScripting->SetValue(true);
         h.click(5);

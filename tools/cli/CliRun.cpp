@@ -1,5 +1,6 @@
 #include "CliCommands.h"
 #include "CliCommon.h"
+#include "CliTerminal.h"
 
 #include "ArmDeviceList.h"
 #include "ArmSession.h"
@@ -15,13 +16,9 @@
 #include "ScriptRunner.h"
 
 #include <QObject>
-#include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
 
-#include <csignal>
-#include <fcntl.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <exception>
@@ -82,102 +79,6 @@ void printUsage(QTextStream &out)
            "  67   a step is not a motion (and --allow-unknown-steps was not given)\n"
            "  128+N  stopped by signal N (130 for Ctrl+C, 143 for SIGTERM)\n";
 }
-
-// The progress line on a terminal: rewritten in place, never wider than the terminal, so that the
-// carriage return always goes back to its start.
-class TerminalLine
-{
-public:
-    explicit TerminalLine(QTextStream &out) : m_out(out)
-    {
-        winsize size{};
-        if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1)
-            m_columns = size.ws_col;
-    }
-
-    void show(const QString &text)
-    {
-        const QString line = text.left(m_columns - 1);
-        if (m_shown && line == m_last)
-            return;
-        m_out << "\r" << line << "\x1b[K";
-        m_out.flush();
-        m_last = line;
-        m_shown = true;
-    }
-    // Clears the line, so that what follows starts at its beginning.
-    void clear()
-    {
-        if (!m_shown)
-            return;
-        m_out << "\r\x1b[K";
-        m_out.flush();
-        m_shown = false;
-    }
-
-private:
-    QTextStream &m_out;
-    int m_columns = 80;
-    QString m_last;
-    bool m_shown = false;
-};
-
-// Signal handlers may only write to a pipe; the event loop reads the other end.
-int g_signalPipe[2] = {-1, -1};
-
-extern "C" void onStopSignal(int signal)
-{
-    const unsigned char byte = static_cast<unsigned char>(signal);
-    const ssize_t ignored = ::write(g_signalPipe[1], &byte, 1);
-    (void)ignored;
-}
-
-class StopSignals
-{
-public:
-    StopSignals()
-    {
-        if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-            return;
-        struct sigaction action = {};
-        action.sa_handler = onStopSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        ::sigaction(SIGINT, &action, &m_oldInt);
-        ::sigaction(SIGTERM, &action, &m_oldTerm);
-        m_notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-    }
-    ~StopSignals()
-    {
-        if (!m_notifier)
-            return;
-        ::sigaction(SIGINT, &m_oldInt, nullptr);
-        ::sigaction(SIGTERM, &m_oldTerm, nullptr);
-        m_notifier.reset();
-        ::close(g_signalPipe[0]);
-        ::close(g_signalPipe[1]);
-        g_signalPipe[0] = g_signalPipe[1] = -1;
-    }
-    StopSignals(const StopSignals &) = delete;
-    StopSignals &operator=(const StopSignals &) = delete;
-
-    QSocketNotifier *notifier() const { return m_notifier.get(); }
-
-    // The signal that arrived, 0 for none; drains the pipe.
-    int take()
-    {
-        unsigned char byte = 0;
-        while (::read(g_signalPipe[0], &byte, 1) == 1)
-            m_signal = byte;
-        return m_signal;
-    }
-
-private:
-    std::unique_ptr<QSocketNotifier> m_notifier;
-    struct sigaction m_oldInt = {};
-    struct sigaction m_oldTerm = {};
-    int m_signal = 0;
-};
 
 // How the run shows itself on standard output.
 enum class Output { Quiet, Lines, Terminal };

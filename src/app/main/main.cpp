@@ -109,7 +109,7 @@ int main(int argc, char *argv[])
         window.show();
     // A file that cannot be read is reported as Load reports it, over an empty script.
     if (!scriptFile.isEmpty())
-        QTimer::singleShot(0, &window, [&window, scriptFile] { window.LoadScript(scriptFile); });
+        QTimer::singleShot(0, &window, [&window, scriptFile] { window.Editor().LoadScript(scriptFile); });
 
     if (options.startupProbe) {
         // After the script named on the command line, if any, has been opened; the timer also fires
