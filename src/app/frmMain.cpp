@@ -3,6 +3,7 @@
 #include "ArmDeviceList.h"
 #include "Gamepad.h"
 #include "GridText.h"
+#include "LampButton.h"
 #include "MacButtonD.h"
 #include "MacFrame.h"
 #include "ScriptGrid.h"
@@ -42,6 +43,7 @@ frmMain::frmMain(const Setup &setup, QWidget *parent)
     HIDagent = &m_session->agent();
     Devices = &m_session->devices();
     m_session->setScriptingModeSource([this] { return ScriptingMode(); });
+    m_session->setKits(setup.kits);
 
     buildWindow();
     connectSession();
@@ -102,6 +104,8 @@ void frmMain::buildWindow()
         lblDisp, pctFrame->x() - 4,
         [this] { return ConnectionState() == Ready ? ReadyText : DisconnectedText; }, this);
     buildMotionPanel();
+    cmdLamp = new LampButton(FrameMain, m_setup.kits);
+    followAttachedArms(lblDisp, *m_session);
 
     connect(cmdColors, &MacButton::Click, this, &frmMain::cmdColors_Click);
     connect(cmdAbout, &MacButton::Click, this, &frmMain::cmdAbout_Click);

@@ -29,6 +29,8 @@ class Gamepad;
 class GridText;
 class HidTransport;
 class HoverButton;
+class KitArmList;
+class LampButton;
 class MacButton;
 class MacButtonD;
 class MacFrame;
@@ -66,6 +68,8 @@ public:
         // The options file beside the settings file; empty paths keep the default options.
         QString optionsReadPath;
         QString optionsWritePath;
+        // The USB interface kits driven beside the HID arms; not owned; none when null.
+        KitArmList *kits = nullptr;
     };
 
     static constexpr int ClientWidth = 800;
@@ -202,6 +206,7 @@ public:
     QLabel *pctLED = nullptr;
     QLabel *lblDisp = nullptr;
     MotionPanel *FrameMain = nullptr;
+    LampButton *cmdLamp = nullptr; // the gripper's light, on the arm picture
     std::array<HoverButton *, 11> cmdControl{};
     std::array<QLabel *, 5> ArmLabel{};
     MacFrame *FrameCM = nullptr;

@@ -428,6 +428,8 @@ void ArmSession::stopEverything()
 void ArmSession::setOptions(const ControlOptions &options)
 {
     m_options = options;
+    if (m_kits)
+        m_kits->setReversed(options.kitReversed);
     // A motion that is on keeps the limit it started with unless the limit is switched off.
     if (!m_options.runLimit)
         pauseRunLimit();

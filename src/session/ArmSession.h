@@ -123,6 +123,7 @@ public:
     void recordScriptStep();
 
     // --- Runaway limit
+    // The options file's limits, and its reversed motors for the kits given (setKits) by then.
     void setOptions(const ControlOptions &options);
     ControlOptions options() const { return m_options; }
     // How long the motion of `code` may run before it is stopped, in ms; 0 when it is not limited.
