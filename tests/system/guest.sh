@@ -837,6 +837,96 @@ case_usb_hid_rule() {
   usb_codes_are usbarm1 "$from" "4 5 0"
 }
 
+# --- the interface kit in the window ----------------------------------------------------------------
+
+# True while the window's process holds the usbfs node of the played kit NAME open.
+kit_holds() {
+  local node
+  node="$(kit_node "$1")" || return 1
+  ls -l "/proc/$app_pid/fd" 2>/dev/null | grep -q " $node\$"
+}
+kit_click_sends() { # CONTROL CODE NAME: a click starts the motion and another stops it, on the kit
+  local from
+  from="$(kit_mark)"
+  click "$1"
+  sleep 0.3
+  click "$1"
+  wait_until 30 kit_codes_are "$3" "$from" "$2 0" ||
+    { detail+="; $1 gave $3 '$(kit_codes "$3" "$from")'"; return 1; }
+}
+# Client coordinates of the gripper's lamp, and of a bare spot of the arm picture.
+at[Lamp]="79 84"
+at[Picture]="100 200"
+
+case_kit_window_hotplug() {
+  no_hid_arm
+  kit_start || { detail="no kit player"; return 1; }
+  kit_node kit1 >/dev/null && kit_unplug kit1
+  window_start || { detail="no window"; return 1; }
+  detail="window up"
+  kit_plug kit1 && wait_until 100 kit_holds kit1 || { detail+="; the window did not open the kit"; return 1; }
+  kit_click_sends ShoulderUp 1 kit1 || return 1
+  kit_unplug kit1
+  kit_plug kit1 && wait_until 100 kit_holds kit1 || { detail+="; the replugged kit was not opened"; return 1; }
+  kit_click_sends BaseCW 7 kit1 || return 1
+  # The light: the lamp button, then the key L on the arm picture.
+  local from
+  from="$(kit_mark)"
+  click Lamp
+  click Picture
+  xdotool key l
+  wait_until 30 kit_codes_are kit1 "$from" "0L 0" || { detail+="; lamp and L gave '$(kit_codes kit1 "$from")'"; return 1; }
+  detail="clicks sent 1 0 before and 7 0 after the replug; lamp and L: 0L 0"
+}
+
+case_kit_window_unplug() {
+  local from cut boxes
+  no_hid_arm
+  need_kit kit1 || { detail="kit not plugged: $(kit_said)"; return 1; }
+  if [ -z "$app_pid" ] || [ "$app_user" != root ] || ! kill -0 "$app_pid" 2>/dev/null; then
+    window_start || { detail="no window"; return 1; }
+  fi
+  wait_until 100 kit_holds kit1 || { detail="the window does not hold the kit"; return 1; }
+  click Scripting
+  sleep 0.3
+  click ShoulderUp
+  sleep 1.5
+  click BaseCW
+  sleep 1.5
+  click BaseCW
+  sleep 0.3
+  boxes="$(windows_shown)"
+  from="$(kit_mark)"
+  click Run
+  wait_until 30 kit_codes_are kit1 "$from" 1 || { detail="the run did not start: '$(kit_codes kit1 "$from")'"; return 1; }
+  sleep 0.5
+  kit_unplug kit1
+  cut="$(kit_mark)"
+  kit_plug kit1
+  wait_until 100 kit_holds kit1 || { detail="the replugged kit was not opened"; return 1; }
+  sleep 3 # past the script's end
+  detail="replugged kit got '$(kit_codes kit1 "$cut")'; windows $boxes -> $(windows_shown)"
+  [ -z "$(kit_codes kit1 "$cut" | tr -d ' 0')" ] || { detail+=" (the run resumed)"; return 1; }
+  [ "$(windows_shown)" -gt "$boxes" ] || { detail+=" (nothing told the operator)"; return 1; }
+  local box
+  box="$(xdotool search --all --onlyvisible --pid "$app_pid" --name . 2>/dev/null | grep -vx "$win" | head -n 1)"
+  xdotool windowfocus "$box" key Return
+  wait_until 50 eval '[ "$(windows_shown)" = 1 ]' || { detail+="; the message did not close"; return 1; }
+  kit_click_sends ElbowDown 8 kit1
+}
+
+# A figure rather than a check: the click to the kit's control transfer, printed with the table.
+case_kit_click_latency() {
+  no_hid_arm
+  window_stop
+  need_kit kit1 || { detail="kit not plugged: $(kit_said)"; return 1; }
+  local out
+  out="$("$build/bench/bench_window" --kit-clicks 200 --kit-log "$kitlog" 2>/dev/null)"
+  detail="$(grep -m 1 'click' <<<"$out")"
+  echo "guest: $detail"
+  grep -q 'p99' <<<"$detail"
+}
+
 # --- the table -------------------------------------------------------------------------------------
 
 # name | what it shows | the branch whose mend it awaits: a failure then reads "awaited" and is not
@@ -867,6 +957,9 @@ cases=(
   "kit-stall          | a kit that takes no command: let go within the bound, exit 6              |"
   "usb-hid-run        | the HID board on USB (hidraw over usbhid): listed, a run's codes and times |"
   "usb-hid-rule       | no rule: a user is refused; the rule: uaccess via the HID parent, user runs |"
+  "kit-window-hotplug | the window follows a kit's unplug and replug; clicks, the lamp and L send   |"
+  "kit-window-unplug  | a kit unplugged during a window run: it ends, operator told, no resume    |"
+  "kit-click-latency  | click to the kit's control transfer over 200 clicks (a figure: p99)        |"
 )
 
 wait_until 100 grep -q '^[0-9.]* - ready$' "$log" || stop_pass "the device player $player did not start: $(player_said)"
