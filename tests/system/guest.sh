@@ -558,7 +558,9 @@ kit_unplug() {
 }
 need_kit() { kit_node "$1" >/dev/null || kit_plug "$1"; }
 # The cases of one kind of arm: no HID arm is left to carry a run on.
-no_hid_arm() { gone arm1 || unplug arm1; }
+no_hid_arm() {
+  { gone arm1 || unplug arm1; } && { gone usbarm1 || usb_arm_unplug usbarm1; }
+}
 kit_mark() { if [ -e "$kitlog" ]; then wc -l <"$kitlog"; else echo 0; fi; }
 kit_said() { tail -n 3 "$kitlog" 2>/dev/null | tr '\n' ' '; }
 # NAME FROM: the command bytes NAME took after log line FROM, "400000 000000"; any other request shows
@@ -809,6 +811,8 @@ case_usb_hid_run() {
 }
 
 case_usb_hid_rule() {
+  # The board alone, so that the refusal decides how devices ends.
+  kit_node kit1 >/dev/null && kit_unplug kit1
   # Without the rule, as a fresh system has it: the board's hidraw node is root's alone.
   rm -f /usr/lib/udev/rules.d/70-tessaro.rules
   udevadm control --reload
@@ -907,7 +911,8 @@ case_kit_window_unplug() {
   sleep 3 # past the script's end
   detail="replugged kit got '$(kit_codes kit1 "$cut")'; windows $boxes -> $(windows_shown)"
   [ -z "$(kit_codes kit1 "$cut" | tr -d ' 0')" ] || { detail+=" (the run resumed)"; return 1; }
-  [ "$(windows_shown)" -gt "$boxes" ] || { detail+=" (nothing told the operator)"; return 1; }
+  [ "$(windows_shown)" -gt "$boxes" ] ||
+    { detail+=" (nothing told the operator); kit log: $(tail -n +"$((from + 1))" "$kitlog" | awk '{ printf "%s %s %s|", $1, $3, $4 }' | tail -c 400)"; return 1; }
   local box
   box="$(xdotool search --all --onlyvisible --pid "$app_pid" --name . 2>/dev/null | grep -vx "$win" | head -n 1)"
   xdotool windowfocus "$box" key Return
