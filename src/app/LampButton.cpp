@@ -61,7 +61,8 @@ bool LampButton::eventFilter(QObject *watched, QEvent *event)
     if (watched == parent() && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
         // With Ctrl or Alt the key is somebody's shortcut; a held key switches the light once.
-        if (key->key() == Key && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+        if (key->key() == Key &&
+            !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
             if (!key->isAutoRepeat() && isEnabled())
                 toggleLight();
             return true;
@@ -74,9 +75,10 @@ void LampButton::follow()
 {
     const bool kits = m_kits && m_kits->count() > 0;
     setEnabled(kits);
-    setToolTip(!kits ? QStringLiteral("Gripper light (L): only the USB interface kit has one, and none is attached")
-               : isLit() ? QStringLiteral("Gripper light (L): on; click to switch it off")
-                         : QStringLiteral("Gripper light (L): off; click to switch it on"));
+    setToolTip(
+        !kits ? QStringLiteral("Gripper light (L): only the USB interface kit has one, and none is attached")
+        : isLit() ? QStringLiteral("Gripper light (L): on; click to switch it off")
+                  : QStringLiteral("Gripper light (L): off; click to switch it on"));
     update();
 }
 

@@ -20,7 +20,7 @@ private Q_SLOTS:
     void kitInTheWindow_data()
     {
         QTest::addColumn<bool>("hidArm");
-        QTest::addColumn<bool>("kitAtStart"); // plugged in before the window opens
+        QTest::addColumn<bool>("kitAtStart");    // plugged in before the window opens
         QTest::addColumn<QByteArray>("options"); // TESSARO.INI
         // Done in turn: lamp (a click on the lamp), L / ctrl-L (the key on the arm picture), mN (a click
         // on motion button N), plug and unplug (the kit).
@@ -33,7 +33,8 @@ private Q_SLOTS:
         const QString hid = QStringLiteral("HID board 1e6f:1113, virtual/arm0");
         const QString kit = QStringLiteral("USB interface kit 1267:0000 on bus 0, address 1");
         QTest::newRow("a HID arm alone: no light to switch")
-            << true << false << QByteArray() << "lamp L" << QStringList{} << QList<int>{} << true << false << hid;
+            << true << false << QByteArray() << "lamp L" << QStringList{} << QList<int>{} << true << false
+            << hid;
         QTest::newRow("a kit: the lamp and L switch its light")
             << false << true << QByteArray() << "lamp L L ctrl-L" << QStringList{"000001", "000000", "000001"}
             << QList<int>{} << true << true << kit;
@@ -41,14 +42,14 @@ private Q_SLOTS:
             << true << true << QByteArray() << "m3 lamp m3" << QStringList{"100000", "100001", "000001"}
             << QList<int>{3, 0} << true << true << hid + u'\n' + kit;
         QTest::newRow("a reversed base in the options file")
-            << false << true << QByteArray("BaseReversed=Yes\r\n") << "m7 m7" << QStringList{"000200", "000000"}
-            << QList<int>{} << true << true << kit;
+            << false << true << QByteArray("BaseReversed=Yes\r\n") << "m7 m7"
+            << QStringList{"000200", "000000"} << QList<int>{} << true << true << kit;
         QTest::newRow("a kit plugged in while the window is open makes it Ready")
-            << false << false << QByteArray() << "plug lamp" << QStringList{"000001"} << QList<int>{} << true << true
-            << kit;
+            << false << false << QByteArray() << "plug lamp" << QStringList{"000001"} << QList<int>{} << true
+            << true << kit;
         QTest::newRow("the only kit unplugged: Disconnected, the lamp off")
-            << false << true << QByteArray() << "unplug lamp" << QStringList{} << QList<int>{} << false << false
-            << "No arm attached";
+            << false << true << QByteArray() << "unplug lamp" << QStringList{} << QList<int>{} << false
+            << false << "No arm attached";
     }
 
     void kitInTheWindow()
@@ -60,8 +61,9 @@ private Q_SLOTS:
         VirtualKitTransport kitTransport;
         VirtualArm kit(kitTransport);
         QStringList got;
-        connect(&kit, &VirtualArm::commandReceived, this,
-                [&](int, qint64, const QByteArray &bytes) { got.append(QString::fromLatin1(bytes.toHex())); });
+        connect(&kit, &VirtualArm::commandReceived, this, [&](int, qint64, const QByteArray &bytes) {
+            got.append(QString::fromLatin1(bytes.toHex()));
+        });
         if (!kitAtStart)
             kit.unplug();
         KitArmList kits(kitTransport);

@@ -37,8 +37,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -252,12 +252,13 @@ protected:
         char vendorText[16];
         std::snprintf(vendorText, sizeof vendorText, "0x%04x", vendorId);
         return makeDir(g, error) && writeFile(g + "/idVendor", vendorText, error) &&
-               writeFile(g + "/idProduct", productText, error) && writeFile(g + "/bcdDevice", "0x0100", error) &&
-               writeFile(g + "/bcdUSB", "0x0200", error) && makeDir(g + "/strings/0x409", error) &&
+               writeFile(g + "/idProduct", productText, error) &&
+               writeFile(g + "/bcdDevice", "0x0100", error) && writeFile(g + "/bcdUSB", "0x0200", error) &&
+               makeDir(g + "/strings/0x409", error) &&
                writeFile(g + "/strings/0x409/manufacturer", "Tessaro tests", error) &&
                writeFile(g + "/strings/0x409/product", product, error) &&
-               writeFile(g + "/strings/0x409/serialnumber", m_name, error) && makeDir(g + "/configs/c.1", error) &&
-               writeFile(g + "/configs/c.1/MaxPower", "100", error);
+               writeFile(g + "/strings/0x409/serialnumber", m_name, error) &&
+               makeDir(g + "/configs/c.1", error) && writeFile(g + "/configs/c.1/MaxPower", "100", error);
     }
 
     bool linkFunction(const std::string &function, const std::string &linkName, std::string *error)
@@ -376,8 +377,8 @@ private:
         if (request.bRequestType & USB_DIR_IN) {
             // Nothing to answer with: a read in the wrong direction stalls the request.
             char buf[64];
-            std::snprintf(buf, sizeof buf, "%02x:%02x:%04x:%04x", request.bRequestType, request.bRequest, value,
-                          index);
+            std::snprintf(buf, sizeof buf, "%02x:%02x:%04x:%04x", request.bRequestType, request.bRequest,
+                          value, index);
             log(m_name, "request", buf);
             const ssize_t ignored = ::read(m_ep0, nullptr, 0);
             (void)ignored;
@@ -395,13 +396,14 @@ private:
             return;
         }
         const std::string bytes = hex(data.data(), size_t(n));
-        if (request.bRequestType == 0x40 && request.bRequest == 6 && value == 0x0100 && index == 0 && n == 3) {
+        if (request.bRequestType == 0x40 && request.bRequest == 6 && value == 0x0100 && index == 0 &&
+            n == 3) {
             log(m_name, "command", bytes);
             return;
         }
         char buf[64];
-        std::snprintf(buf, sizeof buf, "%02x:%02x:%04x:%04x %s", request.bRequestType, request.bRequest, value,
-                      index, bytes.c_str());
+        std::snprintf(buf, sizeof buf, "%02x:%02x:%04x:%04x %s", request.bRequestType, request.bRequest,
+                      value, index, bytes.c_str());
         log(m_name, "request", buf);
     }
 
@@ -425,7 +427,8 @@ public:
         const std::string descriptor(reinterpret_cast<const char *>(BoardReportDescriptor),
                                      sizeof BoardReportDescriptor);
         if (!makeDevice(BoardVendorId, BoardProductId, "Robotic arm", error) || !makeDir(function, error) ||
-            !writeFile(function + "/protocol", "0", error) || !writeFile(function + "/subclass", "0", error) ||
+            !writeFile(function + "/protocol", "0", error) ||
+            !writeFile(function + "/subclass", "0", error) ||
             !writeFile(function + "/report_length", "8", error) ||
             !writeFile(function + "/report_desc", descriptor, error) ||
             !linkFunction(function, "hid." + m_name, error))
