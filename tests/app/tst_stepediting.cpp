@@ -621,6 +621,19 @@ private Q_SLOTS:
         keys(w, QKeySequence(Qt::CTRL | Qt::Key_O));
         QCOMPARE(functions(w), QStringList({"ElbowUp", "Pause", "BaseCW"}));
         QVERIFY(dialogs.openAnswers.isEmpty());
+
+        // A closed Virtual Arm window comes back with its key, and from the arm picture's menu.
+        QWidget armWindow;
+        w.SetVirtualArmWindow(&armWindow);
+        QVERIFY(activate(w));
+        keys(w, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
+        QTRY_VERIFY(armWindow.isVisible());
+        armWindow.close();
+        QCOMPARE(w.FrameMain->contextMenuPolicy(), Qt::ActionsContextMenu);
+        const QList<QAction *> pictureMenu = w.FrameMain->actions();
+        QVERIFY(!pictureMenu.isEmpty());
+        pictureMenu.first()->trigger();
+        QVERIFY(armWindow.isVisible());
     }
 
     // Append return path on a script too long for it says why instead of doing nothing.
