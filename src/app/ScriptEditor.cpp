@@ -4,6 +4,7 @@
 #include "MacButtonD.h"
 #include "MacFrame.h"
 #include "MacRadioButton.h"
+#include "RunProgress.h"
 #include "ScriptEditing.h"
 #include "ScriptFile.h"
 #include "ScriptNumbers.h"
@@ -19,7 +20,6 @@
 #include <QItemSelectionModel>
 #include <QMenu>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QTimer>
 #include <QUndoStack>
 #include <QValidator>
@@ -75,11 +75,10 @@ ScriptModel::Snapshot clearedScript(const ScriptModel &script)
     return cleared;
 }
 
-// Seconds as the totals show them: no trailing zeros, no exponent for any time a script can hold.
+// Seconds as the totals show them: "12.5 s", or m:ss from a minute and h:mm:ss from an hour.
 QString seconds(double value)
 {
-    return QString::number(value, 'f', 3).remove(QRegularExpression(QStringLiteral("\\.?0+$"))) +
-           QStringLiteral(" s");
+    return RunProgress::durationText(value);
 }
 
 struct Motor
@@ -132,7 +131,20 @@ ScriptEditor::ScriptEditor(frmMain &window) : QObject(&window), m_w(window)
     auto *redo = new QAction(tr("Redo"), &m_w);
     redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
     connect(redo, &QAction::triggered, this, &ScriptEditor::Redo);
-    for (QAction *action : {undo, redo}) {
+    // As in every editor; each does what its button does.
+    auto *save = new QAction(tr("Save"), &m_w);
+    save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    connect(save, &QAction::triggered, this, [this] {
+        if (m_w.cmdSave->isEnabled())
+            Save();
+    });
+    auto *open = new QAction(tr("Load"), &m_w);
+    open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    connect(open, &QAction::triggered, this, [this] {
+        if (m_w.cmdLoad->isEnabled())
+            Load();
+    });
+    for (QAction *action : {undo, redo, save, open}) {
         action->setShortcutContext(Qt::WindowShortcut);
         m_w.addAction(action);
     }
@@ -143,6 +155,7 @@ ScriptEditor::ScriptEditor(frmMain &window) : QObject(&window), m_w(window)
     connect(script, &QAbstractItemModel::rowsInserted, this, &ScriptEditor::scheduleTotals);
     connect(script, &QAbstractItemModel::rowsRemoved, this, &ScriptEditor::scheduleTotals);
     connect(script, &ScriptModel::nextStepChanged, this, &ScriptEditor::scheduleTotals);
+    connect(reps, &QLineEdit::textChanged, this, &ScriptEditor::scheduleTotals);
     updateTotals();
 }
 
@@ -678,8 +691,14 @@ QMenu *ScriptEditor::StepMenu(int row)
     add(tr("Append return path"), editable && m_w.NextStep > 1, [this] { AppendReturnPath(); });
     add(tr("Run from here"), !m_w.Running() && isStep, [this, row] { m_w.RunFrom(row); });
     menu->addSeparator();
-    add(tr("Undo\tCtrl+Z"), editable && m_undoStack->canUndo(), [this] { Undo(); });
-    add(tr("Redo\tCtrl+Y"), editable && m_undoStack->canRedo(), [this] { Redo(); });
+    // Named after what they would undo or redo: "Undo Delete step".
+    const auto named = [](const QString &verb, const QString &what) {
+        return (what.isEmpty() ? verb : verb + QLatin1Char(' ') + what);
+    };
+    add(named(tr("Undo"), m_undoStack->undoText()) + tr("\tCtrl+Z"), editable && m_undoStack->canUndo(),
+        [this] { Undo(); });
+    add(named(tr("Redo"), m_undoStack->redoText()) + tr("\tCtrl+Y"), editable && m_undoStack->canRedo(),
+        [this] { Redo(); });
     return menu;
 }
 
@@ -693,7 +712,9 @@ void ScriptEditor::showStepMenu(int row, const QPoint &globalPos)
 QString ScriptEditor::TotalsLine() const
 {
     const ScriptModel::Totals totals = m_w.Script->totals();
-    QStringList parts{tr("Total %1").arg(seconds(totals.seconds))};
+    // A count still being typed (or none) leaves the line at one pass.
+    const int reps = ScriptEditing::Repetitions(m_w.txtReps->text()).value_or(1);
+    QStringList parts{RunProgress::totalText(totals.seconds, reps)};
     for (int code = 1; code < StepFunctions::Count; ++code) {
         if (totals.perCode[size_t(code)] > 0)
             parts << QStringLiteral("%1 %2").arg(StepFunctions::name(code),

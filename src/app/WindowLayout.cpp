@@ -9,6 +9,7 @@
 #include "MacRadioButton.h"
 #include "MotionPanel.h"
 #include "PanelControls.h"
+#include "RunDisplay.h"
 #include "ScriptGrid.h"
 #include "WinColor.h"
 #include "frmMain.h"
@@ -127,6 +128,19 @@ void WindowLayout::motionPanel(frmMain &w)
     w.optInteractive->ReadProperties(selected);
 
     // The readout of the last code sent from the panel; it sits under the arm picture.
+    // Shown while in Scripting mode, so that nobody records by accident.
+    w.m_recordingBadge = new QLabel(QStringLiteral("\u25CF Recording"), w.FrameMain);
+    w.m_recordingBadge->setAccessibleName(QStringLiteral("Recording"));
+    w.m_recordingBadge->setToolTip(
+        QStringLiteral("Scripting mode: every motion is recorded as a step of the script."));
+    w.m_recordingBadge->setAlignment(Qt::AlignCenter);
+    w.m_recordingBadge->setFont(arialFont(8.25, true));
+    w.m_recordingBadge->setStyleSheet(
+        QStringLiteral("QLabel { color: white; background: rgb(192, 40, 40); border: 1px solid rgb(128, 24, "
+                       "24); border-radius: 4px; }"));
+    w.m_recordingBadge->setGeometry(w.FrameMain->width() - 92, 8, 84, 19);
+    w.m_recordingBadge->hide();
+
     w.Text1 = new QLineEdit(QStringLiteral("Text1"), &w);
     w.Text1->setGeometry(twipRect(1080, 720, 615, 375));
     w.Text1->lower();
@@ -143,6 +157,10 @@ void WindowLayout::scriptArea(frmMain &w)
     w.lblTotals->setFont(arialFont(8.25));
     w.lblTotals->setGeometry(
         QRect(w.Grid->x() + 1, w.Grid->geometry().bottom() + 3, w.Grid->width() - 2, 14));
+    // Over the totals line while a run lasts.
+    w.m_runDisplay = new RunDisplay(w.pctFrame);
+    w.m_runDisplay->setFont(arialFont(8.25));
+    w.m_runDisplay->setGeometry(QRect(w.Grid->x(), w.Grid->geometry().bottom() + 2, w.Grid->width(), 17));
 
     w.FrameTB = new MacFrame(&w);
     w.FrameTB->setGeometry(twipRect(8100, 4770, 3795, 1230));
@@ -174,6 +192,12 @@ void WindowLayout::scriptArea(frmMain &w)
     w.txtReps->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     // Wide enough for the largest count, 32767, to show whole.
     w.txtReps->setGeometry(205, 52, 40, 22);
+    w.cmdRun->setToolTip(QStringLiteral("Play the script (Esc or Space stops it)"));
+    w.cmdClear->setToolTip(QStringLiteral("Empty the script (Ctrl+Z brings it back)"));
+    w.cmdLoad->setToolTip(QStringLiteral("Open a script file (Ctrl+O)"));
+    w.cmdSave->setToolTip(QStringLiteral("Save the script (Ctrl+S)"));
+    w.cmdSaveAs->setToolTip(QStringLiteral("Save the script in a new file"));
+    w.txtReps->setToolTip(QStringLiteral("How many times Run plays the script: 1 to 32767"));
 
     w.GridText = new ::GridText(&w);
     w.GridText->hide();

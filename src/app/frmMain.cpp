@@ -57,6 +57,9 @@ frmMain::~frmMain()
     Form_Unload();
     // Nothing of this window may hear about the session or the panel as they go.
     m_session->disconnect(this);
+    // Nor may the editor hear its controls go (the focus leaving the repetitions box, say).
+    delete m_editor;
+    m_editor = nullptr;
     if (FrameMain)
         FrameMain->disconnect(this);
     if (m_colorScheme)

@@ -9,6 +9,7 @@
 #include "ScriptGrid.h"
 #include "ScriptModel.h"
 #include "StatusLine.h"
+#include "WindowLook.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
@@ -36,6 +37,7 @@ class MacButtonD;
 class MacFrame;
 class MacRadioButton;
 class QMessageBox;
+class RunDisplay;
 class frmAbout;
 class GridScriptSource;
 class ScriptRunner;
@@ -49,7 +51,7 @@ class ScriptRunner;
 // Start-up runs in the constructor, so a window that exists has searched for the arm and shows its
 // status. Everything runs on the GUI thread; the component's events arrive nested inside the calls that
 // cause them (OnIntfOpened inside OpenMatchingIntfs).
-class frmMain : public QWidget, public ColorSchemeHost
+class frmMain : public QWidget, public ColorSchemeHost, public WindowLook
 {
     Q_OBJECT
     friend class ScriptEditor;
@@ -71,37 +73,6 @@ public:
         // The USB interface kits driven beside the HID arms; not owned; none when null.
         KitArmList *kits = nullptr;
     };
-
-    static constexpr int ClientWidth = 800;
-    static constexpr int ClientHeight = 442;
-    static constexpr quint32 BackColor = 10916490; // 138, 146, 166
-
-    static constexpr quint32 IdleBackColor = 14737632;      // 224, 224, 224
-    static constexpr quint32 IdleHoverBackColor = 14270893; // 173, 193, 217
-    static constexpr quint32 OnColor = 6405021;             // 157, 187, 97
-    static constexpr quint32 OnBorderColor = 4754549;       // 117, 140, 72
-
-    static inline const QString ReadyText = QStringLiteral("OWI-535 Robotic Arm Ready");
-    static inline const QString DisconnectedText = QStringLiteral("OWI-535 Robotic Arm Disconnected");
-    static inline const QString Ready = QStringLiteral("Ready");
-    static inline const QString OpenDeniedText =
-        QStringLiteral("The arm is attached but cannot be opened: permission denied. Install the udev rule "
-                       "70-tessaro.rules and plug the arm in again.");
-    static inline const QString CommandFailedDuringRunText =
-        QStringLiteral("A command did not reach the arm (%1). The script run has been stopped.");
-    static inline const QString GamepadDeniedText =
-        QStringLiteral("Gamepad cannot be opened: permission denied");
-    static inline const QString StalledText =
-        QStringLiteral("The arm did not take the stop command: a motor may still be running. Switch the arm "
-                       "off or unplug it.");
-    static inline const QString DisconnectedDuringRunText =
-        QStringLiteral("The arm was disconnected. The script run has been stopped.");
-    static inline const QString NotConnectedText = QStringLiteral(
-        "The arm is not connected, so the script was not run. Connect the arm and click Run again.");
-    static inline const QString RunningLockText =
-        QStringLiteral("Steps cannot be edited while the script runs.");
-    static inline const QString RecordingLockText =
-        QStringLiteral("Steps cannot be edited while a step is being recorded: end the motion first.");
 
     explicit frmMain(const Setup &setup, QWidget *parent = nullptr);
     ~frmMain() override;
@@ -166,6 +137,8 @@ public:
     bool RunLimitArmed() const { return m_session->runLimitArmed(); }
     // The gamepad that jogs the arm alongside the keys.
     Gamepad *gamepad() const { return &m_session->gamepad(); }
+    // The Virtual Arm window, brought back once closed by Ctrl+Shift+V and the arm picture's menu.
+    void SetVirtualArmWindow(QWidget *armWindow);
     // What the window drives the arm through.
     ArmSession &session() const { return *m_session; }
 
@@ -184,6 +157,8 @@ public:
     // A run from step `row` to the end, then the remaining repetitions from step 1.
     void RunFrom(int row);
     bool Running() const;
+    // Where the run stands, shown under the grid while it lasts.
+    RunDisplay &runDisplay() const { return *m_runDisplay; }
 
     // Where the file dialogs and error messages come from; the window's own widget dialogs until a
     // test puts its own in (not owned; null puts the widget dialogs back).
@@ -266,6 +241,9 @@ private:
 
     void wireScriptArea();
     void startRun(int firstStep);
+    // Each step's seconds and the repetitions, as the runner will time them.
+    QList<double> runPlan() const;
+    int runRepetitions() const;
 
     void HIDagent_OnOpenDenied();
     void HIDagent_OnWriteStalled();
@@ -301,5 +279,7 @@ private:
     std::shared_ptr<GridScriptSource> m_scriptSource;
 
     ScriptEditor *m_editor = nullptr;
+    RunDisplay *m_runDisplay = nullptr;
+    QLabel *m_recordingBadge = nullptr;
     int m_runFirstStep = 1;
 };

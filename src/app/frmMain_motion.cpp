@@ -6,6 +6,7 @@
 #include "MotionPanel.h"
 #include "StopKeyFilter.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFileInfo>
 
@@ -20,6 +21,9 @@ void frmMain::buildMotionPanel()
     lblInteractive->installEventFilter(this);
     lblScripting->installEventFilter(this);
     connect(optScripting, &MacRadioButton::Click, this, &frmMain::optScripting_Click);
+    for (MacRadioButton *mode : {optScripting, optInteractive})
+        connect(mode, &MacRadioButton::Click, this,
+                [this] { m_recordingBadge->setVisible(ScriptingMode()); });
 
     // The step timer counts a motion's time for recording; the session keeps it.
     TimerT = m_session->stepTimer();
@@ -121,4 +125,18 @@ void frmMain::SetRunLimitOverride(std::optional<int> milliseconds)
 int frmMain::RunLimitMs(int code) const
 {
     return m_session->runLimitMs(code);
+}
+
+void frmMain::SetVirtualArmWindow(QWidget *armWindow)
+{
+    auto *show = new QAction(tr("Show the Virtual Arm window"), FrameMain);
+    show->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
+    show->setShortcutContext(Qt::WindowShortcut);
+    connect(show, &QAction::triggered, armWindow, [armWindow] {
+        armWindow->show();
+        armWindow->raise();
+        armWindow->activateWindow();
+    });
+    FrameMain->addAction(show);
+    FrameMain->setContextMenuPolicy(Qt::ActionsContextMenu);
 }

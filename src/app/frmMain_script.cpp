@@ -5,6 +5,8 @@
 #include "MacButtonD.h"
 #include "MotionPanel.h"
 #include "PanelToolTips.h"
+#include "RunDisplay.h"
+#include "ScriptNumbers.h"
 #include "ScriptCheck.h"
 #include "ScriptEditing.h"
 #include "ScriptEditor.h"
@@ -27,7 +29,11 @@ void frmMain::wireScriptArea()
     m_scriptSource = std::make_shared<GridScriptSource>(*this);
     // A run reads the script when it starts and after each change; many changes in one handler (a
     // Clear, a load) are read once.
-    const auto scriptChanged = [runner = m_runner] { runner->scriptChanged(); };
+    const auto scriptChanged = [this] {
+        m_runner->scriptChanged();
+        if (m_runDisplay->active())
+            m_runDisplay->setPlan(runPlan(), runRepetitions());
+    };
     QAbstractItemModel *model = Grid->model();
     connect(model, &QAbstractItemModel::dataChanged, this, scriptChanged);
     connect(model, &QAbstractItemModel::rowsInserted, this, scriptChanged);
@@ -103,9 +109,11 @@ void frmMain::startRun(int firstStep)
     StopRequested = false;
     QPointer<frmMain> alive(this);
     m_runFirstStep = firstStep;
+    m_runDisplay->begin(runPlan(), runRepetitions(), firstStep);
     RunScript();
     if (!alive)
         return;
+    const double seconds = m_runDisplay->end();
     FrameMain->setEnabled(true);
     Grid->SetHighLight(false);
     // A write to an arm that has gone fails before its removal is noticed, and an arm that stopped
@@ -122,7 +130,10 @@ void frmMain::startRun(int firstStep)
         text = CommandFailedDuringRunText.arg(m_session->lastRunFailure());
         break;
     case ArmSession::RunEnd::Finished:
+        showStatusMessage(m_runDisplay->progress().finishedText(seconds));
+        break;
     case ArmSession::RunEnd::Stopped:
+        showStatusMessage(m_runDisplay->progress().stoppedText());
         break;
     }
     if (!text.isEmpty() && !m_session->running())
@@ -159,4 +170,17 @@ void frmMain::RunFrom(int row)
 bool frmMain::Running() const
 {
     return m_runner->isRunning() || cmdRun->Caption() == QStringLiteral("Stop");
+}
+
+QList<double> frmMain::runPlan() const
+{
+    QList<double> seconds;
+    for (int row = 1; row < NextStep; ++row)
+        seconds << RunProgress::stepSeconds(Grid->TextMatrix(row, 2));
+    return seconds;
+}
+
+int frmMain::runRepetitions() const
+{
+    return RunProgress::repetitionsPlayed(LeadingNumber(txtReps->text()));
 }

@@ -111,6 +111,8 @@ int main(int argc, char *argv[])
     // Both placed before either is shown: a window manager puts a window that is already up where its
     // own rule says, which may leave the title bar off the screen.
     if (armWindow)
+        window.SetVirtualArmWindow(armWindow.get());
+    if (armWindow)
         showBesideMainWindow(window, *armWindow);
     else
         window.show();
