@@ -1,7 +1,9 @@
 // Plays a script of short steps through the runner and prints how exactly the commands went out:
 // lateness of each send against its scheduled moment, the drift of the whole run against the sum of
 // the step times, and the CPU the run took. Once with a sink that only timestamps, once through the
-// HID component to the virtual arm.
+// HID component to the virtual arm, and once through the interface kits' list to the virtual arm
+// posing as the kit, each command written on the kit's own writer thread as on a real kit; then the
+// two arm paths side by side.
 //
 //   bench_runner [STEPS [STEP_MS]]      defaults: 200 steps of 20 ms
 //
@@ -12,6 +14,7 @@
 #include "ArmDeviceList.h"
 #include "HIDagentX.h"
 #include "HidError.h"
+#include "KitArmList.h"
 #include "ScriptRunner.h"
 #include "VirtualArm.h"
 #include "VirtualHidTransport.h"
@@ -67,6 +70,18 @@ double percentile(std::vector<qint64> sorted, double p)
     return double(sorted[index]);
 }
 
+// What a run's sends came to, for the table of the arm paths.
+struct Figures
+{
+    QByteArray title;
+    double medianUs = 0;
+    double p99Us = 0;
+    double maxUs = 0;
+    double driftMs = 0;
+    double cpuPercent = 0;
+};
+std::vector<Figures> g_figures;
+
 // Plays the script; `arrivals` is filled by the sink with the moment each command arrived.
 void report(QByteArray title, ScriptRunner &runner, BenchSource &source, std::vector<qint64> &arrivals,
             int steps, int stepMs)
@@ -104,6 +119,9 @@ void report(QByteArray title, ScriptRunner &runner, BenchSource &source, std::ve
                 double(drift100) / 1e6, double(drift) / 1e6);
     std::printf("  CPU                 %8.3f %% of a core (%.1f ms over %.1f ms)\n",
                 100.0 * double(cpu) / double(wall), double(cpu) / 1e6, double(wall) / 1e6);
+    g_figures.push_back(Figures{title, percentile(lateness, 0.5) / 1e3, percentile(lateness, 0.99) / 1e3,
+                                percentile(lateness, 1.0) / 1e3, double(drift) / 1e6,
+                                100.0 * double(cpu) / double(wall)});
 }
 
 } // namespace
@@ -129,35 +147,73 @@ int main(int argc, char *argv[])
     report("timestamping sink", runner, source, arrivals, steps, stepMs);
     runner.setRealtimeScheduling(false);
 
-    VirtualHidTransport transport;
-    VirtualArm arm(transport);
-    HIDagentX agent(&transport);
-    agent.SetLogging(false);
-    agent.StartAgent();
-    agent.SetVID_To_Match(VirtualHidTransport::ArmVendorId);
-    agent.SetPID_To_Match(VirtualHidTransport::ArmProductId);
-    agent.SetSearchOnVID(true);
-    agent.SetSearchOnPID(true);
     QObject window;
-    ArmDeviceList devices(agent, &window);
-    QObject::connect(&agent, &HIDagentX::OnIntfOpened, &window, [&] {
-        try {
-            devices.OnIntfOpened();
-        } catch (const HidError &e) {
-            std::printf("binding the virtual arm failed: %s\n", e.what());
+    // The HID path: the component and the device list to the virtual arm, its reports written at once
+    // or, as on a device node, on a writer thread of the connection's own.
+    const auto hidPath = [&](const QByteArray &title, bool writerThread) {
+        VirtualHidTransport transport;
+        VirtualArm arm(transport);
+        if (writerThread)
+            arm.armInterface()->useWriterThread();
+        HIDagentX agent(&transport);
+        agent.SetLogging(false);
+        agent.StartAgent();
+        agent.SetVID_To_Match(VirtualHidTransport::ArmVendorId);
+        agent.SetPID_To_Match(VirtualHidTransport::ArmProductId);
+        agent.SetSearchOnVID(true);
+        agent.SetSearchOnPID(true);
+        ArmDeviceList devices(agent, &window);
+        QObject::connect(&agent, &HIDagentX::OnIntfOpened, &window, [&] {
+            try {
+                devices.OnIntfOpened();
+            } catch (const HidError &e) {
+                std::printf("binding the virtual arm failed: %s\n", e.what());
+            }
+        });
+        agent.OpenMatchingIntfs();
+        if (devices.Count() == 0) {
+            std::printf("virtual arm: no device object was bound\n");
+            return false;
         }
-    });
-    agent.OpenMatchingIntfs();
-    if (devices.Count() == 0) {
-        std::printf("virtual arm: no device object was bound\n");
+        QObject::connect(&arm, &VirtualArm::commandReceived, &window,
+                         [&](int, qint64 monotonicNs, const QByteArray &) { arrivals.push_back(monotonicNs); });
+        source.sink = [&](qint16 code) { devices.SendToAll(code); };
+        report(title, runner, source, arrivals, steps, stepMs);
+        runner.setRealtimeScheduling(true);
+        report(title, runner, source, arrivals, steps, stepMs);
+        runner.setRealtimeScheduling(false);
+        agent.StopAgent();
+        // Nothing of this arm may be heard once it is gone.
+        QObject::disconnect(&arm, nullptr, &window, nullptr);
+        return true;
+    };
+    if (!hidPath("virtual arm", false) || !hidPath("virtual arm, writer thread", true))
+        return 1;
+
+    VirtualKitTransport kitTransport;
+    VirtualArm kit(kitTransport);
+    kit.kitDevice()->useWriterThread();
+    KitArmList kits(kitTransport);
+    kits.start();
+    if (kits.count() == 0) {
+        std::printf("virtual kit: not opened\n");
         return 1;
     }
-    QObject::connect(&arm, &VirtualArm::commandReceived, &window,
+    QObject::connect(&kit, &VirtualArm::commandReceived, &window,
                      [&](int, qint64 monotonicNs, const QByteArray &) { arrivals.push_back(monotonicNs); });
-    source.sink = [&](qint16 code) { devices.SendToAll(code); };
-    report("virtual arm", runner, source, arrivals, steps, stepMs);
+    source.sink = [&](qint16 code) { kits.SendToAll(code); };
+    report("virtual kit", runner, source, arrivals, steps, stepMs);
     runner.setRealtimeScheduling(true);
-    report("virtual arm", runner, source, arrivals, steps, stepMs);
-    agent.StopAgent();
+    report("virtual kit", runner, source, arrivals, steps, stepMs);
+    kits.stop();
+
+    std::printf("\nthe arm paths side by side (lateness of sends in us, drift of the whole run in ms)\n");
+    std::printf("  %-40s %9s %9s %9s %9s %7s\n", "path", "median", "p99", "max", "drift", "CPU %");
+    for (const Figures &f : g_figures) {
+        if (!f.title.startsWith("virtual"))
+            continue;
+        std::printf("  %-40s %9.1f %9.1f %9.1f %+9.3f %7.3f\n", f.title.constData(), f.medianUs, f.p99Us, f.maxUs,
+                    f.driftMs, f.cpuPercent);
+    }
     return 0;
 }

@@ -4,15 +4,21 @@
 //
 //   bench_window [--clicks N] [--idle-seconds S] [--runs R] [--pad-moves M] [--rest-moves P]
 //                [--run-steps N] [--step-ms MS] [--only-run]
+//   bench_window --kit-clicks N --kit-log PATH
 //
 // The run plays N steps of MS ms (default 200 of 20 ms) with the virtual arm window showing, the running
 // step highlighted and the pointer moving over the motion buttons every few milliseconds. --only-run
 // stops after the run and the virtual arm window's frame costs.
 //
+// --kit-clicks measures only the click to the control transfer of a real interface kit, as the system
+// pass's USB gadget logs it in PATH (its clock is this machine's monotonic clock), and prints the figure.
+//
 // The window runs over the virtual transport with the virtual arm attached; start-up is measured on the
 // real program (`tessaro --virtual-arm --startup-probe`), started R times.
 
+#include "ArmTransport.h"
 #include "Gamepad.h"
+#include "KitArmList.h"
 #include "HoverButton.h"
 #include "MacButtonD.h"
 #include "ProcessClock.h"
@@ -150,6 +156,68 @@ void clickLatency(int clicks)
                 *std::max_element(latencyMs.begin(), latencyMs.end()));
     std::printf("  from the press: median %.4f ms, p99 %.4f ms\n", percentile(fromPressMs, 50),
                 percentile(fromPressMs, 99));
+}
+
+// Click to control transfer on the interface kits attached: the elbow's button clicked N times, each
+// click a start or a stop of the motion and so one transfer, a little apart so that each goes out on
+// its own. The transfer's time is the one the gadget logged as its data stage came in.
+void kitClickLatency(int clicks, const QString &gadgetLog)
+{
+    ArmTransport arms;
+    QString error;
+    if (!arms.make(ArmTransport::Virtual::None, QString(), &error)) {
+        std::printf("kit click latency: %s\n", qPrintable(error));
+        return;
+    }
+    KitArmList kits(*arms.kits);
+    QTemporaryDir settings;
+    frmMain::Setup setup;
+    setup.transport = arms.transport.get();
+    setup.kits = &kits;
+    setup.settingsReadPath = settings.filePath(QStringLiteral("KORIV.INI"));
+    setup.settingsWritePath = setup.settingsReadPath;
+    frmMain window(setup);
+    window.show();
+    if (kits.count() != 1) {
+        std::printf("kit click latency: %lld interface kits open, one wanted\n", qint64(kits.count()));
+        return;
+    }
+    QFile log(gadgetLog);
+    const qint64 logStart = QFileInfo(gadgetLog).size();
+    const auto settle = [](int ms) {
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    std::vector<qint64> releases;
+    for (int i = 0; i < clicks; ++i) {
+        QCoreApplication::processEvents();
+        releases.push_back(sendClick(window.cmdControl[3]).release);
+        settle(25);
+    }
+    // The last transfers' lines.
+    settle(500);
+    if (!log.open(QIODevice::ReadOnly) || !log.seek(logStart)) {
+        std::printf("kit click latency: cannot read %s\n", qPrintable(gadgetLog));
+        return;
+    }
+    std::vector<double> transfers;
+    for (const QByteArray &line : log.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() >= 4 && fields.at(2) == "command")
+            transfers.push_back(fields.at(0).toDouble());
+    }
+    if (transfers.size() != releases.size()) {
+        std::printf("kit click latency: %zu clicks, %zu transfers logged\n", releases.size(), transfers.size());
+        return;
+    }
+    std::vector<double> latencyMs;
+    for (size_t i = 0; i < releases.size(); ++i)
+        latencyMs.push_back(transfers[i] * 1e3 - double(releases[i]) / 1e6);
+    std::printf("click-to-control-transfer latency (release to the kit's data stage) over %d clicks: median %.3f ms, "
+                "p99 %.3f ms, max %.3f ms\n",
+                clicks, percentile(latencyMs, 50), percentile(latencyMs, 99),
+                *std::max_element(latencyMs.begin(), latencyMs.end()));
 }
 
 void startUp(int runs)
@@ -474,6 +542,8 @@ int main(int argc, char *argv[])
 
     int clicks = 1000, idleSeconds = 10, runs = 10, padMoves = 200, restMoves = 8, runSteps = 200, stepMs = 20;
     bool onlyRun = false;
+    int kitClicks = 0;
+    QString kitLog;
     const QStringList args = QCoreApplication::arguments();
     for (qsizetype i = 1; i < args.size(); ++i) {
         if (args[i] == u"--only-run") {
@@ -486,6 +556,10 @@ int main(int argc, char *argv[])
             runSteps = args[++i].toInt();
         else if (args[i] == u"--step-ms")
             stepMs = args[++i].toInt();
+        else if (args[i] == u"--kit-clicks")
+            kitClicks = args[++i].toInt();
+        else if (args[i] == u"--kit-log")
+            kitLog = args[++i];
         else if (args[i] == u"--clicks")
             clicks = args[++i].toInt();
         else if (args[i] == u"--idle-seconds")
@@ -498,6 +572,10 @@ int main(int argc, char *argv[])
             restMoves = args[++i].toInt();
     }
 
+    if (kitClicks > 0) {
+        kitClickLatency(kitClicks, kitLog);
+        return 0;
+    }
     QFile loadavg(QStringLiteral("/proc/loadavg"));
     if (loadavg.open(QIODevice::ReadOnly))
         std::printf("load average: %s\n", loadavg.readLine().trimmed().constData());

@@ -39,6 +39,12 @@ AppOptions AppOptions::parse(const QStringList &arguments)
                 options.error = QStringLiteral("--virtual-arm-realistic takes a whole number from 0 to 4294967295");
             options.virtualArm = true;
             options.virtualArmFaultSeed = seed;
+        } else if (argument.startsWith(u"--virtual-arm=")) {
+            const QString kind = argument.mid(14).toLower();
+            options.virtualArm = true;
+            options.virtualKit = kind == u"kit";
+            if (kind != u"hid" && kind != u"kit")
+                options.error = QStringLiteral("--virtual-arm poses as hid or kit, not '%1'").arg(argument.mid(14));
         } else if (argument == u"--virtual-arm-log" || argument.startsWith(u"--virtual-arm-log=")) {
             takeValue(QStringLiteral("--virtual-arm-log"), options.virtualArmLog);
         } else if (argument == u"--help" || argument == u"-h") {
@@ -72,17 +78,19 @@ AppOptions AppOptions::parse(const QStringList &arguments)
 QString AppOptions::usage()
 {
     return QStringLiteral(
-        "Usage: tessaro [--virtual-arm] [--virtual-arm-realistic[=SEED]] [--virtual-arm-log PATH] [FILE.SRP]\n"
+        "Usage: tessaro [--virtual-arm[=hid|kit]] [--virtual-arm-realistic[=SEED]] [--virtual-arm-log PATH]\n"
+        "               [FILE.SRP]\n"
         "\n"
         "Drives a five-motor USB robotic arm: motion buttons for each joint, and timed motion scripts\n"
         "that are recorded, edited, saved and played back. FILE.SRP, when given, is opened at start as\n"
         "Load opens a script.\n"
         "\n"
-        "  --virtual-arm            work with a simulated arm instead of the USB device\n"
+        "  --virtual-arm[=KIND]     work with a simulated arm instead of the USB device, posing as the\n"
+        "                           HID board (hid, the default) or the USB interface kit (kit)\n"
         "  --virtual-arm-realistic[=SEED]\n"
-        "                           the same, with the faults of a real arm drawn from SEED (default 1):\n"
-        "                           speeds off the table, batteries running down, play in the gears,\n"
-        "                           give at the end stops\n"
+        "                           a simulated arm with the faults of a real one, drawn from SEED\n"
+        "                           (default 1): speeds off the table, batteries running down, play in\n"
+        "                           the gears, give at the end stops\n"
         "  --virtual-arm-log PATH   append one line per command the simulated arm receives to PATH\n"
         "  --help                   show this text and exit\n"
         "  --version                show the version and exit\n");

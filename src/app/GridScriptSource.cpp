@@ -1,5 +1,6 @@
 #include "GridScriptSource.h"
 
+#include "RunDisplay.h"
 #include "ScriptGrid.h"
 #include "frmMain.h"
 
@@ -53,7 +54,8 @@ void GridScriptSource::stepStarting(int row)
         return;
     // The runner moves the current cell like any other program change: an edit still open goes
     // into the cell it was made for first.
-    window->CommitOpenEdit();
+    window->Editor().CommitOpenEdit();
+    window->runDisplay().stepStarted(row);
     if (window->Hilight()) {
         window->Grid->SetHighLight(true);
         window->Grid->SelectWholeRow(row);

@@ -35,6 +35,8 @@ const QColor ArmColor(0xe8, 0x9a, 0x2c);
 const QColor ArmShade(0xb8, 0x6e, 0x12);
 const QColor JointColor(0x38, 0x42, 0x4e);
 const QColor StrainColor(0xd6, 0x28, 0x28);
+// The light in the gripper, as the interface kit lights it.
+const QColor LampColor(0xff, 0xd8, 0x3a);
 
 double radians(double degrees)
 {
@@ -128,6 +130,14 @@ public:
         m_code = code;
         if (!dirty.isEmpty())
             update(dirty);
+    }
+
+    void setLight(bool on)
+    {
+        if (on == m_light)
+            return;
+        m_light = on;
+        update(panelRects().side.toAlignedRect());
     }
 
 protected:
@@ -258,6 +268,18 @@ private:
         p.setPen(Qt::NoPen);
         p.setBrush(glow);
         p.drawEllipse(at, radius, radius);
+    }
+
+    // The light in the gripper: a warm glow between the jaws.
+    static void drawLamp(QPainter &p, QPointF at, double radius)
+    {
+        QRadialGradient glow(at, radius * 2.2);
+        glow.setColorAt(0, LampColor);
+        glow.setColorAt(0.35, LampColor);
+        glow.setColorAt(1, QColor(LampColor.red(), LampColor.green(), LampColor.blue(), 0));
+        p.setPen(Qt::NoPen);
+        p.setBrush(glow);
+        p.drawEllipse(at, radius * 2.2, radius * 2.2);
     }
 
     static void drawJoint(QPainter &p, QPointF at, double radius, bool straining)
@@ -399,6 +421,8 @@ private:
         drawJoint(p, chain.elbow, jointRadius, m_pose.isStraining(ArmJoint::Elbow));
         drawJoint(p, chain.wrist, jointRadius * 0.85, m_pose.isStraining(ArmJoint::Wrist));
         drawJoint(p, chain.hand, jointRadius * 0.6, m_pose.isStraining(ArmJoint::Gripper));
+        if (m_light)
+            drawLamp(p, (chain.upperJaw + chain.lowerJaw + chain.hand) / 3.0, jointRadius);
         p.restore();
 
         for (int i = 0; i < 4; ++i)
@@ -506,6 +530,7 @@ private:
 
     ArmPose m_pose = ArmPose::home();
     int m_code = 0;
+    bool m_light = false;
     QPixmap m_still;
     // What an estimate adds: where each joint may be at either extreme, and how far from the guess.
     bool m_estimated = false;
@@ -536,7 +561,9 @@ VirtualArmWindow::VirtualArmWindow(VirtualArm &arm, QWidget *parent)
         showPlugState();
     });
     connect(m_resetPose, &QPushButton::clicked, this, [this] { m_simulator.reset(m_clock()); });
+    connect(&arm, &VirtualArm::lightChanged, this, [this](bool on) { showLight(on); });
 
+    showLight(arm.light());
     showPlugState();
     refresh();
 }
@@ -562,6 +589,10 @@ void VirtualArmWindow::build()
     m_plugLabel = new QLabel(this);
     m_motionLabel = new QLabel(this);
     m_motionLabel->setObjectName(QStringLiteral("motionLabel"));
+    m_lightLabel = new QLabel(this);
+    m_lightLabel->setObjectName(QStringLiteral("lightLabel"));
+    // Only the interface kit has a light.
+    m_lightLabel->setVisible(m_arm && m_arm->kitDevice() != nullptr);
     m_plugIn = new QPushButton(QStringLiteral("Plug in"), this);
     m_plugIn->setObjectName(QStringLiteral("plugInButton"));
     m_unplug = new QPushButton(QStringLiteral("Unplug"), this);
@@ -664,20 +695,29 @@ void VirtualArmWindow::arrangeControls(bool narrow)
     if (m_controls->count() > 0 && narrow == m_narrow)
         return;
     m_narrow = narrow;
-    for (QWidget *w : {static_cast<QWidget *>(m_plugLabel), static_cast<QWidget *>(m_motionLabel),
+    for (QWidget *w : {static_cast<QWidget *>(m_plugLabel), static_cast<QWidget *>(m_lightLabel),
+                       static_cast<QWidget *>(m_motionLabel),
                        static_cast<QWidget *>(m_plugIn), static_cast<QWidget *>(m_unplug),
                        static_cast<QWidget *>(m_resetPose)})
         m_controls->removeWidget(w);
     // Wide: one row. Narrow: the motion (or strain) message on a row of its own above the buttons.
     const int buttonRow = narrow ? 1 : 0;
     if (narrow)
-        m_controls->addWidget(m_motionLabel, 0, 0, 1, 5);
+        m_controls->addWidget(m_motionLabel, 0, 0, 1, 6);
     else
         m_controls->addWidget(m_motionLabel, 0, 1);
     m_controls->addWidget(m_plugLabel, buttonRow, 0);
-    m_controls->addWidget(m_plugIn, buttonRow, 2);
-    m_controls->addWidget(m_unplug, buttonRow, 3);
-    m_controls->addWidget(m_resetPose, buttonRow, 4);
+    m_controls->addWidget(m_lightLabel, buttonRow, 2);
+    m_controls->addWidget(m_plugIn, buttonRow, 3);
+    m_controls->addWidget(m_unplug, buttonRow, 4);
+    m_controls->addWidget(m_resetPose, buttonRow, 5);
+}
+
+void VirtualArmWindow::showLight(bool on)
+{
+    m_lightShown = on;
+    m_lightLabel->setText(on ? QStringLiteral("Light on") : QStringLiteral("Light off"));
+    m_view->setLight(on);
 }
 
 void VirtualArmWindow::showPlugState()

@@ -15,9 +15,9 @@ class VirtualArm;
 class ArmView;
 
 // The "Virtual Arm" window: the simulated arm drawn from its joint angles, driven by the command codes
-// the virtual arm receives, with Plug in / Unplug and Reset pose; with faults, an arm as a real one
-// moves. The window is a top-level widget with WA_DeleteOnClose unset; the caller owns it (or gives it
-// a parent) and shows it.
+// the virtual arm receives, with Plug in / Unplug and Reset pose, and, posing as the interface kit, its
+// light; with faults, an arm as a real one moves. The window is a top-level widget with
+// WA_DeleteOnClose unset; the caller owns it (or gives it a parent) and shows it.
 QWidget *createVirtualArmWindow(VirtualArm &arm, QWidget *parent = nullptr, const ArmFaults &faults = {});
 
 // What the window shows of the real arm, which has no sensors: the estimate of its pose, and the code
@@ -50,6 +50,8 @@ public:
     ArmPose displayedPose() const { return m_pose; }
     // The view redraws itself on a timer only while a motor turns; at rest nothing runs.
     bool isAnimating() const { return m_animation.isActive(); }
+    // Whether the view shows the light in the gripper lit (an interface kit's; the HID board has none).
+    bool lightShown() const { return m_lightShown; }
     bool showsEstimate() const { return bool(m_estimateSource); }
     // The line under the drawing: the motion, a strain, or what the estimate says.
     QString messageText() const;
@@ -68,6 +70,7 @@ private:
     void build();
     void arrangeControls(bool narrow);
     void showPlugState();
+    void showLight(bool on);
 
     VirtualArm *m_arm = nullptr;
     EstimateSource m_estimateSource;
@@ -78,11 +81,13 @@ private:
     ArmView *m_view = nullptr;
     QLabel *m_plugLabel = nullptr;
     QLabel *m_motionLabel = nullptr;
+    QLabel *m_lightLabel = nullptr;
     QPushButton *m_plugIn = nullptr;
     QPushButton *m_unplug = nullptr;
     QPushButton *m_resetPose = nullptr;
     QGridLayout *m_controls = nullptr;
     bool m_narrow = false;
+    bool m_lightShown = false;
 };
 
 // The same window for the real arm, drawing the estimate that `source` gives (see VirtualArmWindow).

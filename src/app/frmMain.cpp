@@ -1,19 +1,16 @@
 #include "frmMain.h"
 
-#include "ArmArtwork.h"
 #include "ArmDeviceList.h"
 #include "Gamepad.h"
 #include "GridText.h"
-#include "HoverButton.h"
-#include "MacButton.h"
+#include "LampButton.h"
 #include "MacButtonD.h"
 #include "MacFrame.h"
-#include "MacRadioButton.h"
-#include "ScriptRunner.h"
 #include "ScriptGrid.h"
 #include "ScriptModel.h"
+#include "ScriptRunner.h"
 #include "SettingsReader.h"
-#include "WinColor.h"
+#include "WindowLayout.h"
 #include "frmAbout.h"
 #include "frmColorScheme.h"
 
@@ -21,14 +18,8 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
-#include <QIntValidator>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QPainter>
-#include <QPalette>
-#include <QScreen>
-#include <QStyle>
 
 #include <exception>
 
@@ -43,19 +34,6 @@ template <typename Step> void runStep(Step &&step)
     }
 }
 
-QFont arialFont(qreal points, bool bold = false)
-{
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    return font;
-}
-
-QRect twipRect(int left, int top, int width, int height)
-{
-    return QRect(frmMain::twips(left), frmMain::twips(top), frmMain::twips(width), frmMain::twips(height));
-}
-
 } // namespace
 
 frmMain::frmMain(const Setup &setup, QWidget *parent)
@@ -65,6 +43,7 @@ frmMain::frmMain(const Setup &setup, QWidget *parent)
     HIDagent = &m_session->agent();
     Devices = &m_session->devices();
     m_session->setScriptingModeSource([this] { return ScriptingMode(); });
+    m_session->setKits(setup.kits);
 
     buildWindow();
     connectSession();
@@ -78,6 +57,9 @@ frmMain::~frmMain()
     Form_Unload();
     // Nothing of this window may hear about the session or the panel as they go.
     m_session->disconnect(this);
+    // Nor may the editor hear its controls go (the focus leaving the repetitions box, say).
+    delete m_editor;
+    m_editor = nullptr;
     if (FrameMain)
         FrameMain->disconnect(this);
     if (m_colorScheme)
@@ -102,9 +84,10 @@ void frmMain::connectSession()
     });
     connect(session, &ArmSession::lookOn, this, &frmMain::showOnLook);
     connect(session, &ArmSession::looksReset, this, &frmMain::ResetControlButtons);
-    connect(session, &ArmSession::codeShown, this, [this](int code) { Text1->setText(QString::number(code)); });
-    connect(session, &ArmSession::stepBegun, this, &frmMain::Script_StepBegun);
-    connect(session, &ArmSession::stepEnded, this, &frmMain::Script_StepEnded);
+    connect(session, &ArmSession::codeShown, this,
+            [this](int code) { Text1->setText(QString::number(code)); });
+    connect(session, &ArmSession::stepBegun, m_editor, &ScriptEditor::StepBegun);
+    connect(session, &ArmSession::stepEnded, m_editor, &ScriptEditor::StepEnded);
     connect(session, &ArmSession::runLimitReached, this, &frmMain::showStatusMessage);
     connect(session, &ArmSession::runStopping, this, [this] {
         cmdRun->SetCaption(QStringLiteral("Run"));
@@ -119,105 +102,16 @@ void frmMain::connectSession()
 
 void frmMain::buildWindow()
 {
-    setWindowTitle(QStringLiteral("Tessaro[*]"));
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(twips(12000), twips(6630));
-
-    const qreal dpr = devicePixelRatioF();
-    // Dialogs that borrow the background take the texture without the title strip.
-    m_backgroundPicture = ArmArtwork::windowTexture(size(), dpr);
-    QPalette back = palette();
-    back.setColor(QPalette::Window, winColorToQColor(BackColor));
-    back.setBrush(QPalette::Window, QBrush(ArmArtwork::windowBackground(size(), dpr)));
-    setPalette(back);
-    setAutoFillBackground(true);
-
-    // The hidden lamp pictures the status looks copy from.
-    pctLEDOnRed = new QLabel(this);
-    pctLEDOnRed->setPixmap(ArmArtwork::lampLitRed(dpr));
-    pctLEDOnRed->setGeometry(-40, -40, 20, 20);
-    pctLEDOnRed->hide();
-    pctLEDOff = new QLabel(this);
-    pctLEDOff->setPixmap(ArmArtwork::lampDark(dpr));
-    pctLEDOff->setGeometry(-40, -40, 20, 20);
-    pctLEDOff->hide();
-
-    pctLED = new QLabel(this);
-    pctLED->setGeometry(twipRect(4155, 120, 300, 300));
-    pctLED->setProperty("Tag", QString());
-
-    lblDisp = new QLabel(DisconnectedText, this);
-    lblDisp->setGeometry(twipRect(4560, 165, 3345, 240));
-    lblDisp->setFont(arialFont(9.75, true));
-    QPalette status = lblDisp->palette();
-    status.setColor(QPalette::WindowText, Qt::white);
-    lblDisp->setPalette(status);
-
+    WindowLayout::build(*this);
+    m_statusLine = new StatusLine(
+        lblDisp, pctFrame->x() - 4,
+        [this] { return ConnectionState() == Ready ? ReadyText : DisconnectedText; }, this);
     buildMotionPanel();
-    buildScriptArea();
+    cmdLamp = new LampButton(FrameMain, m_setup.kits);
+    followAttachedArms(lblDisp, *m_session);
 
-    cmdColors = new MacButton(this);
-    cmdColors->SetCaption(QStringLiteral("Colors"));
-    cmdColors->move(twips(9420), twips(6165));
-    cmdAbout = new MacButton(this);
-    cmdAbout->SetCaption(QStringLiteral("About"));
-    cmdAbout->move(twips(10620), twips(6165));
     connect(cmdColors, &MacButton::Click, this, &frmMain::cmdColors_Click);
     connect(cmdAbout, &MacButton::Click, this, &frmMain::cmdAbout_Click);
-
-    // Centred on the screen at start.
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QRect available = screen->availableGeometry();
-        move(available.center() - QPoint(width() / 2, height() / 2));
-    }
-}
-
-void frmMain::buildScriptArea()
-{
-    pctFrame = new MacFrame(this);
-    pctFrame->setGeometry(twipRect(8100, 105, 3795, 4530));
-    Grid = new ScriptGrid(pctFrame, Script);
-    Grid->setGeometry(pctFrame->rect().adjusted(6, 6, -11, -29));
-    lblTotals = new QLabel(pctFrame);
-    lblTotals->setFont(arialFont(8.25));
-    lblTotals->setGeometry(QRect(Grid->x() + 1, Grid->geometry().bottom() + 3, Grid->width() - 2, 14));
-
-    FrameTB = new MacFrame(this);
-    FrameTB->setGeometry(twipRect(8100, 4770, 3795, 1230));
-
-    // Nothing fixes the toolbar's inner layout: a title row, then two rows of buttons, the repetitions
-    // box at the end of the second row.
-    Label5 = new QLabel(QStringLiteral("Toolbox"), FrameTB);
-    Label5->setFont(arialFont(8.25, true));
-    Label5->setGeometry(10, 4, 120, 16);
-
-    auto makeButton = [this](const QString &caption, int x, int y) {
-        auto *button = new MacButtonD(FrameTB);
-        button->SetCaption(caption);
-        button->move(x, y);
-        return button;
-    };
-    cmdRun = makeButton(QStringLiteral("Run"), 9, 23);
-    cmdClear = makeButton(QStringLiteral("Clear"), 89, 23);
-    cmdLoad = makeButton(QStringLiteral("Load"), 169, 23);
-    cmdSave = makeButton(QStringLiteral("Save"), 9, 52);
-    cmdSaveAs = makeButton(QStringLiteral("Save As"), 89, 52);
-
-    lblReps = new QLabel(QStringLiteral("Repeat"), FrameTB);
-    lblReps->setFont(arialFont(8.25));
-    lblReps->setGeometry(169, 55, 36, 16);
-    txtReps = new QLineEdit(QStringLiteral("1"), FrameTB);
-    txtReps->setFont(arialFont(8.25));
-    txtReps->setMaxLength(5);
-    txtReps->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    // Wide enough for the largest count, 32767, to show whole.
-    txtReps->setGeometry(205, 52, 40, 22);
-
-    GridText = new ::GridText(this);
-    GridText->hide();
-
     connect(cmdRun, &MacButton::Click, this, &frmMain::cmdRun_Click);
     connect(cmdClear, &MacButton::Click, this, &frmMain::cmdClear_Click);
     connect(cmdLoad, &MacButton::Click, this, &frmMain::cmdLoad_Click);
@@ -278,7 +172,7 @@ QString frmMain::ConnectionState() const
 
 void frmMain::ShowReady()
 {
-    endStatusMessage();
+    m_statusLine->endMessage();
     lblDisp->setText(ReadyText);
     pctLED->setPixmap(pctLEDOnRed->pixmap());
     pctLED->setProperty("Tag", Ready);
@@ -287,7 +181,7 @@ void frmMain::ShowReady()
 
 void frmMain::ShowDisconnected()
 {
-    endStatusMessage();
+    m_statusLine->endMessage();
     lblDisp->setText(DisconnectedText);
     pctLED->setPixmap(pctLEDOff->pixmap());
     pctLED->setProperty("Tag", QString());
@@ -356,7 +250,7 @@ void frmMain::cmdAbout_Click()
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
-    if (!m_unloaded && !SettleUnsavedChanges()) {
+    if (!m_unloaded && !m_editor->SettleUnsavedChanges()) {
         event->ignore();
         return;
     }
@@ -389,10 +283,6 @@ void frmMain::Form_Unload()
 
 bool frmMain::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == txtReps && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) {
-        txtReps_Focus(event->type() == QEvent::FocusIn);
-        return QWidget::eventFilter(watched, event);
-    }
     if (event->type() == QEvent::MouseButtonRelease) {
         auto *mouse = static_cast<QMouseEvent *>(event);
         auto *label = qobject_cast<QLabel *>(watched);

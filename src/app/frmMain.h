@@ -5,8 +5,11 @@
 #include "HIDagentX.h"
 #include "MotionPanel.h"
 #include "ScriptDialogs.h"
+#include "ScriptEditor.h"
 #include "ScriptGrid.h"
 #include "ScriptModel.h"
+#include "StatusLine.h"
+#include "WindowLook.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
@@ -27,17 +30,17 @@ class Gamepad;
 class GridText;
 class HidTransport;
 class HoverButton;
+class KitArmList;
+class LampButton;
 class MacButton;
 class MacButtonD;
 class MacFrame;
 class MacRadioButton;
-class QMenu;
 class QMessageBox;
-class QUndoStack;
+class RunDisplay;
 class frmAbout;
 class GridScriptSource;
 class ScriptRunner;
-struct ScriptLoad;
 
 // The program's one working window. Data flow of a motion click: cmdControl(i) -> the click handler
 // decides start, stop or switch and updates the looks and the motion state -> in Scripting mode
@@ -48,9 +51,11 @@ struct ScriptLoad;
 // Start-up runs in the constructor, so a window that exists has searched for the arm and shows its
 // status. Everything runs on the GUI thread; the component's events arrive nested inside the calls that
 // cause them (OnIntfOpened inside OpenMatchingIntfs).
-class frmMain : public QWidget, public ColorSchemeHost
+class frmMain : public QWidget, public ColorSchemeHost, public WindowLook
 {
     Q_OBJECT
+    friend class ScriptEditor;
+    friend class WindowLayout;
 
 public:
     struct Setup
@@ -65,36 +70,9 @@ public:
         // The options file beside the settings file; empty paths keep the default options.
         QString optionsReadPath;
         QString optionsWritePath;
+        // The USB interface kits driven beside the HID arms; not owned; none when null.
+        KitArmList *kits = nullptr;
     };
-
-    static constexpr int ClientWidth = 800;
-    static constexpr int ClientHeight = 442;
-    static constexpr quint32 BackColor = 10916490; // 138, 146, 166
-
-    static constexpr quint32 IdleBackColor = 14737632;      // 224, 224, 224
-    static constexpr quint32 IdleHoverBackColor = 14270893; // 173, 193, 217
-    static constexpr quint32 OnColor = 6405021;             // 157, 187, 97
-    static constexpr quint32 OnBorderColor = 4754549;       // 117, 140, 72
-
-    static inline const QString ReadyText = QStringLiteral("OWI-535 Robotic Arm Ready");
-    static inline const QString DisconnectedText = QStringLiteral("OWI-535 Robotic Arm Disconnected");
-    static inline const QString Ready = QStringLiteral("Ready");
-    static inline const QString OpenDeniedText =
-        QStringLiteral("The arm is attached but cannot be opened: permission denied. Install the udev rule "
-                       "70-tessaro.rules and plug the arm in again.");
-    static inline const QString CommandFailedDuringRunText =
-        QStringLiteral("A command did not reach the arm (%1). The script run has been stopped.");
-    static inline const QString GamepadDeniedText = QStringLiteral("Gamepad cannot be opened: permission denied");
-    static inline const QString StalledText =
-        QStringLiteral("The arm did not take the stop command: a motor may still be running. Switch the arm "
-                       "off or unplug it.");
-    static inline const QString DisconnectedDuringRunText =
-        QStringLiteral("The arm was disconnected. The script run has been stopped.");
-    static inline const QString NotConnectedText =
-        QStringLiteral("The arm is not connected, so the script was not run. Connect the arm and click Run again.");
-    static inline const QString RunningLockText = QStringLiteral("Steps cannot be edited while the script runs.");
-    static inline const QString RecordingLockText =
-        QStringLiteral("Steps cannot be edited while a step is being recorded: end the motion first.");
 
     explicit frmMain(const Setup &setup, QWidget *parent = nullptr);
     ~frmMain() override;
@@ -159,62 +137,28 @@ public:
     bool RunLimitArmed() const { return m_session->runLimitArmed(); }
     // The gamepad that jogs the arm alongside the keys.
     Gamepad *gamepad() const { return &m_session->gamepad(); }
+    // The Virtual Arm window, brought back once closed by Ctrl+Shift+V and the arm picture's menu.
+    void SetVirtualArmWindow(QWidget *armWindow);
     // What the window drives the arm through.
     ArmSession &session() const { return *m_session; }
 
-    // Script handlers, wired by the script work.
+    // Script handlers. Editing, recording's steps and the script's files are the editor's; running
+    // is the window's.
+    ScriptEditor &Editor() const { return *m_editor; }
     void RecordScriptStep();
-    // A step begun in Scripting mode and not ended yet: no step edit, cell edit or undo meanwhile.
-    bool RecordingStep() const;
-    void GridEdit(qint16 KeyAscii);
-    // The operator's commit (Enter, or moving to another cell): false when the text is refused, the
-    // editor staying open with a hint of what the cell takes.
-    bool CommitCellEdit();
-    void cmdClear_Click();
+    void GridEdit(qint16 KeyAscii) { m_editor->GridEdit(KeyAscii); }
+    bool CommitCellEdit() { return m_editor->CommitCellEdit(); }
+    void cmdClear_Click() { m_editor->Clear(); }
+    void cmdLoad_Click() { m_editor->Load(); }
+    bool Script_Save() { return m_editor->Save(); }
+    bool Script_SaveAs() { return m_editor->SaveAs(); }
     void cmdRun_Click();
     void RunScript();
-    void cmdLoad_Click();
-    // What Load does once a file is chosen; also a file named on the command line. False when the
-    // file cannot be read (the operator has been told why and the grid is as it was).
-    bool LoadScript(const QString &path);
-    // True once the script is in a file; false when cancelled, refused or not written.
-    bool Script_Save();
-    bool Script_SaveAs();
-    // Before unsaved changes would be lost (closing, Load): asks Save, Discard or Cancel. False to
-    // stop there (Cancel, or a save that did not happen); true at once when nothing is unsaved.
-    bool SettleUnsavedChanges();
-
-    // Whole-step edits of the script on row `row`, each one undo step. They act only on steps (an
-    // insert also on the row after the last step, where it appends) and not while a run is in
-    // progress or a step is being recorded.
-    void InsertStep(int row);
-    void DeleteStep(int row);
-    void DuplicateStep(int row);
-    // delta -1 moves the step up, +1 down.
-    void MoveStep(int row, int delta);
-    void AppendReturnPath();
     // A run from step `row` to the end, then the remaining repetitions from step 1.
     void RunFrom(int row);
-    // Undo and redo of every change of the script (cell edits, recorded steps, Clear, Load and the
-    // step edits above); refused while a run is in progress or a step is being recorded.
-    void Undo();
-    void Redo();
-    QUndoStack *UndoStack() const { return m_undoStack; }
-    // The context menu of step row `row`, as a right click on it shows it; owned by the caller.
-    QMenu *StepMenu(int row);
-    // The script's total time and each motor's running time, one line under the grid; in full in
-    // the tooltip of the line and of the grid's header.
-    QString TotalsLine() const;
-
-    // The filter of both file dialogs.
-    static inline const QString ScriptFileFilter =
-        QStringLiteral("Script Files (*.SRP)|*.SRP|All Files (*.*)|*.*");
-
-    // Commits the cell edit that is open, if any, as the grid does when the operator moves to
-    // another cell. Everything that moves the current cell from the program (recording, a run,
-    // Clear, loading) calls it first, so an edit always lands in the cell it was made for; a text
-    // the cell does not take is dropped then, as Escape drops it.
-    void CommitOpenEdit();
+    bool Running() const;
+    // Where the run stands, shown under the grid while it lasts.
+    RunDisplay &runDisplay() const { return *m_runDisplay; }
 
     // Where the file dialogs and error messages come from; the window's own widget dialogs until a
     // test puts its own in (not owned; null puts the widget dialogs back).
@@ -237,6 +181,7 @@ public:
     QLabel *pctLED = nullptr;
     QLabel *lblDisp = nullptr;
     MotionPanel *FrameMain = nullptr;
+    LampButton *cmdLamp = nullptr; // the gripper's light, on the arm picture
     std::array<HoverButton *, 11> cmdControl{};
     std::array<QLabel *, 5> ArmLabel{};
     MacFrame *FrameCM = nullptr;
@@ -281,7 +226,6 @@ protected:
 private:
     void buildWindow();
     void buildMotionPanel();
-    void buildScriptArea();
     void Form_Load();
     void Form_Unload();
     void connectSession();
@@ -293,44 +237,13 @@ private:
     void lblScripting_Click();
     void FrameMain_JogPressed(int code);
     void FrameMain_JogReleased(int code);
-    // Recording: the grid's side of a step begun and ended.
-    void Script_StepBegun(const QString &function);
-    void Script_StepEnded(double seconds);
-    void showStatusMessage(const QString &text);
-    void endStatusMessage();
+    void showStatusMessage(const QString &text) { m_statusLine->showMessage(text); }
 
     void wireScriptArea();
-    void GridText_Escape();
-    bool commitCellEdit(bool byOperator);
-    void rememberScriptFolder(const QString &path);
-    void hideCellEditor();
-    void txtReps_Focus(bool gotFocus);
-    void Grid_CurrentCellChanged();
-    bool SaveScriptTo(const QString &path);
-    void wireScriptEditing();
-    void Grid_StepKey(ScriptGrid::StepKey key);
-    void Grid_StepMenu(int row, const QPoint &globalPos);
-    bool StepsEditable() const;
-    // Whether a step edit or undo may go ahead now; says why not on the status line.
-    bool beginStepEdit();
-    bool Running() const;
-    // Puts a step edit already made on the undo stack.
-    void pushStepEdit(const QString &text, std::function<void()> redo, std::function<void()> undo);
-    void scheduleTotals();
-    void updateTotals();
     void startRun(int firstStep);
-
-    // Clear and Load change the file name and title with the script: they are undone together.
-    struct ScriptState
-    {
-        ScriptModel::Snapshot script;
-        QString fileName;
-        QString title;
-    };
-    ScriptState scriptState() const;
-    void pushScriptState(const QString &text, const ScriptState &before);
-    void clearScript();
-    void warnOfShortLoad(const ScriptLoad &load, const QString &path);
+    // Each step's seconds and the repetitions, as the runner will time them.
+    QList<double> runPlan() const;
+    int runRepetitions() const;
 
     void HIDagent_OnOpenDenied();
     void HIDagent_OnWriteStalled();
@@ -351,10 +264,8 @@ private:
     // How the last run ended, for what the operator is told.
     ArmSession::RunEnd m_runEnd = ArmSession::RunEnd::Finished;
 
-    // Gives the status line back to the connection state after a message.
-    QTimer m_statusMessageTimer;
-    QFont m_statusLineFont;
-    QRect m_statusLineGeometry;
+    // Messages in place of the connection state for a while.
+    StatusLine *m_statusLine = nullptr;
     // Esc and Space in every window of the program.
     QObject *m_stopKeyFilter = nullptr;
 
@@ -367,16 +278,8 @@ private:
     // Shared with a run in progress, which keeps it alive should the window go under it.
     std::shared_ptr<GridScriptSource> m_scriptSource;
 
-    QUndoStack *m_undoStack = nullptr;
-    // A step begun by recording and not ended yet: its row as it was before, for the undo of the
-    // whole recorded step.
-    struct RecordStart
-    {
-        int row = 0;
-        int rows = 0;
-        std::array<QString, 3> texts;
-    };
-    std::optional<RecordStart> m_recordStart;
-    bool m_totalsPending = false;
+    ScriptEditor *m_editor = nullptr;
+    RunDisplay *m_runDisplay = nullptr;
+    QLabel *m_recordingBadge = nullptr;
     int m_runFirstStep = 1;
 };

@@ -4,6 +4,7 @@
 #include "ArmMotion.h"
 #include "Gamepad.h"
 #include "HIDagentX.h"
+#include "KitArmList.h"
 #include "ScriptRunner.h"
 #include "StepFunctions.h"
 
@@ -114,6 +115,8 @@ ArmSession::~ArmSession()
     // The component closes its interfaces when it goes; nothing here may hear about it then.
     m_agent->disconnect(this);
     m_gamepad->disconnect(this);
+    if (m_kits)
+        m_kits->disconnect(this);
 }
 
 // --- Connection
@@ -141,6 +144,8 @@ void ArmSession::start(bool followGamepad)
         m_agent->SetSearchOnVID(true);
         m_agent->OpenMatchingIntfs();
     });
+    if (m_kits)
+        runStep([this] { m_kits->start(); });
     updateConnection();
     m_starting = false;
     if (followGamepad)
@@ -167,17 +172,42 @@ void ArmSession::shutDown(bool sendStop)
             send(0);
     });
     runStep([this] { m_agent->StopAgent(); });
+    if (m_kits)
+        runStep([this] { m_kits->stop(); });
     runStep([this] { m_gamepad->stop(); });
 }
 
 bool ArmSession::armInterfaceOpen() const
 {
+    if (m_kits && m_kits->count() > 0)
+        return true;
     const auto guard = m_agent->lock();
     for (int i = 0; i < m_agent->IntfCount(); ++i) {
         if (deviceNameMatches(m_agent->IntfInfoAt(i).deviceName()))
             return true;
     }
     return false;
+}
+
+QStringList ArmSession::attachedArms() const
+{
+    QStringList arms;
+    {
+        const auto guard = m_agent->lock();
+        for (int i = 0; i < m_agent->IntfCount(); ++i) {
+            const HidInterfaceInfo info = m_agent->IntfInfoAt(i);
+            if (deviceNameMatches(info.deviceName()))
+                arms << QStringLiteral("HID board %1:%2, %3")
+                            .arg(info.vendorId, 4, 16, QLatin1Char('0'))
+                            .arg(info.productId, 4, 16, QLatin1Char('0'))
+                            .arg(info.path);
+        }
+    }
+    if (m_kits) {
+        for (const KitDeviceInfo &kit : m_kits->arms())
+            arms << QStringLiteral("USB interface kit %1").arg(kit.describe());
+    }
+    return arms;
 }
 
 void ArmSession::updateConnection()
@@ -253,14 +283,24 @@ bool ArmSession::sendLocked(qint16 code, QString *error)
     // ends as the step would have ended it, and the run goes on timed as written.
     if (inRun && toEnd == 0.0)
         out = 0;
-    bool ok = false;
+    bool ok = true;
+    QString why;
     try {
-        ok = m_devices->SendToAll(out, error);
+        ok = m_devices->SendToAll(out, &why);
     } catch (const std::exception &e) {
-        if (error)
-            *error = QString::fromLocal8Bit(e.what());
+        why = QString::fromLocal8Bit(e.what());
         ok = false;
     }
+    if (m_kits) {
+        QString kitWhy;
+        if (!m_kits->SendToAll(out, &kitWhy)) {
+            if (why.isEmpty())
+                why = kitWhy;
+            ok = false;
+        }
+    }
+    if (error && !why.isEmpty())
+        *error = why;
     if (!ok)
         return false;
     // The code is in the arm's hands from here.
@@ -280,6 +320,29 @@ bool ArmSession::sendLocked(qint16 code, QString *error)
         m_endStopRepetition = repetition;
     }
     return true;
+}
+
+void ArmSession::setKits(KitArmList *kits)
+{
+    if (m_kits)
+        m_kits->disconnect(this);
+    m_kits = kits;
+    if (!kits)
+        return;
+    // A kit is an arm like the HID arm: its coming and going sets Ready (and may end a run), its
+    // refusal and its stall are told as theirs are. The list has already handed a stalled kit its
+    // stop and let it go.
+    const auto followKits = [this] {
+        if (!m_starting && !m_shutDown)
+            updateConnection();
+    };
+    connect(kits, &KitArmList::armOpened, this, followKits);
+    connect(kits, &KitArmList::armClosed, this, followKits);
+    connect(kits, &KitArmList::openDenied, this, [this] { Q_EMIT openDenied(); });
+    connect(kits, &KitArmList::writeStalled, this, [this] {
+        if (!m_shutDown)
+            onWriteStalled();
+    });
 }
 
 void ArmSession::onArrival()
@@ -474,6 +537,8 @@ void ArmSession::setOptions(const ControlOptions &options)
         m_pose.setCalibration(options.travel, clockNs());
     }
     m_options = options;
+    if (m_kits)
+        m_kits->setReversed(options.kitReversed);
     // A motion that is on keeps the limit it started with unless the limit is switched off.
     if (!m_options.runLimit)
         pauseRunLimit();

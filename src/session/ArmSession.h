@@ -18,6 +18,7 @@
 class ArmDeviceList;
 class Gamepad;
 class HIDagentX;
+class KitArmList;
 class HidTransport;
 class ScriptRunner;
 class ScriptSource;
@@ -26,7 +27,8 @@ class ScriptSource;
 // buttons, keys and grid, or tessaro-cli.
 //
 // - Connection: the HID component, the device objects bound to the arm's interfaces (`devices()`),
-//   and the Ready state, which follows the open interfaces whose names carry the device identity.
+//   the USB interface kits when given (`setKits`), and the Ready state, which follows the open
+//   interfaces whose names carry the device identity, and the open kits.
 // - Motion: the panel's start, stop and switch of a motion (`click`), held keys and pad controls
 //   (`jogPress`, `jogRelease`), Esc (`stopEverything`) and the runaway limit. How the buttons look is
 //   the front end's: it hears `lookOn`, `looksReset` and `codeShown`.
@@ -91,15 +93,27 @@ public:
     void shutDown(bool sendStop = true);
     bool isShutDown() const { return m_shutDown; }
     bool armInterfaceOpen() const;
+    // The arms open, one line each with its kind and its USB ids as lsusb shows them: "HID board
+    // 1e6f:1113, /dev/hidraw0" for each interface of a HID arm, "USB interface kit 1267:0000 on bus 1,
+    // address 4" for each kit.
+    QStringList attachedArms() const;
     // Ready exactly while an arm interface is open; told by readyChanged when it changes. Losing the
     // arm during a run ends the run (RunEnd::Disconnected).
     void updateConnection();
     bool isReady() const { return m_ready; }
     // Sets the Ready state itself, as the status looks of a front end do.
     void setReady(bool ready) { m_ready = ready; }
-    // Writes the code to every arm. False when it did not reach every arm (not Ready, refused or not
-    // written); error then says why, unless the session was simply not Ready. Any thread.
+    // Writes the code to every arm, HID arms and kits alike. False when it did not reach every arm
+    // (not Ready, refused or not written); error then says why (the first failure), unless the
+    // session was simply not Ready or an arm was found gone. Any thread.
     bool send(qint16 code, QString *error = nullptr);
+
+    // --- Interface kits
+    // The kits driven beside the HID arms (not owned; the list must outlive the session). Set before
+    // start(): the session starts and stops the list with itself, counts its kits as arms for Ready,
+    // sends them every code, and takes a kit's refusal, stall and removal as a HID arm's.
+    void setKits(KitArmList *kits);
+    KitArmList *kits() const { return m_kits; }
 
     // --- Motion
     // Whether motions are recorded (Scripting mode), asked at each motion; never, without a source.
@@ -125,6 +139,7 @@ public:
     void recordScriptStep();
 
     // --- Runaway limit
+    // The options file's limits, and its reversed motors for the kits given (setKits) by then.
     void setOptions(const ControlOptions &options);
     ControlOptions options() const { return m_options; }
     // How long the motion of `code` may run before it is stopped, in ms; 0 when it is not limited.
@@ -220,6 +235,7 @@ private:
     std::unique_ptr<ArmDeviceList> m_devices;
     std::unique_ptr<Gamepad> m_gamepad;
     std::shared_ptr<ScriptRunner> m_runner;
+    KitArmList *m_kits = nullptr;
     QString m_identity;
     bool m_starting = false;
     bool m_shutDown = false;

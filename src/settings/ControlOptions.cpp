@@ -19,6 +19,15 @@ QList<int> travelCodes()
     return codes;
 }
 
+// "Yes" or "No" in any case; anything else leaves *value as it is.
+void readYesNo(const QByteArray &text, bool *value)
+{
+    if (text.compare("Yes", Qt::CaseInsensitive) == 0)
+        *value = true;
+    else if (text.compare("No", Qt::CaseInsensitive) == 0)
+        *value = false;
+}
+
 } // namespace
 
 QByteArray ControlOptions::travelName(int code)
@@ -45,10 +54,7 @@ ControlOptions ControlOptions::parse(const QByteArray &text)
         const QByteArray name = line.left(equals).trimmed();
         const QByteArray value = line.mid(equals + 1).trimmed();
         if (name.compare("RunLimit", Qt::CaseInsensitive) == 0) {
-            if (value.compare("Yes", Qt::CaseInsensitive) == 0)
-                options.runLimit = true;
-            else if (value.compare("No", Qt::CaseInsensitive) == 0)
-                options.runLimit = false;
+            readYesNo(value, &options.runLimit);
         } else if (name.compare("RunLimitPercent", Qt::CaseInsensitive) == 0) {
             bool ok = false;
             const int percent = value.toInt(&ok);
@@ -64,6 +70,10 @@ ControlOptions ControlOptions::parse(const QByteArray &text)
                 if (name.compare(travelName(code), Qt::CaseInsensitive) == 0 &&
                     WholeTextNumber(QString::fromLatin1(value), &seconds))
                     options.travel.set(code, seconds);
+            }
+            for (size_t m = 0; m < KitMotorNames.size(); ++m) {
+                if (name.compare(QByteArray(KitMotorNames[m]) + "Reversed", Qt::CaseInsensitive) == 0)
+                    readYesNo(value, &options.kitReversed[m]);
             }
         }
     }
@@ -82,6 +92,10 @@ QByteArray ControlOptions::format(const ControlOptions &options)
         const double seconds = options.travel.seconds(code);
         if (seconds > 0)
             text += travelName(code) + '=' + QByteArray::number(seconds, 'f', 3) + "\r\n";
+    }
+    for (size_t m = 0; m < KitMotorNames.size(); ++m) {
+        if (options.kitReversed[m])
+            text += QByteArray(KitMotorNames[m]) + "Reversed=Yes\r\n";
     }
     return text;
 }

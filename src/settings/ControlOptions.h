@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <array>
+
 inline constexpr char ControlOptionsFileName[] = "TESSARO.INI";
 
 // Options of the hands-on controls. They live in a file of their own beside the settings file,
@@ -24,6 +26,13 @@ struct ControlOptions
     // Full-travel times measured on this arm, one line each, named by joint and way
     // ("TravelShoulderUp=9.412"); a time not measured has no line.
     TravelCalibration travel = TravelCalibration();
+    // Per motor of the USB interface kit (base, shoulder, elbow, wrist, gripper), whether its two
+    // directions are swapped: for a kit whose motor was wired the other way round. Only a reversed
+    // motor has a line ("BaseReversed=Yes").
+    std::array<bool, 5> kitReversed{};
+
+    // The names of the motors in the file: "Base" gives the line "BaseReversed=Yes".
+    static constexpr std::array<const char *, 5> KitMotorNames{"Base", "Shoulder", "Elbow", "Wrist", "Gripper"};
 
     friend bool operator==(const ControlOptions &, const ControlOptions &) = default;
 

@@ -32,3 +32,10 @@ SettingsLocation settingsFilePath(const QString &fileName)
                                    QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation),
                                    fileName);
 }
+
+SettingsLocation windowSettingsFilePath(const QString &fileName)
+{
+    const QString configDir = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+                                  .filePath(QLatin1StringView(WindowProgramName));
+    return resolveSettingsLocation(QCoreApplication::applicationDirPath(), configDir, fileName);
+}

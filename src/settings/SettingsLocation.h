@@ -28,3 +28,9 @@ bool folderIsWritable(const QString &dir);
 // The location for this program: the executable's folder and the per-user configuration folder.
 // Needs the QCoreApplication (its application name names the configuration folder).
 SettingsLocation settingsFilePath(const QString &fileName = QLatin1StringView(SettingsFileName));
+
+// The name of the window's program, which names the configuration folder of the files it keeps.
+inline constexpr char WindowProgramName[] = "tessaro";
+// Where the window keeps fileName, for a program installed beside it (tessaro-cli): the same folder
+// of executables and the window's own configuration folder.
+SettingsLocation windowSettingsFilePath(const QString &fileName);

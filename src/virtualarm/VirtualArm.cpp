@@ -24,7 +24,7 @@ VirtualArm::VirtualArm(VirtualHidTransport &transport, QObject *parent)
 }
 
 VirtualArm::VirtualArm(VirtualHidTransport &transport, Shape shape, QObject *parent)
-    : QObject(parent), m_transport(transport)
+    : QObject(parent), m_transport(&transport)
 {
     if (shape == Shape::TwoInterfaces) {
         const auto pair = transport.addSplitArm(true);
@@ -43,6 +43,15 @@ VirtualArm::VirtualArm(VirtualHidTransport &transport, Shape shape, QObject *par
             Qt::DirectConnection);
 }
 
+VirtualArm::VirtualArm(VirtualKitTransport &kits, const KitReversed &wiring, QObject *parent)
+    : QObject(parent), m_kits(&kits), m_wiring(wiring)
+{
+    m_kit = kits.addKit(true);
+    m_commandPath = m_kit->info.path;
+    connect(&kits, &VirtualKitTransport::commandWritten, this, &VirtualArm::onKitCommandWritten,
+            Qt::DirectConnection);
+}
+
 VirtualHidInterface *VirtualArm::armInterface() const
 {
     return m_commandInterface;
@@ -50,22 +59,33 @@ VirtualHidInterface *VirtualArm::armInterface() const
 
 void VirtualArm::plugIn()
 {
+    if (m_kit)
+        m_kits->plug(m_kit->info.path);
     for (VirtualHidInterface *intf : m_interfaces)
-        m_transport.plug(intf->info.path);
+        m_transport->plug(intf->info.path);
 }
 
 void VirtualArm::unplug()
 {
     const bool wasPowered = isPluggedIn();
+    if (m_kit)
+        m_kits->unplug(m_kit->info.path);
     for (VirtualHidInterface *intf : m_interfaces)
-        m_transport.unplug(intf->info.path);
-    if (wasPowered)
-        Q_EMIT powerLost(ProcessClock::monotonicNs());
+        m_transport->unplug(intf->info.path);
+    if (!wasPowered)
+        return;
+    m_light = false;
+    const qint64 ns = ProcessClock::monotonicNs();
+    if (m_lightTold) {
+        m_lightTold = false;
+        Q_EMIT lightChanged(false, ns);
+    }
+    Q_EMIT powerLost(ns);
 }
 
 bool VirtualArm::isPluggedIn() const
 {
-    return m_commandInterface->isPlugged();
+    return m_kit ? m_kit->isPlugged() : m_commandInterface->isPlugged();
 }
 
 int VirtualArm::decodeCommand(const HidReportLayout &layout, const QByteArray &deviceReport)
@@ -89,13 +109,26 @@ void VirtualArm::onReportWritten(const QString &path, const QByteArray &report, 
         return;
     // The ID byte of a device without report IDs never reaches the wire.
     const QByteArray deviceReport = m_layout.usesReportIds ? report : report.mid(1);
-    const int code = decodeCommand(m_layout, deviceReport);
-    m_lastCode = code;
+    receive(Received{decodeCommand(m_layout, deviceReport), monotonicNs, deviceReport, false});
+}
+
+void VirtualArm::onKitCommandWritten(const QString &path, const QByteArray &command, qint64 monotonicNs)
+{
+    if (path != m_commandPath)
+        return;
+    const KitCommand::Decoded decoded = KitCommand::decode(command, m_wiring);
+    receive(Received{decoded.code, monotonicNs, command, decoded.light});
+}
+
+void VirtualArm::receive(const Received &received)
+{
+    m_lastCode = received.code;
+    m_light = received.light;
     ++m_commandCount;
     const bool here = QThread::currentThread() == thread();
     {
         const std::lock_guard<std::mutex> lock(m_receivedMutex);
-        m_received.append(Received{code, monotonicNs, deviceReport});
+        m_received.append(received);
     }
     if (here) {
         deliverReceived(-1);
@@ -127,6 +160,10 @@ void VirtualArm::deliverReceived(int most)
             if (m_received.isEmpty())
                 break;
             next = m_received.takeFirst();
+        }
+        if (next.light != m_lightTold) {
+            m_lightTold = next.light;
+            Q_EMIT lightChanged(next.light, next.monotonicNs);
         }
         Q_EMIT commandReceived(next.code, next.monotonicNs, next.report);
     }

@@ -28,6 +28,9 @@ void tst_CommandLine::scriptArgument_data()
     QTest::newRow("before the options") << QStringList{"/tmp/a b.srp", "--virtual-arm"} << "/tmp/a b.srp" << false;
     QTest::newRow("after a log value")
         << QStringList{"--virtual-arm", "--virtual-arm-log", "x.log", "s.SRP"} << "s.SRP" << false;
+    QTest::newRow("the virtual kit") << QStringList{"--virtual-arm=kit", "k.SRP"} << "k.SRP" << false;
+    QTest::newRow("the virtual HID board") << QStringList{"--virtual-arm=HID"} << "" << false;
+    QTest::newRow("no such kind of arm") << QStringList{"--virtual-arm=usb"} << "" << true;
     QTest::newRow("dash name after --") << QStringList{"--", "-odd.SRP"} << "-odd.SRP" << false;
     QTest::newRow("dash name without --") << QStringList{"-odd.SRP"} << "" << true;
     QTest::newRow("two scripts") << QStringList{"a.SRP", "b.SRP"} << "" << true;
@@ -46,6 +49,8 @@ void tst_CommandLine::scriptArgument()
     QCOMPARE(!options.error.isEmpty(), fails);
     if (!fails)
         QCOMPARE(options.scriptFile, script);
+    if (!fails)
+        QCOMPARE(options.virtualKit, arguments.contains(QStringLiteral("--virtual-arm=kit")));
 }
 
 void tst_CommandLine::programOpensTheScript_data()

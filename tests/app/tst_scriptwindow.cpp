@@ -467,7 +467,7 @@ private Q_SLOTS:
         FakeDialogs dialogs;
         w.SetScriptDialogs(&dialogs);
         const QString old = w.Grid->TextMatrix(1, col);
-        const int undoSteps = w.UndoStack()->count();
+        const int undoSteps = w.Editor().UndoStack()->count();
         clickCell(w, 1, col);
         QVERIFY(w.GridText->isVisible());
         QTest::keyClicks(w.GridText, typed);
@@ -487,7 +487,7 @@ private Q_SLOTS:
             QVERIFY(w.GridText->isVisible());
             QTest::keyClick(w.GridText, Qt::Key_Escape);
             QCOMPARE(w.Grid->TextMatrix(1, col), old);
-            QCOMPARE(w.UndoStack()->count(), undoSteps);
+            QCOMPARE(w.Editor().UndoStack()->count(), undoSteps);
         } else {
             QCOMPARE(w.Grid->TextMatrix(1, col), stored);
             QVERIFY(dialogs.hints.isEmpty());
@@ -900,15 +900,15 @@ private Q_SLOTS:
         QTest::mouseClick(w.cmdSaveAs, Qt::LeftButton);
         QVERIFY(!w.isWindowModified());
         QCOMPARE(w.windowTitle(), titled(path));
-        w.Undo();
+        w.Editor().Undo();
         QVERIFY(w.isWindowModified());
-        w.Redo();
+        w.Editor().Redo();
         QVERIFY(!w.isWindowModified());
 
         QTest::mouseClick(w.cmdClear, Qt::LeftButton);
         QVERIFY(w.isWindowModified());
         QCOMPARE(f.dialogs.asked, QStringList{"save "});
-        w.Undo();
+        w.Editor().Undo();
         QVERIFY(!w.isWindowModified());
 
         f.dialogs.openAnswers << path;
@@ -1244,7 +1244,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("pipe");
         QTest::addColumn<QString>("qt");
 
-        QTest::newRow("script filter") << frmMain::ScriptFileFilter << "Script Files (*.SRP);;All Files (*)";
+        QTest::newRow("script filter") << ScriptEditor::ScriptFileFilter << "Script Files (*.SRP);;All Files (*)";
         QTest::newRow("globs added") << "Scripts|*.SRP;*.TXT" << "Scripts (*.SRP *.TXT)";
         QTest::newRow("every file, dot or not") << "Everything|*.*" << "Everything (*)";
         QTest::newRow("description with other globs") << "Scripts (*.SRP)|*.SRP;*.BAK"
@@ -1263,7 +1263,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString missing = dir.filePath(QStringLiteral("not yet.SRP"));
         WidgetScriptDialogs dialogs;
-        const QString filter = QtFileFilter(frmMain::ScriptFileFilter);
+        const QString filter = QtFileFilter(ScriptEditor::ScriptFileFilter);
 
         // Whatever the dialog is asked, `answer` runs on it once it shows.
         auto whenShown = [](std::function<void(QFileDialog *)> answer) {

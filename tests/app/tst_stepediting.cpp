@@ -2,6 +2,7 @@
 #include "MacButtonD.h"
 #include "MacFrame.h"
 #include "MacRadioButton.h"
+#include "RunDisplay.h"
 #include "ScriptDialogs.h"
 #include "ScriptGrid.h"
 #include "ScriptModel.h"
@@ -20,6 +21,7 @@
 #include <QTimer>
 #include <QUndoStack>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -29,13 +31,16 @@ using Steps = QList<QPair<QString, QString>>; // (function, time) per step
 class FakeDialogs : public ScriptDialogs
 {
 public:
-    QStringList openAnswers, messages;
+    QStringList openAnswers, saveAnswers, messages;
     SaveChoice askToSave(QWidget *, const QString &, bool) override { return SaveChoice::Discard; }
     QString openFileName(QWidget *, const QString &, const QString &) override
     {
         return openAnswers.isEmpty() ? QString() : openAnswers.takeFirst();
     }
-    QString saveFileName(QWidget *, const QString &, const QString &) override { return QString(); }
+    QString saveFileName(QWidget *, const QString &, const QString &) override
+    {
+        return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
+    }
     void errorMessage(QWidget *, const QString &title, const QString &text) override
     {
         messages.append(title + QStringLiteral(": ") + text);
@@ -62,8 +67,8 @@ QStringList state(const frmMain &w)
 {
     QStringList texts;
     for (int row = 1; row < w.NextStep; ++row)
-        texts << w.Grid->TextMatrix(row, 0) + QLatin1Char('|') + w.Grid->TextMatrix(row, 1) + QLatin1Char('|') +
-                     w.Grid->TextMatrix(row, 2);
+        texts << w.Grid->TextMatrix(row, 0) + QLatin1Char('|') + w.Grid->TextMatrix(row, 1) +
+                     QLatin1Char('|') + w.Grid->TextMatrix(row, 2);
     texts << QStringLiteral("rows %1").arg(w.Grid->Rows()) << w.ScriptFileName << w.windowTitle();
     return texts;
 }
@@ -137,11 +142,13 @@ private Q_SLOTS:
         QTest::newRow("Delete key") << "Del" << 1 << QStringList{"Pause", "BaseCW"} << 1;
         QTest::newRow("Ctrl+Up") << "Ctrl+Up" << 3 << QStringList{"ElbowUp", "BaseCW", "Pause"} << 2;
         QTest::newRow("Ctrl+Down") << "Ctrl+Down" << 1 << QStringList{"Pause", "ElbowUp", "BaseCW"} << 2;
-        QTest::newRow("menu insert") << "menu:Insert" << 1 << QStringList{"Pause", "ElbowUp", "Pause", "BaseCW"} << 1;
+        QTest::newRow("menu insert") << "menu:Insert" << 1
+                                     << QStringList{"Pause", "ElbowUp", "Pause", "BaseCW"} << 1;
         QTest::newRow("menu duplicate")
             << "menu:Duplicate" << 3 << QStringList{"ElbowUp", "Pause", "BaseCW", "BaseCW"} << 4;
         QTest::newRow("menu delete") << "menu:Delete" << 3 << QStringList{"ElbowUp", "Pause"} << 2;
-        QTest::newRow("menu move up") << "menu:Move up" << 2 << QStringList{"Pause", "ElbowUp", "BaseCW"} << 1;
+        QTest::newRow("menu move up")
+            << "menu:Move up" << 2 << QStringList{"Pause", "ElbowUp", "BaseCW"} << 1;
         QTest::newRow("menu move down")
             << "menu:Move down" << 2 << QStringList{"ElbowUp", "BaseCW", "Pause"} << 3;
         QTest::newRow("menu return path")
@@ -209,9 +216,10 @@ private Q_SLOTS:
         const QString file = dir.filePath(QStringLiteral("two.SRP"));
         QFile out(file);
         QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(change == QLatin1String("load short") ? "\" 5\"\r\n\"S\",\"F\",\"T\"\r\n\" 1\",\"GripOpen\",\" 1\"\r\n"
-                                                        : "\" 2\"\r\n\"S\",\"F\",\"T\"\r\n\" 1\",\"GripOpen\",\" "
-                                                          "1\"\r\n\" 2\",\"Pause\",\" 2\"\r\n");
+        out.write(change == QLatin1String("load short")
+                      ? "\" 5\"\r\n\"S\",\"F\",\"T\"\r\n\" 1\",\"GripOpen\",\" 1\"\r\n"
+                      : "\" 2\"\r\n\"S\",\"F\",\"T\"\r\n\" 1\",\"GripOpen\",\" "
+                        "1\"\r\n\" 2\",\"Pause\",\" 2\"\r\n");
         out.close();
 
         WindowHarness h;
@@ -246,7 +254,7 @@ private Q_SLOTS:
         }
         const QStringList changed = state(w) << w.Grid->TextMatrix(0, 1);
         QVERIFY(changed != before);
-        QCOMPARE(w.UndoStack()->count(), 1);
+        QCOMPARE(w.Editor().UndoStack()->count(), 1);
 
         keys(w, QKeySequence(Qt::CTRL | Qt::Key_Z));
         QCOMPARE(state(w) << w.Grid->TextMatrix(0, 1), before);
@@ -277,15 +285,15 @@ private Q_SLOTS:
         QTest::mouseClick(w.Grid->viewport(), Qt::LeftButton, {}, cellRect(w, 1, 2).center());
         QTest::keyClicks(w.GridText, "3");
         QTest::keyClick(w.GridText, Qt::Key_Return);
-        QCOMPARE(w.UndoStack()->count(), 1);
+        QCOMPARE(w.Editor().UndoStack()->count(), 1);
         QStringList enabledInRun;
         QTimer::singleShot(0, &w, [&] {
             w.Grid->setFocus();
             for (const QKeySequence &key : {QKeySequence(Qt::Key_Insert), QKeySequence(Qt::Key_Delete),
-                                             QKeySequence(Qt::CTRL | Qt::Key_Down)})
+                                            QKeySequence(Qt::CTRL | Qt::Key_Down)})
                 QTest::keySequence(w.Grid, key);
             keys(w, QKeySequence(Qt::CTRL | Qt::Key_Z));
-            std::unique_ptr<QMenu> menu(w.StepMenu(1));
+            std::unique_ptr<QMenu> menu(w.Editor().StepMenu(1));
             for (QAction *action : menu->actions()) {
                 if (action->isEnabled() && !action->isSeparator())
                     enabledInRun << action->text();
@@ -317,9 +325,10 @@ private Q_SLOTS:
     {
         WindowHarness h;
         frmMain &w = h.open();
-        QCOMPARE(w.TotalsLine(), QStringLiteral("Total 0 s"));
+        QCOMPARE(w.Editor().TotalsLine(), QStringLiteral("Total 0 s"));
         putScript(w, {{"ElbowUp", " 2.5"}, {"Pause", " 1"}, {"ElbowUp", " .25"}, {"BaseCW", " 1"}});
-        QCOMPARE(w.TotalsLine(), QStringLiteral("Total 4.75 s \u00b7 ElbowUp 2.75 s \u00b7 BaseCW 1 s \u00b7 Pause 1 s"));
+        QCOMPARE(w.Editor().TotalsLine(),
+                 QStringLiteral("Total 4.75 s \u00b7 ElbowUp 2.75 s \u00b7 BaseCW 1 s \u00b7 Pause 1 s"));
         // The line shows as much as fits; the tooltips of the line and the header have all of it.
         QTRY_VERIFY(w.lblTotals->text().startsWith(QStringLiteral("Total 4.75 s \u00b7 ElbowUp 2.75 s")));
         const QString tip = w.lblTotals->toolTip();
@@ -330,8 +339,9 @@ private Q_SLOTS:
         QVERIFY(w.pctFrame->rect().contains(w.lblTotals->geometry()));
         QVERIFY(!w.lblTotals->geometry().intersects(w.Grid->geometry()));
 
-        w.DeleteStep(1);
-        QCOMPARE(w.TotalsLine(), QStringLiteral("Total 2.25 s \u00b7 ElbowUp 0.25 s \u00b7 BaseCW 1 s \u00b7 Pause 1 s"));
+        w.Editor().DeleteStep(1);
+        QCOMPARE(w.Editor().TotalsLine(),
+                 QStringLiteral("Total 2.25 s \u00b7 ElbowUp 0.25 s \u00b7 BaseCW 1 s \u00b7 Pause 1 s"));
         QTRY_VERIFY(w.lblTotals->text().startsWith(QStringLiteral("Total 2.25 s")));
     }
 
@@ -431,12 +441,12 @@ private Q_SLOTS:
         };
         const std::function<void()> changes[] = {
             [&] { QTest::mouseClick(w.cmdLoad, Qt::LeftButton); },
-            [&] { w.Undo(); },
-            [&] { w.Redo(); },
+            [&] { w.Editor().Undo(); },
+            [&] { w.Editor().Redo(); },
             [&] { QTest::mouseClick(w.cmdClear, Qt::LeftButton); },
-            [&] { w.Undo(); },
-            [&] { w.Redo(); },
-            [&] { w.Undo(); },
+            [&] { w.Editor().Undo(); },
+            [&] { w.Editor().Redo(); },
+            [&] { w.Editor().Undo(); },
         };
         for (const auto &change : changes) {
             // A cleared script has no rows to scroll.
@@ -460,7 +470,7 @@ private Q_SLOTS:
         putScript(w, Three);
         w.optScripting->SetValue(true);
         h.click(4);
-        QVERIFY(w.RecordingStep());
+        QVERIFY(w.Editor().RecordingStep());
         w.Grid->setFocus();
         QTest::keyClick(w.Grid, Qt::Key_Delete);
         QCOMPARE(w.lblDisp->text(), frmMain::RecordingLockText);
@@ -471,7 +481,7 @@ private Q_SLOTS:
         // The mode changes while the motion runs, then the motion stops: the step is never ended.
         w.optInteractive->SetValue(true);
         h.click(4);
-        QVERIFY(!w.RecordingStep());
+        QVERIFY(!w.Editor().RecordingStep());
         w.Grid->SetRow(1);
         QTest::keyClick(w.Grid, Qt::Key_Delete);
         QCOMPARE(functions(w), QStringList({"Pause", "BaseCW"}));
@@ -483,12 +493,147 @@ private Q_SLOTS:
         w.optScripting->SetValue(true);
         h.click(5);
         w.optInteractive->SetValue(true);
-        w.InsertStep(4);
+        w.Editor().InsertStep(4);
         w.GridText->hide();
         w.optScripting->SetValue(true);
         h.click(5);
         QCOMPARE(functions(w), QStringList({"ElbowUp", "Pause", "BaseCW", "Pause"}));
         QCOMPARE(w.Grid->TextMatrix(4, 2), QStringLiteral(" 0"));
+    }
+
+    // The line under the grid gives one pass and the whole run, in m:ss from a minute.
+    void totalsGiveTheWholeRun_data()
+    {
+        QTest::addColumn<QStringList>("times");
+        QTest::addColumn<QString>("reps");
+        QTest::addColumn<QString>("total");
+        QTest::newRow("one pass") << QStringList{" 12.5"} << "1" << QStringLiteral("Total 12.5 s");
+        QTest::newRow("three passes")
+            << QStringList{" 10", " 2.5"} << "3" << QStringLiteral("Total 12.5 s \u00d7 3 = 37.5 s");
+        QTest::newRow("minutes") << QStringList{" 65"} << "2" << QStringLiteral("Total 1:05 \u00d7 2 = 2:10");
+        QTest::newRow("hours") << QStringList{" 3000", " 700"} << "1" << QStringLiteral("Total 1:01:40");
+        QTest::newRow("repetitions being typed") << QStringList{" 1"} << "" << QStringLiteral("Total 1 s");
+    }
+    void totalsGiveTheWholeRun()
+    {
+        QFETCH(QStringList, times);
+        QFETCH(QString, reps);
+        QFETCH(QString, total);
+        WindowHarness h;
+        frmMain &w = h.open();
+        Steps steps;
+        for (const QString &time : times)
+            steps.append({QStringLiteral("ElbowUp"), time});
+        putScript(w, steps);
+        w.txtReps->setText(reps);
+        const QString line = w.Editor().TotalsLine();
+        QVERIFY2(line == total || line.startsWith(total + QStringLiteral(" \u00b7")), qPrintable(line));
+        QTRY_VERIFY2(w.lblTotals->text().startsWith(total.left(12)), qPrintable(w.lblTotals->text()));
+    }
+
+    // While a run lasts the window shows its repetition, step and time left; when it ends, how.
+    void runShowsWhereItStands_data()
+    {
+        QTest::addColumn<bool>("stop");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("finished") << false << QStringLiteral("Run finished: 3 repetitions, ");
+        QTest::newRow("stopped") << true << QStringLiteral("Run stopped at step 2 of repetition 2");
+    }
+    void runShowsWhereItStands()
+    {
+        QFETCH(bool, stop);
+        QFETCH(QString, status);
+        WindowHarness h;
+        h.addArm();
+        frmMain &w = h.open();
+        putScript(w, {{"ElbowUp", " .15"}, {"WristUp", " .15"}});
+        w.txtReps->setText(QStringLiteral("3"));
+        QStringList shown;
+        QTimer poll;
+        poll.setInterval(20);
+        QObject::connect(&poll, &QTimer::timeout, &w, [&] {
+            const RunDisplay &display = w.runDisplay();
+            if (!display.isVisible())
+                return;
+            shown << display.text();
+            // Stopped from the window's thread once the second repetition is on its second step.
+            if (stop && display.progress().repetition() == 2 && display.progress().step() == 2)
+                QTest::mouseClick(w.cmdRun, Qt::LeftButton);
+        });
+        poll.start();
+        QTest::mouseClick(w.cmdRun, Qt::LeftButton);
+        poll.stop();
+        QVERIFY(!w.runDisplay().isVisible());
+        QVERIFY2(!shown.isEmpty(), "the progress was never shown");
+        QVERIFY2(shown.first().startsWith(QStringLiteral("1 of 3")), qPrintable(shown.first()));
+        QVERIFY2(std::any_of(shown.begin(), shown.end(),
+                             [](const QString &t) { return t.startsWith("2 of 3 \u00b7 Step 2 of 2"); }),
+                 qPrintable(shown.join(QLatin1Char('|'))));
+        QVERIFY2(w.lblDisp->text().startsWith(status), qPrintable(w.lblDisp->text()));
+        // The status line gives the connection state back after a while.
+        QTRY_COMPARE_WITH_TIMEOUT(w.lblDisp->text(), frmMain::ReadyText, 6000);
+    }
+
+    // What a new operator reads off the window: the Recording badge in Scripting mode, what Undo and
+    // Redo would do, and Ctrl+S and Ctrl+O doing what Save and Load do.
+    void modeAndKeysAreShown()
+    {
+        QTemporaryDir dir;
+        WindowHarness h;
+        frmMain &w = h.open();
+        QVERIFY(activate(w));
+        FakeDialogs dialogs;
+        w.SetScriptDialogs(&dialogs);
+        const auto badgeShown = [&w] {
+            const auto badges = w.FrameMain->findChildren<QLabel *>();
+            return std::any_of(badges.begin(), badges.end(), [](QLabel *l) {
+                return l->accessibleName() == QStringLiteral("Recording") && l->isVisible();
+            });
+        };
+        QVERIFY(!badgeShown());
+        w.optScripting->SetValue(true);
+        QVERIFY(badgeShown());
+        w.optInteractive->SetValue(true);
+        QVERIFY(!badgeShown());
+
+        putScript(w, Three);
+        w.Editor().DeleteStep(2);
+        const auto entries = [&w] {
+            std::unique_ptr<QMenu> menu(w.Editor().StepMenu(1));
+            QStringList texts;
+            for (QAction *action : menu->actions())
+                if (action->text().startsWith(QStringLiteral("Undo")) ||
+                    action->text().startsWith(QStringLiteral("Redo")))
+                    texts << action->text();
+            return texts;
+        };
+        QCOMPARE(entries(), QStringList({"Undo Delete step\tCtrl+Z", "Redo\tCtrl+Y"}));
+        w.Editor().Undo();
+        QCOMPARE(entries(), QStringList({"Undo\tCtrl+Z", "Redo Delete step\tCtrl+Y"}));
+
+        const QString file = dir.filePath(QStringLiteral("keys.SRP"));
+        dialogs.saveAnswers << file;
+        keys(w, QKeySequence(Qt::CTRL | Qt::Key_S));
+        QVERIFY(QFile::exists(file));
+        QCOMPARE(w.ScriptFileName, file);
+        w.Editor().DeleteStep(1);
+        dialogs.openAnswers << file;
+        keys(w, QKeySequence(Qt::CTRL | Qt::Key_O));
+        QCOMPARE(functions(w), QStringList({"ElbowUp", "Pause", "BaseCW"}));
+        QVERIFY(dialogs.openAnswers.isEmpty());
+
+        // A closed Virtual Arm window comes back with its key, and from the arm picture's menu.
+        QWidget armWindow;
+        w.SetVirtualArmWindow(&armWindow);
+        QVERIFY(activate(w));
+        keys(w, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
+        QTRY_VERIFY(armWindow.isVisible());
+        armWindow.close();
+        QCOMPARE(w.FrameMain->contextMenuPolicy(), Qt::ActionsContextMenu);
+        const QList<QAction *> pictureMenu = w.FrameMain->actions();
+        QVERIFY(!pictureMenu.isEmpty());
+        pictureMenu.first()->trigger();
+        QVERIFY(armWindow.isVisible());
     }
 
     // Append return path on a script too long for it says why instead of doing nothing.
@@ -499,7 +644,8 @@ private Q_SLOTS:
         FakeDialogs dialogs;
         w.SetScriptDialogs(&dialogs);
         ScriptModel::Snapshot full = w.Script->snapshot();
-        full.rows = QList<ScriptRow>(20000, ScriptRow{QStringLiteral(" 1"), QStringLiteral("ElbowUp"), QStringLiteral(" 1")});
+        full.rows = QList<ScriptRow>(
+            20000, ScriptRow{QStringLiteral(" 1"), QStringLiteral("ElbowUp"), QStringLiteral(" 1")});
         full.nextStep = 20001;
         w.Script->restore(full);
         QVERIFY(chooseFromMenu(w, 1, QStringLiteral("Append return path")));

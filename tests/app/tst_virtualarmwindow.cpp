@@ -3,6 +3,7 @@
 #include "StepFunctions.h"
 #include "VirtualArm.h"
 #include "VirtualArmWindow.h"
+#include "KitArmList.h"
 #include "VirtualHidTransport.h"
 
 #include <QImage>
@@ -140,6 +141,8 @@ private Q_SLOTS:
     void closesWithTheMainWindow();
     void drawsTheEstimateOfTheRealArm_data();
     void drawsTheEstimateOfTheRealArm();
+    void showsTheKitsLight_data();
+    void showsTheKitsLight();
 };
 
 void TestVirtualArmWindow::codesMoveTheDrawnPose_data()
@@ -648,6 +651,51 @@ void TestVirtualArmWindow::drawsTheEstimateOfTheRealArm()
     });
     QVERIFY(moving.isAnimating());
     QTRY_VERIFY(asked > 3);
+}
+
+// Posing as the interface kit, the window shows the light in the gripper as the kit's commands set it;
+// the HID board has no light and no word of one.
+void TestVirtualArmWindow::showsTheKitsLight_data()
+{
+    QTest::addColumn<bool>("kit");
+    QTest::addColumn<QList<bool>>("lights"); // set through the kits' list, one after another
+    QTest::newRow("the HID board") << false << QList<bool>{};
+    QTest::newRow("a kit, dark") << true << QList<bool>{};
+    QTest::newRow("a kit, lit") << true << QList<bool>{true};
+    QTest::newRow("a kit, lit then dark") << true << QList<bool>{true, false};
+}
+
+void TestVirtualArmWindow::showsTheKitsLight()
+{
+    QFETCH(bool, kit);
+    QFETCH(QList<bool>, lights);
+    VirtualHidTransport transport;
+    VirtualKitTransport kits;
+    std::unique_ptr<VirtualArm> arm = kit ? std::make_unique<VirtualArm>(kits) : std::make_unique<VirtualArm>(transport);
+    KitArmList list(kits);
+    list.start();
+    VirtualArmWindow window(*arm);
+    window.resize(860, 500);
+    for (const bool on : lights)
+        QVERIFY(list.SetLight(on));
+    const bool lit = !lights.isEmpty() && lights.last();
+    QTRY_COMPARE(window.lightShown(), lit);
+    auto *label = window.findChild<QLabel *>(QStringLiteral("lightLabel"));
+    QVERIFY(label);
+    QCOMPARE(label->isVisibleTo(&window), kit);
+    if (kit)
+        QCOMPARE(label->text(), lit ? QStringLiteral("Light on") : QStringLiteral("Light off"));
+    // The lamp's yellow, drawn between the jaws only while lit.
+    const QImage image = window.grab().toImage();
+    int lamp = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() > 240 && c.green() > 200 && c.blue() < 110)
+                ++lamp;
+        }
+    }
+    QCOMPARE(lamp > 20, lit);
 }
 
 QTEST_MAIN(TestVirtualArmWindow)

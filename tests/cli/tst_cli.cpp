@@ -107,6 +107,21 @@ private:
         return codes;
     }
 
+    // The report bytes of a virtual-arm log, in hex, one entry per report.
+    static QStringList loggedBytes(const QString &path)
+    {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        QStringList bytes;
+        for (const QByteArray &line : f.readAll().split('\n')) {
+            const QList<QByteArray> parts = line.split(' ');
+            if (parts.size() == 3)
+                bytes.append(QString::fromLatin1(parts[2]));
+        }
+        return bytes;
+    }
+
     QTemporaryDir m_dir;
 
 private Q_SLOTS:
@@ -242,6 +257,56 @@ private Q_SLOTS:
         QVERIFY2(shown.value(shown.size() - 2).startsWith(QStringLiteral("Run finished: 2 repetitions, ")),
                  qPrintable(shown.join(QLatin1Char('|'))));
         QVERIFY(r.out.contains("\r\x1b[KRun finished"));
+    }
+
+    void interfaceKit_data()
+    {
+        // The arguments (LOG stands for a fresh log file), the exit status, the bytes the virtual kit
+        // received, and a text the output or the errors hold.
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("bytes");
+        QTest::addColumn<QByteArray>("said");
+        const QStringList run{"run", "SCRIPT", "--virtual-arm=kit", "--virtual-arm-log", "LOG"};
+        QTest::newRow("devices lists the kit")
+            << QStringList{"devices", "--virtual-arm=kit"} << 0 << QStringList{}
+            << QByteArray("virtual/kit1\n  interface kit  USB 1267:0000  bus 0  address 1\n");
+        QTest::newRow("a run: each step's motor, then the stop")
+            << run << 0 << QStringList{"100000", "000000", "000000"} << QByteArray("ElbowUp");
+        QTest::newRow("a run with the light: it rides along with every code")
+            << run + QStringList{"--light"} << 0 << QStringList{"000001", "100001", "000001", "000001"}
+            << QByteArray("Pause");
+        QTest::newRow("a command the kit does not take ends the run")
+            << run + QStringList{"--virtual-arm-fail-write", "2"} << 5 << QStringList{"100000", "000000"}
+            << QByteArray("a command did not reach the arm during step 2 (Pause)");
+        QTest::newRow("light on") << QStringList{"light", "on", "--virtual-arm=kit", "--virtual-arm-log", "LOG"} << 0
+                                  << QStringList{"000001"} << QByteArray("light on: virtual/kit1");
+        QTest::newRow("light off") << QStringList{"light", "off", "--virtual-arm-log", "LOG"} << 0
+                                   << QStringList{"000000"} << QByteArray("light off: virtual/kit1");
+        QTest::newRow("the HID board has no light")
+            << QStringList{"light", "on", "--virtual-arm"} << 3 << QStringList{} << QByteArray("no interface kit");
+        QTest::newRow("no such kind of arm")
+            << QStringList{"run", "SCRIPT", "--virtual-arm=usb"} << 64 << QStringList{} << QByteArray("Usage:");
+        QTest::newRow("light needs on or off")
+            << QStringList{"light", "--virtual-arm=kit"} << 64 << QStringList{} << QByteArray("Usage:");
+    }
+
+    void interfaceKit()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QStringList, bytes);
+        QFETCH(QByteArray, said);
+        const QString script = write(QStringLiteral("kit.SRP"), "\" 2\"\r\n\"Step\",\"Function\",\"Time\"\r\n"
+                                                               "\" 1\",\"ElbowUp\",\" .03\"\r\n"
+                                                               "\" 2\",\"Pause\",\" .01\"\r\n");
+        const QString log = m_dir.filePath(QStringLiteral("kit-%1.log").arg(QTest::currentDataTag()));
+        args.replaceInStrings(QStringLiteral("SCRIPT"), script);
+        args.replaceInStrings(QStringLiteral("LOG"), log);
+        const Outcome r = cli(args);
+        QVERIFY2(r.out.contains(said) || r.err.contains(said), (r.out + r.err).constData());
+        QCOMPARE(r.status, status);
+        QCOMPARE(loggedBytes(log), bytes);
     }
 
     void runRefusesWhatItCannotPlay_data()
@@ -461,7 +526,7 @@ private Q_SLOTS:
         const QRegularExpression optionName(QStringLiteral("(--[a-z][a-z-]*)"));
         const QRegularExpression statusLine(QStringLiteral("^  (\\d+(?:\\+N)?) "), QRegularExpression::MultilineOption);
         const QStringList commands{QStringLiteral("run"), QStringLiteral("devices"), QStringLiteral("describe"),
-                                   QStringLiteral("gamepad")};
+                                   QStringLiteral("gamepad"), QStringLiteral("light")};
         for (const QString &command : commands) {
             const Outcome own = cli({command, QStringLiteral("--help")});
             QCOMPARE(own.status, 0);
@@ -497,25 +562,54 @@ private Q_SLOTS:
                 ++checked;
             }
         }
-        QCOMPARE(checked, 11 * commands.size());
+        QCOMPARE(checked, 12 * commands.size());
     }
 
+    // Ctrl+C and SIGTERM stop every kind of arm, the kit with its light as it was.
+    void interruptStopsTheArm_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("motion"); // the logged step's command, as its code or its bytes
+        QTest::addColumn<QStringList>("logged");
+        QTest::newRow("HID arm, SIGINT") << QStringList{"--virtual-arm"} << int(SIGINT) << "7" << QStringList{"7", "0"};
+        QTest::newRow("HID arm, SIGTERM") << QStringList{"--virtual-arm"} << int(SIGTERM) << "7"
+                                          << QStringList{"7", "0"};
+        QTest::newRow("kit, SIGINT") << QStringList{"--virtual-arm=kit"} << int(SIGINT) << "000100"
+                                     << QStringList{"000100", "000000"};
+        QTest::newRow("kit with the light, SIGTERM")
+            << QStringList{"--virtual-arm=kit", "--light"} << int(SIGTERM) << "000101"
+            << QStringList{"000001", "000101", "000001"};
+    }
     void interruptStopsTheArm()
     {
+        QFETCH(QStringList, options);
+        QFETCH(int, signal);
+        QFETCH(QString, motion);
+        QFETCH(QStringList, logged);
+        const bool kit = options.first().endsWith(QStringLiteral("kit"));
         const QString script = write(QStringLiteral("long.SRP"),
                                      "\" 1\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"BaseCW\",\" 30\"\r\n");
-        const QString log = m_dir.filePath(QStringLiteral("stop.log"));
+        const QString log = m_dir.filePath(QStringLiteral("stop-%1.log").arg(QTest::currentDataTag()));
+        const auto seen = [&] {
+            if (kit)
+                return loggedBytes(log);
+            QStringList codes;
+            for (const int code : loggedCodes(log))
+                codes << QString::number(code);
+            return codes;
+        };
         QProcess p;
-        p.start(QStringLiteral(TESSARO_CLI), {QStringLiteral("run"), script, QStringLiteral("--virtual-arm"),
-                                              QStringLiteral("--virtual-arm-log"), log});
+        p.start(QStringLiteral(TESSARO_CLI),
+                QStringList{QStringLiteral("run"), script} + options + QStringList{QStringLiteral("--virtual-arm-log"), log});
         QVERIFY(p.waitForStarted());
         // Once the arm has the first step's command: the line for the step is printed before the send,
         // so a signal sent on seeing it could come between the two.
-        QTRY_VERIFY_WITH_TIMEOUT(loggedCodes(log).contains(7), 20000);
-        ::kill(pid_t(p.processId()), SIGINT);
+        QTRY_VERIFY_WITH_TIMEOUT(seen().contains(motion), 20000);
+        ::kill(pid_t(p.processId()), signal);
         QVERIFY(p.waitForFinished(20000));
-        QCOMPARE(p.exitCode(), 128 + SIGINT);
-        QCOMPARE(loggedCodes(log), (QList<int>{7, 0}));
+        QCOMPARE(p.exitCode(), 128 + signal);
+        QCOMPARE(seen(), logged);
     }
 };
 

@@ -1,6 +1,9 @@
 #include "ArmDeviceList.h"
 #include "ArmSession.h"
 #include "PoseEstimator.h"
+#include "Gamepad.h"
+#include "KitCommand.h"
+#include "KitArmList.h"
 #include "ScriptRunner.h"
 #include "VirtualArm.h"
 #include "VirtualHidTransport.h"
@@ -111,6 +114,13 @@ public:
 private:
     ArmSession &m_session;
     QList<QStringList> m_steps;
+};
+
+// Two short steps, for a run that ends by itself.
+class ShortSteps : public TwoSteps
+{
+public:
+    QString timeText(int) override { return QStringLiteral("0.3"); }
 };
 
 } // namespace
@@ -353,6 +363,156 @@ private Q_SLOTS:
         const double last = double(rig.times.last() - rig.times.first()) / 1e9;
         QVERIFY2(last >= total - 0.02 && last < total + 0.4, qPrintable(QString::number(last)));
         QVERIFY(seconds < total + 1.0);
+        // The writer delivers what it was stuck on and the stop behind it: it must be done before
+        // the transport it writes to goes.
+        if (event == u"stall")
+            QTRY_COMPARE(arm.commandCount(), 2);
+    }
+
+    // Interface kits beside the HID arm, or alone: each gets every code, and a kit's loss or stall
+    // ends a run as a HID arm's does, only when it leaves no arm behind.
+    void kits_data()
+    {
+        QTest::addColumn<bool>("hidArm");
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<int>("end");
+        QTest::addColumn<QList<int>>("kitCodes");
+        QTest::newRow("a kit alone") << false << "" << int(ArmSession::RunEnd::Finished) << QList<int>{3, 0, 0};
+        QTest::newRow("a kit beside a HID arm") << true << "" << int(ArmSession::RunEnd::Finished) << QList<int>{3, 0, 0};
+        QTest::newRow("the kit unplugged, the HID arm plays on")
+            << true << "unplug" << int(ArmSession::RunEnd::Finished) << QList<int>{3};
+        QTest::newRow("the only kit unplugged") << false << "unplug" << int(ArmSession::RunEnd::Disconnected)
+                                                << QList<int>{3};
+        // Let go, it still takes the code it was stuck on, then the stop waiting behind it.
+        QTest::newRow("the kit stalls") << true << "stall" << int(ArmSession::RunEnd::Stalled) << QList<int>{3, 0};
+    }
+    void kits()
+    {
+        QFETCH(bool, hidArm);
+        QFETCH(QString, event);
+        QFETCH(int, end);
+        VirtualHidTransport transport;
+        std::unique_ptr<VirtualArm> arm = hidArm ? std::make_unique<VirtualArm>(transport) : nullptr;
+        VirtualKitTransport kitTransport;
+        VirtualArm kit(kitTransport);
+        if (event == u"stall")
+            kit.kitDevice()->useWriterThread();
+        QList<int> hidCodes;
+        QList<int> kitGot;
+        if (arm)
+            connect(arm.get(), &VirtualArm::commandReceived, this,
+                    [&](int code, qint64, const QByteArray &) { hidCodes.append(code); });
+        connect(&kit, &VirtualArm::commandReceived, this,
+                [&](int code, qint64, const QByteArray &) { kitGot.append(code); });
+        KitArmList kits(kitTransport);
+        ArmSession session{&transport};
+        session.setKits(&kits);
+        session.start(false);
+        QVERIFY(session.isReady());
+        ShortSteps script;
+        script.session = &session;
+        if (event == u"stall")
+            kit.kitDevice()->holdWrites(true);
+        QTimer::singleShot(100, &session, [&] {
+            if (event == u"unplug")
+                kit.unplug();
+        });
+        QCOMPARE(int(session.runScript(script)), end);
+        QCOMPARE(session.isReady(), hidArm || event.isEmpty());
+        if (arm)
+            QCOMPARE(hidCodes.mid(0, 1), QList<int>{3});
+        if (arm && event != u"stall")
+            QCOMPARE(hidCodes, (QList<int>{3, 0, 0}));
+        kit.kitDevice()->holdWrites(false);
+        // Heard on this thread once delivered, so the kit's writer is done before the kit goes.
+        QFETCH(QList<int>, kitCodes);
+        QTRY_COMPARE(kitGot, kitCodes);
+        session.shutDown();
+        QCOMPARE(kits.count(), 0);
+    }
+
+    void aRefusedKitIsToldAsARefusedArm()
+    {
+        VirtualHidTransport transport;
+        VirtualKitTransport kitTransport;
+        VirtualArm kit(kitTransport);
+        kit.kitDevice()->denyOpen(true);
+        KitArmList kits(kitTransport);
+        ArmSession session{&transport};
+        session.setKits(&kits);
+        int denied = 0;
+        connect(&session, &ArmSession::openDenied, this, [&] { ++denied; });
+        session.start(false);
+        QCOMPARE(denied, 1);
+        QVERIFY(!session.isReady());
+        // Let in once plugged again: Ready.
+        kit.kitDevice()->allowOpen();
+        kit.unplug();
+        kit.plugIn();
+        QVERIFY(session.isReady());
+        QVERIFY(session.send(5));
+        QCOMPARE(kit.lastCode(), 5);
+    }
+
+    // Every way the HID arm is stopped stops the kits too, and the stop keeps the light as it was:
+    // Stop during a run, Esc, the session's end (the window closing), the pad pulled out mid-motion,
+    // the runaway limit.
+    void everyStopReachesTheKits_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("code");
+        QTest::newRow("Stop during a run") << "stop" << 3;
+        QTest::newRow("Esc") << "esc" << 4;
+        QTest::newRow("close") << "close" << 1;
+        QTest::newRow("the pad unplugged mid-motion") << "pad" << 10;
+        QTest::newRow("the runaway limit") << "limit" << 8;
+    }
+    void everyStopReachesTheKits()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, code);
+        VirtualHidTransport transport;
+        VirtualHidInterface *pad = how == u"pad" ? transport.addGamepad() : nullptr;
+        VirtualArm arm(transport);
+        VirtualKitTransport kitTransport;
+        VirtualArm kit(kitTransport);
+        QList<int> hidCodes;
+        QStringList kitBytes;
+        connect(&arm, &VirtualArm::commandReceived, this, [&](int c, qint64, const QByteArray &) { hidCodes.append(c); });
+        connect(&kit, &VirtualArm::commandReceived, this,
+                [&](int, qint64, const QByteArray &bytes) { kitBytes.append(QString::fromLatin1(bytes.toHex())); });
+        KitArmList kits(kitTransport);
+        ArmSession session{&transport};
+        session.setKits(&kits);
+        session.start(pad != nullptr);
+        QVERIFY(session.isReady());
+        QVERIFY(kits.SetLight(true));
+        if (how == u"stop") {
+            TwoSteps script;
+            script.session = &session;
+            QTimer::singleShot(200, &session, [&] { session.stopRun(); });
+            QCOMPARE(int(session.runScript(script)), int(ArmSession::RunEnd::Stopped));
+        } else if (how == u"pad") {
+            QVERIFY(session.gamepad().isAttached());
+            // Seen at rest first, then the gripper's button held.
+            pad->queueInputReport(VirtualHidTransport::gamepadReport(128, 128, 128));
+            session.gamepad().poll();
+            pad->queueInputReport(VirtualHidTransport::gamepadReport(128, 128, 128, 8, 0x1));
+            session.gamepad().poll();
+            transport.unplug(pad->info.path);
+        } else {
+            if (how == u"limit")
+                session.setRunLimitOverride(150);
+            session.click(code);
+            if (how == u"esc")
+                session.stopEverything();
+            else if (how == u"close")
+                session.shutDown();
+        }
+        const QString lit = QString::fromLatin1(KitCommand::encode(code, true).toHex());
+        QTRY_COMPARE_WITH_TIMEOUT(hidCodes, (QList<int>{code, 0}), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(kitBytes, (QStringList{"000001", lit, "000001"}), 5000);
+        QVERIFY(kit.light());
     }
 };
 

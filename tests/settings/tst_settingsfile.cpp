@@ -330,6 +330,33 @@ private Q_SLOTS:
         QVERIFY(!ControlOptions::write(blocked, parsed).isEmpty());
         QCOMPARE(ControlOptions::read(blocked), ControlOptions{});
     }
+
+    void kitReversal_data()
+    {
+        // Bit i of the mask: motor i of base, shoulder, elbow, wrist, gripper.
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("mask");
+        QTest::newRow("none by default") << QByteArray("RunLimit=Yes\r\n") << 0;
+        QTest::newRow("base") << QByteArray("BaseReversed=Yes\r\n") << 0b00001;
+        QTest::newRow("wrist and gripper, any case")
+            << QByteArray("wristreversed=YES\ngripperReversed = yes\n") << 0b11000;
+        QTest::newRow("every motor, one taken back")
+            << QByteArray("BaseReversed=Yes\r\nShoulderReversed=Yes\r\nElbowReversed=Yes\r\n"
+                          "WristReversed=Yes\r\nGripperReversed=Yes\r\nElbowReversed=No\r\n")
+            << 0b11011;
+        QTest::newRow("unreadable values keep the default") << QByteArray("BaseReversed=1\r\nArmReversed=Yes") << 0;
+    }
+    void kitReversal()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, mask);
+        const ControlOptions parsed = ControlOptions::parse(text);
+        for (int m = 0; m < 5; ++m)
+            QCOMPARE(parsed.kitReversed[size_t(m)], (mask >> m & 1) != 0);
+        // The run limit is not disturbed, and the reversal survives a write and a read.
+        QCOMPARE(parsed.runLimitPercent, ControlOptions::DefaultRunLimitPercent);
+        QCOMPARE(ControlOptions::parse(ControlOptions::format(parsed)), parsed);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSettingsFile)

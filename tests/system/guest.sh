@@ -510,6 +510,428 @@ case_permission_allowed() {
   detail+="; click sends, devices exit 0"
 }
 
+# --- the interface kit and the HID board as real USB devices on dummy_hcd, played by tessaro-usb-gadget -
+
+gadget="$build/tests/tessaro-usb-gadget"
+kitlog="$w/kit.log"
+gadget_pid=
+declare -A kit_made=()
+# Loads the gadget modules and starts the gadget player, once. The window of earlier cases is closed: these
+# cases are tessaro-cli's.
+kit_start() {
+  [ -n "$gadget_pid" ] && kill -0 "$gadget_pid" 2>/dev/null && return 0
+  window_stop
+  # Three buses, so that two kits and a HID board can be plugged in at once.
+  modprobe dummy_hcd num=3 && modprobe -a libcomposite usb_f_fs usb_f_hid usbhid || return 1
+  mountpoint -q /sys/kernel/config || mount -t configfs none /sys/kernel/config || return 1
+  mkfifo "$w/kit.in"
+  exec 8<>"$w/kit.in"
+  "$gadget" <"$w/kit.in" >>"$kitlog" 2>&1 &
+  gadget_pid=$!
+  # The seat manager's stand-in grants USB devices tagged uaccess as it grants hidraw nodes.
+  echo 'SUBSYSTEM=="usb", TAG=="uaccess", OWNER="1000"' >/etc/udev/rules.d/99-seat-standin-usb.rules
+  udevadm control --reload
+}
+to_kit() { kill -0 "$gadget_pid" 2>/dev/null && echo "$1" >&8; }
+kit_node() { # NAME: the usbfs node of a played kit, found by its serial number
+  local d
+  for d in /sys/bus/usb/devices/*; do
+    [ "$(cat "$d/serial" 2>/dev/null)" = "$1" ] || continue
+    printf '/dev/bus/usb/%03d/%03d\n' "$(cat "$d/busnum")" "$(cat "$d/devnum")"
+    return 0
+  done
+  return 1
+}
+kit_gone() { ! kit_node "$1" >/dev/null; }
+kit_plug() { # NAME [PRODUCT]: plugs a kit in; returns once udev is done with its node
+  kit_start || return 1
+  if [ -z "${kit_made[$1]:-}" ]; then
+    to_kit "create $1 ${2:-0000}" || return 1
+    kit_made[$1]=1
+  fi
+  to_kit "connect $1" || return 1
+  wait_until 100 kit_node "$1" >/dev/null && udevadm settle -t 10
+}
+kit_unplug() {
+  to_kit "disconnect $1" || return 1
+  wait_until 100 kit_gone "$1" && udevadm settle -t 10
+}
+need_kit() { kit_node "$1" >/dev/null || kit_plug "$1"; }
+# The cases of one kind of arm: no HID arm is left to carry a run on.
+no_hid_arm() {
+  { gone arm1 || unplug arm1; } && { gone usbarm1 || usb_arm_unplug usbarm1; }
+}
+kit_mark() { if [ -e "$kitlog" ]; then wc -l <"$kitlog"; else echo 0; fi; }
+kit_said() { tail -n 3 "$kitlog" 2>/dev/null | tr '\n' ' '; }
+# NAME FROM: the command bytes NAME took after log line FROM, "400000 000000"; any other request shows
+# as "request:TYPE:REQUEST:VALUE:INDEX".
+kit_bytes() {
+  local t name event hex rest out=()
+  while read -r t name event hex rest; do
+    [ "$name" = "$1" ] || continue
+    case "$event" in
+    command) out+=("$hex") ;;
+    request) out+=("request:$hex") ;;
+    esac
+  done < <(tail -n +"$(($2 + 1))" "$kitlog")
+  echo "${out[*]}"
+}
+kit_bytes_are() { [ "$(kit_bytes "$1" "$2")" = "$3" ]; }
+# The kit's command for each code, as built (no motor reversed), and back.
+kit_command=(000000 400000 000200 100000 040000 010000 800000 000100 200000 080000 020000)
+declare -A kit_code=()
+for c in "${!kit_command[@]}"; do kit_code[${kit_command[$c]}]=$c; done
+# NAME FROM: the codes NAME took after FROM, "1 7 0"; with the light on a code reads "1L"; bytes that are
+# no code read "bad:HEX".
+kit_codes() {
+  local hex light out=()
+  for hex in $(kit_bytes "$1" "$2"); do
+    light=
+    [ "${hex:4:2}" = 01 ] && light=L
+    if [ -n "${kit_code[${hex:0:4}00]:-}" ] && [[ "${hex:4:2}" =~ ^0[01]$ ]]; then
+      out+=("${kit_code[${hex:0:4}00]}$light")
+    else
+      out+=("bad:$hex")
+    fi
+  done
+  echo "${out[*]}"
+}
+kit_codes_are() { [ "$(kit_codes "$1" "$2")" = "$3" ]; }
+kit_times() { tail -n +"$(($2 + 1))" "$kitlog" | awk -v n="$1" '$2 == n && $3 == "command" { print $1 }'; }
+# TIMES WANT: the worst gap error in ms between consecutive times against the wanted step times
+worst_gap() {
+  awk -v want="$2" 'BEGIN { n = split(want, w, " ") }
+    NR > 1 { d = $1 - prev - w[NR - 1]; if (d < 0) d = -d; if (d > worst) worst = d }
+    { prev = $1 } END { printf "%.0f", worst * 1000 }' <<<"$1"
+}
+# NAME PRODUCT: the line devices prints under a kit's node
+kit_line() {
+  local node
+  node="$(kit_node "$1")" || return 1
+  local bus="${node#/dev/bus/usb/}"
+  local address="${bus#*/}"
+  bus="${bus%/*}"
+  echo "  interface kit  USB 1267:$2  bus $((10#$bus))  address $((10#$address))"
+}
+
+case_kit_enumerate() {
+  kit_plug kit1 && kit_plug kit2 0001 || { detail="kits not plugged: $(kit_said)"; return 1; }
+  local n1 n2 l1 l2 out status
+  n1="$(kit_node kit1)" n2="$(kit_node kit2)" l1="$(kit_line kit1 0000)" l2="$(kit_line kit2 0001)"
+  out="$("$cli" devices 2>&1)"
+  status=$?
+  kit_unplug kit2
+  detail="kit1 $n1, kit2 $n2 (product 0001); devices exit $status"
+  [ "$status" = 0 ] || { detail+=": $(tr '\n' '|' <<<"$out" | tail -c 300)"; return 1; }
+  grep -A 3 -x "$n1" <<<"$out" | grep -qx "$l1" && grep -A 3 -x "$n1" <<<"$out" | grep -qx '  can be opened' ||
+    { detail+="; kit1 not listed as '$l1': $(tr '\n' '|' <<<"$out" | tail -c 300)"; return 1; }
+  grep -A 3 -x "$n2" <<<"$out" | grep -qx "$l2" || { detail+="; kit2 not listed as '$l2'"; return 1; }
+  detail+="; both listed with bus, address and 'can be opened'"
+}
+
+case_kit_run_bytes() {
+  no_hid_arm
+  need_kit kit1 || { detail="kit not plugged: $(kit_said)"; return 1; }
+  script_file "$w/kit.srp" ShoulderUp 0.3 BaseCCW 0.3 ElbowUp 0.3 WristUp 0.3 GripClose 0.3 ShoulderDown 0.3 \
+    BaseCW 0.3 ElbowDown 0.3 WristDown 0.3 GripOpen 0.3 Pause 0.3
+  local want="400000 000200 100000 040000 010000 800000 000100 200000 080000 020000 000000 000000"
+  local from status worst
+  from="$(kit_mark)"
+  "$cli" run "$w/kit.srp" >"$w/run.out" 2>&1
+  status=$?
+  wait_until 20 kit_bytes_are kit1 "$from" "$want"
+  detail="bytes $(kit_bytes kit1 "$from")"
+  [ "$status" = 0 ] || { detail+="; exit $status: $(tail -n 2 "$w/run.out" | tr '\n' ' ')"; return 1; }
+  kit_bytes_are kit1 "$from" "$want" || return 1
+  # Each step lasts its time: the gaps between the transfers against 0.3 s each.
+  worst="$(worst_gap "$(kit_times kit1 "$from")" "0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3")"
+  detail="every code's bytes in order, then the stop; worst step time error ${worst} ms"
+  [ "$worst" -le 100 ]
+}
+
+case_kit_light() {
+  no_hid_arm
+  need_kit kit1 || { detail="kit not plugged: $(kit_said)"; return 1; }
+  script_file "$w/lit.srp" WristDown 0.25 Pause 0.25
+  local from on off run
+  from="$(kit_mark)"
+  "$cli" light on >"$w/light.out" 2>&1
+  on=$?
+  "$cli" run "$w/lit.srp" --light >"$w/run.out" 2>&1
+  run=$?
+  "$cli" light off >>"$w/light.out" 2>&1
+  off=$?
+  wait_until 20 kit_codes_are kit1 "$from" "0L 0L 9L 0L 0L 0"
+  detail="light on exit $on, run --light exit $run, light off exit $off; codes $(kit_codes kit1 "$from")"
+  [ "$on$run$off" = 000 ] && kit_codes_are kit1 "$from" "0L 0L 9L 0L 0L 0"
+}
+
+case_kit_unplug() {
+  no_hid_arm
+  need_kit kit1 || { detail="kit not plugged: $(kit_said)"; return 1; }
+  # Step 2 is long, so that the removal lands in it however slowly the emulated machine runs.
+  script_file "$w/three.srp" ShoulderUp 1 BaseCW 3 ElbowUp 1
+  local from pid status start cut
+  from="$(kit_mark)"
+  start=$SECONDS
+  "$cli" run "$w/three.srp" >"$w/run.out" 2>"$w/run.err" &
+  pid=$!
+  wait_until 100 kit_codes_are kit1 "$from" "1 7" || { detail="step 2 never started: $(kit_codes kit1 "$from")"; kill $pid; return 1; }
+  sleep 0.3
+  kit_unplug kit1
+  cut="$(kit_mark)"
+  kit_plug kit1
+  # The script would end 5 s after its start: wait past that for anything sent to the new kit.
+  wait_until 100 eval '! kill -0 $pid 2>/dev/null'
+  sleep "$((start + 6 - SECONDS > 0 ? start + 6 - SECONDS : 0))"
+  kill $pid 2>/dev/null
+  wait $pid
+  status=$?
+  detail="exit $status; replugged kit got '$(kit_codes kit1 "$cut")'; said: $(tr '\n' ' ' <"$w/run.err" | tail -c 160)"
+  [ "$status" = 4 ] && [ -z "$(kit_codes kit1 "$cut")" ] && grep -q 'step 2 (BaseCW)' "$w/run.err"
+}
+
+case_kit_permission() {
+  no_hid_arm
+  kit_start || { detail="no kit player"; return 1; }
+  # Without the rule, as a fresh system has it.
+  rm -f /usr/lib/udev/rules.d/70-tessaro.rules
+  udevadm control --reload
+  kit_node kit1 >/dev/null && kit_unplug kit1
+  kit_plug kit1 || { detail="kit not plugged: $(kit_said)"; return 1; }
+  local node out status
+  node="$(kit_node kit1)"
+  out="$(as_user "$cli" devices 2>&1)"
+  status=$?
+  detail="$node $(stat -c '%U %a' "$node"); devices as a user exit $status"
+  grep -q 'cannot be opened: .*Permission denied' <<<"$out" && grep -q '70-tessaro.rules' <<<"$out" ||
+    { detail+="; no word of the refusal: $(tr '\n' '|' <<<"$out" | tail -c 200)"; return 1; }
+  [ "$status" = 5 ] || return 1
+  # With the rule, plugged in again: tagged uaccess, the seat's user owns it and can drive it.
+  install -D -m 644 "$src/packaging/70-tessaro.rules" /usr/lib/udev/rules.d/70-tessaro.rules
+  udevadm control --reload
+  kit_unplug kit1 && kit_plug kit1 || { detail+="; not replugged"; return 1; }
+  node="$(kit_node kit1)"
+  detail+="; with the rule: $(udevadm info -q property -n "$node" | grep '^TAGS=') $(stat -c '%U' "$node")"
+  udevadm info -q property -n "$node" | grep -q '^TAGS=.*:uaccess:' && [ "$(stat -c %u "$node")" = "$user" ] ||
+    return 1
+  local from
+  from="$(kit_mark)"
+  as_user "$cli" devices >"$w/devices.out" 2>&1 || { detail+="; devices as the user: exit $?"; return 1; }
+  as_user "$cli" light on >/dev/null 2>&1 && as_user "$cli" light off >/dev/null 2>&1 ||
+    { detail+="; light as the user failed"; return 1; }
+  wait_until 20 kit_codes_are kit1 "$from" "0L 0"
+  detail+="; devices exit 0, light on/off as the user: $(kit_codes kit1 "$from")"
+  kit_codes_are kit1 "$from" "0L 0"
+}
+
+case_kit_and_hid() {
+  need_arm arm1 || { detail="arm not created"; return 1; }
+  need_kit kit1 || { detail="kit not plugged: $(kit_said)"; return 1; }
+  script_file "$w/both.srp" ShoulderUp 0.2 BaseCCW 0.2 ElbowUp 0.2 WristUp 0.2 GripClose 0.2 ShoulderDown 0.2 \
+    BaseCW 0.2 ElbowDown 0.2 WristDown 0.2 GripOpen 0.2 Pause 0.2
+  local want="1 2 3 4 5 6 7 8 9 10 0 0" from kitfrom status
+  from="$(mark)" kitfrom="$(kit_mark)"
+  "$cli" run "$w/both.srp" >"$w/run.out" 2>&1
+  status=$?
+  wait_until 20 codes_are arm1 "$from" "$want"
+  wait_until 20 kit_codes_are kit1 "$kitfrom" "$want"
+  detail="exit $status; HID arm '$(codes arm1 "$from")', kit '$(kit_codes kit1 "$kitfrom")'"
+  [ "$status" = 0 ] && codes_are arm1 "$from" "$want" && kit_codes_are kit1 "$kitfrom" "$want"
+}
+
+case_kit_stall() {
+  no_hid_arm
+  need_kit kit1 || { detail="kit not plugged: $(kit_said)"; return 1; }
+  script_file "$w/stall.srp" ShoulderUp 20
+  local t0 status took
+  to_kit "hold kit1"
+  t0=$(date +%s%N)
+  timeout 30 "$cli" run "$w/stall.srp" >"$w/run.out" 2>"$w/run.err"
+  status=$?
+  took=$((($(date +%s%N) - t0) / 1000000))
+  to_kit "release kit1"
+  detail="exit $status after $took ms; said: $(tr '\n' ' ' <"$w/run.err" | tail -c 200)"
+  # A kit left mid-request is plugged in afresh for whatever follows.
+  kit_unplug kit1 && kit_plug kit1
+  [ "$status" = 6 ] && grep -q 'stopped taking commands' "$w/run.err" && [ "$took" -lt 10000 ]
+}
+
+# The arm's HID board as a USB device: usbhid takes it up, the programs reach it through hidraw.
+usb_arm_plug() { # NAME: plugs the board in; returns once udev is done with its hidraw node
+  kit_start || return 1
+  if [ -z "${kit_made[$1]:-}" ]; then
+    to_kit "create-hid $1" || return 1
+    kit_made[$1]=1
+  fi
+  to_kit "connect $1" || return 1
+  wait_until 100 node_of "$1" >/dev/null && udevadm settle -t 10
+}
+usb_arm_unplug() {
+  to_kit "disconnect $1" || return 1
+  wait_until 100 gone "$1" && udevadm settle -t 10
+}
+# NAME FROM: the codes the board NAME took after FROM, "1 7 0"; an output report that is not the one
+# byte of a code shows as "bad:HEX".
+usb_codes() {
+  local t name event hex out=()
+  while read -r t name event hex; do
+    [ "$name" = "$1" ] && [ "$event" = output ] || continue
+    if [[ "$hex" =~ ^[0-9a-f]{2}$ ]]; then out+=("$((16#$hex))"); else out+=("bad:$hex"); fi
+  done < <(tail -n +"$(($2 + 1))" "$kitlog")
+  echo "${out[*]}"
+}
+usb_codes_are() { [ "$(usb_codes "$1" "$2")" = "$3" ]; }
+usb_times() { tail -n +"$(($2 + 1))" "$kitlog" | awk -v n="$1" '$2 == n && $3 == "output" { print $1 }'; }
+
+case_usb_hid_run() {
+  no_hid_arm
+  usb_arm_plug usbarm1 || { detail="HID board not plugged: $(kit_said)"; return 1; }
+  local node driver out from status worst
+  node="$(node_of usbarm1)"
+  # The HID device's parent is the USB interface, and usbhid drives it.
+  driver="$(basename "$(readlink -f "/sys/class/hidraw/${node#/dev/}/device/../driver")")"
+  detail="$node, interface driver $driver"
+  [ "$driver" = usbhid ] || return 1
+  out="$("$cli" devices 2>&1)" || { detail+="; devices exit $?"; return 1; }
+  grep -qx "$node" <<<"$out" && grep -q 'VID_1E6F&PID_1113' <<<"$out" ||
+    { detail+="; not listed: $(tr '\n' '|' <<<"$out" | tail -c 300)"; return 1; }
+  script_file "$w/usb.srp" ShoulderUp 0.3 BaseCCW 0.3 ElbowUp 0.3 WristUp 0.3 GripClose 0.3 ShoulderDown 0.3 \
+    BaseCW 0.3 ElbowDown 0.3 WristDown 0.3 GripOpen 0.3 Pause 0.3
+  local want="1 2 3 4 5 6 7 8 9 10 0 0"
+  from="$(kit_mark)"
+  "$cli" run "$w/usb.srp" >"$w/run.out" 2>&1
+  status=$?
+  wait_until 20 usb_codes_are usbarm1 "$from" "$want"
+  detail+="; listed; run exit $status, codes $(usb_codes usbarm1 "$from")"
+  [ "$status" = 0 ] && usb_codes_are usbarm1 "$from" "$want" || return 1
+  worst="$(worst_gap "$(usb_times usbarm1 "$from")" "0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3")"
+  detail+="; worst step time error ${worst} ms"
+  [ "$worst" -le 100 ]
+}
+
+case_usb_hid_rule() {
+  # The board alone, so that the refusal decides how devices ends.
+  kit_node kit1 >/dev/null && kit_unplug kit1
+  # Without the rule, as a fresh system has it: the board's hidraw node is root's alone.
+  rm -f /usr/lib/udev/rules.d/70-tessaro.rules
+  udevadm control --reload
+  node_of usbarm1 >/dev/null && usb_arm_unplug usbarm1
+  usb_arm_plug usbarm1 || { detail="HID board not plugged: $(kit_said)"; return 1; }
+  local node out status from
+  node="$(node_of usbarm1)"
+  out="$(as_user "$cli" devices 2>&1)"
+  status=$?
+  detail="$node $(stat -c '%U %a' "$node"); devices as a user exit $status"
+  grep -qi 'permission denied' <<<"$out" && [ "$status" != 0 ] ||
+    { detail+="; no word of the refusal: $(tr '\n' '|' <<<"$out" | tail -c 200)"; return 1; }
+  # With the rule, plugged in again: matched through the board's HID parent on USB, tagged uaccess.
+  install -D -m 644 "$src/packaging/70-tessaro.rules" /usr/lib/udev/rules.d/70-tessaro.rules
+  udevadm control --reload
+  usb_arm_unplug usbarm1 && usb_arm_plug usbarm1 || { detail+="; not replugged"; return 1; }
+  node="$(node_of usbarm1)"
+  detail+="; with the rule: $(udevadm info -q property -n "$node" | grep '^TAGS=') $(stat -c '%U' "$node")"
+  udevadm info -q property -n "$node" | grep -q '^TAGS=.*:uaccess:' && [ "$(stat -c %u "$node")" = "$user" ] ||
+    return 1
+  script_file "$w/user.srp" WristUp 0.25 GripClose 0.25
+  from="$(kit_mark)"
+  as_user "$cli" run "$w/user.srp" >"$w/run.out" 2>&1 || { detail+="; run as the user: exit $?"; return 1; }
+  wait_until 20 usb_codes_are usbarm1 "$from" "4 5 0"
+  detail+="; the user's run: $(usb_codes usbarm1 "$from")"
+  usb_codes_are usbarm1 "$from" "4 5 0"
+}
+
+# --- the interface kit in the window ----------------------------------------------------------------
+
+# True while the window's process holds the usbfs node of the played kit NAME open.
+kit_holds() {
+  local node
+  node="$(kit_node "$1")" || return 1
+  ls -l "/proc/$app_pid/fd" 2>/dev/null | grep -q " $node\$"
+}
+kit_click_sends() { # CONTROL CODE NAME: a click starts the motion and another stops it, on the kit
+  local from
+  from="$(kit_mark)"
+  click "$1"
+  sleep 0.3
+  click "$1"
+  wait_until 30 kit_codes_are "$3" "$from" "$2 0" ||
+    { detail+="; $1 gave $3 '$(kit_codes "$3" "$from")'"; return 1; }
+}
+# Client coordinates of the gripper's lamp, and of a bare spot of the arm picture.
+at[Lamp]="79 84"
+at[Picture]="100 200"
+
+case_kit_window_hotplug() {
+  no_hid_arm
+  kit_start || { detail="no kit player"; return 1; }
+  kit_node kit1 >/dev/null && kit_unplug kit1
+  window_start || { detail="no window"; return 1; }
+  detail="window up"
+  kit_plug kit1 && wait_until 100 kit_holds kit1 || { detail+="; the window did not open the kit"; return 1; }
+  kit_click_sends ShoulderUp 1 kit1 || return 1
+  kit_unplug kit1
+  kit_plug kit1 && wait_until 100 kit_holds kit1 || { detail+="; the replugged kit was not opened"; return 1; }
+  kit_click_sends BaseCW 7 kit1 || return 1
+  # The light: the lamp button, then the key L on the arm picture.
+  local from
+  from="$(kit_mark)"
+  click Lamp
+  click Picture
+  xdotool key l
+  wait_until 30 kit_codes_are kit1 "$from" "0L 0" || { detail+="; lamp and L gave '$(kit_codes kit1 "$from")'"; return 1; }
+  detail="clicks sent 1 0 before and 7 0 after the replug; lamp and L: 0L 0"
+}
+
+case_kit_window_unplug() {
+  local from cut boxes
+  no_hid_arm
+  need_kit kit1 || { detail="kit not plugged: $(kit_said)"; return 1; }
+  if [ -z "$app_pid" ] || [ "$app_user" != root ] || ! kill -0 "$app_pid" 2>/dev/null; then
+    window_start || { detail="no window"; return 1; }
+  fi
+  wait_until 100 kit_holds kit1 || { detail="the window does not hold the kit"; return 1; }
+  click Scripting
+  sleep 0.3
+  click ShoulderUp
+  sleep 1.5
+  click BaseCW
+  sleep 1.5
+  click BaseCW
+  sleep 0.3
+  boxes="$(windows_shown)"
+  from="$(kit_mark)"
+  click Run
+  wait_until 30 kit_codes_are kit1 "$from" 1 || { detail="the run did not start: '$(kit_codes kit1 "$from")'"; return 1; }
+  sleep 0.5
+  kit_unplug kit1
+  cut="$(kit_mark)"
+  kit_plug kit1
+  wait_until 100 kit_holds kit1 || { detail="the replugged kit was not opened"; return 1; }
+  sleep 3 # past the script's end
+  detail="replugged kit got '$(kit_codes kit1 "$cut")'; windows $boxes -> $(windows_shown)"
+  [ -z "$(kit_codes kit1 "$cut" | tr -d ' 0')" ] || { detail+=" (the run resumed)"; return 1; }
+  [ "$(windows_shown)" -gt "$boxes" ] ||
+    { detail+=" (nothing told the operator); kit log: $(tail -n +"$((from + 1))" "$kitlog" | awk '{ printf "%s %s %s|", $1, $3, $4 }' | tail -c 400)"; return 1; }
+  local box
+  box="$(xdotool search --all --onlyvisible --pid "$app_pid" --name . 2>/dev/null | grep -vx "$win" | head -n 1)"
+  xdotool windowfocus "$box" key Return
+  wait_until 50 eval '[ "$(windows_shown)" = 1 ]' || { detail+="; the message did not close"; return 1; }
+  kit_click_sends ElbowDown 8 kit1
+}
+
+# A figure rather than a check: the click to the kit's control transfer, printed with the table.
+case_kit_click_latency() {
+  no_hid_arm
+  window_stop
+  need_kit kit1 || { detail="kit not plugged: $(kit_said)"; return 1; }
+  local out
+  out="$("$build/bench/bench_window" --kit-clicks 200 --kit-log "$kitlog" 2>/dev/null)"
+  detail="$(grep -m 1 'click' <<<"$out")"
+  echo "guest: $detail"
+  grep -q 'p99' <<<"$detail"
+}
+
 # --- the table -------------------------------------------------------------------------------------
 
 # name | what it shows | the branch whose mend it awaits: a failure then reads "awaited" and is not
@@ -531,6 +953,18 @@ cases=(
   "permission-window  | the window run by a user shows the refusal                                |"
   "udev-rule          | the installed rule tags the arm's node uaccess (not the mouse's)          |"
   "permission-allowed | replugged with the rule: opened, the message closes itself, a click sends |"
+  "kit-enumerate      | kits 1267:0000 and 1267:0001 on USB: devices lists both, can be opened    |"
+  "kit-run-bytes      | a run on a kit: every code's 3 bytes in order, the stop; timing in 100 ms |"
+  "kit-light          | light on, run --light, light off: the light bit rides every command       |"
+  "kit-unplug         | kit unplugged/replugged during a run: exit 4, names the step, no resume   |"
+  "kit-permission     | no rule: a user is refused (exit 5); the rule: uaccess, the user drives   |"
+  "kit-and-hid        | a kit and a HID arm at once: both get every code of a run                 |"
+  "kit-stall          | a kit that takes no command: let go within the bound, exit 6              |"
+  "usb-hid-run        | the HID board on USB (hidraw over usbhid): listed, a run's codes and times |"
+  "usb-hid-rule       | no rule: a user is refused; the rule: uaccess via the HID parent, user runs |"
+  "kit-window-hotplug | the window follows a kit's unplug and replug; clicks, the lamp and L send   |"
+  "kit-window-unplug  | a kit unplugged during a window run: it ends, operator told, no resume    |"
+  "kit-click-latency  | click to the kit's control transfer over 200 clicks (a figure: p99)        |"
 )
 
 wait_until 100 grep -q '^[0-9.]* - ready$' "$log" || stop_pass "the device player $player did not start: $(player_said)"

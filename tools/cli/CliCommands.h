@@ -6,4 +6,5 @@
 int cliDescribe(const QStringList &args);
 int cliDevices(const QStringList &args);
 int cliGamepad(const QStringList &args);
+int cliLight(const QStringList &args);
 int cliRun(const QStringList &args);

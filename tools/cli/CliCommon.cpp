@@ -32,10 +32,8 @@ CliArguments::CliArguments(const QStringList &args, std::initializer_list<Option
         if (!option) {
             error = QStringLiteral("unknown option '%1'").arg(name);
         } else if (!option->takesValue) {
-            if (equals >= 0 && !option->valueOptional)
+            if (equals >= 0 && !option->flagValue)
                 error = QStringLiteral("option '%1' takes no value").arg(name);
-            else if (equals >= 0 && equals + 1 == a.size())
-                error = QStringLiteral("option '%1' needs a value after '='").arg(name);
             else
                 m_values.insert(name, equals >= 0 ? a.mid(equals + 1) : QString());
         } else if (equals >= 0) {
@@ -58,7 +56,8 @@ int cliUsageError(const QString &message, const QString &usage)
 QString cliNoArmAdvice()
 {
     return QStringLiteral(
-        "no robotic arm found (USB VID_1E6F&PID_1113). Check that:\n"
+        "no robotic arm found (USB VID_1E6F&PID_1113 for the HID board, 1267:0000 or 1267:0001 for the\n"
+        "interface kit). Check that:\n"
         "  - the arm's USB cable is plugged in at both ends (try another port or cable);\n"
         "  - the arm's power switch is on and its batteries are not flat;\n"
         "  - the udev rule 70-tessaro.rules is installed in /usr/lib/udev/rules.d (without it the arm\n"

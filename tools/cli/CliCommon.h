@@ -25,16 +25,16 @@ constexpr int UnknownSteps = 67;  // run: a step is not a motion
 constexpr int SignalBase = 128;   // run: stopped by a signal, 128 + its number
 } // namespace CliExit
 
-// A command's arguments: its options (each a flag, a flag with an optional "=VALUE", or one taking a
-// value, given as "--name VALUE" or "--name=VALUE") and up to a number of operands. "-h" and "--help" are taken by every command.
+// A command's arguments: its options (each a flag or one taking a value, given as "--name VALUE" or
+// "--name=VALUE"; a flag may take a value of its own as "--name=VALUE" only) and up to a number of
+// operands. "-h" and "--help" are taken by every command.
 struct CliArguments
 {
     struct Option
     {
         const char *name;
         bool takesValue;
-        // A flag that may carry a value, given only as "--name=VALUE".
-        bool valueOptional = false;
+        bool flagValue = false; // a flag that may be given as "--name=VALUE" too
     };
 
     // Parses; on a fault error names what was wrong ("unknown option '--foo'").
@@ -56,6 +56,9 @@ int cliUsageError(const QString &message, const QString &usage);
 
 // Why no arm was found and what to check, for the commands that look for one.
 QString cliNoArmAdvice();
+
+// The interface kit's USB identity, as the messages name it.
+inline constexpr char KitIdentity[] = "1267:0000 or 1267:0001";
 
 // The robotic arm's USB identity.
 constexpr quint16 ArmVendorId = 0x1E6F;

@@ -3,6 +3,7 @@
 
 #include "ArmTransport.h"
 #include "ArmSession.h"
+#include "CliArms.h"
 #include "HIDagentX.h"
 #include "HidError.h"
 
@@ -47,29 +48,33 @@ void printVariables(QTextStream &out, const HidReportLayout &layout)
     }
 }
 
-const QString Usage = QStringLiteral("Usage: tessaro-cli devices [--all] [--virtual-arm] [--virtual-arm-log PATH]\n");
+const QString Usage =
+    QStringLiteral("Usage: tessaro-cli devices [--all] [--virtual-arm[=hid|kit]] [--virtual-arm-log PATH]\n");
 
 void printUsage(QTextStream &out)
 {
     out << Usage
         << "\n"
-           "Lists the HID interfaces of the robotic arm (VID_1E6F&PID_1113) that can be opened, with\n"
-           "their identifiers, product string and report variables. Interfaces that are present but\n"
-           "cannot be opened are listed with the reason.\n"
+           "Lists the robotic arms attached. An arm with the HID board (VID_1E6F&PID_1113): its HID\n"
+           "interfaces that can be opened, with their identifiers, product string and report variables.\n"
+           "An arm with the USB interface kit (1267:0000 or 1267:0001): its node, bus and address, and\n"
+           "whether it can be opened (nothing is sent to it). Arms that are present but cannot be opened\n"
+           "are listed with the reason.\n"
            "\n"
            "Options:\n"
            "  --all                  list every HID interface, not only the arm's\n"
-           "  --virtual-arm          list the built-in virtual arm instead of the USB devices\n"
+           "  --virtual-arm[=KIND]   list the built-in virtual arm instead of the USB devices, posing as\n"
+           "                         the HID board (KIND hid, the default) or the interface kit (kit)\n"
            "  --virtual-arm-log PATH append one line per report the virtual arm receives; implies\n"
            "                         --virtual-arm\n"
            "  -h, --help             show this help and exit\n"
            "\n"
            "Exit status:\n"
-           "  0   the arm is there and listed (with --all: and every other interface)\n"
+           "  0   an arm is there and listed (with --all: and every other interface)\n"
            "  1   HID access failed\n"
            "  3   no robotic arm found (also with --all): check its cable, its power switch and\n"
            "      the udev rule\n"
-           "  5   the arm is there but none of its interfaces can be opened\n"
+           "  5   an arm is there but none can be opened\n"
            "  64  usage\n";
 }
 
@@ -79,7 +84,7 @@ int cliDevices(const QStringList &args)
 {
     QTextStream out(stdout);
     QTextStream err(stderr);
-    const CliArguments parsed(args, {{"--all", false}, {"--virtual-arm", false}, {"--virtual-arm-log", true}}, 0);
+    const CliArguments parsed(args, {{"--all", false}, {"--virtual-arm", false, true}, {"--virtual-arm-log", true}}, 0);
     if (!parsed.error.isEmpty())
         return cliUsageError(parsed.error, Usage);
     if (parsed.help) {
@@ -87,14 +92,19 @@ int cliDevices(const QStringList &args)
         return CliExit::Ok;
     }
     const bool all = parsed.has("--all");
-    const bool virtualArm = parsed.has("--virtual-arm");
+    ArmTransport::Virtual virtualArm = ArmTransport::Virtual::None;
+    QString why;
+    if (!virtualArmOption(parsed, &virtualArm, &why))
+        return cliUsageError(why, Usage);
     const QString logPath = parsed.value("--virtual-arm-log");
     if (parsed.has("--virtual-arm-log") && logPath.isEmpty())
         return cliUsageError(QStringLiteral("option '--virtual-arm-log' needs a file name"), Usage);
+    if (virtualArm == ArmTransport::Virtual::None && !logPath.isEmpty())
+        virtualArm = ArmTransport::Virtual::Hid;
 
     ArmTransport hid;
     QString hidError;
-    if (!hid.make(virtualArm || !logPath.isEmpty(), logPath, &hidError)) {
+    if (!hid.make(virtualArm, logPath, &hidError)) {
         err << "tessaro-cli: " << hidError << "\n";
         return CliExit::Failed;
     }
@@ -112,6 +122,7 @@ int cliDevices(const QStringList &args)
     }
     bool armOpened = false;
     bool armRefused = false;
+    bool printed = false;
     try {
         agent.StartAgent();
         agent.OpenMatchingIntfs();
@@ -130,16 +141,40 @@ int cliDevices(const QStringList &args)
             out << "  cannot be opened: " << f.reason << "\n";
             armRefused = armRefused || isArm(f.info);
             if (f.kind == HidTransport::OpenFailure::PermissionDenied)
-                out << "  no permission to use the device: install the udev rule 70-tessaro.rules "
-                       "and plug the arm in again\n";
+                out << "  " << PermissionHint << "\n";
         }
         if (all && agent.IntfCount() == 0 && failures.isEmpty())
             out << "No HID interfaces found.\n";
+        printed = agent.IntfCount() > 0 || !failures.isEmpty() || all;
         agent.StopAgent();
     } catch (const HidError &e) {
         err << "tessaro-cli: " << e.source() << ": " << e.description() << "\n";
         return CliExit::Failed;
     }
+
+    // The interface kits: each opened and let go again, nothing sent.
+    KitArmList kits(*hid.kits);
+    kits.start();
+    const auto separate = [&] {
+        if (printed)
+            out << "\n";
+        printed = true;
+    };
+    for (const KitDeviceInfo &info : kits.arms()) {
+        separate();
+        printKit(out, info);
+        out << "  can be opened\n";
+        armOpened = true;
+    }
+    for (const KitArmList::OpenFailure &f : kits.openFailures()) {
+        separate();
+        printKit(out, f.info);
+        out << "  cannot be opened: " << f.reason << "\n";
+        if (f.kind == HidTransport::OpenFailure::PermissionDenied)
+            out << "  " << PermissionHint << "\n";
+        armRefused = true;
+    }
+    kits.stop();
     if (armRefused && !armOpened) {
         err << "tessaro-cli: the robotic arm is present but cannot be opened\n";
         return CliExit::Refused;

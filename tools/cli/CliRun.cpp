@@ -1,11 +1,13 @@
 #include "CliCommands.h"
 #include "CliCommon.h"
+#include "CliTerminal.h"
 
 #include "ArmDeviceList.h"
 #include "ArmFaults.h"
 #include "ArmSession.h"
 #include "ArmSimulator.h"
 #include "ArmTransport.h"
+#include "CliArms.h"
 #include "HIDagentX.h"
 #include "HidError.h"
 #include "RunProgress.h"
@@ -15,13 +17,9 @@
 #include "ScriptRunner.h"
 
 #include <QObject>
-#include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
 
-#include <csignal>
-#include <fcntl.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <exception>
@@ -34,15 +32,16 @@ namespace {
 constexpr int UnknownStepsNamed = 10;
 
 const QString Usage = QStringLiteral(
-    "Usage: tessaro-cli run FILE.SRP [--reps N] [--quiet] [--allow-unknown-steps] [--return] [--virtual-arm]\n"
-    "                        [--virtual-arm-realistic[=SEED]] [--virtual-arm-log PATH]\n"
-    "                        [--virtual-arm-fail-write K]\n");
+    "Usage: tessaro-cli run FILE.SRP [--reps N] [--quiet] [--allow-unknown-steps] [--light] [--return]\n"
+    "                        [--virtual-arm[=hid|kit]] [--virtual-arm-realistic[=SEED]]\n"
+    "                        [--virtual-arm-log PATH] [--virtual-arm-fail-write K]\n");
 
 void printUsage(QTextStream &out)
 {
     out << Usage
         << "\n"
-           "Plays a script file on the arm, N times. It prints the script's total time first; then, on a\n"
+           "Plays a script file on the arm, N times: on every arm attached, those with the HID board\n"
+           "and those with the USB interface kit alike. It prints the script's total time first; then, on a\n"
            "terminal, one line kept up to date with the repetition, the step and the time left, or,\n"
            "when the output is not a terminal, one line per step as it starts; and a summary at the end.\n"
            "The arm is stopped (code 0) at the end and on Ctrl+C or SIGTERM.\n"
@@ -63,11 +62,14 @@ void printUsage(QTextStream &out)
            "  --reps N                    play the script N times, N from 1 to 32767 (default 1)\n"
            "  --quiet                     print only errors\n"
            "  --allow-unknown-steps       play a script with steps that are not motions as written\n"
+           "  --light                     keep the light in an interface kit's gripper on through the run\n"
+           "                              (and after it); without it the light is off while the script plays\n"
            "  --return                    take the pose at the start as the start pose, and return to\n"
            "                              it after the run\n"
-           "  --virtual-arm               play on the built-in virtual arm instead of the USB arm, and\n"
+           "  --virtual-arm[=KIND]        play on the built-in virtual arm instead of the USB arm, and\n"
            "                              print the pose it ends in (with --return, and the pose it\n"
-           "                              started in)\n"
+           "                              started in); it poses as the HID board (KIND hid, the default)\n"
+           "                              or the interface kit (kit)\n"
            "  --virtual-arm-realistic[=SEED]\n"
            "                              a virtual arm with the faults of a real one, drawn from SEED\n"
            "                              (0 to 4294967295, default 1): speeds off the table, batteries\n"
@@ -92,102 +94,6 @@ void printUsage(QTextStream &out)
            "  67   a step is not a motion (and --allow-unknown-steps was not given)\n"
            "  128+N  stopped by signal N (130 for Ctrl+C, 143 for SIGTERM)\n";
 }
-
-// The progress line on a terminal: rewritten in place, never wider than the terminal, so that the
-// carriage return always goes back to its start.
-class TerminalLine
-{
-public:
-    explicit TerminalLine(QTextStream &out) : m_out(out)
-    {
-        winsize size{};
-        if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1)
-            m_columns = size.ws_col;
-    }
-
-    void show(const QString &text)
-    {
-        const QString line = text.left(m_columns - 1);
-        if (m_shown && line == m_last)
-            return;
-        m_out << "\r" << line << "\x1b[K";
-        m_out.flush();
-        m_last = line;
-        m_shown = true;
-    }
-    // Clears the line, so that what follows starts at its beginning.
-    void clear()
-    {
-        if (!m_shown)
-            return;
-        m_out << "\r\x1b[K";
-        m_out.flush();
-        m_shown = false;
-    }
-
-private:
-    QTextStream &m_out;
-    int m_columns = 80;
-    QString m_last;
-    bool m_shown = false;
-};
-
-// Signal handlers may only write to a pipe; the event loop reads the other end.
-int g_signalPipe[2] = {-1, -1};
-
-extern "C" void onStopSignal(int signal)
-{
-    const unsigned char byte = static_cast<unsigned char>(signal);
-    const ssize_t ignored = ::write(g_signalPipe[1], &byte, 1);
-    (void)ignored;
-}
-
-class StopSignals
-{
-public:
-    StopSignals()
-    {
-        if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-            return;
-        struct sigaction action = {};
-        action.sa_handler = onStopSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        ::sigaction(SIGINT, &action, &m_oldInt);
-        ::sigaction(SIGTERM, &action, &m_oldTerm);
-        m_notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-    }
-    ~StopSignals()
-    {
-        if (!m_notifier)
-            return;
-        ::sigaction(SIGINT, &m_oldInt, nullptr);
-        ::sigaction(SIGTERM, &m_oldTerm, nullptr);
-        m_notifier.reset();
-        ::close(g_signalPipe[0]);
-        ::close(g_signalPipe[1]);
-        g_signalPipe[0] = g_signalPipe[1] = -1;
-    }
-    StopSignals(const StopSignals &) = delete;
-    StopSignals &operator=(const StopSignals &) = delete;
-
-    QSocketNotifier *notifier() const { return m_notifier.get(); }
-
-    // The signal that arrived, 0 for none; drains the pipe.
-    int take()
-    {
-        unsigned char byte = 0;
-        while (::read(g_signalPipe[0], &byte, 1) == 1)
-            m_signal = byte;
-        return m_signal;
-    }
-
-private:
-    std::unique_ptr<QSocketNotifier> m_notifier;
-    struct sigaction m_oldInt = {};
-    struct sigaction m_oldTerm = {};
-    int m_signal = 0;
-};
 
 // How the run shows itself on standard output.
 enum class Output { Quiet, Lines, Terminal };
@@ -311,8 +217,9 @@ int cliRun(const QStringList &args)
                               {{"--reps", true},
                                {"--quiet", false},
                                {"--allow-unknown-steps", false},
+                               {"--light", false},
                                {"--return", false},
-                               {"--virtual-arm", false},
+                               {"--virtual-arm", false, true},
                                {"--virtual-arm-realistic", false, true},
                                {"--virtual-arm-log", true},
                                {"--virtual-arm-fail-write", true}},
@@ -349,6 +256,10 @@ int cliRun(const QStringList &args)
                                      .arg(parsed.value("--virtual-arm-fail-write")),
                                  Usage);
     }
+    ArmTransport::Virtual virtualArm = ArmTransport::Virtual::None;
+    QString kindError;
+    if (!virtualArmOption(parsed, &virtualArm, &kindError))
+        return cliUsageError(kindError, Usage);
     const bool realistic = parsed.has("--virtual-arm-realistic");
     quint32 seed = 1;
     if (realistic && !parsed.value("--virtual-arm-realistic").isEmpty()) {
@@ -360,7 +271,10 @@ int cliRun(const QStringList &args)
                                  Usage);
     }
     const bool returnAfter = parsed.has("--return");
-    const bool virtualArm = parsed.has("--virtual-arm") || realistic || failWrite > 0 || !logPath.isEmpty();
+    // The virtual arm is asked for by any of its options.
+    if (virtualArm == ArmTransport::Virtual::None && (realistic || failWrite > 0 || !logPath.isEmpty()))
+        virtualArm = ArmTransport::Virtual::Hid;
+    const bool light = parsed.has("--light");
     const Output output = parsed.has("--quiet")           ? Output::Quiet
                           : ::isatty(STDOUT_FILENO) == 1 ? Output::Terminal
                                                          : Output::Lines;
@@ -394,25 +308,33 @@ int cliRun(const QStringList &args)
         return CliExit::UnknownSteps;
     }
 
+    const KitReversed reversed = kitReversedFromOptions();
     ArmTransport hid;
     QString hidError;
-    if (!hid.make(virtualArm, logPath, &hidError)) {
+    if (!hid.make(virtualArm, logPath, &hidError, reversed)) {
         err << "tessaro-cli: " << hidError << "\n";
         return CliExit::Failed;
     }
 
     // The same session as the window's, without a pad: the command line runs a script, nothing else.
+    // The interface kits are driven beside the HID arms.
+    KitArmList kits(*hid.kits);
+    kits.setReversed(reversed);
     ArmSession session(hid.transport.get());
+    session.setKits(&kits);
     session.start(false);
     HIDagentX &agent = session.agent();
     ArmDeviceList &devices = session.devices();
-    if (devices.Count() == 0) {
+    if (devices.Count() == 0 && kits.count() == 0) {
         const QList<HIDagentX::OpenFailure> refused = agent.LastOpenFailures();
-        if (refused.isEmpty()) {
+        const QList<KitArmList::OpenFailure> refusedKits = kits.openFailures();
+        if (refused.isEmpty() && refusedKits.isEmpty()) {
             err << "tessaro-cli: " << cliNoArmAdvice();
         } else {
             err << "tessaro-cli: no robotic arm that can be opened";
             for (const HIDagentX::OpenFailure &f : refused)
+                err << "; " << f.info.path << " cannot be opened: " << f.reason;
+            for (const KitArmList::OpenFailure &f : refusedKits)
                 err << "; " << f.info.path << " cannot be opened: " << f.reason;
             err << "\n";
         }
@@ -436,7 +358,20 @@ int cliRun(const QStringList &args)
 
     ScriptRunner &runner = session.runner();
     CliScript script(load, reps, session, output, out);
-    if (hid.arm && failWrite > 0) {
+    if (hid.arm && hid.arm->kind() == VirtualArm::Kind::Kit && failWrite > 0) {
+        // Counted at the transport, as for the HID board below.
+        VirtualKit *target = hid.arm->kitDevice();
+        auto *virtualKits = static_cast<VirtualKitTransport *>(hid.kits.get());
+        if (failWrite == 1)
+            target->failNextWrite();
+        QObject::connect(
+            virtualKits, &VirtualKitTransport::commandWritten, &runner,
+            [target, failWrite, written = 0](const QString &path, const QByteArray &, qint64) mutable {
+                if (path == target->info.path && ++written == failWrite - 1)
+                    target->failNextWrite();
+            },
+            Qt::DirectConnection);
+    } else if (hid.arm && failWrite > 0) {
         // Counted at the transport, so that the refused report is the K-th the arm would have had.
         VirtualHidInterface *target = hid.arm->armInterface();
         auto *virtualTransport = static_cast<VirtualHidTransport *>(hid.transport.get());
@@ -458,6 +393,12 @@ int cliRun(const QStringList &args)
             if (stopSignals.take() != 0)
                 session.stopRun();
         });
+    }
+
+    if (light && kits.count() > 0) {
+        QString why;
+        if (!kits.SetLight(true, &why) && !why.isEmpty())
+            err << "tessaro-cli: " << why << "\n";
     }
 
     // The run ends with the arm's last interface (a replugged arm is a new start, not the rest of a

@@ -1,6 +1,7 @@
 #include "AppOptions.h"
 #include "ControlOptions.h"
 #include "ArmTransport.h"
+#include "KitArmList.h"
 #include "ProcessClock.h"
 #include "SettingsLocation.h"
 #include "SideBySide.h"
@@ -77,15 +78,21 @@ int main(int argc, char *argv[])
 
     ArmTransport hid;
     QString hidError;
-    if (!hid.make(options.virtualArm, options.virtualArmLog, &hidError)) {
+    const ArmTransport::Virtual virtualKind = !options.virtualArm ? ArmTransport::Virtual::None
+                                              : options.virtualKit ? ArmTransport::Virtual::Kit
+                                                                   : ArmTransport::Virtual::Hid;
+    if (!hid.make(virtualKind, options.virtualArmLog, &hidError)) {
         printError(QStringLiteral("tessaro: cannot open %1: %2\n").arg(options.virtualArmLog, hidError));
         return 1;
     }
     VirtualArm *virtualArm = hid.arm.get();
+    // The interface kits, driven beside the HID arms.
+    KitArmList kits(*hid.kits);
 
     const SettingsLocation settings = settingsFilePath();
     frmMain::Setup setup;
     setup.transport = hid.transport.get();
+    setup.kits = &kits;
     setup.settingsReadPath = settings.readPath;
     setup.settingsWritePath = settings.writePath;
     setup.programFolder = QApplication::applicationDirPath();
@@ -106,12 +113,14 @@ int main(int argc, char *argv[])
     // Both placed before either is shown: a window manager puts a window that is already up where its
     // own rule says, which may leave the title bar off the screen.
     if (armWindow)
+        window.SetVirtualArmWindow(armWindow.get());
+    if (armWindow)
         showBesideMainWindow(window, *armWindow);
     else
         window.show();
     // A file that cannot be read is reported as Load reports it, over an empty script.
     if (!scriptFile.isEmpty())
-        QTimer::singleShot(0, &window, [&window, scriptFile] { window.LoadScript(scriptFile); });
+        QTimer::singleShot(0, &window, [&window, scriptFile] { window.Editor().LoadScript(scriptFile); });
 
     if (options.startupProbe) {
         // After the script named on the command line, if any, has been opened; the timer also fires

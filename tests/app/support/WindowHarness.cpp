@@ -26,6 +26,13 @@ void WindowHarness::writeSettings(const QString &identity, bool highlight, quint
     file.write(text.toLatin1());
 }
 
+void WindowHarness::writeOptions(const QByteArray &text)
+{
+    QFile file(m_dir.filePath(QStringLiteral("TESSARO.INI")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        qFatal("cannot write the options file");
+}
+
 VirtualArm &WindowHarness::addArm(VirtualArm::Shape shape)
 {
     const int number = int(arms.size());
@@ -45,6 +52,7 @@ frmMain &WindowHarness::open()
     setup.settingsWritePath = setup.settingsReadPath;
     setup.optionsReadPath = m_dir.filePath(QStringLiteral("TESSARO.INI"));
     setup.optionsWritePath = setup.optionsReadPath;
+    setup.kits = kits;
     m_window = std::make_unique<frmMain>(setup);
     m_window->show();
     return *m_window;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "KitArmList.h"
 #include "VirtualArm.h"
 #include "VirtualHidTransport.h"
 #include "frmMain.h"
@@ -30,7 +31,12 @@ public:
     void closeWindow();
     void destroyWindow();
 
+    // Writes the options file (TESSARO.INI) with `text`.
+    void writeOptions(const QByteArray &text);
+
     VirtualHidTransport transport;
+    // The interface kits the window drives, when set before open().
+    KitArmList *kits = nullptr;
     std::vector<std::unique_ptr<VirtualArm>> arms;
     // (arm number, code) in the order the arms received them.
     QList<QPair<int, int>> received;

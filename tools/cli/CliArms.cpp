@@ -1,0 +1,39 @@
+#include "CliArms.h"
+
+#include "CliCommon.h"
+#include "ControlOptions.h"
+#include "SettingsLocation.h"
+
+bool virtualArmOption(const CliArguments &parsed, ArmTransport::Virtual *which, QString *error)
+{
+    *which = ArmTransport::Virtual::None;
+    if (!parsed.has("--virtual-arm"))
+        return true;
+    const QString kind = parsed.value("--virtual-arm");
+    *which = ArmTransport::Virtual::Hid;
+    if (kind.isEmpty() || ArmTransport::parseKind(kind, which))
+        return true;
+    *error = QStringLiteral("--virtual-arm poses as hid or kit, not '%1'").arg(kind);
+    return false;
+}
+
+KitReversed kitReversedFromOptions()
+{
+    const ControlOptions options =
+        ControlOptions::read(windowSettingsFilePath(QLatin1StringView(ControlOptionsFileName)).readPath);
+    KitReversed reversed{};
+    for (size_t m = 0; m < reversed.size(); ++m)
+        reversed[m] = options.kitReversed[m];
+    return reversed;
+}
+
+void printKit(QTextStream &out, const KitDeviceInfo &info)
+{
+    const auto orDash = [](const QString &s) { return s.isEmpty() ? QStringLiteral("-") : s; };
+    out << info.path << "\n";
+    out << "  interface kit  USB "
+        << QStringLiteral("%1:%2").arg(info.vendorId, 4, 16, QLatin1Char('0')).arg(info.productId, 4, 16, QLatin1Char('0'))
+        << "  bus " << info.busNumber << "  address " << info.address << "\n";
+    out << "  product: " << orDash(info.product) << "  manufacturer: " << orDash(info.manufacturer)
+        << "  serial: " << orDash(info.serialNumber) << "\n";
+}

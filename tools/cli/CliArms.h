@@ -1,0 +1,26 @@
+#pragma once
+
+#include "ArmTransport.h"
+#include "KitArmList.h"
+
+#include <QString>
+#include <QTextStream>
+
+struct CliArguments;
+
+// What the commands that reach arms share.
+
+// The option --virtual-arm[=KIND], KIND hid (the default) or kit: which virtual arm is asked for
+// (Virtual::None without the option). False, with error set, for any other KIND.
+bool virtualArmOption(const CliArguments &parsed, ArmTransport::Virtual *which, QString *error);
+
+// The motors of the interface kit that turn the other way, as TESSARO.INI (kept where the window
+// keeps it) says.
+KitReversed kitReversedFromOptions();
+
+// One kit, as `devices` and the error messages show it: the node, then its identifiers.
+void printKit(QTextStream &out, const KitDeviceInfo &info);
+
+// The hint for a kit or HID arm the system will not let the program open.
+inline constexpr char PermissionHint[] =
+    "no permission to use the device: install the udev rule 70-tessaro.rules and plug the arm in again";

@@ -1,0 +1,105 @@
+#include "CliArms.h"
+#include "CliCommands.h"
+#include "CliCommon.h"
+
+#include "ProcessClock.h"
+
+#include <QTextStream>
+
+namespace {
+
+// How long the kits are given to take the command before they count as stalled: their write bound.
+constexpr int TakeMs = 250;
+
+const QString Usage =
+    QStringLiteral("Usage: tessaro-cli light on|off [--virtual-arm[=hid|kit]] [--virtual-arm-log PATH]\n");
+
+void printUsage(QTextStream &out)
+{
+    out << Usage
+        << "\n"
+           "Switches the light in the gripper of every arm with the USB interface kit (1267:0000 or\n"
+           "1267:0001) on or off. The kit takes the light and the motors in one command, so its motors\n"
+           "are stopped with it. The HID board has no light.\n"
+           "\n"
+           "Options:\n"
+           "  --virtual-arm[=KIND]   use the built-in virtual arm instead of the USB devices, posing as\n"
+           "                         the HID board (KIND hid, the default) or the interface kit (kit)\n"
+           "  --virtual-arm-log PATH append one line per command the virtual arm receives; implies\n"
+           "                         --virtual-arm=kit\n"
+           "  -h, --help             show this help and exit\n"
+           "\n"
+           "Exit status:\n"
+           "  0   the light was switched on every kit\n"
+           "  1   the log could not be opened\n"
+           "  3   no interface kit found, or none that can be opened\n"
+           "  5   the command did not reach a kit\n"
+           "  6   a kit did not take the command: switch the arm off or unplug it\n"
+           "  64  usage\n";
+}
+
+} // namespace
+
+int cliLight(const QStringList &args)
+{
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const CliArguments parsed(args, {{"--virtual-arm", false, true}, {"--virtual-arm-log", true}}, 1);
+    if (!parsed.error.isEmpty())
+        return cliUsageError(parsed.error, Usage);
+    if (parsed.help) {
+        printUsage(out);
+        return CliExit::Ok;
+    }
+    const QString state = parsed.operands.value(0);
+    if (state != QLatin1String("on") && state != QLatin1String("off"))
+        return cliUsageError(QStringLiteral("light takes on or off"), Usage);
+    const bool on = state == QLatin1String("on");
+    ArmTransport::Virtual virtualArm = ArmTransport::Virtual::None;
+    QString why;
+    if (!virtualArmOption(parsed, &virtualArm, &why))
+        return cliUsageError(why, Usage);
+    const QString logPath = parsed.value("--virtual-arm-log");
+    if (parsed.has("--virtual-arm-log") && logPath.isEmpty())
+        return cliUsageError(QStringLiteral("option '--virtual-arm-log' needs a file name"), Usage);
+    if (virtualArm == ArmTransport::Virtual::None && !logPath.isEmpty())
+        virtualArm = ArmTransport::Virtual::Kit;
+
+    const KitReversed reversed = kitReversedFromOptions();
+    ArmTransport arms;
+    QString error;
+    if (!arms.make(virtualArm, logPath, &error, reversed)) {
+        err << "tessaro-cli: " << error << "\n";
+        return CliExit::Failed;
+    }
+    KitArmList kits(*arms.kits);
+    kits.setReversed(reversed);
+    kits.start();
+    if (kits.count() == 0) {
+        err << "tessaro-cli: no interface kit found (" << KitIdentity << "); the HID board has no light";
+        for (const KitArmList::OpenFailure &f : kits.openFailures()) {
+            err << "; " << f.info.path << " cannot be opened: " << f.reason;
+            if (f.kind == HidTransport::OpenFailure::PermissionDenied)
+                err << " (" << PermissionHint << ")";
+        }
+        err << "\n";
+        return CliExit::NoArm;
+    }
+    const QList<KitDeviceInfo> lit = kits.arms();
+    const bool sent = kits.SetLight(on, &why);
+    const bool taken = kits.drain(ProcessClock::monotonicNs() + qint64(TakeMs) * 1'000'000);
+    kits.stop();
+    if (!sent) {
+        err << "tessaro-cli: " << (why.isEmpty() ? QStringLiteral("the interface kit was disconnected") : why)
+            << "\n";
+        return CliExit::Refused;
+    }
+    if (!taken) {
+        err << "tessaro-cli: the interface kit did not take the command within " << TakeMs
+            << " ms. Switch the arm off or unplug it.\n";
+        return CliExit::ArmStalled;
+    }
+    for (const KitDeviceInfo &info : lit)
+        out << "light " << state << ": " << info.path << " (" << info.describe() << ")\n";
+    return CliExit::Ok;
+}
