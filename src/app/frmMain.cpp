@@ -6,6 +6,7 @@
 #include "LampButton.h"
 #include "MacButtonD.h"
 #include "MacFrame.h"
+#include "PoseControls.h"
 #include "ScriptGrid.h"
 #include "ScriptModel.h"
 #include "ScriptRunner.h"
@@ -108,6 +109,7 @@ void frmMain::buildWindow()
         [this] { return ConnectionState() == Ready ? ReadyText : DisconnectedText; }, this);
     buildMotionPanel();
     cmdLamp = new LampButton(FrameMain, m_setup.kits);
+    m_pose = new PoseControls(*m_session, FrameMain, [this](const QString &t) { showStatusMessage(t); }, this);
     followAttachedArms(lblDisp, *m_session);
 
     connect(cmdColors, &MacButton::Click, this, &frmMain::cmdColors_Click);

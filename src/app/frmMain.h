@@ -35,6 +35,7 @@ class LampButton;
 class MacButton;
 class MacButtonD;
 class MacFrame;
+class PoseControls;
 class MacRadioButton;
 class QMessageBox;
 class RunDisplay;
@@ -266,6 +267,7 @@ private:
 
     // Messages in place of the connection state for a while.
     StatusLine *m_statusLine = nullptr;
+    PoseControls *m_pose = nullptr;
     // Esc and Space in every window of the program.
     QObject *m_stopKeyFilter = nullptr;
 

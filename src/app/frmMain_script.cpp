@@ -5,6 +5,7 @@
 #include "MacButtonD.h"
 #include "MotionPanel.h"
 #include "PanelToolTips.h"
+#include "PoseControls.h"
 #include "RunDisplay.h"
 #include "ScriptNumbers.h"
 #include "ScriptCheck.h"
@@ -138,6 +139,7 @@ void frmMain::startRun(int firstStep)
     }
     if (!text.isEmpty() && !m_session->running())
         refuse(text);
+    m_pose->reportCutSteps();
 }
 
 void frmMain::CutRunAfterFailedSend(const QString &why)

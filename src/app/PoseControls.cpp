@@ -1,0 +1,78 @@
+#include "PoseControls.h"
+
+#include "ArmSession.h"
+#include "VirtualArmWindow.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QWidget>
+
+PoseControls::PoseControls(ArmSession &session, QWidget *panel, std::function<void(const QString &)> say,
+                           QObject *parent)
+    : QObject(parent), m_session(session), m_say(std::move(say))
+{
+    // In the arm picture's top left corner, where no button lies.
+    m_line = new QLabel(session.poseStatusText(), panel);
+    m_line->setObjectName(QStringLiteral("poseStatus"));
+    m_line->setGeometry(8, 8, 150, 17);
+    m_line->setToolTip(tr("Where the arm is, estimated from the time each motion ran: the arm has no sensors"));
+    m_line->setStyleSheet(QStringLiteral("color: #3a4654;"));
+    connect(&session, &ArmSession::poseStatusChanged, m_line, &QLabel::setText);
+    connect(&session, &ArmSession::endStopReached, this, [this](const QString &text) { m_say(text); });
+
+    m_startPose = new QAction(tr("This is the start pose"), panel);
+    m_startPose->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
+    m_startPose->setShortcutContext(Qt::WindowShortcut);
+    connect(m_startPose, &QAction::triggered, this, [this] {
+        m_session.declareStartPose();
+        m_say(tr("Start pose set: the pose is known from here"));
+    });
+    m_return = new QAction(tr("Return to start"), panel);
+    m_return->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+    m_return->setShortcutContext(Qt::WindowShortcut);
+    connect(m_return, &QAction::triggered, this, &PoseControls::returnToStart);
+    m_showEstimate = new QAction(tr("Show the estimated pose"), panel);
+    connect(m_showEstimate, &QAction::triggered, this, [this] {
+        if (!m_window) {
+            m_window.reset(createEstimatedArmWindow([this] {
+                const PoseEstimator estimator = m_session.poseEstimator();
+                return EstimatedPose{estimator.estimateAt(ArmSession::clockNs()), estimator.code()};
+            }));
+            m_window->setWindowTitle(tr("Virtual Arm \u2013 estimated pose"));
+            auto *window = static_cast<VirtualArmWindow *>(m_window.get());
+            connect(&m_session, &ArmSession::poseChanged, window, &VirtualArmWindow::refresh);
+        }
+        m_window->show();
+        m_window->raise();
+        m_window->activateWindow();
+    });
+    panel->addAction(m_startPose);
+    panel->addAction(m_return);
+    panel->addAction(m_showEstimate);
+    panel->setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+PoseControls::~PoseControls() = default;
+
+void PoseControls::returnToStart()
+{
+    QString refusal;
+    const ArmSession::RunEnd end = m_session.returnToStart(&refusal);
+    if (!refusal.isEmpty())
+        m_say(refusal);
+    else if (end == ArmSession::RunEnd::Finished)
+        m_say(tr("Back at the start pose (estimated)"));
+    else
+        m_say(tr("Return to start stopped"));
+}
+
+void PoseControls::reportCutSteps()
+{
+    const QList<ArmSession::CutStep> cut = m_session.lastRunCutSteps();
+    if (cut.isEmpty())
+        return;
+    QString text = cut.first().text();
+    if (cut.size() > 1)
+        text += tr(" (and %n more cut short)", nullptr, int(cut.size() - 1));
+    m_say(text);
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class ArmSession;
+class QAction;
+class QLabel;
+class QWidget;
+
+// What the window offers of the pose estimate: a small line with what the estimate knows ("Pose known
+// ± 4°", "Pose unknown"), and the commands "This is the start pose", "Return to start" and "Show the
+// estimated pose" (the Virtual Arm window drawing the estimate) in the menu of `panel`, the arm
+// picture. Messages (an end stop, a refused return, the steps a run cut short) go to `say`.
+class PoseControls : public QObject
+{
+    Q_OBJECT
+public:
+    PoseControls(ArmSession &session, QWidget *panel, std::function<void(const QString &)> say,
+                 QObject *parent = nullptr);
+    ~PoseControls() override;
+
+    QLabel *statusLabel() const { return m_line; }
+    QAction *startPoseAction() const { return m_startPose; }
+    QAction *returnAction() const { return m_return; }
+    QAction *showEstimateAction() const { return m_showEstimate; }
+    // The window that draws the estimate, once it has been asked for.
+    QWidget *estimateWindow() const { return m_window.get(); }
+
+    // After a run: the steps the end-stop rule cut short, told in one message.
+    void reportCutSteps();
+    // Return to start, as its command does.
+    void returnToStart();
+
+private:
+    ArmSession &m_session;
+    std::function<void(const QString &)> m_say;
+    QLabel *m_line = nullptr;
+    QAction *m_startPose = nullptr;
+    QAction *m_return = nullptr;
+    QAction *m_showEstimate = nullptr;
+    std::unique_ptr<QWidget> m_window;
+};
