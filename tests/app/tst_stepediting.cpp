@@ -17,6 +17,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QTemporaryDir>
+#include <QLabel>
 #include <QTest>
 #include <QTimer>
 #include <QUndoStack>
@@ -631,9 +632,28 @@ private Q_SLOTS:
         armWindow.close();
         QCOMPARE(w.FrameMain->contextMenuPolicy(), Qt::ActionsContextMenu);
         const QList<QAction *> pictureMenu = w.FrameMain->actions();
-        QVERIFY(!pictureMenu.isEmpty());
-        pictureMenu.first()->trigger();
+        const auto named = [&pictureMenu](const char *text) -> QAction * {
+            for (QAction *action : pictureMenu) {
+                if (action->text() == QLatin1String(text))
+                    return action;
+            }
+            return nullptr;
+        };
+        QVERIFY(named("Show the Virtual Arm window"));
+        named("Show the Virtual Arm window")->trigger();
         QVERIFY(armWindow.isVisible());
+
+        // The pose commands are in the same menu: Return to start says why it does nothing (no arm
+        // here), and the start pose makes the pose known, as the line in the picture's corner says.
+        const auto *poseLine = w.FrameMain->findChild<QLabel *>(QStringLiteral("poseStatus"));
+        QVERIFY(poseLine);
+        QCOMPARE(poseLine->text(), QStringLiteral("Pose unknown"));
+        QVERIFY(named("Return to start"));
+        named("Return to start")->trigger();
+        QCOMPARE(w.lblDisp->text(), QStringLiteral("No arm to return to its start pose"));
+        QVERIFY(named("This is the start pose"));
+        named("This is the start pose")->trigger();
+        QCOMPARE(poseLine->text(), QStringLiteral("Pose known \u00B1 0\u00B0"));
     }
 
     // Append return path on a script too long for it says why instead of doing nothing.
