@@ -243,6 +243,9 @@ bool ArmSession::send(qint16 code, QString *error)
         return false;
     bool sent = false;
     {
+        // The HID lock first, as whatever the component tells under it (an interface closed) may come
+        // to the pose; the device list takes it again inside.
+        const auto hid = m_agent->lock();
         const std::lock_guard<std::mutex> guard(m_sendLock);
         sent = sendLocked(code, error);
     }
@@ -836,6 +839,7 @@ void ArmSession::onEndStop()
         return;
     int code = 0;
     {
+        const auto hid = m_agent->lock();
         const std::lock_guard<std::mutex> guard(m_sendLock);
         // Another code went out meanwhile: its own reckoning stands.
         if (m_endStopDueNs == 0 || m_endStopSerial != m_sendSerial)

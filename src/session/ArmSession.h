@@ -270,7 +270,8 @@ private:
     QString m_failureWaiting;
 
     // Held across every send, so that what the estimate hears is exactly what went out, in order, and
-    // a stop at an estimated end goes to the motion it was meant for and to no later one.
+    // a stop at an estimated end goes to the motion it was meant for and to no later one. Always taken
+    // after the HID lock, never before it: the component tells of a closed interface under its lock.
     mutable std::mutex m_sendLock;
     PoseEstimator m_pose;
     // Codes that have gone out, counted; an end stop is for one of them.
