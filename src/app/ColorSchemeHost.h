@@ -31,4 +31,7 @@ public:
     virtual QString OptionsReadPath() const { return OptionsFilePath(); }
     // Applied by Save, as the highlight is.
     virtual void SetControlOptions(const ControlOptions &) {}
+    // The guided timing of the joints' travel, where the host drives an arm.
+    virtual bool CanCalibrate() const { return false; }
+    virtual void ShowCalibration() {}
 };

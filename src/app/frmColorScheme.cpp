@@ -196,6 +196,16 @@ void frmColorScheme::buildOptionsBand()
     spnRunLimit->setGeometry(twipRect(420, 3840, 1995, 330));
     connect(chkRunLimit, &MacCheckBox::Click, spnRunLimit,
             [this] { spnRunLimit->setEnabled(chkRunLimit->Value() == 1); });
+    if (!m_host.CanCalibrate())
+        return;
+    setFixedSize(width(), Twips::toPixels(ClientHeightTwips + 1200));
+    cmdCalibrate = new MacButton(this);
+    cmdCalibrate->setObjectName(QStringLiteral("cmdCalibrate"));
+    cmdCalibrate->SetCaption(QStringLiteral("Calibrate"));
+    cmdCalibrate->setToolTip(QStringLiteral("Time each joint's full travel on this arm, so that the pose "
+                                            "estimate and its end stops follow it."));
+    cmdCalibrate->move(Twips::toPixels(420), Twips::toPixels(4260));
+    connect(cmdCalibrate, &MacButton::Click, this, [this] { m_host.ShowCalibration(); });
 }
 
 ControlOptions frmColorScheme::controlOptions() const

@@ -69,6 +69,8 @@ public:
     MacCheckBox *chkRunLimit = nullptr;
     QLabel *lblRunLimit = nullptr;
     QSpinBox *spnRunLimit = nullptr;
+    // Opens the joints' calibration; only there when the host drives an arm.
+    MacButton *cmdCalibrate = nullptr;
 
     // The options on screen, as Save would write them.
     ControlOptions controlOptions() const;

@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include "ArmDeviceList.h"
+#include "CalibrationDialog.h"
 #include "Gamepad.h"
 #include "GridText.h"
 #include "LampButton.h"
@@ -67,6 +68,8 @@ frmMain::~frmMain()
         delete m_colorScheme.data();
     if (m_about)
         delete m_about.data();
+    if (m_calibration)
+        delete m_calibration.data();
 }
 
 void frmMain::connectSession()
@@ -109,7 +112,8 @@ void frmMain::buildWindow()
         [this] { return ConnectionState() == Ready ? ReadyText : DisconnectedText; }, this);
     buildMotionPanel();
     cmdLamp = new LampButton(FrameMain, m_setup.kits);
-    m_pose = new PoseControls(*m_session, FrameMain, [this](const QString &t) { showStatusMessage(t); }, this);
+    m_pose = new PoseControls(
+        *m_session, FrameMain, [this](const QString &t) { showStatusMessage(t); }, this);
     followAttachedArms(lblDisp, *m_session);
 
     connect(cmdColors, &MacButton::Click, this, &frmMain::cmdColors_Click);
@@ -229,6 +233,15 @@ void frmMain::cmdColors_Click()
     dialog->show();
 }
 
+void frmMain::ShowCalibration()
+{
+    if (!m_calibration)
+        m_calibration = new CalibrationDialog(*m_session, m_setup.optionsWritePath);
+    m_calibration->show();
+    m_calibration->raise();
+    m_calibration->activateWindow();
+}
+
 frmAbout *frmMain::aboutWindow() const
 {
     return m_about;
@@ -272,6 +285,10 @@ void frmMain::Form_Unload()
     runStep([this] {
         if (m_colorScheme)
             m_colorScheme->close();
+    });
+    runStep([this] {
+        if (m_calibration)
+            m_calibration->close();
     });
     runStep([this] {
         if (cmdRun->Caption() == QStringLiteral("Stop")) {

@@ -93,6 +93,8 @@ public:
     QString OptionsFilePath() const override { return m_setup.optionsWritePath; }
     QString OptionsReadPath() const override;
     void SetControlOptions(const ControlOptions &options) override;
+    bool CanCalibrate() const override { return true; }
+    void ShowCalibration() override;
     ControlOptions Options() const;
 
     bool Hilight() const { return m_hilight; }
@@ -273,6 +275,7 @@ private:
 
     QPointer<QWidget> m_colorScheme;
     QPointer<frmAbout> m_about;
+    QPointer<QWidget> m_calibration;
     QPointer<QMessageBox> m_openDeniedBox;
 
     WidgetScriptDialogs m_widgetDialogs;

@@ -1,0 +1,105 @@
+#include "ArmSession.h"
+#include "CalibrationDialog.h"
+#include "ControlOptions.h"
+#include "MacButton.h"
+#include "WindowHarness.h"
+#include "frmColorScheme.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+// The guided timing of a joint's travel, on a window's virtual arm: what reaches the arm, what is
+// kept, and what Save leaves in the options file.
+class tst_Calibration : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void timesAJointFromStartToTheKey_data()
+    {
+        QTest::addColumn<QString>("end"); // how the timing ends
+        QTest::addColumn<QList<int>>("codes");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("Enter at the end") << "Enter" << QList<int>{3, 0} << true;
+        QTest::newRow("Space at the end, and nothing else stopped") << "Space" << QList<int>{3, 0} << true;
+        QTest::newRow("Esc stops without a measurement") << "Esc" << QList<int>{3, 0} << false;
+        QTest::newRow("closing stops without a measurement") << "close" << QList<int>{3, 0} << false;
+    }
+    void timesAJointFromStartToTheKey()
+    {
+        QFETCH(QString, end);
+        QFETCH(QList<int>, codes);
+        QFETCH(bool, kept);
+        WindowHarness h;
+        h.addArm();
+        frmMain &w = h.open();
+        // Opened as the settings dialog opens it.
+        frmColorScheme settings(w);
+        QVERIFY(settings.cmdCalibrate);
+        QTest::mouseClick(settings.cmdCalibrate, Qt::LeftButton);
+        CalibrationDialog *dialog = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (auto *found = qobject_cast<CalibrationDialog *>(top))
+                dialog = found;
+        QVERIFY(dialog);
+        QPointer<CalibrationDialog> alive(dialog);
+        dialog->joint->setCurrentIndex(2); // elbow
+        dialog->towardsMax->setChecked(true);
+        QCOMPARE(dialog->chosenCode(), 3);
+
+        QTest::mouseClick(dialog->start, Qt::LeftButton);
+        QVERIFY(dialog->timing());
+        QTest::qWait(700);
+        if (end == QLatin1String("Enter"))
+            QTest::keyClick(dialog->start, Qt::Key_Return);
+        else if (end == QLatin1String("Space"))
+            QTest::keyClick(dialog->start, Qt::Key_Space);
+        else if (end == QLatin1String("Esc"))
+            QTest::keyClick(dialog->start, Qt::Key_Escape);
+        else
+            dialog->close();
+        QTRY_COMPARE(h.codes().mid(0, codes.size()), codes);
+        if (end != QLatin1String("Esc")) // Esc also stops everything else, which may send 0 again
+            QCOMPARE(h.codes(), codes);
+        if (!alive) {
+            QVERIFY(!kept);
+            QCOMPARE(w.session().options().travel.seconds(3), 0.0);
+            return;
+        }
+        QVERIFY(!dialog->timing());
+        const double measured = dialog->calibration().seconds(3);
+        if (!kept) {
+            QCOMPARE(measured, 0.0);
+            return;
+        }
+        // 0.7 s from start to key, less the operator's reaction; a late wake-up only adds.
+        QVERIFY2(measured >= 0.45 && measured <= 1.2, qPrintable(QString::number(measured)));
+        QCOMPARE(w.session().options().travel.seconds(3), 0.0);
+        QTest::mouseClick(dialog->save, Qt::LeftButton);
+        QCOMPARE(w.session().options().travel.seconds(3), measured);
+        const ControlOptions saved = ControlOptions::read(w.OptionsFilePath());
+        QCOMPARE(saved.travel.seconds(3), measured);
+        dialog->close();
+    }
+
+    // Bring to the other end runs the other way only while held.
+    void bringsTheJointBackWhileHeld()
+    {
+        WindowHarness h;
+        h.addArm();
+        frmMain &w = h.open();
+        CalibrationDialog dialog(w.session(), QString());
+        dialog.joint->setCurrentIndex(1); // shoulder
+        dialog.towardsMin->setChecked(true);
+        QTest::mousePress(dialog.bringBack, Qt::LeftButton);
+        QTRY_COMPARE(h.codes(), QList<int>{1});
+        QTest::mouseRelease(dialog.bringBack, Qt::LeftButton);
+        QTRY_COMPARE(h.codes(), QList<int>({1, 0}));
+    }
+};
+
+QTEST_MAIN(tst_Calibration)
+#include "tst_calibration.moc"
