@@ -94,9 +94,8 @@ public:
     RealHidConnection(hid_device *dev, QByteArray descriptor, const QString &node, int writeFd)
         : m_dev(dev), m_descriptor(std::move(descriptor)), m_node(node),
           m_identity(RealHidTransport::nodeIdentity(node)),
-          m_writer([fd = std::make_shared<OwnedFd>(writeFd)](const QByteArray &report) {
-              return writeWhole(fd->fd, report);
-          },
+          m_writer([fd = std::make_shared<OwnedFd>(writeFd)](
+                       const QByteArray &report) { return writeWhole(fd->fd, report); },
                    RealHidTransport::WriteBoundMs)
     {
         const HidParseResult parsed = parseReportDescriptor(m_descriptor);
@@ -138,7 +137,10 @@ public:
         return false;
     }
 
-    void setStallHandler(std::function<void()> handler) override { m_writer.setStallHandler(std::move(handler)); }
+    void setStallHandler(std::function<void()> handler) override
+    {
+        m_writer.setStallHandler(std::move(handler));
+    }
     bool drain(qint64 deadlineNs) override { return m_writer.drain(deadlineNs); }
 
     bool readInputReport(QByteArray &report, int timeoutMs, QString *error) override
@@ -416,23 +418,9 @@ QByteArray RealHidTransport::readReportDescriptor(const QString &node, QString *
 
 bool RealHidTransport::openMonitor(QString *why)
 {
-    m_udev = udev_new();
-    if (!m_udev) {
-        *why = QStringLiteral("udev_new failed");
+    if (!m_monitor.open("hidraw", nullptr, why))
         return false;
-    }
-    m_monitor = udev_monitor_new_from_netlink(m_udev, "udev");
-    if (!m_monitor) {
-        *why = QStringLiteral("cannot listen to udev: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    if (udev_monitor_filter_add_match_subsystem_devtype(m_monitor, "hidraw", nullptr) < 0 ||
-        udev_monitor_enable_receiving(m_monitor) < 0) {
-        *why = QStringLiteral("cannot receive udev events: %1")
-                   .arg(QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    m_notifier = new QSocketNotifier(udev_monitor_get_fd(m_monitor), QSocketNotifier::Read, this);
+    m_notifier = new QSocketNotifier(m_monitor.fd(), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &RealHidTransport::onMonitorReadable);
     return true;
 }
@@ -449,10 +437,10 @@ bool RealHidTransport::startMonitoring()
     stopMonitoring();
     static std::atomic<bool> told{false};
     if (!told.exchange(true))
-        qWarning().noquote()
-            << QStringLiteral("No udev monitor (%1): looking for HID devices every %2 s instead.")
-                   .arg(why)
-                   .arg(PollIntervalMs / 1000);
+        qWarning().noquote() << QStringLiteral(
+                                    "No udev monitor (%1): looking for HID devices every %2 s instead.")
+                                    .arg(why)
+                                    .arg(PollIntervalMs / 1000);
     for (auto it = m_known.cbegin(); it != m_known.cend(); ++it)
         m_polled.insert(it.key(), nodeIdentity(it.key()));
     m_pollTimer = new QTimer(this);
@@ -466,12 +454,7 @@ void RealHidTransport::stopMonitoring()
 {
     delete m_notifier;
     m_notifier = nullptr;
-    if (m_monitor)
-        udev_monitor_unref(m_monitor);
-    m_monitor = nullptr;
-    if (m_udev)
-        udev_unref(m_udev);
-    m_udev = nullptr;
+    m_monitor.close();
     if (m_pollTimer) {
         // May be called from a handler of the timer's own tick.
         m_pollTimer->stop();
@@ -556,9 +539,7 @@ HidInterfaceInfo RealHidTransport::infoForNode(const QString &node, void *device
 
 void RealHidTransport::onMonitorReadable()
 {
-    if (!m_monitor)
-        return;
-    udev_device *device = udev_monitor_receive_device(m_monitor);
+    udev_device *device = m_monitor.receive();
     if (!device)
         return;
     const QString action = udevText(udev_device_get_action(device));

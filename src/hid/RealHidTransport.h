@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HidTransport.h"
+#include "UdevMonitor.h"
 
 #include <QHash>
 #include <QString>
@@ -10,8 +11,6 @@
 
 class QSocketNotifier;
 class QTimer;
-struct udev;
-struct udev_monitor;
 
 // The hidraw devices of this machine: hidapi for enumeration and report reads, libudev for hot-plug.
 // The udev monitor listens on the "udev" netlink source, so an arrival is announced only once the
@@ -20,8 +19,8 @@ struct udev_monitor;
 // container), that is said once on stderr and the nodes are listed again every PollIntervalMs instead.
 //
 // Output reports are written on a thread per connection (BoundedWriter) through a descriptor of their
-// own; a report the device has not taken within WriteBoundMs stalls the connection. A read or write that fails because the node has gone (or now
-// belongs to another device) marks the connection deviceGone.
+// own; a report the device has not taken within WriteBoundMs stalls the connection. A read or write that
+// fails because the node has gone (or now belongs to another device) marks the connection deviceGone.
 //
 // Threads: the transport and everything but a connection's writeOutputReport belong to the thread
 // that made the transport.
@@ -41,7 +40,7 @@ public:
     QByteArray peekReportDescriptor(const HidInterfaceInfo &info) const override;
     bool startMonitoring() override;
     void stopMonitoring() override;
-    bool isMonitoring() const { return m_monitor != nullptr || m_pollTimer != nullptr; }
+    bool isMonitoring() const { return m_monitor.isOpen() || m_pollTimer != nullptr; }
     bool isPolling() const { return m_pollTimer != nullptr; }
 
     // What tells one device under a node from the next under the same node: the sysfs path of the
@@ -74,8 +73,7 @@ private:
     bool openMonitor(QString *why);
     void rescan();
 
-    udev *m_udev = nullptr;
-    udev_monitor *m_monitor = nullptr;
+    UdevMonitor m_monitor;
     QSocketNotifier *m_notifier = nullptr;
     QTimer *m_pollTimer = nullptr;
     QHash<QString, QString> m_polled; // node -> identity at the last listing

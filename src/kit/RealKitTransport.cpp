@@ -88,10 +88,10 @@ struct OpenKit
     int transfer(const QByteArray &command)
     {
         QByteArray data = command;
-        const int r = libusb_control_transfer(handle, KitCommand::RequestType, KitCommand::Request,
-                                              KitCommand::Value, KitCommand::Index,
-                                              reinterpret_cast<unsigned char *>(data.data()),
-                                              quint16(data.size()), RealKitTransport::TransferTimeoutMs);
+        const int r =
+            libusb_control_transfer(handle, KitCommand::RequestType, KitCommand::Request, KitCommand::Value,
+                                    KitCommand::Index, reinterpret_cast<unsigned char *>(data.data()),
+                                    quint16(data.size()), RealKitTransport::TransferTimeoutMs);
         if (r == data.size())
             return 0;
         const int error = r < 0 ? errnoFromLibusb(r) : EIO;
@@ -105,9 +105,8 @@ class RealKitConnection : public KitConnection
 {
 public:
     explicit RealKitConnection(std::shared_ptr<OpenKit> kit)
-        : m_kit(kit),
-          m_writer([kit](const QByteArray &command) { return kit->transfer(command); },
-                   RealKitTransport::WriteBoundMs)
+        : m_kit(kit), m_writer([kit](const QByteArray &command) { return kit->transfer(command); },
+                               RealKitTransport::WriteBoundMs)
     {
     }
 
@@ -134,7 +133,10 @@ public:
     }
 
     bool deviceGone() const override { return m_kit->gone.load(); }
-    void setStallHandler(std::function<void()> handler) override { m_writer.setStallHandler(std::move(handler)); }
+    void setStallHandler(std::function<void()> handler) override
+    {
+        m_writer.setStallHandler(std::move(handler));
+    }
     bool drain(qint64 deadlineNs) override { return m_writer.drain(deadlineNs); }
 
 private:
@@ -287,23 +289,9 @@ std::unique_ptr<KitConnection> RealKitTransport::open(const KitDeviceInfo &info,
 
 bool RealKitTransport::openMonitor(QString *why)
 {
-    m_udev = udev_new();
-    if (!m_udev) {
-        *why = QStringLiteral("udev_new failed");
+    if (!m_monitor.open("usb", "usb_device", why))
         return false;
-    }
-    m_monitor = udev_monitor_new_from_netlink(m_udev, "udev");
-    if (!m_monitor) {
-        *why = QStringLiteral("cannot listen to udev: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    if (udev_monitor_filter_add_match_subsystem_devtype(m_monitor, "usb", "usb_device") < 0 ||
-        udev_monitor_enable_receiving(m_monitor) < 0) {
-        *why = QStringLiteral("cannot receive udev events: %1")
-                   .arg(QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    m_notifier = new QSocketNotifier(udev_monitor_get_fd(m_monitor), QSocketNotifier::Read, this);
+    m_notifier = new QSocketNotifier(m_monitor.fd(), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &RealKitTransport::onMonitorReadable);
     return true;
 }
@@ -337,12 +325,7 @@ void RealKitTransport::stopMonitoring()
 {
     delete m_notifier;
     m_notifier = nullptr;
-    if (m_monitor)
-        udev_monitor_unref(m_monitor);
-    m_monitor = nullptr;
-    if (m_udev)
-        udev_unref(m_udev);
-    m_udev = nullptr;
+    m_monitor.close();
     if (m_pollTimer) {
         // May be called from a handler of the timer's own tick.
         m_pollTimer->stop();
@@ -389,9 +372,7 @@ void RealKitTransport::rescan()
 
 void RealKitTransport::onMonitorReadable()
 {
-    if (!m_monitor)
-        return;
-    udev_device *device = udev_monitor_receive_device(m_monitor);
+    udev_device *device = m_monitor.receive();
     if (!device)
         return;
     const QString action = udevText(udev_device_get_action(device));

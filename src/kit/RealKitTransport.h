@@ -1,14 +1,13 @@
 #pragma once
 
 #include "KitTransport.h"
+#include "UdevMonitor.h"
 
 #include <QHash>
 #include <QString>
 
 class QSocketNotifier;
 class QTimer;
-struct udev;
-struct udev_monitor;
 
 // The interface kits plugged into this machine. They are listed from sysfs (every USB device shows
 // its identifiers, bus number and address there, whoever may open it), opened through their usbfs
@@ -45,7 +44,7 @@ public:
                                         HidTransport::OpenFailure *failure = nullptr) override;
     bool startMonitoring() override;
     void stopMonitoring() override;
-    bool isMonitoring() const { return m_monitor != nullptr || m_pollTimer != nullptr; }
+    bool isMonitoring() const { return m_monitor.isOpen() || m_pollTimer != nullptr; }
     bool isPolling() const { return m_pollTimer != nullptr; }
 
     // Every USB device of the sysfs tree, kits or not.
@@ -65,8 +64,7 @@ private:
 
     QString m_sysfsRoot;
     QString m_devRoot;
-    udev *m_udev = nullptr;
-    udev_monitor *m_monitor = nullptr;
+    UdevMonitor m_monitor;
     QSocketNotifier *m_notifier = nullptr;
     QTimer *m_pollTimer = nullptr;
     // The kits present at the last listing or event, by path: a removed device has no attributes left
