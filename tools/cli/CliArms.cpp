@@ -4,11 +4,20 @@
 #include "ControlOptions.h"
 #include "SettingsLocation.h"
 
-bool virtualArmOption(const CliArguments &parsed, ArmTransport::Virtual *which, QString *error)
+bool virtualArmOptions(const CliArguments &parsed, ArmTransport::Virtual byLog, ArmTransport::Virtual *which,
+                       QString *logPath, QString *error)
 {
     *which = ArmTransport::Virtual::None;
-    if (!parsed.has("--virtual-arm"))
+    *logPath = parsed.value("--virtual-arm-log");
+    if (parsed.has("--virtual-arm-log") && logPath->isEmpty()) {
+        *error = QStringLiteral("option '--virtual-arm-log' needs a file name");
+        return false;
+    }
+    if (!parsed.has("--virtual-arm")) {
+        if (!logPath->isEmpty())
+            *which = byLog;
         return true;
+    }
     const QString kind = parsed.value("--virtual-arm");
     *which = ArmTransport::Virtual::Hid;
     if (kind.isEmpty() || ArmTransport::parseKind(kind, which))
@@ -32,7 +41,9 @@ void printKit(QTextStream &out, const KitDeviceInfo &info)
     const auto orDash = [](const QString &s) { return s.isEmpty() ? QStringLiteral("-") : s; };
     out << info.path << "\n";
     out << "  interface kit  USB "
-        << QStringLiteral("%1:%2").arg(info.vendorId, 4, 16, QLatin1Char('0')).arg(info.productId, 4, 16, QLatin1Char('0'))
+        << QStringLiteral("%1:%2")
+               .arg(info.vendorId, 4, 16, QLatin1Char('0'))
+               .arg(info.productId, 4, 16, QLatin1Char('0'))
         << "  bus " << info.busNumber << "  address " << info.address << "\n";
     out << "  product: " << orDash(info.product) << "  manufacturer: " << orDash(info.manufacturer)
         << "  serial: " << orDash(info.serialNumber) << "\n";

@@ -10,9 +10,11 @@ struct CliArguments;
 
 // What the commands that reach arms share.
 
-// The option --virtual-arm[=KIND], KIND hid (the default) or kit: which virtual arm is asked for
-// (Virtual::None without the option). False, with error set, for any other KIND.
-bool virtualArmOption(const CliArguments &parsed, ArmTransport::Virtual *which, QString *error);
+// The options --virtual-arm[=KIND], KIND hid (the default) or kit, and --virtual-arm-log PATH: which
+// virtual arm is asked for (Virtual::None without either; a log alone asks for `byLog`) and where
+// it logs. False, with error set, for any other KIND or a log option without a file name.
+bool virtualArmOptions(const CliArguments &parsed, ArmTransport::Virtual byLog, ArmTransport::Virtual *which,
+                       QString *logPath, QString *error);
 
 // The motors of the interface kit that turn the other way, as TESSARO.INI (kept where the window
 // keeps it) says.

@@ -1,8 +1,8 @@
 #include "CliCommands.h"
 #include "CliCommon.h"
 
-#include "ArmTransport.h"
 #include "ArmSession.h"
+#include "ArmTransport.h"
 #include "CliArms.h"
 #include "HIDagentX.h"
 #include "HidError.h"
@@ -84,7 +84,8 @@ int cliDevices(const QStringList &args)
 {
     QTextStream out(stdout);
     QTextStream err(stderr);
-    const CliArguments parsed(args, {{"--all", false}, {"--virtual-arm", false, true}, {"--virtual-arm-log", true}}, 0);
+    const CliArguments parsed(
+        args, {{"--all", false}, {"--virtual-arm", false, true}, {"--virtual-arm-log", true}}, 0);
     if (!parsed.error.isEmpty())
         return cliUsageError(parsed.error, Usage);
     if (parsed.help) {
@@ -93,14 +94,10 @@ int cliDevices(const QStringList &args)
     }
     const bool all = parsed.has("--all");
     ArmTransport::Virtual virtualArm = ArmTransport::Virtual::None;
+    QString logPath;
     QString why;
-    if (!virtualArmOption(parsed, &virtualArm, &why))
+    if (!virtualArmOptions(parsed, ArmTransport::Virtual::Hid, &virtualArm, &logPath, &why))
         return cliUsageError(why, Usage);
-    const QString logPath = parsed.value("--virtual-arm-log");
-    if (parsed.has("--virtual-arm-log") && logPath.isEmpty())
-        return cliUsageError(QStringLiteral("option '--virtual-arm-log' needs a file name"), Usage);
-    if (virtualArm == ArmTransport::Virtual::None && !logPath.isEmpty())
-        virtualArm = ArmTransport::Virtual::Hid;
 
     ArmTransport hid;
     QString hidError;

@@ -56,14 +56,10 @@ int cliLight(const QStringList &args)
         return cliUsageError(QStringLiteral("light takes on or off"), Usage);
     const bool on = state == QLatin1String("on");
     ArmTransport::Virtual virtualArm = ArmTransport::Virtual::None;
+    QString logPath;
     QString why;
-    if (!virtualArmOption(parsed, &virtualArm, &why))
+    if (!virtualArmOptions(parsed, ArmTransport::Virtual::Kit, &virtualArm, &logPath, &why))
         return cliUsageError(why, Usage);
-    const QString logPath = parsed.value("--virtual-arm-log");
-    if (parsed.has("--virtual-arm-log") && logPath.isEmpty())
-        return cliUsageError(QStringLiteral("option '--virtual-arm-log' needs a file name"), Usage);
-    if (virtualArm == ArmTransport::Virtual::None && !logPath.isEmpty())
-        virtualArm = ArmTransport::Virtual::Kit;
 
     const KitReversed reversed = kitReversedFromOptions();
     ArmTransport arms;

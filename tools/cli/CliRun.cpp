@@ -133,9 +133,6 @@ int cliRun(const QStringList &args)
                                  Usage);
     }
     const bool allowUnknown = parsed.has("--allow-unknown-steps");
-    const QString logPath = parsed.value("--virtual-arm-log");
-    if (parsed.has("--virtual-arm-log") && logPath.isEmpty())
-        return cliUsageError(QStringLiteral("option '--virtual-arm-log' needs a file name"), Usage);
     int failWrite = 0;
     if (parsed.has("--virtual-arm-fail-write")) {
         bool ok = false;
@@ -147,8 +144,9 @@ int cliRun(const QStringList &args)
                 Usage);
     }
     ArmTransport::Virtual virtualArm = ArmTransport::Virtual::None;
+    QString logPath;
     QString kindError;
-    if (!virtualArmOption(parsed, &virtualArm, &kindError))
+    if (!virtualArmOptions(parsed, ArmTransport::Virtual::Hid, &virtualArm, &logPath, &kindError))
         return cliUsageError(kindError, Usage);
     const bool realistic = parsed.has("--virtual-arm-realistic");
     quint32 seed = 1;
@@ -163,7 +161,7 @@ int cliRun(const QStringList &args)
     }
     const bool returnAfter = parsed.has("--return");
     // The virtual arm is asked for by any of its options.
-    if (virtualArm == ArmTransport::Virtual::None && (realistic || failWrite > 0 || !logPath.isEmpty()))
+    if (virtualArm == ArmTransport::Virtual::None && (realistic || failWrite > 0))
         virtualArm = ArmTransport::Virtual::Hid;
     const bool light = parsed.has("--light");
     const Output output = parsed.has("--quiet")          ? Output::Quiet
