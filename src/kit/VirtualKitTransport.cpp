@@ -118,7 +118,9 @@ private:
 QList<WrittenCommand> VirtualKit::written() const
 {
     const std::lock_guard<std::mutex> guard(m_writtenLock);
-    return m_written;
+    // A list of the reader's own: one sharing the buffer would let the writer, appending, move the
+    // entries out from under a reader that is still copying them.
+    return QList<WrittenCommand>(m_written.cbegin(), m_written.cend());
 }
 
 void VirtualKit::failNextWrite(bool deviceGone)
