@@ -9,8 +9,6 @@
 #include <QMutex>
 #include <QRegularExpression>
 #include <QSet>
-#include <QSocketNotifier>
-#include <QTimer>
 #include <QtDebug>
 
 #include <hidapi/hidapi.h>
@@ -274,6 +272,8 @@ QString udevText(const char *s)
 RealHidTransport::RealHidTransport(QObject *parent) : HidTransport(parent)
 {
     acquireHidapi();
+    connect(&m_monitor, &UdevMonitor::readable, this, &RealHidTransport::onMonitorReadable);
+    connect(&m_monitor, &UdevMonitor::pollDue, this, &RealHidTransport::rescan);
 }
 
 RealHidTransport::~RealHidTransport()
@@ -416,15 +416,6 @@ QByteArray RealHidTransport::readReportDescriptor(const QString &node, QString *
     return bytes;
 }
 
-bool RealHidTransport::openMonitor(QString *why)
-{
-    if (!m_monitor.open("hidraw", nullptr, why))
-        return false;
-    m_notifier = new QSocketNotifier(m_monitor.fd(), QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &RealHidTransport::onMonitorReadable);
-    return true;
-}
-
 bool RealHidTransport::startMonitoring()
 {
     if (isMonitoring())
@@ -432,7 +423,7 @@ bool RealHidTransport::startMonitoring()
     // Nodes present now can be told apart on removal too.
     enumerate();
     QString why;
-    if (openMonitor(&why))
+    if (m_monitor.open("hidraw", nullptr, &why))
         return true;
     stopMonitoring();
     static std::atomic<bool> told{false};
@@ -443,24 +434,14 @@ bool RealHidTransport::startMonitoring()
                                     .arg(PollIntervalMs / 1000);
     for (auto it = m_known.cbegin(); it != m_known.cend(); ++it)
         m_polled.insert(it.key(), nodeIdentity(it.key()));
-    m_pollTimer = new QTimer(this);
-    m_pollTimer->setInterval(PollIntervalMs);
-    connect(m_pollTimer, &QTimer::timeout, this, &RealHidTransport::rescan);
-    m_pollTimer->start();
+    m_monitor.poll(PollIntervalMs);
     return true;
 }
 
 void RealHidTransport::stopMonitoring()
 {
-    delete m_notifier;
-    m_notifier = nullptr;
+    // May be called from a handler of the poll's own tick.
     m_monitor.close();
-    if (m_pollTimer) {
-        // May be called from a handler of the timer's own tick.
-        m_pollTimer->stop();
-        m_pollTimer->deleteLater();
-        m_pollTimer = nullptr;
-    }
     m_polled.clear();
 }
 
@@ -506,14 +487,14 @@ void RealHidTransport::rescan()
         HidInterfaceInfo info = m_known.take(node);
         info.path = node;
         Q_EMIT interfaceRemoved(info);
-        if (!m_pollTimer)
+        if (!m_monitor.isPolling())
             return; // a handler stopped monitoring
     }
     for (const QString &node : changes.arrived) {
         const HidInterfaceInfo info = infos.value(node);
         m_known.insert(node, info);
         Q_EMIT interfaceArrived(info);
-        if (!m_pollTimer)
+        if (!m_monitor.isPolling())
             return;
     }
 }

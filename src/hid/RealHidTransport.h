@@ -9,14 +9,9 @@
 
 #include <memory>
 
-class QSocketNotifier;
-class QTimer;
-
 // The hidraw devices of this machine: hidapi for enumeration and report reads, libudev for hot-plug.
-// The udev monitor listens on the "udev" netlink source, so an arrival is announced only once the
-// rules have run and the node has its final permissions; its socket is watched by a QSocketNotifier,
-// so nothing runs while no device comes or goes. Where no monitor can be made (no udev daemon, a
-// container), that is said once on stderr and the nodes are listed again every PollIntervalMs instead.
+// Arrivals and removals come from a UdevMonitor of hidraw. Where no monitor can be made, that is said
+// once on stderr and the nodes are listed again every PollIntervalMs instead.
 //
 // Output reports are written on a thread per connection (BoundedWriter) through a descriptor of their
 // own; a report the device has not taken within WriteBoundMs stalls the connection. A read or write that
@@ -40,8 +35,8 @@ public:
     QByteArray peekReportDescriptor(const HidInterfaceInfo &info) const override;
     bool startMonitoring() override;
     void stopMonitoring() override;
-    bool isMonitoring() const { return m_monitor.isOpen() || m_pollTimer != nullptr; }
-    bool isPolling() const { return m_pollTimer != nullptr; }
+    bool isMonitoring() const { return m_monitor.isOpen() || m_monitor.isPolling(); }
+    bool isPolling() const { return m_monitor.isPolling(); }
 
     // What tells one device under a node from the next under the same node: the sysfs path of the
     // node's HID device, whose last part ("0003:1E6F:1113.0007") is numbered anew for every device
@@ -70,12 +65,9 @@ public:
 private:
     void onMonitorReadable();
     HidInterfaceInfo infoForNode(const QString &node, void *udevDevice);
-    bool openMonitor(QString *why);
     void rescan();
 
     UdevMonitor m_monitor;
-    QSocketNotifier *m_notifier = nullptr;
-    QTimer *m_pollTimer = nullptr;
     QHash<QString, QString> m_polled; // node -> identity at the last listing
     // What each node was when it arrived: a removed node has no attributes left to read.
     QHash<QString, HidInterfaceInfo> m_known;

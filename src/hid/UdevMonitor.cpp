@@ -1,5 +1,7 @@
 #include "UdevMonitor.h"
 
+#include <QSocketNotifier>
+
 #include <libudev.h>
 
 #include <cerrno>
@@ -13,6 +15,16 @@ QString errnoText()
 }
 
 } // namespace
+
+UdevMonitor::UdevMonitor(QObject *parent) : QObject(parent)
+{
+    connect(&m_poll, &QTimer::timeout, this, &UdevMonitor::pollDue);
+}
+
+UdevMonitor::~UdevMonitor()
+{
+    close();
+}
 
 bool UdevMonitor::open(const char *subsystem, const char *devtype, QString *why)
 {
@@ -34,22 +46,31 @@ bool UdevMonitor::open(const char *subsystem, const char *devtype, QString *why)
         close();
         return false;
     }
+    m_notifier = new QSocketNotifier(udev_monitor_get_fd(m_monitor), QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &UdevMonitor::readable);
     return true;
+}
+
+void UdevMonitor::poll(int intervalMs)
+{
+    m_poll.start(intervalMs);
 }
 
 void UdevMonitor::close()
 {
+    if (m_notifier) {
+        // May be closing from the notifier's own signal.
+        m_notifier->setEnabled(false);
+        m_notifier->deleteLater();
+        m_notifier = nullptr;
+    }
     if (m_monitor)
         udev_monitor_unref(m_monitor);
     m_monitor = nullptr;
     if (m_udev)
         udev_unref(m_udev);
     m_udev = nullptr;
-}
-
-int UdevMonitor::fd() const
-{
-    return m_monitor ? udev_monitor_get_fd(m_monitor) : -1;
+    m_poll.stop();
 }
 
 udev_device *UdevMonitor::receive()

@@ -7,8 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSocketNotifier>
-#include <QTimer>
 #include <QtDebug>
 
 #include <libudev.h>
@@ -174,6 +172,8 @@ RealKitTransport::RealKitTransport(QObject *parent)
 RealKitTransport::RealKitTransport(const QString &sysfsRoot, const QString &devRoot, QObject *parent)
     : KitTransport(parent), m_sysfsRoot(sysfsRoot), m_devRoot(devRoot)
 {
+    connect(&m_monitor, &UdevMonitor::readable, this, &RealKitTransport::onMonitorReadable);
+    connect(&m_monitor, &UdevMonitor::pollDue, this, &RealKitTransport::rescan);
 }
 
 RealKitTransport::~RealKitTransport()
@@ -287,15 +287,6 @@ std::unique_ptr<KitConnection> RealKitTransport::open(const KitDeviceInfo &info,
     return std::make_unique<RealKitConnection>(std::move(kit));
 }
 
-bool RealKitTransport::openMonitor(QString *why)
-{
-    if (!m_monitor.open("usb", "usb_device", why))
-        return false;
-    m_notifier = new QSocketNotifier(m_monitor.fd(), QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &RealKitTransport::onMonitorReadable);
-    return true;
-}
-
 bool RealKitTransport::startMonitoring()
 {
     if (isMonitoring())
@@ -303,7 +294,7 @@ bool RealKitTransport::startMonitoring()
     m_known.clear();
     enumerate();
     QString why;
-    if (openMonitor(&why))
+    if (m_monitor.open("usb", "usb_device", &why))
         return true;
     const QHash<QString, KitDeviceInfo> known = m_known;
     stopMonitoring();
@@ -314,24 +305,14 @@ bool RealKitTransport::startMonitoring()
             << QStringLiteral("No udev monitor (%1): looking for USB interface kits every %2 s instead.")
                    .arg(why)
                    .arg(PollIntervalMs / 1000);
-    m_pollTimer = new QTimer(this);
-    m_pollTimer->setInterval(PollIntervalMs);
-    connect(m_pollTimer, &QTimer::timeout, this, &RealKitTransport::rescan);
-    m_pollTimer->start();
+    m_monitor.poll(PollIntervalMs);
     return true;
 }
 
 void RealKitTransport::stopMonitoring()
 {
-    delete m_notifier;
-    m_notifier = nullptr;
+    // May be called from a handler of the poll's own tick.
     m_monitor.close();
-    if (m_pollTimer) {
-        // May be called from a handler of the timer's own tick.
-        m_pollTimer->stop();
-        m_pollTimer->deleteLater();
-        m_pollTimer = nullptr;
-    }
 }
 
 void RealKitTransport::rescan()
@@ -355,17 +336,17 @@ void RealKitTransport::rescan()
     removed.sort();
     arrived.sort();
     // A handler may stop the polling: what is left is told no more.
-    const bool polling = m_pollTimer != nullptr;
+    const bool polling = m_monitor.isPolling();
     for (const QString &path : removed) {
         const KitDeviceInfo info = m_known.take(path);
         Q_EMIT deviceRemoved(info);
-        if (polling && !m_pollTimer)
+        if (polling && !m_monitor.isPolling())
             return;
     }
     for (const QString &path : arrived) {
         m_known.insert(path, now.value(path));
         Q_EMIT deviceArrived(now.value(path));
-        if (polling && !m_pollTimer)
+        if (polling && !m_monitor.isPolling())
             return;
     }
 }

@@ -6,20 +6,14 @@
 #include <QHash>
 #include <QString>
 
-class QSocketNotifier;
-class QTimer;
-
 // The interface kits plugged into this machine. They are listed from sysfs (every USB device shows
 // its identifiers, bus number and address there, whoever may open it), opened through their usbfs
 // node (so that a refusal says why: the node's permissions) and handed to libusb to carry the vendor
 // control transfers. libusb is told to discover nothing itself: no thread of its own, no second
 // hot-plug monitor.
 //
-// Arrivals and removals come from a udev monitor for USB devices on the "udev" netlink source, so a
-// kit is announced once the rules have run and its node has its final permissions; its socket is
-// watched by a QSocketNotifier, so nothing runs while no device comes or goes. Where no monitor can be
-// made (no udev daemon, a container), that is said once on stderr and the kits are listed again every
-// PollIntervalMs instead.
+// Arrivals and removals come from a UdevMonitor of USB devices. Where no monitor can be made, that is
+// said once on stderr and the kits are listed again every PollIntervalMs instead.
 //
 // Commands are written on a thread per connection (BoundedWriter); a kit that has not taken one
 // within WriteBoundMs stalls its connection. A transfer that finds the device gone marks the
@@ -44,8 +38,8 @@ public:
                                         HidTransport::OpenFailure *failure = nullptr) override;
     bool startMonitoring() override;
     void stopMonitoring() override;
-    bool isMonitoring() const { return m_monitor.isOpen() || m_pollTimer != nullptr; }
-    bool isPolling() const { return m_pollTimer != nullptr; }
+    bool isMonitoring() const { return m_monitor.isOpen() || m_monitor.isPolling(); }
+    bool isPolling() const { return m_monitor.isPolling(); }
 
     // Every USB device of the sysfs tree, kits or not.
     QList<KitDeviceInfo> enumerateUsb() const;
@@ -59,14 +53,11 @@ public:
 
 private:
     KitDeviceInfo infoFromSysfs(const QString &dir) const;
-    bool openMonitor(QString *why);
     void onMonitorReadable();
 
     QString m_sysfsRoot;
     QString m_devRoot;
     UdevMonitor m_monitor;
-    QSocketNotifier *m_notifier = nullptr;
-    QTimer *m_pollTimer = nullptr;
     // The kits present at the last listing or event, by path: a removed device has no attributes left
     // to read.
     QHash<QString, KitDeviceInfo> m_known;
