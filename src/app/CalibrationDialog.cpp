@@ -147,11 +147,7 @@ void CalibrationDialog::startTiming()
     m_timing = true;
     m_clock.start();
     m_cap.start(int(armCodeMotion(code)->motion().fullTravelSeconds * CapOfTableTravel * 1000.0));
-    joint->setEnabled(false);
-    towardsMax->setEnabled(false);
-    towardsMin->setEnabled(false);
-    bringBack->setEnabled(false);
-    start->setEnabled(false);
+    setChoicesEnabled(false);
     say(tr("%1 is running: press Enter or Space the moment the joint reaches its end.")
             .arg(motionName(code)));
 }
@@ -164,10 +160,7 @@ void CalibrationDialog::endTiming(bool measured, const QString &why)
     m_session.send(0);
     m_timing = false;
     m_cap.stop();
-    for (QWidget *control : {static_cast<QWidget *>(joint), static_cast<QWidget *>(towardsMax),
-                             static_cast<QWidget *>(towardsMin), static_cast<QWidget *>(bringBack),
-                             static_cast<QWidget *>(start)})
-        control->setEnabled(true);
+    setChoicesEnabled(true);
     if (!measured) {
         say(why.isEmpty() ? tr("Stopped: nothing was measured.") : why);
         return;
@@ -182,6 +175,13 @@ void CalibrationDialog::endTiming(bool measured, const QString &why)
     say(tr("%1: %2, kept until Save or Close (the table says %3).")
             .arg(motionName(m_code), secondsText(m_travel.seconds(m_code)),
                  secondsText(armCodeMotion(m_code)->motion().fullTravelSeconds)));
+}
+
+void CalibrationDialog::setChoicesEnabled(bool enabled)
+{
+    const std::initializer_list<QWidget *> choices{joint, towardsMax, towardsMin, bringBack, start};
+    for (QWidget *control : choices)
+        control->setEnabled(enabled);
 }
 
 void CalibrationDialog::saveOptions()

@@ -52,6 +52,8 @@ private:
     void startTiming();
     // The key at the end: the time is kept. Otherwise (Esc, a close, the cap) only the motor stops.
     void endTiming(bool measured, const QString &why = QString());
+    // What picks and starts a timing: locked while one runs.
+    void setChoicesEnabled(bool enabled);
     void saveOptions();
     void say(const QString &text);
 

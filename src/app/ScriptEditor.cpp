@@ -75,12 +75,6 @@ ScriptModel::Snapshot clearedScript(const ScriptModel &script)
     return cleared;
 }
 
-// Seconds as the totals show them: "12.5 s", or m:ss from a minute and h:mm:ss from an hour.
-QString seconds(double value)
-{
-    return RunProgress::durationText(value);
-}
-
 struct Motor
 {
     const char *name;
@@ -718,10 +712,11 @@ QString ScriptEditor::TotalsLine() const
     for (int code = 1; code < StepFunctions::Count; ++code) {
         if (totals.perCode[size_t(code)] > 0)
             parts << QStringLiteral("%1 %2").arg(StepFunctions::name(code),
-                                                 seconds(totals.perCode[size_t(code)]));
+                                                 RunProgress::durationText(totals.perCode[size_t(code)]));
     }
     if (totals.perCode[0] > 0)
-        parts << QStringLiteral("%1 %2").arg(StepFunctions::name(0), seconds(totals.perCode[0]));
+        parts << QStringLiteral("%1 %2").arg(StepFunctions::name(0),
+                                             RunProgress::durationText(totals.perCode[0]));
     return parts.join(QStringLiteral(" \u00b7 "));
 }
 
@@ -740,14 +735,15 @@ void ScriptEditor::scheduleTotals()
 void ScriptEditor::updateTotals()
 {
     const ScriptModel::Totals totals = m_w.Script->totals();
-    QStringList lines{tr("Total time: %1").arg(seconds(totals.seconds))};
+    QStringList lines{tr("Total time: %1").arg(RunProgress::durationText(totals.seconds))};
     for (const Motor &motor : Motors) {
         lines << tr("%1: %2 %3, %4 %5")
                      .arg(QLatin1String(motor.name), QLatin1String(motor.first),
-                          seconds(totals.perCode[size_t(motor.firstCode)]), QLatin1String(motor.second),
-                          seconds(totals.perCode[size_t(motor.firstCode + 5)]));
+                          RunProgress::durationText(totals.perCode[size_t(motor.firstCode)]),
+                          QLatin1String(motor.second),
+                          RunProgress::durationText(totals.perCode[size_t(motor.firstCode + 5)]));
     }
-    lines << tr("Pause: %1").arg(seconds(totals.perCode[0]));
+    lines << tr("Pause: %1").arg(RunProgress::durationText(totals.perCode[0]));
     const QString tip = lines.join(QLatin1Char('\n'));
     const QString line = TotalsLine();
     m_w.lblTotals->setText(
