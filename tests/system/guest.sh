@@ -435,9 +435,9 @@ case_window_gamepad() {
   codes_are arm1 "$from" "2 0 6 0"
 }
 
-case_window_run_unplug() {
-  local from cut boxes
-  need_window || { detail="no window holding the arm"; return 1; }
+# Records, in Scripting mode, ShoulderUp for 1.5 s and then BaseCW for 1.5 s: the script the window
+# runs in the unplug cases.
+record_two_steps() {
   click Scripting
   sleep 0.3
   click ShoulderUp
@@ -446,6 +446,12 @@ case_window_run_unplug() {
   sleep 1.5
   click BaseCW
   sleep 0.3
+}
+
+case_window_run_unplug() {
+  local from cut boxes
+  need_window || { detail="no window holding the arm"; return 1; }
+  record_two_steps
   boxes="$(windows_shown)"
   from="$(mark)"
   click Run
@@ -891,14 +897,7 @@ case_kit_window_unplug() {
     window_start || { detail="no window"; return 1; }
   fi
   wait_until 100 kit_holds kit1 || { detail="the window does not hold the kit"; return 1; }
-  click Scripting
-  sleep 0.3
-  click ShoulderUp
-  sleep 1.5
-  click BaseCW
-  sleep 1.5
-  click BaseCW
-  sleep 0.3
+  record_two_steps
   boxes="$(windows_shown)"
   from="$(kit_mark)"
   click Run
