@@ -20,7 +20,8 @@ const QColor RimColor(0x38, 0x42, 0x4e);
 
 } // namespace
 
-LampButton::LampButton(QWidget *picture, KitArmList *kits) : QAbstractButton(picture), m_kits(kits)
+LampButton::LampButton(QWidget *picture, KitArmList *kits, ArmSession *session)
+    : QAbstractButton(picture), m_kits(kits), m_session(session)
 {
     setObjectName(QStringLiteral("cmdLamp"));
     setGeometry(LampPlace);
@@ -44,9 +45,9 @@ bool LampButton::isLit() const
 
 bool LampButton::toggleLight()
 {
-    if (!m_kits || m_kits->count() == 0)
+    if (!m_kits || !m_session || m_kits->count() == 0)
         return false;
-    const bool sent = m_kits->SetLight(!m_kits->light());
+    const bool sent = m_session->setLight(!m_session->light());
     follow();
     return sent;
 }

@@ -20,7 +20,8 @@ public:
     static constexpr int Key = Qt::Key_L;
 
     // On `picture`, which gets the key; `kits` may be null (no kits are driven: the lamp stays off).
-    LampButton(QWidget *picture, KitArmList *kits);
+    // The light is switched through the session, which sends it with the motion in force.
+    LampButton(QWidget *picture, KitArmList *kits, ArmSession *session);
 
     bool isLit() const;
     // Turns the light the other way, as a click or the key does; false when no kit took it.
@@ -36,6 +37,7 @@ private:
     void follow();
 
     KitArmList *m_kits;
+    ArmSession *m_session;
 };
 
 // The arms attached, with their kind, for the status line's tooltip ("No arm attached" when none).

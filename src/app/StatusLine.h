@@ -20,6 +20,7 @@ public:
     void showMessage(const QString &text);
     // Puts the line's own type and place back at once, leaving its text to the caller.
     void endMessage();
+    bool showingMessage() const { return m_timer.isActive(); }
 
 private:
     QLabel *m_line;

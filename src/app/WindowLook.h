@@ -26,6 +26,7 @@ struct WindowLook
         QStringLiteral("A command did not reach the arm (%1). The script run has been stopped.");
     static inline const QString GamepadDeniedText =
         QStringLiteral("Gamepad cannot be opened: permission denied");
+    static inline const QString RunLimitOffText = QStringLiteral(" · runaway limit off");
     static inline const QString StalledText =
         QStringLiteral("The arm did not take the stop command: a motor may still be running. Switch the arm "
                        "off or unplug it.");

@@ -100,6 +100,8 @@ void frmMain::connectSession()
     });
     connect(session, &ArmSession::openDenied, this, &frmMain::HIDagent_OnOpenDenied);
     connect(session, &ArmSession::armStalled, this, &frmMain::HIDagent_OnWriteStalled);
+    // A stop that no try got to an arm: as urgent as an arm that stopped taking commands.
+    connect(session, &ArmSession::stopFailed, this, &frmMain::HIDagent_OnWriteStalled);
     // Otherwise a pad that does nothing looks like a broken pad.
     connect(session, &ArmSession::gamepadDenied, this, [this] { showStatusMessage(GamepadDeniedText); });
 }
@@ -109,9 +111,9 @@ void frmMain::buildWindow()
     WindowLayout::build(*this);
     m_statusLine = new StatusLine(
         lblDisp, pctFrame->x() - 4,
-        [this] { return ConnectionState() == Ready ? ReadyText : DisconnectedText; }, this);
+        [this] { return connectionText(); }, this);
     buildMotionPanel();
-    cmdLamp = new LampButton(FrameMain, m_setup.kits);
+    cmdLamp = new LampButton(FrameMain, m_setup.kits, m_session.get());
     m_pose = new PoseControls(
         *m_session, FrameMain, [this](const QString &t) { showStatusMessage(t); }, this);
     followAttachedArms(lblDisp, *m_session);
@@ -171,6 +173,19 @@ void frmMain::LoadColors()
     m_currentDevice = settings.currentDevice;
 }
 
+QString frmMain::connectionText() const
+{
+    const QString state = ConnectionState() == Ready ? ReadyText : DisconnectedText;
+    // Without the limit nothing stops a motor that is forgotten: that is said for as long as it lasts.
+    return m_session->options().runLimit ? state : state + RunLimitOffText;
+}
+
+void frmMain::showConnectionState()
+{
+    if (!m_statusLine->showingMessage())
+        lblDisp->setText(connectionText());
+}
+
 QString frmMain::ConnectionState() const
 {
     return pctLED->property("Tag").toString();
@@ -179,18 +194,18 @@ QString frmMain::ConnectionState() const
 void frmMain::ShowReady()
 {
     m_statusLine->endMessage();
-    lblDisp->setText(ReadyText);
-    pctLED->setPixmap(pctLEDOnRed->pixmap());
     pctLED->setProperty("Tag", Ready);
+    lblDisp->setText(connectionText());
+    pctLED->setPixmap(pctLEDOnRed->pixmap());
     m_session->setReady(true);
 }
 
 void frmMain::ShowDisconnected()
 {
     m_statusLine->endMessage();
-    lblDisp->setText(DisconnectedText);
-    pctLED->setPixmap(pctLEDOff->pixmap());
     pctLED->setProperty("Tag", QString());
+    lblDisp->setText(connectionText());
+    pctLED->setPixmap(pctLEDOff->pixmap());
     m_session->setReady(false);
 }
 

@@ -105,6 +105,9 @@ public:
 
     // The connection state kept in the lamp's Tag: "Ready" or empty.
     QString ConnectionState() const;
+    // The status line's own text: the connection state, and whether the runaway limit is off.
+    QString connectionText() const;
+    void showConnectionState();
     void ShowReady();
     void ShowDisconnected();
     // Device-name matching against CurrentDevice: which open interfaces count as the arm.
@@ -261,6 +264,8 @@ private:
     QString m_currentDevice;
     bool m_hilight = false;
     bool m_startingUp = false;
+    // A warning that the arm may still be running is on its way: one is enough.
+    bool m_stallTold = false;
     // Read by a run's timing thread as it sends.
     std::atomic<bool> m_unloaded{false};
     bool m_openDeniedShown = false;

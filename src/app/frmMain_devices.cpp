@@ -22,12 +22,17 @@ void frmMain::HIDagent_OnOpenDenied()
 // stuck on.
 void frmMain::HIDagent_OnWriteStalled()
 {
-    // Told from the event loop, not from inside the component's event.
+    // Told from the event loop, not from inside the component's event; once, however many of the
+    // stops around a stall (each tried again) did not go out.
+    if (m_stallTold)
+        return;
+    m_stallTold = true;
     QMetaObject::invokeMethod(
         this,
         [this] {
             if (ScriptDialogs *dialogs = CommD.Dialogs())
                 dialogs->warningMessage(this, QStringLiteral("Tessaro"), StalledText);
+            m_stallTold = false;
         },
         Qt::QueuedConnection);
 }

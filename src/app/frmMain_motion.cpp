@@ -110,6 +110,7 @@ QString frmMain::OptionsReadPath() const
 void frmMain::SetControlOptions(const ControlOptions &options)
 {
     m_session->setOptions(options);
+    showConnectionState();
 }
 
 ControlOptions frmMain::Options() const

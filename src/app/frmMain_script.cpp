@@ -96,6 +96,17 @@ void frmMain::startRun(int firstStep)
         !dialogs->confirm(this, QStringLiteral("Run"),
                           UnknownStepText(unknown.first()) + QStringLiteral(". Run anyway?")))
         return;
+    // A step that outlasts its joint's travel grinds the gears at the end, or is cut by the limit.
+    const QList<ArmSession::OverlongStep> overlong = m_session->overlongSteps(*m_scriptSource, firstStep);
+    if (!overlong.isEmpty() && dialogs) {
+        QStringList lines;
+        for (const ArmSession::OverlongStep &step : overlong.mid(0, 5))
+            lines << step.text;
+        if (overlong.size() > 5)
+            lines << QStringLiteral("… and %1 more").arg(overlong.size() - 5);
+        if (!dialogs->confirm(this, QStringLiteral("Run"), lines.join(u'\n') + QStringLiteral("\n\nRun anyway?")))
+            return;
+    }
     // While the question was up the script may have been cleared, or the arm unplugged.
     if (Running() || NextStep == 1)
         return;

@@ -84,14 +84,18 @@ void ArmDeviceList::OnRptArrived(int RptIndexInIntf, int AllRptIndex)
     }
 }
 
-bool ArmDeviceList::SendToAll(qint16 code, QString *error)
+bool ArmDeviceList::SendToAll(qint16 code, QString *error, QList<const TVantor *> *failedDevices,
+                              const QList<const TVantor *> *only)
 {
     const auto guard = m_agent.lock();
     bool allSent = true;
+    const TVantor *serving = nullptr;
     auto failed = [&](const QString &why) {
         if (allSent && error)
             *error = why;
         allSent = false;
+        if (failedDevices)
+            failedDevices->append(serving);
     };
     // A write may raise a component event that changes the list under us: the devices are taken
     // from a copy, and one that has left the list meanwhile is not served.
@@ -99,6 +103,9 @@ bool ArmDeviceList::SendToAll(qint16 code, QString *error)
     for (const std::shared_ptr<TVantor> &device : devices) {
         if (std::find(m_devices.begin(), m_devices.end(), device) == m_devices.end())
             continue;
+        if (only && !only->contains(device.get()))
+            continue;
+        serving = device.get();
         try {
             device->OutVar1()->SetUnScaledValue(double(code));
         } catch (const HidError &e) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QtGlobal>
 
 #include <memory>
@@ -51,8 +52,11 @@ public:
     // whose write fails is passed over. Either way the loop goes on with the next device, every device
     // listed when the call began that is still listed being served. True when every device took the
     // code; otherwise false, with the first failure described in *error. A device found gone while
-    // writing makes it false but describes nothing: that is a removal, and its event follows.
-    bool SendToAll(qint16 code, QString *error = nullptr);
+    // writing makes it false but describes nothing: that is a removal, and its event follows. The
+    // devices that did not take the code (found gone aside) are added to *failed; with `only`, just
+    // those of its devices still listed are served.
+    bool SendToAll(qint16 code, QString *error = nullptr, QList<const TVantor *> *failed = nullptr,
+                   const QList<const TVantor *> *only = nullptr);
 
 private:
     HIDagentX &m_agent;

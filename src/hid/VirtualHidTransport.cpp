@@ -153,7 +153,10 @@ private:
             return false;
         if (report.isEmpty())
             return fail(error, text("empty report"));
-        if (m_intf->m_failWrite.exchange(false)) {
+        int failing = m_intf->m_failWrite.load();
+        while (failing > 0 && !m_intf->m_failWrite.compare_exchange_weak(failing, failing - 1)) {
+        }
+        if (failing > 0) {
             if (m_intf->m_failWriteGone) {
                 m_gone = true;
                 return fail(error, text("No such device (simulated)"));
@@ -199,9 +202,9 @@ void VirtualHidInterface::failNextRead()
     m_failRead = true;
 }
 
-void VirtualHidInterface::failNextWrite(bool deviceGone)
+void VirtualHidInterface::failNextWrite(bool deviceGone, int count)
 {
-    m_failWrite = true;
+    m_failWrite = count;
     m_failWriteGone = deviceGone;
 }
 

@@ -43,7 +43,8 @@ public:
 
     void failNextRead();
     // The next write fails; with deviceGone as an unplugged device fails it (the connection is dead).
-    void failNextWrite(bool deviceGone = false);
+    // With count, that many writes in a row fail.
+    void failNextWrite(bool deviceGone = false, int count = 1);
     // Opening fails from now on, as a permission problem or as some other failure.
     void denyOpen(bool permissionDenied);
     void allowOpen();
@@ -65,7 +66,7 @@ private:
     QMap<int, QByteArray> m_feature;
     bool m_failRead = false;
     // A write may come from another thread than plugging and the test's arrangements.
-    std::atomic<bool> m_failWrite{false};
+    std::atomic<int> m_failWrite{0};
     bool m_failWriteGone = false;
     // Raised by every plug: a connection opened before an unplug stays dead after the replug, as a
     // file descriptor of a removed device node does.

@@ -118,12 +118,6 @@ bool KitArmList::light() const
     return m_light;
 }
 
-int KitArmList::code() const
-{
-    const std::lock_guard guard(m_lock);
-    return m_code;
-}
-
 bool KitArmList::drain(qint64 deadlineNs)
 {
     std::vector<std::shared_ptr<Arm>> arms;
@@ -139,35 +133,44 @@ bool KitArmList::drain(qint64 deadlineNs)
     return all;
 }
 
-bool KitArmList::SendToAll(qint16 code, QString *error)
+bool KitArmList::SendToAll(qint16 code, QString *error, QStringList *failed)
 {
     const std::lock_guard guard(m_lock);
+    return sendCommand(code, m_light, error, failed);
+}
+
+bool KitArmList::SendTo(const QStringList &paths, qint16 code, QString *error, QStringList *failed)
+{
+    const std::lock_guard guard(m_lock);
+    return sendCommand(code, m_light, error, failed, &paths);
+}
+
+bool KitArmList::SetLight(bool on, qint16 code, QString *error, QStringList *failed)
+{
+    const std::lock_guard guard(m_lock);
+    m_light = on;
+    return sendCommand(code, on, error, failed);
+}
+
+bool KitArmList::sendCommand(int code, bool light, QString *error, QStringList *failed, const QStringList *only)
+{
     if (code < 0 || code > KitCommand::MaxCode) {
         if (error)
             *error = QStringLiteral("code %1 refused: the interface kit has no motion for it").arg(code);
         return false;
     }
-    m_code = code;
-    return sendCommand(code, m_light, error);
-}
-
-bool KitArmList::SetLight(bool on, QString *error)
-{
-    const std::lock_guard guard(m_lock);
-    m_light = on;
-    return sendCommand(m_code, on, error);
-}
-
-bool KitArmList::sendCommand(int code, bool light, QString *error)
-{
     const QByteArray command = KitCommand::encode(code, light, m_reversed);
     bool allSent = true;
     // Writes do not call back into the list (a kit found gone is closed later, on the list's thread),
     // so the list stays as it is while it is served.
     for (const auto &arm : m_arms) {
+        if (only && !only->contains(arm->info.path))
+            continue;
         QString why;
         if (arm->connection->writeCommand(command, &why))
             continue;
+        if (failed && !arm->connection->deviceGone())
+            failed->append(arm->info.path);
         if (arm->connection->deviceGone()) {
             allSent = false;
             m_goneQueued.append(arm->info.path);

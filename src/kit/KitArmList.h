@@ -16,8 +16,10 @@
 // plugged in and out. It serves the codes the program sends beside the HID arms' ArmDeviceList, and
 // keeps the light.
 //
-// Every kit gets the same command: the motion of the last code sent (KitCommand), with the light as
-// last set. A kit that arrives while the light is on is told so (with its motors stopped).
+// Every kit gets the same command: the code it is sent (KitCommand), with the light as last set. The
+// list keeps no motion of its own: the light goes out with the code its caller says is in force, so
+// that switching it never sends again a motion nobody holds. A kit that arrives while the light is on
+// is told so (with its motors stopped).
 //
 // Threads: the list lives on one thread, which receives the transport's notifications and emits the
 // signals. SendToAll, SetLight, count and arms may be called from any thread: a command goes out to
@@ -67,15 +69,16 @@ public:
 
     // Every kit gets the command for code (0..10) with the light as it is. A code outside 0..10 is
     // refused and nothing is sent. True when every kit took it (also when there are none); otherwise
-    // false, with the first failure described in *error. A kit found gone makes it false but describes
-    // nothing: that is a removal, and its event follows.
-    bool SendToAll(qint16 code, QString *error = nullptr);
-    // Turns the light on or off: every kit gets the command of the last code with the new light.
-    // The same outcome as SendToAll.
-    bool SetLight(bool on, QString *error = nullptr);
+    // false, with the first failure described in *error and the paths of the kits that did not take
+    // it (found gone aside) in *failed. A kit found gone makes it false but describes nothing: that is
+    // a removal, and its event follows.
+    bool SendToAll(qint16 code, QString *error = nullptr, QStringList *failed = nullptr);
+    // The same, for the kits of these paths only (those still open).
+    bool SendTo(const QStringList &paths, qint16 code, QString *error = nullptr, QStringList *failed = nullptr);
+    // Turns the light on or off: every kit gets the command of `code`, the motion in force, with the
+    // new light. The same outcome as SendToAll.
+    bool SetLight(bool on, qint16 code, QString *error = nullptr, QStringList *failed = nullptr);
     bool light() const;
-    // The last code sent (0 before any).
-    int code() const;
     // Waits, at most until deadlineNs on the monotonic clock, for every kit to have taken the
     // commands handed to it; true when they have. The list's thread only.
     bool drain(qint64 deadlineNs);
@@ -100,7 +103,7 @@ private:
     // Removes the kit by path; collects armClosed.
     void closeArm(const QString &path, QList<Event> &events);
     void tell(const QList<Event> &events);
-    bool sendCommand(int code, bool light, QString *error);
+    bool sendCommand(int code, bool light, QString *error, QStringList *failed, const QStringList *only = nullptr);
     Q_INVOKABLE void closeGoneArms();
     void closeStalled(const QString &path, quint64 serial);
 
@@ -111,7 +114,6 @@ private:
     QSet<QString> m_deniedTold;
     QStringList m_goneQueued;
     KitReversed m_reversed{};
-    int m_code = 0;
     bool m_light = false;
     bool m_started = false;
     quint64 m_nextSerial = 0;

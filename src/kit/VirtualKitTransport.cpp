@@ -81,7 +81,10 @@ private:
         const std::lock_guard delivery(kit->m_deliveryLock);
         if (!kit->m_plugged || kit->m_generation != generation)
             return ENODEV;
-        if (kit->m_failWrite.exchange(false))
+        int failing = kit->m_failWrite.load();
+        while (failing > 0 && !kit->m_failWrite.compare_exchange_weak(failing, failing - 1)) {
+        }
+        if (failing > 0)
             return kit->m_failWriteGone ? ENODEV : EIO;
         const qint64 ns = ProcessClock::monotonicNs();
         {
@@ -123,10 +126,10 @@ QList<WrittenCommand> VirtualKit::written() const
     return QList<WrittenCommand>(m_written.cbegin(), m_written.cend());
 }
 
-void VirtualKit::failNextWrite(bool deviceGone)
+void VirtualKit::failNextWrite(bool deviceGone, int count)
 {
     m_failWriteGone = deviceGone;
-    m_failWrite = true;
+    m_failWrite = count;
 }
 
 void VirtualKit::denyOpen(bool permissionDenied)

@@ -28,7 +28,8 @@ public:
     QList<WrittenCommand> written() const;
 
     // The next write fails; with deviceGone as an unplugged kit fails it (the connection is dead).
-    void failNextWrite(bool deviceGone = false);
+    // With count, that many writes in a row fail.
+    void failNextWrite(bool deviceGone = false, int count = 1);
     // Opening fails from now on, as a permission problem or as some other failure.
     void denyOpen(bool permissionDenied);
     void allowOpen();
@@ -47,7 +48,7 @@ private:
 
     mutable std::mutex m_writtenLock;
     QList<WrittenCommand> m_written;
-    std::atomic<bool> m_failWrite{false};
+    std::atomic<int> m_failWrite{0};
     std::atomic<bool> m_failWriteGone{false};
     // Raised by every plug: a connection opened before an unplug stays dead after the replug.
     std::atomic<int> m_generation{0};

@@ -2,10 +2,12 @@
 
 #include "ArmDeviceList.h"
 #include "ArmMotion.h"
+#include "ArmOutlet.h"
 #include "Gamepad.h"
 #include "HIDagentX.h"
 #include "KitArmList.h"
 #include "ScriptRunner.h"
+#include "NumberReading.h"
 #include "StepFunctions.h"
 
 #include <QPointer>
@@ -64,6 +66,7 @@ const ArmJointMotion *jointOfCode(int code)
 ArmSession::ArmSession(HidTransport *transport, QObject *parent)
     : QObject(parent), m_transport(transport), m_agent(std::make_unique<HIDagentX>(transport)),
       m_devices(std::make_unique<ArmDeviceList>(*m_agent, this)),
+      m_outlet(std::make_unique<ArmOutlet>(m_devices.get())),
       m_gamepad(std::make_unique<Gamepad>(transport)), m_runner(std::make_shared<ScriptRunner>()),
       m_stepTimer(new QTimer(this))
 {
@@ -106,12 +109,15 @@ ArmSession::ArmSession(HidTransport *transport, QObject *parent)
     m_endStopTimer.setSingleShot(true);
     m_endStopTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_endStopTimer, &QTimer::timeout, this, &ArmSession::onEndStop);
+    m_outlet->setDeadlineHandler([this](quint64 serial) { onDeadline(serial); });
     m_poseStatus = poseStatusText();
 }
 
 ArmSession::~ArmSession()
 {
     shutDown();
+    // Its watch thread may be calling back; it is done once the outlet is gone.
+    m_outlet.reset();
     // The component closes its interfaces when it goes; nothing here may hear about it then.
     m_agent->disconnect(this);
     m_gamepad->disconnect(this);
@@ -168,7 +174,7 @@ void ArmSession::shutDown(bool sendStop)
     });
     // A running motor would otherwise keep going, against its end stop, with nothing left to stop it.
     runStep([this, sendStop] {
-        if (m_ready && sendStop)
+        if (sendStop)
             send(0);
     });
     runStep([this] { m_agent->StopAgent(); });
@@ -223,11 +229,14 @@ void ArmSession::updateConnection()
         return;
     }
     m_ready = false;
-    // The arm's controller is powered through the cable: whatever ran has stopped.
+    // The arm's controller is powered through the cable: whatever ran has stopped, and nothing may
+    // send it again should the arm come back.
     {
+        const auto hid = m_agent->lock();
         const std::lock_guard<std::mutex> guard(m_sendLock);
         m_pose.apply(0, clockNs());
         m_endStopDueNs = 0;
+        m_outlet->forget();
     }
     m_endStopTimer.stop();
     Q_EMIT readyChanged(false);
@@ -239,17 +248,24 @@ void ArmSession::updateConnection()
 bool ArmSession::send(qint16 code, QString *error)
 {
     // The Ready state as a flag any thread may read; the device list takes the HID lock itself.
-    if (!m_ready)
+    if (!m_ready) {
+        // No arm of ours is open: whatever was in force is over, and must never be sent again.
+        if (code == 0) {
+            const std::lock_guard<std::mutex> guard(m_sendLock);
+            m_outlet->forget();
+        }
         return false;
+    }
     bool sent = false;
+    bool heard = false;
     {
         // The HID lock first, as whatever the component tells under it (an interface closed) may come
         // to the pose; the device list takes it again inside.
         const auto hid = m_agent->lock();
         const std::lock_guard<std::mutex> guard(m_sendLock);
-        sent = sendLocked(code, error);
+        sent = sendLocked(code, error, &heard);
     }
-    if (!sent)
+    if (!heard)
         return false;
     // The end stop of the motion that went out, and the pose line, belong to this thread's timers and
     // signals; a run's timing thread hands them over by name, the figures through the lock.
@@ -260,10 +276,10 @@ bool ArmSession::send(qint16 code, QString *error)
         QMetaObject::invokeMethod(this, "armEndStop", Qt::QueuedConnection);
         QMetaObject::invokeMethod(this, "tellPoseStatus", Qt::QueuedConnection);
     }
-    return true;
+    return sent;
 }
 
-bool ArmSession::sendLocked(qint16 code, QString *error)
+bool ArmSession::sendLocked(qint16 code, QString *error, bool *heard)
 {
     qint64 now = clockNs();
     qint16 out = code;
@@ -272,49 +288,54 @@ bool ArmSession::sendLocked(qint16 code, QString *error)
     // it drives towards; -1 when the joint is not known (the runaway limit alone watches it then). A
     // return plan drives into the stops on purpose, for no longer than the estimate allows.
     double toEnd = -1.0;
+    const bool overriding = armCodeMotion(code) && !inRun && code == m_overriding;
     if (armCodeMotion(code) && !m_returning) {
-        const bool overriding = !inRun && code == m_overriding;
-        toEnd = overriding ? m_pose.secondsToSureEnd(code, now) : m_pose.secondsToEnd(code, now);
-        // Let past the estimated end, the motion stops where the end is sure; there already, it is
-        // the runaway limit's.
-        if (overriding && toEnd == 0.0)
-            toEnd = -1.0;
+        // Let past the estimated end, the motion goes on for what is left of its joint's override.
+        toEnd = overriding ? double(overrideLeftNs(code)) / 1e9 : m_pose.secondsToEnd(code, now);
     }
     if (code != m_overriding)
         m_overriding = -1;
     // A step towards an end the arm is at already sends a stop in its place: the motion before it
     // ends as the step would have ended it, and the run goes on timed as written.
-    if (inRun && toEnd == 0.0)
+    std::optional<CutStep> cut;
+    const int row = inRun ? m_runner->sendingRow() : 0;
+    const int repetition = inRun ? m_runner->sendingRepetition() : 0;
+    if (inRun && toEnd == 0.0) {
         out = 0;
-    bool ok = true;
-    QString why;
-    try {
-        ok = m_devices->SendToAll(out, &why);
-    } catch (const std::exception &e) {
-        why = QString::fromLocal8Bit(e.what());
-        ok = false;
+        cut = CutStep{row, repetition, code};
     }
-    if (m_kits) {
-        QString kitWhy;
-        if (!m_kits->SendToAll(out, &kitWhy)) {
-            if (why.isEmpty())
-                why = kitWhy;
-            ok = false;
-        }
+    qint64 deadline = motionDeadlineNs(code, now, inRun, overriding, toEnd);
+    // A run's motion that has had its time already (steps of the same motion before this one) is
+    // over: the step is cut as the end-stop rule would cut it.
+    if (inRun && out != 0 && deadline != 0 && deadline <= now) {
+        out = 0;
+        cut = CutStep{row, repetition, code, CutStep::Why::TimeLimit,
+                      double(m_runLimitsMs[size_t(code)]) / 1000.0};
     }
-    if (error && !why.isEmpty())
-        *error = why;
-    if (!ok)
+    if (out == 0)
+        deadline = 0;
+    const ArmOutlet::Delivery delivery = m_outlet->send(out, deadline);
+    if (error && !delivery.error.isEmpty())
+        *error = delivery.error;
+    if (out == 0)
+        m_lastStopConfirmed = delivery.stopConfirmed;
+    if (out == 0 && !delivery.stopConfirmed) {
+        m_stopFailure = delivery.error;
+        QMetaObject::invokeMethod(this, "tellStopFailed", Qt::QueuedConnection);
+    }
+    if (heard)
+        *heard = delivery.anyTook;
+    // An arm that took the code runs it, whether or not the others did: the estimate hears it.
+    if (!delivery.anyTook)
         return false;
     // The code is in the arm's hands from here.
     now = clockNs();
-    m_pose.apply(out, now);
-    ++m_sendSerial;
-    m_endStopDueNs = 0;
-    const int row = inRun ? m_runner->sendingRow() : 0;
-    const int repetition = inRun ? m_runner->sendingRepetition() : 0;
-    if (out != code)
-        m_cutSteps.append(CutStep{row, repetition, code});
+    noteSent(out, now);
+    m_lastCode = out;
+    m_lastRow = row;
+    m_lastRepetition = repetition;
+    if (cut)
+        m_cutSteps.append(*cut);
     if (out == code && toEnd > 0.0) {
         m_endStopSerial = m_sendSerial;
         m_endStopCode = code;
@@ -322,7 +343,125 @@ bool ArmSession::sendLocked(qint16 code, QString *error)
         m_endStopRow = row;
         m_endStopRepetition = repetition;
     }
-    return true;
+    if (out != 0 && overriding)
+        m_overrideStartNs = now;
+    return delivery.allTook;
+}
+
+void ArmSession::noteSent(qint16 out, qint64 nowNs)
+{
+    m_pose.apply(out, nowNs);
+    ++m_sendSerial;
+    m_endStopDueNs = 0;
+    // The override motion, if one was on, has ended: what it ran past the end is used up.
+    if (m_overrideStartNs != 0) {
+        if (const auto motion = armCodeMotion(m_lastCode))
+            m_overrideUsedNs[size_t(armJointIndex(motion->joint))][motion->direction > 0] += nowNs - m_overrideStartNs;
+        m_overrideStartNs = 0;
+    }
+    // Driven the other way, a joint's overrides of the end it left start afresh.
+    if (const auto motion = armCodeMotion(out))
+        m_overrideUsedNs[size_t(armJointIndex(motion->joint))][motion->direction < 0] = 0;
+}
+
+qint64 ArmSession::motionDeadlineNs(qint16 code, qint64 nowNs, bool inRun, bool overriding, double overrideSeconds)
+{
+    if (!armCodeMotion(code)) {
+        if (inRun)
+            m_runMotionCode = -1;
+        return 0;
+    }
+    if (inRun) {
+        // Consecutive steps of one motion are one motion, with one time limit.
+        if (code != m_runMotionCode) {
+            m_runMotionCode = code;
+            m_runMotionStartNs = nowNs;
+            const int limit = m_runLimitsMs[size_t(code)];
+            m_runMotionDeadlineNs = limit > 0 ? nowNs + qint64(limit) * 1'000'000 : 0;
+        }
+        return m_runMotionDeadlineNs;
+    }
+    if (overriding)
+        return nowNs + qint64(std::ceil(overrideSeconds * 1e9)) + qint64(PanelDeadlineGraceMs) * 1'000'000;
+    // The panel's runaway limit tightens this to the time the motion has left once it is armed.
+    const int limit = runLimitMs(code);
+    return limit > 0 ? nowNs + qint64(limit + PanelDeadlineGraceMs) * 1'000'000 : 0;
+}
+
+void ArmSession::onDeadline(quint64 serial)
+{
+    // The outlet's watch thread: the motion in force has had its time.
+    int code = 0;
+    bool panel = false;
+    {
+        const auto hid = m_agent->lock();
+        const std::lock_guard<std::mutex> guard(m_sendLock);
+        if (m_shutDown || serial != m_outlet->serial())
+            return;
+        code = m_lastCode;
+        const bool inRun = m_runner->isRunning();
+        const ArmOutlet::Delivery delivery = m_outlet->send(0);
+        m_lastStopConfirmed = delivery.stopConfirmed;
+        if (!delivery.stopConfirmed) {
+            m_stopFailure = delivery.error;
+            QMetaObject::invokeMethod(this, "tellStopFailed", Qt::QueuedConnection);
+        }
+        if (delivery.anyTook) {
+            const qint64 now = clockNs();
+            if (inRun && armCodeMotion(code))
+                m_cutSteps.append(CutStep{m_lastRow, m_lastRepetition, code, CutStep::Why::TimeLimit,
+                                          double(now - m_runMotionStartNs) / 1e9});
+            noteSent(0, now);
+            m_lastCode = 0;
+        }
+        panel = !inRun;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, code, panel] {
+            tellPoseStatus();
+            if (panel)
+                onMotionDeadline(code);
+        },
+        Qt::QueuedConnection);
+}
+
+void ArmSession::onMotionDeadline(int code)
+{
+    // The panel's own limit would have stopped it first; this thread was held up. The looks and the
+    // recording follow as if the limit had fired.
+    if (m_shutDown || running() || !armCodeMotion(code))
+        return;
+    if (m_motionActive && m_activeTag == StepFunctions::name(code))
+        onRunLimit();
+}
+
+void ArmSession::tellStopFailed()
+{
+    QString why;
+    {
+        const std::lock_guard<std::mutex> guard(m_sendLock);
+        why = std::exchange(m_stopFailure, QString());
+    }
+    Q_EMIT stopFailed(why);
+}
+
+bool ArmSession::setLight(bool on, QString *error)
+{
+    ArmOutlet::Delivery delivery;
+    {
+        const auto hid = m_agent->lock();
+        const std::lock_guard<std::mutex> guard(m_sendLock);
+        delivery = m_outlet->setLight(on);
+    }
+    if (error && !delivery.error.isEmpty())
+        *error = delivery.error;
+    return delivery.allTook;
+}
+
+bool ArmSession::light() const
+{
+    return m_outlet->light();
 }
 
 void ArmSession::setKits(KitArmList *kits)
@@ -330,6 +469,7 @@ void ArmSession::setKits(KitArmList *kits)
     if (m_kits)
         m_kits->disconnect(this);
     m_kits = kits;
+    m_outlet->setKits(kits);
     if (!kits)
         return;
     // A kit is an arm like the HID arm: its coming and going sets Ready (and may end a run), its
@@ -582,7 +722,13 @@ void ArmSession::armRunLimit(int code)
         m_runLimitRanMs = 0;
     m_runLimitCode = code;
     m_runLimitClock.start();
-    m_runLimitTimer.start(int(std::max<qint64>(0, limit - m_runLimitRanMs)));
+    const qint64 left = std::max<qint64>(0, limit - m_runLimitRanMs);
+    m_runLimitTimer.start(int(left));
+    // The way out stops the motor a little after, should this thread be held up then.
+    const auto hid = m_agent->lock();
+    const std::lock_guard<std::mutex> guard(m_sendLock);
+    if (m_outlet->codeInForce() == code && m_overrideStartNs == 0)
+        m_outlet->renew(clockNs() + (left + PanelDeadlineGraceMs) * 1'000'000);
 }
 
 void ArmSession::onRunLimit()
@@ -620,6 +766,10 @@ ArmSession::RunEnd ArmSession::runScript(ScriptSource &source, int firstStep)
         const std::lock_guard<std::mutex> guard(m_sendLock);
         m_cutSteps.clear();
         m_endStopDueNs = 0;
+        // Taken now, for the timing thread: each motion of the run may run its joint's limit.
+        for (int code = 0; code < int(m_runLimitsMs.size()); ++code)
+            m_runLimitsMs[size_t(code)] = runLimitMs(code);
+        m_runMotionCode = -1;
     }
     m_runActive = true;
     m_runEnd = RunEnd::Finished;
@@ -684,11 +834,41 @@ QList<ArmSession::CutStep> ArmSession::lastRunCutSteps() const
 
 QString ArmSession::CutStep::text() const
 {
+    QString reason = PoseEstimator::endReachedText(code);
+    if (why == Why::TimeLimit) {
+        QString joint = QString::fromLatin1(armCodeMotion(code) ? armCodeMotion(code)->motion().name : "motor");
+        joint[0] = joint[0].toUpper();
+        reason = QStringLiteral("%1 stopped after %2 s: time limit").arg(joint, QString::number(seconds, 'f', 1));
+    }
     return QStringLiteral("Step %1 (%2) of repetition %3 cut short: %4")
         .arg(row)
         .arg(StepFunctions::name(code))
         .arg(repetition)
-        .arg(PoseEstimator::endReachedText(code));
+        .arg(reason);
+}
+
+QList<ArmSession::OverlongStep> ArmSession::overlongSteps(ScriptSource &source, int firstStep) const
+{
+    QList<OverlongStep> steps;
+    const int count = source.stepCount();
+    for (int row = std::max(1, firstStep); row <= count; ++row) {
+        const int code = StepFunctions::code(source.functionText(row));
+        const auto motion = armCodeMotion(code);
+        const double seconds = LeadingNumber(source.timeText(row));
+        if (!motion || !(seconds > motion->motion().fullTravelSeconds))
+            continue;
+        QString joint = QString::fromLatin1(motion->motion().name);
+        const int limit = runLimitMs(code);
+        const QString fate = limit > 0
+                                 ? QStringLiteral("it will be stopped after %1 s").arg(QString::number(limit / 1000.0, 'f', 1))
+                                 : QStringLiteral("nothing will stop it, the runaway limit is off");
+        steps.append(OverlongStep{row, code, seconds,
+                                  QStringLiteral("Step %1 (%2, %3 s) runs longer than the %4's whole travel (%5 s): %6")
+                                      .arg(row)
+                                      .arg(StepFunctions::name(code), source.timeText(row).trimmed(), joint,
+                                           QString::number(motion->motion().fullTravelSeconds), fate)});
+    }
+    return steps;
 }
 
 // --- Pose
@@ -811,6 +991,15 @@ void ArmSession::armEndStop()
     m_endStopTimer.start(int(std::max<qint64>(0, (left + 999'999) / 1'000'000)));
 }
 
+qint64 ArmSession::overrideLeftNs(int code) const
+{
+    const auto motion = armCodeMotion(code);
+    if (!motion)
+        return 0;
+    const qint64 used = m_overrideUsedNs[size_t(armJointIndex(motion->joint))][motion->direction > 0];
+    return std::max<qint64>(0, qint64(EndStopOverrideBudgetMs) * 1'000'000 - used);
+}
+
 bool ArmSession::endStopRefuses(int code)
 {
     if (!armCodeMotion(code))
@@ -820,8 +1009,9 @@ bool ArmSession::endStopRefuses(int code)
         if (m_pose.secondsToEnd(code, clockNs()) != 0.0)
             return false;
         // The same command again, soon after the rule said no: the operator knows better than the
-        // estimate, this once.
-        if (m_overrideCode == code && m_overrideClock.isValid() && m_overrideClock.elapsed() < EndStopOverrideMs) {
+        // estimate, this once, and for no more than what is left of the joint's override.
+        if (m_overrideCode == code && m_overrideClock.isValid() && m_overrideClock.elapsed() < EndStopOverrideMs &&
+            overrideLeftNs(code) >= 10'000'000) {
             m_overrideCode = -1;
             m_overriding = code;
             return false;
@@ -838,6 +1028,7 @@ void ArmSession::onEndStop()
     if (m_shutDown)
         return;
     int code = 0;
+    bool overridden = false;
     {
         const auto hid = m_agent->lock();
         const std::lock_guard<std::mutex> guard(m_sendLock);
@@ -846,6 +1037,7 @@ void ArmSession::onEndStop()
             return;
         m_endStopDueNs = 0;
         code = m_endStopCode;
+        overridden = m_overrideStartNs != 0;
         if (m_runner->isRunning()) {
             // Under the lock, so that the run's next step cannot come between; the run keeps its time.
             const int row = m_endStopRow;
@@ -864,7 +1056,10 @@ void ArmSession::onEndStop()
         click(code);
     else
         stopPanelMotion();
-    m_overrideCode = code;
-    m_overrideClock.start();
+    // The end of an override is no refusal: asking again is refused first, and only then may pass.
+    if (!overridden) {
+        m_overrideCode = code;
+        m_overrideClock.start();
+    }
     Q_EMIT endStopReached(PoseEstimator::endReachedText(code));
 }

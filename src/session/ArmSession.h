@@ -9,6 +9,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -16,6 +17,7 @@
 #include <optional>
 
 class ArmDeviceList;
+class ArmOutlet;
 class Gamepad;
 class HIDagentX;
 class KitArmList;
@@ -39,6 +41,14 @@ class ScriptSource;
 //   recorded steps have always been.
 // - Pose: where the arm is, estimated from every code that reached it and when (the arm has no
 //   sensors), the end stops that estimate holds, the start pose and the way back to it.
+// - The way out: every code for every arm, the light included, goes through one ArmOutlet, which
+//   puts a deadline on each motion (the runaway limit's, in runs too) and confirms each stop.
+//
+// Locks, always taken in this order and released in the reverse: the HID component's lock
+// (`agent().lock()`, which the component also holds while it tells of an interface closing), then the
+// session's send lock (`m_sendLock`: the pose, the end stop, the cut steps, the override), then the
+// outlet's, then the kit list's, then each device writer's. The outlet's watch thread calls back
+// (onDeadline) holding none of them and takes them in the same order.
 //
 // Everything runs on the thread that made the session, except `send`, which a run's timing thread
 // calls too.
@@ -51,14 +61,29 @@ public:
     enum class Input { Key, Pad };
     // How the last run ended.
     enum class RunEnd { Finished, Stopped, Disconnected, CommandFailed, Stalled };
-    // A step of a run that the end-stop rule cut short.
+    // A step of a run that the end-stop rule, or its motion's time limit, cut short.
     struct CutStep
     {
+        enum class Why { EndStop, TimeLimit };
         int row = 0;
         int repetition = 0;
         int code = 0;
-        // "Step 12 (ElbowUp) of repetition 1 cut short: Elbow at its upper end (estimated)"
+        Why why = Why::EndStop;
+        // For TimeLimit: how long the motion had run, steps of the same motion before it included.
+        double seconds = 0.0;
+        // "Step 12 (ElbowUp) of repetition 1 cut short: Elbow at its upper end (estimated)", or
+        // "… cut short: Wrist stopped after 9.0 s: time limit"
         QString text() const;
+    };
+    // A step that runs its motor longer than the joint's whole travel, found before a run.
+    struct OverlongStep
+    {
+        int row = 0;
+        int code = 0;
+        double seconds = 0.0;
+        // "Step 4 (WristUp, 10 s) runs longer than the wrist's whole travel (6 s): it will be stopped
+        // after 9 s", or "…: nothing will stop it, the runaway limit is off"
+        QString text;
     };
 
     static constexpr int ArmVendorId = 7791;
@@ -70,6 +95,12 @@ public:
     // The same motion asked for again within this time of the end-stop rule's stop or refusal goes
     // past the estimated end, once.
     static constexpr int EndStopOverrideMs = 2000;
+    // Overrides of one joint towards one end go past it this long in all, until the joint has been
+    // driven the other way.
+    static constexpr int EndStopOverrideBudgetMs = 500;
+    // A panel motion's deadline at the way out comes this long after its runaway limit, which stops
+    // it first as a second click would; the deadline is there for when the limit's timer cannot run.
+    static constexpr int PanelDeadlineGraceMs = 200;
 
     // The transport is not owned and must outlive the session.
     explicit ArmSession(HidTransport *transport, QObject *parent = nullptr);
@@ -103,10 +134,20 @@ public:
     bool isReady() const { return m_ready; }
     // Sets the Ready state itself, as the status looks of a front end do.
     void setReady(bool ready) { m_ready = ready; }
-    // Writes the code to every arm, HID arms and kits alike. False when it did not reach every arm
-    // (not Ready, refused or not written); error then says why (the first failure), unless the
-    // session was simply not Ready or an arm was found gone. Any thread.
+    // Writes the code to every arm, HID arms and kits alike, through the way out, while Ready: a
+    // motion with its deadline, a stop sent again where it failed (stopFailed when it never went).
+    // False when the code did not reach every arm (not Ready, refused or not written); error then
+    // says why (the first failure), unless the session was simply not Ready or an arm was found gone.
+    // Any thread.
     bool send(qint16 code, QString *error = nullptr);
+
+    // --- Light
+    // Switches the kits' light; their motors keep the motion in force (a stop, unless one is on).
+    // False when a kit did not take it, with why.
+    bool setLight(bool on, QString *error = nullptr);
+    bool light() const;
+    // Whether the last stop sent reached every arm open (tries again included). Any thread.
+    bool lastStopConfirmed() const { return m_lastStopConfirmed.load(); }
 
     // --- Interface kits
     // The kits driven beside the HID arms (not owned; the list must outlive the session). Set before
@@ -146,6 +187,8 @@ public:
     int runLimitMs(int code) const;
     // Every motion gets this limit instead of its joint's; nullopt restores them.
     void setRunLimitOverride(std::optional<int> milliseconds) { m_runLimitOverride = milliseconds; }
+    // The steps of source that run their motor longer than the joint's whole travel (from firstStep).
+    QList<OverlongStep> overlongSteps(ScriptSource &source, int firstStep = 1) const;
     bool runLimitArmed() const { return m_runLimitTimer.isActive(); }
 
     // --- Run
@@ -207,6 +250,9 @@ Q_SIGNALS:
     void runStopping();
     // An arm stopped taking reports outside a run and has been let go.
     void armStalled();
+    // A stop did not reach an arm, tries again included: a motor may still be running. Told on the
+    // session's thread.
+    void stopFailed(const QString &why);
     // The arm is attached but may not be opened.
     void openDenied();
     void gamepadDenied(const QString &reason);
@@ -215,7 +261,14 @@ private:
     Q_INVOKABLE void takeFailure();
     Q_INVOKABLE void armEndStop();
     Q_INVOKABLE void tellPoseStatus();
-    bool sendLocked(qint16 code, QString *error);
+    Q_INVOKABLE void tellStopFailed();
+    bool sendLocked(qint16 code, QString *error, bool *heard = nullptr);
+    // What the session keeps of a code the arm took: the pose, the end stop, the override's use.
+    void noteSent(qint16 out, qint64 nowNs);
+    qint64 motionDeadlineNs(qint16 code, qint64 nowNs, bool inRun, bool overriding, double overrideSeconds);
+    void onDeadline(quint64 serial);
+    void onMotionDeadline(int code);
+    qint64 overrideLeftNs(int code) const;
     bool endStopRefuses(int code);
     void onEndStop();
     void notePoseChange();
@@ -233,12 +286,13 @@ private:
     HidTransport *m_transport;
     std::unique_ptr<HIDagentX> m_agent;
     std::unique_ptr<ArmDeviceList> m_devices;
+    std::unique_ptr<ArmOutlet> m_outlet;
     std::unique_ptr<Gamepad> m_gamepad;
     std::shared_ptr<ScriptRunner> m_runner;
     KitArmList *m_kits = nullptr;
     QString m_identity;
     bool m_starting = false;
-    bool m_shutDown = false;
+    std::atomic<bool> m_shutDown{false};
     // Read by a run's timing thread as it sends.
     std::atomic<bool> m_ready{false};
     std::atomic<bool> m_stopping{false};
@@ -290,6 +344,23 @@ private:
     QElapsedTimer m_overrideClock;
     // The motion that was let past its estimated end; it stops where the end is sure instead.
     int m_overriding = -1;
+    // When the override motion went out (0: none on), and what overrides of each joint's ends (towards
+    // its minimum, its maximum) have used since it was last driven the other way, in ns.
+    qint64 m_overrideStartNs = 0;
+    std::array<std::array<qint64, 2>, ArmJointCount> m_overrideUsedNs{};
+    // The run's motions and their time limits: a motion goes on through consecutive steps of its
+    // code, and may run until its deadline (0: no limit). The limits are taken as the run starts.
+    std::array<int, 11> m_runLimitsMs{};
+    int m_runMotionCode = -1;
+    qint64 m_runMotionStartNs = 0;
+    qint64 m_runMotionDeadlineNs = 0;
+    // The code the arms were sent last, with its step's row and repetition in a run.
+    int m_lastCode = 0;
+    int m_lastRow = 0;
+    int m_lastRepetition = 0;
+    // A stop that did not go out, on its way to this thread.
+    QString m_stopFailure;
+    std::atomic<bool> m_lastStopConfirmed{true};
     std::atomic<bool> m_returning{false};
     QString m_poseStatus;
 };

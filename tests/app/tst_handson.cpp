@@ -354,7 +354,7 @@ private Q_SLOTS:
         frmMain &w = h.window();
         w.Grid->SetTextMatrix(1, 0, QStringLiteral(" 1"));
         w.Grid->SetTextMatrix(1, 1, QStringLiteral("BaseCW"));
-        w.Grid->SetTextMatrix(1, 2, QStringLiteral(" 30"));
+        w.Grid->SetTextMatrix(1, 2, QStringLiteral(" 10"));
         w.NextStep = 2;
         QObject::connect(h.arms.front().get(), &VirtualArm::commandReceived, &w, [&w](int code) {
             if (code == 7)

@@ -759,7 +759,7 @@ private Q_SLOTS:
         h.addArm();
         QVERIFY(openActive(h, false));
         frmMain &w = h.window();
-        putScript(w, {{"ElbowUp", " 30"}, {"WristUp", " 1"}});
+        putScript(w, {{"ElbowUp", " 12"}, {"WristUp", " 1"}});
         w.txtReps->setText(QStringLiteral("5"));
 
         bool modeLocked = false, editorRefused = false, highlightedInRun = false;
@@ -824,7 +824,7 @@ private Q_SLOTS:
         Fixture f(true);
         frmMain &w = *f.w;
         f.dialogs.openAnswers << loaded;
-        // Closing and an announced unplug end the run at once: step 1 lasts 30 s, which they cut short
+        // Closing and an announced unplug end the run at once: step 1 lasts 12 s, which they cut short
         // (runToEnd gives up after 20 s). The other changes must reach the run before step 2: step 1's
         // write waits for them, so that they come during step 1 however busy the machine.
         const bool unplugged = change == QStringLiteral("unplug") || change == QStringLiteral("unplug, replug");
@@ -840,7 +840,7 @@ private Q_SLOTS:
         // The window ends the run for a refused code when its thread next handles events, which on a busy
         // machine may be after a short step: the refused step lasts until then.
         const bool refuse = change == QStringLiteral("refuse write");
-        putScript(w, {{"ElbowUp", endsAtOnce ? " 30" : " .05"}, {"WristUp", refuse ? " 30" : " .01"}});
+        putScript(w, {{"ElbowUp", endsAtOnce ? " 12" : " .05"}, {"WristUp", refuse ? " 5" : " .01"}});
         w.txtReps->setText(QStringLiteral("3"));
 
         onCode(f.h, 1, [&] {

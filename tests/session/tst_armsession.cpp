@@ -10,6 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 // The arm session on its own, as tessaro-cli uses it and under the window: a virtual arm behind it,
@@ -260,8 +261,10 @@ private Q_SLOTS:
         QTest::newRow("the same command within 2 s goes past it, once")
             << "s c10 w300 c10 w300 c10 w100 c10" << "10 0" << QStringList{open, open} << 0.3;
         QTest::newRow("2 s later it is refused again") << "s c10 w2300 c10" << "" << QStringList{open, open} << -1.0;
-        QTest::newRow("let past the estimated end, it stops where the end is sure")
+        QTest::newRow("let past the estimated end, it goes on half a second at most")
             << "u s c5 w2700 c5 w1500" << "5 0 5 0" << QStringList{closed, closed} << TableGripperSeconds;
+        QTest::newRow("asked again and again, the overrides add up to half a second")
+            << "s c10 w100 c10 w700 c10 w100 c10 w100 c10 w700" << "10 0" << QStringList(5, open) << 0.5;
         QTest::newRow("a motion that ends before the end is not held")
             << "s c5 w150 c5 w600" << "5 0" << QStringList{} << 0.15;
         QTest::newRow("pose unknown: the time limit alone")
@@ -423,6 +426,110 @@ private Q_SLOTS:
         QCOMPARE(kits.count(), 0);
     }
 
+    // The way out to the arms. Inputs: c<code> a click, f<n>/F<n> the HID arm's / the kit's next n
+    // writes fail, u/U the kit unplugged / plugged in, L<0|1> the light, w<ms> a wait, b<ms> this
+    // thread held up (no events), l<ms> a runaway limit of that long, r a run of "GripClose 0.4,
+    // GripClose 0.4, Pause 0.1". What each arm received (kit: its bytes), what was said, the code the
+    // estimate heard last, and how long the first motion ran at most.
+    void theWayOut_data()
+    {
+        QTest::addColumn<bool>("hidArm");
+        QTest::addColumn<bool>("kit");
+        QTest::addColumn<QString>("inputs");
+        QTest::addColumn<QString>("hidCodes");
+        QTest::addColumn<QString>("kitBytes");
+        QTest::addColumn<QStringList>("said");
+        QTest::addColumn<int>("poseCode");
+        QTest::addColumn<double>("firstMotionAtMost");
+        QTest::newRow("the light after an unplug sends no motion the kit lost")
+            << false << true << "c5 u w100 U L1" << "" << "010000 000001" << QStringList{} << 0 << -1.0;
+        QTest::newRow("the light rides on the motion in force, and a stop puts it out of force")
+            << false << true << "c5 L1 c5 L0" << "" << "010000 010001 000001 000000" << QStringList{} << 0 << -1.0;
+        QTest::newRow("a stop that fails is sent again")
+            << true << false << "c9 f1 c9" << "9 0" << "" << QStringList{} << 0 << -1.0;
+        QTest::newRow("a stop that never goes out is told")
+            << true << false << "c9 f20 c9" << "9" << "" << QStringList{"stop failed"} << 9 << -1.0;
+        QTest::newRow("only the kit misses the stop: it alone gets it again")
+            << true << true << "c9 F1 c9" << "9 0" << "080000 000000" << QStringList{} << 0 << -1.0;
+        QTest::newRow("the HID arm fails, the kit takes it: the estimate hears it")
+            << true << true << "f1 c3" << "" << "100000" << QStringList{} << 3 << -1.0;
+        QTest::newRow("a motion whose thread is held up is stopped by its deadline")
+            << true << false << "l100 c9 b800 w50" << "9 0 0" << "" << QStringList{"limit"} << 0 << 0.7;
+        QTest::newRow("a run's motion is cut at its limit, consecutive steps as one")
+            << true << false << "l300 r" << "5 0 0 0 0" << ""
+            << QStringList{"Step 1 (GripClose) of repetition 1 cut short: Gripper stopped after 0.3 s: time limit",
+                           "Step 2 (GripClose) of repetition 1 cut short: Gripper stopped after 0.3 s: time limit"}
+            << 0 << 0.6;
+    }
+    void theWayOut()
+    {
+        QFETCH(bool, hidArm);
+        QFETCH(bool, kit);
+        QFETCH(QString, inputs);
+        VirtualHidTransport transport;
+        std::unique_ptr<VirtualArm> arm = hidArm ? std::make_unique<VirtualArm>(transport) : nullptr;
+        VirtualKitTransport kitTransport;
+        std::unique_ptr<VirtualArm> kitArm = kit ? std::make_unique<VirtualArm>(kitTransport) : nullptr;
+        QStringList gotHid;
+        QStringList gotKit;
+        QList<qint64> times;
+        if (arm)
+            connect(arm.get(), &VirtualArm::commandReceived, this, [&](int code, qint64 ns, const QByteArray &) {
+                gotHid << QString::number(code);
+                times << ns;
+            });
+        if (kitArm)
+            connect(kitArm.get(), &VirtualArm::commandReceived, this, [&](int, qint64 ns, const QByteArray &bytes) {
+                gotKit << QString::fromLatin1(bytes.toHex());
+                times << ns;
+            });
+        QStringList told;
+        KitArmList kits(kitTransport);
+        ArmSession session{&transport};
+        session.setKits(&kits);
+        connect(&session, &ArmSession::stopFailed, this, [&] { told << QStringLiteral("stop failed"); });
+        connect(&session, &ArmSession::runLimitReached, this, [&] { told << QStringLiteral("limit"); });
+        session.start(false);
+        QVERIFY(session.isReady());
+        for (const QString &input : inputs.split(u' ')) {
+            const int n = input.mid(1).toInt();
+            switch (input.at(0).unicode()) {
+            case 'c': session.click(n); break;
+            case 'f': arm->armInterface()->failNextWrite(false, n); break;
+            case 'F': kitArm->kitDevice()->failNextWrite(false, n); break;
+            case 'u': kitArm->unplug(); break;
+            case 'U': kitArm->plugIn(); break;
+            case 'L': session.setLight(n == 1); break;
+            case 'w': QTest::qWait(n); break;
+            case 'b': QThread::msleep(ulong(n)); break;
+            case 'l': session.setRunLimitOverride(n); break;
+            case 'r': {
+                StepList steps(session, QStringLiteral("GripClose 0.4, GripClose 0.4, Pause 0.1"));
+                QCOMPARE(int(session.runScript(steps)), int(ArmSession::RunEnd::Finished));
+                for (const ArmSession::CutStep &cut : session.lastRunCutSteps())
+                    told << cut.text();
+                break;
+            }
+            }
+        }
+        QFETCH(QString, hidCodes);
+        QFETCH(QString, kitBytes);
+        QFETCH(int, poseCode);
+        QFETCH(double, firstMotionAtMost);
+        QTRY_COMPARE(gotHid.join(u' '), hidCodes);
+        QTRY_COMPARE(gotKit.join(u' '), kitBytes);
+        QFETCH(QStringList, said);
+        QTRY_COMPARE(told, said);
+        QCOMPARE(session.poseEstimator().code(), poseCode);
+        QCOMPARE(session.lastStopConfirmed(), !told.contains(QStringLiteral("stop failed")));
+        if (firstMotionAtMost > 0) {
+            QVERIFY(times.size() >= 2);
+            const double ran = double(times[1] - times[0]) / 1e9;
+            QVERIFY2(ran < firstMotionAtMost, qPrintable(QString::number(ran)));
+        }
+        session.shutDown();
+    }
+
     void aRefusedKitIsToldAsARefusedArm()
     {
         VirtualHidTransport transport;
@@ -478,7 +585,7 @@ private Q_SLOTS:
         session.setKits(&kits);
         session.start(pad != nullptr);
         QVERIFY(session.isReady());
-        QVERIFY(kits.SetLight(true));
+        QVERIFY(session.setLight(true));
         if (how == u"stop") {
             TwoSteps script;
             script.session = &session;

@@ -94,9 +94,9 @@ void TestVirtualKit::showsTheLightAndLosesItUnplugged()
     KitArmList list(kits);
     list.start();
     QVERIFY(list.SendToAll(2));
-    QVERIFY(list.SetLight(true));
+    QVERIFY(list.SetLight(true, 2));
     QVERIFY(list.SendToAll(0));
-    QVERIFY(list.SetLight(true)); // no change, nothing told
+    QVERIFY(list.SetLight(true, 0)); // no change, nothing told
     QCOMPARE(light.size(), 1);
     QCOMPARE(light.first().at(0).toBool(), true);
     QVERIFY(arm.light());
@@ -136,7 +136,7 @@ void TestVirtualKit::isMadeForTheCommandLine()
         KitArmList list(*arms.kits);
         list.start();
         QVERIFY(list.SendToAll(7));
-        QVERIFY(list.SetLight(true));
+        QVERIFY(list.SetLight(true, 7));
     }
     QFile log(logPath);
     QVERIFY(log.open(QIODevice::ReadOnly));

@@ -2,6 +2,7 @@
 #include "CliCommands.h"
 #include "CliCommon.h"
 
+#include "ArmOutlet.h"
 #include "ProcessClock.h"
 
 #include <QTextStream>
@@ -82,7 +83,11 @@ int cliLight(const QStringList &args)
         return CliExit::NoArm;
     }
     const QList<KitDeviceInfo> lit = kits.arms();
-    const bool sent = kits.SetLight(on, &why);
+    // Through the way out, as every command to an arm: the motors get a stop with the light.
+    ArmOutlet outlet(nullptr, &kits);
+    const ArmOutlet::Delivery delivery = outlet.setLight(on);
+    const bool sent = delivery.allTook;
+    why = delivery.error;
     const bool taken = kits.drain(ProcessClock::monotonicNs() + qint64(TakeMs) * 1'000'000);
     kits.stop();
     if (!sent) {

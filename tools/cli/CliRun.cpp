@@ -4,6 +4,7 @@
 
 #include "ArmDeviceList.h"
 #include "ArmFaults.h"
+#include "ArmOutlet.h"
 #include "ArmSession.h"
 #include "ArmSimulator.h"
 #include "ArmTransport.h"
@@ -34,7 +35,7 @@ constexpr int UnknownStepsNamed = 10;
 const QString Usage = QStringLiteral(
     "Usage: tessaro-cli run FILE.SRP [--reps N] [--quiet] [--allow-unknown-steps] [--light] [--return]\n"
     "                        [--virtual-arm[=hid|kit]] [--virtual-arm-realistic[=SEED]]\n"
-    "                        [--virtual-arm-log PATH] [--virtual-arm-fail-write K]\n");
+    "                        [--virtual-arm-log PATH] [--virtual-arm-fail-write K[:N]]\n");
 
 void printUsage(QTextStream &out)
 {
@@ -78,8 +79,8 @@ void printUsage(QTextStream &out)
            "                              implies --virtual-arm\n"
            "  --virtual-arm-log PATH      append one line per report the virtual arm receives;\n"
            "                              implies --virtual-arm\n"
-           "  --virtual-arm-fail-write K  the virtual arm refuses the K-th report written to it;\n"
-           "                              implies --virtual-arm\n"
+           "  --virtual-arm-fail-write K[:N]  the virtual arm refuses the K-th report written to\n"
+           "                              it (and the N-1 after it); implies --virtual-arm\n"
            "  -h, --help                  show this help and exit\n"
            "\n"
            "Exit status:\n"
@@ -134,12 +135,17 @@ int cliRun(const QStringList &args)
     }
     const bool allowUnknown = parsed.has("--allow-unknown-steps");
     int failWrite = 0;
+    int failCount = 1;
     if (parsed.has("--virtual-arm-fail-write")) {
-        bool ok = false;
-        failWrite = parsed.value("--virtual-arm-fail-write").toInt(&ok);
-        if (!ok || failWrite < 1)
+        const QStringList parts = parsed.value("--virtual-arm-fail-write").split(u':');
+        bool ok = parts.size() <= 2;
+        failWrite = parts.value(0).toInt(&ok);
+        bool countOk = true;
+        if (parts.size() == 2)
+            failCount = parts[1].toInt(&countOk);
+        if (!ok || !countOk || parts.size() > 2 || failWrite < 1 || failCount < 1)
             return cliUsageError(
-                QStringLiteral("--virtual-arm-fail-write takes a whole number from 1, not '%1'")
+                QStringLiteral("--virtual-arm-fail-write takes a whole number from 1, or K:N, not '%1'")
                     .arg(parsed.value("--virtual-arm-fail-write")),
                 Usage);
     }
@@ -252,12 +258,12 @@ int cliRun(const QStringList &args)
         VirtualKit *target = hid.arm->kitDevice();
         auto *virtualKits = static_cast<VirtualKitTransport *>(hid.kits.get());
         if (failWrite == 1)
-            target->failNextWrite();
+            target->failNextWrite(false, failCount);
         QObject::connect(
             virtualKits, &VirtualKitTransport::commandWritten, &runner,
-            [target, failWrite, written = 0](const QString &path, const QByteArray &, qint64) mutable {
+            [target, failWrite, failCount, written = 0](const QString &path, const QByteArray &, qint64) mutable {
                 if (path == target->info.path && ++written == failWrite - 1)
-                    target->failNextWrite();
+                    target->failNextWrite(false, failCount);
             },
             Qt::DirectConnection);
     } else if (hid.arm && failWrite > 0) {
@@ -265,12 +271,12 @@ int cliRun(const QStringList &args)
         VirtualHidInterface *target = hid.arm->armInterface();
         auto *virtualTransport = static_cast<VirtualHidTransport *>(hid.transport.get());
         if (failWrite == 1)
-            target->failNextWrite();
+            target->failNextWrite(false, failCount);
         QObject::connect(
             virtualTransport, &VirtualHidTransport::reportWritten, &runner,
-            [target, failWrite, written = 0](const QString &path, const QByteArray &, qint64) mutable {
+            [target, failWrite, failCount, written = 0](const QString &path, const QByteArray &, qint64) mutable {
                 if (path == target->info.path && ++written == failWrite - 1)
-                    target->failNextWrite();
+                    target->failNextWrite(false, failCount);
             },
             // On the writing thread, at once: writes are made one at a time under the HID lock, and
             // the refusal must be in place before the next one.
@@ -286,8 +292,13 @@ int cliRun(const QStringList &args)
 
     if (light && kits.count() > 0) {
         QString why;
-        if (!kits.SetLight(true, &why) && !why.isEmpty())
+        if (!session.setLight(true, &why) && !why.isEmpty())
             err << "tessaro-cli: " << why << "\n";
+    }
+    // Played as written, but not unannounced: such a step grinds at the end until its limit.
+    if (output != Output::Quiet) {
+        for (const ArmSession::OverlongStep &step : session.overlongSteps(script))
+            err << "tessaro-cli: warning: " << file << ": " << step.text << "\n";
     }
 
     // The run ends with the arm's last interface (a replugged arm is a new start, not the rest of a
@@ -322,7 +333,12 @@ int cliRun(const QStringList &args)
                                          .arg(script.functionText(progress.step()))
                                          .arg(progress.repetition());
     int status = CliExit::Ok;
-    if (end == ArmSession::RunEnd::Stalled) {
+    if (!session.lastStopConfirmed()) {
+        err << "tessaro-cli: the arm did not take the stop command, sent again for "
+            << ArmOutlet::StopRetryDelaysMs[std::size(ArmOutlet::StopRetryDelaysMs) - 1]
+            << " ms: a motor may still be running. Switch the arm off or unplug it.\n";
+        status = CliExit::ArmStalled;
+    } else if (end == ArmSession::RunEnd::Stalled) {
         err << "tessaro-cli: the arm stopped taking commands during " << where
             << " and did not take the stop command: a motor may still be running. Switch the arm off or "
                "unplug it.\n";
