@@ -6,7 +6,9 @@
 #include "ScriptDialogs.h"
 #include "ScriptGrid.h"
 #include "ScriptModel.h"
+#include "HoverButton.h"
 #include "ScriptRunner.h"
+#include "StatusLine.h"
 #include "WindowHarness.h"
 
 #include <QAbstractItemView>
@@ -16,6 +18,7 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QLabel>
 #include <QTest>
@@ -32,7 +35,12 @@ using Steps = QList<QPair<QString, QString>>; // (function, time) per step
 class FakeDialogs : public ScriptDialogs
 {
 public:
-    QStringList openAnswers, saveAnswers, messages;
+    QStringList openAnswers, saveAnswers, messages, questions;
+    bool confirm(QWidget *, const QString &, const QString &text) override
+    {
+        questions << text;
+        return false;
+    }
     SaveChoice askToSave(QWidget *, const QString &, bool) override { return SaveChoice::Discard; }
     QString openFileName(QWidget *, const QString &, const QString &) override
     {
@@ -123,6 +131,37 @@ bool activate(frmMain &w)
 }
 
 const Steps Three{{"ElbowUp", " 1"}, {"Pause", " .5"}, {"BaseCW", " 2"}};
+
+QAction *pictureAction(const frmMain &w, const QString &text)
+{
+    for (QAction *action : w.FrameMain->actions()) {
+        if (action->text() == text)
+            return action;
+    }
+    return nullptr;
+}
+
+// What the operator can read of the status line: the text as drawn fits the line's place, within the
+// window's header; empty when it does.
+QString statusUnreadable(const frmMain &w)
+{
+    const QLabel *line = w.lblDisp;
+    const QFontMetrics metrics(line->font());
+    const QRect needed = line->wordWrap()
+                             ? metrics.boundingRect(QRect(0, 0, line->width(), 10000), Qt::TextWordWrap, line->text())
+                             : QRect(0, 0, metrics.horizontalAdvance(line->text()), metrics.height());
+    if (needed.width() > line->width() || needed.height() > line->height())
+        return QStringLiteral("\"%1\" needs %2x%3 in %4x%5")
+            .arg(line->text())
+            .arg(needed.width())
+            .arg(needed.height())
+            .arg(line->width())
+            .arg(line->height());
+    if (line->geometry().right() >= w.pctFrame->x() || line->geometry().top() < 0 ||
+        line->geometry().bottom() >= w.FrameMain->y())
+        return QStringLiteral("the line lies outside the header");
+    return QString();
+}
 
 } // namespace
 
@@ -329,20 +368,25 @@ private Q_SLOTS:
         QCOMPARE(w.Editor().TotalsLine(), QStringLiteral("Total 0 s"));
         putScript(w, {{"ElbowUp", " 2.5"}, {"Pause", " 1"}, {"ElbowUp", " .25"}, {"BaseCW", " 1"}});
         QCOMPARE(w.Editor().TotalsLine(),
-                 QStringLiteral("Total 4.75 s \u00b7 ElbowUp 2.75 s \u00b7 BaseCW 1 s \u00b7 Pause 1 s"));
-        // The line shows as much as fits; the tooltips of the line and the header have all of it.
+                 QStringLiteral("Total 4.75 s \u00b7 ElbowUp 2.75 s \u00b7 Pause 1 s \u00b7 BaseCW 1 s"));
+        // The line shows as much as fits and ends in "…"; the tooltips of the line and the header have
+        // all of it, the line's its own parts first.
         QTRY_VERIFY(w.lblTotals->text().startsWith(QStringLiteral("Total 4.75 s \u00b7 ElbowUp 2.75 s")));
         const QString tip = w.lblTotals->toolTip();
+        if (w.lblTotals->text() != w.Editor().TotalsLine()) {
+            QVERIFY(w.lblTotals->text().endsWith(QChar(0x2026)));
+            QVERIFY2(tip.startsWith("Total 4.75 s\nElbowUp 2.75 s\nPause 1 s\nBaseCW 1 s\n"), qPrintable(tip));
+        }
         QVERIFY2(tip.contains(QStringLiteral("Elbow: Up 2.75 s, Down 0 s")), qPrintable(tip));
         QVERIFY2(tip.contains(QStringLiteral("Base: CCW 0 s, CW 1 s")), qPrintable(tip));
         QVERIFY2(tip.contains(QStringLiteral("Pause: 1 s")), qPrintable(tip));
-        QCOMPARE(w.Grid->horizontalHeader()->viewport()->toolTip(), tip);
+        QVERIFY(tip.endsWith(w.Grid->horizontalHeader()->viewport()->toolTip()));
         QVERIFY(w.pctFrame->rect().contains(w.lblTotals->geometry()));
         QVERIFY(!w.lblTotals->geometry().intersects(w.Grid->geometry()));
 
         w.Editor().DeleteStep(1);
         QCOMPARE(w.Editor().TotalsLine(),
-                 QStringLiteral("Total 2.25 s \u00b7 ElbowUp 0.25 s \u00b7 BaseCW 1 s \u00b7 Pause 1 s"));
+                 QStringLiteral("Total 2.25 s \u00b7 Pause 1 s \u00b7 ElbowUp 0.25 s \u00b7 BaseCW 1 s"));
         QTRY_VERIFY(w.lblTotals->text().startsWith(QStringLiteral("Total 2.25 s")));
     }
 
@@ -571,6 +615,181 @@ private Q_SLOTS:
         QVERIFY2(w.lblDisp->text().startsWith(status), qPrintable(w.lblDisp->text()));
         // The status line gives the connection state back after a while.
         QTRY_COMPARE_WITH_TIMEOUT(w.lblDisp->text(), frmMain::ReadyText, 6000);
+    }
+
+    // A status message can always be read: on one line, in smaller type, on two lines, and what even
+    // those cannot hold ends in "…" with the whole text in the tooltip. The line's own look and
+    // tooltip come back with the state.
+    void statusMessagesCanBeRead_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("whole"); // shown whole
+        QTest::newRow("short") << "Start pose set: the pose is known from here" << true;
+        QTest::newRow("a return refused")
+            << "Pose unknown: no way back to the start. Set the start pose first" << true;
+        QTest::newRow("an ending with a step cut short")
+            << "Run stopped at step 2 of repetition 2; 1 step cut short at an end" << true;
+        QTest::newRow("far too long")
+            << QStringLiteral("The arm did not take the stop command: a motor may still be running. ").repeated(3)
+            << false;
+    }
+    void statusMessagesCanBeRead()
+    {
+        QFETCH(QString, message);
+        QFETCH(bool, whole);
+        WindowHarness h;
+        h.addArm();
+        frmMain &w = h.open();
+        const QRect place = w.lblDisp->geometry();
+        const QFont font = w.lblDisp->font();
+        const QString armsTip = w.lblDisp->toolTip();
+        w.statusLine().showMessage(message);
+        QCOMPARE(statusUnreadable(w), QString());
+        QCOMPARE(w.lblDisp->toolTip(), message);
+        if (whole) {
+            QCOMPARE(w.lblDisp->text(), message);
+        } else {
+            QVERIFY(w.lblDisp->text().endsWith(QChar(0x2026)));
+            QVERIFY(message.startsWith(w.lblDisp->text().chopped(1)));
+        }
+        w.statusLine().endMessage();
+        QCOMPARE(w.lblDisp->geometry(), place);
+        QCOMPARE(w.lblDisp->font(), font);
+        QCOMPARE(w.lblDisp->toolTip(), armsTip);
+    }
+
+    // Return to start is a run in all the operator sees: the panel locked (a click sends nothing),
+    // Run reading Stop, the progress line naming it, and its ending told, Esc stopping it as a run.
+    void returnToStartIsARun_data()
+    {
+        QTest::addColumn<bool>("esc");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("to the end") << false << "Back at the start pose (estimated)";
+        QTest::newRow("Esc during it") << true << "Return to start stopped at step 1 of 1";
+    }
+    void returnToStartIsARun()
+    {
+        QFETCH(bool, esc);
+        WindowHarness h;
+        h.addArm();
+        frmMain &w = h.open();
+        QVERIFY(activate(w));
+        pictureAction(w, QStringLiteral("This is the start pose"))->trigger();
+        h.click(3);
+        QTest::qWait(400);
+        h.click(3);
+        // A button put out loses its lit border too.
+        QCOMPARE(w.cmdControl[3]->bordercolor(), frmMain::IdleBorderColor);
+        const qsizetype sent = h.codes().size();
+        QStringList during;
+        QTimer::singleShot(150, &w, [&] {
+            during << w.cmdRun->Caption() << (w.FrameMain->isEnabled() ? "unlocked" : "locked")
+                   << w.runDisplay().text().section(QStringLiteral(" \u00b7 "), 0, 1);
+            h.click(4);
+            during << (w.cmdControl[4]->backcolor() == frmMain::OnColor ? "Wrist Up lit" : "Wrist Up dark");
+            if (esc)
+                QTest::keyClick(w.Grid, Qt::Key_Escape);
+        });
+        keys(w, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+        QCOMPARE(during, QStringList({"Stop", "locked", "Returning to start \u00b7 Step 1 of 1", "Wrist Up dark"}));
+        // Elbow Down back, then the stop: nothing of Wrist Up.
+        QCOMPARE(h.codes().mid(sent), QList<int>({8, 0}));
+        QCOMPARE(w.cmdRun->Caption(), QStringLiteral("Run"));
+        QVERIFY(w.FrameMain->isEnabled());
+        for (const HoverButton *button : w.cmdControl)
+            QCOMPARE(button->backcolor(), frmMain::IdleBackColor);
+        QTEST(w.lblDisp->text(), "told");
+    }
+
+    // A run whose step was cut at an end says first how it ended, then that a step was cut; which
+    // one is in the tooltip.
+    void runEndingComesFirst()
+    {
+        WindowHarness h;
+        h.addArm();
+        frmMain &w = h.open();
+        pictureAction(w, QStringLiteral("This is the start pose"))->trigger();
+        // The gripper is open at the start pose: step 1 is cut at once.
+        putScript(w, {{"GripOpen", " .3"}, {"WristUp", " .2"}});
+        QTest::mouseClick(w.cmdRun, Qt::LeftButton);
+        const QRegularExpression told(QStringLiteral("^Run finished: 1 repetition, 0\\.\\d s; 1 step cut short at an end$"));
+        QVERIFY2(told.match(w.lblDisp->toolTip().section(QLatin1Char('\n'), 0, 0)).hasMatch(), qPrintable(w.lblDisp->toolTip()));
+        QCOMPARE(w.lblDisp->toolTip().section(QLatin1Char('\n'), 1),
+                 QStringLiteral("Step 1 (GripOpen) of repetition 1 cut short: Gripper at its open end (estimated)"));
+        QCOMPARE(statusUnreadable(w), QString());
+    }
+
+    // Undo and Redo work wherever the keyboard is in the window, a text field aside, whose own they are.
+    void undoFromAnywhere_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<bool>("undoes");
+        QTest::newRow("the grid") << "grid" << true;
+        QTest::newRow("the arm picture") << "picture" << true;
+        QTest::newRow("nothing") << "none" << true;
+        QTest::newRow("the Repeat box, a text field") << "repeat" << false;
+    }
+    void undoFromAnywhere()
+    {
+        QFETCH(QString, focus);
+        QFETCH(bool, undoes);
+        QTemporaryDir dir;
+        WindowHarness h;
+        frmMain &w = h.open();
+        FakeDialogs dialogs;
+        w.SetScriptDialogs(&dialogs);
+        QVERIFY(activate(w));
+        putScript(w, Three);
+        w.Editor().DeleteStep(2);
+        // Saved as, through the toolbox button.
+        dialogs.saveAnswers << dir.filePath(QStringLiteral("undo.SRP"));
+        QTest::mouseClick(w.cmdSaveAs, Qt::LeftButton);
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("undo.SRP"))));
+        QWidget *holder = focus == u"grid" ? static_cast<QWidget *>(w.Grid)
+                          : focus == u"picture" ? static_cast<QWidget *>(w.FrameMain)
+                          : focus == u"repeat"  ? static_cast<QWidget *>(w.txtReps)
+                                                : nullptr;
+        if (holder)
+            holder->setFocus();
+        else if (QApplication::focusWidget())
+            QApplication::focusWidget()->clearFocus();
+        QCOMPARE(QApplication::focusWidget(), holder);
+        const QStringList deleted = functions(w);
+        QTest::keySequence(w.windowHandle(), QKeySequence(Qt::CTRL | Qt::Key_Z));
+        QCOMPARE(functions(w), undoes ? QStringList({"ElbowUp", "Pause", "BaseCW"}) : deleted);
+        QTest::keySequence(w.windowHandle(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+        QCOMPARE(functions(w), deleted);
+    }
+
+    // A file is checked as the editor checks: a step name in another case is the motion, saved in its
+    // own case; a time the editor refuses is marked, says why, and is asked about before a run.
+    void fileCheckedAsTheEditorChecks()
+    {
+        QTemporaryDir dir;
+        WindowHarness h;
+        h.addArm();
+        frmMain &w = h.open();
+        FakeDialogs dialogs;
+        w.SetScriptDialogs(&dialogs);
+        const QString file = dir.filePath(QStringLiteral("odd.SRP"));
+        QFile odd(file);
+        QVERIFY(odd.open(QIODevice::WriteOnly));
+        odd.write("\" 2\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"elbowup\",\" 1\"\r\n\" 2\",\"Pause\",\"-2\"\r\n");
+        odd.close();
+        QVERIFY(w.Editor().LoadScript(file));
+        QCOMPARE(functions(w), QStringList({"ElbowUp", "Pause"}));
+        QVERIFY(!w.Script->badTime(1));
+        QVERIFY(w.Script->badTime(2));
+        const QString tip = w.Script->index(1, 2).data(Qt::ToolTipRole).toString();
+        QVERIFY2(tip.startsWith(QStringLiteral("Not a time")) && tip.endsWith(QStringLiteral("last 0 s.")), qPrintable(tip));
+        QTest::mouseClick(w.cmdRun, Qt::LeftButton);
+        QCOMPARE(dialogs.questions,
+                 QStringList{"Step 2 time \"-2\" is not a time: the step lasts 0 s. Run anyway?"});
+        QVERIFY(h.codes().isEmpty());
+        QVERIFY(w.Editor().Save());
+        QFile saved(file);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QVERIFY(saved.readAll().contains("\" 1\",\"ElbowUp\""));
     }
 
     // What a new operator reads off the window: the Recording badge in Scripting mode, what Undo and
