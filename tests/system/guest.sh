@@ -535,7 +535,10 @@ case_permission_allowed() {
   # The arm was replugged with the rule installed (udev-rule) under the user's window that was refused
   # it (permission-window). Named alone, or without those, the case makes that state itself.
   if [ "$app_user" != user ] || ! kill -0 "$app_pid" 2>/dev/null; then
-    case_permission_window && case_udev_rule || { detail="set-up: $detail"; return 1; }
+    case_permission_window || { detail="set-up: $detail"; return 1; }
+  fi
+  if [ ! -e /usr/lib/udev/rules.d/70-tessaro.rules ]; then
+    case_udev_rule || { detail="set-up: $detail"; return 1; }
   fi
   wait_until 100 holds arm1 || { detail="the window did not open the arm"; return 1; }
   wait_until 50 eval '[ "$(windows_shown)" = 1 ]' || { detail="the refusal message stayed up"; return 1; }
