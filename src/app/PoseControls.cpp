@@ -30,7 +30,6 @@ PoseControls::PoseControls(ArmSession &session, QWidget *panel, std::function<vo
     m_return = new QAction(tr("Return to start"), panel);
     m_return->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
     m_return->setShortcutContext(Qt::WindowShortcut);
-    connect(m_return, &QAction::triggered, this, &PoseControls::returnToStart);
     m_showEstimate = new QAction(tr("Show the estimated pose"), panel);
     connect(m_showEstimate, &QAction::triggered, this, [this] {
         if (!m_window) {
@@ -53,26 +52,3 @@ PoseControls::PoseControls(ArmSession &session, QWidget *panel, std::function<vo
 }
 
 PoseControls::~PoseControls() = default;
-
-void PoseControls::returnToStart()
-{
-    QString refusal;
-    const ArmSession::RunEnd end = m_session.returnToStart(&refusal);
-    if (!refusal.isEmpty())
-        m_say(refusal);
-    else if (end == ArmSession::RunEnd::Finished)
-        m_say(tr("Back at the start pose (estimated)"));
-    else
-        m_say(tr("Return to start stopped"));
-}
-
-void PoseControls::reportCutSteps()
-{
-    const QList<ArmSession::CutStep> cut = m_session.lastRunCutSteps();
-    if (cut.isEmpty())
-        return;
-    QString text = cut.first().text();
-    if (cut.size() > 1)
-        text += tr(" (and %n more cut short)", nullptr, int(cut.size() - 1));
-    m_say(text);
-}

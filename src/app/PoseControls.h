@@ -15,7 +15,8 @@ class QWidget;
 // What the window offers of the pose estimate: a small line with what the estimate knows ("Pose known
 // ± 4°", "Pose unknown"), and the commands "This is the start pose", "Return to start" and "Show the
 // estimated pose" (the Virtual Arm window drawing the estimate) in the menu of `panel`, the arm
-// picture. Messages (an end stop, a refused return, the steps a run cut short) go to `say`.
+// picture. Messages (an end stop, the start pose set) go to `say`. Return to start is played by the
+// window, as a run: it connects returnAction().
 class PoseControls : public QObject
 {
     Q_OBJECT
@@ -30,11 +31,6 @@ public:
     QAction *showEstimateAction() const { return m_showEstimate; }
     // The window that draws the estimate, once it has been asked for.
     QWidget *estimateWindow() const { return m_window.get(); }
-
-    // After a run: the steps the end-stop rule cut short, told in one message.
-    void reportCutSteps();
-    // Return to start, as its command does.
-    void returnToStart();
 
 private:
     ArmSession &m_session;

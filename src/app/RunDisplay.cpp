@@ -23,12 +23,13 @@ RunDisplay::RunDisplay(QWidget *parent) : QWidget(parent)
     m_redraw.setInterval(RedrawMs);
     connect(&m_redraw, &QTimer::timeout, this, [this] {
         update();
-        setToolTip(m_progress.progressLine(ScriptRunner::clockNs()));
+        setToolTip(m_what.isEmpty() ? m_progress.progressLine(ScriptRunner::clockNs()) : text());
     });
 }
 
-void RunDisplay::begin(const QList<double> &stepSeconds, int repetitions, int firstStep)
+void RunDisplay::begin(const QList<double> &stepSeconds, int repetitions, int firstStep, const QString &what)
 {
+    m_what = what;
     m_progress = RunProgress();
     m_progress.setPlan(stepSeconds, repetitions);
     m_startNs = ScriptRunner::clockNs();
@@ -66,7 +67,7 @@ double RunDisplay::end()
 QString RunDisplay::text() const
 {
     const qint64 now = ScriptRunner::clockNs();
-    QString text = m_progress.repetitionText();
+    QString text = m_what.isEmpty() ? m_progress.repetitionText() : m_what;
     if (m_progress.step() > 0)
         text += QStringLiteral(" \u00b7 Step %1 of %2").arg(m_progress.step()).arg(m_progress.steps());
     return text + QStringLiteral(" \u00b7 %1 left").arg(RunProgress::clockText(m_progress.secondsLeft(now)));

@@ -14,8 +14,9 @@ class RunDisplay : public QWidget
 public:
     explicit RunDisplay(QWidget *parent);
 
-    // The run begins: each step's seconds (rows 1 .. n), the repetitions it plays, its first row.
-    void begin(const QList<double> &stepSeconds, int repetitions, int firstStep);
+    // The run begins: each step's seconds (rows 1 .. n), the repetitions it plays, its first row, and
+    // what it is when it is not the script ("Returning to start"), shown in place of the repetition.
+    void begin(const QList<double> &stepSeconds, int repetitions, int firstStep, const QString &what = QString());
     // The script changed during the run; where the run stands is kept.
     void setPlan(const QList<double> &stepSeconds, int repetitions);
     void stepStarted(int row);
@@ -24,7 +25,7 @@ public:
 
     bool active() const { return m_active; }
     const RunProgress &progress() const { return m_progress; }
-    // What the bar shows now: "2 of 3 · Step 4 of 7 · 0:12 left".
+    // What the bar shows now: "2 of 3 · Step 4 of 7 · 0:12 left", "Returning to start · Step 1 of 3 · …".
     QString text() const;
 
 protected:
@@ -33,6 +34,7 @@ protected:
 private:
     RunProgress m_progress;
     QTimer m_redraw;
+    QString m_what;
     bool m_active = false;
     qint64 m_startNs = 0;
 };

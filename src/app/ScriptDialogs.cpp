@@ -113,7 +113,9 @@ bool WidgetScriptDialogs::confirm(QWidget *parent, const QString &title, const Q
 
 void WidgetScriptDialogs::hint(QWidget *anchor, const QString &text)
 {
-    if (anchor)
+    if (text.isEmpty())
+        QToolTip::hideText();
+    else if (anchor)
         QToolTip::showText(anchor->mapToGlobal(QPoint(0, anchor->height())), text, anchor);
 }
 

@@ -38,7 +38,8 @@ public:
     }
     // A Yes/No question; true for Yes.
     virtual bool confirm(QWidget * /*parent*/, const QString & /*title*/, const QString & /*text*/) { return true; }
-    // A short note beside `anchor` (an editor whose input was refused) that does not take the focus.
+    // A short note beside `anchor` (an editor whose input was refused) that does not take the focus;
+    // an empty text takes the note away.
     virtual void hint(QWidget * /*anchor*/, const QString & /*text*/) {}
 };
 

@@ -14,17 +14,20 @@
 #include "frmMain.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMenu>
 #include <QPointer>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QUndoStack>
 #include <QValidator>
 
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -101,6 +104,17 @@ ScriptEditor::ScriptEditor(frmMain &window) : QObject(&window), m_w(window)
             grid->RefuseLeave();
     });
     connect(editor, &GridText::EscapePressed, this, &ScriptEditor::editorEscaped);
+    // The note under a refused cell speaks of the text it refused: as the operator types, it speaks of
+    // the new text, and goes once the text would be taken.
+    connect(editor, &QLineEdit::textEdited, this, [this] {
+        if (!m_noteShown)
+            return;
+        const ScriptEditing::Commit commit = ScriptEditing::CommitCellEdit(
+            m_w.Grid->Row(), m_w.Grid->Col(), m_w.NextStep, m_w.GridText->isVisible(), m_w.GridText->text());
+        m_noteShown = !commit.refusal.isEmpty();
+        if (ScriptDialogs *dialogs = m_w.CommD.Dialogs())
+            dialogs->hint(m_w.GridText, commit.refusal);
+    });
     connect(grid->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &ScriptEditor::currentCellChanged);
     connect(grid, &ScriptGrid::StepKeyPressed, this, &ScriptEditor::stepKey);
@@ -212,8 +226,12 @@ void ScriptEditor::StepEnded(double seconds)
 
 void ScriptEditor::GridEdit(qint16 KeyAscii)
 {
-    if (m_w.cmdRun->Caption() == QStringLiteral("Stop") || m_w.NextStep == 1)
+    if (m_w.NextStep == 1)
         return;
+    if (m_w.cmdRun->Caption() == QStringLiteral("Stop")) {
+        m_w.showStatusMessage(m_w.RunningLockText);
+        return;
+    }
     if (RecordingStep()) {
         m_w.showStatusMessage(m_w.RecordingLockText);
         return;
@@ -265,6 +283,7 @@ bool ScriptEditor::commitCellEdit(bool byOperator)
         m_w.GridText->selectAll();
         if (ScriptDialogs *dialogs = m_w.CommD.Dialogs())
             dialogs->hint(m_w.GridText, commit.refusal);
+        m_noteShown = true;
         return false;
     }
     m_w.GridText->setText(commit.editorText);
@@ -289,6 +308,10 @@ void ScriptEditor::hideCellEditor()
     if (m_w.GridText->hasFocus())
         m_w.Grid->setFocus();
     m_w.GridText->hide();
+    if (std::exchange(m_noteShown, false)) {
+        if (ScriptDialogs *dialogs = m_w.CommD.Dialogs())
+            dialogs->hint(m_w.GridText, QString());
+    }
 }
 
 void ScriptEditor::editorEscaped()
@@ -368,7 +391,7 @@ void ScriptEditor::warnOfShortLoad(const ScriptLoad &load, const QString &path)
     if (warning.isEmpty())
         return;
     if (ScriptDialogs *dialogs = m_w.CommD.Dialogs())
-        dialogs->warningMessage(&m_w, QStringLiteral("m_w.Script not loaded whole"),
+        dialogs->warningMessage(&m_w, QStringLiteral("Script not loaded whole"),
                                 warning +
                                     QStringLiteral("\n\nSaving now would replace the file with the script "
                                                    "as it stands."));
@@ -379,7 +402,7 @@ void ScriptEditor::Load()
     if (!SettleUnsavedChanges())
         return;
     m_w.CommD.SetFilter(ScriptFileFilter);
-    m_w.CommD.SetFolder(m_w.Options().scriptFolder);
+    m_w.CommD.SetFolder(dialogFolder());
     if (!m_w.CommD.ShowOpen(&m_w))
         return;
     LoadScript(m_w.CommD.FileName());
@@ -458,7 +481,7 @@ bool ScriptEditor::SaveAs()
         return false;
     }
     m_w.CommD.SetFilter(ScriptFileFilter);
-    m_w.CommD.SetFolder(m_w.Options().scriptFolder);
+    m_w.CommD.SetFolder(dialogFolder());
     if (!m_w.CommD.ShowSave(&m_w))
         return false;
     const QString chosen = withScriptExtension(m_w.CommD.FileName());
@@ -493,6 +516,16 @@ bool ScriptEditor::SettleUnsavedChanges()
         break;
     }
     return false;
+}
+
+QString ScriptEditor::dialogFolder() const
+{
+    const QString remembered = m_w.Options().scriptFolder;
+    if (!remembered.isEmpty())
+        return remembered;
+    // Never the program's own folder (/usr/bin once installed): the user's documents, or home.
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return !documents.isEmpty() && QFileInfo(documents).isDir() ? documents : QDir::homePath();
 }
 
 void ScriptEditor::rememberScriptFolder(const QString &path)
@@ -709,14 +742,10 @@ QString ScriptEditor::TotalsLine() const
     // A count still being typed (or none) leaves the line at one pass.
     const int reps = ScriptEditing::Repetitions(m_w.txtReps->text()).value_or(1);
     QStringList parts{RunProgress::totalText(totals.seconds, reps)};
-    for (int code = 1; code < StepFunctions::Count; ++code) {
-        if (totals.perCode[size_t(code)] > 0)
-            parts << QStringLiteral("%1 %2").arg(StepFunctions::name(code),
-                                                 RunProgress::durationText(totals.perCode[size_t(code)]));
-    }
-    if (totals.perCode[0] > 0)
-        parts << QStringLiteral("%1 %2").arg(StepFunctions::name(0),
-                                             RunProgress::durationText(totals.perCode[0]));
+    // In the order the script first runs them, as the operator reads the script.
+    for (const int code : totals.order)
+        parts << QStringLiteral("%1 %2").arg(StepFunctions::name(code),
+                                             RunProgress::durationText(totals.perCode[size_t(code)]));
     return parts.join(QStringLiteral(" \u00b7 "));
 }
 
@@ -746,8 +775,10 @@ void ScriptEditor::updateTotals()
     lines << tr("Pause: %1").arg(RunProgress::durationText(totals.perCode[0]));
     const QString tip = lines.join(QLatin1Char('\n'));
     const QString line = TotalsLine();
-    m_w.lblTotals->setText(
-        m_w.lblTotals->fontMetrics().elidedText(line, Qt::ElideRight, m_w.lblTotals->width()));
-    m_w.lblTotals->setToolTip(tip);
+    const QString shown = m_w.lblTotals->fontMetrics().elidedText(line, Qt::ElideRight, m_w.lblTotals->width());
+    m_w.lblTotals->setText(shown);
+    // What the line had no room for is in its tooltip, above every motor's times.
+    const QString whole = line.split(QStringLiteral(" \u00b7 ")).join(QLatin1Char('\n'));
+    m_w.lblTotals->setToolTip(shown == line ? tip : whole + QStringLiteral("\n\n") + tip);
     m_w.Grid->horizontalHeader()->viewport()->setToolTip(tip);
 }

@@ -98,6 +98,8 @@ private:
     void scheduleTotals();
     void updateTotals();
     bool saveTo(const QString &path);
+    // Where the file dialogs open: the folder of the last script, else the documents folder or home.
+    QString dialogFolder() const;
     void rememberScriptFolder(const QString &path);
     void warnOfShortLoad(const ScriptLoad &load, const QString &path);
 
@@ -124,4 +126,6 @@ private:
     };
     std::optional<RecordStart> m_recordStart;
     bool m_totalsPending = false;
+    // A note under the cell editor says why its text was refused.
+    bool m_noteShown = false;
 };

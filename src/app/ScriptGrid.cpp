@@ -46,8 +46,11 @@ public:
         if (!m_grid->HighLight())
             opt.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
         // A Function text that names no motion stands out, in the one colour the grid has no other use for.
-        if (index.column() == 1 && m_grid->Script()->unknownStep(index.row() + 1) &&
-            !(opt.state & QStyle::State_Selected)) {
+        // So does a Time text that is no time.
+        const bool marked = index.column() == 1   ? m_grid->Script()->unknownStep(index.row() + 1)
+                            : index.column() == 2 ? m_grid->Script()->badTime(index.row() + 1)
+                                                  : false;
+        if (marked && !(opt.state & QStyle::State_Selected)) {
             opt.palette.setColor(QPalette::Text, ScriptGrid::unknownStepColour());
             opt.font.setItalic(true);
             opt.fontMetrics = QFontMetrics(opt.font);

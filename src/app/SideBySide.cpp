@@ -8,7 +8,9 @@
 
 namespace {
 
-// Closes the companion when the main window closes; the main window never refuses to close.
+// Closes the companion once the main window has closed: when its close has gone through and hidden it,
+// not when it is asked to close, which it may refuse (Cancel at "Unsaved changes"). A window manager's
+// minimise hides nothing in Qt's sense, and neither does a hide of the system's own.
 class CloseTogether : public QObject
 {
 public:
@@ -20,7 +22,7 @@ public:
 protected:
     bool eventFilter(QObject *, QEvent *event) override
     {
-        if (event->type() == QEvent::Close)
+        if (event->type() == QEvent::Hide && !event->spontaneous())
             m_companion.close();
         return false;
     }
@@ -86,6 +88,9 @@ QMargins assumedFrame(const QWidget &mapped)
 void showBesideMainWindow(QWidget &mainWindow, QWidget &companion)
 {
     companion.setAttribute(Qt::WA_QuitOnClose, false);
+    // The main window has the keyboard (its jog keys, its tooltips): the companion, shown after it,
+    // does not take it.
+    companion.setAttribute(Qt::WA_ShowWithoutActivating);
     new CloseTogether(mainWindow, companion);
 
     const QScreen *screen = mainWindow.screen();
@@ -102,4 +107,6 @@ void showBesideMainWindow(QWidget &mainWindow, QWidget &companion)
     }
     mainWindow.show();
     companion.show();
+    mainWindow.raise();
+    mainWindow.activateWindow();
 }

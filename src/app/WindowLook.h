@@ -15,6 +15,7 @@ struct WindowLook
     static constexpr quint32 IdleHoverBackColor = 14270893; // 173, 193, 217
     static constexpr quint32 OnColor = 6405021;             // 157, 187, 97
     static constexpr quint32 OnBorderColor = 4754549;       // 117, 140, 72
+    static constexpr quint32 IdleBorderColor = 0;           // black, as the panel draws them
 
     static inline const QString ReadyText = QStringLiteral("OWI-535 Robotic Arm Ready");
     static inline const QString DisconnectedText = QStringLiteral("OWI-535 Robotic Arm Disconnected");

@@ -16,6 +16,7 @@
 #include "frmAbout.h"
 #include "frmColorScheme.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -92,7 +93,7 @@ void frmMain::connectSession()
             [this](int code) { Text1->setText(QString::number(code)); });
     connect(session, &ArmSession::stepBegun, m_editor, &ScriptEditor::StepBegun);
     connect(session, &ArmSession::stepEnded, m_editor, &ScriptEditor::StepEnded);
-    connect(session, &ArmSession::runLimitReached, this, &frmMain::showStatusMessage);
+    connect(session, &ArmSession::runLimitReached, this, [this](const QString &text) { showStatusMessage(text); });
     connect(session, &ArmSession::runStopping, this, [this] {
         cmdRun->SetCaption(QStringLiteral("Run"));
         StopRequested = true;
@@ -110,12 +111,13 @@ void frmMain::buildWindow()
 {
     WindowLayout::build(*this);
     m_statusLine = new StatusLine(
-        lblDisp, pctFrame->x() - 4,
+        lblDisp, pctFrame->x() - 4, FrameMain->y() - 1,
         [this] { return connectionText(); }, this);
     buildMotionPanel();
     cmdLamp = new LampButton(FrameMain, m_setup.kits, m_session.get());
     m_pose = new PoseControls(
         *m_session, FrameMain, [this](const QString &t) { showStatusMessage(t); }, this);
+    connect(m_pose->returnAction(), &QAction::triggered, this, &frmMain::ReturnToStart);
     followAttachedArms(lblDisp, *m_session);
 
     connect(cmdColors, &MacButton::Click, this, &frmMain::cmdColors_Click);
@@ -182,7 +184,7 @@ QString frmMain::connectionText() const
 
 void frmMain::showConnectionState()
 {
-    if (!m_statusLine->showingMessage())
+    if (m_statusLine->message().isEmpty())
         lblDisp->setText(connectionText());
 }
 

@@ -162,9 +162,14 @@ public:
     void RunScript();
     // A run from step `row` to the end, then the remaining repetitions from step 1.
     void RunFrom(int row);
+    // Return to start (the arm picture's menu, Ctrl+Shift+R), played as a run is: the panel locked,
+    // Run reading Stop, the progress line saying "Returning to start", and its ending told.
+    void ReturnToStart();
     bool Running() const;
     // Where the run stands, shown under the grid while it lasts.
     RunDisplay &runDisplay() const { return *m_runDisplay; }
+    // The connection state, and messages in its place for a while.
+    StatusLine &statusLine() const { return *m_statusLine; }
 
     // Where the file dialogs and error messages come from; the window's own widget dialogs until a
     // test puts its own in (not owned; null puts the widget dialogs back).
@@ -243,10 +248,20 @@ private:
     void lblScripting_Click();
     void FrameMain_JogPressed(int code);
     void FrameMain_JogReleased(int code);
-    void showStatusMessage(const QString &text) { m_statusLine->showMessage(text); }
+    void showStatusMessage(const QString &text, const QString &details = QString())
+    {
+        m_statusLine->showMessage(text, details);
+    }
 
     void wireScriptArea();
     void startRun(int firstStep);
+    // What the window shows of any run, the script's or Return to start's, while it lasts; endRunLook
+    // returns the seconds it took. `what` names a run that is not the script's.
+    void beginRunLook(const QList<double> &plan, int repetitions, int firstStep, const QString &what);
+    double endRunLook();
+    // The ending on the status line (with the steps cut short at an end), and a box where the arm
+    // failed the run.
+    void tellRunEnd(const QString &ending);
     // Each step's seconds and the repetitions, as the runner will time them.
     QList<double> runPlan() const;
     int runRepetitions() const;

@@ -52,6 +52,7 @@ void frmMain::ResetControlButtons()
     for (HoverButton *button : cmdControl) {
         button->setBackcolor(IdleBackColor);
         button->setHoverbackcolor(IdleHoverBackColor);
+        button->setBordercolor(IdleBorderColor);
     }
 }
 

@@ -14,6 +14,8 @@
 #include "ScriptGrid.h"
 #include "ScriptRunner.h"
 
+#include <QStringList>
+
 #include <QAbstractItemModel>
 #include <QPointer>
 
@@ -21,6 +23,7 @@ namespace {
 
 const QString RunCaption = QStringLiteral("Run");
 const QString StopCaption = QStringLiteral("Stop");
+const QString ReturningText = QStringLiteral("Returning to start");
 
 } // namespace
 
@@ -114,20 +117,84 @@ void frmMain::startRun(int firstStep)
         refuse(NotConnectedText);
         return;
     }
-    cmdRun->SetCaption(StopCaption);
-    FrameMain->setEnabled(false);
-    if (Hilight())
-        Grid->SetHighLight(true);
-    StopRequested = false;
     QPointer<frmMain> alive(this);
     m_runFirstStep = firstStep;
-    m_runDisplay->begin(runPlan(), runRepetitions(), firstStep);
+    beginRunLook(runPlan(), runRepetitions(), firstStep, QString());
     RunScript();
     if (!alive)
         return;
+    const double seconds = endRunLook();
+    const RunProgress &progress = m_runDisplay->progress();
+    tellRunEnd(m_runEnd == ArmSession::RunEnd::Finished ? progress.finishedText(seconds) : progress.stoppedText());
+}
+
+void frmMain::ReturnToStart()
+{
+    // The plan the session is about to play, for the progress line; the session itself decides
+    // whether there is one, and says why not.
+    const PoseEstimator estimator = m_session->poseEstimator();
+    const qint64 now = ArmSession::clockNs();
+    QList<double> plan;
+    if (!Running() && estimator.known(now)) {
+        for (const PlanStep &step : estimator.returnToStart(now))
+            plan << step.seconds;
+    }
+    if (plan.isEmpty()) {
+        QString refusal;
+        m_session->returnToStart(&refusal);
+        if (!refusal.isEmpty())
+            showStatusMessage(refusal);
+        return;
+    }
+    QPointer<frmMain> alive(this);
+    beginRunLook(plan, 1, 1, ReturningText);
+    const QMetaObject::Connection progress = connect(m_session.get(), &ArmSession::returnStepStarting,
+                                                     m_runDisplay, &RunDisplay::stepStarted);
+    QString refusal;
+    const ArmSession::RunEnd end = m_session->returnToStart(&refusal);
+    if (!alive)
+        return;
+    disconnect(progress);
+    m_runEnd = end;
+    endRunLook();
+    if (!refusal.isEmpty()) {
+        showStatusMessage(refusal);
+        return;
+    }
+    const RunProgress &where = m_runDisplay->progress();
+    tellRunEnd(end == ArmSession::RunEnd::Finished
+                   ? QStringLiteral("Back at the start pose (estimated)")
+                   : QStringLiteral("Return to start stopped at step %1 of %2").arg(where.step()).arg(where.steps()));
+}
+
+void frmMain::beginRunLook(const QList<double> &plan, int repetitions, int firstStep, const QString &what)
+{
+    // A motion left on would run on under the run, its button lit through it: it ends first, as Esc
+    // would end it (and is recorded in Scripting mode).
+    if (MotionActive())
+        m_session->stopEverything();
+    cmdRun->SetCaption(StopCaption);
+    FrameMain->setEnabled(false);
+    if (Hilight() && what.isEmpty())
+        Grid->SetHighLight(true);
+    StopRequested = false;
+    m_runDisplay->begin(plan, repetitions, firstStep, what);
+}
+
+double frmMain::endRunLook()
+{
     const double seconds = m_runDisplay->end();
+    StopRequested = false;
+    cmdRun->SetCaption(RunCaption);
     FrameMain->setEnabled(true);
     Grid->SetHighLight(false);
+    // Nothing is on once a run is over: its last code was the stop.
+    ResetControlButtons();
+    return seconds;
+}
+
+void frmMain::tellRunEnd(const QString &ending)
+{
     // A write to an arm that has gone fails before its removal is noticed, and an arm that stopped
     // taking reports is closed as gone: one message, the one that says what happened to the arm.
     QString text;
@@ -142,15 +209,23 @@ void frmMain::startRun(int firstStep)
         text = CommandFailedDuringRunText.arg(m_session->lastRunFailure());
         break;
     case ArmSession::RunEnd::Finished:
-        showStatusMessage(m_runDisplay->progress().finishedText(seconds));
-        break;
     case ArmSession::RunEnd::Stopped:
-        showStatusMessage(m_runDisplay->progress().stoppedText());
         break;
     }
-    if (!text.isEmpty() && !m_session->running())
-        refuse(text);
-    m_pose->reportCutSteps();
+    // The ending first; the steps the end-stop rule cut short after it, each in the tooltip.
+    const QList<ArmSession::CutStep> cut = m_session->lastRunCutSteps();
+    QString shown = ending;
+    QStringList details;
+    if (!cut.isEmpty()) {
+        shown += cut.size() == 1 ? QStringLiteral("; 1 step cut short at an end")
+                                 : QStringLiteral("; %1 steps cut short at an end").arg(cut.size());
+        for (const ArmSession::CutStep &step : cut)
+            details << step.text();
+    }
+    showStatusMessage(shown, details.join(QLatin1Char('\n')));
+    ScriptDialogs *dialogs = CommD.Dialogs();
+    if (!text.isEmpty() && !m_session->running() && dialogs)
+        dialogs->errorMessage(this, QStringLiteral("Error"), text);
 }
 
 void frmMain::CutRunAfterFailedSend(const QString &why)
@@ -169,8 +244,6 @@ void frmMain::RunScript()
     if (!alive)
         return;
     m_runEnd = end;
-    StopRequested = false;
-    cmdRun->SetCaption(RunCaption);
 }
 
 void frmMain::RunFrom(int row)

@@ -48,6 +48,16 @@ QString RunProgress::durationText(double seconds)
     return clock(std::round(seconds));
 }
 
+QString RunProgress::elapsedText(double seconds)
+{
+    if (!usable(seconds))
+        return QStringLiteral("0.0 s");
+    // Decided on the rounded value, so that 59.96 s shows as 1:00, not as "60.0 s".
+    if (std::round(seconds * 10) < 600)
+        return QString::number(seconds, 'f', 1) + QStringLiteral(" s");
+    return clock(std::round(seconds));
+}
+
 QString RunProgress::clockText(double seconds)
 {
     return clock(usable(seconds) ? std::floor(seconds) : 0.0);
@@ -173,7 +183,7 @@ QString RunProgress::finishedText(double seconds) const
     return QStringLiteral("Run finished: %1 %2, %3")
         .arg(m_repetitions)
         .arg(m_repetitions == 1 ? QStringLiteral("repetition") : QStringLiteral("repetitions"))
-        .arg(durationText(seconds));
+        .arg(elapsedText(seconds));
 }
 
 QString RunProgress::stoppedText() const

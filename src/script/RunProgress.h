@@ -20,6 +20,9 @@ public:
     // trailing zeros), "1:05" (m:ss) from a minute and "1:00:05" (h:mm:ss) from an hour, to the nearest
     // second. A value that is negative or not a number shows as "0 s".
     static QString durationText(double seconds);
+    // How long something took, as a person reads a stopwatch: "6.0 s" (tenths) below a minute, then
+    // "1:05" and "1:00:05" as durationText.
+    static QString elapsedText(double seconds);
     // A running clock: m:ss, h:mm:ss from an hour, whole seconds rounded down ("0:07").
     static QString clockText(double seconds);
     // One pass and the whole run: "Total 12.5 s × 3 = 37.5 s"; one repetition gives "Total 12.5 s".
@@ -55,7 +58,7 @@ public:
     QString repetitionText() const;
     // "Repetition 2 of 3  Step 4 of 7 ElbowUp  0:12 left", the step's name when one is given.
     QString progressLine(qint64 nowNs, const QString &stepName = QString()) const;
-    // "Run finished: 3 repetitions, 37.5 s" (the seconds the run took).
+    // "Run finished: 3 repetitions, 37.5 s" (the seconds the run took, to the tenth).
     QString finishedText(double seconds) const;
     // "Run stopped at step 5 of repetition 2".
     QString stoppedText() const;

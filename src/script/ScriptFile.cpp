@@ -2,6 +2,7 @@
 
 #include "SafeSave.h"
 #include "ScriptNumbers.h"
+#include "StepFunctions.h"
 
 #include <QDir>
 #include <QFile>
@@ -143,7 +144,14 @@ ScriptLoad ParseScriptFile(const QByteArray &bytes)
     load.records.reserve(records);
     for (qsizetype r = 0; r < records; ++r) {
         const qsizetype f = 1 + r * 3;
-        load.records.append(ScriptRow{fields[f], fields[f + 1], fields[f + 2]});
+        QString function = fields[f + 1];
+        // A step name in another case is the motion, as the cell editor takes it, in its proper case.
+        if (r > 0 && StepFunctions::code(function) < 0) {
+            const QString proper = StepFunctions::canonical(function);
+            if (!proper.isEmpty())
+                function = proper;
+        }
+        load.records.append(ScriptRow{fields[f], function, fields[f + 2]});
     }
     return load;
 }

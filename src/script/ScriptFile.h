@@ -71,7 +71,8 @@ constexpr int MaxScriptSteps = 32766;
 // not a number as a whole, a count too large to hold aside), LeadingNumber of it plus
 // one rounded half-to-even gives NextStep. A negative count gives an empty script (nextStep 1, only
 // the header record is read). Then records of three fields each are taken for rows 0 to nextStep - 1
-// as far as the file holds complete ones; a record cut short by the end of the file is dropped.
+// as far as the file holds complete ones; a record cut short by the end of the file is dropped. A step's
+// Function that names a step function in another case ("elbowup") is taken in the name's own case.
 ScriptLoad ParseScriptFile(const QByteArray &bytes);
 
 // Reads the whole file, then ParseScriptFile. When it cannot be opened or read, error says so:

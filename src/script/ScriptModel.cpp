@@ -1,5 +1,6 @@
 #include "ScriptModel.h"
 
+#include "RunProgress.h"
 #include "ScriptCheck.h"
 #include "ScriptNumbers.h"
 #include "StepFunctions.h"
@@ -39,6 +40,10 @@ QVariant ScriptModel::data(const QModelIndex &index, int role) const
     if (role == Qt::ToolTipRole && index.column() == 1 && unknownStep(index.row() + 1))
         return QStringLiteral("Not a motion: a run sends nothing for this step, so the motion before it "
                               "keeps running through it.");
+    if (role == Qt::ToolTipRole && index.column() == 2 && badTime(index.row() + 1))
+        return QStringLiteral("Not a time (the editor takes 0 to 1000000000 seconds, digits and one \".\"): "
+                              "a run makes this step last %1.")
+            .arg(RunProgress::durationText(RunProgress::stepSeconds(m_rows[index.row()][2])));
     if (role != Qt::DisplayRole && role != Qt::EditRole)
         return QVariant();
     return m_rows[index.row()][size_t(index.column())];
@@ -50,6 +55,14 @@ bool ScriptModel::unknownStep(int row) const
         return false;
     const ScriptRow &cells = m_rows[row - 1];
     return IsUnknownStep(cells[1], cells[2]);
+}
+
+bool ScriptModel::badTime(int row) const
+{
+    if (row < 1 || row >= m_nextStep || row >= rows())
+        return false;
+    const ScriptRow &cells = m_rows[row - 1];
+    return IsBadStepTime(cells[1], cells[2]);
 }
 
 QList<ScriptRow> ScriptModel::stepRows() const
@@ -344,6 +357,8 @@ ScriptModel::Totals ScriptModel::totals() const
         const double seconds = LeadingNumber(cells[2]);
         if (seconds > 0 && std::isfinite(seconds)) {
             totals.seconds += seconds;
+            if (totals.perCode[size_t(inEffect)] == 0)
+                totals.order << inEffect;
             totals.perCode[size_t(inEffect)] += seconds;
         }
     }

@@ -87,6 +87,9 @@ public:
     // Whether step `row` names no step function (IsUnknownStep); such a Function cell's tooltip says
     // what a run makes of it.
     bool unknownStep(int row) const;
+    // Whether step `row`'s Time text is one the cell editor refuses (IsBadStepTime); its tooltip says
+    // how long a run makes the step.
+    bool badTime(int row) const;
 
     Snapshot snapshot() const;
     void restore(Snapshot snapshot);
@@ -120,6 +123,8 @@ public:
     {
         double seconds = 0;
         std::array<double, 11> perCode{};
+        // The codes with time, in the order they first run in the script.
+        QList<int> order;
     };
     Totals totals() const;
 

@@ -46,6 +46,7 @@ public:
         if (!m_session.send(code, &why) && !why.isEmpty())
             m_session.cutRunAfterFailedSend(why);
     }
+    void stepStarting(int row) override { Q_EMIT m_session.returnStepStarting(row); }
 
 private:
     ArmSession &m_session;

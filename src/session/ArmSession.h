@@ -245,6 +245,9 @@ Q_SIGNALS:
     void poseStatusChanged(const QString &text);
     // A code reached the arm, or the estimate was told where the arm is: whoever draws it looks again.
     void poseChanged();
+    // Return to start is at step `row` (1 ..) of the plan it was worked out with, which
+    // poseEstimator().returnToStart() gives just before; told on the session's thread.
+    void returnStepStarting(int row);
     // A run was ended from here (Esc, the arm lost, a failed or stalled command): its front end
     // shows the run as stopping.
     void runStopping();

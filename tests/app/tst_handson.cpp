@@ -380,7 +380,7 @@ private Q_SLOTS:
         w.Grid->SetTextMatrix(1, 1, QStringLiteral("Pause"));
         w.Grid->SetTextMatrix(1, 2, QStringLiteral(" 30"));
         w.NextStep = 2;
-        // A motion left on when Run is clicked: the run's steps keep their own times.
+        // A motion left on when Run is clicked ends first, as Esc would end it.
         h.click(5);
         QVERIFY(w.RunLimitArmed());
         bool scheduled = false, playedInRun = false;
@@ -401,8 +401,8 @@ private Q_SLOTS:
         QTest::mouseClick(w.cmdRun, Qt::LeftButton);
         QVERIFY(guard.isActive());
         QVERIFY(playedInRun);
-        // The step's 0, then Stop's.
-        QCOMPARE(h.codes(), (QList<int>{5, 0, 0}));
+        // The motion's stop, the step's 0, then Stop's.
+        QCOMPARE(h.codes(), (QList<int>{5, 0, 0, 0}));
         QCOMPARE(w.ActiveTag(), QStringLiteral("GripClose"));
         QVERIFY(!w.RunLimitArmed());
     }

@@ -299,10 +299,10 @@ private Q_SLOTS:
         QTEST(w.MotionActive(), "motionActive");
         QTEST(w.ActiveTag(), "activeTag");
         QTEST(w.TimerT->isActive(), "stepTimer");
-        // A button that has been on once keeps the on border for the rest of the run, idle or not.
+        // Only a lit button has the on border: one put out loses it with its colour.
         for (int i = 0; i < 11; ++i) {
             const HoverButton *button = w.cmdControl[size_t(i)];
-            QCOMPARE(button->bordercolor(), clicks.contains(i) ? frmMain::OnBorderColor : 0u);
+            QCOMPARE(button->bordercolor(), lit.contains(i) ? frmMain::OnBorderColor : frmMain::IdleBorderColor);
             if (!lit.contains(i)) {
                 QCOMPARE(button->backcolor(), frmMain::IdleBackColor);
                 QCOMPARE(button->hoverbackcolor(), frmMain::IdleHoverBackColor);

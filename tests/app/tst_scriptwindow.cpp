@@ -17,6 +17,8 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QElapsedTimer>
+#include <QStandardPaths>
+#include <QFileInfo>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -33,6 +35,13 @@
 namespace {
 
 using Steps = QList<QPair<QString, QString>>; // (function, time) per step
+
+// Where the first file dialog opens: the user's documents folder (or home), never the program's.
+QString firstFolder()
+{
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return (QFileInfo(documents).isDir() ? documents : QDir::homePath()) + QLatin1Char('/');
+}
 
 // Answers the window's questions from lists; an empty answer is a cancel. Questions are kept as
 // "open <start name>" or "save <start name>", errors as "title: text".
@@ -481,6 +490,10 @@ private Q_SLOTS:
             QCOMPARE(dialogs.hints.size(), 1);
             QVERIFY2(dialogs.hints[0].contains(col == 1 ? "Pause, ShoulderUp, BaseCCW" : "seconds"),
                      qPrintable(dialogs.hints[0]));
+            // The note follows the typing, and goes once the text would be taken.
+            QTest::keyClicks(w.GridText, col == 1 ? "pause" : "\b5");
+            QCOMPARE(dialogs.hints.last(), QString());
+            w.GridText->setText(shown);
             // Moving to another cell is refused as well; Escape drops the edit.
             clickCell(w, 1, 3 - col);
             QCOMPARE(w.Grid->Col(), col);
@@ -907,7 +920,7 @@ private Q_SLOTS:
 
         QTest::mouseClick(w.cmdClear, Qt::LeftButton);
         QVERIFY(w.isWindowModified());
-        QCOMPARE(f.dialogs.asked, QStringList{"save "});
+        QCOMPARE(f.dialogs.asked, QStringList{"save " + firstFolder()});
         w.Editor().Undo();
         QVERIFY(!w.isWindowModified());
 
@@ -1012,7 +1025,7 @@ private Q_SLOTS:
 
         w = nextRun();
         QTest::mouseClick(w->cmdLoad, Qt::LeftButton);
-        QCOMPARE(dialogs.asked, QStringList({"open ", "save " + loadFrom + "/", "open " + saveTo + "/"}));
+        QCOMPARE(dialogs.asked, QStringList({"open " + firstFolder(), "save " + loadFrom + "/", "open " + saveTo + "/"}));
         // The run limit in the same file is kept.
         QCOMPARE(w->Options().runLimitPercent, ControlOptions::DefaultRunLimitPercent);
     }
@@ -1074,7 +1087,7 @@ private Q_SLOTS:
 
         // One dialog object: the name chosen to save is offered to open; both show the script filter.
         QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
-        QCOMPARE(f.dialogs.asked, QStringList({"save ", "open " + path}));
+        QCOMPARE(f.dialogs.asked, QStringList({"save " + firstFolder(), "open " + path}));
         QCOMPARE(f.dialogs.filters, QStringList(2, QStringLiteral("Script Files (*.SRP);;All Files (*)")));
 
         // A name with an extension of its own is kept.

@@ -6,6 +6,7 @@
 #include "ScriptDialogs.h"
 #include "ScriptGrid.h"
 #include "ScriptModel.h"
+#include "HoverButton.h"
 #include "ScriptRunner.h"
 #include "WindowHarness.h"
 
@@ -329,20 +330,22 @@ private Q_SLOTS:
         QCOMPARE(w.Editor().TotalsLine(), QStringLiteral("Total 0 s"));
         putScript(w, {{"ElbowUp", " 2.5"}, {"Pause", " 1"}, {"ElbowUp", " .25"}, {"BaseCW", " 1"}});
         QCOMPARE(w.Editor().TotalsLine(),
-                 QStringLiteral("Total 4.75 s \u00b7 ElbowUp 2.75 s \u00b7 BaseCW 1 s \u00b7 Pause 1 s"));
+                 QStringLiteral("Total 4.75 s \u00b7 ElbowUp 2.75 s \u00b7 Pause 1 s \u00b7 BaseCW 1 s"));
         // The line shows as much as fits; the tooltips of the line and the header have all of it.
         QTRY_VERIFY(w.lblTotals->text().startsWith(QStringLiteral("Total 4.75 s \u00b7 ElbowUp 2.75 s")));
         const QString tip = w.lblTotals->toolTip();
+        // Cut short, the line ends in "…" and its tooltip starts with the whole of it.
+        QVERIFY(w.lblTotals->text().endsWith(QChar(0x2026)) && tip.startsWith("Total 4.75 s\nElbowUp 2.75 s\n"));
         QVERIFY2(tip.contains(QStringLiteral("Elbow: Up 2.75 s, Down 0 s")), qPrintable(tip));
         QVERIFY2(tip.contains(QStringLiteral("Base: CCW 0 s, CW 1 s")), qPrintable(tip));
         QVERIFY2(tip.contains(QStringLiteral("Pause: 1 s")), qPrintable(tip));
-        QCOMPARE(w.Grid->horizontalHeader()->viewport()->toolTip(), tip);
+        QVERIFY(tip.endsWith(w.Grid->horizontalHeader()->viewport()->toolTip()));
         QVERIFY(w.pctFrame->rect().contains(w.lblTotals->geometry()));
         QVERIFY(!w.lblTotals->geometry().intersects(w.Grid->geometry()));
 
         w.Editor().DeleteStep(1);
         QCOMPARE(w.Editor().TotalsLine(),
-                 QStringLiteral("Total 2.25 s \u00b7 ElbowUp 0.25 s \u00b7 BaseCW 1 s \u00b7 Pause 1 s"));
+                 QStringLiteral("Total 2.25 s \u00b7 Pause 1 s \u00b7 ElbowUp 0.25 s \u00b7 BaseCW 1 s"));
         QTRY_VERIFY(w.lblTotals->text().startsWith(QStringLiteral("Total 2.25 s")));
     }
 
@@ -571,6 +574,75 @@ private Q_SLOTS:
         QVERIFY2(w.lblDisp->text().startsWith(status), qPrintable(w.lblDisp->text()));
         // The status line gives the connection state back after a while.
         QTRY_COMPARE_WITH_TIMEOUT(w.lblDisp->text(), frmMain::ReadyText, 6000);
+    }
+
+    // Return to start is a run as the operator sees it: panel locked, Run reading Stop, the progress
+    // line naming it, Esc stopping it, its ending told; a run's ending comes before its cut steps.
+    void returnToStartIsARun_data()
+    {
+        QTest::addColumn<bool>("esc");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("to the end") << false << "Back at the start pose (estimated)";
+        QTest::newRow("Esc") << true << "Return to start stopped at step 1 of 1";
+    }
+    void returnToStartIsARun()
+    {
+        WindowHarness h;
+        h.addArm();
+        frmMain &w = h.open();
+        QVERIFY(activate(w));
+        keys(w, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
+        h.click(3);
+        QTest::qWait(400);
+        h.click(3);
+        QCOMPARE(w.cmdControl[3]->bordercolor(), frmMain::IdleBorderColor);
+        const qsizetype sent = h.codes().size();
+        QStringList during;
+        QTimer::singleShot(150, &w, [&] {
+            h.click(4);
+            during << w.cmdRun->Caption() << w.runDisplay().text().section(QStringLiteral(" \u00b7 "), 0, 1);
+            if (QTest::currentDataTag() == QLatin1String("Esc"))
+                QTest::keyClick(w.Grid, Qt::Key_Escape);
+        });
+        keys(w, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+        QCOMPARE(during, QStringList({"Stop", "Returning to start \u00b7 Step 1 of 1"}));
+        // Elbow Down back, then the stop; the click on Wrist Up sent nothing and lit nothing.
+        QCOMPARE(h.codes().mid(sent), QList<int>({8, 0}));
+        QCOMPARE(w.cmdRun->Caption(), QStringLiteral("Run"));
+        QCOMPARE(w.cmdControl[4]->backcolor(), frmMain::IdleBackColor);
+        QTEST(w.lblDisp->text(), "told");
+
+        // The gripper is open at the start pose: a step opening it is cut at once.
+        putScript(w, {{"GripOpen", " .3"}, {"WristUp", " .2"}});
+        QTest::mouseClick(w.cmdRun, Qt::LeftButton);
+        const QStringList told = w.lblDisp->toolTip().split(QLatin1Char('\n'));
+        QVERIFY2(told.value(0).startsWith("Run finished: 1 repetition, 0.") &&
+                     told.value(0).endsWith(" s; 1 step cut short at an end"), qPrintable(told.value(0)));
+        QCOMPARE(told.value(1), "Step 1 (GripOpen) of repetition 1 cut short: Gripper at its open end (estimated)");
+    }
+
+    // Undo and Redo work wherever the keyboard is in the window (after Save As from the toolbox, say),
+    // except in a text field, which keeps them for its text.
+    void undoFromAnywhere()
+    {
+        QTemporaryDir dir;
+        WindowHarness h;
+        frmMain &w = h.open();
+        FakeDialogs dialogs;
+        w.SetScriptDialogs(&dialogs);
+        QVERIFY(activate(w));
+        putScript(w, Three);
+        w.Editor().DeleteStep(2);
+        dialogs.saveAnswers << dir.filePath(QStringLiteral("undo.SRP"));
+        QTest::mouseClick(w.cmdSaveAs, Qt::LeftButton);
+        for (QWidget *holder : {static_cast<QWidget *>(w.Grid), static_cast<QWidget *>(w.FrameMain),
+                                static_cast<QWidget *>(w.txtReps), static_cast<QWidget *>(nullptr)}) {
+            holder ? holder->setFocus() : QApplication::focusWidget()->clearFocus();
+            QTest::keySequence(w.windowHandle(), QKeySequence(Qt::CTRL | Qt::Key_Z));
+            QCOMPARE(functions(w).size(), holder == w.txtReps ? 2 : 3);
+            QTest::keySequence(w.windowHandle(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+            QCOMPARE(functions(w).size(), 2);
+        }
     }
 
     // What a new operator reads off the window: the Recording badge in Scripting mode, what Undo and

@@ -198,6 +198,11 @@ private Q_SLOTS:
         RunProgress progress;
         progress.setPlan({2.5, 10}, 3);
         QCOMPARE(progress.finishedText(37.5), QStringLiteral("Run finished: 3 repetitions, 37.5 s"));
+        // The time a run took, to the tenth as a stopwatch shows it, whatever the clock's last digits.
+        const QList<std::pair<double, QString>> took{{6.001, "6.0 s"}, {5.96, "6.0 s"}, {0.04, "0.0 s"},
+                                                     {59.94, "59.9 s"}, {59.96, "1:00"}, {75.4, "1:15"}};
+        for (const auto &[seconds, text] : took)
+            QCOMPARE(progress.finishedText(seconds), QStringLiteral("Run finished: 3 repetitions, ") + text);
         progress.setPlan({2.5, 10}, 1);
         QCOMPARE(progress.finishedText(75), QStringLiteral("Run finished: 1 repetition, 1:15"));
     }

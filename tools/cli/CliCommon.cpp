@@ -56,7 +56,7 @@ int cliUsageError(const QString &message, const QString &usage)
 QString cliNoArmAdvice()
 {
     return QStringLiteral(
-        "no robotic arm found (USB VID_1E6F&PID_1113 for the HID board, 1267:0000 or 1267:0001 for the\n"
+        "no robotic arm found (USB 1e6f:1113 for the HID board, 1267:0000 or 1267:0001 for the\n"
         "interface kit). Check that:\n"
         "  - the arm's USB cable is plugged in at both ends (try another port or cable);\n"
         "  - the arm's power switch is on and its batteries are not flat;\n"

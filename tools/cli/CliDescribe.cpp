@@ -25,7 +25,7 @@ void printUsage(QTextStream &out)
            "FILE holds the descriptor as raw bytes, as hex text (\"05 01 09 02\" or \"0x05, 0x01\")\n"
            "or as a hid-recorder dump (the bytes of its R: line).\n"
            "Without FILE the descriptor is read from the interface at PATH (a /dev/hidraw node), or,\n"
-           "without --device, from the first robotic arm found (VID_1E6F&PID_1113).\n"
+           "without --device, from the first robotic arm found (USB 1e6f:1113).\n"
            "\n"
            "Options:\n"
            "  --device PATH   describe the interface at PATH\n"

@@ -22,10 +22,10 @@ void printInterface(QTextStream &out, const HidInterfaceInfo &info)
 {
     out << info.path << "\n";
     out << "  "
-        << QStringLiteral("VID_%1&PID_%2")
+        // As lsusb writes it, and as the interface kits' lines do.
+        << QStringLiteral("USB %1:%2")
                .arg(info.vendorId, 4, 16, QLatin1Char('0'))
                .arg(info.productId, 4, 16, QLatin1Char('0'))
-               .toUpper()
         << "  release " << hex4(info.releaseNumber) << "  interface " << info.interfaceNumber << "\n";
     out << "  product: " << (info.product.isEmpty() ? QStringLiteral("-") : info.product)
         << "  manufacturer: " << (info.manufacturer.isEmpty() ? QStringLiteral("-") : info.manufacturer)
@@ -55,7 +55,7 @@ void printUsage(QTextStream &out)
 {
     out << Usage
         << "\n"
-           "Lists the robotic arms attached. An arm with the HID board (VID_1E6F&PID_1113): its HID\n"
+           "Lists the robotic arms attached. An arm with the HID board (USB 1e6f:1113): its HID\n"
            "interfaces that can be opened, with their identifiers, product string and report variables.\n"
            "An arm with the USB interface kit (1267:0000 or 1267:0001): its node, bus and address, and\n"
            "whether it can be opened (nothing is sent to it). Arms that are present but cannot be opened\n"

@@ -20,7 +20,7 @@ void printUsage(QTextStream &out)
         << "\n"
            "Follows the attached gamepad or joystick and prints, live, the arm motion it would drive\n"
            "(largest deflection beyond a 20% dead zone wins), and when its stop button is pressed.\n"
-           "Runs until Ctrl-C, or for SECONDS. Nothing is sent to the arm.\n"
+           "Runs until Ctrl+C, or for SECONDS. Nothing is sent to the arm.\n"
            "\n"
            "Options:\n"
            "  --for SECONDS   stop after SECONDS (0 or more)\n"
@@ -28,7 +28,7 @@ void printUsage(QTextStream &out)
            "  -h, --help      show this help and exit\n"
            "\n"
            "Exit status:\n"
-           "  0   ended at Ctrl-C or after SECONDS\n"
+           "  0   ended at Ctrl+C or after SECONDS\n"
            "  1   HID access failed\n"
            "  64  usage\n";
 }
@@ -93,7 +93,7 @@ int cliGamepad(const QStringList &args)
         out.flush();
     }
 
-    // Ctrl-C simply ends the process: nothing was sent anywhere, so there is nothing to undo.
+    // Ctrl+C simply ends the process: nothing was sent anywhere, so there is nothing to undo.
     if (seconds >= 0)
         QTimer::singleShot(int(seconds * 1000), QCoreApplication::instance(), &QCoreApplication::quit);
     QCoreApplication::exec();

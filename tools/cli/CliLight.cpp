@@ -52,7 +52,8 @@ int cliLight(const QStringList &args)
         printUsage(out);
         return CliExit::Ok;
     }
-    const QString state = parsed.operands.value(0);
+    // Any case: "ON" is on.
+    const QString state = parsed.operands.value(0).toLower();
     if (state != QLatin1String("on") && state != QLatin1String("off"))
         return cliUsageError(QStringLiteral("light takes on or off"), Usage);
     const bool on = state == QLatin1String("on");
@@ -74,6 +75,8 @@ int cliLight(const QStringList &args)
     kits.start();
     if (kits.count() == 0) {
         err << "tessaro-cli: no interface kit found (" << KitIdentity << "); the HID board has no light";
+        if (virtualArm == ArmTransport::Virtual::Hid)
+            err << "; --virtual-arm=kit makes the virtual arm an interface kit";
         for (const KitArmList::OpenFailure &f : kits.openFailures()) {
             err << "; " << f.info.path << " cannot be opened: " << f.reason;
             if (f.kind == HidTransport::OpenFailure::PermissionDenied)

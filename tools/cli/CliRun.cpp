@@ -16,6 +16,7 @@
 #include "ScriptFile.h"
 #include "ScriptNumbers.h"
 #include "ScriptRunner.h"
+#include "StepFunctions.h"
 
 #include <QObject>
 #include <QTextStream>
@@ -176,7 +177,11 @@ int cliRun(const QStringList &args)
 
     const ScriptLoad load = LoadScriptFile(file);
     if (!load.error.isEmpty()) {
-        err << "tessaro-cli: " << load.error << "\n";
+        // The window's sentence ("Cannot read ..."), in the lower case of every message here.
+        QString error = load.error;
+        if (error.startsWith(QLatin1String("Cannot ")))
+            error[0] = QLatin1Char('c');
+        err << "tessaro-cli: " << error << "\n";
         return load.notAScript ? CliExit::EmptyScript : CliExit::NoInput;
     }
     if (load.countTooLarge) {
@@ -185,7 +190,7 @@ int cliRun(const QStringList &args)
         return CliExit::EmptyScript;
     }
     if (!load.countValid || load.nextStep <= 1) {
-        err << "tessaro-cli: Empty script!\n";
+        err << "tessaro-cli: the script is empty\n";
         return CliExit::EmptyScript;
     }
     // A file cut short still runs the steps it holds, as the window would, but not unannounced.
@@ -317,7 +322,23 @@ int cliRun(const QStringList &args)
     bool returned = false;
     if (returnAfter && end == ArmSession::RunEnd::Finished && signal == 0) {
         QString refusal;
+        // Each step of the way back is told as the script's are: the plan the session is about to play.
+        const qint64 now = ArmSession::clockNs();
+        const PoseEstimator estimator = session.poseEstimator();
+        const QList<PlanStep> plan = estimator.known(now) ? estimator.returnToStart(now) : QList<PlanStep>();
+        QMetaObject::Connection telling;
+        if (output != Output::Quiet && !plan.isEmpty()) {
+            out << "Returning to start\n";
+            out.flush();
+            telling = QObject::connect(&session, &ArmSession::returnStepStarting, &session, [&](int row) {
+                const PlanStep step = plan.value(row - 1);
+                out << "Return  Step " << row << " of " << plan.size() << "  " << StepFunctions::name(step.code)
+                    << "  " << RunProgress::durationText(step.seconds) << "\n";
+                out.flush();
+            });
+        }
         end = session.returnToStart(&refusal);
+        QObject::disconnect(telling);
         signal = stopSignals.take();
         returned = refusal.isEmpty();
         if (!returned && output != Output::Quiet)

@@ -63,8 +63,9 @@ public:
         case Output::Quiet:
             break;
         case Output::Lines:
-            m_out << QString::number(row).rightJustified(5) << "  " << functionText(row).leftJustified(13)
-                  << " " << NumberText(LeadingNumber(timeText(row))).trimmed() << " s\n";
+            // Each line says where it belongs, read on its own: "Repetition 2 of 3  Step 1 of 2  ElbowUp  2.5 s".
+            m_out << "Repetition " << m_progress.repetitionText() << "  Step " << row << " of " << m_steps << "  "
+                  << functionText(row) << "  " << NumberText(LeadingNumber(timeText(row))).trimmed() << " s\n";
             m_out.flush();
             break;
         case Output::Terminal:

@@ -62,7 +62,8 @@ void printUsage(QTextStream &out)
            "Output of run:\n"
            "  On a terminal, run keeps one line updated in place: the repetition, the step and the\n"
            "  time left. When its output is not a terminal, it prints one line per step as the step\n"
-           "  starts. Either way it ends with a summary, and with --virtual-arm the arm's final pose\n"
+           "  starts (\"Repetition 2 of 3  Step 1 of 4  ElbowUp  2.5 s\"), and with --return one per step of\n"
+           "  the way back. Either way it ends with a summary, and with --virtual-arm the arm's final pose\n"
            "  (with --return also the pose it started in, first).\n"
            "  The arm's pose is estimated from the time each motion runs. While it is known (with\n"
            "  --return), a step towards an end the estimate says is reached is cut short there, the\n"
@@ -100,11 +101,14 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     QTextStream err(stderr);
 
-    if (args.isEmpty()) {
-        err << "tessaro-cli: no command given\n";
-        printUsage(err);
+    // An error is the first thing said, with a short usage line under it, not buried in the help.
+    const auto usageError = [&err](const QString &error) {
+        err << "tessaro-cli: " << error << "\n"
+            << "Usage: tessaro-cli run|devices|light|describe|gamepad [OPTIONS]; tessaro-cli --help for more\n";
         return CliExit::Usage;
-    }
+    };
+    if (args.isEmpty())
+        return usageError(QStringLiteral("no command given"));
     const QString command = args.takeFirst();
     if (command == QLatin1String("-h") || command == QLatin1String("--help") || command == QLatin1String("help")) {
         printUsage(out);
@@ -125,7 +129,5 @@ int main(int argc, char *argv[])
     if (command == QLatin1String("run"))
         return cliRun(args);
 
-    err << "tessaro-cli: unknown command '" << command << "'\n";
-    printUsage(err);
-    return CliExit::Usage;
+    return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }

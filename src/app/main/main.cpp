@@ -58,8 +58,9 @@ int main(int argc, char *argv[])
             arguments << QString::fromLocal8Bit(argv[i]);
         const AppOptions early = AppOptions::parse(arguments);
         if (!early.error.isEmpty()) {
-            printError(QStringLiteral("tessaro: %1\n%2").arg(early.error, AppOptions::usage()));
-            return 2;
+            // The status of a usage error that tessaro-cli gives too (EX_USAGE), and the error first.
+            printError(QStringLiteral("tessaro: %1\nTry 'tessaro --help' for more.\n").arg(early.error));
+            return 64;
         }
         if (early.help) {
             printOut(AppOptions::usage());
