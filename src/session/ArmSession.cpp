@@ -3,10 +3,14 @@
 #include "ArmDeviceList.h"
 #include "ArmMotion.h"
 #include "Gamepad.h"
+#include "GuardLink.h"
 #include "HIDagentX.h"
 #include "KitArmList.h"
+#include "KitCommand.h"
+#include "ProcessClock.h"
 #include "ScriptRunner.h"
 #include "StepFunctions.h"
+#include "TVantor.h"
 
 #include <QPointer>
 #include <QThread>
@@ -132,6 +136,11 @@ bool ArmSession::deviceNameMatches(const QString &deviceName) const
 void ArmSession::start(bool followGamepad)
 {
     m_starting = true;
+    if (m_guardWanted) {
+        m_guard = std::make_unique<GuardLink>();
+        if (!m_guard->start(&m_guardError))
+            m_guard.reset();
+    }
     runStep([this] {
         m_agent->SetShowOperations(false);
         m_agent->SetVerbose(false);
@@ -171,6 +180,9 @@ void ArmSession::shutDown(bool sendStop)
         if (m_ready && sendStop)
             send(0);
     });
+    // The guard stands down only after a stop that reached every arm; otherwise it tries too.
+    if (m_guard && (!m_ready || m_stopConfirmed))
+        m_guard->dismiss();
     runStep([this] { m_agent->StopAgent(); });
     if (m_kits)
         runStep([this] { m_kits->stop(); });
@@ -212,6 +224,7 @@ QStringList ArmSession::attachedArms() const
 
 void ArmSession::updateConnection()
 {
+    updateGuard();
     const bool wasReady = m_ready;
     if (armInterfaceOpen()) {
         m_ready = true;
@@ -248,6 +261,7 @@ bool ArmSession::send(qint16 code, QString *error)
         const auto hid = m_agent->lock();
         const std::lock_guard<std::mutex> guard(m_sendLock);
         sent = sendLocked(code, error);
+        m_stopConfirmed = sent && code == 0;
     }
     if (!sent)
         return false;
@@ -323,6 +337,50 @@ bool ArmSession::sendLocked(qint16 code, QString *error)
         m_endStopRepetition = repetition;
     }
     return true;
+}
+
+void ArmSession::setGuard(bool on, const QString &virtualArmLog)
+{
+    m_guardWanted = on;
+    m_guardLog = virtualArmLog;
+}
+
+void ArmSession::updateGuard()
+{
+    // Once shut down, the set stays as it was: the arms closing then are not arms gone.
+    if (!m_guard || m_shutDown)
+        return;
+    // Each HID arm's output report with code 0 and each kit's stopping transfer, light off; or the
+    // virtual arm's log with the bytes it logs for them.
+    QList<GuardTarget> targets;
+    const auto add = [&](GuardTarget target) {
+        if (!m_guardLog.isEmpty())
+            target = GuardTarget{GuardTarget::Kind::Log, m_guardLog, target.stop, ProcessClock::startNs()};
+        if (!targets.contains(target))
+            targets << target;
+    };
+    {
+        const auto hid = m_agent->lock();
+        for (int i = 1; i <= m_devices->Count(); ++i) {
+            QString path;
+            bool numbered = false;
+            const QByteArray report = m_devices->Item(i)->OutputRptBWith(0, &path, &numbered);
+            if (report.isEmpty())
+                continue;
+            // A device without report IDs never sees the ID byte, nor does its log.
+            add({GuardTarget::Kind::Hid, path, m_guardLog.isEmpty() || numbered ? report : report.mid(1)});
+        }
+    }
+    if (m_kits) {
+        const QByteArray stop = KitCommand::encode(0, false);
+        for (const KitDeviceInfo &kit : m_kits->arms()) {
+            add(m_guardLog.isEmpty() ? GuardTarget::controlTransfer(kit.path, KitCommand::RequestType,
+                                                                     KitCommand::Request, KitCommand::Value,
+                                                                     KitCommand::Index, stop)
+                                     : GuardTarget{GuardTarget::Kind::Kit, kit.path, stop});
+        }
+    }
+    m_guard->setTargets(targets, &m_guardError);
 }
 
 void ArmSession::setKits(KitArmList *kits)

@@ -16,6 +16,7 @@
 #include <optional>
 
 class ArmDeviceList;
+class GuardLink;
 class Gamepad;
 class HIDagentX;
 class KitArmList;
@@ -107,6 +108,15 @@ public:
     // (not Ready, refused or not written); error then says why (the first failure), unless the
     // session was simply not Ready or an arm was found gone. Any thread.
     bool send(qint16 code, QString *error = nullptr);
+
+    // --- Guard
+    // Whether start() starts tessaro-guard, which stops the open arms should the program die; with a
+    // virtual arm's log, that log is its target. Set before start(). The guard is told the arms as they
+    // come and go, and dismissed by a shutDown after a stop that went out.
+    void setGuard(bool on, const QString &virtualArmLog = QString());
+    GuardLink *guard() const { return m_guard.get(); }
+    // Why the guard could not be started or told the arms; empty while it serves.
+    QString guardError() const { return m_guardError; }
 
     // --- Interface kits
     // The kits driven beside the HID arms (not owned; the list must outlive the session). Set before
@@ -229,6 +239,7 @@ private:
     void pauseRunLimit();
     void onRunLimit();
     void endRun(RunEnd why, const QString &failure = QString());
+    void updateGuard();
 
     HidTransport *m_transport;
     std::unique_ptr<HIDagentX> m_agent;
@@ -292,4 +303,11 @@ private:
     int m_overriding = -1;
     std::atomic<bool> m_returning{false};
     QString m_poseStatus;
+
+    std::unique_ptr<GuardLink> m_guard;
+    bool m_guardWanted = false;
+    QString m_guardLog;
+    QString m_guardError;
+    // The last code sent was a stop that reached every arm.
+    std::atomic<bool> m_stopConfirmed{false};
 };

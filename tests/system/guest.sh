@@ -931,6 +931,144 @@ case_kit_click_latency() {
   grep -q 'p99' <<<"$detail"
 }
 
+# --- the guard: the arm stopped when the program that drives it dies --------------------------------
+
+# Monotonic seconds to 10 ms, the clock of the device logs (the machine never sleeps).
+mono_now() {
+  local up _
+  read -r up _ </proc/uptime
+  echo "$up"
+}
+# BOARD (hid: the uhid arm, kit: the gadget kit): its log, its name there, its event, and the bytes of
+# ElbowUp, ElbowDown and the stop.
+guard_board() {
+  case "$1" in
+  hid) g_log="$log" g_dev=arm1 g_event=output g_up=0003 g_down=0008 g_stop=0000 ;;
+  kit) g_log="$kitlog" g_dev=kit1 g_event=command g_up=100000 g_down=200000 g_stop=000000 ;;
+  esac
+}
+g_mark() { if [ -e "$g_log" ]; then wc -l <"$g_log"; else echo 0; fi; }
+# BYTES FROM: the time of the board's first transfer of BYTES after log line FROM
+g_time() {
+  tail -n +"$(($2 + 1))" "$g_log" |
+    awk -v d="$g_dev" -v e="$g_event" -v b="$1" '$2 == d && $3 == e && $4 == b { print $1; exit }'
+}
+g_has() { [ -n "$(g_time "$1" "$2")" ]; }
+g_ms() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.0f", (b - a) * 1000 }'; }
+
+# BOARD SIGNAL: tessaro-cli run sent SIGNAL mid-step: the board takes the stop within 200 ms (the guard's
+# after SIGKILL, the program's own after SIGHUP).
+guard_cli_signal() {
+  script_file "$w/guard.srp" ElbowUp 30 ElbowDown 30
+  local from pid killed ms
+  from="$(g_mark)"
+  "$cli" run "$w/guard.srp" >"$w/run.out" 2>&1 &
+  pid=$!
+  wait_until 100 g_has "$g_up" "$from" || { detail+="; $2: the run never started"; kill -9 "$pid"; return 1; }
+  sleep 0.5
+  from="$(g_mark)" killed="$(mono_now)"
+  kill -"$2" "$pid"
+  wait "$pid" 2>/dev/null
+  wait_until 20 g_has "$g_stop" "$from" || { detail+="; $2: no stop"; return 1; }
+  ms="$(g_ms "$killed" "$(g_time "$g_stop" "$from")")"
+  detail+="; cli $2: stop after ${ms} ms"
+  [ "$ms" -le 200 ]
+}
+# BOARD: tessaro-cli run | head -n 2: the second step's line finds the reader gone; the stop follows its
+# motion within 200 ms.
+guard_cli_pipe() {
+  script_file "$w/pipe.srp" ElbowUp 1 ElbowDown 30
+  local from pid down ms
+  from="$(g_mark)"
+  ("$cli" run "$w/pipe.srp" | head -n 2 >/dev/null) &
+  pid=$!
+  wait_until 100 g_has "$g_down" "$from" || { detail+="; PIPE: the second step never started"; return 1; }
+  wait "$pid"
+  down="$(g_time "$g_down" "$from")"
+  from="$(grep -n " $g_dev $g_event $g_down\$" "$g_log" | tail -n 1 | cut -d: -f1)"
+  wait_until 20 g_has "$g_stop" "$from" || { detail+="; PIPE: no stop"; return 1; }
+  ms="$(g_ms "$down" "$(g_time "$g_stop" "$from")")"
+  detail+="; cli PIPE: stop ${ms} ms after the motion"
+  [ "$ms" -le 200 ]
+}
+# BOARD: the window killed while ElbowUp is lit.
+guard_window_kill() {
+  window_start || { detail+="; no window"; return 1; }
+  if [ "$1" = hid ]; then wait_until 100 holds arm1; else wait_until 100 kit_holds kit1; fi ||
+    { detail+="; the window did not open the arm"; return 1; }
+  local from killed ms
+  from="$(g_mark)"
+  click ElbowUp
+  wait_until 30 g_has "$g_up" "$from" || { detail+="; the click sent nothing"; return 1; }
+  sleep 0.5
+  from="$(g_mark)" killed="$(mono_now)"
+  kill -9 "$app_pid"
+  wait "$app_pid" 2>/dev/null
+  app_pid=
+  wait_until 20 g_has "$g_stop" "$from" || { detail+="; window KILL: no stop"; return 1; }
+  ms="$(g_ms "$killed" "$(g_time "$g_stop" "$from")")"
+  detail+="; window KILL: stop after ${ms} ms"
+  [ "$ms" -le 200 ]
+}
+guard_cases() { # BOARD
+  guard_board "$1"
+  local ok=0
+  guard_cli_signal "$1" KILL || ok=1
+  guard_cli_signal "$1" HUP || ok=1
+  guard_cli_pipe "$1" || ok=1
+  guard_window_kill "$1" || ok=1
+  detail="${detail#; }"
+  return $ok
+}
+
+case_guard_hid() {
+  kit_node kit1 >/dev/null && kit_unplug kit1
+  need_arm arm1 || { detail="no arm"; return 1; }
+  guard_cases hid
+}
+
+case_guard_kit() {
+  no_hid_arm
+  need_kit kit1 || { detail="kit not plugged: $(kit_said)"; return 1; }
+  guard_cases kit
+}
+
+# The kit refuses the run's final stop (the run's second command): the stop is sent again and arrives,
+# and the run ends as a run whose stop went out.
+case_kit_stop_retry() {
+  no_hid_arm
+  need_kit kit1 || { detail="kit not plugged: $(kit_said)"; return 1; }
+  script_file "$w/retry.srp" ElbowUp 0.5
+  local from status refused
+  from="$(kit_mark)"
+  to_kit "refuse kit1 2"
+  "$cli" run "$w/retry.srp" >"$w/run.out" 2>&1
+  status=$?
+  to_kit "refuse kit1 0"
+  wait_until 20 kit_codes_are kit1 "$from" "3 0"
+  refused="$(tail -n +"$((from + 1))" "$kitlog" | grep -c ' kit1 refused ')"
+  detail="refused $refused, then codes $(kit_codes kit1 "$from"); exit $status: $(tail -n 1 "$w/run.out")"
+  [ "$refused" = 1 ] && kit_codes_are kit1 "$from" "3 0" && [ "$status" = 0 ]
+}
+
+# The benchmark: 20 kills of tessaro-cli run mid-step per board, the time to the stop at the device.
+case_guard_bench() {
+  window_stop
+  script_file "$w/bench.srp" ElbowUp 30
+  local hid kit
+  kit_node kit1 >/dev/null && kit_unplug kit1
+  need_arm arm1 || { detail="no arm"; return 1; }
+  hid="$("$build/bench/bench_guard" --kills 20 --log "$log" --motion ' arm1 output 0003$' \
+    --stop ' arm1 output 0000$' -- "$cli" run "$w/bench.srp" 2>&1 | tail -n 1)"
+  no_hid_arm
+  need_kit kit1 || { detail="kit not plugged: $(kit_said)"; return 1; }
+  kit="$("$build/bench/bench_guard" --kills 20 --log "$kitlog" --motion ' kit1 command 100000$' \
+    --stop ' kit1 command 000000$' -- "$cli" run "$w/bench.srp" 2>&1 | tail -n 1)"
+  detail="HID arm: $hid; kit: $kit"
+  echo "guest: guard-bench: $detail"
+  grep -q p99 <<<"$hid" && grep -q p99 <<<"$kit"
+}
+
 # --- the table -------------------------------------------------------------------------------------
 
 # name | what it shows | the branch whose mend it awaits: a failure then reads "awaited" and is not
@@ -964,6 +1102,10 @@ cases=(
   "kit-window-hotplug | the window follows a kit's unplug and replug; clicks, the lamp and L send   |"
   "kit-window-unplug  | a kit unplugged during a window run: it ends, operator told, no resume    |"
   "kit-click-latency  | click to the kit's control transfer over 200 clicks (a figure: p99)        |"
+  "guard-hid          | HID arm: cli KILL, HUP, PIPE and window KILL mid-motion: 0 within 200 ms    |"
+  "guard-kit          | kit: cli KILL, HUP, PIPE and window KILL mid-motion: 0 within 200 ms        |"
+  "kit-stop-retry     | the kit refuses the run's final stop: it is sent again and arrives, exit 0  | main"
+  "guard-bench        | kill to stop at the device, 20 kills per board (figures: median, p99)     |"
 )
 
 wait_until 100 grep -q '^[0-9.]* - ready$' "$log" || stop_pass "the device player $player did not start: $(player_said)"

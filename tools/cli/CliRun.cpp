@@ -15,6 +15,7 @@
 #include "ScriptFile.h"
 #include "ScriptNumbers.h"
 #include "ScriptRunner.h"
+#include "StopSignals.h"
 
 #include <QObject>
 #include <QTextStream>
@@ -211,7 +212,11 @@ int cliRun(const QStringList &args)
     kits.setReversed(reversed);
     ArmSession session(hid.transport.get());
     session.setKits(&kits);
+    // The guard stops the arm should this program die; a virtual arm dies with it, unless its log stands
+    // for it.
+    session.setGuard(!hid.arm || !logPath.isEmpty(), logPath);
     session.start(false);
+    warnWithoutGuard(session, err);
     HIDagentX &agent = session.agent();
     ArmDeviceList &devices = session.devices();
     if (devices.Count() == 0 && kits.count() == 0) {
@@ -276,7 +281,8 @@ int cliRun(const QStringList &args)
             // the refusal must be in place before the next one.
             Qt::DirectConnection);
     }
-    StopSignals stopSignals;
+    // A closed terminal, a quit key and a reader of the output that went away end the run as Ctrl-C does.
+    StopSignals stopSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
     if (stopSignals.notifier()) {
         QObject::connect(stopSignals.notifier(), &QSocketNotifier::activated, &runner, [&] {
             if (stopSignals.take() != 0)
