@@ -45,16 +45,13 @@ bool ignores(pid_t pid, quint64 mask)
     return false;
 }
 
-template <typename F> bool waitFor(F done, int ms = 5000)
+template <typename F> bool waitFor(F done)
 {
     QElapsedTimer t;
     t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
+    while (!done() && t.elapsed() < 5000)
         QThread::msleep(5);
-    }
-    return true;
+    return done();
 }
 
 const int GroupSignals[] = {SIGINT, SIGHUP, SIGQUIT, SIGTERM, SIGPIPE};
@@ -91,8 +88,7 @@ void TestGuardProgram::stopsWhenItsProgramIsGone()
     const QString fifo = dir.filePath(QStringLiteral("fifo"));   // a reader at the other end, as a device
     const QString log = dir.filePath(QStringLiteral("arm.log"));
     const QString earlier = dir.filePath(QStringLiteral("earlier"));
-    QFile(node).open(QIODevice::WriteOnly);
-    QFile(earlier).open(QIODevice::WriteOnly);
+    QVERIFY(QFile(node).open(QIODevice::WriteOnly) && QFile(earlier).open(QIODevice::WriteOnly));
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const int fifoReader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
     QVERIFY(fifoReader >= 0);
@@ -137,8 +133,6 @@ void TestGuardProgram::stopsWhenItsProgramIsGone()
         QVERIFY(link.setTargets(targets));
         guardPid = link.pid();
     }
-    ::close(ready[0]);
-    ::close(ready[1]);
     QVERIFY(guardPid > 0);
 
     // While the program lives, nothing is sent, whatever reaches its process group or the guard.
