@@ -24,6 +24,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 
+#include <cstdio>
 #include <exception>
 
 namespace {
@@ -155,7 +156,14 @@ void frmMain::Form_Load()
     Script->setNextStep(1);
     m_startingUp = true;
     m_session->setDeviceIdentity(m_currentDevice);
+    m_session->setGuard(m_setup.guard, m_setup.guardLog);
     m_session->start();
+    if (!m_session->guardError().isEmpty()) {
+        const QString warning = m_session->guardError() +
+                                QStringLiteral("; should this program die, the arm keeps the last command it was given");
+        std::fprintf(stderr, "tessaro: warning: %s\n", warning.toLocal8Bit().constData());
+        showStatusMessage(warning);
+    }
     m_startingUp = false;
 }
 

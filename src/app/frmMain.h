@@ -73,6 +73,10 @@ public:
         QString optionsWritePath;
         // The USB interface kits driven beside the HID arms; not owned; none when null.
         KitArmList *kits = nullptr;
+        // Whether the session starts the guard that stops the arm should the program die, and the
+        // virtual arm's log that stands for the arm then.
+        bool guard = false;
+        QString guardLog;
     };
 
     explicit frmMain(const Setup &setup, QWidget *parent = nullptr);

@@ -27,6 +27,17 @@ QString src(const char *member)
 // How long closing waits for the last reports to go out.
 constexpr int StopDrainMs = 250;
 
+// Whether a raw value fits the variable: its width, and its logical range where it has a usable one.
+bool fitsVariable(const HidVariable &v, qint64 raw)
+{
+    const int bits = qBound(1, v.bitSize, 32);
+    const qint64 lowest = v.isSigned() ? -(qint64(1) << (bits - 1)) : 0;
+    const qint64 highest = v.isSigned() ? (qint64(1) << (bits - 1)) - 1 : (qint64(1) << bits) - 1;
+    if (raw < lowest || raw > highest)
+        return false;
+    return v.logicalMin >= v.logicalMax || (raw >= v.logicalMin && raw <= v.logicalMax);
+}
+
 template <typename Emit> void deliver(Emit &&emitEvent)
 {
     try {
@@ -668,14 +679,7 @@ void HIDagentX::SetVarUnScaledValue(int allVarIndex, double value)
     // Rounding half to even, as an assignment to a Long does.
     const qint64 raw = qint64(std::nearbyint(value));
     const HidVariable &v = d->variable(r);
-    const int bits = qBound(1, v.bitSize, 32);
-    const qint64 lowest = v.isSigned() ? -(qint64(1) << (bits - 1)) : 0;
-    const qint64 highest = v.isSigned() ? (qint64(1) << (bits - 1)) - 1 : (qint64(1) << bits) - 1;
-    bool inside = raw >= lowest && raw <= highest;
-    // A field without a usable logical range is limited by its width alone.
-    if (inside && v.logicalMin < v.logicalMax)
-        inside = raw >= v.logicalMin && raw <= v.logicalMax;
-    if (!inside)
+    if (!fitsVariable(v, raw))
         raise(ValueOutOfRange, "VarUnScaledValue",
               QStringLiteral("%1 does not fit variable %2 (logical %3..%4, %5 bits)")
                   .arg(raw)
@@ -687,6 +691,25 @@ void HIDagentX::SetVarUnScaledValue(int allVarIndex, double value)
     if (!HidValues::setRaw(buffer, v.bitOffset, v.bitSize, raw))
         raise(ValueOutOfRange, "VarUnScaledValue",
               QStringLiteral("Variable %1 lies outside its report").arg(allVarIndex));
+}
+
+QByteArray HIDagentX::ReportWithValue(int allVarIndex, qint64 value, QString *intfPath, bool *usesReportIds) const
+{
+    const auto guard = lock();
+    if (allVarIndex < 0 || allVarIndex >= d->allVars.size())
+        return QByteArray();
+    const Private::Ref &r = d->allVars[allVarIndex];
+    const HidVariable &v = d->variable(r);
+    if (!fitsVariable(v, value))
+        return QByteArray();
+    QByteArray buffer = r.intf->buffers.value(v.reportIndex);
+    if (!HidValues::setRaw(buffer, v.bitOffset, v.bitSize, value))
+        return QByteArray();
+    if (intfPath)
+        *intfPath = r.intf->info.path;
+    if (usesReportIds)
+        *usesReportIds = r.intf->layout.usesReportIds;
+    return char(r.intf->layout.reports[v.reportIndex].id) + buffer;
 }
 
 void HIDagentX::SetVarScaledValue(int allVarIndex, int value)

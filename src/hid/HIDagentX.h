@@ -155,6 +155,12 @@ public:
     // The value goes into the holding report's buffer and reaches the device with its next write.
     void SetVarUnScaledValue(int allVarIndex, double value);
     void SetVarScaledValue(int allVarIndex, int value);
+    // The report that holds variable allVarIndex, as WriteRpt would send it with that variable set to
+    // value: the report ID byte first (0 for a device without IDs), as hidraw takes it. Its interface's
+    // path and whether the device numbers its reports are told too. Nothing is written and no buffer
+    // changes; empty when there is no such variable or the value does not fit it.
+    QByteArray ReportWithValue(int allVarIndex, qint64 value, QString *intfPath = nullptr,
+                               bool *usesReportIds = nullptr) const;
 
     int RptCount() const;
     void SelectRpt(int rptIndex);

@@ -181,6 +181,13 @@ bool TVantor::WriteAllReports()
     return WriteOutputRptB();
 }
 
+QByteArray TVantor::OutputRptBWith(qint16 code, QString *intfPath, bool *usesReportIds) const
+{
+    if (!m_HIDagent || !m_OutVar1 || m_RptIndexB < 0 || !m_OutVar1->IsBound())
+        return QByteArray();
+    return m_HIDagent->ReportWithValue(m_OutVar1->VarIndex(), code, intfPath, usesReportIds);
+}
+
 qint32 TVantor::UnboundVarCount() const
 {
     qint32 count = SlotCount;

@@ -61,6 +61,10 @@ public:
     bool WriteOutputRptB();
     bool ReadAllReports();
     bool WriteAllReports();
+    // Output report B as WriteAllReports would write it with OutVar1 set to code (report ID byte first),
+    // without writing it or changing the variable; empty while OutVar1 is unbound or refuses the code.
+    // The interface's path and whether its device numbers its reports are told too.
+    QByteArray OutputRptBWith(qint16 code, QString *intfPath = nullptr, bool *usesReportIds = nullptr) const;
 
     qint32 UnboundVarCount() const;
     qint32 VariableCount() const;

@@ -4,11 +4,15 @@
 #include "ArmMotion.h"
 #include "ArmOutlet.h"
 #include "Gamepad.h"
+#include "GuardLink.h"
 #include "HIDagentX.h"
 #include "KitArmList.h"
+#include "KitCommand.h"
+#include "ProcessClock.h"
 #include "ScriptRunner.h"
 #include "NumberReading.h"
 #include "StepFunctions.h"
+#include "TVantor.h"
 
 #include <QPointer>
 #include <QThread>
@@ -139,6 +143,11 @@ bool ArmSession::deviceNameMatches(const QString &deviceName) const
 void ArmSession::start(bool followGamepad)
 {
     m_starting = true;
+    if (m_guardWanted) {
+        m_guard = std::make_unique<GuardLink>();
+        if (!m_guard->start(&m_guardError))
+            m_guard.reset();
+    }
     runStep([this] {
         m_agent->SetShowOperations(false);
         m_agent->SetVerbose(false);
@@ -178,6 +187,9 @@ void ArmSession::shutDown(bool sendStop)
         if (sendStop)
             send(0);
     });
+    // The guard stands down only after a stop that reached every arm; otherwise it tries too.
+    if (m_guard && (!m_ready || m_stopConfirmed))
+        m_guard->dismiss();
     runStep([this] { m_agent->StopAgent(); });
     if (m_kits)
         runStep([this] { m_kits->stop(); });
@@ -219,6 +231,7 @@ QStringList ArmSession::attachedArms() const
 
 void ArmSession::updateConnection()
 {
+    updateGuard();
     const bool wasReady = m_ready;
     if (armInterfaceOpen()) {
         m_ready = true;
@@ -320,6 +333,7 @@ bool ArmSession::sendLocked(qint16 code, QString *error, bool *heard)
         *error = delivery.error;
     if (out == 0)
         m_lastStopConfirmed = delivery.stopConfirmed;
+    m_stopConfirmed = out == 0 && delivery.allTook;
     if (out == 0 && !delivery.stopConfirmed) {
         m_stopFailure = delivery.error;
         QMetaObject::invokeMethod(this, "tellStopFailed", Qt::QueuedConnection);
@@ -403,6 +417,7 @@ void ArmSession::onDeadline(quint64 serial)
         const bool inRun = m_runner->isRunning();
         const ArmOutlet::Delivery delivery = m_outlet->send(0);
         m_lastStopConfirmed = delivery.stopConfirmed;
+        m_stopConfirmed = delivery.allTook;
         if (!delivery.stopConfirmed) {
             m_stopFailure = delivery.error;
             QMetaObject::invokeMethod(this, "tellStopFailed", Qt::QueuedConnection);
@@ -463,6 +478,50 @@ bool ArmSession::setLight(bool on, QString *error)
 bool ArmSession::light() const
 {
     return m_outlet->light();
+}
+
+void ArmSession::setGuard(bool on, const QString &virtualArmLog)
+{
+    m_guardWanted = on;
+    m_guardLog = virtualArmLog;
+}
+
+void ArmSession::updateGuard()
+{
+    // Once shut down, the set stays as it was: the arms closing then are not arms gone.
+    if (!m_guard || m_shutDown)
+        return;
+    // Each HID arm's output report with code 0 and each kit's stopping transfer, light off; or the
+    // virtual arm's log with the bytes it logs for them.
+    QList<GuardTarget> targets;
+    const auto add = [&](GuardTarget target) {
+        if (!m_guardLog.isEmpty())
+            target = GuardTarget{GuardTarget::Kind::Log, m_guardLog, target.stop, ProcessClock::startNs()};
+        if (!targets.contains(target))
+            targets << target;
+    };
+    {
+        const auto hid = m_agent->lock();
+        for (int i = 1; i <= m_devices->Count(); ++i) {
+            QString path;
+            bool numbered = false;
+            const QByteArray report = m_devices->Item(i)->OutputRptBWith(0, &path, &numbered);
+            if (report.isEmpty())
+                continue;
+            // A device without report IDs never sees the ID byte, nor does its log.
+            add({GuardTarget::Kind::Hid, path, m_guardLog.isEmpty() || numbered ? report : report.mid(1)});
+        }
+    }
+    if (m_kits) {
+        const QByteArray stop = KitCommand::encode(0, false);
+        for (const KitDeviceInfo &kit : m_kits->arms()) {
+            add(m_guardLog.isEmpty() ? GuardTarget::controlTransfer(kit.path, KitCommand::RequestType,
+                                                                     KitCommand::Request, KitCommand::Value,
+                                                                     KitCommand::Index, stop)
+                                     : GuardTarget{GuardTarget::Kind::Kit, kit.path, stop});
+        }
+    }
+    m_guard->setTargets(targets, &m_guardError);
 }
 
 void ArmSession::setKits(KitArmList *kits)

@@ -18,6 +18,8 @@
 
 class ArmDeviceList;
 class ArmOutlet;
+
+class GuardLink;
 class Gamepad;
 class HIDagentX;
 class KitArmList;
@@ -148,6 +150,15 @@ public:
     bool light() const;
     // Whether the last stop sent reached every arm open (tries again included). Any thread.
     bool lastStopConfirmed() const { return m_lastStopConfirmed.load(); }
+
+    // --- Guard
+    // Whether start() starts tessaro-guard, which stops the open arms should the program die; with a
+    // virtual arm's log, that log is its target. Set before start(). The guard is told the arms as they
+    // come and go, and dismissed by a shutDown after a stop that went out.
+    void setGuard(bool on, const QString &virtualArmLog = QString());
+    GuardLink *guard() const { return m_guard.get(); }
+    // Why the guard could not be started or told the arms; empty while it serves.
+    QString guardError() const { return m_guardError; }
 
     // --- Interface kits
     // The kits driven beside the HID arms (not owned; the list must outlive the session). Set before
@@ -285,6 +296,7 @@ private:
     void pauseRunLimit();
     void onRunLimit();
     void endRun(RunEnd why, const QString &failure = QString());
+    void updateGuard();
 
     HidTransport *m_transport;
     std::unique_ptr<HIDagentX> m_agent;
@@ -366,4 +378,11 @@ private:
     std::atomic<bool> m_lastStopConfirmed{true};
     std::atomic<bool> m_returning{false};
     QString m_poseStatus;
+
+    std::unique_ptr<GuardLink> m_guard;
+    bool m_guardWanted = false;
+    QString m_guardLog;
+    QString m_guardError;
+    // The last code sent was a stop that reached every arm.
+    std::atomic<bool> m_stopConfirmed{false};
 };

@@ -10,15 +10,15 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 DESTDIR="$work/root" cmake --install "$build" --prefix /usr >/dev/null
 usr="$work/root/usr"
-for file in bin/tessaro bin/tessaro-cli share/applications/tessaro.desktop \
+for file in bin/tessaro bin/tessaro-cli bin/tessaro-guard share/applications/tessaro.desktop \
             share/mime/packages/tessaro.xml share/metainfo/org.tessaro.Tessaro.metainfo.xml \
-            share/man/man1/tessaro.1.gz share/man/man1/tessaro-cli.1.gz \
+            share/man/man1/tessaro.1.gz share/man/man1/tessaro-cli.1.gz share/man/man1/tessaro-guard.1.gz \
             share/doc/tessaro/copyright share/doc/tessaro/changelog.gz lib/udev/rules.d/70-tessaro.rules; do
   [ -f "$usr/$file" ] || fail "the installed tree has no $file"
 done
 
 # Every option the programs' help names is in their manual page.
-for program in tessaro tessaro-cli; do
+for program in tessaro tessaro-cli tessaro-guard; do
   page=$(zcat "$usr/share/man/man1/$program.1.gz" | sed 's/\\-/-/g')
   for option in $("$usr/bin/$program" --help | grep -o -- '--[a-z-]*' | sort -u); do
     grep -q -- "$option" <<<"$page" || fail "$program.1 does not mention $option"

@@ -963,6 +963,115 @@ case_kit_click_latency() {
   grep -q 'p99' <<<"$detail"
 }
 
+# --- the guard: the arm stopped when the program that drives it dies --------------------------------
+
+# BOARD (hid: the uhid arm, kit: the gadget kit): its log, its name and event there, and the bytes of
+# ElbowUp, ElbowDown and the stop.
+guard_board() {
+  case "$1" in
+  hid) g_log="$log" g_dev=arm1 g_event=output g_up=0003 g_down=0008 g_stop=0000 ;;
+  kit) g_log="$kitlog" g_dev=kit1 g_event=command g_up=100000 g_down=200000 g_stop=000000 ;;
+  esac
+}
+g_mark() { if [ -e "$g_log" ]; then wc -l <"$g_log"; else echo 0; fi; }
+g_time() { # BYTES FROM: the time of the board's first transfer of BYTES after log line FROM
+  tail -n +"$(($2 + 1))" "$g_log" |
+    awk -v d="$g_dev" -v e="$g_event" -v b="$1" '$2 == d && $3 == e && $4 == b { print $1; exit }'
+}
+g_has() { [ -n "$(g_time "$1" "$2")" ]; }
+# WHAT PID SIGNAL: with ElbowUp under way, PID is sent SIGNAL; the stop must follow within 200 ms. The
+# kill's time is the monotonic clock of the device logs, to 10 ms (/proc/uptime; the machine never sleeps).
+g_signal() {
+  wait_until 100 g_has "$g_up" "$from" || { detail+="; $1: no motion"; kill -9 "$2"; return 1; }
+  sleep 0.5
+  local killed _ ms
+  from="$(g_mark)"
+  read -r killed _ </proc/uptime
+  kill -"$3" "$2"
+  wait "$2" 2>/dev/null
+  wait_until 20 g_has "$g_stop" "$from" || { detail+="; $1: no stop"; return 1; }
+  ms="$(awk -v a="$killed" -v b="$(g_time "$g_stop" "$from")" 'BEGIN { printf "%.0f", (b - a) * 1000 }')"
+  detail+="; $1: stop after ${ms} ms"
+  [ "$ms" -le 200 ]
+}
+guard_cases() { # BOARD: tessaro-cli run killed, hung up and cut off by head; the window killed, a button lit
+  guard_board "$1"
+  script_file "$w/guard.srp" ElbowUp 30 ElbowDown 30
+  local failed=0 sig pid down ms
+  for sig in KILL HUP; do
+    from="$(g_mark)"
+    "$cli" run "$w/guard.srp" >"$w/run.out" 2>&1 &
+    g_signal "cli $sig" $! "$sig" || failed=1
+  done
+  # The second step's line, 1 s on, finds the reader gone: the stop follows the first step's end (and
+  # the second step's motion, when it went out first).
+  script_file "$w/pipe.srp" ElbowUp 1 ElbowDown 30
+  from="$(g_mark)"
+  ("$cli" run "$w/pipe.srp" | head -n 2 >/dev/null) &
+  pid=$!
+  if wait_until 100 g_has "$g_up" "$from" && wait "$pid" && wait_until 20 g_has "$g_stop" "$from"; then
+    ms="$(awk -v a="$(g_time "$g_up" "$from")" -v b="$(g_time "$g_stop" "$from")" 'BEGIN { printf "%.0f", (b - a - 1) * 1000 }')"
+    detail+="; cli PIPE: stop ${ms} ms after the first step's end"
+    [ "$ms" -le 200 ] || failed=1
+  else
+    detail+="; cli PIPE: no motion, or no stop"; failed=1
+  fi
+  if window_start && wait_until 100 "$([ "$1" = hid ] && echo holds || echo kit_holds)" "$g_dev"; then
+    from="$(g_mark)"
+    click ElbowUp
+    g_signal "window KILL" "$app_pid" KILL || failed=1
+    app_pid=
+  else
+    detail+="; the window did not open the arm"; failed=1
+  fi
+  detail="${detail#; }"
+  return $failed
+}
+case_guard_hid() {
+  { kit_node kit1 >/dev/null && kit_unplug kit1; } || true
+  need_arm arm1 || { detail="no arm"; return 1; }
+  guard_cases hid
+}
+case_guard_kit() {
+  no_hid_arm
+  need_kit kit1 || { detail="kit not plugged: $(kit_said)"; return 1; }
+  guard_cases kit
+}
+
+# The kit refuses the run's final stop (the run's second command): the stop is sent again and arrives,
+# and the run ends as a run whose stop went out.
+case_kit_stop_retry() {
+  no_hid_arm
+  need_kit kit1 || { detail="kit not plugged: $(kit_said)"; return 1; }
+  script_file "$w/retry.srp" ElbowUp 0.5
+  local from status refused
+  from="$(kit_mark)"
+  to_kit "refuse kit1 2"
+  "$cli" run "$w/retry.srp" >"$w/run.out" 2>&1
+  status=$?
+  to_kit "refuse kit1 0"
+  wait_until 20 kit_codes_are kit1 "$from" "3 0"
+  refused="$(tail -n +"$((from + 1))" "$kitlog" | grep -c ' kit1 refused ')"
+  detail="refused $refused, then codes $(kit_codes kit1 "$from"); exit $status: $(tail -n 1 "$w/run.out")"
+  [ "$refused" = 1 ] && kit_codes_are kit1 "$from" "3 0" && [ "$status" = 0 ]
+}
+
+# The benchmark: 20 kills of tessaro-cli run mid-step per board, the time to the stop at the device.
+case_guard_bench() {
+  script_file "$w/bench.srp" ElbowUp 30
+  local hid kit
+  { kit_node kit1 >/dev/null && kit_unplug kit1; } || true
+  need_arm arm1 || { detail="no arm"; return 1; }
+  hid="$("$build/bench/bench_guard" --log "$log" --motion ' arm1 output 0003$' --stop ' arm1 output 0000$' \
+    -- "$cli" run "$w/bench.srp" 2>&1 | tail -n 1)"
+  no_hid_arm && need_kit kit1 || { detail="kit not plugged: $(kit_said)"; return 1; }
+  kit="$("$build/bench/bench_guard" --log "$kitlog" --motion ' kit1 command 100000$' \
+    --stop ' kit1 command 000000$' -- "$cli" run "$w/bench.srp" 2>&1 | tail -n 1)"
+  detail="HID arm: $hid; kit: $kit"
+  echo "guest: guard-bench: $detail"
+  grep -q p99 <<<"$hid" && grep -q p99 <<<"$kit"
+}
+
 # --- the table -------------------------------------------------------------------------------------
 
 # name | what it shows | the branch whose mend it awaits: a failure then reads "awaited" and is not
@@ -996,6 +1105,10 @@ cases=(
   "kit-window-hotplug | the window follows a kit's unplug and replug; clicks, the lamp and L send   |"
   "kit-window-unplug  | a kit unplugged during a window run: it ends, operator told, no resume    |"
   "kit-click-latency  | click to the kit's control transfer over 200 clicks (a figure: p99)        |"
+  "guard-hid          | HID arm: cli KILL, HUP, PIPE and window KILL mid-motion: 0 within 200 ms    |"
+  "guard-kit          | kit: cli KILL, HUP, PIPE and window KILL mid-motion: 0 within 200 ms        |"
+  "kit-stop-retry     | the kit refuses the run's final stop: it is sent again and arrives, exit 0  |"
+  "guard-bench        | kill to stop at the device, 20 kills per board (figures: median, p99)     |"
 )
 
 wait_until 100 grep -q '^[0-9.]* - ready$' "$log" || stop_pass "the device player $player did not start: $(player_said)"

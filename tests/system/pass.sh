@@ -22,7 +22,7 @@ started=$SECONDS
 "$root/scripts/deps.sh" qemu-system-x86 xvfb xauth xdotool
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 # Only what runs in the guest: the unit tests are ./test's business.
-cmake --build "$build" -j"$(nproc)" --target tessaro tessaro-cli tessaro-uhid-player tessaro-usb-gadget bench_window
+cmake --build "$build" -j"$(nproc)" --target tessaro tessaro-cli tessaro-guard tessaro-uhid-player tessaro-usb-gadget bench_window bench_guard
 
 kernel_version() {
   apt-cache depends linux-image-amd64 2>/dev/null |

@@ -17,6 +17,8 @@
 //   disconnect NAME        unplug it
 //   hold NAME              a kit takes no command until release: the host's transfers wait
 //   release NAME
+//   refuse NAME N          a kit stalls the N-th command transfer from now (1: the next; 0 refuses none),
+//                          as a kit that fails a transfer does; the host's transfer fails, the rest go through
 //   quit
 // Every device carries NAME as its serial number, so that the script can find its USB device (and a
 // HID board's hidraw node, whose HID_UNIQ is the serial number).
@@ -24,7 +26,8 @@
 // Log, one line per event on standard output: "SECONDS NAME EVENT [DETAIL]", SECONDS on the monotonic
 // clock. Events: created, connected UDC, disconnected, bind, unbind, enable, disable, suspend, resume,
 // command HEX (the kit's command transfer: vendor request 6, value 0x0100, index 0, its data bytes),
-// request TYPE:REQUEST:VALUE:INDEX HEX (any other control request to a kit; refused), output HEX (an
+// refused TYPE:REQUEST:VALUE:INDEX (a command stalled by `refuse`), request TYPE:REQUEST:VALUE:INDEX HEX
+// (any other control request to a kit; refused), output HEX (an
 // output report of a HID board, as the interrupt OUT endpoint brought it), error TEXT.
 
 #include <linux/usb/ch9.h>
@@ -239,6 +242,7 @@ public:
     virtual bool disconnect(std::string *error) { return writeFile(gadgetPath() + "/UDC", "\n", error); }
     // False for a device that cannot be held.
     virtual bool hold(bool) { return false; }
+    virtual bool refuse(int) { return false; }
 
 protected:
     std::string gadgetPath() const { return std::string(GadgetRoot) + "/" + m_name; }
@@ -321,6 +325,12 @@ public:
         return true;
     }
 
+    bool refuse(int nth) override
+    {
+        m_refuseIn = nth;
+        return nth >= 0;
+    }
+
 private:
     // ep0: the function's events, and the data stage of each control request.
     void serve()
@@ -388,6 +398,18 @@ private:
             std::unique_lock<std::mutex> guard(m_holdLock);
             m_holdChanged.wait(guard, [this] { return !m_held; });
         }
+        const bool command = request.bRequestType == 0x40 && request.bRequest == 6 && value == 0x0100 &&
+                             index == 0 && length == 3;
+        if (command && m_refuseIn > 0 && --m_refuseIn == 0) {
+            // A write on ep0 against an OUT request's direction stalls it, data stage unread.
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "%02x:%02x:%04x:%04x", request.bRequestType, request.bRequest, value,
+                          index);
+            log(m_name, "refused", buf);
+            const ssize_t ignored = ::write(m_ep0, nullptr, 0);
+            (void)ignored;
+            return;
+        }
         std::vector<unsigned char> data(length);
         // Reading the data stage completes the request; the status stage follows.
         const ssize_t n = ::read(m_ep0, data.data(), data.size());
@@ -412,6 +434,7 @@ private:
     std::mutex m_holdLock;
     std::condition_variable m_holdChanged;
     bool m_held = false;
+    std::atomic<int> m_refuseIn{0};
 };
 
 // The arm's HID board as a USB HID device. The host's usbhid sends each output report over the
@@ -577,6 +600,13 @@ int main()
                 log(name, command == "hold" ? "held" : "released");
             else
                 log(name, "error", "only a kit can be held");
+        } else if (command == "refuse") {
+            int nth = 1;
+            in >> nth;
+            if (found->second->refuse(nth))
+                log(name, "refusing", std::to_string(nth));
+            else
+                log(name, "error", "only a kit refuses, a count from 0");
         } else {
             log(name, "error", "unknown command: " + line);
         }

@@ -1,5 +1,6 @@
 #include "CliArms.h"
 
+#include "ArmSession.h"
 #include "CliCommon.h"
 #include "ControlOptions.h"
 #include "SettingsLocation.h"
@@ -47,4 +48,16 @@ void printKit(QTextStream &out, const KitDeviceInfo &info)
         << "  bus " << info.busNumber << "  address " << info.address << "\n";
     out << "  product: " << orDash(info.product) << "  manufacturer: " << orDash(info.manufacturer)
         << "  serial: " << orDash(info.serialNumber) << "\n";
+}
+
+void warnWithoutGuard(const QString &guardError, QTextStream &err)
+{
+    if (!guardError.isEmpty())
+        err << "tessaro-cli: warning: " << guardError
+            << "; should this program die, the arm keeps the last command it was given\n";
+}
+
+void warnWithoutGuard(const ArmSession &session, QTextStream &err)
+{
+    warnWithoutGuard(session.guardError(), err);
 }

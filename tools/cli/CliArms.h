@@ -6,6 +6,7 @@
 #include <QString>
 #include <QTextStream>
 
+class ArmSession;
 struct CliArguments;
 
 // What the commands that reach arms share.
@@ -19,6 +20,11 @@ bool virtualArmOptions(const CliArguments &parsed, ArmTransport::Virtual byLog, 
 // The motors of the interface kit that turn the other way, as TESSARO.INI (kept where the window
 // keeps it) says.
 KitReversed kitReversedFromOptions();
+
+// Says on err that the guard could not be started, when it could not: the arms then keep the last
+// command they were given should the program die.
+void warnWithoutGuard(const ArmSession &session, QTextStream &err);
+void warnWithoutGuard(const QString &guardError, QTextStream &err);
 
 // One kit, as `devices` and the error messages show it: the node, then its identifiers.
 void printKit(QTextStream &out, const KitDeviceInfo &info);

@@ -3,6 +3,8 @@
 #include "CliCommon.h"
 
 #include "ArmOutlet.h"
+#include "GuardLink.h"
+#include "KitCommand.h"
 #include "ProcessClock.h"
 
 #include <QTextStream>
@@ -14,6 +16,19 @@ constexpr int TakeMs = 250;
 
 const QString Usage =
     QStringLiteral("Usage: tessaro-cli light on|off [--virtual-arm[=hid|kit]] [--virtual-arm-log PATH]\n");
+
+// Each kit open, or the virtual kit's log, with the command that stops it with the light off.
+QList<GuardTarget> guardTargets(const KitArmList &kits, const QString &logPath)
+{
+    const QByteArray stop = KitCommand::encode(0, false);
+    if (!logPath.isEmpty())
+        return {GuardTarget{GuardTarget::Kind::Log, logPath, stop, ProcessClock::startNs()}};
+    QList<GuardTarget> targets;
+    for (const KitDeviceInfo &kit : kits.arms())
+        targets << GuardTarget::controlTransfer(kit.path, KitCommand::RequestType, KitCommand::Request,
+                                                KitCommand::Value, KitCommand::Index, stop);
+    return targets;
+}
 
 void printUsage(QTextStream &out)
 {
@@ -72,7 +87,15 @@ int cliLight(const QStringList &args)
     }
     KitArmList kits(*arms.kits);
     kits.setReversed(reversed);
+    // The kit keeps whatever it was last given: should this program die half-way, the guard stops it.
+    // A virtual kit dies with the program, unless its log stands for it.
+    GuardLink guard;
+    QString guardError;
+    if (!arms.arm || !logPath.isEmpty())
+        guard.start(&guardError);
     kits.start();
+    guard.setTargets(guardTargets(kits, logPath), &guardError);
+    warnWithoutGuard(guardError, err);
     if (kits.count() == 0) {
         err << "tessaro-cli: no interface kit found (" << KitIdentity << "); the HID board has no light";
         if (virtualArm == ArmTransport::Virtual::Hid)
@@ -103,6 +126,8 @@ int cliLight(const QStringList &args)
             << " ms. Switch the arm off or unplug it.\n";
         return CliExit::ArmStalled;
     }
+    // The light stays as it was set: the guard has nothing to do.
+    guard.dismiss();
     for (const KitDeviceInfo &info : lit)
         out << "light " << state << ": " << info.path << " (" << info.describe() << ")\n";
     return CliExit::Ok;

@@ -17,6 +17,7 @@
 #include "ScriptNumbers.h"
 #include "ScriptRunner.h"
 #include "StepFunctions.h"
+#include "StopSignals.h"
 
 #include <QObject>
 #include <QTextStream>
@@ -46,7 +47,8 @@ void printUsage(QTextStream &out)
            "and those with the USB interface kit alike. It prints the script's total time first; then, on a\n"
            "terminal, one line kept up to date with the repetition, the step and the time left, or,\n"
            "when the output is not a terminal, one line per step as it starts; and a summary at the end.\n"
-           "The arm is stopped (code 0) at the end and on Ctrl+C or SIGTERM.\n"
+           "The arm is stopped (code 0) at the end and on Ctrl+C, SIGTERM, SIGHUP, SIGQUIT or SIGPIPE;\n"
+           "should the program die otherwise, tessaro-guard stops it.\n"
            "A step whose function is not a motion sends nothing, so the motion before it keeps running\n"
            "through it: such a script is refused, naming the steps, unless --allow-unknown-steps plays\n"
            "it as written.\n"
@@ -222,7 +224,11 @@ int cliRun(const QStringList &args)
     kits.setReversed(reversed);
     ArmSession session(hid.transport.get());
     session.setKits(&kits);
+    // The guard stops the arm should this program die; a virtual arm dies with it, unless its log stands
+    // for it.
+    session.setGuard(!hid.arm || !logPath.isEmpty(), logPath);
     session.start(false);
+    warnWithoutGuard(session, err);
     HIDagentX &agent = session.agent();
     ArmDeviceList &devices = session.devices();
     if (devices.Count() == 0 && kits.count() == 0) {
@@ -287,7 +293,8 @@ int cliRun(const QStringList &args)
             // the refusal must be in place before the next one.
             Qt::DirectConnection);
     }
-    StopSignals stopSignals;
+    // A closed terminal, a quit key and a reader of the output that went away end the run as Ctrl-C does.
+    StopSignals stopSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
     if (stopSignals.notifier()) {
         QObject::connect(stopSignals.notifier(), &QSocketNotifier::activated, &runner, [&] {
             if (stopSignals.take() != 0)

@@ -5,6 +5,7 @@
 #include "ProcessClock.h"
 #include "SettingsLocation.h"
 #include "SideBySide.h"
+#include "StopSignals.h"
 #include "VirtualArm.h"
 #include "VirtualArmWindow.h"
 #include "frmMain.h"
@@ -100,6 +101,10 @@ int main(int argc, char *argv[])
     const SettingsLocation optionsFile = settingsFilePath(QLatin1StringView(ControlOptionsFileName));
     setup.optionsReadPath = optionsFile.readPath;
     setup.optionsWritePath = optionsFile.writePath;
+    // The guard stops the arm should the program die; a virtual arm dies with it, unless its log stands
+    // for it.
+    setup.guard = !virtualArm || !options.virtualArmLog.isEmpty();
+    setup.guardLog = options.virtualArmLog;
 
     // Named before the window starts up, which makes the program folder current.
     const QString scriptFile =
@@ -147,6 +152,22 @@ int main(int argc, char *argv[])
                 printError(QStringLiteral("tessaro: cannot write %1\n").arg(options.screenshotPath));
             QApplication::quit();
         });
+    }
+
+    // A session ending, Ctrl-C in the terminal it was started from, or that terminal closed: the arm is
+    // stopped at once, then the window closes as its close does; a second signal quits without asking.
+    StopSignals stopSignals{SIGTERM, SIGINT, SIGHUP};
+    if (stopSignals.notifier()) {
+        QObject::connect(stopSignals.notifier(), &QSocketNotifier::activated, &window,
+                         [&stopSignals, &window, caught = 0]() mutable {
+                             if (stopSignals.take() == 0)
+                                 return;
+                             window.StopEverything();
+                             if (++caught == 1)
+                                 window.close();
+                             else
+                                 QApplication::quit();
+                         });
     }
 
     const int status = app.exec();
