@@ -12,10 +12,10 @@ class QAction;
 class QLabel;
 class QWidget;
 
-// What the window offers of the pose estimate: a small line with what the estimate knows ("Pose known
-// ± 4°", "Pose unknown"), and the commands "This is the start pose", "Return to start" and "Show the
-// estimated pose" (the Virtual Arm window drawing the estimate) in the menu of `panel`, the arm
-// picture. Messages (an end stop, a refused return, the steps a run cut short) go to `say`.
+// What the window offers of the pose estimate: a small text with what the estimate knows of each joint
+// ("Elbow: known at its ends ± 4°", "Pose unknown"), and the commands "This is the start pose",
+// "Return to start", "Forget the pose" and "Show the estimated pose" (the Virtual Arm window drawing
+// the estimate) in the menu of `panel`, the arm picture. Messages (an end stop, a refused return, the steps a run cut short) go to `say`.
 class PoseControls : public QObject
 {
     Q_OBJECT
@@ -28,6 +28,7 @@ public:
     QAction *startPoseAction() const { return m_startPose; }
     QAction *returnAction() const { return m_return; }
     QAction *showEstimateAction() const { return m_showEstimate; }
+    QAction *forgetAction() const { return m_forget; }
     // The window that draws the estimate, once it has been asked for.
     QWidget *estimateWindow() const { return m_window.get(); }
 
@@ -43,5 +44,6 @@ private:
     QAction *m_startPose = nullptr;
     QAction *m_return = nullptr;
     QAction *m_showEstimate = nullptr;
+    QAction *m_forget = nullptr;
     std::unique_ptr<QWidget> m_window;
 };

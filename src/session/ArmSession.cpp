@@ -223,10 +223,12 @@ void ArmSession::updateConnection()
         return;
     }
     m_ready = false;
-    // The arm's controller is powered through the cable: whatever ran has stopped.
+    // The arm's controller is powered through the cable: whatever ran has stopped, and the arm may be
+    // moved by hand before it is back, so the pose is forgotten.
     {
         const std::lock_guard<std::mutex> guard(m_sendLock);
         m_pose.apply(0, clockNs());
+        m_pose.forget(clockNs());
         m_endStopDueNs = 0;
     }
     m_endStopTimer.stop();
@@ -272,7 +274,7 @@ bool ArmSession::sendLocked(qint16 code, QString *error)
     // it drives towards; -1 when the joint is not known (the runaway limit alone watches it then). A
     // return plan drives into the stops on purpose, for no longer than the estimate allows.
     double toEnd = -1.0;
-    if (armCodeMotion(code) && !m_returning) {
+    if (armCodeMotion(code) && !m_returning && !m_measuring) {
         const bool overriding = !inRun && code == m_overriding;
         toEnd = overriding ? m_pose.secondsToSureEnd(code, now) : m_pose.secondsToEnd(code, now);
         // Let past the estimated end, the motion stops where the end is sure; there already, it is
@@ -728,15 +730,10 @@ void ArmSession::tellPoseStatus()
 void ArmSession::declareStartPose()
 {
     {
+        // Where the arm stands, whatever the estimate knew of it: joints not known at their ends are
+        // known from here on only relative to it.
         const std::lock_guard<std::mutex> guard(m_sendLock);
-        const qint64 now = clockNs();
-        const PoseEstimate estimate = m_pose.estimateAt(now);
-        JointAngles pose = PoseEstimator::homePose();
-        for (int i = 0; i < ArmJointCount; ++i) {
-            if (estimate.joints[i].known)
-                pose[i] = estimate.joints[i].degrees;
-        }
-        m_pose.declareStart(now, pose);
+        m_pose.declareStart(clockNs());
     }
     armEndStop();
     tellPoseStatus();
@@ -749,6 +746,12 @@ void ArmSession::markAtEnd(int code)
         m_pose.markAtEnd(code, clockNs());
     }
     tellPoseStatus();
+}
+
+void ArmSession::setMeasuring(bool measuring)
+{
+    const std::lock_guard<std::mutex> guard(m_sendLock);
+    m_measuring = measuring;
 }
 
 void ArmSession::forgetPose()
@@ -778,7 +781,7 @@ ArmSession::RunEnd ArmSession::returnToStart(QString *refusal)
     {
         const std::lock_guard<std::mutex> guard(m_sendLock);
         const qint64 now = clockNs();
-        known = m_pose.known(now);
+        known = m_pose.started() && m_pose.known(now);
         if (known)
             plan = m_pose.returnToStart(now);
     }

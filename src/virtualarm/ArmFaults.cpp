@@ -98,7 +98,7 @@ ArmFaults ArmFaults::realistic(quint32 seed)
         faults.endGiveDegrees[i] = small * draw.between(0.2, 2.0);
     }
     faults.drainPerSecond = draw.between(0.02, 0.10) / 600.0;
-    faults.stallSagPerSecond = draw.between(0.0, 0.015);
+    faults.stallSagPerSecond = draw.between(0.0, 0.006);
     faults.sagRecoverySeconds = draw.between(10.0, 40.0);
     return faults;
 }

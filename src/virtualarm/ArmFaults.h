@@ -67,7 +67,7 @@ struct ArmFaults
     // changes the speed by up to 12 % with the angle; 0.5 to 5 degrees of play (the gripper 0.2 to 2);
     // the clutch slipping up to 1.5 degrees short of a stop and giving back 0.2 to 2 off it (the
     // gripper a third of that); batteries that cost 2 to 10 % of speed per ten minutes of running and
-    // sag by up to 1.5 % per second of stall.
+    // sag by up to 0.6 % per second of stall (15 % at most).
     static ArmFaults realistic(quint32 seed);
 
     // One line per joint with the drawn figures, for a benchmark's or a test's output.

@@ -15,7 +15,7 @@ constexpr double NsPerSecond = 1e9;
 constexpr double StepSeconds = 0.002;
 // The batteries never give less than this share of the speed.
 constexpr double LeastBattery = 0.4;
-constexpr double MostSag = 0.3;
+constexpr double MostSag = 0.15;
 
 } // namespace
 
