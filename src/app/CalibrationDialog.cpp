@@ -17,9 +17,9 @@
 
 namespace {
 
-// A joint that has not reached its end in three times the table's travel never will: a stalled
-// motor, a slipping clutch, or an operator who walked away.
-constexpr double CapOfTableTravel = 3.0;
+// A joint that has not reached its end in 2.5 times the table's travel never will: a stalled motor, a
+// slipping clutch, or an operator who walked away.
+constexpr double CapOfTableTravel = 2.5;
 
 QString motionName(int code)
 {
@@ -87,12 +87,16 @@ CalibrationDialog::CalibrationDialog(ArmSession &session, const QString &options
     connect(towardsMax, &QRadioButton::toggled, this, &CalibrationDialog::chooseJoint);
     // Held, not clicked: the motor runs only while the button is down.
     connect(bringBack, &QPushButton::pressed, this, [this] {
-        if (!m_timing)
-            m_session.send(qint16(otherWay(chosenCode())));
+        if (m_timing)
+            return;
+        m_session.setMeasuring(true);
+        m_session.send(qint16(otherWay(chosenCode())));
     });
     connect(bringBack, &QPushButton::released, this, [this] {
-        if (!m_timing)
-            m_session.send(0);
+        if (m_timing)
+            return;
+        m_session.send(0);
+        m_session.setMeasuring(false);
     });
     connect(start, &QPushButton::clicked, this, &CalibrationDialog::startTiming);
     connect(save, &QPushButton::clicked, this, &CalibrationDialog::saveOptions);
@@ -113,6 +117,7 @@ CalibrationDialog::~CalibrationDialog()
     qApp->removeEventFilter(this);
     if (m_timing)
         m_session.send(0);
+    m_session.setMeasuring(false);
 }
 
 int CalibrationDialog::chosenCode() const
@@ -139,7 +144,9 @@ void CalibrationDialog::startTiming()
         return;
     const int code = chosenCode();
     QString why;
+    m_session.setMeasuring(true);
     if (!m_session.send(qint16(code), &why)) {
+        m_session.setMeasuring(false);
         say(why.isEmpty() ? tr("The arm is not connected.") : why);
         return;
     }
@@ -158,6 +165,7 @@ void CalibrationDialog::endTiming(bool measured, const QString &why)
         return;
     const double seconds = double(m_clock.nsecsElapsed()) / 1e9;
     m_session.send(0);
+    m_session.setMeasuring(false);
     m_timing = false;
     m_cap.stop();
     setChoicesEnabled(true);
@@ -166,8 +174,9 @@ void CalibrationDialog::endTiming(bool measured, const QString &why)
         return;
     }
     const double travel = TravelCalibration::fromKeyPress(seconds);
-    if (!m_travel.set(m_code, travel)) {
-        say(tr("%1 s is out of bounds: nothing was kept.").arg(travel, 0, 'f', 2));
+    QString refused;
+    if (!m_travel.set(m_code, travel, &refused)) {
+        say(tr("%1: not kept. Time it again from the other end.").arg(refused));
         return;
     }
     // The key came at the end: the joint stands there.

@@ -17,9 +17,10 @@ class QRadioButton;
 // there; Esc stops it without a measurement. The times replace the table's in TESSARO.INI once
 // saved, and the joint is known to stand at the end it reached.
 //
-// The motor is driven straight through the session's send, so neither the runaway limit nor the
-// estimated end stops cut a measurement short; it is stopped here when the key comes, the dialog
-// closes, or the joint has run three times its table's travel.
+// The motor is driven straight through the session's send, measuring (ArmSession::setMeasuring), so
+// neither the runaway limit nor the estimated end stops cut a measurement short; it is stopped here
+// when the key comes, the dialog closes, or the joint has run 2.5 times its table's travel. A time
+// under half or over twice the table's is refused, naming the joint and the table's time.
 class CalibrationDialog : public QWidget
 {
     Q_OBJECT

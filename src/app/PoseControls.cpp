@@ -17,7 +17,12 @@ PoseControls::PoseControls(ArmSession &session, QWidget *panel, std::function<vo
     m_line->setGeometry(8, 8, 150, 17);
     m_line->setToolTip(tr("Where the arm is, estimated from the time each motion ran: the arm has no sensors"));
     m_line->setStyleSheet(QStringLiteral("color: #3a4654;"));
-    connect(&session, &ArmSession::poseStatusChanged, m_line, &QLabel::setText);
+    // A line per joint once any is known: the label grows to hold them.
+    m_line->adjustSize();
+    connect(&session, &ArmSession::poseStatusChanged, m_line, [this](const QString &text) {
+        m_line->setText(text);
+        m_line->adjustSize();
+    });
     connect(&session, &ArmSession::endStopReached, this, [this](const QString &text) { m_say(text); });
 
     m_startPose = new QAction(tr("This is the start pose"), panel);
@@ -25,7 +30,12 @@ PoseControls::PoseControls(ArmSession &session, QWidget *panel, std::function<vo
     m_startPose->setShortcutContext(Qt::WindowShortcut);
     connect(m_startPose, &QAction::triggered, this, [this] {
         m_session.declareStartPose();
-        m_say(tr("Start pose set: the pose is known from here"));
+        m_say(tr("Start pose set: Return to start brings the arm back here"));
+    });
+    m_forget = new QAction(tr("Forget the pose"), panel);
+    connect(m_forget, &QAction::triggered, this, [this] {
+        m_session.forgetPose();
+        m_say(tr("Pose forgotten: every joint unknown, the time limit alone stops a motion"));
     });
     m_return = new QAction(tr("Return to start"), panel);
     m_return->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
@@ -47,6 +57,7 @@ PoseControls::PoseControls(ArmSession &session, QWidget *panel, std::function<vo
     });
     panel->addAction(m_startPose);
     panel->addAction(m_return);
+    panel->addAction(m_forget);
     panel->addAction(m_showEstimate);
     panel->setContextMenuPolicy(Qt::ActionsContextMenu);
 }

@@ -12,11 +12,11 @@ class QAction;
 class QLabel;
 class QWidget;
 
-// What the window offers of the pose estimate: a small line with what the estimate knows ("Pose known
-// ± 4°", "Pose unknown"), and the commands "This is the start pose", "Return to start" and "Show the
-// estimated pose" (the Virtual Arm window drawing the estimate) in the menu of `panel`, the arm
-// picture. Messages (an end stop, the start pose set) go to `say`. Return to start is played by the
-// window, as a run: it connects returnAction().
+// What the window offers of the pose estimate: a small text with what the estimate knows of each joint
+// ("Elbow: known at its ends ± 4°", "Pose unknown"), and the commands "This is the start pose",
+// "Return to start", "Forget the pose" and "Show the estimated pose" (the Virtual Arm window drawing
+// the estimate) in the menu of `panel`, the arm picture. Messages (an end stop, the start pose set) go
+// to `say`. Return to start is played by the window, as a run: it connects returnAction().
 class PoseControls : public QObject
 {
     Q_OBJECT
@@ -29,6 +29,7 @@ public:
     QAction *startPoseAction() const { return m_startPose; }
     QAction *returnAction() const { return m_return; }
     QAction *showEstimateAction() const { return m_showEstimate; }
+    QAction *forgetAction() const { return m_forget; }
     // The window that draws the estimate, once it has been asked for.
     QWidget *estimateWindow() const { return m_window.get(); }
 
@@ -39,5 +40,6 @@ private:
     QAction *m_startPose = nullptr;
     QAction *m_return = nullptr;
     QAction *m_showEstimate = nullptr;
+    QAction *m_forget = nullptr;
     std::unique_ptr<QWidget> m_window;
 };

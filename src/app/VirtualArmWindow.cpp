@@ -640,7 +640,7 @@ void VirtualArmWindow::refresh()
         const QString text =
             estimated.estimate.known()
                 ? QStringLiteral("Estimated from the time each motion ran (the arm has no sensors): %1")
-                      .arg(estimated.estimate.statusText())
+                      .arg(estimated.estimate.statusText().replace(QLatin1Char('\n'), QStringLiteral("; ")))
                 : QStringLiteral("Pose unknown: say where the arm is with \u201CThis is the start pose\u201D");
         if (text != m_motionLabel->text())
             m_motionLabel->setText(text);

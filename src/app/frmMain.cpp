@@ -140,8 +140,12 @@ void frmMain::Form_Load()
     });
     runStep([this] { LoadColors(); });
     runStep([this] {
-        if (!m_setup.optionsReadPath.isEmpty())
-            m_session->setOptions(ControlOptions::read(m_setup.optionsReadPath));
+        if (m_setup.optionsReadPath.isEmpty())
+            return;
+        QStringList warnings;
+        m_session->setOptions(ControlOptions::read(m_setup.optionsReadPath, &warnings));
+        if (!warnings.isEmpty())
+            showStatusMessage(warnings.join(QStringLiteral("; ")));
     });
     runStep([this] {
         Grid->SetRows(14);

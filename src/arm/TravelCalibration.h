@@ -2,6 +2,8 @@
 
 #include "ArmMotion.h"
 
+#include <QString>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -11,9 +13,11 @@
 // end stop to the other. A time of 0 means not measured: the table's figure stands for it.
 struct TravelCalibration
 {
-    // A measurement outside these bounds is a mistake (a key pressed at once, a break taken).
+    // A measurement under this share of the table's time, or over that share, is a mistake (a key
+    // pressed at once, a break taken, a joint that never reached its end): no arm is that far off.
+    static constexpr double LeastShareOfTable = 0.5;
+    static constexpr double MostShareOfTable = 2.0;
     static constexpr double MinSeconds = 0.2;
-    static constexpr double MaxSeconds = 120.0;
     // The operator presses the key when they see (or hear) the joint reach its end, a little after it
     // did: this much is taken off the time from the motion's start to the key.
     static constexpr double ReactionSeconds = 0.2;
@@ -33,13 +37,37 @@ struct TravelCalibration
         return motion->direction > 0 ? towardsMax[i] : towardsMin[i];
     }
 
-    // Keeps a measurement, to the millisecond (so that it reads back as written); 0 forgets it. False,
-    // changing nothing, for a code that is not a motion or a time out of bounds.
-    bool set(int code, double seconds)
+    // Why a measurement of `seconds` for the motion of `code` cannot be right ("Elbow Up: 0.20 s is
+    // under half the table's 14.0 s"); empty when it can.
+    static QString refusal(int code, double seconds)
     {
         const std::optional<ArmCodeMotion> motion = armCodeMotion(code);
-        if (!motion || !(seconds == 0.0 || (seconds >= MinSeconds && seconds <= MaxSeconds)))
+        if (!motion)
+            return QStringLiteral("code %1 is not a motion").arg(code);
+        const ArmJointMotion &m = motion->motion();
+        if (seconds >= LeastShareOfTable * m.fullTravelSeconds && seconds <= MostShareOfTable * m.fullTravelSeconds)
+            return {};
+        QString joint = QLatin1String(m.name);
+        joint[0] = joint[0].toUpper();
+        return QStringLiteral("%1 %2: %3 s is %4 the table's %5 s")
+            .arg(joint, QLatin1String(motion->direction > 0 ? m.motionTowardsMax : m.motionTowardsMin))
+            .arg(seconds, 0, 'f', 2)
+            .arg(seconds < m.fullTravelSeconds ? QStringLiteral("under half") : QStringLiteral("over twice"))
+            .arg(m.fullTravelSeconds, 0, 'f', 1);
+    }
+
+    // Keeps a measurement, to the millisecond (so that it reads back as written); 0 forgets it. False,
+    // changing nothing and saying why in *why, for a code that is not a motion or a time that cannot
+    // be right.
+    bool set(int code, double seconds, QString *why = nullptr)
+    {
+        const std::optional<ArmCodeMotion> motion = armCodeMotion(code);
+        const QString refused = seconds == 0.0 && motion ? QString() : refusal(code, seconds);
+        if (!refused.isEmpty()) {
+            if (why)
+                *why = refused;
             return false;
+        }
         const int i = armJointIndex(motion->joint);
         (motion->direction > 0 ? towardsMax[i] : towardsMin[i]) = std::round(seconds * 1000.0) / 1000.0;
         return true;

@@ -13,11 +13,37 @@ inline constexpr double EndDegrees = 0.01;
 // Play in the gears, in degrees of the joint: what the guess takes, and the most there may be.
 inline constexpr double nominalPlay(ArmJoint joint)
 {
-    return joint == ArmJoint::Gripper ? 0.5 : 1.5;
+    return joint == ArmJoint::Gripper ? 0.6 : 2.0;
 }
 inline constexpr double mostPlay(ArmJoint joint)
 {
+    return joint == ArmJoint::Gripper ? 1.5 : 4.0;
+}
+// How far a joint comes back off a stop it was pushed against once the motor lets go (its clutch and
+// gears unwind), in degrees: what the guess takes, and the most there may be.
+inline constexpr double nominalGive(ArmJoint joint)
+{
+    return joint == ArmJoint::Gripper ? 0.4 : 1.2;
+}
+inline constexpr double mostGive(ArmJoint joint)
+{
     return joint == ArmJoint::Gripper ? 1.0 : 3.0;
 }
+
+// A motor starts turning the joint this long after its code (it spins up, takes up the slack of its
+// gearbox), and runs on for this long after the stop: the guess's figure and the most.
+// The coasting is the same both ways give or take a part that gravity adds to one way.
+inline constexpr double NominalLagSeconds = 0.05;
+inline constexpr double MostLagSeconds = 0.12;
+inline constexpr double NominalCoastSeconds = 0.04;
+inline constexpr double MostCoastSeconds = 0.06;
+inline constexpr double MostOneWayCoastSeconds = 0.06;
+
+// The joint's absolute position, where it is not known, is followed from this many places spread over
+// its range, so that a stop it may meet anywhere is met by some of them.
+inline constexpr int StartSpread = 5;
+
+// The batteries cost at most this share of the speed per second the motors run.
+inline constexpr double MostDrainPerSecond = 0.08 / 600.0;
 
 } // namespace PoseConstants

@@ -2,14 +2,56 @@
 
 #include "PoseConstants.h"
 
+#include <QStringList>
+
 #include <algorithm>
 #include <cmath>
 
 using namespace PoseConstants;
 
+namespace {
+
+QString capitalised(const char *name)
+{
+    QString text = QLatin1String(name);
+    text[0] = text[0].toUpper();
+    return text;
+}
+
+// A figure rounded up to a whole degree, so that a line never claims more than the estimate does; the
+// small allowance keeps a figure that is whole but for rounding from reading one degree more.
+QString wholeDegrees(double degrees)
+{
+    return QString::number(std::max(0.0, std::ceil(degrees - 1e-6)), 'f', 0);
+}
+
+// How far an extreme case's figure is from the guess's: the case that errs the way of the motion
+// has the most of what helps it along and none of what holds it back, the other the reverse.
+double byLean(int leanTowards, double nominal, double most, bool helps)
+{
+    if (leanTowards == 0)
+        return nominal;
+    return (leanTowards > 0) == helps ? most : 0.0;
+}
+
+} // namespace
+
 double JointEstimate::uncertainty() const
 {
-    return std::max({0.0, degrees - low, high - degrees});
+    switch (knowledge) {
+    case PoseKnowledge::AtEnds:
+        return std::max({0.0, degrees - low, high - degrees});
+    case PoseKnowledge::FromStart:
+        return offsetUncertainty();
+    case PoseKnowledge::Unknown:
+        break;
+    }
+    return (high - low) / 2;
+}
+
+double JointEstimate::offsetUncertainty() const
+{
+    return std::max({0.0, offset - offsetLow, offsetHigh - offset});
 }
 
 bool PoseEstimate::known() const
@@ -35,16 +77,78 @@ double PoseEstimate::largestUncertainty() const
 
 QString PoseEstimate::statusText() const
 {
-    if (!known())
+    if (std::none_of(joints.begin(), joints.end(), [](const JointEstimate &j) { return j.known; }))
         return QStringLiteral("Pose unknown");
-    // Rounded up, so that the line never claims more than the estimate does; the small allowance keeps
-    // a figure that is whole but for rounding from reading one degree more.
-    const double degrees = std::ceil(largestUncertainty() - 1e-6);
-    return QStringLiteral("Pose known \u00B1 %1\u00B0").arg(std::max(0.0, degrees), 0, 'f', 0);
+    QStringList lines;
+    for (const ArmJointMotion &m : armJointMotions) {
+        const JointEstimate &j = joint(m.joint);
+        QString line = capitalised(m.name) + QStringLiteral(": ");
+        if (j.knowledge == PoseKnowledge::Unknown) {
+            lines << line + QStringLiteral("unknown");
+            continue;
+        }
+        line += j.knowledge == PoseKnowledge::AtEnds ? QStringLiteral("known at its ends")
+                                                     : QStringLiteral("known from the start");
+        line += QStringLiteral(" \u00B1 %1\u00B0").arg(wholeDegrees(j.uncertainty()));
+        if (j.uncertain)
+            line += QStringLiteral(" (uncertain)");
+        lines << line;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString PoseEstimate::offsetBandText() const
+{
+    QStringList parts;
+    for (const ArmJointMotion &m : armJointMotions) {
+        const JointEstimate &j = joint(m.joint);
+        parts << (started && j.known ? QStringLiteral("%1 \u00B1%2\u00B0")
+                                           .arg(QLatin1String(m.name), wholeDegrees(std::max(
+                                                                           -j.offsetLow, j.offsetHigh)))
+                                     : QStringLiteral("%1 unknown").arg(QLatin1String(m.name)));
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+QString PoseEstimate::poseText() const
+{
+    QStringList parts;
+    for (const ArmJointMotion &m : armJointMotions) {
+        const JointEstimate &j = joint(m.joint);
+        parts << (j.knowledge == PoseKnowledge::AtEnds
+                      ? QStringLiteral("%1 %2\u00B0 \u00B1%3\u00B0")
+                            .arg(QLatin1String(m.name), QString::number(std::round(j.degrees), 'f', 0),
+                                 wholeDegrees(j.uncertainty()))
+                      : QStringLiteral("%1 unknown").arg(QLatin1String(m.name)));
+    }
+    return parts.join(QStringLiteral(", "));
 }
 
 PoseEstimator::PoseEstimator(const TravelCalibration &calibration) : m_calibration(calibration)
 {
+    for (const ArmJointMotion &m : armJointMotions) {
+        Joint &joint = m_joints[armJointIndex(m.joint)];
+        // The guess, then each lean with no play and with the most, from each place.
+        joint.cases[0] = Case{.lean = 0,
+                              .lag = NominalLagSeconds,
+                              .coast = NominalCoastSeconds,
+                              .drain = 0.0,
+                              .playSize = nominalPlay(m.joint),
+                              .play = 0.0,
+                              .degrees = m.homeDegrees,
+                              .start = m.homeDegrees};
+        for (int k = 1; k < CaseCount; ++k) {
+            // Every corner of what the joint may be: each lean, with and without play, lag, coasting.
+            Case &c = joint.cases[k];
+            const int kind = (k - 1) % CaseKinds;
+            c.lean = (kind & 1) != 0 ? 1 : -1;
+            c.playSize = (kind & 2) != 0 ? mostPlay(m.joint) : 0.0;
+            c.lag = (kind & 4) != 0 ? MostLagSeconds : 0.0;
+            c.coast = (kind & 8) != 0 ? MostCoastSeconds : 0.0;
+            c.drain = (kind & 16) != 0 ? MostDrainPerSecond : 0.0;
+            c.play = c.lean * c.playSize / 2;
+        }
+    }
     forget(0);
 }
 
@@ -62,10 +166,8 @@ QString PoseEstimator::endReachedText(int code)
     if (!motion)
         return {};
     const ArmJointMotion &m = motion->motion();
-    QString joint = QLatin1String(m.name);
-    joint[0] = joint[0].toUpper();
     return QStringLiteral("%1 at its %2 end (estimated)")
-        .arg(joint, QLatin1String(motion->direction > 0 ? m.maxEndName : m.minEndName));
+        .arg(capitalised(m.name), QLatin1String(motion->direction > 0 ? m.maxEndName : m.minEndName));
 }
 
 double PoseEstimator::rate(int code) const
@@ -86,46 +188,84 @@ double PoseEstimator::tolerance(int code) const
 {
     const double measured = m_calibration.seconds(code);
     if (measured > 0)
-        return DrainTolerance + KeyTimingSeconds / measured;
+        return DrainTolerance + LoadTolerance + KeyTimingSeconds / measured;
     return TableTolerance;
 }
 
-void PoseEstimator::setKnownAt(Joint &joint, double degrees, int bearing)
+double PoseEstimator::lagSeconds(const Case &c, int) const
 {
-    joint.known = true;
-    for (Case &c : joint.cases) {
-        c.degrees = degrees;
-        // Driven into an end, the gears bear towards it; set down by hand, each case's play leans
-        // its own way.
-        c.play = (bearing != 0 ? bearing : c.lean) * c.playSize / 2;
-    }
+    return c.lag;
 }
 
-void PoseEstimator::turn(Joint &joint, int code, double seconds) const
+double PoseEstimator::coastSeconds(const Case &c, int direction) const
+{
+    return c.coast + (c.lean * direction > 0 ? MostOneWayCoastSeconds : 0.0);
+}
+
+double PoseEstimator::caseRate(const Case &c, int code) const
+{
+    return rate(code) * (1.0 + c.lean * armCodeMotion(code)->direction * tolerance(code)) *
+           std::max(0.5, 1.0 - c.drain * m_runSeconds);
+}
+
+void PoseEstimator::move(Case &c, const ArmJointMotion &m, int direction, double turned)
+{
+    const double slack = std::max(0.0, c.playSize / 2 - direction * c.play);
+    if (turned <= slack) {
+        c.play += direction * turned;
+        return;
+    }
+    c.play = direction * c.playSize / 2;
+    c.degrees = std::clamp(c.degrees + direction * (turned - slack), m.minDegrees, m.maxDegrees);
+}
+
+void PoseEstimator::turn(Joint &joint, int code, double fromSeconds, double toSeconds) const
 {
     const ArmCodeMotion motion = *armCodeMotion(code);
     const ArmJointMotion &m = motion.motion();
     const int d = motion.direction;
-    const double r = rate(code);
-    const double tol = tolerance(code);
     const double end = motion.endDegrees();
     bool allAtEnd = true;
     for (Case &c : joint.cases) {
-        // The motor turns at the case's rate, through the play first after a reversal; the clutch
-        // holds the joint at its stop.
-        const double turned = r * (1.0 + c.lean * d * tol) * seconds;
-        const double slack = std::max(0.0, c.playSize / 2 - d * c.play);
-        if (turned <= slack) {
-            c.play += d * turned;
-        } else {
-            c.play = d * c.playSize / 2;
-            c.degrees = std::clamp(c.degrees + d * (turned - slack), m.minDegrees, m.maxDegrees);
-        }
+        // Nothing turns until the motor has started.
+        const double lag = lagSeconds(c, d);
+        const double moving = std::max(0.0, toSeconds - lag) - std::max(0.0, fromSeconds - lag);
+        if (moving > 0)
+            move(c, m, d, caseRate(c, code) * moving);
         allAtEnd = allAtEnd && c.degrees == end;
     }
-    // Even the slowest case from the farthest start is at the end: so is the joint.
+    // Even the slowest case from the farthest place is at the end: so is the joint.
     if (allAtEnd)
-        joint.known = true;
+        joint.knowledge = PoseKnowledge::AtEnds;
+}
+
+void PoseEstimator::stopTurning(Joint &joint, int code, double ranSeconds) const
+{
+    const ArmCodeMotion motion = *armCodeMotion(code);
+    const ArmJointMotion &m = motion.motion();
+    const int d = motion.direction;
+    for (Case &c : joint.cases) {
+        if (ranSeconds > lagSeconds(c, d))
+            move(c, m, d, caseRate(c, code) * coastSeconds(c, d));
+        // Let go at its stop, the joint comes back off it a little.
+        if (c.degrees == motion.endDegrees())
+            c.degrees -= d * byLean(c.lean * d, nominalGive(m.joint), mostGive(m.joint), false);
+    }
+}
+
+double PoseEstimator::ranSecondsAt(qint64 tNs) const
+{
+    return m_code == 0 ? 0.0 : static_cast<double>(std::max(tNs, m_timeNs) - m_codeNs) / NsPerSecond;
+}
+
+const PoseEstimator::Joint &PoseEstimator::jointAt(int i, qint64 tNs, Joint &moved) const
+{
+    const std::optional<ArmCodeMotion> motion = armCodeMotion(m_code);
+    if (!motion || tNs <= m_timeNs || armJointIndex(motion->joint) != i)
+        return m_joints[i];
+    moved = m_joints[i];
+    turn(moved, m_code, ranSecondsAt(m_timeNs), ranSecondsAt(tNs));
+    return moved;
 }
 
 PoseEstimator::Joints PoseEstimator::jointsAt(qint64 tNs) const
@@ -133,7 +273,7 @@ PoseEstimator::Joints PoseEstimator::jointsAt(qint64 tNs) const
     Joints joints = m_joints;
     const std::optional<ArmCodeMotion> motion = armCodeMotion(m_code);
     if (motion && tNs > m_timeNs)
-        turn(joints[armJointIndex(motion->joint)], m_code, static_cast<double>(tNs - m_timeNs) / NsPerSecond);
+        turn(joints[armJointIndex(motion->joint)], m_code, ranSecondsAt(m_timeNs), ranSecondsAt(tNs));
     return joints;
 }
 
@@ -152,16 +292,52 @@ void PoseEstimator::setCalibration(const TravelCalibration &calibration, qint64 
 void PoseEstimator::apply(int code, qint64 tNs)
 {
     advanceTo(tNs);
-    m_code = armCodeMotion(code) ? code : 0;
+    const int next = armCodeMotion(code) ? code : 0;
+    // The same code again is the motion going on.
+    if (next == m_code)
+        return;
+    if (m_code != 0)
+        stopTurning(m_joints[armJointIndex(armCodeMotion(m_code)->joint)], m_code, ranSecondsAt(m_timeNs));
+    if (m_code != 0)
+        m_runSeconds += ranSecondsAt(m_timeNs);
+    m_code = next;
+    m_codeNs = m_timeNs;
 }
 
-void PoseEstimator::declareStart(qint64 tNs, const JointAngles &pose)
+void PoseEstimator::spread(Joint &joint, ArmJoint which)
+{
+    const ArmJointMotion &m = armJointMotion(which);
+    for (int k = 1; k < CaseCount; ++k) {
+        Case &c = joint.cases[k];
+        const double offset = c.degrees - c.start;
+        c.degrees = m.minDegrees + m.range() * ((k - 1) / CaseKinds) / (StartSpread - 1);
+        c.start = c.degrees - offset;
+    }
+}
+
+void PoseEstimator::setKnownAt(Joint &joint, double degrees, int bearing)
+{
+    joint.knowledge = PoseKnowledge::AtEnds;
+    for (Case &c : joint.cases) {
+        // Each case keeps its distance from the start.
+        c.start = degrees - (c.degrees - c.start);
+        c.degrees = degrees;
+        c.play = bearing * c.playSize / 2;
+    }
+}
+
+void PoseEstimator::declareStart(qint64 tNs)
 {
     advanceTo(tNs);
+    m_started = true;
     for (const ArmJointMotion &m : armJointMotions) {
         const int i = armJointIndex(m.joint);
-        m_start[i] = std::clamp(pose[i], m.minDegrees, m.maxDegrees);
-        setKnownAt(m_joints[i], m_start[i], 0);
+        Joint &joint = m_joints[i];
+        for (Case &c : joint.cases)
+            c.start = c.degrees;
+        if (joint.knowledge == PoseKnowledge::Unknown)
+            joint.knowledge = PoseKnowledge::FromStart;
+        m_start[i] = joint.cases[0].degrees;
     }
 }
 
@@ -171,44 +347,58 @@ void PoseEstimator::markAtEnd(int code, qint64 tNs)
     if (!motion)
         return;
     advanceTo(tNs);
-    setKnownAt(m_joints[armJointIndex(motion->joint)], motion->endDegrees(), motion->direction);
+    Joint &joint = m_joints[armJointIndex(motion->joint)];
+    setKnownAt(joint, motion->endDegrees(), motion->direction);
+    // The motor has let go already: the joint has come back off its stop.
+    if (m_code != code)
+        stopTurning(joint, code, 0.0);
+}
+
+void PoseEstimator::overridden(int code, qint64 tNs)
+{
+    const std::optional<ArmCodeMotion> motion = armCodeMotion(code);
+    if (!motion)
+        return;
+    advanceTo(tNs);
+    Joint &joint = m_joints[armJointIndex(motion->joint)];
+    spread(joint, motion->joint);
+    joint.knowledge = m_started ? PoseKnowledge::FromStart : PoseKnowledge::Unknown;
 }
 
 void PoseEstimator::forget(qint64 tNs)
 {
     advanceTo(tNs);
+    m_started = false;
     for (const ArmJointMotion &m : armJointMotions) {
         Joint &joint = m_joints[armJointIndex(m.joint)];
-        joint.known = false;
-        // The guess, then each lean with no play and with the most.
-        const std::array<int, 5> leans{0, 1, 1, -1, -1};
-        const std::array<double, 5> plays{nominalPlay(m.joint), 0.0, mostPlay(m.joint), 0.0,
-                                          mostPlay(m.joint)};
-        for (int k = 0; k < 5; ++k) {
-            Case &c = joint.cases[k];
-            c.lean = leans[k];
-            c.playSize = plays[k];
-            c.play = c.lean * c.playSize / 2;
-            // Nothing known: a case that errs upwards may start at the top, one that errs downwards at
-            // the bottom.
-            c.degrees = c.lean > 0 ? m.maxDegrees : c.lean < 0 ? m.minDegrees : m.homeDegrees;
-        }
+        joint.knowledge = PoseKnowledge::Unknown;
+        for (Case &c : joint.cases)
+            c.start = c.degrees;
+        spread(joint, m.joint);
     }
 }
 
 PoseEstimate PoseEstimator::estimateAt(qint64 tNs) const
 {
-    const Joints joints = jointsAt(tNs);
     PoseEstimate estimate;
+    estimate.started = m_started;
+    Joint moved;
     for (int i = 0; i < ArmJointCount; ++i) {
         JointEstimate &e = estimate.joints[i];
-        e.known = joints[i].known;
-        e.degrees = joints[i].cases[0].degrees;
+        const Joint &joint = jointAt(i, tNs, moved);
+        e.knowledge = joint.knowledge;
+        e.known = joint.knowledge != PoseKnowledge::Unknown;
+        const Case &guess = joint.cases[0];
+        e.degrees = guess.degrees;
         e.low = e.high = e.degrees;
-        for (const Case &c : joints[i].cases) {
+        e.offset = e.offsetLow = e.offsetHigh = guess.degrees - guess.start;
+        for (const Case &c : joint.cases) {
             e.low = std::min(e.low, c.degrees);
             e.high = std::max(e.high, c.degrees);
+            e.offsetLow = std::min(e.offsetLow, c.degrees - c.start);
+            e.offsetHigh = std::max(e.offsetHigh, c.degrees - c.start);
         }
+        e.uncertain = !e.known || e.uncertainty() > UncertainShare * armJointMotions[i].range();
     }
     return estimate;
 }
@@ -218,30 +408,35 @@ bool PoseEstimator::atEnd(int code, qint64 tNs) const
     const std::optional<ArmCodeMotion> motion = armCodeMotion(code);
     if (!motion)
         return false;
-    const Joint joint = jointsAt(tNs)[armJointIndex(motion->joint)];
-    return joint.known && std::abs(joint.cases[0].degrees - motion->endDegrees()) <= EndDegrees;
+    const JointEstimate e = estimateAt(tNs).joint(motion->joint);
+    // Let go, the joint rests a little off its stop: that is at the end still.
+    return e.knowledge == PoseKnowledge::AtEnds && !e.uncertain &&
+           std::abs(e.degrees - motion->endDegrees()) <= nominalGive(motion->joint) + EndDegrees;
 }
 
-double PoseEstimator::secondsFor(const Case &c, int code, double target) const
+double PoseEstimator::secondsFor(const Case &c, int code, double target, double ranSeconds) const
 {
     const int d = armCodeMotion(code)->direction;
     const double distance = d * (target - c.degrees);
     if (distance <= 0)
         return 0.0;
     const double slack = std::max(0.0, c.playSize / 2 - d * c.play);
-    return (distance + slack) / (rate(code) * (1.0 + c.lean * d * tolerance(code)));
+    return std::max(0.0, lagSeconds(c, d) - ranSeconds) + (distance + slack) / caseRate(c, code);
 }
 
 double PoseEstimator::secondsToEnd(int code, qint64 tNs) const
 {
-    if (!armCodeMotion(code))
+    const std::optional<ArmCodeMotion> motion = armCodeMotion(code);
+    if (!motion)
+        return -1.0;
+    const int i = armJointIndex(motion->joint);
+    const JointEstimate e = estimateAt(tNs).joints[i];
+    if (e.knowledge != PoseKnowledge::AtEnds || e.uncertain)
         return -1.0;
     if (atEnd(code, tNs))
         return 0.0;
-    const Joint joint = jointsAt(tNs)[armJointIndex(armCodeMotion(code)->joint)];
-    if (!joint.known)
-        return -1.0;
-    return secondsFor(joint.cases[0], code, armCodeMotion(code)->endDegrees());
+    Joint moved;
+    return secondsFor(jointAt(i, tNs, moved).cases[0], code, motion->endDegrees(), code == m_code ? ranSecondsAt(tNs) : 0);
 }
 
 double PoseEstimator::secondsToSureEnd(int code, qint64 tNs) const
@@ -249,9 +444,11 @@ double PoseEstimator::secondsToSureEnd(int code, qint64 tNs) const
     const std::optional<ArmCodeMotion> motion = armCodeMotion(code);
     if (!motion)
         return -1.0;
-    const Joint joint = jointsAt(tNs)[armJointIndex(motion->joint)];
+    Joint moved;
+    const Joint &joint = jointAt(armJointIndex(motion->joint), tNs, moved);
+    const double ran = code == m_code ? ranSecondsAt(tNs) : 0;
     double longest = 0.0;
     for (const Case &c : joint.cases)
-        longest = std::max(longest, secondsFor(c, code, motion->endDegrees()));
+        longest = std::max(longest, secondsFor(c, code, motion->endDegrees(), ran));
     return longest;
 }

@@ -12,37 +12,66 @@
 // One angle per joint, indexed by ArmJoint, in the degrees of armJointMotions.
 using JointAngles = std::array<double, ArmJointCount>;
 
+// How much the estimate knows of one joint.
+enum class PoseKnowledge {
+    // Nothing: it may be anywhere in its range.
+    Unknown,
+    // Where it is relative to the start pose, not where its ends are: "This is the start pose" says
+    // where the arm is, not where that is in each joint's range.
+    FromStart,
+    // Where it is in its range, since it was driven surely into an end (by a long motion, the time
+    // limit or the calibration): the end stops apply to it.
+    AtEnds,
+};
+
 // What the estimate says of one joint.
 struct JointEstimate
 {
-    // Whether the joint's position is known at all: from the start pose, a calibration, or an end it
-    // was surely driven into. While it is not, degrees means nothing, and low..high is where it may be
-    // (the whole range until it is driven).
+    PoseKnowledge knowledge = PoseKnowledge::Unknown;
+    // Known at all: from the start or at its ends.
     bool known = false;
-    // The best guess.
+    // Known at its ends, or from the start, with a band wider than is of use (UncertainShare of its
+    // range): its end stops give way to the time limit.
+    bool uncertain = true;
+    // The best guess of where it is in its range, and where it surely is (its whole range while it is
+    // not known at its ends).
     double degrees = 0.0;
-    // The joint is surely between these: where the extreme cases of its rates and play put it.
     double low = 0.0;
     double high = 0.0;
+    // How far it is from the start pose: the guess and the band (meaningful once a start is set).
+    double offset = 0.0;
+    double offsetLow = 0.0;
+    double offsetHigh = 0.0;
 
-    // How far the joint may be from the guess, in degrees: 0 at a known end.
+    // The "± N°" of the joint, in degrees: of its place in its range when known at its ends, of its
+    // distance from the start when known from the start, half its range when unknown.
     double uncertainty() const;
+    // How far it may be from the guess of its distance from the start.
+    double offsetUncertainty() const;
 };
 
 // The estimate of the whole arm at one moment.
 struct PoseEstimate
 {
     std::array<JointEstimate, ArmJointCount> joints{};
+    // A start pose is set: Return to start has somewhere to go.
+    bool started = false;
 
     const JointEstimate &joint(ArmJoint j) const { return joints[armJointIndex(j)]; }
-    // Every joint known.
+    // Every joint known, from the start or at its ends.
     bool known() const;
     JointAngles degrees() const;
     // The largest uncertainty of any joint, in degrees.
     double largestUncertainty() const;
-    // For the status area: "Pose known ± 4°" (the largest uncertainty, rounded up to a whole degree),
-    // or "Pose unknown" while any joint is.
+    // For the corner of the arm picture: "Pose unknown" while no joint is known, else one line per
+    // joint: "Base: known at its ends ± 2°", "Elbow: known from the start ± 4°",
+    // "Wrist: unknown", with " (uncertain)" after a joint whose band is too wide to be of use. Each
+    // figure is rounded up, so the line never claims more than the estimate does.
     QString statusText() const;
+    // "base ±1°, shoulder ±2°, ...": how far each joint may be from its start pose.
+    QString offsetBandText() const;
+    // "base 12° ±3°, shoulder unknown, ...": where each joint is in its range.
+    QString poseText() const;
 };
 
 // One step of a plan: the motion of `code` for `seconds`.
@@ -58,12 +87,14 @@ struct PlanStep
 //
 // Each joint turns at a rate per direction: its full travel time from the calibration where one was
 // measured, else the table's, with lifting taken as slower than lowering. Beside that guess the
-// estimate follows the joint's extreme cases: its rates off by the whole tolerance (20 % uncalibrated,
-// a few % calibrated) one way or the other, with no play in its gears or the most there may be. A
-// rate's error is the same every time the joint turns that way, and every case stops at the end stops
-// as the joint does, so the cases spread with every second of motion and every reversal, and meet
-// again at an end that the slowest of them has surely reached. Where they are is where the joint
-// surely is; the guess's distance from the farthest is the uncertainty.
+// estimate follows the joint's extreme cases: its rates off by the whole tolerance (25 % uncalibrated,
+// some 15 % calibrated) one way or the other, the longest start-up lag and coasting or none, the most
+// play in its gears or none, the most give off a stop or none. Every case stops at the end stops as
+// the joint does, so the cases spread with every motion and every reversal, and meet again at an end
+// that the slowest of them has surely reached. Where they are is where the joint surely is. Where the
+// joint's place in its range is not known, the cases run from places spread over the whole range,
+// so that an end met on the way is met by some of them: the band of its distance from the start then
+// holds whether or not the joint stopped at an end.
 //
 // Times are nanoseconds on one monotonic clock, as the codes' send times; a time earlier than the
 // last event counts as that moment. Like ArmSimulator, nothing runs between calls: every query takes
@@ -75,12 +106,18 @@ public:
     // Lowering is taken as this much faster than lifting, shared out evenly round the table's figure
     // (the table's time is the mean of the two ways), for joints that lift and are not calibrated.
     static constexpr double GravityShare = 0.08;
+    // A joint whose band passes this share of its range is shown as uncertain, and its end stops give
+    // way to the time limit.
+    static constexpr double UncertainShare = 0.10;
     // How far a rate may be from the one the estimate takes, as a share of it: a table figure, and a
     // measured one, whose error is the operator's timing over the travel time plus the batteries'
     // drain since.
-    static constexpr double TableTolerance = 0.20;
-    static constexpr double DrainTolerance = 0.05;
-    static constexpr double KeyTimingSeconds = 0.3;
+    static constexpr double TableTolerance = 0.25;
+    // A measured rate is an average over the whole travel: the load changes with the joint's angle,
+    // and the batteries drain and sag, so the rate at any one place is off it by up to this much.
+    static constexpr double DrainTolerance = 0.06;
+    static constexpr double LoadTolerance = 0.06;
+    static constexpr double KeyTimingSeconds = 0.35;
 
     explicit PoseEstimator(const TravelCalibration &calibration = {});
 
@@ -93,26 +130,33 @@ public:
     void apply(int code, qint64 tNs);
     int code() const { return m_code; }
 
-    // "This is the start pose": the arm stands in `pose` at tNs. Every joint becomes known there, and
-    // returnToStart() brings the arm back to it. The arm's own start pose is the table's home pose.
-    void declareStart(qint64 tNs, const JointAngles &pose = homePose());
+    // "This is the start pose": wherever the arm stands at tNs is where returnToStart() brings it back
+    // to. Every joint becomes known from the start; a joint known at its ends stays so, and one that
+    // was not is not made so: its place in its range is as unknown as before.
+    void declareStart(qint64 tNs);
     // The operator says the joint of `code` has reached the end `code` drives towards (the key of the
-    // calibration): that joint becomes known there.
+    // calibration): that joint becomes known at its ends.
     void markAtEnd(int code, qint64 tNs);
-    // Every joint unknown again, for an arm that may have been moved by hand.
+    // The joint of `code` was driven on past where the estimate put its end (the operator knew better):
+    // its place in its range is no longer known, only its distance from the start.
+    void overridden(int code, qint64 tNs);
+    // Every joint unknown again, and the start pose gone, for an arm that may have been moved by hand.
     void forget(qint64 tNs);
 
     PoseEstimate estimateAt(qint64 tNs) const;
     bool known(qint64 tNs) const { return estimateAt(tNs).known(); }
+    bool started() const { return m_started; }
     const JointAngles &startPose() const { return m_start; }
 
     // For the end-stop rule. All three answer for the motion of `code` as it would run from tNs: the
     // motion in force carries on, another one starts there (and first turns through the play when it
     // reverses its joint).
-    // - atEnd: its joint is known and the estimate puts it at the end `code` drives towards.
+    // - atEnd: its joint is known at its ends, not uncertain, and the estimate puts it at the end
+    //   `code` drives towards.
     bool atEnd(int code, qint64 tNs) const;
     // - secondsToEnd: how long until the estimate puts it there (0 when it is there); -1 when the joint
-    //   is not known, or `code` is no motion.
+    //   is not known at its ends or is uncertain (the time limit alone watches it then), or `code` is
+    //   no motion.
     double secondsToEnd(int code, qint64 tNs) const;
     // - secondsToSureEnd: how long until the joint is surely there whatever its rates and play, even
     //   from an unknown position (what overriding a stop at the estimated end, or homing a joint,
@@ -139,37 +183,70 @@ public:
     static JointAngles homePose();
 
 private:
-    // One way the joint may be: its own rates and play, and where that puts it.
+    // One way the joint may be: its own rates, lag, coasting and play, and where that puts it.
     struct Case
     {
-        // +1: both rates err towards the maximum (faster that way, slower the other); -1 the
-        // reverse; 0: the guess, at the rates as they are taken.
+        // +1: the rates err towards the maximum (faster that way, slower the other, coasting more that
+        // way, the least give off a maximum stop and the most off a minimum one); -1 the reverse; 0:
+        // the guess, at the figures as taken.
         int lean = 0;
+        // The start-up lag and the coasting both ways, in seconds: each the least or the most.
+        double lag = 0.0;
+        double coast = 0.0;
+        // How fast the batteries take speed away, per second the motors have run.
+        double drain = 0.0;
         // The play in the gears, in degrees of the joint.
         double playSize = 0.0;
         // How far the motor is ahead of the joint within it: -playSize / 2 bearing towards the minimum
         // to +playSize / 2 towards the maximum.
         double play = 0.0;
         double degrees = 0.0;
+        // Where this case had the joint when the start pose was set.
+        double start = 0.0;
     };
+    static constexpr int CaseKinds = 32;
+    static constexpr int CaseCount = 1 + CaseKinds * 5;
     struct Joint
     {
-        bool known = false;
-        // The guess first, then the extreme cases.
-        std::array<Case, 5> cases{};
+        PoseKnowledge knowledge = PoseKnowledge::Unknown;
+        // The guess first, then the extreme cases, each from several places where the joint's place
+        // in its range is not known.
+        std::array<Case, CaseCount> cases{};
     };
     using Joints = std::array<Joint, ArmJointCount>;
 
     Joints jointsAt(qint64 tNs) const;
+    // One joint at tNs: a copy when it moves, else the joint as it stands.
+    const Joint &jointAt(int i, qint64 tNs, Joint &moved) const;
     void advanceTo(qint64 tNs);
-    void turn(Joint &joint, int code, double seconds) const;
+    // The motion of `code` from `fromSeconds` to `toSeconds` after it began.
+    void turn(Joint &joint, int code, double fromSeconds, double toSeconds) const;
+    // The motion of `code` stops: the motor runs on a little, and a joint that was pushing against its
+    // stop comes back off it.
+    void stopTurning(Joint &joint, int code, double ranSeconds) const;
+    // Moves one case by `turned` degrees of motor the way `direction`, through its play first.
+    static void move(Case &c, const ArmJointMotion &m, int direction, double turned);
+    // Every case where the guess's distance from the start holds, spread over the whole range.
+    static void spread(Joint &joint, ArmJoint which);
     static void setKnownAt(Joint &joint, double degrees, int bearing);
-    // The seconds the motion of `code` takes to bring one case to `target` (0 when it is there).
-    double secondsFor(const Case &c, int code, double target) const;
+    double lagSeconds(const Case &c, int direction) const;
+    double coastSeconds(const Case &c, int direction) const;
+    double caseRate(const Case &c, int code) const;
+    // The seconds the motion of `code`, started now, takes to bring one case to `target` (0 when it is
+    // there).
+    double secondsFor(const Case &c, int code, double target, double ranSeconds) const;
+    double ranSecondsAt(qint64 tNs) const;
+    // For the return plan: the joint's start pose rests against one of its stops.
+    static bool startsAtStop(const PoseEstimator &arm, const ArmJointMotion &m, double target);
 
     TravelCalibration m_calibration;
     Joints m_joints{};
     JointAngles m_start = homePose();
+    bool m_started = false;
     int m_code = 0;
+    // When the motion in force began.
+    qint64 m_codeNs = 0;
     qint64 m_timeNs = 0;
+    // Seconds the motors had run when the motion in force began.
+    double m_runSeconds = 0.0;
 };

@@ -23,6 +23,8 @@ constexpr double SampleDegrees = 2.0;
 // the gears for the whole of a wide uncertainty.
 constexpr double OverdriveShare = 0.15;
 constexpr double OverdriveSeconds = 0.5;
+// A joint whose way back is more uncertain than this share of its range is homed on a stop first.
+constexpr double RehomeShare = 0.03;
 // Upright: the shoulder's elevation that holds the elbow highest.
 constexpr double ShoulderUpright = 90.0;
 
@@ -76,12 +78,21 @@ int preference(ArmJoint joint, bool shoulderRises)
 
 } // namespace
 
+bool PoseEstimator::startsAtStop(const PoseEstimator &arm, const ArmJointMotion &m, double target)
+{
+    // A joint known at its ends that started resting against a stop goes back onto that stop, where it
+    // surely is, rather than to where the guess would have it.
+    const PoseKnowledge knowledge = arm.m_joints[armJointIndex(m.joint)].knowledge;
+    return knowledge == PoseKnowledge::AtEnds &&
+           std::min(target - m.minDegrees, m.maxDegrees - target) <= mostGive(m.joint) + EndDegrees;
+}
+
 QList<PlanStep> PoseEstimator::returnToStart(qint64 tNs) const
 {
     PoseEstimator arm = *this;
     arm.apply(0, tNs);
     const PoseEstimate now = arm.estimateAt(tNs);
-    if (!now.known())
+    if (!m_started || !now.known())
         return {};
     const JointAngles from = now.degrees();
 
@@ -91,9 +102,8 @@ QList<PlanStep> PoseEstimator::returnToStart(qint64 tNs) const
     for (const ArmJointMotion &m : armJointMotions) {
         const int i = armJointIndex(m.joint);
         const double target = m_start[i];
-        const bool atStop = target == m.minDegrees || target == m.maxDegrees;
         if (std::abs(target - from[i]) >= MinMoveDegrees ||
-            (atStop && now.joints[i].uncertainty() >= MinMoveDegrees))
+            (startsAtStop(arm, m, target) && now.joints[i].uncertainty() >= MinMoveDegrees))
             moves.push_back({m.joint, target});
     }
     if (moves.empty())
@@ -144,33 +154,73 @@ QList<PlanStep> PoseEstimator::returnToStart(qint64 tNs) const
     // the joint, play included.
     QList<PlanStep> steps;
     qint64 t = tNs;
-    const auto play = [&](int code, double seconds) {
-        if (seconds <= 0)
-            return;
-        steps.append({code, seconds});
-        arm.apply(code, t);
-        t += static_cast<qint64>(std::llround(seconds * NsPerSecond));
-    };
-    for (const Move &move : best) {
+    // The steps that bring one joint to its start, played on `a` from `at`; with `homeTowards` it is
+    // first driven surely into that stop.
+    const auto moveJoint = [](PoseEstimator &a, qint64 &at, QList<PlanStep> &out, const Move &move, int homeTowards) {
+        const auto play = [&](int code, double seconds) {
+            if (seconds <= 0)
+                return;
+            out.append({code, seconds});
+            a.apply(code, at);
+            at += static_cast<qint64>(std::llround(seconds * NsPerSecond));
+        };
         const int i = armJointIndex(move.joint);
         const ArmJointMotion &m = armJointMotion(move.joint);
         const double overdrive = std::max(OverdriveSeconds, OverdriveShare * m.fullTravelSeconds);
-        const JointEstimate now = arm.estimateAt(t).joints[i];
+        if (homeTowards != 0) {
+            const int code = armCodeFor(move.joint, homeTowards);
+            play(code, a.secondsToSureEnd(code, at));
+        }
+        const JointEstimate now = a.estimateAt(at).joints[i];
         // A joint the guess puts at an end may be short of it: pushed on a little, it starts its way
         // back from the stop itself, where it surely is, rather than from where it may be.
         for (int towards : {1, -1}) {
             const int code = armCodeFor(move.joint, towards);
-            if (move.target != armCodeMotion(code)->endDegrees() && arm.atEnd(code, t) &&
+            if (move.target != armCodeMotion(code)->endDegrees() && a.atEnd(code, at) &&
                 now.uncertainty() >= MinMoveDegrees)
-                play(code, std::min(arm.secondsToSureEnd(code, t), overdrive));
+                play(code, std::min(a.secondsToSureEnd(code, at), overdrive));
         }
-        const Case guess = arm.jointsAt(t)[i].cases[0];
-        const bool toStop = move.target == m.minDegrees || move.target == m.maxDegrees;
-        const int direction =
-            toStop ? (move.target == m.maxDegrees ? 1 : -1) : (move.target > guess.degrees ? 1 : -1);
+        const Case guess = a.jointsAt(at)[i].cases[0];
+        const bool toStop = startsAtStop(a, m, move.target);
+        const bool toMax = move.target - m.minDegrees > m.maxDegrees - move.target;
+        const int direction = toStop ? (toMax ? 1 : -1) : (move.target > guess.degrees ? 1 : -1);
         const int code = armCodeFor(move.joint, direction);
-        const double toTarget = arm.secondsFor(guess, code, move.target);
-        play(code, toStop ? std::min(arm.secondsToSureEnd(code, t), toTarget + overdrive) : toTarget);
+        double toTarget = a.secondsFor(guess, code, move.target, 0.0);
+        // The motor runs on a little after its stop: stopped that much sooner, it arrives.
+        const double coast = a.coastSeconds(guess, direction);
+        if (toTarget > a.lagSeconds(guess, direction) + 2 * coast)
+            toTarget -= coast;
+        play(code, toStop ? std::min(a.secondsToSureEnd(code, at), toTarget + overdrive) : toTarget);
+        a.apply(0, at);
+    };
+    for (const Move &move : best) {
+        const int i = armJointIndex(move.joint);
+        const ArmJointMotion &m = armJointMotion(move.joint);
+        PoseEstimator direct = arm;
+        qint64 directT = t;
+        QList<PlanStep> directSteps;
+        moveJoint(direct, directT, directSteps, move, 0);
+        // A joint whose distance from the start has grown too uncertain may do better going first
+        // into a stop it left from before: the way back from there repeats the way out, errors and
+        // all, rather than adding up those of every motion since.
+        const double directBand = direct.estimateAt(directT).joints[i].offsetUncertainty();
+        if (!startsAtStop(arm, m, move.target) && directBand > RehomeShare * m.range()) {
+            for (int towards : {-1, 1}) {
+                PoseEstimator homed = arm;
+                qint64 homedT = t;
+                QList<PlanStep> homedSteps;
+                moveJoint(homed, homedT, homedSteps, move, towards);
+                const double band = homed.estimateAt(homedT).joints[i].offsetUncertainty();
+                if (band < 0.7 * std::min(directBand, direct.estimateAt(directT).joints[i].offsetUncertainty())) {
+                    direct = homed;
+                    directT = homedT;
+                    directSteps = homedSteps;
+                }
+            }
+        }
+        arm = direct;
+        t = directT;
+        steps += directSteps;
     }
     return steps;
 }

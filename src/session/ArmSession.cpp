@@ -243,12 +243,14 @@ void ArmSession::updateConnection()
         return;
     }
     m_ready = false;
-    // The arm's controller is powered through the cable: whatever ran has stopped, and nothing may
-    // send it again should the arm come back.
+    // The arm's controller is powered through the cable: whatever ran has stopped, nothing may send it
+    // again should the arm come back, and the arm may be moved by hand before it is back, so the pose
+    // is forgotten.
     {
         const auto hid = m_agent->lock();
         const std::lock_guard<std::mutex> guard(m_sendLock);
         m_pose.apply(0, clockNs());
+        m_pose.forget(clockNs());
         m_endStopDueNs = 0;
         m_outlet->forget();
     }
@@ -303,7 +305,7 @@ bool ArmSession::sendLocked(qint16 code, QString *error, bool *heard)
     // return plan drives into the stops on purpose, for no longer than the estimate allows.
     double toEnd = -1.0;
     const bool overriding = armCodeMotion(code) && !inRun && code == m_overriding;
-    if (armCodeMotion(code) && !m_returning) {
+    if (armCodeMotion(code) && !m_returning && !m_measuring) {
         // Let past the estimated end, the motion goes on for what is left of its joint's override.
         toEnd = overriding ? double(overrideLeftNs(code)) / 1e9 : m_pose.secondsToEnd(code, now);
     }
@@ -358,8 +360,11 @@ bool ArmSession::sendLocked(qint16 code, QString *error, bool *heard)
         m_endStopRow = row;
         m_endStopRepetition = repetition;
     }
-    if (out != 0 && overriding)
+    if (out != 0 && overriding) {
         m_overrideStartNs = now;
+        // Past the end the estimate gave, the estimate is no longer to be trusted at that end.
+        m_pose.overridden(code, now);
+    }
     return delivery.allTook;
 }
 
@@ -968,15 +973,10 @@ void ArmSession::tellPoseStatus()
 void ArmSession::declareStartPose()
 {
     {
+        // Where the arm stands, whatever the estimate knew of it: joints not known at their ends are
+        // known from here on only relative to it.
         const std::lock_guard<std::mutex> guard(m_sendLock);
-        const qint64 now = clockNs();
-        const PoseEstimate estimate = m_pose.estimateAt(now);
-        JointAngles pose = PoseEstimator::homePose();
-        for (int i = 0; i < ArmJointCount; ++i) {
-            if (estimate.joints[i].known)
-                pose[i] = estimate.joints[i].degrees;
-        }
-        m_pose.declareStart(now, pose);
+        m_pose.declareStart(clockNs());
     }
     armEndStop();
     tellPoseStatus();
@@ -989,6 +989,12 @@ void ArmSession::markAtEnd(int code)
         m_pose.markAtEnd(code, clockNs());
     }
     tellPoseStatus();
+}
+
+void ArmSession::setMeasuring(bool measuring)
+{
+    const std::lock_guard<std::mutex> guard(m_sendLock);
+    m_measuring = measuring;
 }
 
 void ArmSession::forgetPose()
@@ -1018,7 +1024,7 @@ ArmSession::RunEnd ArmSession::returnToStart(QString *refusal)
     {
         const std::lock_guard<std::mutex> guard(m_sendLock);
         const qint64 now = clockNs();
-        known = m_pose.known(now);
+        known = m_pose.started() && m_pose.known(now);
         if (known)
             plan = m_pose.returnToStart(now);
     }
@@ -1066,7 +1072,9 @@ bool ArmSession::endStopRefuses(int code)
         return false;
     {
         const std::lock_guard<std::mutex> guard(m_sendLock);
-        if (m_pose.secondsToEnd(code, clockNs()) != 0.0)
+        // Once let past an end, the joint is no longer known there; until it is driven the other way,
+        // it stays at that end as far as overrides go, however often one is asked for.
+        if (m_pose.secondsToEnd(code, clockNs()) != 0.0 && overrideLeftNs(code) == EndStopOverrideBudgetMs * 1'000'000LL)
             return false;
         // The same command again, soon after the rule said no: the operator knows better than the
         // estimate, this once, and for no more than what is left of the joint's override.

@@ -225,13 +225,16 @@ public:
     PoseEstimator poseEstimator() const;
     // "Pose known ± 4°" or "Pose unknown"; told by poseStatusChanged when it changes.
     QString poseStatusText() const;
-    // "This is the start pose": the arm stands where the estimate puts it (joints it does not know,
-    // in the home pose), known from now on, and the pose Return to start brings it back to.
+    // "This is the start pose": wherever the arm stands is the pose Return to start brings it back to.
+    // Every joint is known from the start on; only a joint known at its ends keeps its end stops.
     void declareStartPose();
     // The joint of `code` stands at the end `code` drives towards (the calibration's key).
     void markAtEnd(int code);
     // Every joint unknown again (an arm moved by hand).
     void forgetPose();
+    // While a calibration measures a joint's travel, no end stop and no estimate cuts the motions it
+    // sends: only its own cap stops them.
+    void setMeasuring(bool measuring);
     // Return to start: the estimate's plan, played as a run (Esc and stopRun end it as any run). While
     // the pose is unknown it is refused, and so is a plan of nothing: refusal then says why, nothing is
     // sent, and it returns RunEnd::Finished.
@@ -385,4 +388,5 @@ private:
     QString m_guardError;
     // The last code sent was a stop that reached every arm.
     std::atomic<bool> m_stopConfirmed{false};
+    bool m_measuring = false;
 };

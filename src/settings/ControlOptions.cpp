@@ -41,7 +41,7 @@ QByteArray ControlOptions::travelName(int code)
            (motion->direction > 0 ? m.motionTowardsMax : m.motionTowardsMin);
 }
 
-ControlOptions ControlOptions::parse(const QByteArray &text)
+ControlOptions ControlOptions::parse(const QByteArray &text, QStringList *warnings)
 {
     ControlOptions options;
     QByteArray normalised = text;
@@ -65,11 +65,16 @@ ControlOptions ControlOptions::parse(const QByteArray &text)
             options.scriptFolder = QString::fromUtf8(line.mid(equals + 1));
         } else {
             for (int code : travelCodes()) {
+                if (name.compare(travelName(code), Qt::CaseInsensitive) != 0)
+                    continue;
+                // A time that cannot be right is refused by set() and the line counts as not there.
                 double seconds = 0;
-                // A time out of bounds is refused by set() and the line counts as not there.
-                if (name.compare(travelName(code), Qt::CaseInsensitive) == 0 &&
-                    WholeTextNumber(QString::fromLatin1(value), &seconds))
-                    options.travel.set(code, seconds);
+                QString why = QStringLiteral("'%1' is not a number of seconds").arg(QString::fromLatin1(value));
+                if (WholeTextNumber(QString::fromLatin1(value), &seconds) && options.travel.set(code, seconds, &why))
+                    continue;
+                if (warnings)
+                    *warnings << QStringLiteral("%1: %2 ignored (%3)")
+                                     .arg(QLatin1String(ControlOptionsFileName), QString::fromLatin1(travelName(code)), why);
             }
             for (size_t m = 0; m < KitMotorNames.size(); ++m) {
                 if (name.compare(QByteArray(KitMotorNames[m]) + "Reversed", Qt::CaseInsensitive) == 0)
@@ -100,12 +105,12 @@ QByteArray ControlOptions::format(const ControlOptions &options)
     return text;
 }
 
-ControlOptions ControlOptions::read(const QString &path)
+ControlOptions ControlOptions::read(const QString &path, QStringList *warnings)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    return parse(file.read(MaxFileBytes));
+    return parse(file.read(MaxFileBytes), warnings);
 }
 
 QString ControlOptions::write(const QString &path, const ControlOptions &options)

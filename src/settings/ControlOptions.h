@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 
@@ -38,13 +39,14 @@ struct ControlOptions
 
     // Lines of the form Name=Value, CR LF ended. Unknown names are skipped and a value that cannot be
     // read keeps its default, so a file written by a later version still gives sensible options.
-    static ControlOptions parse(const QByteArray &text);
+    // A travel time that cannot be right is ignored, and said so in *warnings.
+    static ControlOptions parse(const QByteArray &text, QStringList *warnings = nullptr);
     static QByteArray format(const ControlOptions &options);
     // The name of the line that keeps the measured travel time of `code`: "Travel" + joint + way.
     static QByteArray travelName(int code);
 
     // A missing or unreadable file gives the defaults.
-    static ControlOptions read(const QString &path);
+    static ControlOptions read(const QString &path, QStringList *warnings = nullptr);
     // Atomic, as the settings file is: an empty string on success, else what went wrong.
     static QString write(const QString &path, const ControlOptions &options);
 };

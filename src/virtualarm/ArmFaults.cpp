@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <random>
 
 namespace {
@@ -57,6 +58,51 @@ ArmFaults ArmFaults::fromSeed(quint32 seed)
     return faults;
 }
 
+bool ArmFaults::hasDynamics() const
+{
+    const auto any = [](const std::array<double, ArmJointCount> &values) {
+        return std::any_of(values.begin(), values.end(), [](double v) { return v != 0.0; });
+    };
+    return any(startLagSeconds) || any(coastTowardsMaxSeconds) || any(coastTowardsMinSeconds) ||
+           any(loadVariation) || any(endSlipDegrees) || stallSagPerSecond != 0.0;
+}
+
+ArmFaults ArmFaults::realistic(quint32 seed)
+{
+    ArmFaults faults;
+    Draw draw(seed ^ 0x9e3779b9u);
+    for (const ArmJointMotion &m : armJointMotions) {
+        const int i = armJointIndex(m.joint);
+        const double joint = 1.0 + draw.between(-0.22, 0.22);
+        double towardsMax = joint + draw.between(-0.06, 0.06);
+        double towardsMin = joint + draw.between(-0.06, 0.06);
+        const double gravity = draw.between(0.0, 0.18);
+        const double lowering = draw.between(0.02, 0.15);
+        const double lifting = draw.between(0.0, 0.06);
+        if (m.towardsMaxLifts) {
+            towardsMax -= gravity / 2;
+            towardsMin += gravity / 2;
+            faults.coastTowardsMaxSeconds[i] = lifting;
+            faults.coastTowardsMinSeconds[i] = lowering;
+        } else {
+            faults.coastTowardsMaxSeconds[i] = faults.coastTowardsMinSeconds[i] = (lifting + lowering) / 2;
+        }
+        faults.speedTowardsMax[i] = towardsMax;
+        faults.speedTowardsMin[i] = towardsMin;
+        faults.startLagSeconds[i] = draw.between(0.0, 0.18);
+        faults.loadVariation[i] = draw.between(0.0, 0.12);
+        faults.loadPhase[i] = draw.between(0.0, 6.283185307179586);
+        const double small = m.joint == ArmJoint::Gripper ? 1.0 / 3.0 : 1.0;
+        faults.backlashDegrees[i] = m.joint == ArmJoint::Gripper ? draw.between(0.2, 2.0) : draw.between(0.5, 5.0);
+        faults.endSlipDegrees[i] = small * draw.between(0.0, 1.5);
+        faults.endGiveDegrees[i] = small * draw.between(0.2, 2.0);
+    }
+    faults.drainPerSecond = draw.between(0.02, 0.10) / 600.0;
+    faults.stallSagPerSecond = draw.between(0.0, 0.006);
+    faults.sagRecoverySeconds = draw.between(10.0, 40.0);
+    return faults;
+}
+
 QString ArmFaults::toText() const
 {
     QStringList lines;
@@ -71,7 +117,20 @@ QString ArmFaults::toText() const
                      .arg(backlashDegrees[i], 0, 'f', 2)
                      .arg(endGiveDegrees[i], 0, 'f', 2);
     }
-    lines << QStringLiteral("batteries: %1 % of speed per ten minutes of running")
-                 .arg(drainPerSecond * 600.0 * 100.0, 0, 'f', 1);
+    if (hasDynamics()) {
+        for (const ArmJointMotion &m : armJointMotions) {
+            const int i = armJointIndex(m.joint);
+            lines << QStringLiteral("%1: lag %2 s, coast %3/%4 s, load \u00b1%5 %, slip %6 deg")
+                         .arg(QLatin1String(m.name))
+                         .arg(startLagSeconds[i], 0, 'f', 2)
+                         .arg(coastTowardsMaxSeconds[i], 0, 'f', 2)
+                         .arg(coastTowardsMinSeconds[i], 0, 'f', 2)
+                         .arg(loadVariation[i] * 100.0, 0, 'f', 1)
+                         .arg(endSlipDegrees[i], 0, 'f', 2);
+        }
+    }
+    lines << QStringLiteral("batteries: %1 % of speed per ten minutes of running, sag %2 % per second of stall")
+                 .arg(drainPerSecond * 600.0 * 100.0, 0, 'f', 1)
+                 .arg(stallSagPerSecond * 100.0, 0, 'f', 1);
     return lines.join(QLatin1Char('\n'));
 }

@@ -6,10 +6,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace {
 
 constexpr double NsPerSecond = 1e9;
+// The step of the simulation of dynamics, in seconds.
+constexpr double StepSeconds = 0.002;
+// The batteries never give less than this share of the speed.
+constexpr double LeastBattery = 0.4;
+constexpr double MostSag = 0.15;
 
 } // namespace
 
@@ -52,6 +58,7 @@ void ArmSimulator::setFaults(const ArmFaults &faults, qint64 tNs)
     advanceTo(tNs);
     m_faults = faults;
     m_state.play = {};
+    m_cacheNs = -1;
 }
 
 bool ArmSimulator::jointForCode(int code, ArmJoint *joint, int *direction)
@@ -79,8 +86,99 @@ double ArmSimulator::rateNow(const ArmJointMotion &m) const
     return m.degreesPerSecond() * m_faults.speedFactor(m_code) * battery;
 }
 
+double ArmSimulator::dynamicRate(const State &state, int code) const
+{
+    const ArmCodeMotion motion = *armCodeMotion(code);
+    const ArmJointMotion &m = motion.motion();
+    const int i = armJointIndex(motion.joint);
+    const double battery =
+        std::max(LeastBattery, 1.0 - m_faults.drainPerSecond * state.runSeconds - std::min(MostSag, state.sag));
+    // Once heavier and once lighter over the range; lifting feels it one way, lowering the other.
+    const double where = (state.degrees[i] - m.minDegrees) / m.range();
+    const double wave = std::cos(2 * std::numbers::pi * where + m_faults.loadPhase[i]);
+    const double load = 1.0 - m_faults.loadVariation[i] * wave * (m.towardsMaxLifts ? motion.direction : 1);
+    return m.degreesPerSecond() * m_faults.speedFactor(code) * battery * load;
+}
+
+bool ArmSimulator::turnJoint(State &state, int i, int direction, double degrees) const
+{
+    const double half = m_faults.backlashDegrees[i] / 2;
+    const double slack = std::max(0.0, half - direction * state.play[i]);
+    if (degrees <= slack) {
+        state.play[i] += direction * degrees;
+        return false;
+    }
+    state.play[i] = direction * half;
+    const ArmJointMotion &m = armJointMotions[size_t(i)];
+    const double stop = direction > 0 ? m.maxDegrees - m_faults.endSlipDegrees[i]
+                                      : m.minDegrees + m_faults.endSlipDegrees[i];
+    const double moved = state.degrees[i] + direction * (degrees - slack);
+    if (direction > 0 ? moved >= stop : moved <= stop) {
+        // A joint already past where the clutch slips (let down off the stop, say) stays.
+        if (direction * (state.degrees[i] - stop) < 0)
+            state.degrees[i] = stop;
+        return true;
+    }
+    state.degrees[i] = moved;
+    return false;
+}
+
+void ArmSimulator::integrate(State &state, int code, double seconds) const
+{
+    const std::optional<ArmCodeMotion> motion = armCodeMotion(code);
+    const auto recover = [this, &state](double dt) {
+        state.sag *= std::exp2(-dt / m_faults.sagRecoverySeconds);
+    };
+    double left = seconds;
+    while (left > 0) {
+        if (state.coastLeft <= 0 && (!motion || state.straining)) {
+            // Nothing turns: only the batteries change, and a stalled motor drags them down.
+            if (motion) {
+                state.runSeconds += left;
+                state.sag += m_faults.stallSagPerSecond * left;
+            } else {
+                recover(left);
+            }
+            state.motionSeconds += left;
+            return;
+        }
+        const double dt = std::min(left, StepSeconds);
+        left -= dt;
+        if (state.coastLeft > 0) {
+            // Slowing evenly to rest: the distance under the falling speed over this step.
+            const double from = state.coastLeft;
+            const double to = std::max(0.0, from - dt);
+            const double degrees = state.coastRate * (from * from - to * to) / (2 * state.coastTotal);
+            turnJoint(state, state.coastJoint, state.coastDirection, degrees);
+            state.coastLeft = to;
+        }
+        if (!motion) {
+            recover(dt);
+            continue;
+        }
+        const int i = armJointIndex(motion->joint);
+        const double lag = m_faults.startLagSeconds[i];
+        state.motionSeconds += dt;
+        state.runSeconds += dt;
+        const double moving = std::max(0.0, state.motionSeconds - lag) - std::max(0.0, state.motionSeconds - dt - lag);
+        if (moving > 0 && turnJoint(state, i, motion->direction, dynamicRate(state, code) * moving))
+            state.straining = true;
+    }
+}
+
 ArmSimulator::State ArmSimulator::stateAt(qint64 tNs) const
 {
+    if (m_faults.hasDynamics()) {
+        const bool cached = m_cacheNs >= m_timeNs && m_cacheNs <= tNs;
+        State state = cached ? m_cache : m_state;
+        const qint64 from = cached ? m_cacheNs : m_timeNs;
+        if (tNs > from) {
+            integrate(state, m_code, static_cast<double>(tNs - from) / NsPerSecond);
+            m_cache = state;
+            m_cacheNs = tNs;
+        }
+        return state;
+    }
     State state = m_state;
     state.straining = false;
     const std::optional<ArmCodeMotion> motion = armCodeMotion(m_code);
@@ -123,6 +221,26 @@ void ArmSimulator::apply(int code, qint64 tNs)
 {
     advanceTo(tNs);
     const int next = armCodeMotion(code) ? code : 0;
+    if (next == m_code && m_faults.hasDynamics()) {
+        // The motion goes on.
+        Q_EMIT codeApplied(m_code, m_timeNs);
+        return;
+    }
+    if (m_code != 0 && !m_state.straining && m_faults.hasDynamics()) {
+        // Let go while turning, the joint runs on a little.
+        const ArmCodeMotion motion = *armCodeMotion(m_code);
+        const int i = armJointIndex(motion.joint);
+        const double coast = motion.direction > 0 ? m_faults.coastTowardsMaxSeconds[i]
+                                                  : m_faults.coastTowardsMinSeconds[i];
+        if (m_state.motionSeconds > m_faults.startLagSeconds[i] && coast > 0) {
+            m_state.coastJoint = i;
+            m_state.coastDirection = motion.direction;
+            m_state.coastTotal = m_state.coastLeft = 2 * coast;
+            m_state.coastRate = dynamicRate(m_state, m_code);
+        }
+    }
+    m_state.motionSeconds = 0.0;
+    m_cacheNs = -1;
     if (m_state.straining && next != m_code) {
         // The push ends: the wound-up gears give the joint back a little off its stop.
         const ArmCodeMotion motion = *armCodeMotion(m_code);
@@ -140,6 +258,8 @@ void ArmSimulator::reset(qint64 tNs)
     m_state.degrees = ArmPose::home().degrees;
     m_state.play = {};
     m_state.straining = false;
+    m_state.coastLeft = 0.0;
+    m_cacheNs = -1;
     Q_EMIT poseReset(m_timeNs);
 }
 
@@ -163,6 +283,8 @@ qint64 ArmSimulator::endStopNs() const
     const std::optional<ArmCodeMotion> motion = armCodeMotion(m_code);
     if (!motion)
         return -1;
+    if (m_faults.hasDynamics())
+        return m_state.straining ? -1 : arrivalNs(m_state, m_code, m_timeNs);
     const int i = armJointIndex(motion->joint);
     const double remaining = motion->direction * (motion->endDegrees() - m_state.degrees[i]);
     if (remaining <= 0)
@@ -172,6 +294,30 @@ qint64 ArmSimulator::endStopNs() const
     // stop despite rounding.
     return m_timeNs +
            static_cast<qint64>(std::ceil((remaining + slack) / rateNow(motion->motion()) * NsPerSecond)) + 1;
+}
+
+qint64 ArmSimulator::arrivalNs(State state, int code, qint64 fromNs) const
+{
+    // Followed a step at a time: no closed form holds for a load that changes on the way.
+    const auto step = static_cast<qint64>(StepSeconds * NsPerSecond);
+    for (qint64 t = fromNs; t < fromNs + static_cast<qint64>(600 * NsPerSecond); t += step) {
+        integrate(state, code, StepSeconds);
+        if (state.straining)
+            return t + step + 1;
+    }
+    return -1;
+}
+
+qint64 ArmSimulator::endStopNsIf(int code, qint64 tNs) const
+{
+    if (!armCodeMotion(code) || !m_faults.hasDynamics())
+        return -1;
+    State state = stateAt(tNs);
+    if (code != m_code) {
+        state.straining = false;
+        state.motionSeconds = 0.0;
+    }
+    return state.straining ? tNs : arrivalNs(state, code, std::max(tNs, m_timeNs));
 }
 
 void ArmSimulator::attach(VirtualArm &arm)

@@ -37,7 +37,10 @@ struct ArmPose
 // earlier than the last applied code count as that moment; the arm never runs backwards in time.
 //
 // By default the arm is the table's. With faults (setFaults) it is a realistic one: speeds off the
-// table each way and falling as the batteries run down, play in the gears, and give at the end stops.
+// table each way and falling as the batteries run down, play in the gears, and give at the end stops;
+// those of ArmFaults::fromSeed() in closed form, those of ArmFaults::realistic() (start-up lag,
+// coasting, a load that changes with the angle, a slipping clutch, batteries that sag under a stall)
+// step by step, a few milliseconds at a time.
 class ArmSimulator : public QObject
 {
     Q_OBJECT
@@ -74,6 +77,10 @@ public:
     // When the moving joint reaches its end stop; -1 while no joint moves (from the last event on) or
     // the joint is at its stop already.
     qint64 endStopNs() const;
+    // For an arm with dynamics: when the motion of `code`, in force from tNs on (started there unless
+    // it is in force already), would bring its joint to its stop; tNs when it is pushing there already,
+    // -1 when it never would or the arm has no dynamics. The operator's eyes, for a benchmark.
+    qint64 endStopNsIf(int code, qint64 tNs) const;
 
     // Follows the codes the virtual arm receives, on the clock of their timestamps. A report whose code
     // could not be read changes nothing. Unplugging the arm stops every motor, as a stop code would.
@@ -95,15 +102,37 @@ private:
         double runSeconds = 0.0;
         // The joint of the motion in force is pushing against its stop.
         bool straining = false;
+        // Seconds since the code in force went out, for the start-up lag.
+        double motionSeconds = 0.0;
+        // The joint that runs on after its stop: which, which way, how long it has left of the
+        // whole run-on, and its speed when it was let go.
+        int coastJoint = -1;
+        int coastDirection = 0;
+        double coastLeft = 0.0;
+        double coastTotal = 0.0;
+        double coastRate = 0.0;
+        // How far the batteries have sagged under stalls, as a share of speed.
+        double sag = 0.0;
     };
 
     State stateAt(qint64 tNs) const;
+    // The step-by-step simulation of faults with dynamics, `seconds` on from `state`.
+    void integrate(State &state, int code, double seconds) const;
+    qint64 arrivalNs(State state, int code, qint64 fromNs) const;
+    double dynamicRate(const State &state, int code) const;
+    // Turns joint i by `degrees` of motor the way `direction`, through its play first, up to where its
+    // clutch slips short of the stop; true when it got there.
+    bool turnJoint(State &state, int i, int direction, double degrees) const;
     void advanceTo(qint64 tNs);
     // Degrees per second of the motion of the code in force, the batteries as they are now.
     double rateNow(const ArmJointMotion &m) const;
 
     ArmFaults m_faults;
     State m_state;
+    // The last pose worked out step by step since the last event, so that asking again later goes on
+    // from there.
+    mutable State m_cache;
+    mutable qint64 m_cacheNs = -1;
     int m_code = 0;
     qint64 m_timeNs = 0;
 };

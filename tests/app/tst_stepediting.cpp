@@ -612,7 +612,9 @@ private Q_SLOTS:
         QCOMPARE(w.cmdControl[4]->backcolor(), frmMain::IdleBackColor);
         QTEST(w.lblDisp->text(), "told");
 
-        // The gripper is open at the start pose: a step opening it is cut at once.
+        // The gripper known at its open end (as the calibration's key leaves it): a step opening it is
+        // cut at once.
+        w.session().markAtEnd(10);
         putScript(w, {{"GripOpen", " .3"}, {"WristUp", " .2"}});
         QTest::mouseClick(w.cmdRun, Qt::LeftButton);
         const QStringList told = w.lblDisp->toolTip().split(QLatin1Char('\n'));
@@ -714,7 +716,8 @@ private Q_SLOTS:
         QVERIFY(armWindow.isVisible());
 
         // The pose commands are in the same menu: Return to start says why it does nothing (no arm
-        // here), and the start pose makes the pose known, as the line in the picture's corner says.
+        // here), the start pose makes every joint known from the start, as the lines in the picture's
+        // corner say, and Forget the pose forgets it again.
         const auto *poseLine = w.FrameMain->findChild<QLabel *>(QStringLiteral("poseStatus"));
         QVERIFY(poseLine);
         QCOMPARE(poseLine->text(), QStringLiteral("Pose unknown"));
@@ -723,7 +726,11 @@ private Q_SLOTS:
         QCOMPARE(w.lblDisp->text(), QStringLiteral("No arm to return to its start pose"));
         QVERIFY(named("This is the start pose"));
         named("This is the start pose")->trigger();
-        QCOMPARE(poseLine->text(), QStringLiteral("Pose known \u00B1 0\u00B0"));
+        QVERIFY2(poseLine->text().startsWith(QStringLiteral("Base: known from the start \u00B1 0\u00B0\n")),
+                 qPrintable(poseLine->text()));
+        QVERIFY(named("Forget the pose"));
+        named("Forget the pose")->trigger();
+        QCOMPARE(poseLine->text(), QStringLiteral("Pose unknown"));
     }
 
     // Append return path on a script too long for it says why instead of doing nothing.

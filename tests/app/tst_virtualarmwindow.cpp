@@ -84,6 +84,7 @@ PoseEstimate homeEstimate(bool known, double spread)
         const ArmJointMotion &m = armJointMotions[size_t(i)];
         JointEstimate &j = estimate.joints[size_t(i)];
         j.known = known;
+        j.knowledge = known ? PoseKnowledge::AtEnds : PoseKnowledge::Unknown;
         j.degrees = m.homeDegrees;
         j.low = known ? std::max(m.minDegrees, m.homeDegrees - spread) : m.minDegrees;
         j.high = known ? std::min(m.maxDegrees, m.homeDegrees + spread) : m.maxDegrees;
@@ -621,8 +622,8 @@ void TestVirtualArmWindow::drawsTheEstimateOfTheRealArm_data()
     QTest::addColumn<double>("spread");
     QTest::addColumn<QString>("message");
     QTest::addColumn<bool>("unlikeExact");
-    QTest::newRow("just set") << true << 0.0 << "Pose known \u00B1 0\u00B0" << false;
-    QTest::newRow("after some motion") << true << 6.0 << "Pose known \u00B1 6\u00B0" << true;
+    QTest::newRow("just set") << true << 0.0 << "Elbow: known at its ends \u00B1 0\u00B0" << false;
+    QTest::newRow("after some motion") << true << 6.0 << "Elbow: known at its ends \u00B1 6\u00B0" << true;
     QTest::newRow("unknown") << false << 0.0 << "Pose unknown" << true;
 }
 

@@ -203,14 +203,16 @@ private Q_SLOTS:
         QCOMPARE(r.status, 0);
         // No stop between steps or repetitions, one at the end.
         QCOMPARE(loggedCodes(log), (QList<int>{3, 0, 3, 0, 0}));
-        // Not on a terminal: the total first, a plain line per step, the summary and the pose.
+        // Not on a terminal: the total first, a plain line per step, the summary, the estimated and the
+        // true pose.
         const QList<QByteArray> lines = r.out.split('\n');
         QCOMPARE(lines.value(0), QByteArray("Total 0.04 s \xC3\x97 2 = 0.08 s"));
         QCOMPARE(lines.value(1), QByteArray("Repetition 1 of 2  Step 1 of 2  ElbowUp  .03 s"));
         QCOMPARE(lines.value(4), QByteArray("Repetition 2 of 2  Step 2 of 2  Pause  .01 s"));
         QCOMPARE(r.out.count("ElbowUp"), 2);
         QVERIFY2(lines.value(5).startsWith("Run finished: 2 repetitions, "), r.out.constData());
-        QVERIFY2(lines.value(6).startsWith("Final pose: base 0.0 shoulder"), r.out.constData());
+        QVERIFY2(lines.value(6).startsWith("Estimated pose: base unknown"), r.out.constData());
+        QVERIFY2(lines.value(7).startsWith("Final pose: base 0.0 shoulder"), r.out.constData());
         QVERIFY(!r.out.contains('\r'));
         QVERIFY(r.err.isEmpty());
 
@@ -255,7 +257,7 @@ private Q_SLOTS:
             QVERIFY2(piece.size() < columns, qPrintable(piece));
         // No plain step lines; it ends with the summary on a line of its own.
         QVERIFY(shown.filter(QStringLiteral("  WristUp       ")).isEmpty());
-        QVERIFY2(shown.value(shown.size() - 2).startsWith(QStringLiteral("Run finished: 2 repetitions, ")),
+        QVERIFY2(shown.value(shown.size() - 3).startsWith(QStringLiteral("Run finished: 2 repetitions, ")),
                  qPrintable(shown.join(QLatin1Char('|'))));
         QVERIFY(r.out.contains("\r\x1b[KRun finished"));
     }

@@ -15,9 +15,8 @@ constexpr qint64 s(double seconds)
     return static_cast<qint64>(seconds * 1e9);
 }
 
-// The simulated arm gives a joint back this much off a stop it was pushed against (ArmFaults draws
-// up to 1.5 degrees); the estimate takes a joint driven into its stop to be exactly there.
-constexpr double MostGive = 1.5;
+// The band is shown in whole degrees, rounded up: a truth this close to it is within what is shown.
+constexpr double Slack = 0.5;
 
 struct Move
 {
@@ -31,11 +30,31 @@ struct Rig
     ArmSimulator arm;
     PoseEstimator estimate;
     qint64 t = 0;
+    std::array<double, ArmJointCount> start{};
 
+    // An arm of the realistic kind, every joint homed into a stop and brought to a start pose.
     explicit Rig(quint32 seed, const TravelCalibration &calibration = {}) : estimate(calibration)
     {
-        arm.setFaults(ArmFaults::fromSeed(seed));
-        estimate.declareStart(0);
+        arm.setFaults(ArmFaults::realistic(seed));
+        for (const ArmJointMotion &m : armJointMotions) {
+            send(m.codeTowardsMin);
+            t += s(estimate.secondsToSureEnd(m.codeTowardsMin, t)) + s(0.1);
+            send(m.codeTowardsMax);
+            t += s(m.fullTravelSeconds / 3);
+            send(0);
+        }
+        estimate.declareStart(t);
+        start = arm.poseAt(t).degrees;
+    }
+    // The truth inside the band the estimate states of it: its place in its range when known at its
+    // ends, its distance from the start when known from the start.
+    bool inBand(int i) const
+    {
+        const JointEstimate e = estimate.estimateAt(t).joints[i];
+        const double at = arm.poseAt(t).degrees[i];
+        if (e.knowledge == PoseKnowledge::AtEnds)
+            return at >= e.low - Slack && at <= e.high + Slack;
+        return at - start[i] >= e.offsetLow - Slack && at - start[i] <= e.offsetHigh + Slack;
     }
     void send(int code)
     {
@@ -95,134 +114,162 @@ class TestPoseEstimator : public QObject
 private Q_SLOTS:
     void bandHoldsTheTruth_data();
     void bandHoldsTheTruth();
-    void endStopQueries_data();
-    void endStopQueries();
+    void knowledge_data();
+    void knowledge();
+    void startAwayFromHome();
     void statusLine();
     void returnPlans_data();
     void returnPlans();
-    void returnAfterARandomRun_data();
-    void returnAfterARandomRun();
 };
 
 void TestPoseEstimator::bandHoldsTheTruth_data()
 {
-    QTest::addColumn<quint32>("seed");
     QTest::addColumn<bool>("calibrated");
-    for (quint32 seed : {1u, 2u, 3u, 4u}) {
-        QTest::addRow("arm %u, table's times", seed) << seed << false;
-        QTest::addRow("arm %u, calibrated", seed) << seed << true;
-    }
+    QTest::newRow("table's times") << false;
+    QTest::newRow("calibrated") << true;
 }
 
-// Four minutes of random jogging, into the stops and out again: after every motion the true joint lies
-// within the estimate's band (give at the stops aside), the band closes only where the joint really
-// is at a stop, and a calibration narrows it.
+// Four minutes of random jogging on six arms whose faults go beyond what the estimate assumes, under
+// the end-stop rule and the time limit: over all of them the truth lies in the stated band after at
+// least 95 % of the motions (an arm slower than any the estimate allows for is out until its next
+// sure end), and the band closes at stops and spreads in between.
 void TestPoseEstimator::bandHoldsTheTruth()
 {
-    QFETCH(quint32, seed);
     QFETCH(bool, calibrated);
-    const ArmFaults faults = ArmFaults::fromSeed(seed);
+    int checks = 0;
+    int inside = 0;
+    double narrowest = 1.0;
+    double widest = 0.0;
+    for (quint32 seed = 1; seed <= 6; ++seed) {
+    const ArmFaults faults = ArmFaults::realistic(seed);
     TravelCalibration calibration;
     Dice dice(seed);
     if (calibrated) {
-        // As an operator would time it: the true travel, give or take the timing of a key.
+        // As an operator would time it: the true travel, and a human reaction late.
         for (int code = 1; code <= 10; ++code) {
             const ArmJointMotion &m = armCodeMotion(code)->motion();
-            QVERIFY(calibration.set(code, m.fullTravelSeconds / faults.speedFactor(code) +
-                                              dice.between(-0.1, 0.1)));
+            calibration.set(code, m.fullTravelSeconds / faults.speedFactor(code) + dice.between(-0.05, 0.2));
         }
     }
     Rig rig(seed, calibration);
-    double widest = 0.0;
-    int closedAtStops = 0;
-    std::array<bool, ArmJointCount> moved{};
     while (rig.t < s(240)) {
         const int code = 1 + dice.below(10);
-        moved[armJointIndex(armCodeMotion(code)->joint)] = true;
+        const double toEnd = rig.estimate.secondsToEnd(code, rig.t);
+        // Now and then to an end, held a little past it as an operator would; else a tap.
+        const qint64 arrives = rig.arm.endStopNsIf(code, rig.t);
+        const double run = dice.below(4) == 0 && arrives >= 0 ? double(arrives - rig.t) / 1e9 + dice.between(0.2, 1.5)
+                                                              : dice.between(0.1, 1.5);
+        if (toEnd == 0.0)
+            continue;
         rig.send(code);
-        rig.t += s(dice.between(0.1, 2.5));
+        rig.t += s(toEnd > 0 ? std::min(run, toEnd) : std::min(run, armCodeMotion(code)->motion().fullTravelSeconds * 1.5));
         rig.send(0);
-        const ArmPose truth = rig.arm.poseAt(rig.t);
+        rig.t += s(0.3);
         const PoseEstimate estimate = rig.estimate.estimateAt(rig.t);
         QVERIFY(estimate.known());
-        for (const ArmJointMotion &m : armJointMotions) {
-            const JointEstimate &e = estimate.joint(m.joint);
-            const double at = truth.angle(m.joint);
-            QVERIFY2(at >= e.low - MostGive - 1e-9 && at <= e.high + MostGive + 1e-9,
-                     qPrintable(QStringLiteral("%1 at %2, band %3 .. %4 at %5 s")
-                                    .arg(QLatin1String(m.name))
-                                    .arg(at)
-                                    .arg(e.low)
-                                    .arg(e.high)
-                                    .arg(double(rig.t) / 1e9)));
-            if (e.uncertainty() == 0.0 && moved[armJointIndex(m.joint)]) {
-                QVERIFY(e.degrees == m.minDegrees || e.degrees == m.maxDegrees);
-                ++closedAtStops;
+        for (int i = 0; i < ArmJointCount; ++i) {
+            ++checks;
+            inside += rig.inBand(i);
+            if (!rig.inBand(i) && qEnvironmentVariableIsSet("POSE_DEBUG")) {
+                const JointEstimate &e = estimate.joints[i];
+                qInfo("t %.1f joint %d k %d truth %.2f start %.2f band %.2f..%.2f off %.2f..%.2f code %d", double(rig.t) / 1e9, i, int(e.knowledge),
+                      rig.arm.poseAt(rig.t).degrees[i], rig.start[i], e.low, e.high, e.offsetLow, e.offsetHigh, code);
             }
-            widest = std::max(widest, e.uncertainty() / m.range());
+            const double share = estimate.joints[i].uncertainty() / rangeOf(i);
+            narrowest = std::min(narrowest, share);
+            widest = std::max(widest, share);
         }
     }
-    // The jog did drive joints surely into their stops, and the band did spread in between.
-    QVERIFY(closedAtStops > 0);
-    QVERIFY(widest > 0.02);
+    }
+    qInfo("inside the band after %d of %d motions' checks; band from %.1f to %.1f %% of range", inside, checks,
+          100 * narrowest, 100 * widest);
+    QVERIFY(inside >= 0.95 * checks);
+    QVERIFY(narrowest < 0.02);
+    QVERIFY(widest > 0.10);
 }
 
-void TestPoseEstimator::endStopQueries_data()
+void TestPoseEstimator::knowledge_data()
 {
-    QTest::addColumn<QList<Move>>("before");
-    QTest::addColumn<int>("code");
-
-    QTest::newRow("elbow up from the start") << QList<Move>{} << 3;
-    QTest::newRow("base clockwise from the start") << QList<Move>{} << 7;
-    QTest::newRow("shoulder down after going up: through the play") << QList<Move>{{1, 1.0}} << 6;
-    QTest::newRow("wrist up, paused and on") << QList<Move>{{4, 1.0}, {0, 0.5}} << 4;
-    QTest::newRow("gripper closing after opening against its stop") << QList<Move>{{10, 2.0}} << 5;
+    // What is done to the elbow: h<code> driven until surely at the end, m<code> the calibration's
+    // key, r<code> two seconds' run, d the start pose, o<code> an override, f forgotten, t forty taps.
+    QTest::addColumn<QString>("done");
+    QTest::addColumn<int>("knowledge");
+    QTest::addColumn<bool>("endStops");
+    const int u = int(PoseKnowledge::Unknown);
+    const int fromStart = int(PoseKnowledge::FromStart);
+    const int atEnds = int(PoseKnowledge::AtEnds);
+    QTest::newRow("nothing known") << "" << u << false;
+    QTest::newRow("a start pose away from home: from the start only") << "r3 r3 r3 d" << fromStart << false;
+    QTest::newRow("driven surely into an end") << "h8" << atEnds << true;
+    QTest::newRow("the calibration's key") << "m3" << atEnds << true;
+    QTest::newRow("a start pose keeps what an end told") << "m3 d r8" << atEnds << true;
+    QTest::newRow("an override: from the start only") << "m3 d o3" << fromStart << false;
+    QTest::newRow("an override without a start pose: unknown") << "m3 o3" << u << false;
+    QTest::newRow("forgotten") << "m3 d f" << u << false;
+    QTest::newRow("uncertain after many taps: the time limit's") << "h8 t" << atEnds << false;
 }
 
-// The estimate puts the joint at its end exactly when secondsToEnd said, not before; pushing on for
-// secondsToSureEnd closes its band there; and neither answers for a joint it does not know.
-void TestPoseEstimator::endStopQueries()
+// What the estimate knows of a joint, and whether its end stops apply; where they do, the guess
+// reaches the end exactly when secondsToEnd said.
+void TestPoseEstimator::knowledge()
 {
-    QFETCH(QList<Move>, before);
-    QFETCH(int, code);
+    QFETCH(QString, done);
+    QFETCH(int, knowledge);
+    QFETCH(bool, endStops);
     PoseEstimator estimate;
-    QCOMPARE(estimate.secondsToEnd(code, 0), -1.0);
-    QVERIFY(!estimate.atEnd(code, 0));
-    QCOMPARE(estimate.secondsToEnd(0, 0), -1.0);
-    QCOMPARE(estimate.secondsToSureEnd(0, 0), -1.0);
-
-    estimate.declareStart(0);
-    const qint64 t = drive(estimate, before);
+    qint64 t = 0;
+    for (const QString &step : done.split(u' ', Qt::SkipEmptyParts)) {
+        const int code = step.mid(1).toInt();
+        switch (step.at(0).unicode()) {
+        case 'h': t = drive(estimate, {{code, estimate.secondsToSureEnd(code, t) + 0.01}}, t); break;
+        case 'm': estimate.markAtEnd(code, t); break;
+        case 'r': t = drive(estimate, {{code, 2.0}}, t) + s(0.5); break;
+        case 'd': estimate.declareStart(t); break;
+        case 'o': estimate.overridden(code, t); break;
+        case 'f': estimate.forget(t); break;
+        case 't':
+            for (int k = 0; k < 40; ++k)
+                t = drive(estimate, {{k % 2 ? 3 : 8, 0.6}}, t) + s(0.2);
+            break;
+        }
+    }
+    const JointEstimate e = estimate.estimateAt(t).joint(ArmJoint::Elbow);
+    QCOMPARE(int(e.knowledge), knowledge);
+    QCOMPARE(estimate.secondsToEnd(3, t) >= 0, endStops);
+    QCOMPARE(estimate.secondsToEnd(8, t) >= 0, endStops);
+    QCOMPARE(e.uncertain, done.endsWith(u't') || knowledge == int(PoseKnowledge::Unknown));
+    if (!endStops)
+        return;
+    const int code = estimate.atEnd(3, t) ? 8 : 3;
     const double toEnd = estimate.secondsToEnd(code, t);
-    QVERIFY(toEnd > 0);
-    QVERIFY(!estimate.atEnd(code, t));
+    QVERIFY(toEnd > 1.0 && !estimate.atEnd(code, t));
     estimate.apply(code, t);
-    // The motion in force counts down to the same moment.
-    QVERIFY(std::abs(estimate.secondsToEnd(code, t + s(toEnd / 2)) - toEnd / 2) < 1e-6);
-    QVERIFY(!estimate.atEnd(code, t + s(toEnd - 0.01)));
-    QVERIFY(estimate.atEnd(code, t + s(toEnd) + 1));
-    QCOMPARE(estimate.secondsToEnd(code, t + s(toEnd) + 1), 0.0);
-    // The guess is there, the joint only maybe.
-    const ArmJoint joint = armCodeMotion(code)->joint;
-    QVERIFY(estimate.estimateAt(t + s(toEnd) + 1).joint(joint).uncertainty() > 0);
-    const double toSure = estimate.secondsToSureEnd(code, t + s(toEnd) + 1);
-    QVERIFY(toSure > 0);
-    const qint64 sure = t + s(toEnd) + 1 + s(toSure) + 1;
-    QVERIFY(estimate.estimateAt(sure - s(toSure / 10)).joint(joint).uncertainty() > 0);
-    QCOMPARE(estimate.estimateAt(sure).joint(joint).uncertainty(), 0.0);
-    QCOMPARE(estimate.secondsToSureEnd(code, sure), 0.0);
+    QVERIFY(std::abs(estimate.secondsToEnd(code, t + s(0.5)) - (toEnd - 0.5)) < 1e-6);
+}
 
-    // A joint nobody placed becomes known by being driven into its stop for long enough.
-    PoseEstimator fresh;
-    const double blind = fresh.secondsToSureEnd(code, 0);
-    QVERIFY(blind > armCodeMotion(code)->motion().fullTravelSeconds);
-    fresh.apply(code, 0);
-    QVERIFY(!fresh.estimateAt(s(blind * 0.95)).joint(joint).known);
-    const JointEstimate found = fresh.estimateAt(s(blind) + 1).joint(joint);
-    QVERIFY(found.known);
-    QCOMPARE(found.degrees, armCodeMotion(code)->endDegrees());
-    QVERIFY(fresh.atEnd(code, s(blind) + 1));
-    QVERIFY(!fresh.known(s(blind) + 1)); // the other joints are still unknown
+// A start pose declared away from home on an arm whose elbow the estimate did not know: the elbow
+// then meets its end where the estimate could not tell, and the band of its distance from the start
+// still holds the truth, before and after Return to start.
+void TestPoseEstimator::startAwayFromHome()
+{
+    Rig rig(1);
+    rig.arm.setFaults(ArmFaults());
+    rig.arm.reset(rig.t);
+    rig.estimate.forget(rig.t);
+    rig.send(3);
+    rig.t += s(8.5); // the elbow at about +92
+    rig.send(0);
+    rig.estimate.declareStart(rig.t);
+    rig.start = rig.arm.poseAt(rig.t).degrees;
+    const int elbow = armJointIndex(ArmJoint::Elbow);
+    QCOMPARE(rig.estimate.estimateAt(rig.t).joints[elbow].uncertainty(), 0.0);
+    QCOMPARE(rig.estimate.secondsToEnd(3, rig.t), -1.0); // no end stop: its ends are not known
+    rig.send(3);
+    rig.t += s(5.0); // into its upper stop, which the estimate cannot know of
+    rig.send(0);
+    QVERIFY(rig.inBand(elbow));
+    rig.play(rig.estimate.returnToStart(rig.t));
+    QVERIFY(rig.inBand(elbow));
 }
 
 void TestPoseEstimator::statusLine()
@@ -230,26 +277,24 @@ void TestPoseEstimator::statusLine()
     PoseEstimator estimate;
     QCOMPARE(estimate.estimateAt(0).statusText(), QStringLiteral("Pose unknown"));
     QVERIFY(estimate.returnToStart(0).isEmpty()); // refused while unknown
+    estimate.markAtEnd(5, 0);
     estimate.declareStart(0);
-    QCOMPARE(estimate.estimateAt(0).statusText(), QStringLiteral("Pose known \u00B1 0\u00B0"));
-
-    // Lifting is slower than lowering: as long up as down ends lower.
     const qint64 t = drive(estimate, {{1, 2.0}, {6, 2.0}});
     const PoseEstimate after = estimate.estimateAt(t);
-    QVERIFY(after.joint(ArmJoint::Shoulder).degrees < 90.0);
+    const QStringList lines = after.statusText().split(u'\n');
+    QCOMPARE(lines.size(), ArmJointCount);
+    QCOMPARE(lines[0], QStringLiteral("Base: known from the start \u00B1 0\u00B0"));
+    QCOMPARE(lines[4], QStringLiteral("Gripper: known at its ends \u00B1 1\u00B0"));
+    // Rounded up, never claiming more than the estimate does.
     const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("^Pose known \u00B1 (\\d+)\u00B0$")).match(after.statusText());
-    QVERIFY2(m.hasMatch(), qPrintable(after.statusText()));
+        QRegularExpression(QStringLiteral("^Shoulder: known from the start \u00B1 (\\d+)\u00B0( \\(uncertain\\))?$")).match(lines[1]);
+    QVERIFY2(m.hasMatch(), qPrintable(lines[1]));
     const double shown = m.captured(1).toDouble();
-    QVERIFY(shown >= after.largestUncertainty() && shown < after.largestUncertainty() + 1);
-    QVERIFY(after.largestUncertainty() > 1.0);
-
-    estimate.forget(t);
-    QCOMPARE(estimate.estimateAt(t).statusText(), QStringLiteral("Pose unknown"));
+    const double band = after.joint(ArmJoint::Shoulder).uncertainty();
+    QVERIFY(band > 1.0 && shown >= band && shown < band + 1);
 
     QCOMPARE(PoseEstimator::endReachedText(3), QStringLiteral("Elbow at its upper end (estimated)"));
     QCOMPARE(PoseEstimator::endReachedText(7), QStringLiteral("Base at its clockwise end (estimated)"));
-    QCOMPARE(PoseEstimator::endReachedText(5), QStringLiteral("Gripper at its closed end (estimated)"));
     QCOMPARE(PoseEstimator::endReachedText(0), QString());
 }
 
@@ -312,56 +357,6 @@ void TestPoseEstimator::returnPlans()
         QVERIFY2(
             std::abs(back[i] - estimate.startPose()[i]) < 0.3,
             qPrintable(QStringLiteral("%1 at %2").arg(QLatin1String(armJointMotions[i].name)).arg(back[i])));
-}
-
-void TestPoseEstimator::returnAfterARandomRun_data()
-{
-    QTest::addColumn<quint32>("seed");
-    QTest::newRow("arm 7") << 7u;
-    QTest::newRow("arm 8") << 8u;
-    QTest::newRow("arm 9") << 9u;
-}
-
-// A script of a hundred random steps of at most half a second, run under the end-stop rule (a step
-// toward an end the estimate says is reached stops there, the run goes on timed as written), then
-// the return plan: without calibration, every true joint ends within 15 % of its range of the start.
-void TestPoseEstimator::returnAfterARandomRun()
-{
-    QFETCH(quint32, seed);
-    Rig rig(seed);
-    Dice dice(seed);
-    for (int step = 0; step < 100; ++step) {
-        const int code = dice.below(11);
-        const qint64 length = s(dice.between(0.0, 0.5));
-        const double toEnd = rig.estimate.secondsToEnd(code, rig.t);
-        if (toEnd == 0.0) {
-            rig.send(0);
-        } else {
-            rig.send(code);
-            if (toEnd > 0 && s(toEnd) < length) {
-                rig.t += s(toEnd);
-                rig.send(0);
-                rig.t += length - s(toEnd);
-                continue;
-            }
-        }
-        rig.t += length;
-    }
-    rig.send(0);
-    const QList<PlanStep> plan = rig.estimate.returnToStart(rig.t);
-    QVERIFY(!plan.isEmpty());
-    rig.play(plan);
-
-    const ArmPose truth = rig.arm.poseAt(rig.t);
-    QString errors;
-    for (int i = 0; i < ArmJointCount; ++i) {
-        const double share = std::abs(truth.degrees[i] - rig.estimate.startPose()[i]) / rangeOf(i);
-        errors += QStringLiteral(" %1 %2 %")
-                      .arg(QLatin1String(armJointMotions[i].name))
-                      .arg(share * 100, 0, 'f', 1);
-        QVERIFY2(share <= 0.15, qPrintable(truth.toText()));
-    }
-    qInfo("%s", qPrintable(QStringLiteral("off the start:") + errors));
 }
 
 QTEST_GUILESS_MAIN(TestPoseEstimator)

@@ -301,9 +301,35 @@ private Q_SLOTS:
         QTest::newRow("travel times out of bounds or unreadable are not measurements")
             << QByteArray(
                    "TravelWristUp=0.1\r\nTravelBaseCW=500\r\nTravelElbowUp=soon\r\nTravelElbowDown=-3\r\n"
-                   "TravelGripperOpen=2x\r\nTravelWristDown=6.5\r\nTravelKnee=3\r\n")
+                   "TravelGripperOpen=2x\r\nTravelWristDown=6.5\r\nTravelKnee=3\r\nTravelShoulderDown=120\r\n"
+                   "TravelGripperClose=0.2\r\n")
             << true << 150 << QString() << wrist;
     }
+    // A travel time that cannot be right is ignored with a warning naming its line and the table's time.
+    void travelWarnings_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QStringList>("warned");
+        QTest::newRow("plausible") << QByteArray("TravelElbowUp=10\r\n") << QStringList{};
+        QTest::newRow("a break taken") << QByteArray("TravelElbowUp=120\r\n")
+                                       << QStringList{QStringLiteral("TravelElbowUp"), QStringLiteral("over twice the table's 14.0 s")};
+        QTest::newRow("a key pressed at once") << QByteArray("TravelGripperClose=0.2\r\n")
+                                               << QStringList{QStringLiteral("TravelGripperClose"), QStringLiteral("under half the table's 1.5 s")};
+        QTest::newRow("not a number") << QByteArray("TravelWristUp=soon\r\n")
+                                      << QStringList{QStringLiteral("TravelWristUp"), QStringLiteral("'soon'")};
+    }
+    void travelWarnings()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QStringList, warned);
+        QStringList warnings;
+        const ControlOptions parsed = ControlOptions::parse(text, &warnings);
+        QCOMPARE(warnings.size(), warned.isEmpty() ? 0 : 1);
+        QCOMPARE(parsed.travel.isEmpty(), !warned.isEmpty());
+        for (const QString &part : warned)
+            QVERIFY2(warnings.first().contains(part), qPrintable(warnings.first()));
+    }
+
     void controlOptions()
     {
         QFETCH(QByteArray, text);

@@ -27,10 +27,14 @@ bool virtualArmOptions(const CliArguments &parsed, ArmTransport::Virtual byLog, 
     return false;
 }
 
+ControlOptions cliControlOptions(QStringList *warnings)
+{
+    return ControlOptions::read(windowSettingsFilePath(QLatin1StringView(ControlOptionsFileName)).readPath, warnings);
+}
+
 KitReversed kitReversedFromOptions()
 {
-    const ControlOptions options =
-        ControlOptions::read(windowSettingsFilePath(QLatin1StringView(ControlOptionsFileName)).readPath);
+    const ControlOptions options = cliControlOptions();
     KitReversed reversed{};
     for (size_t m = 0; m < reversed.size(); ++m)
         reversed[m] = options.kitReversed[m];

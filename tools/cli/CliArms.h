@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ControlOptions.h"
+
 #include "ArmTransport.h"
 #include "KitArmList.h"
 
@@ -16,6 +18,10 @@ struct CliArguments;
 // it logs. False, with error set, for any other KIND or a log option without a file name.
 bool virtualArmOptions(const CliArguments &parsed, ArmTransport::Virtual byLog, ArmTransport::Virtual *which,
                        QString *logPath, QString *error);
+
+// TESSARO.INI as the window keeps it: the calibrated travel times among the rest; lines that cannot be
+// right are ignored, and said so in *warnings.
+ControlOptions cliControlOptions(QStringList *warnings = nullptr);
 
 // The motors of the interface kit that turn the other way, as TESSARO.INI (kept where the window
 // keeps it) says.

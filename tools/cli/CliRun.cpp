@@ -227,6 +227,11 @@ int cliRun(const QStringList &args)
     // The guard stops the arm should this program die; a virtual arm dies with it, unless its log stands
     // for it.
     session.setGuard(!hid.arm || !logPath.isEmpty(), logPath);
+    // The travel times calibrated in the window, for the estimate's end stops and the way back.
+    QStringList optionWarnings;
+    session.setOptions(cliControlOptions(&optionWarnings));
+    for (const QString &warning : optionWarnings)
+        err << "tessaro-cli: " << warning << "\n";
     session.start(false);
     warnWithoutGuard(session, err);
     HIDagentX &agent = session.agent();
@@ -253,7 +258,7 @@ int cliRun(const QStringList &args)
     ArmSimulator simulator;
     if (hid.arm) {
         if (realistic)
-            simulator.setFaults(ArmFaults::fromSeed(seed), ArmSession::clockNs());
+            simulator.setFaults(ArmFaults::realistic(seed), ArmSession::clockNs());
         simulator.attach(*hid.arm);
     }
     if (returnAfter) {
@@ -351,6 +356,8 @@ int cliRun(const QStringList &args)
         if (!returned && output != Output::Quiet)
             out << refusal << "\n";
     }
+    // What the estimate can vouch for, before the arm is let go (which forgets it).
+    const PoseEstimate estimate = session.poseEstimate();
     session.shutDown(false);
     for (const QString &why : script.failures())
         err << "tessaro-cli: " << why << "\n";
@@ -391,6 +398,11 @@ int cliRun(const QStringList &args)
             out << progress.finishedText(seconds) << "\n";
         if (returned && status == CliExit::Ok)
             out << "Returned to the start pose (estimated)\n";
+        // The way back's error, or where the arm ended up.
+        if (returned)
+            out << "Return error (estimated): " << estimate.offsetBandText() << "\n";
+        else if (!returnAfter)
+            out << "Estimated pose: " << estimate.poseText() << "\n";
         if (hid.arm)
             out << "Final pose: " << simulator.poseAt(ScriptRunner::clockNs()).toText() << "\n";
     }

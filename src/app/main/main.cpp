@@ -115,7 +115,7 @@ int main(int argc, char *argv[])
     if (virtualArm && !options.startupProbe && options.screenshotPath.isEmpty())
         armWindow.reset(createVirtualArmWindow(
             *virtualArm, nullptr,
-            options.virtualArmFaultSeed ? ArmFaults::fromSeed(*options.virtualArmFaultSeed) : ArmFaults()));
+            options.virtualArmFaultSeed ? ArmFaults::realistic(*options.virtualArmFaultSeed) : ArmFaults()));
     // Both placed before either is shown: a window manager puts a window that is already up where its
     // own rule says, which may leave the title bar off the screen.
     if (armWindow)
