@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <QRegularExpression>
@@ -403,6 +404,34 @@ private Q_SLOTS:
         QVERIFY2(r.out.contains(said) || r.err.contains(said), (r.out + r.err).constData());
         if (status == 5)
             QVERIFY2(r.err.contains("not written"), r.err.constData());
+    }
+
+    // A step that outlasts its joint's travel is named before the run, its motor is stopped at the
+    // joint's limit (2.3 s for the gripper), and the run goes on timed as written, naming the cut.
+    void aMotionIsCutAtItsLimit()
+    {
+        const QString script = write(QStringLiteral("long.SRP"), "\" 3\"\r\n\"Step\",\"Function\",\"Time\"\r\n"
+                                                                "\" 1\",\"GripClose\",\" 1.5\"\r\n"
+                                                                "\" 2\",\"GripClose\",\" 1.2\"\r\n"
+                                                                "\" 3\",\"GripOpen\",\" 1.6\"\r\n");
+        const QString log = m_dir.filePath(QStringLiteral("long.log"));
+        QElapsedTimer took;
+        took.start();
+        const Outcome r = cli({QStringLiteral("run"), script, QStringLiteral("--virtual-arm-log"), log});
+        QCOMPARE(r.status, 0);
+        QVERIFY(took.elapsed() >= 4200);
+        // Steps of one motion are one motion: the second goes out, and is cut where the two reach 2.3 s.
+        // The third, longer than the travel but within the limit, ends at the end the time limit made
+        // known, or at its own end.
+        const QList<int> codes = loggedCodes(log);
+        QCOMPARE(codes.mid(0, 4), (QList<int>{5, 5, 0, 10}));
+        QCOMPARE(codes.last(), 0);
+        QVERIFY2(r.out.contains("Step 2 (GripClose) of repetition 1 cut short: Gripper stopped after 2.3 s: time limit"),
+                 r.out.constData());
+        QVERIFY2(r.err.contains("Step 3 (GripOpen, 1.6 s) runs longer than the gripper's whole travel (1.5 s): it will "
+                                "be stopped after 2.3 s"),
+                 r.err.constData());
+        QVERIFY2(!r.err.contains("Step 1") && !r.err.contains("Step 2"), r.err.constData());
     }
 
     // What each command does with good and bad arguments, and how it exits.
