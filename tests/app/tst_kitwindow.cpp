@@ -47,6 +47,10 @@ private Q_SLOTS:
         QTest::newRow("a kit plugged in while the window is open makes it Ready")
             << false << false << QByteArray() << "plug lamp" << QStringList{"000001"} << QList<int>{} << true
             << true << kit;
+        // The motion the kit had when it went is nobody's: the light comes back with a stop.
+        QTest::newRow("the lamp after an unplug and a replug sends no motion")
+            << false << true << QByteArray() << "m5 unplug plug lamp" << QStringList{"010000", "000001"}
+            << QList<int>{} << true << true << kit;
         QTest::newRow("the only kit unplugged: Disconnected, the lamp off")
             << false << true << QByteArray() << "unplug lamp" << QStringList{} << QList<int>{} << false
             << false << "No arm attached";
