@@ -253,6 +253,8 @@ void ArmSession::updateConnection()
         m_pose.forget(clockNs());
         m_endStopDueNs = 0;
         m_outlet->forget();
+        // An arm that comes back has been without power: nothing runs that a guard would have to stop.
+        m_stopConfirmed = true;
     }
     m_endStopTimer.stop();
     Q_EMIT readyChanged(false);
@@ -269,6 +271,7 @@ bool ArmSession::send(qint16 code, QString *error)
         if (code == 0) {
             const std::lock_guard<std::mutex> guard(m_sendLock);
             m_outlet->forget();
+            m_stopConfirmed = true;
         }
         return false;
     }

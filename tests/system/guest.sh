@@ -56,7 +56,8 @@ done
 # which a clone in a private folder (mktemp -d, root's home) does not: they run copies of the programs
 # from the scratch folder, which is open to them.
 user_bin="$w/bin"
-mkdir -p "$user_bin" && cp "$cli" "$app" "$user_bin/" && chmod -R a+rX "$user_bin" ||
+# The guard goes with them: each looks for it beside itself.
+mkdir -p "$user_bin" && cp "$cli" "$app" "${cli%/*}/tessaro-guard" "$user_bin/" && chmod -R a+rX "$user_bin" ||
   stop_pass "cannot copy the programs to $user_bin for the ordinary user"
 user_cli="$user_bin/${cli##*/}" user_app="$user_bin/${app##*/}"
 setpriv --reuid="$user" --regid="$user" --clear-groups "$user_cli" --version >"$w/version.out" 2>&1 ||
@@ -200,8 +201,16 @@ window_start() { # [user]: starts the window with no settings file, as a fresh i
   xdotool windowmove "$win" 0 0
   sleep 0.5
 }
+# The window's process has ended (a child not yet waited for lingers as a zombie).
+app_ended() { [ ! -e "/proc/$app_pid" ] || [ "$(cut -d' ' -f3 "/proc/$app_pid/stat" 2>/dev/null)" = Z ]; }
 window_stop() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null
+  # SIGTERM stops the arm and closes the window as its close does, which may ask about unsaved changes; a
+  # second one closes it without asking.
+  if [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null; then
+    wait_until 30 app_ended || kill "$app_pid" 2>/dev/null
+    wait_until 30 app_ended || kill -9 "$app_pid" 2>/dev/null
+    wait "$app_pid" 2>/dev/null
+  fi
   app_pid=
 }
 need_window() { # the window run by root, holding arm1
