@@ -1,7 +1,5 @@
 #pragma once
 
-#include "ControlOptions.h"
-
 #include <QPixmap>
 #include <QString>
 #include <QtGlobal>
@@ -25,13 +23,4 @@ public:
     // installed program that has no per-user copy yet and still reads the one beside the executable
     // (settingsFilePath().readPath).
     virtual QString SettingsReadPath() const = 0;
-
-    // The options file kept beside the settings file; an empty path keeps no options.
-    virtual QString OptionsFilePath() const { return {}; }
-    virtual QString OptionsReadPath() const { return OptionsFilePath(); }
-    // Applied by Save, as the highlight is.
-    virtual void SetControlOptions(const ControlOptions &) {}
-    // The guided timing of the joints' travel, where the host drives an arm.
-    virtual bool CanCalibrate() const { return false; }
-    virtual void ShowCalibration() {}
 };

@@ -86,6 +86,13 @@ void WindowLayout::build(frmMain &w)
     w.cmdAbout = new MacButton(&w);
     w.cmdAbout->SetCaption(QStringLiteral("About"));
     w.cmdAbout->move(twips(10620), twips(6165));
+    // In line with Run above it: the arm's own settings, apart from the colours.
+    w.cmdArmSettings = new MacButton(&w);
+    w.cmdArmSettings->SetCaption(QStringLiteral("Arm setup"));
+    w.cmdArmSettings->move(w.FrameTB->x() + 9, twips(6165));
+    w.cmdArmSettings->setToolTip(
+        QStringLiteral("The runaway limit, the interface kit's reversed motors and the calibration"));
+    w.cmdColors->setToolTip(QStringLiteral("The colour of the running step, and whether to highlight it"));
 
     // Centred on the screen at start.
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {

@@ -17,7 +17,6 @@
 #include <QPainter>
 #include <QPointer>
 #include <QScreen>
-#include <QSpinBox>
 
 namespace {
 
@@ -158,65 +157,12 @@ frmColorScheme::frmColorScheme(ColorSchemeHost &host, ColourPicker picker)
     for (QLabel *label : Label17)
         label->setObjectName(QStringLiteral("Label17"));
 
-    if (!m_host.OptionsFilePath().isEmpty())
-        buildOptionsBand();
-
     m_loading = false;
     LoadSettings();
     m_background = m_host.BackgroundPicture();
 
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
-}
-
-void frmColorScheme::buildOptionsBand()
-{
-    // Below Save and Close, so everything above keeps its place.
-    setFixedSize(Twips::toPixels(ClientWidthTwips), Twips::toPixels(ClientHeightTwips + 780));
-    chkRunLimit = new MacCheckBox(this);
-    chkRunLimit->setObjectName(QStringLiteral("chkRunLimit"));
-    chkRunLimit->move(Twips::toPixels(180), Twips::toPixels(3555));
-    chkRunLimit->setAccessibleName(QStringLiteral("Stop runaway motors"));
-    lblRunLimit = makeLabel(this, QStringLiteral("Stop runaway motors"), twipRect(420, 3555, 1900, 210));
-    lblRunLimit->setObjectName(QStringLiteral("lblRunLimit"));
-    lblRunLimit->installEventFilter(this);
-    QPalette light = lblRunLimit->palette();
-    light.setColor(QPalette::WindowText, Qt::white);
-    lblRunLimit->setPalette(light);
-
-    spnRunLimit = new QSpinBox(this);
-    spnRunLimit->setObjectName(QStringLiteral("spnRunLimit"));
-    spnRunLimit->setRange(ControlOptions::MinRunLimitPercent, ControlOptions::MaxRunLimitPercent);
-    spnRunLimit->setSingleStep(10);
-    spnRunLimit->setPrefix(QStringLiteral("after "));
-    spnRunLimit->setSuffix(QStringLiteral(" % of travel"));
-    spnRunLimit->setAccessibleName(QStringLiteral("Run limit, percent of the joint's travel time"));
-    spnRunLimit->setToolTip(QStringLiteral("A motor that runs longer than this share of its joint's full "
-                                           "travel time (at least 2 s) is stopped."));
-    spnRunLimit->setGeometry(twipRect(420, 3840, 1995, 330));
-    connect(chkRunLimit, &MacCheckBox::Click, spnRunLimit,
-            [this] { spnRunLimit->setEnabled(chkRunLimit->Value() == 1); });
-    if (!m_host.CanCalibrate())
-        return;
-    setFixedSize(width(), Twips::toPixels(ClientHeightTwips + 1200));
-    cmdCalibrate = new MacButton(this);
-    cmdCalibrate->setObjectName(QStringLiteral("cmdCalibrate"));
-    cmdCalibrate->SetCaption(QStringLiteral("Calibrate"));
-    cmdCalibrate->setToolTip(QStringLiteral("Time each joint's full travel on this arm, so that the pose "
-                                            "estimate and its end stops follow it."));
-    cmdCalibrate->move(Twips::toPixels(420), Twips::toPixels(4260));
-    connect(cmdCalibrate, &MacButton::Click, this, [this] { m_host.ShowCalibration(); });
-}
-
-ControlOptions frmColorScheme::controlOptions() const
-{
-    // The file holds more than this dialog shows (the script folder); that stays as it is.
-    ControlOptions options = ControlOptions::read(m_host.OptionsReadPath());
-    if (chkRunLimit) {
-        options.runLimit = chkRunLimit->Value() == 1;
-        options.runLimitPercent = spnRunLimit->value();
-    }
-    return options;
 }
 
 int frmColorScheme::chosenEntry() const
@@ -270,11 +216,6 @@ void frmColorScheme::LoadSettings()
     default:
         break;
     }
-    if (chkRunLimit) {
-        const ControlOptions options = ControlOptions::read(m_host.OptionsReadPath());
-        chkRunLimit->SetValue(options.runLimit ? 1 : 0);
-        spnRunLimit->setValue(options.runLimitPercent);
-    }
     m_loading = false;
 }
 
@@ -306,14 +247,7 @@ void frmColorScheme::cmdSave_Click()
     chosen.colour = swatch(chosen.entry)->backcolor();
     m_host.SetGridSelectionColor(chosen.colour);
     chosen.device = m_host.CurrentDevice();
-    QString error = SettingsWriter::write(m_host.SettingsFilePath(), chosen);
-    if (chkRunLimit) {
-        const ControlOptions options = controlOptions();
-        m_host.SetControlOptions(options);
-        const QString optionsError = ControlOptions::write(m_host.OptionsFilePath(), options);
-        if (!optionsError.isEmpty())
-            error = error.isEmpty() ? optionsError : error + QLatin1Char('\n') + optionsError;
-    }
+    const QString error = SettingsWriter::write(m_host.SettingsFilePath(), chosen);
 
     // The main window may close this dialog while a message is up.
     const QPointer<frmColorScheme> alive(this);
@@ -350,14 +284,6 @@ void frmColorScheme::paintEvent(QPaintEvent *)
 
 bool frmColorScheme::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == lblRunLimit && event->type() == QEvent::MouseButtonPress)
-        return static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton;
-    if (watched == lblRunLimit && event->type() == QEvent::MouseButtonRelease) {
-        const auto *mouse = static_cast<QMouseEvent *>(event);
-        if (mouse->button() == Qt::LeftButton && lblRunLimit->rect().contains(mouse->position().toPoint()))
-            chkRunLimit->SetValue(chkRunLimit->Value() == 1 ? 0 : 1);
-        return mouse->button() == Qt::LeftButton;
-    }
     if (watched == lblHighlight) {
         // Taking the press keeps the release on the caption, so press and release make a click.
         if (event->type() == QEvent::MouseButtonPress)

@@ -18,7 +18,6 @@ class MacCheckBox;
 class MacFrame;
 class MacRadioButton;
 class QLabel;
-class QSpinBox;
 
 // The settings dialog: whether the script grid highlights the running step, and in which of four
 // preset colours or one custom colour. It shows what the settings file last held; nothing reaches
@@ -65,15 +64,6 @@ public:
     QLabel *lblHighlight = nullptr;
     MacButton *cmdSave = nullptr;
     MacButton *cmdClose = nullptr;
-    // The run limit, below the buttons; only there when the host keeps an options file.
-    MacCheckBox *chkRunLimit = nullptr;
-    QLabel *lblRunLimit = nullptr;
-    QSpinBox *spnRunLimit = nullptr;
-    // Opens the joints' calibration; only there when the host drives an arm.
-    MacButton *cmdCalibrate = nullptr;
-
-    // The options on screen, as Save would write them.
-    ControlOptions controlOptions() const;
 
 protected:
     // Blocks until the operator dismisses the message.
@@ -84,7 +74,6 @@ protected:
 
 private:
     void LoadSettings();
-    void buildOptionsBand();
     void optCustom_Click();
     void lblHighlight_Click();
     void cmdSave_Click();

@@ -68,6 +68,8 @@ frmMain::~frmMain()
         FrameMain->disconnect(this);
     if (m_colorScheme)
         delete m_colorScheme.data();
+    if (m_armSettings)
+        delete m_armSettings.data();
     if (m_about)
         delete m_about.data();
     if (m_calibration)
@@ -119,10 +121,18 @@ void frmMain::buildWindow()
     m_pose = new PoseControls(
         *m_session, FrameMain, [this](const QString &t) { showStatusMessage(t); }, this);
     connect(m_pose->returnAction(), &QAction::triggered, this, &frmMain::ReturnToStart);
+    // After the pose's commands, set apart from them.
+    m_armSettingsSeparator = new QAction(FrameMain);
+    m_armSettingsSeparator->setSeparator(true);
+    FrameMain->addAction(m_armSettingsSeparator);
+    m_armSettingsAction = new QAction(tr("Arm setup…"), FrameMain);
+    connect(m_armSettingsAction, &QAction::triggered, this, &frmMain::ShowArmSettings);
+    FrameMain->addAction(m_armSettingsAction);
     followAttachedArms(lblDisp, *m_session);
 
     connect(cmdColors, &MacButton::Click, this, &frmMain::cmdColors_Click);
     connect(cmdAbout, &MacButton::Click, this, &frmMain::cmdAbout_Click);
+    connect(cmdArmSettings, &MacButton::Click, this, &frmMain::ShowArmSettings);
     connect(cmdRun, &MacButton::Click, this, &frmMain::cmdRun_Click);
     connect(cmdClear, &MacButton::Click, this, &frmMain::cmdClear_Click);
     connect(cmdLoad, &MacButton::Click, this, &frmMain::cmdLoad_Click);
@@ -262,6 +272,15 @@ void frmMain::cmdColors_Click()
     dialog->show();
 }
 
+void frmMain::ShowArmSettings()
+{
+    if (!m_armSettings)
+        m_armSettings = new ArmSettingsDialog(*this);
+    m_armSettings->show();
+    m_armSettings->raise();
+    m_armSettings->activateWindow();
+}
+
 void frmMain::ShowCalibration()
 {
     if (!m_calibration)
@@ -314,6 +333,10 @@ void frmMain::Form_Unload()
     runStep([this] {
         if (m_colorScheme)
             m_colorScheme->close();
+    });
+    runStep([this] {
+        if (m_armSettings)
+            m_armSettings->close();
     });
     runStep([this] {
         if (m_calibration)

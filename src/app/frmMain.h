@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ArmSession.h"
+#include "ArmSettingsDialog.h"
 #include "ColorSchemeHost.h"
 #include "HIDagentX.h"
 #include "MotionPanel.h"
@@ -52,7 +53,7 @@ class ScriptRunner;
 // Start-up runs in the constructor, so a window that exists has searched for the arm and shows its
 // status. Everything runs on the GUI thread; the component's events arrive nested inside the calls that
 // cause them (OnIntfOpened inside OpenMatchingIntfs).
-class frmMain : public QWidget, public ColorSchemeHost, public WindowLook
+class frmMain : public QWidget, public ColorSchemeHost, public ArmSettingsHost, public WindowLook
 {
     Q_OBJECT
     friend class ScriptEditor;
@@ -94,12 +95,18 @@ public:
     // Once a save has made the file where settings are written, that file is the one to read: the
     // start-up copy (beside the program, for an installed one) is only read until then.
     QString SettingsReadPath() const override;
+
+    // ArmSettingsHost
     QString OptionsFilePath() const override { return m_setup.optionsWritePath; }
     QString OptionsReadPath() const override;
+    // Also puts the status line right: "· runaway limit off" for as long as the limit is off.
     void SetControlOptions(const ControlOptions &options) override;
-    bool CanCalibrate() const override { return true; }
     void ShowCalibration() override;
     ControlOptions Options() const;
+
+    // The arm setup dialog (the button "Arm setup" under the toolbox, and the arm picture's menu),
+    // brought to the front if it is open already.
+    void ShowArmSettings();
 
     bool Hilight() const { return m_hilight; }
     bool StartingUp() const { return m_startingUp; }
@@ -184,6 +191,9 @@ public:
 
     // The colour dialog and the about window while they are open.
     QWidget *colorSchemeDialog() const { return m_colorScheme; }
+    ArmSettingsDialog *armSettingsDialog() const { return m_armSettings; }
+    // "Arm setup…" in the arm picture's menu.
+    QAction *armSettingsAction() const { return m_armSettingsAction; }
     frmAbout *aboutWindow() const;
     // The warning shown when the arm is present but may not be opened; null until then.
     QMessageBox *openDeniedMessage() const;
@@ -222,6 +232,7 @@ public:
     QLabel *lblTotals = nullptr;
     MacButton *cmdColors = nullptr;
     MacButton *cmdAbout = nullptr;
+    MacButton *cmdArmSettings = nullptr;
     QLabel *pctLEDOnRed = nullptr;
     QLabel *pctLEDOff = nullptr;
 
@@ -298,6 +309,9 @@ private:
     QObject *m_stopKeyFilter = nullptr;
 
     QPointer<QWidget> m_colorScheme;
+    QPointer<ArmSettingsDialog> m_armSettings;
+    QAction *m_armSettingsAction = nullptr;
+    QAction *m_armSettingsSeparator = nullptr;
     QPointer<frmAbout> m_about;
     QPointer<QWidget> m_calibration;
     QPointer<QMessageBox> m_openDeniedBox;

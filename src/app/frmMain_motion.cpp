@@ -139,6 +139,7 @@ void frmMain::SetVirtualArmWindow(QWidget *armWindow)
         armWindow->raise();
         armWindow->activateWindow();
     });
-    FrameMain->addAction(show);
+    // With the pose's commands, above the settings.
+    FrameMain->insertAction(m_armSettingsSeparator, show);
     FrameMain->setContextMenuPolicy(Qt::ActionsContextMenu);
 }

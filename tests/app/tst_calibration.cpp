@@ -1,9 +1,9 @@
 #include "ArmSession.h"
+#include "ArmSettingsDialog.h"
 #include "CalibrationDialog.h"
 #include "ControlOptions.h"
 #include "MacButton.h"
 #include "WindowHarness.h"
-#include "frmColorScheme.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -45,10 +45,10 @@ private Q_SLOTS:
         QVERIFY(options.travel.set(5, 0.8));
         w.session().setOptions(options);
         w.session().markAtEnd(10);
-        // Opened as the settings dialog opens it.
-        frmColorScheme settings(w);
-        QVERIFY(settings.cmdCalibrate);
-        QTest::mouseClick(settings.cmdCalibrate, Qt::LeftButton);
+        // Opened as the arm setup opens it.
+        w.ShowArmSettings();
+        QVERIFY(w.armSettingsDialog());
+        QTest::mouseClick(w.armSettingsDialog()->calibrate, Qt::LeftButton);
         CalibrationDialog *dialog = nullptr;
         for (QWidget *top : QApplication::topLevelWidgets())
             if (auto *found = qobject_cast<CalibrationDialog *>(top))

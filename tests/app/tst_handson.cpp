@@ -1,3 +1,4 @@
+#include "ArmSettingsDialog.h"
 #include "ControlOptions.h"
 #include "GridText.h"
 #include "HoverButton.h"
@@ -17,8 +18,11 @@
 #include <QAccessible>
 #include <QElapsedTimer>
 #include <QApplication>
+#include <QCheckBox>
+#include <QPushButton>
 #include <QFile>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QTest>
@@ -267,6 +271,8 @@ private Q_SLOTS:
         QTest::newRow("Space, main window") << "main" << int(Qt::Key_Space) << true;
         QTest::newRow("Space, virtual arm") << "virtual arm" << int(Qt::Key_Space) << true;
         QTest::newRow("Space, settings") << "settings" << int(Qt::Key_Space) << true;
+        QTest::newRow("Esc, arm setup") << "arm setup" << int(Qt::Key_Escape) << true;
+        QTest::newRow("Space, arm setup") << "arm setup" << int(Qt::Key_Space) << true;
         QTest::newRow("Space, repetitions box is typing") << "reps" << int(Qt::Key_Space) << false;
     }
     void stopKeyFromEveryWindow()
@@ -289,6 +295,9 @@ private Q_SLOTS:
         } else if (where == u"about" || where == u"settings") {
             QTest::mouseClick(where == u"about" ? static_cast<QWidget *>(w.cmdAbout) : w.cmdColors, Qt::LeftButton);
             target = where == u"about" ? static_cast<QWidget *>(w.aboutWindow()) : w.colorSchemeDialog();
+        } else if (where == u"arm setup") {
+            QTest::mouseClick(w.cmdArmSettings, Qt::LeftButton);
+            target = w.armSettingsDialog();
         }
         QVERIFY(target);
         w.optScripting->SetValue(true);
@@ -574,60 +583,92 @@ private Q_SLOTS:
             w.aboutWindow()->close();
     }
 
-    void settingsDialogKeepsTheLimitInItsOwnFile_data()
+    void armSetupKeepsItsOptions_data()
     {
-        QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<bool>("shownOn");
-        QTest::addColumn<int>("shownPercent");
-        QTest::addColumn<bool>("tick");
-        QTest::addColumn<int>("percent");
+        QTest::addColumn<QByteArray>("stored"); // TESSARO.INI before
+        // Done in turn: menu / button (opens the dialog), limit (its box clicked), percent=N (typed),
+        // base / shoulder / wrist (a reversed motor's box clicked), save, close.
+        QTest::addColumn<QString>("actions");
+        QTest::addColumn<QString>("shown"); // what the dialog showed on opening
         QTest::addColumn<QByteArray>("written");
-        QTest::newRow("no file: on at 150") << QByteArray() << true << 150 << false << 150
-                                            << QByteArray("RunLimit=Yes\r\nRunLimitPercent=150\r\n");
-        QTest::newRow("switched off") << QByteArray("RunLimit=Yes\r\nRunLimitPercent=150\r\n") << true << 150
-                                      << true << 150 << QByteArray("RunLimit=No\r\nRunLimitPercent=150\r\n");
-        QTest::newRow("scaled") << QByteArray("RunLimit=No\r\nRunLimitPercent=300\r\n") << false << 300 << true
-                                << 200 << QByteArray("RunLimit=Yes\r\nRunLimitPercent=200\r\n");
+        const QByteArray defaults("RunLimit=Yes\r\nRunLimitPercent=150\r\n");
+        QTest::newRow("no file: the limit on at 150, Save writes it")
+            << QByteArray() << "button save" << "on 150" << defaults;
+        QTest::newRow("limit switched off from the arm picture's menu")
+            << defaults << "menu limit save" << "on 150" << QByteArray("RunLimit=No\r\nRunLimitPercent=150\r\n");
+        QTest::newRow("limit back on and scaled")
+            << QByteArray("RunLimit=No\r\nRunLimitPercent=300\r\n") << "button limit percent=200 save"
+            << "off 300" << QByteArray("RunLimit=Yes\r\nRunLimitPercent=200\r\n");
+        QTest::newRow("two motors reversed, one put back, the rest of the file kept")
+            << QByteArray("RunLimit=Yes\r\nRunLimitPercent=150\r\nScriptFolder=/tmp/scripts\r\n"
+                          "TravelElbowUp=13.412\r\nShoulderReversed=Yes\r\n")
+            << "menu base shoulder wrist save" << "on 150 shoulder"
+            << QByteArray("RunLimit=Yes\r\nRunLimitPercent=150\r\nScriptFolder=/tmp/scripts\r\n"
+                          "TravelElbowUp=13.412\r\nBaseReversed=Yes\r\nWristReversed=Yes\r\n");
+        QTest::newRow("Close keeps nothing")
+            << defaults << "button limit base close" << "on 150" << defaults;
     }
-    void settingsDialogKeepsTheLimitInItsOwnFile()
+    void armSetupKeepsItsOptions()
     {
         QFETCH(QByteArray, stored);
-        QFETCH(bool, shownOn);
-        QFETCH(int, shownPercent);
-        QFETCH(bool, tick);
-        QFETCH(int, percent);
+        QFETCH(QString, actions);
         QFETCH(QByteArray, written);
         WindowHarness h;
         h.writeSettings(QStringLiteral("ARM-01"), true);
+        h.addArm();
+        if (!stored.isEmpty())
+            h.writeOptions(stored);
         frmMain &w = h.open();
-        if (!stored.isEmpty()) {
-            QFile file(w.OptionsFilePath());
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(stored);
-        }
+        const ControlOptions before = w.Options();
         QFile koriv(w.SettingsFilePath());
         QVERIFY(koriv.open(QIODevice::ReadOnly));
         const QByteArray korivBefore = koriv.readAll();
         koriv.close();
 
-        auto *dialog = new frmColorScheme(w);
-        dialog->show();
-        QVERIFY(dialog->chkRunLimit && dialog->spnRunLimit);
-        QCOMPARE(dialog->chkRunLimit->Value() == 1, shownOn);
-        QCOMPARE(dialog->spnRunLimit->value(), shownPercent);
-        QCOMPARE(dialog->spnRunLimit->isEnabled(), shownOn);
-        if (tick)
-            QTest::mouseClick(dialog->lblRunLimit, Qt::LeftButton);
-        dialog->spnRunLimit->setValue(percent);
-        dialog->SetTag(frmColorScheme::PreventMsg);
-        QTest::mouseClick(dialog->cmdSave, Qt::LeftButton);
+        QPointer<ArmSettingsDialog> dialog;
+        QString shown;
+        for (const QString &action : actions.split(u' ')) {
+            if (action == u"menu" || action == u"button") {
+                if (action == u"menu")
+                    w.armSettingsAction()->trigger();
+                else
+                    QTest::mouseClick(w.cmdArmSettings, Qt::LeftButton);
+                dialog = w.armSettingsDialog();
+                QVERIFY(dialog && dialog->isVisible() && !dialog->parentWidget());
+                shown = QStringLiteral("%1 %2").arg(dialog->runLimit->isChecked() ? u"on" : u"off")
+                            .arg(dialog->runLimitPercent->value());
+                QCOMPARE(dialog->runLimitPercent->isEnabled(), dialog->runLimit->isChecked());
+                for (size_t m = 0; m < dialog->reversed.size(); ++m)
+                    if (dialog->reversed[m]->isChecked())
+                        shown += u' ' + QString::fromLatin1(ControlOptions::KitMotorNames[m]).toLower();
+            } else if (action == u"limit") {
+                QTest::mouseClick(dialog->runLimit, Qt::LeftButton, {}, QPoint(8, dialog->runLimit->height() / 2));
+                QCOMPARE(dialog->runLimitPercent->isEnabled(), dialog->runLimit->isChecked());
+            } else if (action.startsWith(u"percent=")) {
+                QTest::keyClick(dialog->runLimitPercent, Qt::Key_A, Qt::ControlModifier);
+                QTest::keyClicks(dialog->runLimitPercent, action.mid(8));
+            } else if (action == u"save" || action == u"close") {
+                QTest::mouseClick(action == u"save" ? dialog->saveButton : dialog->closeButton, Qt::LeftButton);
+                QTRY_VERIFY(!dialog);
+            } else {
+                const auto m = std::find_if(ControlOptions::KitMotorNames.begin(), ControlOptions::KitMotorNames.end(),
+                                            [&](const char *name) { return action == QString::fromLatin1(name).toLower(); });
+                QVERIFY2(m != ControlOptions::KitMotorNames.end(), qPrintable(action));
+                QCheckBox *box = dialog->reversed[size_t(m - ControlOptions::KitMotorNames.begin())];
+                QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+            }
+        }
+        QTEST(shown, "shown");
 
         QFile options(w.OptionsFilePath());
-        QVERIFY(options.open(QIODevice::ReadOnly));
-        QCOMPARE(options.readAll(), written);
+        QCOMPARE(options.open(QIODevice::ReadOnly) ? options.readAll() : QByteArray(), written);
         QVERIFY(koriv.open(QIODevice::ReadOnly));
         QCOMPARE(koriv.readAll(), korivBefore);
-        QCOMPARE(w.Options(), ControlOptions::parse(written));
+        // Applied at once (a Close applies nothing), and the status line says while the limit is off.
+        const ControlOptions applied = actions.endsWith(u"close") ? before : ControlOptions::parse(written);
+        QCOMPARE(w.Options(), applied);
+        QCOMPARE(w.RunLimitMs(7) > 0, applied.runLimit);
+        QCOMPARE(w.lblDisp->text().endsWith(frmMain::RunLimitOffText), !applied.runLimit);
     }
 
     void gamepadDrivesTheArm_data()
