@@ -1,5 +1,6 @@
 #include "PoseControls.h"
 
+#include "ArmMotion.h"
 #include "ArmSession.h"
 #include "VirtualArmWindow.h"
 
@@ -7,22 +8,55 @@
 #include <QLabel>
 #include <QWidget>
 
+#include <algorithm>
+
+namespace {
+
+// A short line per joint, to fit the corner:
+// "Elbow ±35° from start, uncertain"; the whole words are in the tooltip.
+QString cornerText(const PoseEstimate &estimate)
+{
+    if (std::none_of(estimate.joints.begin(), estimate.joints.end(), [](const JointEstimate &j) { return j.known; }))
+        return QStringLiteral("Pose unknown");
+    QStringList lines;
+    for (const ArmJointMotion &motion : armJointMotions) {
+        const JointEstimate &j = estimate.joint(motion.joint);
+        QString line = QString::fromLatin1(motion.name);
+        line[0] = line[0].toUpper();
+        if (j.knowledge == PoseKnowledge::Unknown) {
+            lines << line + QStringLiteral(" unknown");
+            continue;
+        }
+        line += QStringLiteral(" \u00B1%1\u00B0 ").arg(qRound(j.uncertainty()));
+        line += j.knowledge == PoseKnowledge::AtEnds ? QStringLiteral("at its ends") : QStringLiteral("from start");
+        if (j.uncertain)
+            line += QStringLiteral(", uncertain");
+        lines << line;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
 PoseControls::PoseControls(ArmSession &session, QWidget *panel, std::function<void(const QString &)> say,
                            QObject *parent)
     : QObject(parent), m_session(session), m_say(std::move(say))
 {
-    // In the arm picture's top left corner, where no button lies.
-    m_line = new QLabel(session.poseStatusText(), panel);
+    // In the arm picture's bottom right corner, beside the arm's base, where no button lies and five
+    // lines have room: a small line per joint once any is known, the whole words in the tooltip.
+    m_line = new QLabel(panel);
     m_line->setObjectName(QStringLiteral("poseStatus"));
-    m_line->setGeometry(8, 8, 150, 17);
-    m_line->setToolTip(tr("Where the arm is, estimated from the time each motion ran: the arm has no sensors"));
-    m_line->setStyleSheet(QStringLiteral("color: #3a4654;"));
-    // A line per joint once any is known: the label grows to hold them.
-    m_line->adjustSize();
-    connect(&session, &ArmSession::poseStatusChanged, m_line, [this](const QString &text) {
-        m_line->setText(text);
+    m_line->setAlignment(Qt::AlignRight | Qt::AlignBottom);
+    m_line->setStyleSheet(QStringLiteral("color: #3a4654; font-size: 8pt;"));
+    const auto show = [this, panel] {
+        m_line->setText(cornerText(m_session.poseEstimate()));
+        m_line->setToolTip(m_session.poseStatusText() +
+                           tr("\n\nEstimated from the time each motion ran: the arm has no sensors"));
         m_line->adjustSize();
-    });
+        m_line->move(panel->width() - m_line->width() - 8, panel->height() - m_line->height() - 6);
+    };
+    show();
+    connect(&session, &ArmSession::poseStatusChanged, m_line, show);
     connect(&session, &ArmSession::endStopReached, this, [this](const QString &text) { m_say(text); });
 
     m_startPose = new QAction(tr("This is the start pose"), panel);

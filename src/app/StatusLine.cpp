@@ -44,13 +44,22 @@ QString elidedToFit(const QFont &font, const QSize &box, const QString &text)
 StatusLine::StatusLine(QLabel *line, int rightEdge, int bottomEdge, std::function<QString()> stateText,
                        QObject *parent)
     : QObject(parent), m_line(line), m_rightEdge(rightEdge), m_bottomEdge(bottomEdge),
-      m_stateText(std::move(stateText))
+      m_stateText(std::move(stateText)), m_stateFont(line->font())
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] {
         endMessage();
-        m_line->setText(m_stateText());
+        showState(m_stateText());
     });
+}
+
+void StatusLine::showState(const QString &text)
+{
+    QFont font = m_stateFont;
+    while (font.pointSizeF() > OneLineSmallest && QFontMetrics(font).horizontalAdvance(text) > m_line->width())
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    m_line->setFont(font);
+    m_line->setText(text);
 }
 
 int StatusLine::holdMs(const QString &text)

@@ -26,6 +26,8 @@ public:
     void showMessage(const QString &text, const QString &details = QString());
     // Puts the line's own type, place and tooltip back at once, leaving its text to the caller.
     void endMessage();
+    // Shows the state in the line's own place, in a smaller type where it would not fit.
+    void showState(const QString &text);
     // The message showing, whole; empty while the line shows the state.
     QString message() const { return m_message; }
     // How long a message of `text` holds the line, in ms.
@@ -38,6 +40,8 @@ private:
     std::function<QString()> m_stateText;
     QTimer m_timer;
     QFont m_font;
+    // The line's type as it was made, for the state.
+    QFont m_stateFont;
     QRect m_geometry;
     QString m_toolTip;
     QString m_shownToolTip;

@@ -207,7 +207,7 @@ QString frmMain::connectionText() const
 void frmMain::showConnectionState()
 {
     if (m_statusLine->message().isEmpty())
-        lblDisp->setText(connectionText());
+        m_statusLine->showState(connectionText());
 }
 
 QString frmMain::ConnectionState() const
@@ -219,7 +219,7 @@ void frmMain::ShowReady()
 {
     m_statusLine->endMessage();
     pctLED->setProperty("Tag", Ready);
-    lblDisp->setText(connectionText());
+    m_statusLine->showState(connectionText());
     pctLED->setPixmap(pctLEDOnRed->pixmap());
     m_session->setReady(true);
 }
@@ -228,7 +228,7 @@ void frmMain::ShowDisconnected()
 {
     m_statusLine->endMessage();
     pctLED->setProperty("Tag", QString());
-    lblDisp->setText(connectionText());
+    m_statusLine->showState(connectionText());
     pctLED->setPixmap(pctLEDOff->pixmap());
     m_session->setReady(false);
 }

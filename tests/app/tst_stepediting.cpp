@@ -726,8 +726,10 @@ private Q_SLOTS:
         QCOMPARE(w.lblDisp->text(), QStringLiteral("No arm to return to its start pose"));
         QVERIFY(named("This is the start pose"));
         named("This is the start pose")->trigger();
-        QVERIFY2(poseLine->text().startsWith(QStringLiteral("Base: known from the start \u00B1 0\u00B0\n")),
+        QVERIFY2(poseLine->text().startsWith(QStringLiteral("Base \u00B10\u00B0 from start\n")),
                  qPrintable(poseLine->text()));
+        QVERIFY2(poseLine->toolTip().startsWith(QStringLiteral("Base: known from the start \u00B1 0\u00B0\n")),
+                 qPrintable(poseLine->toolTip()));
         QVERIFY(named("Forget the pose"));
         named("Forget the pose")->trigger();
         QCOMPARE(poseLine->text(), QStringLiteral("Pose unknown"));
