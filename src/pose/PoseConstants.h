@@ -45,9 +45,9 @@ inline constexpr double MostOneWayCoastSeconds = 0.06;
 // its range, so that a stop it may meet anywhere is met by some of them.
 inline constexpr int StartSpread = 5;
 
-// The longest a motion towards an end is pushed on past where the guess arrives, so that the estimate
-// becomes sure of the end: a share of its full travel time, at least a minimum. Enough for what a
-// calibrated rate leaves the guess off by, short of grinding the gears for a wide uncertainty.
+// The longest a return plan pushes a joint on past where the guess puts it at an end: a share of its
+// full travel time, at least a minimum. Enough for what a jog leaves the guess off by, short of
+// grinding the gears for the whole of a wide uncertainty.
 inline constexpr double OverdriveShare = 0.15;
 inline constexpr double OverdriveSeconds = 0.5;
 inline constexpr double overdriveSeconds(const ArmJointMotion &m)

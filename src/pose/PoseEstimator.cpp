@@ -507,11 +507,8 @@ double PoseEstimator::secondsToEnd(int code, qint64 tNs) const
         return -1.0;
     if (atEnd(code, tNs))
         return 0.0;
-    // Pushed on a little past where the guess arrives, the joint is surely there: its band closes.
     Joint moved;
-    const double guess = secondsFor(jointAt(i, tNs, moved).cases[0], code, motion->endDegrees(),
-                                    code == m_code ? ranSecondsAt(tNs) : 0);
-    return std::min(secondsToSureEnd(code, tNs), guess + overdriveSeconds(motion->motion()));
+    return secondsFor(jointAt(i, tNs, moved).cases[0], code, motion->endDegrees(), code == m_code ? ranSecondsAt(tNs) : 0);
 }
 
 double PoseEstimator::secondsToSureEnd(int code, qint64 tNs) const

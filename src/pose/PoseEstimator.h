@@ -168,11 +168,9 @@ public:
     // - atEnd: its joint is known at its ends, not uncertain, and the estimate puts it at the end
     //   `code` drives towards.
     bool atEnd(int code, qint64 tNs) const;
-    // - secondsToEnd: how long the motion may run towards that end (0 when the estimate puts it there
-    //   already): until the joint is surely there, pushing on past where the guess arrives for at most
-    //   15 % of its travel time (half a second at least), so that the band closes at the end rather
-    //   than a guess's error short of it; -1 when the joint is not known at its ends or is uncertain
-    //   (the time limit alone watches it then), or `code` is no motion.
+    // - secondsToEnd: how long until the estimate puts it there (0 when it is there); -1 when the joint
+    //   is not known at its ends or is uncertain (the time limit alone watches it then), or `code` is
+    //   no motion.
     double secondsToEnd(int code, qint64 tNs) const;
     // - secondsToSureEnd: how long until the joint is surely there whatever its rates and play, even
     //   from an unknown position (what overriding a stop at the estimated end, or homing a joint,
