@@ -66,7 +66,11 @@ struct Trial
     int samples = 0;
     int inside = 0;
     std::vector<double> bandShares;
+    std::array<std::vector<double>, ArmJointCount> jointBandShares;
     std::vector<double> midReturnShares;
+    // Joints whose true distance from the start lay inside the stated band after a return, of all.
+    int returnsInside = 0;
+    int returns = 0;
     JointAngles finalError{};
     JointAngles finalBand{};
     int finalOutsideBand = 0;
@@ -111,10 +115,12 @@ struct Rig
             if (j.knowledge == PoseKnowledge::AtEnds) {
                 in = truth.degrees[i] >= j.low - SlackDegrees && truth.degrees[i] <= j.high + SlackDegrees;
                 trial->bandShares.push_back(j.uncertainty() / m.range());
+                trial->jointBandShares[i].push_back(j.uncertainty() / m.range());
             } else if (j.knowledge == PoseKnowledge::FromStart) {
                 const double offset = truth.degrees[i] - truthStart[i];
                 in = offset >= j.offsetLow - SlackDegrees && offset <= j.offsetHigh + SlackDegrees;
                 trial->bandShares.push_back(j.uncertainty() / m.range());
+                trial->jointBandShares[i].push_back(j.uncertainty() / m.range());
             }
             ++trial->samples;
             trial->inside += in;
@@ -139,6 +145,7 @@ struct Rig
         wait(run);
         send(0);
     }
+    // Return to start, then whether each joint's truth lies in the band the return line states.
     void returnToStart()
     {
         for (const PlanStep &step : estimate.returnToStart(t)) {
@@ -147,6 +154,13 @@ struct Rig
         }
         send(0);
         wait(0.5);
+        const PoseEstimate e = estimate.estimateAt(t);
+        const ArmPose truth = arm.poseAt(t);
+        for (int i = 0; i < ArmJointCount; ++i) {
+            const double band = std::ceil(std::max(-e.joints[i].offsetLow, e.joints[i].offsetHigh) - 1e-6);
+            trial->returnsInside += std::abs(truth.degrees[i] - truthStart[i]) <= band;
+            ++trial->returns;
+        }
     }
 };
 
@@ -254,10 +268,13 @@ struct Summary
     long samples = 0;
     long inside = 0;
     std::vector<double> bands;
+    std::array<std::vector<double>, ArmJointCount> jointBands;
     std::vector<double> midReturns;
     std::array<std::vector<double>, ArmJointCount> finalShares;
     int armsWithin = 0;
     int finalOutside = 0;
+    long returnsInside = 0;
+    long returns = 0;
     int cut = 0;
     int limited = 0;
     int refused = 0;
@@ -268,6 +285,8 @@ void add(Summary &s, const Trial &t)
     s.samples += t.samples;
     s.inside += t.inside;
     s.bands.insert(s.bands.end(), t.bandShares.begin(), t.bandShares.end());
+    for (int i = 0; i < ArmJointCount; ++i)
+        s.jointBands[i].insert(s.jointBands[i].end(), t.jointBandShares[i].begin(), t.jointBandShares[i].end());
     s.midReturns.insert(s.midReturns.end(), t.midReturnShares.begin(), t.midReturnShares.end());
     bool within = true;
     for (int i = 0; i < ArmJointCount; ++i) {
@@ -277,6 +296,8 @@ void add(Summary &s, const Trial &t)
     }
     s.armsWithin += within;
     s.finalOutside += t.finalOutsideBand;
+    s.returnsInside += t.returnsInside;
+    s.returns += t.returns;
     s.cut += t.cut;
     s.limited += t.limited;
     s.refused += int(t.refused.size());
@@ -314,6 +335,11 @@ int main(int argc, char **argv)
         double(measured.inside) / double(measured.samples), ">= 95 %");
     row("median band (\u00b1, share of range)", percentile(plain.bands, 0.5), percentile(measured.bands, 0.5),
         "<= 8 %");
+    for (const ArmJointMotion &m : armJointMotions) {
+        const int i = armJointIndex(m.joint);
+        const QByteArray what = QStringLiteral("  median band of the %1").arg(QLatin1String(m.name)).toUtf8();
+        row(what.constData(), percentile(plain.jointBands[i], 0.5), percentile(measured.jointBands[i], 0.5), "");
+    }
     row("95th percentile band", percentile(plain.bands, 0.95), percentile(measured.bands, 0.95), "");
     row("median error after a mid-use return", percentile(plain.midReturns, 0.5),
         percentile(measured.midReturns, 0.5), "");
@@ -334,8 +360,11 @@ int main(int argc, char **argv)
     std::printf("every joint back within %.0f %% of its range: %d of %d arms with the table's times, %d of %d "
                 "calibrated (goal: 95 calibrated)\n",
                 100 * AimReturnShare, plain.armsWithin, trials, measured.armsWithin, trials);
-    std::printf("joints outside the stated return error: %d of %d (table), %d of %d (calibrated)\n",
+    std::printf("joints outside the stated return error after the last return: %d of %d (table), %d of %d "
+                "(calibrated)\n",
                 plain.finalOutside, trials * ArmJointCount, measured.finalOutside, trials * ArmJointCount);
+    row("return line holds the truth (all returns)", double(plain.returnsInside) / double(plain.returns),
+        double(measured.returnsInside) / double(measured.returns), ">= 95 %");
     std::printf("motions cut at an estimated end: %d / %d; stopped by the time limit: %d / %d; "
                 "calibrations refused: %d\n",
                 plain.cut, measured.cut, plain.limited, measured.limited, measured.refused);

@@ -2,6 +2,8 @@
 
 #include "ArmMotion.h"
 
+#include <algorithm>
+
 // Figures the estimate and its return plans share; not part of the interface.
 namespace PoseConstants {
 
@@ -42,6 +44,16 @@ inline constexpr double MostOneWayCoastSeconds = 0.06;
 // The joint's absolute position, where it is not known, is followed from this many places spread over
 // its range, so that a stop it may meet anywhere is met by some of them.
 inline constexpr int StartSpread = 5;
+
+// The longest a return plan pushes a joint on past where the guess puts it at an end: a share of its
+// full travel time, at least a minimum. Enough for what a jog leaves the guess off by, short of
+// grinding the gears for the whole of a wide uncertainty.
+inline constexpr double OverdriveShare = 0.15;
+inline constexpr double OverdriveSeconds = 0.5;
+inline constexpr double overdriveSeconds(const ArmJointMotion &m)
+{
+    return std::max(OverdriveSeconds, OverdriveShare * m.fullTravelSeconds);
+}
 
 // The batteries cost at most this share of the speed per second the motors run.
 inline constexpr double MostDrainPerSecond = 0.08 / 600.0;

@@ -128,8 +128,9 @@ PoseEstimator::PoseEstimator(const TravelCalibration &calibration) : m_calibrati
 {
     for (const ArmJointMotion &m : armJointMotions) {
         Joint &joint = m_joints[armJointIndex(m.joint)];
-        // The guess, then each lean with no play and with the most, from each place.
+        // The guess, then every corner of what the joint may be, from each place.
         joint.cases[0] = Case{.lean = 0,
+                              .tilt = 0,
                               .lag = NominalLagSeconds,
                               .coast = NominalCoastSeconds,
                               .drain = 0.0,
@@ -138,15 +139,17 @@ PoseEstimator::PoseEstimator(const TravelCalibration &calibration) : m_calibrati
                               .degrees = m.homeDegrees,
                               .start = m.homeDegrees};
         for (int k = 1; k < CaseCount; ++k) {
-            // Every corner of what the joint may be: each lean, with and without play, lag, coasting.
+            // Each lean and tilt, with and without play, lag, coasting; the slow cases with the
+            // batteries running down at the most, the fast ones with batteries that do not.
             Case &c = joint.cases[k];
             const int kind = (k - 1) % CaseKinds;
             c.lean = (kind & 1) != 0 ? 1 : -1;
+            c.tilt = (kind & 16) != 0 ? 1 : -1;
             c.playSize = (kind & 2) != 0 ? mostPlay(m.joint) : 0.0;
             c.lag = (kind & 4) != 0 ? MostLagSeconds : 0.0;
             c.coast = (kind & 8) != 0 ? MostCoastSeconds : 0.0;
-            c.drain = (kind & 16) != 0 ? MostDrainPerSecond : 0.0;
-            c.play = c.lean * c.playSize / 2;
+            c.drain = c.lean < 0 ? MostDrainPerSecond : 0.0;
+            c.play = c.tilt * c.playSize / 2;
         }
     }
     forget(0);
@@ -177,8 +180,9 @@ double PoseEstimator::rate(int code) const
         return 0.0;
     const ArmJointMotion &m = motion->motion();
     const double measured = m_calibration.seconds(code);
+    // The measured time includes the motor's start-up lag, which the estimate takes apart.
     if (measured > 0)
-        return m.range() / measured;
+        return m.range() / std::max(measured - NominalLagSeconds, measured / 2);
     if (!m.towardsMaxLifts)
         return m.degreesPerSecond();
     return m.degreesPerSecond() * (motion->direction > 0 ? 1.0 - GravityShare / 2 : 1.0 + GravityShare / 2);
@@ -186,10 +190,25 @@ double PoseEstimator::rate(int code) const
 
 double PoseEstimator::tolerance(int code) const
 {
+    const std::optional<ArmCodeMotion> motion = armCodeMotion(code);
+    if (!motion)
+        return 0.0;
     const double measured = m_calibration.seconds(code);
     if (measured > 0)
-        return DrainTolerance + LoadTolerance + KeyTimingSeconds / measured;
-    return TableTolerance;
+        return DrainTolerance + (motion->motion().towardsMaxLifts ? 0.0 : LoadTolerance) +
+               KeyTimingSeconds / measured + tiltTolerance(code);
+    return TableTolerance + tiltTolerance(code);
+}
+
+double PoseEstimator::tiltTolerance(int code) const
+{
+    const std::optional<ArmCodeMotion> motion = armCodeMotion(code);
+    if (!motion)
+        return 0.0;
+    const double measured = m_calibration.seconds(code);
+    if (measured > 0)
+        return (motion->motion().towardsMaxLifts ? LoadTolerance : 0.0) + KeyTimingSeconds / measured;
+    return TableTiltTolerance;
 }
 
 double PoseEstimator::lagSeconds(const Case &c, int) const
@@ -199,12 +218,14 @@ double PoseEstimator::lagSeconds(const Case &c, int) const
 
 double PoseEstimator::coastSeconds(const Case &c, int direction) const
 {
-    return c.coast + (c.lean * direction > 0 ? MostOneWayCoastSeconds : 0.0);
+    return c.coast + (c.tilt * direction > 0 ? MostOneWayCoastSeconds : 0.0);
 }
 
 double PoseEstimator::caseRate(const Case &c, int code) const
 {
-    return rate(code) * (1.0 + c.lean * armCodeMotion(code)->direction * tolerance(code)) *
+    const double tilt = tiltTolerance(code);
+    return rate(code) *
+           (1.0 + c.lean * (tolerance(code) - tilt) + c.tilt * armCodeMotion(code)->direction * tilt) *
            std::max(0.5, 1.0 - c.drain * m_runSeconds);
 }
 
@@ -226,6 +247,7 @@ void PoseEstimator::turn(Joint &joint, int code, double fromSeconds, double toSe
     const int d = motion.direction;
     const double end = motion.endDegrees();
     bool allAtEnd = true;
+    const double guessFrom = joint.cases[0].degrees;
     for (Case &c : joint.cases) {
         // Nothing turns until the motor has started.
         const double lag = lagSeconds(c, d);
@@ -234,9 +256,39 @@ void PoseEstimator::turn(Joint &joint, int code, double fromSeconds, double toSe
             move(c, m, d, caseRate(c, code) * moving);
         allAtEnd = allAtEnd && c.degrees == end;
     }
+    loosen(joint, joint.cases[0].degrees - guessFrom);
     // Even the slowest case from the farthest place is at the end: so is the joint.
-    if (allAtEnd)
+    if (allAtEnd) {
         joint.knowledge = PoseKnowledge::AtEnds;
+        joint.tighten();
+    }
+}
+
+void PoseEstimator::loosen(Joint &joint, double degrees)
+{
+    joint.motionDegrees += std::abs(degrees);
+}
+
+double PoseEstimator::Joint::looseNow() const
+{
+    return std::sqrt(looseSquares + std::pow(VariableShare * motionDegrees, 2));
+}
+
+double PoseEstimator::Joint::looseFromStart() const
+{
+    return std::sqrt(looseStartSquares + looseSquares + std::pow(VariableShare * motionDegrees, 2));
+}
+
+void PoseEstimator::Joint::settle()
+{
+    looseSquares += std::pow(VariableShare * motionDegrees, 2);
+    motionDegrees = 0.0;
+}
+
+void PoseEstimator::Joint::tighten()
+{
+    looseSquares = 0.0;
+    motionDegrees = 0.0;
 }
 
 void PoseEstimator::stopTurning(Joint &joint, int code, double ranSeconds) const
@@ -244,12 +296,17 @@ void PoseEstimator::stopTurning(Joint &joint, int code, double ranSeconds) const
     const ArmCodeMotion motion = *armCodeMotion(code);
     const ArmJointMotion &m = motion.motion();
     const int d = motion.direction;
+    const double guessFrom = joint.cases[0].degrees;
     for (Case &c : joint.cases) {
         if (ranSeconds > lagSeconds(c, d))
             move(c, m, d, caseRate(c, code) * coastSeconds(c, d));
+    }
+    loosen(joint, joint.cases[0].degrees - guessFrom);
+    joint.settle();
+    for (Case &c : joint.cases) {
         // Let go at its stop, the joint comes back off it a little.
         if (c.degrees == motion.endDegrees())
-            c.degrees -= d * byLean(c.lean * d, nominalGive(m.joint), mostGive(m.joint), false);
+            c.degrees -= d * byLean(c.tilt * d, nominalGive(m.joint), mostGive(m.joint), false);
     }
 }
 
@@ -318,6 +375,10 @@ void PoseEstimator::spread(Joint &joint, ArmJoint which)
 void PoseEstimator::setKnownAt(Joint &joint, double degrees, int bearing)
 {
     joint.knowledge = PoseKnowledge::AtEnds;
+    // The truth's distance from the start keeps what the cases do not follow; where it is, not.
+    joint.settle();
+    joint.looseStartSquares += joint.looseSquares;
+    joint.tighten();
     for (Case &c : joint.cases) {
         // Each case keeps its distance from the start.
         c.start = degrees - (c.degrees - c.start);
@@ -335,6 +396,10 @@ void PoseEstimator::declareStart(qint64 tNs)
         Joint &joint = m_joints[i];
         for (Case &c : joint.cases)
             c.start = c.degrees;
+        // A joint known at its ends starts from where it may be; any other starts from here.
+        if (joint.knowledge != PoseKnowledge::AtEnds)
+            joint.tighten();
+        joint.looseStartSquares = std::pow(joint.looseNow(), 2);
         if (joint.knowledge == PoseKnowledge::Unknown)
             joint.knowledge = PoseKnowledge::FromStart;
         m_start[i] = joint.cases[0].degrees;
@@ -372,6 +437,8 @@ void PoseEstimator::forget(qint64 tNs)
     for (const ArmJointMotion &m : armJointMotions) {
         Joint &joint = m_joints[armJointIndex(m.joint)];
         joint.knowledge = PoseKnowledge::Unknown;
+        joint.tighten();
+        joint.looseStartSquares = 0.0;
         for (Case &c : joint.cases)
             c.start = c.degrees;
         spread(joint, m.joint);
@@ -398,6 +465,11 @@ PoseEstimate PoseEstimator::estimateAt(qint64 tNs) const
             e.offsetLow = std::min(e.offsetLow, c.degrees - c.start);
             e.offsetHigh = std::max(e.offsetHigh, c.degrees - c.start);
         }
+        const ArmJointMotion &m = armJointMotions[i];
+        e.low = std::max(m.minDegrees, e.low - joint.looseNow());
+        e.high = std::min(m.maxDegrees, e.high + joint.looseNow());
+        e.offsetLow -= joint.looseFromStart();
+        e.offsetHigh += joint.looseFromStart();
         e.uncertain = !e.known || e.uncertainty() > UncertainShare * armJointMotions[i].range();
     }
     return estimate;

@@ -109,15 +109,29 @@ public:
     // A joint whose band passes this share of its range is shown as uncertain, and its end stops give
     // way to the time limit.
     static constexpr double UncertainShare = 0.10;
-    // How far a rate may be from the one the estimate takes, as a share of it: a table figure, and a
-    // measured one, whose error is the operator's timing over the travel time plus the batteries'
-    // drain since.
-    static constexpr double TableTolerance = 0.25;
-    // A measured rate is an average over the whole travel: the load changes with the joint's angle,
-    // and the batteries drain and sag, so the rate at any one place is off it by up to this much.
-    static constexpr double DrainTolerance = 0.06;
-    static constexpr double LoadTolerance = 0.06;
-    static constexpr double KeyTimingSeconds = 0.35;
+    // How far a rate may be from the one the estimate takes, as a share of it, in two parts: one that
+    // both ways of the joint share (the motor, its gears, the batteries), and one that sets the two ways
+    // apart (gravity, the motor's own bias). An error both ways share cancels when the joint goes back
+    // as far as it came; one that sets them apart adds up over every tap to and fro, which is why the
+    // second is kept apart and is the smaller.
+    // - For the table's figures: the arm's own speed, and how far its lifting and lowering differ from
+    //   the table's gravity.
+    static constexpr double TableTolerance = 0.17;
+    static constexpr double TableTiltTolerance = 0.08;
+    // - For a measured rate: the operator's timing over the travel time (each way timed on its own, so
+    //   in both parts), the batteries' drain since (both ways alike), and the load, which changes with
+    //   the joint's angle while the measurement is an average over the whole travel (for a joint that
+    //   lifts, the angle that slows lifting speeds lowering).
+    static constexpr double DrainTolerance = 0.02;
+    static constexpr double LoadTolerance = 0.04;
+    static constexpr double KeyTimingSeconds = 0.3;
+    // What no fixed figure of an arm follows: its speed changes with the load and as the batteries sag
+    // after a stall, so that a way back does not repeat the way out exactly. Each motion may go this
+    // share of how far it went further or shorter than the arm's fixed figures say; motions apart in
+    // place and time do so each their own way, so their shares add up as independent errors do (the
+    // root of the sum of squares). Only an end the joint has surely reached takes it away, from where
+    // it is, not from where it started.
+    static constexpr double VariableShare = 0.05;
 
     explicit PoseEstimator(const TravelCalibration &calibration = {});
 
@@ -174,9 +188,10 @@ public:
     QList<PlanStep> returnToStart(qint64 tNs) const;
 
     // The rate the estimate takes for the motion of `code`, in degrees per second (0 for no motion),
-    // and how far off it may be, as a share of it.
+    // and how far off it may be, as a share of it: in all, and the part that sets its two ways apart.
     double rate(int code) const;
     double tolerance(int code) const;
+    double tiltTolerance(int code) const;
 
     // What the end-stop rule says: "Elbow at its upper end (estimated)".
     static QString endReachedText(int code);
@@ -186,10 +201,13 @@ private:
     // One way the joint may be: its own rates, lag, coasting and play, and where that puts it.
     struct Case
     {
-        // +1: the rates err towards the maximum (faster that way, slower the other, coasting more that
-        // way, the least give off a maximum stop and the most off a minimum one); -1 the reverse; 0:
-        // the guess, at the figures as taken.
+        // +1: the rates err fast both ways; -1: slow both ways, the batteries running down at the most.
+        // 0: the guess, at the figures as taken.
         int lean = 0;
+        // +1: the joint errs towards the maximum (faster that way than the guess's ratio of the two
+        // ways, slower the other, coasting more that way, the least give off a maximum stop and the
+        // most off a minimum one); -1 the reverse.
+        int tilt = 0;
         // The start-up lag and the coasting both ways, in seconds: each the least or the most.
         double lag = 0.0;
         double coast = 0.0;
@@ -212,6 +230,19 @@ private:
         // The guess first, then the extreme cases, each from several places where the joint's place
         // in its range is not known.
         std::array<Case, CaseCount> cases{};
+        // How far the truth may be beyond the cases (VariableShare): the squares of it for the motions
+        // done since the joint's last sure end, how far the guess has gone in the motion in force, and
+        // the squares of it where they had the joint at the start pose.
+        double looseSquares = 0.0;
+        double motionDegrees = 0.0;
+        double looseStartSquares = 0.0;
+
+        double looseNow() const;
+        double looseFromStart() const;
+        // The motion in force is done: its share joins the others'.
+        void settle();
+        // The joint is surely at an end: it is where the cases are.
+        void tighten();
     };
     using Joints = std::array<Joint, ArmJointCount>;
 
@@ -226,6 +257,8 @@ private:
     void stopTurning(Joint &joint, int code, double ranSeconds) const;
     // Moves one case by `turned` degrees of motor the way `direction`, through its play first.
     static void move(Case &c, const ArmJointMotion &m, int direction, double turned);
+    // The guess moved by `degrees`: the part of it no fixed figure follows widens the band.
+    static void loosen(Joint &joint, double degrees);
     // Every case where the guess's distance from the start holds, spread over the whole range.
     static void spread(Joint &joint, ArmJoint which);
     static void setKnownAt(Joint &joint, double degrees, int bearing);

@@ -18,11 +18,6 @@ constexpr double MinMoveDegrees = 0.25;
 constexpr double SafeClearance = 20.0;
 // A path's clearance is looked at in steps of this many degrees of the joint that moves.
 constexpr double SampleDegrees = 2.0;
-// The longest a plan pushes a joint on past where the guess puts it at an end: a share of its full
-// travel time, at least a minimum. Enough for what a jog leaves the guess off by, short of grinding
-// the gears for the whole of a wide uncertainty.
-constexpr double OverdriveShare = 0.15;
-constexpr double OverdriveSeconds = 0.5;
 // A joint whose way back is more uncertain than this share of its range is homed on a stop first.
 constexpr double RehomeShare = 0.03;
 // Upright: the shoulder's elevation that holds the elbow highest.
@@ -166,7 +161,7 @@ QList<PlanStep> PoseEstimator::returnToStart(qint64 tNs) const
         };
         const int i = armJointIndex(move.joint);
         const ArmJointMotion &m = armJointMotion(move.joint);
-        const double overdrive = std::max(OverdriveSeconds, OverdriveShare * m.fullTravelSeconds);
+        const double overdrive = overdriveSeconds(m);
         if (homeTowards != 0) {
             const int code = armCodeFor(move.joint, homeTowards);
             play(code, a.secondsToSureEnd(code, at));
