@@ -19,6 +19,7 @@
 #include "StepFunctions.h"
 #include "StopSignals.h"
 
+#include <QCoreApplication>
 #include <QObject>
 #include <QTextStream>
 #include <QTimer>
@@ -359,6 +360,9 @@ int cliRun(const QStringList &args)
     // What the estimate can vouch for, before the arm is let go (which forgets it).
     const PoseEstimate estimate = session.poseEstimate();
     session.shutDown(false);
+    // A virtual arm hears a report written on the run's thread through this thread's events: let it
+    // hear the last ones (the stop, as a rule) before the program ends, so that its log is whole.
+    QCoreApplication::sendPostedEvents();
     for (const QString &why : script.failures())
         err << "tessaro-cli: " << why << "\n";
     const RunProgress &progress = script.progress();
