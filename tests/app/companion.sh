@@ -12,7 +12,7 @@ HOME="$work" XDG_CONFIG_HOME="$work" "$1" --virtual-arm --virtual-arm-log "$work
 app=$!
 shown() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
 check() { if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failed=1; fi; }
-for _ in $(seq 100); do
+for _ in $(seq 300); do
   main="$(shown '^Tessaro')" && [ -n "$main" ] && [ -n "$(shown '^Virtual Arm$')" ] && break
   sleep 0.1
 done
