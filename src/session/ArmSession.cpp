@@ -336,13 +336,7 @@ bool ArmSession::sendLocked(qint16 code, QString *error, bool *heard)
     const ArmOutlet::Delivery delivery = m_outlet->send(out, deadline);
     if (error && !delivery.error.isEmpty())
         *error = delivery.error;
-    if (out == 0)
-        m_lastStopConfirmed = delivery.stopConfirmed;
-    m_stopConfirmed = out == 0 && delivery.allTook;
-    if (out == 0 && !delivery.stopConfirmed) {
-        m_stopFailure = delivery.error;
-        QMetaObject::invokeMethod(this, "tellStopFailed", Qt::QueuedConnection);
-    }
+    noteDelivery(out, delivery);
     if (heard)
         *heard = delivery.anyTook;
     // An arm that took the code runs it, whether or not the others did: the estimate hears it.
@@ -369,6 +363,19 @@ bool ArmSession::sendLocked(qint16 code, QString *error, bool *heard)
         m_pose.overridden(code, now);
     }
     return delivery.allTook;
+}
+
+void ArmSession::noteDelivery(qint16 out, const ArmOutlet::Delivery &delivery)
+{
+    m_stopConfirmed = out == 0 && delivery.allTook;
+    if (out != 0)
+        return;
+    m_lastStopConfirmed = delivery.stopConfirmed;
+    // Told on this object's thread, whichever thread sent.
+    if (!delivery.stopConfirmed) {
+        m_stopFailure = delivery.error;
+        QMetaObject::invokeMethod(this, "tellStopFailed", Qt::QueuedConnection);
+    }
 }
 
 void ArmSession::noteSent(qint16 out, qint64 nowNs)
@@ -424,12 +431,7 @@ void ArmSession::onDeadline(quint64 serial)
         code = m_lastCode;
         const bool inRun = m_runner->isRunning();
         const ArmOutlet::Delivery delivery = m_outlet->send(0);
-        m_lastStopConfirmed = delivery.stopConfirmed;
-        m_stopConfirmed = delivery.allTook;
-        if (!delivery.stopConfirmed) {
-            m_stopFailure = delivery.error;
-            QMetaObject::invokeMethod(this, "tellStopFailed", Qt::QueuedConnection);
-        }
+        noteDelivery(0, delivery);
         if (delivery.anyTook) {
             const qint64 now = clockNs();
             if (inRun && armCodeMotion(code))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ArmOutlet.h"
 #include "ControlOptions.h"
 #include "PoseEstimator.h"
 
@@ -17,7 +18,6 @@
 #include <optional>
 
 class ArmDeviceList;
-class ArmOutlet;
 
 class GuardLink;
 class Gamepad;
@@ -282,6 +282,8 @@ private:
     bool sendLocked(qint16 code, QString *error, bool *heard = nullptr);
     // What the session keeps of a code the arm took: the pose, the end stop, the override's use.
     void noteSent(qint16 out, qint64 nowNs);
+    // Whether a stop went out, for the guard and the front end; a stop that did not is told.
+    void noteDelivery(qint16 out, const ArmOutlet::Delivery &delivery);
     qint64 motionDeadlineNs(qint16 code, qint64 nowNs, bool inRun, bool overriding, double overrideSeconds);
     void onDeadline(quint64 serial);
     void onMotionDeadline(int code);
@@ -360,7 +362,7 @@ private:
     // The panel motion the rule stopped or refused last, and when: asked for again in time, it passes.
     int m_overrideCode = -1;
     QElapsedTimer m_overrideClock;
-    // The motion that was let past its estimated end; it stops where the end is sure instead.
+    // The motion that was let past its estimated end; it stops when its joint's override is used up.
     int m_overriding = -1;
     // When the override motion went out (0: none on), and what overrides of each joint's ends (towards
     // its minimum, its maximum) have used since it was last driven the other way, in ns.
@@ -376,9 +378,11 @@ private:
     int m_lastCode = 0;
     int m_lastRow = 0;
     int m_lastRepetition = 0;
-    // A stop that did not go out, on its way to this thread.
+    // A stop that did not go out, on its way to this thread; whether the last stop sent reached every
+    // arm (lastStopConfirmed), and whether the last code sent was such a stop (the guard may stand down).
     QString m_stopFailure;
     std::atomic<bool> m_lastStopConfirmed{true};
+    std::atomic<bool> m_stopConfirmed{false};
     std::atomic<bool> m_returning{false};
     QString m_poseStatus;
 
@@ -386,7 +390,5 @@ private:
     bool m_guardWanted = false;
     QString m_guardLog;
     QString m_guardError;
-    // The last code sent was a stop that reached every arm.
-    std::atomic<bool> m_stopConfirmed{false};
     bool m_measuring = false;
 };
