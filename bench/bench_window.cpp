@@ -388,9 +388,9 @@ private:
     int m_moves = 0;
 };
 
-double threadCpuMs(const ScriptRunner &runner)
+double threadCpuMs(const ArmSession &session)
 {
-    return double(runner.lastRunTimingCpuNs()) / 1e6;
+    return double(session.lastRunTimingCpuNs()) / 1e6;
 }
 
 void runInWindow(int steps, int stepMs)
@@ -422,8 +422,8 @@ void runInWindow(int steps, int stepMs)
         settle.exec();
     }
 
-    ScriptRunner &runner = w.Runner();
-    runner.setRecordTimings(true);
+    ArmSession &session = w.session();
+    session.setRecordRunTimings(true);
     VirtualHidInterface *intf = rig.arm.armInterface();
     const qsizetype writtenBefore = intf->written.size();
     PointerSweep sweep(w);
@@ -434,7 +434,7 @@ void runInWindow(int steps, int stepMs)
     QEventLoop ran;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (!runner.isRunning() && w.cmdRun->Caption() == QStringLiteral("Run"))
+        if (!session.running() && w.cmdRun->Caption() == QStringLiteral("Run"))
             ran.quit();
     });
     poll.start(50);
@@ -443,7 +443,7 @@ void runInWindow(int steps, int stepMs)
     const double wall = double(ProcessClock::monotonicNs() - wallBefore) / 1e9;
     sweep.stop();
 
-    const QList<ScriptRunner::SendTiming> &timings = runner.sendTimings();
+    const QList<ScriptRunner::SendTiming> timings = session.lastRunTimings();
     const qsizetype arrived = intf->written.size() - writtenBefore;
     if (timings.size() != steps + 1 || arrived != timings.size()) {
         std::printf("run in the window: %lld sends recorded, %lld reports arrived, %d expected\n",
@@ -471,7 +471,7 @@ void runInWindow(int steps, int stepMs)
     std::printf(
         "  CPU of the whole process during the run %.1f %% of a core; timing thread %.3f ms = %.3f %% "
         "of a core (goal < 1 %%)\n",
-        100.0 * cpu / wall, threadCpuMs(runner), 100.0 * threadCpuMs(runner) / 1e3 / wall);
+        100.0 * cpu / wall, threadCpuMs(session), 100.0 * threadCpuMs(session) / 1e3 / wall);
 }
 
 qint64 threadCpuNs()

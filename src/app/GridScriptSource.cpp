@@ -36,17 +36,6 @@ QString GridScriptSource::repetitionsText()
     return window ? window->txtReps->text() : QString();
 }
 
-void GridScriptSource::sendArmCommand(qint16 code)
-{
-    frmMain *window = liveWindow();
-    if (!window)
-        return;
-    // Not being Ready is no failure of the send: losing the arm ends the run by itself.
-    QString why;
-    if (!window->SendArmCommand(code, &why) && !why.isEmpty())
-        window->CutRunAfterFailedSend(why);
-}
-
 void GridScriptSource::stepStarting(int row)
 {
     frmMain *window = liveWindow();

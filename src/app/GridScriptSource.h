@@ -9,12 +9,10 @@ class frmMain;
 // What a run of the main window plays: the steps in the window's grid up to NextStep, the count in
 // its repetitions box, read on the window's thread whenever the runner asks (the window tells the
 // runner of every change), so that edits, Clear and loading made during the run take effect.
-// Commands go out through the window's SendArmCommand, from the run's timing thread; one that does
-// not reach an arm ends the run.
+// The session sends the steps' commands.
 //
 // Once the window has closed (its closing already stopped the arm) or is gone, the source reads as
-// an empty script and sends nothing: the run's final stop code must not reach a component that has
-// been stopped, nor be sent a second time.
+// an empty script.
 class GridScriptSource : public ScriptSource
 {
 public:
@@ -25,7 +23,6 @@ public:
     QString timeText(int row) override;
     QString repetitionsText() override;
     // Any thread: reads only what the window lets any thread read.
-    void sendArmCommand(qint16 code) override;
     // Marks the step's row in the grid: the whole row selected and highlighted while the window's
     // Hilight is on, else just the current cell moved to the row.
     void stepStarting(int row) override;

@@ -357,7 +357,7 @@ void ScriptEditor::clearScript()
     m_w.Script->restore(clearedScript(*m_w.Script));
     m_w.Grid->ShowFromFirstStep();
     m_w.setWindowTitle(WindowTitle);
-    m_w.Runner().scriptChanged();
+    m_w.session().scriptChanged();
 }
 
 ScriptEditor::ScriptState ScriptEditor::scriptState() const

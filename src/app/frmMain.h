@@ -185,7 +185,6 @@ public:
     // Where the file dialogs and error messages come from; the window's own widget dialogs until a
     // test puts its own in (not owned; null puts the widget dialogs back).
     void SetScriptDialogs(ScriptDialogs *dialogs);
-    ScriptRunner &Runner() const { return *m_runner; }
     // True once the window has closed: the arm is stopped and the component closed.
     bool Unloaded() const { return m_unloaded; }
 
@@ -317,7 +316,6 @@ private:
     QPointer<QMessageBox> m_openDeniedBox;
 
     WidgetScriptDialogs m_widgetDialogs;
-    ScriptRunner *m_runner = nullptr;
     // Shared with a run in progress, which keeps it alive should the window go under it.
     std::shared_ptr<GridScriptSource> m_scriptSource;
 

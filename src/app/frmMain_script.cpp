@@ -29,12 +29,11 @@ const QString ReturningText = QStringLiteral("Returning to start");
 
 void frmMain::wireScriptArea()
 {
-    m_runner = &m_session->runner();
     m_scriptSource = std::make_shared<GridScriptSource>(*this);
     // A run reads the script when it starts and after each change; many changes in one handler (a
     // Clear, a load) are read once.
     const auto scriptChanged = [this] {
-        m_runner->scriptChanged();
+        m_session->scriptChanged();
         if (m_runDisplay->active())
             m_runDisplay->setPlan(runPlan(), runRepetitions());
     };
@@ -255,7 +254,7 @@ void frmMain::RunFrom(int row)
 
 bool frmMain::Running() const
 {
-    return m_runner->isRunning() || cmdRun->Caption() == QStringLiteral("Stop");
+    return m_session->running() || cmdRun->Caption() == QStringLiteral("Stop");
 }
 
 QList<double> frmMain::runPlan() const

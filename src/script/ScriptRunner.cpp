@@ -206,7 +206,8 @@ void ScriptRunner::joinTimingThread()
 void ScriptRunner::sendStopNow()
 {
     try {
-        m_source->sendArmCommand(0);
+        if (m_sender)
+            m_sender(0);
     } catch (...) {
     }
 }
@@ -293,15 +294,17 @@ void ScriptRunner::timingThread(quint64 run, int firstStep)
         if (hasPreviousEnd)
             sleepExactlyUntil(previousEndNs);
         const qint64 scheduled = hasPreviousEnd ? previousEndNs : clockNs();
-        // The step's time runs from the moment its code went out: a send held up on its way (waiting
-        // for the arm's lock or for the device) must not shorten the step.
-        qint64 sent = clockNs();
+        // A late wake-up is made up by the absolute schedule; a send held up on its way (waiting for
+        // the arm's lock or for the device) must not shorten its step, so the step's time then runs
+        // from the moment its code went out.
+        const qint64 sendStart = clockNs();
+        qint64 sent = sendStart;
         m_sendingRow = row;
         m_sendingRepetition = int(counter) + 1;
         if (step.code >= 0 && !sendStep(qint16(step.code), scheduled, stepsPosted, &sent))
             break;
-        const bool onTime = hasPreviousEnd && sent - previousEndNs <= OnTimeToleranceNs;
-        const qint64 end = (onTime ? previousEndNs : sent) + step.durationNs;
+        const bool heldUp = sent - sendStart > HeldUpBoundNs;
+        const qint64 end = (heldUp ? sent : scheduled) + step.durationNs;
         hasPreviousEnd = true;
         previousEndNs = end;
 
@@ -335,7 +338,8 @@ bool ScriptRunner::sendStep(qint16 code, qint64 scheduledNs, quint64 stepNumber,
         m_stepsSent = stepNumber;
     }
     try {
-        m_source->sendArmCommand(code);
+        if (m_sender)
+            m_sender(code);
     } catch (...) {
         // A failed send is skipped like any failed statement of a run; the run goes on.
     }

@@ -7,22 +7,19 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 
 class QEventLoop;
 
-// Where a run gets its script and where its commands go.
+// Where a run gets its script: the steps only. Their commands go out through the runner's sender.
 //
 // The script is read on the thread that called RunScript: once when the run starts and again after
 // each ScriptRunner::scriptChanged(), so that edits, Clear or a load made during the run take effect
 // for the steps that have not started yet (the step count and rows, and the repetitions text, which
 // is looked at before each repetition).
-//
-// sendArmCommand is called from the runner's timing thread, and for the code 0 of a stop from the
-// thread that asked for the stop; never two calls at once, but it must not touch anything that only
-// one thread may use.
 class ScriptSource
 {
 public:
@@ -33,8 +30,6 @@ public:
     virtual QString timeText(int row) = 0;
     // The text of the repetitions box.
     virtual QString repetitionsText() = 0;
-    // Sends a command code to the arm (0 stops every motor).
-    virtual void sendArmCommand(qint16 code) = 0;
     // Called on RunScript's thread as step `row` starts: the place to highlight or print it. The
     // timing thread posts it just before the step's command goes out, so events the send causes on
     // that thread come after it. Not called once a stop has been asked for.
@@ -51,16 +46,20 @@ public:
 // a Stop click runs inside it.
 //
 // Step times: a step lasts LeadingNumber(time text) seconds; zero, negative or no number means no
-// wait. A step's time normally runs from the scheduled end of the previous step, so small wake-up
-// delays do not add up over a long script. When a step's command goes out (its send has returned) more
-// than 1 ms after that moment (the arm's write was held up), its time runs from the moment the command
-// went out instead, so no step is cut short by a delay.
+// wait. A step's time runs from the scheduled end of the previous step, so a late wake-up is made up
+// by the steps after it and delays do not add up over a long script. Only a send that was itself held
+// up (its write waited more than HeldUpBoundNs for the arm's lock or the device) restarts the schedule
+// from the moment the command went out, so that its step is not cut short.
 class ScriptRunner : public QObject
 {
     Q_OBJECT
 public:
-    // How far a send may trail the scheduled moment and still count as on time.
-    static constexpr qint64 OnTimeToleranceNs = 1'000'000;
+    // Where a step's command goes (0 stops every motor): called from the run's timing thread, and for
+    // the code 0 of a stop from the thread that asked for the stop; never two calls at once, but it
+    // must not touch anything that only one thread may use.
+    using Sender = std::function<void(qint16 code)>;
+    // How long a send may take before its step's time counts from when it went out.
+    static constexpr qint64 HeldUpBoundNs = 5'000'000;
     // How far ahead of a step's moment the timing thread wakes: time to take the script's latest
     // content and tell the caller's thread which step starts, before one short sleep to the moment
     // itself (a sleep, not a spin: no CPU is burnt).
@@ -72,6 +71,8 @@ public:
     static constexpr int MaxRepetitions = 32767;
 
     explicit ScriptRunner(QObject *parent = nullptr);
+    // Set while no run is in progress. Without one, commands go nowhere.
+    void setSender(Sender sender) { m_sender = std::move(sender); }
     // Must not be destroyed while RunScript is in progress: stop the run and let it return first.
     ~ScriptRunner() override;
 
@@ -97,7 +98,7 @@ public:
 
     bool isRunning() const { return m_running.load(); }
     // The row and the repetition (from 1) of the step whose command went out last, or is going out:
-    // for a source's sendArmCommand, which is told only the code. 0 before the run's first step.
+    // for the sender, which is told only the code. 0 before the run's first step.
     int sendingRow() const { return m_sendingRow.load(); }
     int sendingRepetition() const { return m_sendingRepetition.load(); }
 
@@ -167,6 +168,7 @@ private:
     void joinTimingThread();
 
     ScriptSource *m_source = nullptr;
+    Sender m_sender;
     QEventLoop *m_loop = nullptr;
     std::atomic<bool> m_running{false};
     std::atomic<int> m_sendingRow{0};
@@ -182,7 +184,7 @@ private:
     std::condition_variable m_wake;
     std::shared_ptr<const Script> m_script;
     bool m_stopRequested = false;
-    bool m_sending = false;     // the timing thread is inside sendArmCommand
+    bool m_sending = false;     // the timing thread is inside the sender
     bool m_zeroClaimed = false; // the run's one code 0 (final or stop) has been or is being sent
     bool m_stopSending = false; // a stop's code 0 is going out from the thread that asked
     bool m_threadDone = false;

@@ -2,15 +2,18 @@
 
 #include "ArmOutlet.h"
 #include "ControlOptions.h"
+#include "EndStopGuard.h"
+#include "PanelMotion.h"
 #include "PoseEstimator.h"
+#include "RunController.h"
+#include "RunSteps.h"
+#include "RunawayLimit.h"
 
-#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
-#include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -24,82 +27,53 @@ class Gamepad;
 class HIDagentX;
 class KitArmList;
 class HidTransport;
-class ScriptRunner;
 class ScriptSource;
 
 // Everything the program does with the arm, for whichever front end drives it: the window, with its
-// buttons, keys and grid, or tessaro-cli.
+// buttons, keys and grid, or tessaro-cli. The session wires small parts together and keeps the
+// connection itself:
 //
-// - Connection: the HID component, the device objects bound to the arm's interfaces (`devices()`),
-//   the USB interface kits when given (`setKits`), and the Ready state, which follows the open
-//   interfaces whose names carry the device identity, and the open kits.
-// - Motion: the panel's start, stop and switch of a motion (`click`), held keys and pad controls
-//   (`jogPress`, `jogRelease`), Esc (`stopEverything`) and the runaway limit. How the buttons look is
-//   the front end's: it hears `lookOn`, `looksReset` and `codeShown`.
-// - Gamepad: the pad that drives the arm as keys do.
-// - Run: the script runner, and why a run ended.
-// - Recording: `stepBegun` and `stepEnded`, with the step's time in seconds, for the front end to
-//   write as script steps. The motion's time is counted in ticks of `stepTimer()` (250 ms), as the
-//   recorded steps have always been.
-// - Pose: where the arm is, estimated from every code that reached it and when (the arm has no
-//   sensors), the end stops that estimate holds, the start pose and the way back to it.
-// - The way out: every code for every arm, the light included, goes through one ArmOutlet, which
-//   puts a deadline on each motion (the runaway limit's, in runs too) and confirms each stop.
+// - Connection: the HID component, the device objects bound to the arm's interfaces, the USB
+//   interface kits when given (`setKits`), and the Ready state, which follows the open interfaces
+//   whose names carry the device identity, and the open kits.
+// - The panel's motion (`PanelMotion`): the start, stop and switch of a motion (`click`), held keys
+//   and pad controls (`jogPress`, `jogRelease`), and the steps recorded in Scripting mode (`stepBegun`,
+//   `stepEnded`). How the buttons look is the front end's: it hears `lookOn`, `looksReset` and
+//   `codeShown`.
+// - The runaway limit (`RunawayLimit`) of the panel's motions, and the time limits of a run's
+//   (`RunMotionLimits`).
+// - The run (`RunController`): the script runner, which sends each step through `send`, and why a run
+//   ended.
+// - The pose (`EndStopGuard`): where the arm is, estimated from every code that reached it and when
+//   (the arm has no sensors), the end stops that estimate holds, the start pose and the way back to it.
+// - The way out (`ArmOutlet`): every code for every arm, the light included, goes through it; it puts
+//   a deadline on each motion (the runaway limit's, in runs too) and confirms each stop.
 //
 // Locks, always taken in this order and released in the reverse: the HID component's lock
 // (`agent().lock()`, which the component also holds while it tells of an interface closing), then the
-// session's send lock (`m_sendLock`: the pose, the end stop, the cut steps, the override), then the
-// outlet's, then the kit list's, then each device writer's. The outlet's watch thread calls back
-// (onDeadline) holding none of them and takes them in the same order.
+// session's send lock (`m_sendLock`: the end-stop guard with its pose, the run's time limits, the cut
+// steps and the last code sent), then the outlet's, then the kit list's, then each device writer's. The
+// outlet's watch thread calls back (onDeadline) holding none of them and takes them in the same order.
 //
 // Everything runs on the thread that made the session, except `send`, which a run's timing thread
 // calls too.
-class ArmSession : public QObject
+class ArmSession : public QObject, private PanelMotion::Host
 {
     Q_OBJECT
 
 public:
     // Where a held motion comes from: a key or a pad control; each holds at most one motion.
-    enum class Input { Key, Pad };
-    // How the last run ended.
-    enum class RunEnd { Finished, Stopped, Disconnected, CommandFailed, Stalled };
-    // A step of a run that the end-stop rule, or its motion's time limit, cut short.
-    struct CutStep
-    {
-        enum class Why { EndStop, TimeLimit };
-        int row = 0;
-        int repetition = 0;
-        int code = 0;
-        Why why = Why::EndStop;
-        // For TimeLimit: how long the motion had run, steps of the same motion before it included.
-        double seconds = 0.0;
-        // "Step 12 (ElbowUp) of repetition 1 cut short: Elbow at its upper end (estimated)", or
-        // "… cut short: Wrist stopped after 9.0 s: time limit"
-        QString text() const;
-    };
-    // A step that runs its motor longer than the joint's whole travel, found before a run.
-    struct OverlongStep
-    {
-        int row = 0;
-        int code = 0;
-        double seconds = 0.0;
-        // "Step 4 (WristUp, 10 s) runs longer than the wrist's whole travel (6 s): it will be stopped
-        // after 9 s", or "…: nothing will stop it, the runaway limit is off"
-        QString text;
-    };
+    using Input = PanelMotion::Input;
+    using RunEnd = ::RunEnd;
+    using CutStep = ::CutStep;
+    using OverlongStep = ::OverlongStep;
 
     static constexpr int ArmVendorId = 7791;
     static constexpr int ArmProductId = 4371;
-    // A motor stopped by the limit has had at least this long, whatever its joint's travel time.
-    static constexpr int RunLimitFloorMs = 2000;
-    // A motion started again within this time of its stop goes on with the run time it had.
-    static constexpr int RunLimitGapMs = 1000;
-    // The same motion asked for again within this time of the end-stop rule's stop or refusal goes
-    // past the estimated end, once.
-    static constexpr int EndStopOverrideMs = 2000;
-    // Overrides of one joint towards one end go past it this long in all, until the joint has been
-    // driven the other way.
-    static constexpr int EndStopOverrideBudgetMs = 500;
+    static constexpr int RunLimitFloorMs = RunawayLimit::FloorMs;
+    static constexpr int RunLimitGapMs = RunawayLimit::GapMs;
+    static constexpr int EndStopOverrideMs = EndStopGuard::OverrideMs;
+    static constexpr int EndStopOverrideBudgetMs = EndStopGuard::OverrideBudgetMs;
     // A panel motion's deadline at the way out comes this long after its runaway limit, which stops
     // it first as a second click would; the deadline is there for when the limit's timer cannot run.
     static constexpr int PanelDeadlineGraceMs = 200;
@@ -111,7 +85,6 @@ public:
     HIDagentX &agent() const { return *m_agent; }
     ArmDeviceList &devices() const { return *m_devices; }
     Gamepad &gamepad() const { return *m_gamepad; }
-    ScriptRunner &runner() const { return *m_runner; }
 
     // --- Connection
     // The text that names the arm in an interface's device name; empty matches every interface.
@@ -130,7 +103,9 @@ public:
     // 1e6f:1113, /dev/hidraw0" for each interface of a HID arm, "USB interface kit 1267:0000 on bus 1,
     // address 4" for each kit.
     QStringList attachedArms() const;
-    // Ready exactly while an arm interface is open; told by readyChanged when it changes. Losing the
+    // Ready exactly while an arm interface is open; told by readyChanged at the first count and when it
+    // changes, and by
+    // armsChanged at every count of the arms. Losing the
     // arm during a run ends the run (RunEnd::Disconnected).
     void updateConnection();
     bool isReady() const { return m_ready; }
@@ -170,7 +145,7 @@ public:
     // --- Motion
     // Whether motions are recorded (Scripting mode), asked at each motion; never, without a source.
     void setScriptingModeSource(std::function<bool()> scripting) { m_scriptingMode = std::move(scripting); }
-    bool scriptingMode() const { return m_scriptingMode && m_scriptingMode(); }
+    bool scriptingMode() const override { return m_scriptingMode && m_scriptingMode(); }
     // A click on the motion button of `code`: start, stop (the lit one again) or switch.
     void click(int code);
     // The choice of Scripting: the motion state ends, the motor runs on, its button stays lit.
@@ -180,15 +155,15 @@ public:
     void stopEverything();
     void jogPress(Input input, int code);
     void jogRelease(Input input, int code);
-    bool motionActive() const { return m_motionActive; }
+    bool motionActive() const { return m_panel.active(); }
     // The step name of the motion switched on last; empty at start.
-    QString activeTag() const { return m_activeTag; }
-    int activeCode() const;
-    float stepTicks() const { return m_stepTicks; }
-    QTimer *stepTimer() const { return m_stepTimer; }
+    QString activeTag() const { return m_panel.activeTag(); }
+    int activeCode() const { return m_panel.activeCode(); }
+    float stepTicks() const { return m_panel.stepTicks(); }
+    QTimer *stepTimer() { return m_panel.stepTimer(); }
     // Opens a step (no motion on) or closes the one being recorded (a motion on), as recording does
     // at each click in Scripting mode.
-    void recordScriptStep();
+    void recordScriptStep() { m_panel.recordScriptStep(); }
 
     // --- Runaway limit
     // The options file's limits, and its reversed motors for the kits given (setKits) by then.
@@ -197,20 +172,28 @@ public:
     // How long the motion of `code` may run before it is stopped, in ms; 0 when it is not limited.
     int runLimitMs(int code) const;
     // Every motion gets this limit instead of its joint's; nullopt restores them.
-    void setRunLimitOverride(std::optional<int> milliseconds) { m_runLimitOverride = milliseconds; }
+    void setRunLimitOverride(std::optional<int> milliseconds) { m_limit.setOverride(milliseconds); }
     // The steps of source that run their motor longer than the joint's whole travel (from firstStep).
     QList<OverlongStep> overlongSteps(ScriptSource &source, int firstStep = 1) const;
-    bool runLimitArmed() const { return m_runLimitTimer.isActive(); }
+    bool runLimitArmed() const { return m_limit.armed(); }
 
     // --- Run
     // Plays the script of source from firstStep, in a nested event loop, and returns when it is over.
     RunEnd runScript(ScriptSource &source, int firstStep = 1);
     // Stop: the run sends 0 at once and ends.
     void stopRun();
-    bool running() const;
-    RunEnd lastRunEnd() const { return m_runEnd; }
-    // Why a command of the last run did not reach an arm.
-    QString lastRunFailure() const { return m_runFailure; }
+    bool running() const override;
+    RunEnd lastRunEnd() const { return m_run.lastEnd(); }
+    // Why a command of the last run did not reach an arm: the first, and every one.
+    QString lastRunFailure() const { return m_run.lastFailure(); }
+    QStringList lastRunFailures() const { return m_run.failures(); }
+    // When each command of the last run was due and went out, kept while asked for; and the CPU time
+    // its timing thread took. For measuring runs.
+    void setRecordRunTimings(bool on) { m_run.setRecordTimings(on); }
+    QList<ScriptRunner::SendTiming> lastRunTimings() const { return m_run.sendTimings(); }
+    qint64 lastRunTimingCpuNs() const { return m_run.timingCpuNs(); }
+    // The script of the run in progress changed: the steps it has not started yet take the change.
+    void scriptChanged() { m_run.scriptChanged(); }
     // A command of the running script did not reach an arm: the run ends as Stop ends it. Any thread.
     void cutRunAfterFailedSend(const QString &why);
     // The steps of the last run (or the one in progress) that the end-stop rule cut short, in order.
@@ -240,10 +223,12 @@ public:
     // sent, and it returns RunEnd::Finished.
     RunEnd returnToStart(QString *refusal = nullptr);
     // Whether the run in progress is a return to start.
-    bool returning() const { return m_returning.load(); }
+    bool returning() const { return m_run.returning(); }
 
 Q_SIGNALS:
     void readyChanged(bool ready);
+    // The arms open may have changed (attachedArms), Ready or not.
+    void armsChanged();
     // The looks of the motion buttons: one lit, all idle, and the code last sent by the panel.
     void lookOn(int code);
     void looksReset();
@@ -275,30 +260,25 @@ Q_SIGNALS:
     void gamepadDenied(const QString &reason);
 
 private:
-    Q_INVOKABLE void takeFailure();
     Q_INVOKABLE void armEndStop();
     Q_INVOKABLE void tellPoseStatus();
     Q_INVOKABLE void tellStopFailed();
     bool sendLocked(qint16 code, QString *error, bool *heard = nullptr);
-    // What the session keeps of a code the arm took: the pose, the end stop, the override's use.
-    void noteSent(qint16 out, qint64 nowNs);
     // Whether a stop went out, for the guard and the front end; a stop that did not is told.
     void noteDelivery(qint16 out, const ArmOutlet::Delivery &delivery);
-    qint64 motionDeadlineNs(qint16 code, qint64 nowNs, bool inRun, bool overriding, double overrideSeconds);
+    qint64 motionDeadlineNs(qint16 code, qint64 nowNs, bool inRun, const EndStopGuard::Reckoning &reckoning);
     void onDeadline(quint64 serial);
     void onMotionDeadline(int code);
-    qint64 overrideLeftNs(int code) const;
-    bool endStopRefuses(int code);
     void onEndStop();
-    void notePoseChange();
     void onArrival();
     void onIntfClosed(int numStillOpen, const QString &name, int handle);
     void onWriteStalled();
-    void onGamepadMotion(int code);
-    void lightAndSend(int code);
-    void stopPanelMotion();
-    void armRunLimit(int code);
-    void pauseRunLimit();
+    // What the panel's motion asks of the session.
+    bool refusesStart(int code) override;
+    void limitFollows(int code) override;
+    void pauseLimit() override { m_limit.pause(); }
+    void sendCode(qint16 code) override { send(code); }
+    bool closed() const override { return m_shutDown; }
     void onRunLimit();
     void endRun(RunEnd why, const QString &failure = QString());
     void updateGuard();
@@ -308,72 +288,31 @@ private:
     std::unique_ptr<ArmDeviceList> m_devices;
     std::unique_ptr<ArmOutlet> m_outlet;
     std::unique_ptr<Gamepad> m_gamepad;
-    std::shared_ptr<ScriptRunner> m_runner;
+    RunController m_run;
     KitArmList *m_kits = nullptr;
     QString m_identity;
     bool m_starting = false;
     std::atomic<bool> m_shutDown{false};
     // Read by a run's timing thread as it sends.
     std::atomic<bool> m_ready{false};
-    std::atomic<bool> m_stopping{false};
+    // Whether the front end has heard the Ready state once: it hears it at the first count of the arms
+    // and then only when it changes.
+    bool m_readyTold = false;
 
     std::function<bool()> m_scriptingMode;
-    bool m_motionActive = false;
-    QString m_activeTag;
-    float m_stepTicks = 0;
-    QTimer *m_stepTimer;
-    // The code the panel sent last; -1 before any.
-    int m_panelCode = -1;
-    int m_keyJogCode = -1;
-    int m_padJogCode = -1;
-    int m_gamepadCode = -1;
+    PanelMotion m_panel;
 
     ControlOptions m_options;
-    std::optional<int> m_runLimitOverride;
-    QTimer m_runLimitTimer;
-    QElapsedTimer m_runLimitClock;
-    qint64 m_runLimitRanMs = 0;
-    QElapsedTimer m_runLimitPause;
-    int m_runLimitCode = -1;
-
-    bool m_runActive = false;
-    RunEnd m_runEnd = RunEnd::Finished;
-    QString m_runFailure;
-    // A failed send of the run's timing thread, on its way to this thread.
-    std::mutex m_failureLock;
-    QString m_failureWaiting;
+    RunawayLimit m_limit;
 
     // Held across every send, so that what the estimate hears is exactly what went out, in order, and
-    // a stop at an estimated end goes to the motion it was meant for and to no later one. Always taken
-    // after the HID lock, never before it: the component tells of a closed interface under its lock.
+    // a stop at an estimated end goes to the motion it was meant for and to no later one. Guards the
+    // members below it.
     mutable std::mutex m_sendLock;
-    PoseEstimator m_pose;
-    // Codes that have gone out, counted; an end stop is for one of them.
-    quint64 m_sendSerial = 0;
-    // The end stop of the motion in force: its send, its code and when it is due (ns; 0 for none).
-    quint64 m_endStopSerial = 0;
-    int m_endStopCode = 0;
-    qint64 m_endStopDueNs = 0;
-    // The row and repetition of the run's step whose code went out last.
-    int m_endStopRow = 0;
-    int m_endStopRepetition = 0;
+    EndStopGuard m_endStops;
     QTimer m_endStopTimer;
+    RunMotionLimits m_runLimits;
     QList<CutStep> m_cutSteps;
-    // The panel motion the rule stopped or refused last, and when: asked for again in time, it passes.
-    int m_overrideCode = -1;
-    QElapsedTimer m_overrideClock;
-    // The motion that was let past its estimated end; it stops when its joint's override is used up.
-    int m_overriding = -1;
-    // When the override motion went out (0: none on), and what overrides of each joint's ends (towards
-    // its minimum, its maximum) have used since it was last driven the other way, in ns.
-    qint64 m_overrideStartNs = 0;
-    std::array<std::array<qint64, 2>, ArmJointCount> m_overrideUsedNs{};
-    // The run's motions and their time limits: a motion goes on through consecutive steps of its
-    // code, and may run until its deadline (0: no limit). The limits are taken as the run starts.
-    std::array<int, 11> m_runLimitsMs{};
-    int m_runMotionCode = -1;
-    qint64 m_runMotionStartNs = 0;
-    qint64 m_runMotionDeadlineNs = 0;
     // The code the arms were sent last, with its step's row and repetition in a run.
     int m_lastCode = 0;
     int m_lastRow = 0;
@@ -383,12 +322,10 @@ private:
     QString m_stopFailure;
     std::atomic<bool> m_lastStopConfirmed{true};
     std::atomic<bool> m_stopConfirmed{false};
-    std::atomic<bool> m_returning{false};
     QString m_poseStatus;
 
     std::unique_ptr<GuardLink> m_guard;
     bool m_guardWanted = false;
     QString m_guardLog;
     QString m_guardError;
-    bool m_measuring = false;
 };

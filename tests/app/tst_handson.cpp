@@ -371,7 +371,7 @@ private Q_SLOTS:
         });
         QTimer guard;
         guard.setSingleShot(true);
-        QObject::connect(&guard, &QTimer::timeout, &w, [&w] { w.Runner().requestStop(); });
+        QObject::connect(&guard, &QTimer::timeout, &w, [&w] { w.session().stopRun(); });
         guard.start(20000);
         QTest::mouseClick(w.cmdRun, Qt::LeftButton);
         QVERIFY(guard.isActive());
@@ -398,14 +398,14 @@ private Q_SLOTS:
                 return;
             scheduled = true;
             QTimer::singleShot(0, &w, [&] {
-                playedInRun = w.Runner().isRunning();
+                playedInRun = w.session().running();
                 play(w.FrameMain, QStringLiteral("+Left -Left +O"));
                 QTest::mouseClick(w.cmdRun, Qt::LeftButton);
             });
         });
         QTimer guard;
         guard.setSingleShot(true);
-        QObject::connect(&guard, &QTimer::timeout, &w, [&w] { w.Runner().requestStop(); });
+        QObject::connect(&guard, &QTimer::timeout, &w, [&w] { w.session().stopRun(); });
         guard.start(20000);
         QTest::mouseClick(w.cmdRun, Qt::LeftButton);
         QVERIFY(guard.isActive());

@@ -228,7 +228,7 @@ private Q_SLOTS:
             QTimer stormTimer;
             QObject::connect(&stormTimer, &QTimer::timeout, &w, [&] {
                 if (storm.done() || !storm.fault().isEmpty())
-                    w.Runner().requestStop();
+                    w.session().stopRun();
                 else
                     storm.next();
             });
@@ -243,7 +243,7 @@ private Q_SLOTS:
                 QTest::mouseClick(w.cmdRun, Qt::LeftButton);
                 stormTimer.stop();
                 ++runs;
-                QVERIFY(!w.Runner().isRunning());
+                QVERIFY(!w.session().running());
                 storm.check();
                 // A run that lost its last arm says so once; the storm's own stop says nothing.
                 QVERIFY(dialogs.messages.size() - told <= 1);

@@ -213,9 +213,9 @@ public:
                          Qt::DirectConnection);
     }
     // From the window's thread, once the change is made.
-    void release(ScriptRunner &runner)
+    void release(QObject &windowThread)
     {
-        QMetaObject::invokeMethod(&runner, [this] {
+        QMetaObject::invokeMethod(&windowThread, [this] {
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_released = true;
             m_wake.notify_all();
@@ -262,7 +262,7 @@ bool runToEnd(frmMain &w)
     bool fired = false;
     QObject::connect(&guard, &QTimer::timeout, &w, [&] {
         fired = true;
-        w.Runner().requestStop();
+        w.session().stopRun();
     });
     guard.start(20000);
     QTest::mouseClick(w.cmdRun, Qt::LeftButton);
@@ -656,7 +656,7 @@ private Q_SLOTS:
         QVERIFY(idle(w));
         QVERIFY(!w.Grid->HighLight());
         QVERIFY(!w.StopRequested);
-        QVERIFY(!w.Runner().isRunning());
+        QVERIFY(!w.session().running());
     }
 
     // An arm whose device stops taking reports. The stop waits behind the stuck motion code instead of
@@ -872,11 +872,11 @@ private Q_SLOTS:
             if (change.endsWith(QStringLiteral("replug")))
                 f.h.arms.front()->plugIn();
             if (held)
-                held->release(w.Runner());
+                held->release(w.session());
         });
         QVERIFY(runToEnd(w));
         QVERIFY2(!held || held->kept(), "the change did not reach the run");
-        QVERIFY(!w.Runner().isRunning());
+        QVERIFY(!w.session().running());
         QCOMPARE(f.h.codes(), codes);
         QCOMPARE(w.NextStep, nextStep);
         QCOMPARE(f.dialogs.messages.contains(QStringLiteral("Error: ") + frmMain::DisconnectedDuringRunText),

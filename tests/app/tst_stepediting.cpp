@@ -300,7 +300,7 @@ private Q_SLOTS:
                 if (action->isEnabled() && !action->isSeparator())
                     enabledInRun << action->text();
             }
-            w.Runner().requestStop();
+            w.session().stopRun();
         });
         QTest::mouseClick(w.cmdRun, Qt::LeftButton);
         QVERIFY(enabledInRun.isEmpty());

@@ -51,7 +51,6 @@ public:
     QString functionText(int row) override { return row == 1 ? QStringLiteral("ElbowUp") : QStringLiteral("Pause"); }
     QString timeText(int) override { return QStringLiteral("5"); }
     QString repetitionsText() override { return QStringLiteral("1"); }
-    void sendArmCommand(qint16 code) override { session->send(code); }
     ArmSession *session = nullptr;
 };
 
@@ -110,7 +109,6 @@ public:
     QString functionText(int row) override { return m_steps[row - 1][0]; }
     QString timeText(int row) override { return m_steps[row - 1][1]; }
     QString repetitionsText() override { return QStringLiteral("1"); }
-    void sendArmCommand(qint16 code) override { m_session.send(code); }
 
 private:
     ArmSession &m_session;

@@ -268,8 +268,7 @@ int cliRun(const QStringList &args)
             out << "Start pose: " << simulator.poseAt(ArmSession::clockNs()).toText() << "\n";
     }
 
-    ScriptRunner &runner = session.runner();
-    CliScript script(load, reps, session, output, out);
+    CliScript script(load, reps, output, out);
     if (hid.arm && hid.arm->kind() == VirtualArm::Kind::Kit && failWrite > 0) {
         // Counted at the transport, as for the HID board below.
         VirtualKit *target = hid.arm->kitDevice();
@@ -277,7 +276,7 @@ int cliRun(const QStringList &args)
         if (failWrite == 1)
             target->failNextWrite(false, failCount);
         QObject::connect(
-            virtualKits, &VirtualKitTransport::commandWritten, &runner,
+            virtualKits, &VirtualKitTransport::commandWritten, &session,
             [target, failWrite, failCount, written = 0](const QString &path, const QByteArray &, qint64) mutable {
                 if (path == target->info.path && ++written == failWrite - 1)
                     target->failNextWrite(false, failCount);
@@ -290,7 +289,7 @@ int cliRun(const QStringList &args)
         if (failWrite == 1)
             target->failNextWrite(false, failCount);
         QObject::connect(
-            virtualTransport, &VirtualHidTransport::reportWritten, &runner,
+            virtualTransport, &VirtualHidTransport::reportWritten, &session,
             [target, failWrite, failCount, written = 0](const QString &path, const QByteArray &, qint64) mutable {
                 if (path == target->info.path && ++written == failWrite - 1)
                     target->failNextWrite(false, failCount);
@@ -302,7 +301,7 @@ int cliRun(const QStringList &args)
     // A closed terminal, a quit key and a reader of the output that went away end the run as Ctrl-C does.
     StopSignals stopSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
     if (stopSignals.notifier()) {
-        QObject::connect(stopSignals.notifier(), &QSocketNotifier::activated, &runner, [&] {
+        QObject::connect(stopSignals.notifier(), &QSocketNotifier::activated, &session, [&] {
             if (stopSignals.take() != 0)
                 session.stopRun();
         });
@@ -363,7 +362,7 @@ int cliRun(const QStringList &args)
     // A virtual arm hears a report written on the run's thread through this thread's events: let it
     // hear the last ones (the stop, as a rule) before the program ends, so that its log is whole.
     QCoreApplication::sendPostedEvents();
-    for (const QString &why : script.failures())
+    for (const QString &why : session.lastRunFailures())
         err << "tessaro-cli: " << why << "\n";
     const RunProgress &progress = script.progress();
     const QString where = returned ? QStringLiteral("the return to the start pose")

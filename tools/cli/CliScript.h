@@ -22,8 +22,8 @@ enum class Output { Quiet, Lines, Terminal };
 class CliScript : public ScriptSource
 {
 public:
-    CliScript(const ScriptLoad &load, int reps, ArmSession &session, Output output, QTextStream &out)
-        : m_rows(load.records), m_steps(load.nextStep - 1), m_reps(reps), m_session(session),
+    CliScript(const ScriptLoad &load, int reps, Output output, QTextStream &out)
+        : m_rows(load.records), m_steps(load.nextStep - 1), m_reps(reps),
           m_output(output), m_out(out), m_line(out)
     {
         QList<double> seconds;
@@ -40,21 +40,6 @@ public:
     QString functionText(int row) override { return row < m_rows.size() ? m_rows[row][1] : QString(); }
     QString timeText(int row) override { return row < m_rows.size() ? m_rows[row][2] : QString(); }
     QString repetitionsText() override { return QString::number(m_reps); }
-    void sendArmCommand(qint16 code) override
-    {
-        QString why;
-        // An arm found gone is no failure of the command: its removal ends the run and says so.
-        if (m_session.send(code, &why) || why.isEmpty())
-            return;
-        // Told once the run is over, on the main thread, so that it does not land in the middle of the
-        // progress line.
-        {
-            const std::lock_guard<std::mutex> lock(m_failureMutex);
-            m_failures << why;
-        }
-        // The arm no longer follows the script: the run ends here, its stop code still tried.
-        m_session.cutRunAfterFailedSend(why);
-    }
     void stepStarting(int row) override
     {
         const qint64 now = ScriptRunner::clockNs();
@@ -99,11 +84,6 @@ public:
     }
 
     // Why the commands that did not reach the arm failed, in order. Once the run has ended.
-    QStringList failures()
-    {
-        const std::lock_guard<std::mutex> lock(m_failureMutex);
-        return m_failures;
-    }
 
 private:
     static constexpr int RedrawMs = 200;
@@ -118,13 +98,10 @@ private:
     QList<ScriptRow> m_rows;
     int m_steps;
     int m_reps;
-    ArmSession &m_session;
     Output m_output;
     QTextStream &m_out;
     TerminalLine m_line;
     RunProgress m_progress;
     QTimer m_redraw;
     qint64 m_drawnNs = 0;
-    std::mutex m_failureMutex;
-    QStringList m_failures;
 };
