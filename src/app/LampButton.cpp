@@ -117,6 +117,6 @@ QString attachedArmsToolTip(const ArmSession &session)
 void followAttachedArms(QLabel *status, const ArmSession &session)
 {
     status->setToolTip(attachedArmsToolTip(session));
-    QObject::connect(&session, &ArmSession::readyChanged, status,
+    QObject::connect(&session, &ArmSession::armsChanged, status,
                      [status, &session] { status->setToolTip(attachedArmsToolTip(session)); });
 }

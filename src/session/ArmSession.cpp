@@ -59,7 +59,12 @@ ArmSession::ArmSession(HidTransport *transport, QObject *parent)
       m_outlet(std::make_unique<ArmOutlet>(m_devices.get())),
       m_gamepad(std::make_unique<Gamepad>(transport)),
       // Once the session shuts down, its own stop stands for the run's.
-      m_run([this](qint16 code, QString *why) { return !m_shutDown && send(code, why); }), m_panel(*this)
+      m_run([this](qint16 code, QString *why) { return !m_shutDown && send(code, why); }), m_panel(*this),
+      m_gate(*m_outlet, m_limit, [this] { return m_agent->lock(); },
+             [this] {
+                 return MotionGate::RunState{m_run.playing(), m_run.sendingRow(), m_run.sendingRepetition(),
+                                             m_run.returning()};
+             })
 {
     // Design-time settings of the component.
     m_agent->SetLogFile(QStringLiteral("HidLog.txt"));
@@ -102,6 +107,8 @@ ArmSession::ArmSession(HidTransport *transport, QObject *parent)
     m_endStopTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_endStopTimer, &QTimer::timeout, this, &ArmSession::onEndStop);
     m_outlet->setDeadlineHandler([this](quint64 serial) { onDeadline(serial); });
+    // Told on this object's thread, whichever thread sent.
+    m_gate.setStopFailedHandler([this] { QMetaObject::invokeMethod(this, "tellStopFailed", Qt::QueuedConnection); });
     m_poseStatus = poseStatusText();
 }
 
@@ -171,7 +178,7 @@ void ArmSession::shutDown(bool sendStop)
             send(0);
     });
     // The guard stands down only after a stop that reached every arm; otherwise it tries too.
-    if (m_guard && (!m_ready || m_stopConfirmed))
+    if (m_guard && (!m_ready || m_gate.stopConfirmed()))
         m_guard->dismiss();
     runStep([this] { m_agent->StopAgent(); });
     if (m_kits)
@@ -231,14 +238,7 @@ void ArmSession::updateConnection()
     // The arm's controller is powered through the cable: whatever ran has stopped, nothing may send it
     // again should the arm come back, and the arm may be moved by hand before it is back, so the pose
     // is forgotten.
-    {
-        const auto hid = m_agent->lock();
-        const std::lock_guard<std::mutex> guard(m_sendLock);
-        m_endStops.lost(clockNs());
-        m_outlet->forget();
-        // An arm that comes back has been without power: nothing runs that a guard would have to stop.
-        m_stopConfirmed = true;
-    }
+    m_gate.armLost();
     m_endStopTimer.stop();
     if (wasReady || !std::exchange(m_readyTold, true))
         Q_EMIT readyChanged(false);
@@ -250,29 +250,17 @@ void ArmSession::updateConnection()
 
 bool ArmSession::send(qint16 code, QString *error)
 {
-    // The Ready state as a flag any thread may read; the device list takes the HID lock itself.
+    // The Ready state as a flag any thread may read.
     if (!m_ready) {
-        // No arm of ours is open: whatever was in force is over, and must never be sent again.
-        if (code == 0) {
-            const std::lock_guard<std::mutex> guard(m_sendLock);
-            m_outlet->forget();
-            m_stopConfirmed = true;
-        }
+        if (code == 0)
+            m_gate.noArm();
         return false;
     }
-    bool sent = false;
-    bool heard = false;
-    {
-        // The HID lock first, as whatever the component tells under it (an interface closed) may come
-        // to the pose; the device list takes it again inside.
-        const auto hid = m_agent->lock();
-        const std::lock_guard<std::mutex> guard(m_sendLock);
-        sent = sendLocked(code, error, &heard);
-    }
-    if (!heard)
+    const MotionGate::Sent sent = m_gate.send(code, error);
+    if (!sent.heard)
         return false;
     // The end stop of the motion that went out, and the pose line, belong to this thread's timers and
-    // signals; a run's timing thread hands them over by name, the figures through the lock.
+    // signals; a run's timing thread hands them over by name, the figures through the gate.
     if (QThread::currentThread() == thread()) {
         armEndStop();
         tellPoseStatus();
@@ -280,108 +268,23 @@ bool ArmSession::send(qint16 code, QString *error)
         QMetaObject::invokeMethod(this, "armEndStop", Qt::QueuedConnection);
         QMetaObject::invokeMethod(this, "tellPoseStatus", Qt::QueuedConnection);
     }
-    return sent;
-}
-
-bool ArmSession::sendLocked(qint16 code, QString *error, bool *heard)
-{
-    qint64 now = clockNs();
-    const bool inRun = m_run.playing();
-    const EndStopGuard::Reckoning reckoning = m_endStops.reckon(code, now, inRun, m_run.returning());
-    const int row = inRun ? m_run.sendingRow() : 0;
-    const int repetition = inRun ? m_run.sendingRepetition() : 0;
-    // A step towards an end the arm is at already sends a stop in its place: the motion before it
-    // ends as the step would have ended it, and the run goes on timed as written.
-    qint16 out = code;
-    std::optional<CutStep> cut;
-    if (inRun && reckoning.toEnd == 0.0) {
-        out = 0;
-        cut = CutStep{row, repetition, code};
-    }
-    qint64 deadline = motionDeadlineNs(code, now, inRun, reckoning);
-    // A run's motion that has had its time already (steps of the same motion before this one) is
-    // over: the step is cut as the end-stop rule would cut it.
-    if (inRun && out != 0 && deadline != 0 && deadline <= now) {
-        out = 0;
-        cut = CutStep{row, repetition, code, CutStep::Why::TimeLimit, double(m_runLimits.limitMs(code)) / 1000.0};
-    }
-    if (out == 0)
-        deadline = 0;
-    const ArmOutlet::Delivery delivery = m_outlet->send(out, deadline);
-    if (error && !delivery.error.isEmpty())
-        *error = delivery.error;
-    noteDelivery(out, delivery);
-    if (heard)
-        *heard = delivery.anyTook;
-    // An arm that took the code runs it, whether or not the others did: the estimate hears it.
-    if (!delivery.anyTook)
-        return false;
-    // The code is in the arm's hands from here.
-    m_endStops.sent(out, code, reckoning, row, repetition, clockNs());
-    m_lastCode = out;
-    m_lastRow = row;
-    m_lastRepetition = repetition;
-    if (cut)
-        m_cutSteps.append(*cut);
-    return delivery.allTook;
-}
-
-void ArmSession::noteDelivery(qint16 out, const ArmOutlet::Delivery &delivery)
-{
-    m_stopConfirmed = out == 0 && delivery.allTook;
-    if (out != 0)
-        return;
-    m_lastStopConfirmed = delivery.stopConfirmed;
-    // Told on this object's thread, whichever thread sent.
-    if (!delivery.stopConfirmed) {
-        m_stopFailure = delivery.error;
-        QMetaObject::invokeMethod(this, "tellStopFailed", Qt::QueuedConnection);
-    }
-}
-
-qint64 ArmSession::motionDeadlineNs(qint16 code, qint64 nowNs, bool inRun, const EndStopGuard::Reckoning &reckoning)
-{
-    if (inRun)
-        return m_runLimits.deadlineFor(code, nowNs);
-    if (!armCodeMotion(code))
-        return 0;
-    if (reckoning.overriding)
-        return nowNs + qint64(std::ceil(reckoning.toEnd * 1e9)) + qint64(PanelDeadlineGraceMs) * 1'000'000;
-    // The panel's runaway limit tightens this to the time the motion has left once it is armed.
-    const int limit = m_limit.limitMs(code);
-    return limit > 0 ? nowNs + qint64(limit + PanelDeadlineGraceMs) * 1'000'000 : 0;
+    return sent.allTook;
 }
 
 void ArmSession::onDeadline(quint64 serial)
 {
     // The outlet's watch thread: the motion in force has had its time.
-    int code = 0;
-    bool panel = false;
-    {
-        const auto hid = m_agent->lock();
-        const std::lock_guard<std::mutex> guard(m_sendLock);
-        if (m_shutDown || serial != m_outlet->serial())
-            return;
-        code = m_lastCode;
-        const bool inRun = m_run.playing();
-        const ArmOutlet::Delivery delivery = m_outlet->send(0);
-        noteDelivery(0, delivery);
-        if (delivery.anyTook) {
-            const qint64 now = clockNs();
-            if (inRun && armCodeMotion(code))
-                m_cutSteps.append(CutStep{m_lastRow, m_lastRepetition, code, CutStep::Why::TimeLimit,
-                                          double(now - m_runLimits.motionStartNs()) / 1e9});
-            m_endStops.sent(0, 0, {}, 0, 0, now);
-            m_lastCode = 0;
-        }
-        panel = !inRun;
-    }
+    if (m_shutDown)
+        return;
+    const std::optional<MotionGate::DeadlineStop> stop = m_gate.stopAtDeadline(serial);
+    if (!stop)
+        return;
     QMetaObject::invokeMethod(
         this,
-        [this, code, panel] {
+        [this, stop] {
             tellPoseStatus();
-            if (panel)
-                onMotionDeadline(code);
+            if (stop->panel)
+                onMotionDeadline(stop->code);
         },
         Qt::QueuedConnection);
 }
@@ -398,22 +301,12 @@ void ArmSession::onMotionDeadline(int code)
 
 void ArmSession::tellStopFailed()
 {
-    QString why;
-    {
-        const std::lock_guard<std::mutex> guard(m_sendLock);
-        why = std::exchange(m_stopFailure, QString());
-    }
-    Q_EMIT stopFailed(why);
+    Q_EMIT stopFailed(m_gate.takeStopFailure());
 }
 
 bool ArmSession::setLight(bool on, QString *error)
 {
-    ArmOutlet::Delivery delivery;
-    {
-        const auto hid = m_agent->lock();
-        const std::lock_guard<std::mutex> guard(m_sendLock);
-        delivery = m_outlet->setLight(on);
-    }
+    const ArmOutlet::Delivery delivery = m_gate.setLight(on);
     if (error && !delivery.error.isEmpty())
         *error = delivery.error;
     return delivery.allTook;
@@ -554,11 +447,8 @@ void ArmSession::stopEverything()
 
 bool ArmSession::refusesStart(int code)
 {
-    {
-        const std::lock_guard<std::mutex> guard(m_sendLock);
-        if (!m_endStops.refuses(code, clockNs()))
-            return false;
-    }
+    if (!m_gate.refusesStart(code))
+        return false;
     Q_EMIT endStopReached(PoseEstimator::endReachedText(code));
     return true;
 }
@@ -567,10 +457,8 @@ bool ArmSession::refusesStart(int code)
 
 void ArmSession::setOptions(const ControlOptions &options)
 {
-    if (options.travel != m_options.travel) {
-        const std::lock_guard<std::mutex> guard(m_sendLock);
-        m_endStops.pose().setCalibration(options.travel, clockNs());
-    }
+    if (options.travel != m_options.travel)
+        m_gate.changePose([&](PoseEstimator &pose, qint64 now) { pose.setCalibration(options.travel, now); });
     m_options = options;
     if (m_kits)
         m_kits->setReversed(options.kitReversed);
@@ -588,10 +476,7 @@ void ArmSession::limitFollows(int code)
     if (!left)
         return;
     // The way out stops the motor a little after, should this thread be held up then.
-    const auto hid = m_agent->lock();
-    const std::lock_guard<std::mutex> guard(m_sendLock);
-    if (m_outlet->codeInForce() == code && !m_endStops.overrideOn())
-        m_outlet->renew(clockNs() + (*left + PanelDeadlineGraceMs) * 1'000'000);
+    m_gate.renewPanelMotion(code, *left);
 }
 
 void ArmSession::onRunLimit()
@@ -623,13 +508,7 @@ ArmSession::RunEnd ArmSession::runScript(ScriptSource &source, int firstStep)
 {
     m_limit.stop();
     m_endStopTimer.stop();
-    {
-        const std::lock_guard<std::mutex> guard(m_sendLock);
-        m_cutSteps.clear();
-        m_endStops.takeDue();
-        // Taken now, for the timing thread: each motion of the run may run its joint's limit.
-        m_runLimits.take(m_limit);
-    }
+    m_gate.runStarts();
     return m_run.play(source, firstStep);
 }
 
@@ -650,8 +529,7 @@ void ArmSession::cutRunAfterFailedSend(const QString &why)
 
 QList<CutStep> ArmSession::lastRunCutSteps() const
 {
-    const std::lock_guard<std::mutex> guard(m_sendLock);
-    return m_cutSteps;
+    return m_gate.cutSteps();
 }
 
 // --- Pose
@@ -663,14 +541,12 @@ qint64 ArmSession::clockNs()
 
 PoseEstimate ArmSession::poseEstimate() const
 {
-    const std::lock_guard<std::mutex> guard(m_sendLock);
-    return m_endStops.pose().estimateAt(clockNs());
+    return m_gate.estimate();
 }
 
 PoseEstimator ArmSession::poseEstimator() const
 {
-    const std::lock_guard<std::mutex> guard(m_sendLock);
-    return m_endStops.pose();
+    return m_gate.estimator();
 }
 
 QString ArmSession::poseStatusText() const
@@ -690,37 +566,27 @@ void ArmSession::tellPoseStatus()
 
 void ArmSession::declareStartPose()
 {
-    {
-        // Where the arm stands, whatever the estimate knew of it: joints not known at their ends are
-        // known from here on only relative to it.
-        const std::lock_guard<std::mutex> guard(m_sendLock);
-        m_endStops.pose().declareStart(clockNs());
-    }
+    // Where the arm stands, whatever the estimate knew of it: joints not known at their ends are known
+    // from here on only relative to it.
+    m_gate.changePose([](PoseEstimator &pose, qint64 now) { pose.declareStart(now); });
     armEndStop();
     tellPoseStatus();
 }
 
 void ArmSession::markAtEnd(int code)
 {
-    {
-        const std::lock_guard<std::mutex> guard(m_sendLock);
-        m_endStops.pose().markAtEnd(code, clockNs());
-    }
+    m_gate.changePose([code](PoseEstimator &pose, qint64 now) { pose.markAtEnd(code, now); });
     tellPoseStatus();
 }
 
 void ArmSession::setMeasuring(bool measuring)
 {
-    const std::lock_guard<std::mutex> guard(m_sendLock);
-    m_endStops.setMeasuring(measuring);
+    m_gate.setMeasuring(measuring);
 }
 
 void ArmSession::forgetPose()
 {
-    {
-        const std::lock_guard<std::mutex> guard(m_sendLock);
-        m_endStops.forget(clockNs());
-    }
+    m_gate.forgetPose();
     m_endStopTimer.stop();
     tellPoseStatus();
 }
@@ -736,18 +602,11 @@ ArmSession::RunEnd ArmSession::returnToStart(QString *refusal)
         return refuse(QStringLiteral("Return to start waits until the run is over"));
     if (!m_ready)
         return refuse(QStringLiteral("No arm to return to its start pose"));
-    QList<PlanStep> plan;
-    bool known = false;
-    {
-        const std::lock_guard<std::mutex> guard(m_sendLock);
-        const qint64 now = clockNs();
-        const PoseEstimator &pose = m_endStops.pose();
-        known = pose.started() && pose.known(now);
-        if (known)
-            plan = pose.returnToStart(now);
-    }
-    if (!known)
+    const PoseEstimator pose = m_gate.estimator();
+    const qint64 now = clockNs();
+    if (!pose.started() || !pose.known(now))
         return refuse(QStringLiteral("Pose unknown: no way back to the start. Set the start pose first"));
+    const QList<PlanStep> plan = pose.returnToStart(now);
     if (plan.isEmpty())
         return refuse(QStringLiteral("The arm is at its start pose"));
     PlanScript script(*this, plan);
@@ -761,11 +620,7 @@ ArmSession::RunEnd ArmSession::returnToStart(QString *refusal)
 
 void ArmSession::armEndStop()
 {
-    qint64 due = 0;
-    {
-        const std::lock_guard<std::mutex> guard(m_sendLock);
-        due = m_endStops.dueNs();
-    }
+    const qint64 due = m_gate.endStopDueNs();
     if (due == 0 || m_shutDown) {
         m_endStopTimer.stop();
         return;
@@ -778,32 +633,18 @@ void ArmSession::onEndStop()
 {
     if (m_shutDown)
         return;
-    std::optional<EndStopGuard::Due> due;
-    bool inRun = false;
-    {
-        const auto hid = m_agent->lock();
-        const std::lock_guard<std::mutex> guard(m_sendLock);
-        // Another code went out meanwhile: its own reckoning stands.
-        due = m_endStops.takeDue();
-        if (!due)
-            return;
-        inRun = m_run.playing();
-        if (inRun) {
-            // Under the lock, so that the run's next step cannot come between; the run keeps its time.
-            if (m_ready && sendLocked(0, nullptr))
-                m_cutSteps.append(CutStep{due->row, due->repetition, due->code});
-        }
-    }
-    if (inRun) {
+    const std::optional<MotionGate::EndStop> stop = m_gate.stopAtEnd(m_ready);
+    if (!stop)
+        return;
+    const EndStopGuard::Due &due = stop->due;
+    if (stop->inRun) {
         tellPoseStatus();
         return;
     }
     // A panel motion: stopped as a second click would stop it, recorded so in Scripting mode.
-    m_panel.end(due->code);
+    m_panel.end(due.code);
     // The end of an override is no refusal: asking again is refused first, and only then may pass.
-    if (!due->overridden) {
-        const std::lock_guard<std::mutex> guard(m_sendLock);
-        m_endStops.noteStopped(due->code, clockNs());
-    }
-    Q_EMIT endStopReached(PoseEstimator::endReachedText(due->code));
+    if (!due.overridden)
+        m_gate.noteEndStopped(due.code);
+    Q_EMIT endStopReached(PoseEstimator::endReachedText(due.code));
 }

@@ -3,6 +3,7 @@
 #include "ArmOutlet.h"
 #include "ControlOptions.h"
 #include "EndStopGuard.h"
+#include "MotionGate.h"
 #include "PanelMotion.h"
 #include "PoseEstimator.h"
 #include "RunController.h"
@@ -49,11 +50,17 @@ class ScriptSource;
 // - The way out (`ArmOutlet`): every code for every arm, the light included, goes through it; it puts
 //   a deadline on each motion (the runaway limit's, in runs too) and confirms each stop.
 //
-// Locks, always taken in this order and released in the reverse: the HID component's lock
-// (`agent().lock()`, which the component also holds while it tells of an interface closing), then the
-// session's send lock (`m_sendLock`: the end-stop guard with its pose, the run's time limits, the cut
-// steps and the last code sent), then the outlet's, then the kit list's, then each device writer's. The
-// outlet's watch thread calls back (onDeadline) holding none of them and takes them in the same order.
+// Locks, always taken in this order and released in the reverse:
+// 1. the HID component's lock (`HIDagentX::lock()`; the component also holds it while it tells of an
+//    interface closing, which may come to the session and so to the gate);
+// 2. the gate's send lock (`MotionGate`: the end-stop guard with its pose, the run's time limits, the
+//    cut steps and the last code sent), held across each whole send;
+// 3. the outlet's (`ArmOutlet`);
+// 4. the kit list's (`KitArmList`);
+// 5. each device writer's (`BoundedWriter`).
+// The gate takes 1 and 2 itself in every member, so no caller holds them. The outlet's watch thread
+// calls back (onDeadline) holding none of them; the runner's hand-over lock (`ScriptRunner`) is never
+// held across a send, and the run's failure lock (`RunController`) is taken alone.
 //
 // Everything runs on the thread that made the session, except `send`, which a run's timing thread
 // calls too.
@@ -74,9 +81,7 @@ public:
     static constexpr int RunLimitGapMs = RunawayLimit::GapMs;
     static constexpr int EndStopOverrideMs = EndStopGuard::OverrideMs;
     static constexpr int EndStopOverrideBudgetMs = EndStopGuard::OverrideBudgetMs;
-    // A panel motion's deadline at the way out comes this long after its runaway limit, which stops
-    // it first as a second click would; the deadline is there for when the limit's timer cannot run.
-    static constexpr int PanelDeadlineGraceMs = 200;
+    static constexpr int PanelDeadlineGraceMs = MotionGate::PanelDeadlineGraceMs;
 
     // The transport is not owned and must outlive the session.
     explicit ArmSession(HidTransport *transport, QObject *parent = nullptr);
@@ -124,7 +129,7 @@ public:
     bool setLight(bool on, QString *error = nullptr);
     bool light() const;
     // Whether the last stop sent reached every arm open (tries again included). Any thread.
-    bool lastStopConfirmed() const { return m_lastStopConfirmed.load(); }
+    bool lastStopConfirmed() const { return m_gate.lastStopConfirmed(); }
 
     // --- Guard
     // Whether start() starts tessaro-guard, which stops the open arms should the program die; with a
@@ -263,10 +268,6 @@ private:
     Q_INVOKABLE void armEndStop();
     Q_INVOKABLE void tellPoseStatus();
     Q_INVOKABLE void tellStopFailed();
-    bool sendLocked(qint16 code, QString *error, bool *heard = nullptr);
-    // Whether a stop went out, for the guard and the front end; a stop that did not is told.
-    void noteDelivery(qint16 out, const ArmOutlet::Delivery &delivery);
-    qint64 motionDeadlineNs(qint16 code, qint64 nowNs, bool inRun, const EndStopGuard::Reckoning &reckoning);
     void onDeadline(quint64 serial);
     void onMotionDeadline(int code);
     void onEndStop();
@@ -304,24 +305,9 @@ private:
 
     ControlOptions m_options;
     RunawayLimit m_limit;
-
-    // Held across every send, so that what the estimate hears is exactly what went out, in order, and
-    // a stop at an estimated end goes to the motion it was meant for and to no later one. Guards the
-    // members below it.
-    mutable std::mutex m_sendLock;
-    EndStopGuard m_endStops;
+    // Every code passes it, with the send lock; the pose and the end stops are its.
+    MotionGate m_gate;
     QTimer m_endStopTimer;
-    RunMotionLimits m_runLimits;
-    QList<CutStep> m_cutSteps;
-    // The code the arms were sent last, with its step's row and repetition in a run.
-    int m_lastCode = 0;
-    int m_lastRow = 0;
-    int m_lastRepetition = 0;
-    // A stop that did not go out, on its way to this thread; whether the last stop sent reached every
-    // arm (lastStopConfirmed), and whether the last code sent was such a stop (the guard may stand down).
-    QString m_stopFailure;
-    std::atomic<bool> m_lastStopConfirmed{true};
-    std::atomic<bool> m_stopConfirmed{false};
     QString m_poseStatus;
 
     std::unique_ptr<GuardLink> m_guard;
