@@ -3,6 +3,7 @@
 #include "ArmTransport.h"
 #include "KitArmList.h"
 #include "ProcessClock.h"
+#include "ScriptEditor.h"
 #include "SettingsLocation.h"
 #include "SideBySide.h"
 #include "StopSignals.h"
