@@ -35,8 +35,8 @@ class frmAbout;
 // The program's one working window. Data flow of a motion click: cmdControl(i) -> the click handler
 // decides start, stop or switch and updates the looks and the motion state -> in Scripting mode
 // RecordScriptStep records the step -> SendArmCommand(code) -> while the connection state is "Ready",
-// every device object in Devices takes the code into its output variable and writes its report ->
-// HIDagent writes the report through the transport.
+// every device object in the session's device list takes the code into its output variable and
+// writes its report -> the session's HIDagent writes the report through the transport.
 //
 // Start-up runs in the constructor, so a window that exists has searched for the arm and shows its
 // status. Everything runs on the GUI thread; the component's events arrive nested inside the calls that
