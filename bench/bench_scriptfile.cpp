@@ -187,10 +187,11 @@ void recordAtTheEnd(int records)
         endMs.push_back(double(timer.nsecsElapsed()) / 1e6);
         QCoreApplication::processEvents();
     }
-    std::printf("recording %d steps after %d: begin median %.3f ms, max %.3f ms; end median %.3f ms, max %.3f ms; "
-                "NextStep %d\n",
-                records, MostSteps - records, percentile(beginMs, 50), percentile(beginMs, 100),
-                percentile(endMs, 50), percentile(endMs, 100), int(ui::NextStep(w)));
+    std::printf(
+        "recording %d steps after %d: begin median %.3f ms, max %.3f ms; end median %.3f ms, max %.3f ms; "
+        "NextStep %d\n",
+        records, MostSteps - records, percentile(beginMs, 50), percentile(beginMs, 100),
+        percentile(endMs, 50), percentile(endMs, 100), int(ui::NextStep(w)));
 }
 
 // Heap in use, as the allocator counts it: unlike the resident size it falls when memory is freed.

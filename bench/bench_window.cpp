@@ -18,8 +18,8 @@
 
 #include "ArmTransport.h"
 #include "Gamepad.h"
-#include "KitArmList.h"
 #include "HoverButton.h"
+#include "KitArmList.h"
 #include "MacButtonD.h"
 #include "ProcessClock.h"
 #include "ScriptGrid.h"

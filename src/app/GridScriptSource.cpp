@@ -6,7 +6,8 @@
 
 #include <QLineEdit>
 
-GridScriptSource::GridScriptSource(GridScriptHost &host, QObject *window, ScriptGrid &grid, QLineEdit &repetitions)
+GridScriptSource::GridScriptSource(GridScriptHost &host, QObject *window, ScriptGrid &grid,
+                                   QLineEdit &repetitions)
     : m_host(host), m_window(window), m_grid(grid), m_repetitions(repetitions)
 {
 }

@@ -3,8 +3,8 @@
 #include "GridText.h"
 #include "RunProgress.h"
 #include "ScriptDialogs.h"
-#include "ScriptEditorHost.h"
 #include "ScriptEditing.h"
+#include "ScriptEditorHost.h"
 #include "ScriptFile.h"
 #include "ScriptNumbers.h"
 #include "ScriptUndo.h"
@@ -94,7 +94,8 @@ constexpr Motor Motors[] = {
 } // namespace
 
 ScriptEditor::ScriptEditor(ScriptEditorHost &host, const Controls &controls, CommonDialog &dialog)
-    : QObject(controls.window), m_host(host), m_ui(controls), m_script(controls.grid->Script()), m_dialog(dialog)
+    : QObject(controls.window), m_host(host), m_ui(controls), m_script(controls.grid->Script()),
+      m_dialog(dialog)
 {
     ScriptGrid *grid = m_ui.grid;
     ::GridText *editor = m_ui.cellEditor;
@@ -110,8 +111,9 @@ ScriptEditor::ScriptEditor(ScriptEditorHost &host, const Controls &controls, Com
     connect(editor, &QLineEdit::textEdited, this, [this] {
         if (!m_noteShown)
             return;
-        const ScriptEditing::Commit commit = ScriptEditing::CommitCellEdit(
-            m_ui.grid->Row(), m_ui.grid->Col(), m_script->nextStep(), m_ui.cellEditor->isVisible(), m_ui.cellEditor->text());
+        const ScriptEditing::Commit commit =
+            ScriptEditing::CommitCellEdit(m_ui.grid->Row(), m_ui.grid->Col(), m_script->nextStep(),
+                                          m_ui.cellEditor->isVisible(), m_ui.cellEditor->text());
         m_noteShown = !commit.refusal.isEmpty();
         if (ScriptDialogs *dialogs = m_dialog.Dialogs())
             dialogs->hint(m_ui.cellEditor, commit.refusal);
@@ -170,7 +172,8 @@ ScriptEditor::ScriptEditor(ScriptEditorHost &host, const Controls &controls, Com
 
 bool ScriptEditor::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_ui.repetitions && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
+    if (watched == m_ui.repetitions &&
+        (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
         repetitionsFocus(event->type() == QEvent::FocusIn);
     return QObject::eventFilter(watched, event);
 }
@@ -257,8 +260,9 @@ void ScriptEditor::GridEdit(qint16 KeyAscii)
 
 void ScriptEditor::currentCellChanged()
 {
-    m_ui.cellEditor->SetCharFilter(m_ui.grid->Col() == ScriptEditing::FunctionColumn ? GridText::Filter::Letters
-                                                                                 : GridText::Filter::Number);
+    m_ui.cellEditor->SetCharFilter(m_ui.grid->Col() == ScriptEditing::FunctionColumn
+                                       ? GridText::Filter::Letters
+                                       : GridText::Filter::Number);
 }
 
 bool ScriptEditor::CommitCellEdit()
@@ -548,7 +552,8 @@ bool ScriptEditor::stepsEditable() const
 bool ScriptEditor::beginStepEdit()
 {
     if (!stepsEditable()) {
-        m_host.showStatusMessage(m_host.Running() ? WindowLook::RunningLockText : WindowLook::RecordingLockText);
+        m_host.showStatusMessage(m_host.Running() ? WindowLook::RunningLockText
+                                                  : WindowLook::RecordingLockText);
         return false;
     }
     // A step left behind by a change of mode may lie where this edit goes: it is given up for good.

@@ -153,7 +153,7 @@ void WindowLayout::motionPanel(QWidget &w, WindowControls &ui)
     ui.FrameMain->setPixmap(ArmArtwork::armPicture(w.devicePixelRatioF()));
     ui.FrameMain->setAccessibleName(QStringLiteral("Arm"));
     ui.FrameMain->setToolTip(QStringLiteral("Click here, then hold a key to drive a motor: Left/Right base, "
-                                           "Up/Down shoulder, W/S elbow, E/D wrist, O/C gripper."));
+                                            "Up/Down shoulder, W/S elbow, E/D wrist, O/C gripper."));
 
     ui.cmdControl =
         PanelControls::motionButtons(ui.FrameMain, WindowLook::IdleBackColor, WindowLook::IdleHoverBackColor);

@@ -7,8 +7,8 @@
 #include "LampButton.h"
 #include "MacButtonD.h"
 #include "MacFrame.h"
-#include "PoseControls.h"
 #include "MotionPanel.h"
+#include "PoseControls.h"
 #include "ScriptEditor.h"
 #include "ScriptGrid.h"
 #include "ScriptModel.h"
@@ -114,8 +114,8 @@ void frmMain::buildWindow()
 {
     m_ui = WindowLayout::build(*this, m_script);
     m_statusLine = new StatusLine(
-        m_ui.lblDisp, m_ui.pctFrame->x() - 4, m_ui.FrameMain->y() - 1,
-        [this] { return connectionText(); }, this);
+        m_ui.lblDisp, m_ui.pctFrame->x() - 4, m_ui.FrameMain->y() - 1, [this] { return connectionText(); },
+        this);
     buildMotionPanel();
     m_lamp = new LampButton(m_ui.FrameMain, m_setup.kits, m_session.get());
     m_pose = new PoseControls(

@@ -46,10 +46,9 @@ void frmMain::wireScriptArea()
     connect(model, &QAbstractItemModel::modelReset, this, scriptChanged);
     connect(m_ui.txtReps, &QLineEdit::textChanged, this, scriptChanged);
     m_commonDialog.SetDialogs(&m_widgetDialogs);
-    m_editor = new ScriptEditor(*this,
-                                {this, m_ui.Grid, m_ui.GridText, m_ui.txtReps, m_ui.lblTotals, m_ui.cmdSave,
-                                 m_ui.cmdLoad},
-                                m_commonDialog);
+    m_editor = new ScriptEditor(
+        *this, {this, m_ui.Grid, m_ui.GridText, m_ui.txtReps, m_ui.lblTotals, m_ui.cmdSave, m_ui.cmdLoad},
+        m_commonDialog);
 
     // A tooltip of the motion panel lying over the toolbox would take the click meant for a button.
     auto *panelTips = new PanelToolTips(m_ui.FrameMain);
@@ -181,8 +180,8 @@ void frmMain::ReturnToStart()
     }
     QPointer<frmMain> alive(this);
     beginRunLook(plan, 1, 1, ReturningText);
-    const QMetaObject::Connection progress = connect(m_session.get(), &ArmSession::returnStepStarting,
-                                                     m_ui.runDisplay, &RunDisplay::stepStarted);
+    const QMetaObject::Connection progress =
+        connect(m_session.get(), &ArmSession::returnStepStarting, m_ui.runDisplay, &RunDisplay::stepStarted);
     QString refusal;
     const ArmSession::RunEnd end = m_session->returnToStart(&refusal);
     if (!alive)

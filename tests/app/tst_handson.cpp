@@ -293,7 +293,8 @@ private Q_SLOTS:
             armWindow->show();
             target = armWindow.get();
         } else if (where == u"about" || where == u"settings") {
-            QTest::mouseClick(where == u"about" ? static_cast<QWidget *>(ui::cmdAbout(w)) : ui::cmdColors(w), Qt::LeftButton);
+            QTest::mouseClick(where == u"about" ? static_cast<QWidget *>(ui::cmdAbout(w)) : ui::cmdColors(w),
+                              Qt::LeftButton);
             target = where == u"about" ? static_cast<QWidget *>(w.aboutWindow()) : w.colorSchemeDialog();
         } else if (where == u"arm setup") {
             QTest::mouseClick(ui::cmdArmSettings(w), Qt::LeftButton);
@@ -489,7 +490,8 @@ private Q_SLOTS:
         QVERIFY2(message.hasMatch(), qPrintable(ui::lblDisp(w)->text()));
         QVERIFY(message.captured(1).toDouble() >= 0.3);
         // The whole message can be read.
-        QVERIFY(ui::lblDisp(w)->fontMetrics().horizontalAdvance(ui::lblDisp(w)->text()) <= ui::lblDisp(w)->width());
+        QVERIFY(ui::lblDisp(w)->fontMetrics().horizontalAdvance(ui::lblDisp(w)->text()) <=
+                ui::lblDisp(w)->width());
         if (scripting && drive != u"mode") {
             QCOMPARE(recordedFunctions(w), QStringList{"GripClose"});
             QCOMPARE(ui::Grid(w)->TextMatrix(1, 2), QStringLiteral(" .25"));
@@ -522,7 +524,8 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(h.codes().size(), 4, 3000);
         QCOMPARE(h.codes(), (QList<int>{5, 0, 5, 0}));
         QVERIFY2(sinceRestart.elapsed() < 700, qPrintable(QString::number(sinceRestart.elapsed())));
-        QVERIFY2(ui::lblDisp(w)->text().startsWith(QStringLiteral("Gripper stopped after 1.")), qPrintable(ui::lblDisp(w)->text()));
+        QVERIFY2(ui::lblDisp(w)->text().startsWith(QStringLiteral("Gripper stopped after 1.")),
+                 qPrintable(ui::lblDisp(w)->text()));
     }
 
     // A motion started by a key or a pad control ends when that control is let go, whatever came in

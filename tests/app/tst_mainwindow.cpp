@@ -65,7 +65,8 @@ private Q_SLOTS:
 
         QCOMPARE(ui::lblDisp(w)->text(), ready ? frmMain::ReadyText : frmMain::DisconnectedText);
         QCOMPARE(w.ConnectionState(), ready ? frmMain::Ready : QString());
-        QCOMPARE(ui::pctLED(w)->pixmap().toImage(), (ready ? ui::pctLEDOnRed(w) : ui::pctLEDOff(w))->pixmap().toImage());
+        QCOMPARE(ui::pctLED(w)->pixmap().toImage(),
+                 (ready ? ui::pctLEDOnRed(w) : ui::pctLEDOff(w))->pixmap().toImage());
         QVERIFY(ui::pctLEDOnRed(w)->pixmap().toImage() != ui::pctLEDOff(w)->pixmap().toImage());
         QCOMPARE(w.session().devices().Count(), ready ? 1 : 0);
         QVERIFY(!w.StartingUp());

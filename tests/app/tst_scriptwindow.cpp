@@ -377,7 +377,8 @@ private Q_SLOTS:
         QVERIFY(ui::GridText(w)->hasFocus());
         QCOMPARE(ui::GridText(w)->font().family(), ui::Grid(w)->font().family());
         const QRect cell = cellRect(w, 1, 1);
-        QCOMPARE(ui::GridText(w)->geometry(), QRect(ui::Grid(w)->viewport()->mapTo(&w, cell.topLeft()), cell.size()));
+        QCOMPARE(ui::GridText(w)->geometry(),
+                 QRect(ui::Grid(w)->viewport()->mapTo(&w, cell.topLeft()), cell.size()));
 
         // The Time cell, reached through the click on it, with the Function edit committed on the way.
         clickCell(w, 1, 2);
@@ -1039,10 +1040,12 @@ private Q_SLOTS:
         frmMain &w = h.window();
         const QRect panel(ui::FrameMain(w)->mapToGlobal(QPoint(0, 0)), ui::FrameMain(w)->size());
         const QRect toolbox(ui::FrameTB(w)->mapToGlobal(QPoint(0, 0)), ui::FrameTB(w)->size());
-        for (QWidget *widget : {static_cast<QWidget *>(ui::FrameMain(w)), static_cast<QWidget *>(ui::cmdControl(w)[7])}) {
+        for (QWidget *widget :
+             {static_cast<QWidget *>(ui::FrameMain(w)), static_cast<QWidget *>(ui::cmdControl(w)[7])}) {
             // Where the pointer rests nearest the toolbox.
-            const QPoint at = widget == ui::FrameMain(w) ? QPoint(ui::FrameMain(w)->width() - 10, ui::FrameTB(w)->y() - 20)
-                                                    : widget->rect().center();
+            const QPoint at = widget == ui::FrameMain(w)
+                                  ? QPoint(ui::FrameMain(w)->width() - 10, ui::FrameTB(w)->y() - 20)
+                                  : widget->rect().center();
             QHelpEvent help(QEvent::ToolTip, at, widget->mapToGlobal(at));
             QApplication::sendEvent(widget, &help);
             QWidget *tip = nullptr;

@@ -332,10 +332,12 @@ private Q_SLOTS:
         QCOMPARE(w.Editor().TotalsLine(),
                  QStringLiteral("Total 4.75 s \u00b7 ElbowUp 2.75 s \u00b7 Pause 1 s \u00b7 BaseCW 1 s"));
         // The line shows as much as fits; the tooltips of the line and the header have all of it.
-        QTRY_VERIFY(ui::lblTotals(w)->text().startsWith(QStringLiteral("Total 4.75 s \u00b7 ElbowUp 2.75 s")));
+        QTRY_VERIFY(
+            ui::lblTotals(w)->text().startsWith(QStringLiteral("Total 4.75 s \u00b7 ElbowUp 2.75 s")));
         const QString tip = ui::lblTotals(w)->toolTip();
         // Cut short, the line ends in "…" and its tooltip starts with the whole of it.
-        QVERIFY(ui::lblTotals(w)->text().endsWith(QChar(0x2026)) && tip.startsWith("Total 4.75 s\nElbowUp 2.75 s\n"));
+        QVERIFY(ui::lblTotals(w)->text().endsWith(QChar(0x2026)) &&
+                tip.startsWith("Total 4.75 s\nElbowUp 2.75 s\n"));
         QVERIFY2(tip.contains(QStringLiteral("Elbow: Up 2.75 s, Down 0 s")), qPrintable(tip));
         QVERIFY2(tip.contains(QStringLiteral("Base: CCW 0 s, CW 1 s")), qPrintable(tip));
         QVERIFY2(tip.contains(QStringLiteral("Pause: 1 s")), qPrintable(tip));
@@ -530,7 +532,8 @@ private Q_SLOTS:
         ui::txtReps(w)->setText(reps);
         const QString line = w.Editor().TotalsLine();
         QVERIFY2(line == total || line.startsWith(total + QStringLiteral(" \u00b7")), qPrintable(line));
-        QTRY_VERIFY2(ui::lblTotals(w)->text().startsWith(total.left(12)), qPrintable(ui::lblTotals(w)->text()));
+        QTRY_VERIFY2(ui::lblTotals(w)->text().startsWith(total.left(12)),
+                     qPrintable(ui::lblTotals(w)->text()));
     }
 
     // While a run lasts the window shows its repetition, step and time left; when it ends, how.
@@ -600,7 +603,8 @@ private Q_SLOTS:
         QStringList during;
         QTimer::singleShot(150, &w, [&] {
             h.click(4);
-            during << ui::cmdRun(w)->Caption() << w.runDisplay().text().section(QStringLiteral(" \u00b7 "), 0, 1);
+            during << ui::cmdRun(w)->Caption()
+                   << w.runDisplay().text().section(QStringLiteral(" \u00b7 "), 0, 1);
             if (QTest::currentDataTag() == QLatin1String("Esc"))
                 QTest::keyClick(ui::Grid(w), Qt::Key_Escape);
         });

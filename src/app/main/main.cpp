@@ -1,6 +1,6 @@
 #include "AppOptions.h"
-#include "ControlOptions.h"
 #include "ArmTransport.h"
+#include "ControlOptions.h"
 #include "KitArmList.h"
 #include "ProcessClock.h"
 #include "ScriptEditor.h"

@@ -25,7 +25,10 @@ template <typename T> T *find(const QWidget &window, const QString &name)
 }
 
 #define TESSARO_CONTROL(Type, name)                                                                          \
-    inline Type *name(const QWidget &window) { return find<Type>(window, QStringLiteral(#name)); }
+    inline Type *name(const QWidget &window)                                                                 \
+    {                                                                                                        \
+        return find<Type>(window, QStringLiteral(#name));                                                    \
+    }
 
 TESSARO_CONTROL(QLabel, pctLED)
 TESSARO_CONTROL(QLabel, pctLEDOnRed)
