@@ -9,11 +9,13 @@
 #include "HoverButton.h"
 #include "MacRadioButton.h"
 #include "ScriptDialogs.h"
+#include "ScriptEditor.h"
 #include "ScriptFile.h"
 #include "ScriptNumbers.h"
 #include "StepFunctions.h"
 #include "VirtualArm.h"
 #include "VirtualHidTransport.h"
+#include "WindowControls.h"
 #include "frmMain.h"
 
 #include <QApplication>
@@ -117,7 +119,7 @@ struct Rig
 
     double save(const QString &path)
     {
-        window->ScriptFileName = path;
+        window->Editor().SetFileName(path);
         QElapsedTimer timer;
         timer.start();
         window->Script_Save();
@@ -151,8 +153,8 @@ void loadAndSave(int runs)
         const QByteArray bytes = ScriptFileBytes(rows);
         bytesMs.push_back(double(timer.nsecsElapsed()) / 1e6);
     }
-    if (rig.window->NextStep != MostSteps + 1)
-        std::printf("load: NextStep is %d, not %d\n", int(rig.window->NextStep), MostSteps + 1);
+    if (ui::NextStep(*rig.window) != MostSteps + 1)
+        std::printf("load: NextStep is %d, not %d\n", int(ui::NextStep(*rig.window)), MostSteps + 1);
     QFile a(source), b(copy);
     const bool same = a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly) && a.readAll() == b.readAll();
     std::printf("load of %d steps over %d runs: median %.1f ms, max %.1f ms; to the end of the next paint: "
@@ -171,24 +173,25 @@ void recordAtTheEnd(int records)
     Rig rig;
     rig.load(rig.writeScript(MostSteps - records));
     frmMain &w = *rig.window;
-    w.optScripting->SetValue(true);
+    ui::optScripting(w)->SetValue(true);
     std::vector<double> beginMs, endMs;
     for (int i = 0; i < records; ++i) {
-        HoverButton *button = w.cmdControl[size_t(1 + i % 10)];
+        HoverButton *button = ui::cmdControl(w)[size_t(1 + i % 10)];
         QElapsedTimer timer;
         timer.start();
         Q_EMIT button->indexClicked(1 + i % 10);
         beginMs.push_back(double(timer.nsecsElapsed()) / 1e6);
-        QMetaObject::invokeMethod(w.TimerT, "timeout");
+        QMetaObject::invokeMethod(w.session().stepTimer(), "timeout");
         timer.restart();
         Q_EMIT button->indexClicked(1 + i % 10);
         endMs.push_back(double(timer.nsecsElapsed()) / 1e6);
         QCoreApplication::processEvents();
     }
-    std::printf("recording %d steps after %d: begin median %.3f ms, max %.3f ms; end median %.3f ms, max %.3f ms; "
-                "NextStep %d\n",
-                records, MostSteps - records, percentile(beginMs, 50), percentile(beginMs, 100),
-                percentile(endMs, 50), percentile(endMs, 100), int(w.NextStep));
+    std::printf(
+        "recording %d steps after %d: begin median %.3f ms, max %.3f ms; end median %.3f ms, max %.3f ms; "
+        "NextStep %d\n",
+        records, MostSteps - records, percentile(beginMs, 50), percentile(beginMs, 100),
+        percentile(endMs, 50), percentile(endMs, 100), int(ui::NextStep(w)));
 }
 
 // Heap in use, as the allocator counts it: unlike the resident size it falls when memory is freed.

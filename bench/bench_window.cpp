@@ -18,8 +18,8 @@
 
 #include "ArmTransport.h"
 #include "Gamepad.h"
-#include "KitArmList.h"
 #include "HoverButton.h"
+#include "KitArmList.h"
 #include "MacButtonD.h"
 #include "ProcessClock.h"
 #include "ScriptGrid.h"
@@ -28,6 +28,7 @@
 #include "VirtualArm.h"
 #include "VirtualArmWindow.h"
 #include "VirtualHidTransport.h"
+#include "WindowControls.h"
 #include "frmMain.h"
 
 #include <QApplication>
@@ -131,7 +132,7 @@ void clickLatency(int clicks)
 
     // Warm up the code paths and caches once before measuring.
     for (int i = 0; i < 20; ++i)
-        sendClick(rig.window->cmdControl[3]);
+        sendClick(ui::cmdControl(*rig.window)[3]);
 
     std::vector<double> latencyMs, fromPressMs;
     latencyMs.reserve(size_t(clicks));
@@ -141,7 +142,7 @@ void clickLatency(int clicks)
         // operator the window is idle and paints what the last click changed; so it does here.
         QCoreApplication::processEvents();
         reportNs = 0;
-        const ClickTimes times = sendClick(rig.window->cmdControl[3]);
+        const ClickTimes times = sendClick(ui::cmdControl(*rig.window)[3]);
         if (reportNs == 0) {
             std::printf("click latency: click %d sent no report\n", i);
             return;
@@ -192,7 +193,7 @@ void kitClickLatency(int clicks, const QString &gadgetLog)
     std::vector<qint64> releases;
     for (int i = 0; i < clicks; ++i) {
         QCoreApplication::processEvents();
-        releases.push_back(sendClick(window.cmdControl[3]).release);
+        releases.push_back(sendClick(ui::cmdControl(window)[3]).release);
         settle(25);
     }
     // The last transfers' lines.
@@ -356,7 +357,7 @@ void idleCost(int seconds, bool withPad)
 class PointerSweep
 {
 public:
-    explicit PointerSweep(frmMain &window) : m_window(window)
+    explicit PointerSweep(frmMain &window) : m_buttons(ui::cmdControl(window))
     {
         m_timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&m_timer, &QTimer::timeout, [this] { step(); });
@@ -368,9 +369,9 @@ public:
 private:
     void step()
     {
-        HoverButton *from = m_window.cmdControl[size_t(m_index)];
-        m_index = (m_index + 1) % int(m_window.cmdControl.size());
-        HoverButton *to = m_window.cmdControl[size_t(m_index)];
+        HoverButton *from = m_buttons[size_t(m_index)];
+        m_index = (m_index + 1) % int(m_buttons.size());
+        HoverButton *to = m_buttons[size_t(m_index)];
         QEvent leave(QEvent::Leave);
         QApplication::sendEvent(from, &leave);
         const QPointF local(to->width() / 2.0, to->height() / 2.0);
@@ -382,7 +383,7 @@ private:
         ++m_moves;
     }
 
-    frmMain &m_window;
+    const std::array<HoverButton *, 11> m_buttons;
     QTimer m_timer;
     int m_index = 0;
     int m_moves = 0;
@@ -406,16 +407,16 @@ void runInWindow(int steps, int stepMs)
     frmMain &w = *rig.window;
     w.SetHilight(true);
     const QString time = NumberText(stepMs / 1000.0);
-    if (w.Grid->Rows() < steps + 1)
-        w.Grid->SetRows(steps + 1);
+    if (ui::Grid(w)->Rows() < steps + 1)
+        ui::Grid(w)->SetRows(steps + 1);
     for (int row = 1; row <= steps; ++row) {
-        w.Grid->SetTextMatrix(row, 0, NumberText(row));
+        ui::Grid(w)->SetTextMatrix(row, 0, NumberText(row));
         // Motors turn all through the run, so the virtual arm window animates the whole time.
-        w.Grid->SetTextMatrix(row, 1, row % 2 ? QStringLiteral("BaseCW") : QStringLiteral("ShoulderUp"));
-        w.Grid->SetTextMatrix(row, 2, time);
+        ui::Grid(w)->SetTextMatrix(row, 1, row % 2 ? QStringLiteral("BaseCW") : QStringLiteral("ShoulderUp"));
+        ui::Grid(w)->SetTextMatrix(row, 2, time);
     }
-    w.NextStep = qint16(steps + 1);
-    w.txtReps->setText(QStringLiteral("1"));
+    ui::Script(w)->setNextStep(qint16(steps + 1));
+    ui::txtReps(w)->setText(QStringLiteral("1"));
     {
         QEventLoop settle;
         QTimer::singleShot(300, &settle, &QEventLoop::quit);
@@ -430,11 +431,11 @@ void runInWindow(int steps, int stepMs)
     sweep.start(4);
     const double cpuBefore = cpuSeconds();
     const qint64 wallBefore = ProcessClock::monotonicNs();
-    QTimer::singleShot(0, w.cmdRun, [&w] { w.cmdRun_Click(); });
+    QTimer::singleShot(0, ui::cmdRun(w), [&w] { w.cmdRun_Click(); });
     QEventLoop ran;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (!session.running() && w.cmdRun->Caption() == QStringLiteral("Run"))
+        if (!session.running() && ui::cmdRun(w)->Caption() == QStringLiteral("Run"))
             ran.quit();
     });
     poll.start(50);

@@ -1,54 +1,44 @@
 #include "GridScriptSource.h"
 
-#include "RunDisplay.h"
+#include "GridScriptHost.h"
 #include "ScriptGrid.h"
-#include "frmMain.h"
+#include "ScriptModel.h"
 
-GridScriptSource::GridScriptSource(frmMain &window) : m_window(&window) {}
+#include <QLineEdit>
 
-frmMain *GridScriptSource::liveWindow() const
+GridScriptSource::GridScriptSource(GridScriptHost &host, QObject *window, ScriptGrid &grid,
+                                   QLineEdit &repetitions)
+    : m_host(host), m_window(window), m_grid(grid), m_repetitions(repetitions)
 {
-    frmMain *window = m_window.data();
-    return window && !window->Unloaded() ? window : nullptr;
+}
+
+GridScriptHost *GridScriptSource::liveHost() const
+{
+    return m_window && !m_host.Unloaded() ? &m_host : nullptr;
 }
 
 int GridScriptSource::stepCount()
 {
-    const frmMain *window = liveWindow();
-    return window ? window->NextStep - 1 : 0;
+    return liveHost() ? m_grid.Script()->nextStep() - 1 : 0;
 }
 
 QString GridScriptSource::functionText(int row)
 {
-    const frmMain *window = liveWindow();
-    return window ? window->Grid->TextMatrix(row, 1) : QString();
+    return liveHost() ? m_grid.TextMatrix(row, 1) : QString();
 }
 
 QString GridScriptSource::timeText(int row)
 {
-    const frmMain *window = liveWindow();
-    return window ? window->Grid->TextMatrix(row, 2) : QString();
+    return liveHost() ? m_grid.TextMatrix(row, 2) : QString();
 }
 
 QString GridScriptSource::repetitionsText()
 {
-    const frmMain *window = liveWindow();
-    return window ? window->txtReps->text() : QString();
+    return liveHost() ? m_repetitions.text() : QString();
 }
 
 void GridScriptSource::stepStarting(int row)
 {
-    frmMain *window = liveWindow();
-    if (!window)
-        return;
-    // The runner moves the current cell like any other program change: an edit still open goes
-    // into the cell it was made for first.
-    window->Editor().CommitOpenEdit();
-    window->runDisplay().stepStarted(row);
-    if (window->Hilight()) {
-        window->Grid->SetHighLight(true);
-        window->Grid->SelectWholeRow(row);
-    } else {
-        window->Grid->SetRow(row);
-    }
+    if (GridScriptHost *host = liveHost())
+        host->ShowStepStarting(row);
 }

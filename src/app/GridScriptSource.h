@@ -4,10 +4,12 @@
 
 #include <QPointer>
 
-class frmMain;
+class GridScriptHost;
+class QLineEdit;
+class ScriptGrid;
 
-// What a run of the main window plays: the steps in the window's grid up to NextStep, the count in
-// its repetitions box, read on the window's thread whenever the runner asks (the window tells the
+// What a run of the main window plays: the steps in the grid up to NextStep, the count in the
+// repetitions box, read on the window's thread whenever the runner asks (the window tells the
 // runner of every change), so that edits, Clear and loading made during the run take effect.
 // The session sends the steps' commands.
 //
@@ -16,19 +18,23 @@ class frmMain;
 class GridScriptSource : public ScriptSource
 {
 public:
-    explicit GridScriptSource(frmMain &window);
+    // `window` is the host as an object: the source falls silent once it is destroyed. The grid and
+    // the repetitions box are the window's.
+    GridScriptSource(GridScriptHost &host, QObject *window, ScriptGrid &grid, QLineEdit &repetitions);
 
     int stepCount() override;
     QString functionText(int row) override;
     QString timeText(int row) override;
     QString repetitionsText() override;
-    // Any thread: reads only what the window lets any thread read.
-    // Marks the step's row in the grid: the whole row selected and highlighted while the window's
-    // Hilight is on, else just the current cell moved to the row.
+    // Any thread: reads only what the host lets any thread read.
+    // Marks the step's row in the grid, as the host shows it.
     void stepStarting(int row) override;
 
 private:
-    frmMain *liveWindow() const;
+    GridScriptHost *liveHost() const;
 
-    QPointer<frmMain> m_window;
+    GridScriptHost &m_host;
+    QPointer<QObject> m_window;
+    ScriptGrid &m_grid;
+    QLineEdit &m_repetitions;
 };

@@ -1,17 +1,15 @@
 #include "ScriptEditor.h"
 
 #include "GridText.h"
-#include "MacButtonD.h"
-#include "MacFrame.h"
-#include "MacRadioButton.h"
 #include "RunProgress.h"
+#include "ScriptDialogs.h"
 #include "ScriptEditing.h"
+#include "ScriptEditorHost.h"
 #include "ScriptFile.h"
 #include "ScriptNumbers.h"
-#include "ScriptRunner.h"
 #include "ScriptUndo.h"
 #include "StepFunctions.h"
-#include "frmMain.h"
+#include "WindowLook.h"
 
 #include <QAction>
 #include <QDir>
@@ -19,6 +17,8 @@
 #include <QFocusEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
 #include <QStandardPaths>
@@ -93,10 +93,12 @@ constexpr Motor Motors[] = {
 
 } // namespace
 
-ScriptEditor::ScriptEditor(frmMain &window) : QObject(&window), m_w(window)
+ScriptEditor::ScriptEditor(ScriptEditorHost &host, const Controls &controls, CommonDialog &dialog)
+    : QObject(controls.window), m_host(host), m_ui(controls), m_script(controls.grid->Script()),
+      m_dialog(dialog)
 {
-    ScriptGrid *grid = m_w.Grid;
-    ::GridText *editor = m_w.GridText;
+    ScriptGrid *grid = m_ui.grid;
+    ::GridText *editor = m_ui.cellEditor;
     connect(editor, &GridText::EnterPressed, this, &ScriptEditor::CommitCellEdit);
     // The operator moving to another cell commits the edit; a refused one keeps the cell current.
     connect(grid, &ScriptGrid::LeaveCell, this, [this, grid] {
@@ -109,21 +111,22 @@ ScriptEditor::ScriptEditor(frmMain &window) : QObject(&window), m_w(window)
     connect(editor, &QLineEdit::textEdited, this, [this] {
         if (!m_noteShown)
             return;
-        const ScriptEditing::Commit commit = ScriptEditing::CommitCellEdit(
-            m_w.Grid->Row(), m_w.Grid->Col(), m_w.NextStep, m_w.GridText->isVisible(), m_w.GridText->text());
+        const ScriptEditing::Commit commit =
+            ScriptEditing::CommitCellEdit(m_ui.grid->Row(), m_ui.grid->Col(), m_script->nextStep(),
+                                          m_ui.cellEditor->isVisible(), m_ui.cellEditor->text());
         m_noteShown = !commit.refusal.isEmpty();
-        if (ScriptDialogs *dialogs = m_w.CommD.Dialogs())
-            dialogs->hint(m_w.GridText, commit.refusal);
+        if (ScriptDialogs *dialogs = m_dialog.Dialogs())
+            dialogs->hint(m_ui.cellEditor, commit.refusal);
     });
     connect(grid->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &ScriptEditor::currentCellChanged);
     connect(grid, &ScriptGrid::StepKeyPressed, this, &ScriptEditor::stepKey);
     connect(grid, &ScriptGrid::StepMenu, this, &ScriptEditor::showStepMenu);
 
-    QLineEdit *reps = m_w.txtReps;
+    QLineEdit *reps = m_ui.repetitions;
     reps->setValidator(new RepetitionsValidator(reps));
     connect(reps, &QLineEdit::inputRejected, this, [this, reps] {
-        if (ScriptDialogs *dialogs = m_w.CommD.Dialogs())
+        if (ScriptDialogs *dialogs = m_dialog.Dialogs())
             dialogs->hint(reps, ScriptEditing::RepetitionsRule());
     });
     reps->installEventFilter(this);
@@ -132,32 +135,32 @@ ScriptEditor::ScriptEditor(frmMain &window) : QObject(&window), m_w(window)
     // The title's mark of unsaved changes: set by any change, gone once the script is saved or
     // loaded, or undone back to that.
     connect(m_undoStack, &QUndoStack::cleanChanged, this,
-            [this](bool clean) { m_w.setWindowModified(!clean); });
-    auto *undo = new QAction(tr("Undo"), &m_w);
+            [this](bool clean) { m_ui.window->setWindowModified(!clean); });
+    auto *undo = new QAction(tr("Undo"), m_ui.window);
     undo->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Z)});
     connect(undo, &QAction::triggered, this, &ScriptEditor::Undo);
-    auto *redo = new QAction(tr("Redo"), &m_w);
+    auto *redo = new QAction(tr("Redo"), m_ui.window);
     redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
     connect(redo, &QAction::triggered, this, &ScriptEditor::Redo);
     // As in every editor; each does what its button does.
-    auto *save = new QAction(tr("Save"), &m_w);
+    auto *save = new QAction(tr("Save"), m_ui.window);
     save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     connect(save, &QAction::triggered, this, [this] {
-        if (m_w.cmdSave->isEnabled())
+        if (m_ui.save->isEnabled())
             Save();
     });
-    auto *open = new QAction(tr("Load"), &m_w);
+    auto *open = new QAction(tr("Load"), m_ui.window);
     open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     connect(open, &QAction::triggered, this, [this] {
-        if (m_w.cmdLoad->isEnabled())
+        if (m_ui.load->isEnabled())
             Load();
     });
     for (QAction *action : {undo, redo, save, open}) {
         action->setShortcutContext(Qt::WindowShortcut);
-        m_w.addAction(action);
+        m_ui.window->addAction(action);
     }
 
-    ScriptModel *script = m_w.Script;
+    ScriptModel *script = m_script;
     connect(script, &QAbstractItemModel::modelReset, this, &ScriptEditor::scheduleTotals);
     connect(script, &QAbstractItemModel::dataChanged, this, &ScriptEditor::scheduleTotals);
     connect(script, &QAbstractItemModel::rowsInserted, this, &ScriptEditor::scheduleTotals);
@@ -169,7 +172,8 @@ ScriptEditor::ScriptEditor(frmMain &window) : QObject(&window), m_w(window)
 
 bool ScriptEditor::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_w.txtReps && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
+    if (watched == m_ui.repetitions &&
+        (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
         repetitionsFocus(event->type() == QEvent::FocusIn);
     return QObject::eventFilter(watched, event);
 }
@@ -177,38 +181,38 @@ bool ScriptEditor::eventFilter(QObject *watched, QEvent *event)
 void ScriptEditor::StepBegun(const QString &function)
 {
     CommitOpenEdit();
-    const ScriptRow before = m_w.Script->rowTexts(m_w.NextStep);
-    m_recordStart = RecordStart{m_w.NextStep, m_w.Grid->Rows(), before};
-    if (m_w.NextStep > m_w.Grid->Rows() - 1)
-        m_w.Grid->AddItem();
-    m_w.Grid->SetRow(m_w.NextStep);
-    m_w.Grid->SetTextMatrix(m_w.NextStep, 0, NumberText(m_w.NextStep));
-    m_w.Grid->SetTextMatrix(m_w.NextStep, 1, function);
-    if (m_w.NextStep >= ScrollFromStep)
-        m_w.Grid->SetTopRow(m_w.NextStep);
+    const ScriptRow before = m_script->rowTexts(m_script->nextStep());
+    m_recordStart = RecordStart{m_script->nextStep(), m_ui.grid->Rows(), before};
+    if (m_script->nextStep() > m_ui.grid->Rows() - 1)
+        m_ui.grid->AddItem();
+    m_ui.grid->SetRow(m_script->nextStep());
+    m_ui.grid->SetTextMatrix(m_script->nextStep(), 0, NumberText(m_script->nextStep()));
+    m_ui.grid->SetTextMatrix(m_script->nextStep(), 1, function);
+    if (m_script->nextStep() >= ScrollFromStep)
+        m_ui.grid->SetTopRow(m_script->nextStep());
 }
 
 void ScriptEditor::StepEnded(double seconds)
 {
     // A step left behind (the mode changed under it, then Clear, a load or a step edit came) is never
     // ended: its row may hold something else by now.
-    if (!m_recordStart || m_recordStart->row != m_w.NextStep) {
+    if (!m_recordStart || m_recordStart->row != m_script->nextStep()) {
         m_recordStart.reset();
         return;
     }
-    m_w.Grid->SetTextMatrix(m_w.NextStep, 2, NumberText(seconds));
+    m_ui.grid->SetTextMatrix(m_script->nextStep(), 2, NumberText(seconds));
     // The counter is 16 bits wide; the last row it can name stays the last step.
-    const qint16 row = m_w.NextStep;
-    if (m_w.NextStep < std::numeric_limits<qint16>::max())
-        m_w.Script->setNextStep(qint16(m_w.NextStep + 1));
+    const qint16 row = m_script->nextStep();
+    if (m_script->nextStep() < std::numeric_limits<qint16>::max())
+        m_script->setNextStep(qint16(m_script->nextStep() + 1));
 
     // The whole step is one change: its row as it was before it began, and as it is now.
     const RecordStart start = *m_recordStart;
     m_recordStart.reset();
-    const ScriptRow after = m_w.Script->rowTexts(row);
-    const int rowsAfter = m_w.Grid->Rows();
-    const qint16 nextAfter = m_w.NextStep;
-    ScriptModel *script = m_w.Script;
+    const ScriptRow after = m_script->rowTexts(row);
+    const int rowsAfter = m_ui.grid->Rows();
+    const qint16 nextAfter = m_script->nextStep();
+    ScriptModel *script = m_script;
     m_undoStack->push(new ScriptChange(
         tr("Record step"),
         [script, row, after, rowsAfter, nextAfter] {
@@ -226,38 +230,39 @@ void ScriptEditor::StepEnded(double seconds)
 
 void ScriptEditor::GridEdit(qint16 KeyAscii)
 {
-    if (m_w.NextStep == 1)
+    if (m_script->nextStep() == 1)
         return;
-    if (m_w.cmdRun->Caption() == QStringLiteral("Stop")) {
-        m_w.showStatusMessage(m_w.RunningLockText);
+    if (m_host.Running()) {
+        m_host.showStatusMessage(WindowLook::RunningLockText);
         return;
     }
     if (RecordingStep()) {
-        m_w.showStatusMessage(m_w.RecordingLockText);
+        m_host.showStatusMessage(WindowLook::RecordingLockText);
         return;
     }
-    QFont font = m_w.GridText->font();
-    font.setFamily(m_w.Grid->font().family());
-    font.setPointSizeF(m_w.Grid->font().pointSizeF());
-    m_w.GridText->setFont(font);
+    QFont font = m_ui.cellEditor->font();
+    font.setFamily(m_ui.grid->font().family());
+    font.setPointSizeF(m_ui.grid->font().pointSizeF());
+    m_ui.cellEditor->setFont(font);
 
-    m_w.GridText->setText(
-        ScriptEditing::EditStartText(KeyAscii, m_w.Grid->TextMatrix(m_w.Grid->Row(), m_w.Grid->Col())));
-    m_w.GridText->setCursorPosition(int(m_w.GridText->text().size()));
+    m_ui.cellEditor->setText(
+        ScriptEditing::EditStartText(KeyAscii, m_ui.grid->TextMatrix(m_ui.grid->Row(), m_ui.grid->Col())));
+    m_ui.cellEditor->setCursorPosition(int(m_ui.cellEditor->text().size()));
     currentCellChanged();
 
-    const int left = m_w.Grid->CellLeft() + m_w.Grid->x() + m_w.pctFrame->x();
-    const int top = m_w.Grid->CellTop() + m_w.Grid->y() + m_w.pctFrame->y();
-    m_w.GridText->setGeometry(left, top, m_w.Grid->CellWidth(), m_w.Grid->CellHeight());
-    m_w.GridText->show();
-    m_w.GridText->raise();
-    m_w.GridText->setFocus(Qt::OtherFocusReason);
+    // The editor lies in the window, over the cell.
+    const QPoint cell = m_ui.grid->mapTo(m_ui.window, QPoint(m_ui.grid->CellLeft(), m_ui.grid->CellTop()));
+    m_ui.cellEditor->setGeometry(QRect(cell, QSize(m_ui.grid->CellWidth(), m_ui.grid->CellHeight())));
+    m_ui.cellEditor->show();
+    m_ui.cellEditor->raise();
+    m_ui.cellEditor->setFocus(Qt::OtherFocusReason);
 }
 
 void ScriptEditor::currentCellChanged()
 {
-    m_w.GridText->SetCharFilter(m_w.Grid->Col() == ScriptEditing::FunctionColumn ? GridText::Filter::Letters
-                                                                                 : GridText::Filter::Number);
+    m_ui.cellEditor->SetCharFilter(m_ui.grid->Col() == ScriptEditing::FunctionColumn
+                                       ? GridText::Filter::Letters
+                                       : GridText::Filter::Number);
 }
 
 bool ScriptEditor::CommitCellEdit()
@@ -267,10 +272,10 @@ bool ScriptEditor::CommitCellEdit()
 
 bool ScriptEditor::commitCellEdit(bool byOperator)
 {
-    const int row = m_w.Grid->Row();
-    const int col = m_w.Grid->Col();
+    const int row = m_ui.grid->Row();
+    const int col = m_ui.grid->Col();
     const ScriptEditing::Commit commit = ScriptEditing::CommitCellEdit(
-        row, col, m_w.NextStep, m_w.GridText->isVisible(), m_w.GridText->text());
+        row, col, m_script->nextStep(), m_ui.cellEditor->isVisible(), m_ui.cellEditor->text());
     if (!commit.refusal.isEmpty()) {
         if (!byOperator) {
             // The program moves on (a step is recorded, a run starts): the edit is dropped as Escape
@@ -279,18 +284,18 @@ bool ScriptEditor::commitCellEdit(bool byOperator)
             return true;
         }
         // The edit stays open, its text marked for typing over, until it is right or Escape drops it.
-        m_w.GridText->setFocus(Qt::OtherFocusReason);
-        m_w.GridText->selectAll();
-        if (ScriptDialogs *dialogs = m_w.CommD.Dialogs())
-            dialogs->hint(m_w.GridText, commit.refusal);
+        m_ui.cellEditor->setFocus(Qt::OtherFocusReason);
+        m_ui.cellEditor->selectAll();
+        if (ScriptDialogs *dialogs = m_dialog.Dialogs())
+            dialogs->hint(m_ui.cellEditor, commit.refusal);
         m_noteShown = true;
         return false;
     }
-    m_w.GridText->setText(commit.editorText);
-    if (commit.writeCell && m_w.Grid->TextMatrix(row, col) != commit.cellText) {
-        const QString before = m_w.Grid->TextMatrix(row, col);
+    m_ui.cellEditor->setText(commit.editorText);
+    if (commit.writeCell && m_ui.grid->TextMatrix(row, col) != commit.cellText) {
+        const QString before = m_ui.grid->TextMatrix(row, col);
         const QString after = commit.cellText;
-        ScriptModel *script = m_w.Script;
+        ScriptModel *script = m_script;
         m_undoStack->push(new ScriptChange(
             col == ScriptEditing::FunctionColumn ? tr("Edit function") : tr("Edit time"),
             [script, row, col, after] { script->setText(row, col, after); },
@@ -305,12 +310,12 @@ void ScriptEditor::hideCellEditor()
 {
     // The keys go back to the grid, where the arrows and the step keys work, not to whatever
     // widget comes next.
-    if (m_w.GridText->hasFocus())
-        m_w.Grid->setFocus();
-    m_w.GridText->hide();
+    if (m_ui.cellEditor->hasFocus())
+        m_ui.grid->setFocus();
+    m_ui.cellEditor->hide();
     if (std::exchange(m_noteShown, false)) {
-        if (ScriptDialogs *dialogs = m_w.CommD.Dialogs())
-            dialogs->hint(m_w.GridText, QString());
+        if (ScriptDialogs *dialogs = m_dialog.Dialogs())
+            dialogs->hint(m_ui.cellEditor, QString());
     }
 }
 
@@ -322,18 +327,18 @@ void ScriptEditor::editorEscaped()
 
 void ScriptEditor::CommitOpenEdit()
 {
-    if (m_w.GridText->isVisible())
+    if (m_ui.cellEditor->isVisible())
         commitCellEdit(false);
 }
 
 void ScriptEditor::repetitionsFocus(bool gotFocus)
 {
-    m_w.txtReps->setFrame(!gotFocus);
+    m_ui.repetitions->setFrame(!gotFocus);
     if (gotFocus) {
-        m_w.txtReps->selectAll();
+        m_ui.repetitions->selectAll();
         // A click that brought the focus places the caret once this event is through; select again
         // after it.
-        QTimer::singleShot(0, m_w.txtReps, [box = QPointer<QLineEdit>(m_w.txtReps)] {
+        QTimer::singleShot(0, m_ui.repetitions, [box = QPointer<QLineEdit>(m_ui.repetitions)] {
             if (box && box->hasFocus())
                 box->selectAll();
         });
@@ -350,19 +355,17 @@ void ScriptEditor::Clear()
 
 void ScriptEditor::clearScript()
 {
-    if (m_w.ScriptingMode())
-        m_w.optInteractive->SetValue(true);
+    m_host.LeaveScriptingMode();
     // A step being recorded is never ended now; its row is simply gone.
     m_recordStart.reset();
-    m_w.Script->restore(clearedScript(*m_w.Script));
-    m_w.Grid->ShowFromFirstStep();
-    m_w.setWindowTitle(WindowTitle);
-    m_w.session().scriptChanged();
+    m_script->restore(clearedScript(*m_script));
+    m_ui.grid->ShowFromFirstStep();
+    m_ui.window->setWindowTitle(WindowTitle);
 }
 
 ScriptEditor::ScriptState ScriptEditor::scriptState() const
 {
-    return ScriptState{m_w.Script->snapshot(), m_w.ScriptFileName, m_w.windowTitle()};
+    return ScriptState{m_script->snapshot(), m_fileName, m_ui.window->windowTitle()};
 }
 
 void ScriptEditor::pushScriptState(const QString &text, const ScriptState &before)
@@ -374,11 +377,11 @@ void ScriptEditor::pushScriptState(const QString &text, const ScriptState &befor
         return;
     // The stack is the window's own: its changes never outlive it.
     const auto put = [this](const ScriptState &state) {
-        m_w.Script->restore(state.script);
-        m_w.ScriptFileName = state.fileName;
-        m_w.setWindowTitle(state.title);
+        m_script->restore(state.script);
+        m_fileName = state.fileName;
+        m_ui.window->setWindowTitle(state.title);
         // A whole script put back is shown from its start, as a load shows it.
-        m_w.Grid->ShowFromFirstStep();
+        m_ui.grid->ShowFromFirstStep();
     };
     m_undoStack->push(new ScriptChange(
         text, [put, after] { put(after); }, [put, before] { put(before); }, ScriptChange::State::Done));
@@ -390,8 +393,8 @@ void ScriptEditor::warnOfShortLoad(const ScriptLoad &load, const QString &path)
     const QString warning = ScriptLoadWarning(load, path);
     if (warning.isEmpty())
         return;
-    if (ScriptDialogs *dialogs = m_w.CommD.Dialogs())
-        dialogs->warningMessage(&m_w, QStringLiteral("Script not loaded whole"),
+    if (ScriptDialogs *dialogs = m_dialog.Dialogs())
+        dialogs->warningMessage(m_ui.window, QStringLiteral("Script not loaded whole"),
                                 warning +
                                     QStringLiteral("\n\nSaving now would replace the file with the script "
                                                    "as it stands."));
@@ -401,11 +404,11 @@ void ScriptEditor::Load()
 {
     if (!SettleUnsavedChanges())
         return;
-    m_w.CommD.SetFilter(ScriptFileFilter);
-    m_w.CommD.SetFolder(dialogFolder());
-    if (!m_w.CommD.ShowOpen(&m_w))
+    m_dialog.SetFilter(ScriptFileFilter);
+    m_dialog.SetFolder(dialogFolder());
+    if (!m_dialog.ShowOpen(m_ui.window))
         return;
-    LoadScript(m_w.CommD.FileName());
+    LoadScript(m_dialog.FileName());
 }
 
 bool ScriptEditor::LoadScript(const QString &path)
@@ -413,17 +416,17 @@ bool ScriptEditor::LoadScript(const QString &path)
     // Read first: a file that cannot be read must not cost the script in the grid.
     const ScriptLoad load = LoadScriptFile(path);
     if (!load.error.isEmpty()) {
-        if (ScriptDialogs *dialogs = m_w.CommD.Dialogs())
-            dialogs->errorMessage(&m_w, ErrorTitle, load.error);
+        if (ScriptDialogs *dialogs = m_dialog.Dialogs())
+            dialogs->errorMessage(m_ui.window, ErrorTitle, load.error);
         return false;
     }
     CommitOpenEdit();
     const ScriptState before = scriptState();
-    m_w.ScriptFileName = path;
+    m_fileName = path;
     clearScript();
     if (load.countValid) {
         // The whole script in one go: a model put together row by row would cost a view update per cell.
-        ScriptModel::Snapshot loaded = m_w.Script->snapshot();
+        ScriptModel::Snapshot loaded = m_script->snapshot();
         loaded.nextStep = load.nextStep;
         loaded.rows.resize(loaded.rows.size() + qMax(load.rowsToAppend, 0));
         for (int row = 0; row < load.records.size(); ++row) {
@@ -432,14 +435,14 @@ bool ScriptEditor::LoadScript(const QString &path)
             else if (row <= loaded.rows.size())
                 loaded.rows[row - 1] = load.records[row];
         }
-        m_w.Script->restore(std::move(loaded));
+        m_script->restore(std::move(loaded));
         // A file that ends before the steps it announces keeps the rows it held, but it was not
         // loaded whole, so the title does not claim it.
         if (load.records.size() >= load.nextStep)
-            m_w.setWindowTitle(titleWithFile(m_w.ScriptFileName));
+            m_ui.window->setWindowTitle(titleWithFile(m_fileName));
     }
     pushScriptState(tr("Load"), before);
-    m_w.Grid->ShowFromFirstStep();
+    m_ui.grid->ShowFromFirstStep();
     // What was just loaded is what the file holds (or, cut short, what it could give).
     m_undoStack->setClean();
     rememberScriptFolder(path);
@@ -450,64 +453,64 @@ bool ScriptEditor::LoadScript(const QString &path)
 bool ScriptEditor::saveTo(const QString &path)
 {
     QList<ScriptRow> rows;
-    rows.reserve(qMax<int>(m_w.NextStep, 1));
-    for (int row = 0; row < m_w.NextStep; ++row)
-        rows.append(m_w.Script->rowTexts(row));
+    rows.reserve(qMax<int>(m_script->nextStep(), 1));
+    for (int row = 0; row < m_script->nextStep(); ++row)
+        rows.append(m_script->rowTexts(row));
     const QString error = WriteScriptFile(path, rows);
     if (error.isEmpty()) {
         m_undoStack->setClean();
         rememberScriptFolder(path);
         return true;
     }
-    if (ScriptDialogs *dialogs = m_w.CommD.Dialogs())
-        dialogs->errorMessage(&m_w, ErrorTitle, error);
+    if (ScriptDialogs *dialogs = m_dialog.Dialogs())
+        dialogs->errorMessage(m_ui.window, ErrorTitle, error);
     return false;
 }
 
 bool ScriptEditor::Save()
 {
-    if (m_w.ScriptFileName.isEmpty())
+    if (m_fileName.isEmpty())
         return SaveAs();
     CommitOpenEdit();
-    return saveTo(m_w.ScriptFileName);
+    return saveTo(m_fileName);
 }
 
 bool ScriptEditor::SaveAs()
 {
     CommitOpenEdit();
-    if (m_w.NextStep == 1) {
-        if (ScriptDialogs *dialogs = m_w.CommD.Dialogs())
-            dialogs->errorMessage(&m_w, ErrorTitle, QStringLiteral("Cannot save an empty script!"));
+    if (m_script->nextStep() == 1) {
+        if (ScriptDialogs *dialogs = m_dialog.Dialogs())
+            dialogs->errorMessage(m_ui.window, ErrorTitle, QStringLiteral("Cannot save an empty script!"));
         return false;
     }
-    m_w.CommD.SetFilter(ScriptFileFilter);
-    m_w.CommD.SetFolder(dialogFolder());
-    if (!m_w.CommD.ShowSave(&m_w))
+    m_dialog.SetFilter(ScriptFileFilter);
+    m_dialog.SetFolder(dialogFolder());
+    if (!m_dialog.ShowSave(m_ui.window))
         return false;
-    const QString chosen = withScriptExtension(m_w.CommD.FileName());
-    m_w.CommD.SetFileName(chosen);
+    const QString chosen = withScriptExtension(m_dialog.FileName());
+    m_dialog.SetFileName(chosen);
     // A name that could not be written is not the script's file: Save must not go on writing to it,
     // and the title keeps naming the file that does hold the script.
     if (!saveTo(chosen))
         return false;
-    m_w.ScriptFileName = chosen;
-    m_w.setWindowTitle(titleWithFile(m_w.ScriptFileName));
+    m_fileName = chosen;
+    m_ui.window->setWindowTitle(titleWithFile(m_fileName));
     return true;
 }
 
 bool ScriptEditor::SettleUnsavedChanges()
 {
     CommitOpenEdit();
-    ScriptDialogs *dialogs = m_w.CommD.Dialogs();
+    ScriptDialogs *dialogs = m_dialog.Dialogs();
     if (m_undoStack->isClean() || !dialogs)
         return true;
     // An empty script cannot be saved; what is at stake then is the steps Undo would bring back.
-    const bool canSave = m_w.NextStep > 1;
+    const bool canSave = m_script->nextStep() > 1;
     const QString text = canSave
                              ? QStringLiteral("The script has changes that are not saved. Save them first?")
                              : QStringLiteral("The script is empty now, and the steps it had were never "
                                               "saved (Undo brings them back). Discard them?");
-    switch (dialogs->askToSave(&m_w, text, canSave)) {
+    switch (dialogs->askToSave(m_ui.window, text, canSave)) {
     case ScriptDialogs::SaveChoice::Save:
         return Save();
     case ScriptDialogs::SaveChoice::Discard:
@@ -520,7 +523,7 @@ bool ScriptEditor::SettleUnsavedChanges()
 
 QString ScriptEditor::dialogFolder() const
 {
-    const QString remembered = m_w.Options().scriptFolder;
+    const QString remembered = m_host.ScriptFolder();
     if (!remembered.isEmpty())
         return remembered;
     // Never the program's own folder (/usr/bin once installed): the user's documents, or home.
@@ -530,34 +533,27 @@ QString ScriptEditor::dialogFolder() const
 
 void ScriptEditor::rememberScriptFolder(const QString &path)
 {
-    ControlOptions options = m_w.Options();
-    const QString folder = QFileInfo(path).absolutePath();
-    if (folder == options.scriptFolder)
-        return;
-    options.scriptFolder = folder;
-    m_w.SetControlOptions(options);
-    // Only a convenience: a file that cannot be written leaves the dialogs starting elsewhere next time.
-    if (!m_w.OptionsFilePath().isEmpty())
-        ControlOptions::write(m_w.OptionsFilePath(), options);
+    m_host.SetScriptFolder(QFileInfo(path).absolutePath());
 }
 
 bool ScriptEditor::RecordingStep() const
 {
     // A step begun in Scripting mode whose motion is still on; once the mode has changed under it the
     // step is never ended (its motion stops unrecorded), so it holds nothing up.
-    return m_recordStart && m_w.MotionActive() && m_w.ScriptingMode();
+    return m_recordStart && m_host.MotionActive() && m_host.ScriptingMode();
 }
 
 bool ScriptEditor::stepsEditable() const
 {
     // A run reads the script as it goes, and a step being recorded owns the row it began on.
-    return !m_w.Running() && !RecordingStep();
+    return !m_host.Running() && !RecordingStep();
 }
 
 bool ScriptEditor::beginStepEdit()
 {
     if (!stepsEditable()) {
-        m_w.showStatusMessage(m_w.Running() ? m_w.RunningLockText : m_w.RecordingLockText);
+        m_host.showStatusMessage(m_host.Running() ? WindowLook::RunningLockText
+                                                  : WindowLook::RecordingLockText);
         return false;
     }
     // A step left behind by a change of mode may lie where this edit goes: it is given up for good.
@@ -576,16 +572,16 @@ void ScriptEditor::InsertStep(int row)
     if (!beginStepEdit())
         return;
     // Below the script an insert appends.
-    const int at = qBound(1, row, int(m_w.NextStep));
+    const int at = qBound(1, row, int(m_script->nextStep()));
     const ScriptModel::Step pause{StepFunctions::name(0), NumberText(0)};
-    if (!m_w.Script->insertStep(at, pause))
+    if (!m_script->insertStep(at, pause))
         return;
-    ScriptModel *script = m_w.Script;
+    ScriptModel *script = m_script;
     pushStepEdit(
         tr("Insert step"), [script, at, pause] { script->insertStep(at, pause); },
         [script, at] { script->uninsertStep(at); });
-    m_w.Grid->SetRow(at);
-    m_w.Grid->SetCol(ScriptEditing::FunctionColumn);
+    m_ui.grid->SetRow(at);
+    m_ui.grid->SetCol(ScriptEditing::FunctionColumn);
     GridEdit(32);
 }
 
@@ -594,29 +590,29 @@ void ScriptEditor::DeleteStep(int row)
     if (!beginStepEdit())
         return;
     ScriptModel::DeletedStep deleted;
-    if (!m_w.Script->deleteStep(row, &deleted))
+    if (!m_script->deleteStep(row, &deleted))
         return;
-    ScriptModel *script = m_w.Script;
+    ScriptModel *script = m_script;
     pushStepEdit(
         tr("Delete step"), [script, row] { script->deleteStep(row); },
         [script, row, deleted] { script->undeleteStep(row, deleted); });
     // Delete pressed again goes on with the step that took the place, or the new last one.
-    if (m_w.NextStep > 1)
-        m_w.Grid->SetRow(qMin(row, m_w.NextStep - 1));
+    if (m_script->nextStep() > 1)
+        m_ui.grid->SetRow(qMin(row, m_script->nextStep() - 1));
 }
 
 void ScriptEditor::DuplicateStep(int row)
 {
-    if (row < 1 || row >= m_w.NextStep || !beginStepEdit())
+    if (row < 1 || row >= m_script->nextStep() || !beginStepEdit())
         return;
-    const ScriptModel::Step copy = m_w.Script->step(row);
-    if (!m_w.Script->insertStep(row + 1, copy))
+    const ScriptModel::Step copy = m_script->step(row);
+    if (!m_script->insertStep(row + 1, copy))
         return;
-    ScriptModel *script = m_w.Script;
+    ScriptModel *script = m_script;
     pushStepEdit(
         tr("Duplicate step"), [script, row, copy] { script->insertStep(row + 1, copy); },
         [script, row] { script->uninsertStep(row + 1); });
-    m_w.Grid->SetRow(row + 1);
+    m_ui.grid->SetRow(row + 1);
 }
 
 void ScriptEditor::MoveStep(int row, int delta)
@@ -624,26 +620,26 @@ void ScriptEditor::MoveStep(int row, int delta)
     if ((delta != -1 && delta != 1) || !beginStepEdit())
         return;
     const int upper = delta < 0 ? row - 1 : row;
-    if (!m_w.Script->swapSteps(upper))
+    if (!m_script->swapSteps(upper))
         return;
-    ScriptModel *script = m_w.Script;
+    ScriptModel *script = m_script;
     const auto swap = [script, upper] { script->swapSteps(upper); };
     pushStepEdit(delta < 0 ? tr("Move step up") : tr("Move step down"), swap, swap);
     // The current row goes with the step, so the key can be pressed again.
-    m_w.Grid->SetRow(row + delta);
+    m_ui.grid->SetRow(row + delta);
 }
 
 void ScriptEditor::AppendReturnPath()
 {
     if (!beginStepEdit())
         return;
-    const QList<ScriptModel::Step> path = m_w.Script->returnPath();
-    const int first = m_w.NextStep;
-    const int room = ScriptModel::MaxNextStep - m_w.NextStep;
+    const QList<ScriptModel::Step> path = m_script->returnPath();
+    const int first = m_script->nextStep();
+    const int room = ScriptModel::MaxNextStep - m_script->nextStep();
     if (path.size() > room) {
-        if (ScriptDialogs *dialogs = m_w.CommD.Dialogs())
+        if (ScriptDialogs *dialogs = m_dialog.Dialogs())
             dialogs->errorMessage(
-                &m_w, QStringLiteral("Error"),
+                m_ui.window, QStringLiteral("Error"),
                 QStringLiteral("The return path was not appended: it takes %1 steps, and the "
                                "script has room for %2 more (a script holds at most %3 steps).")
                     .arg(path.size())
@@ -651,14 +647,14 @@ void ScriptEditor::AppendReturnPath()
                     .arg(ScriptModel::MaxNextStep - 1));
         return;
     }
-    if (!m_w.Script->appendSteps(path))
+    if (!m_script->appendSteps(path))
         return;
-    ScriptModel *script = m_w.Script;
+    ScriptModel *script = m_script;
     const int count = int(path.size());
     pushStepEdit(
         tr("Append return path"), [script, path] { script->appendSteps(path); },
         [script, count] { script->unappendSteps(count); });
-    m_w.Grid->SetRow(first);
+    m_ui.grid->SetRow(first);
 }
 
 void ScriptEditor::Undo()
@@ -678,9 +674,9 @@ void ScriptEditor::Redo()
 void ScriptEditor::stepKey(ScriptGrid::StepKey key)
 {
     // The keys belong to the editor while it is open.
-    if (m_w.GridText->isVisible())
+    if (m_ui.cellEditor->isVisible())
         return;
-    const int row = m_w.Grid->Row();
+    const int row = m_ui.grid->Row();
     switch (key) {
     case ScriptGrid::StepKey::Insert:
         InsertStep(row);
@@ -700,9 +696,9 @@ void ScriptEditor::stepKey(ScriptGrid::StepKey key)
 QMenu *ScriptEditor::StepMenu(int row)
 {
     const bool editable = stepsEditable();
-    const bool isStep = row >= 1 && row < m_w.NextStep;
-    const bool roomForOne = m_w.NextStep < ScriptModel::MaxNextStep;
-    auto *menu = new QMenu(&m_w);
+    const bool isStep = row >= 1 && row < m_script->nextStep();
+    const bool roomForOne = m_script->nextStep() < ScriptModel::MaxNextStep;
+    auto *menu = new QMenu(m_ui.window);
     const auto add = [menu](const QString &text, bool enabled, auto slot) {
         QAction *action = menu->addAction(text, slot);
         action->setEnabled(enabled);
@@ -712,11 +708,11 @@ QMenu *ScriptEditor::StepMenu(int row)
     add(tr("Duplicate"), editable && isStep && roomForOne, [this, row] { DuplicateStep(row); });
     add(tr("Delete\tDel"), editable && isStep, [this, row] { DeleteStep(row); });
     add(tr("Move up\tCtrl+Up"), editable && isStep && row > 1, [this, row] { MoveStep(row, -1); });
-    add(tr("Move down\tCtrl+Down"), editable && isStep && row + 1 < m_w.NextStep,
+    add(tr("Move down\tCtrl+Down"), editable && isStep && row + 1 < m_script->nextStep(),
         [this, row] { MoveStep(row, 1); });
     menu->addSeparator();
-    add(tr("Append return path"), editable && m_w.NextStep > 1, [this] { AppendReturnPath(); });
-    add(tr("Run from here"), !m_w.Running() && isStep, [this, row] { m_w.RunFrom(row); });
+    add(tr("Append return path"), editable && m_script->nextStep() > 1, [this] { AppendReturnPath(); });
+    add(tr("Run from here"), !m_host.Running() && isStep, [this, row] { m_host.RunFrom(row); });
     menu->addSeparator();
     // Named after what they would undo or redo: "Undo Delete step".
     const auto named = [](const QString &verb, const QString &what) {
@@ -738,9 +734,9 @@ void ScriptEditor::showStepMenu(int row, const QPoint &globalPos)
 
 QString ScriptEditor::TotalsLine() const
 {
-    const ScriptModel::Totals totals = m_w.Script->totals();
+    const ScriptModel::Totals totals = m_script->totals();
     // A count still being typed (or none) leaves the line at one pass.
-    const int reps = ScriptEditing::Repetitions(m_w.txtReps->text()).value_or(1);
+    const int reps = ScriptEditing::Repetitions(m_ui.repetitions->text()).value_or(1);
     QStringList parts{RunProgress::totalText(totals.seconds, reps)};
     // In the order the script first runs them, as the operator reads the script.
     for (const int code : totals.order)
@@ -763,7 +759,7 @@ void ScriptEditor::scheduleTotals()
 
 void ScriptEditor::updateTotals()
 {
-    const ScriptModel::Totals totals = m_w.Script->totals();
+    const ScriptModel::Totals totals = m_script->totals();
     QStringList lines{tr("Total time: %1").arg(RunProgress::durationText(totals.seconds))};
     for (const Motor &motor : Motors) {
         lines << tr("%1: %2 %3, %4 %5")
@@ -775,10 +771,10 @@ void ScriptEditor::updateTotals()
     lines << tr("Pause: %1").arg(RunProgress::durationText(totals.perCode[0]));
     const QString tip = lines.join(QLatin1Char('\n'));
     const QString line = TotalsLine();
-    const QString shown = m_w.lblTotals->fontMetrics().elidedText(line, Qt::ElideRight, m_w.lblTotals->width());
-    m_w.lblTotals->setText(shown);
+    const QString shown = m_ui.totals->fontMetrics().elidedText(line, Qt::ElideRight, m_ui.totals->width());
+    m_ui.totals->setText(shown);
     // What the line had no room for is in its tooltip, above every motor's times.
     const QString whole = line.split(QStringLiteral(" \u00b7 ")).join(QLatin1Char('\n'));
-    m_w.lblTotals->setToolTip(shown == line ? tip : whole + QStringLiteral("\n\n") + tip);
-    m_w.Grid->horizontalHeader()->viewport()->setToolTip(tip);
+    m_ui.totals->setToolTip(shown == line ? tip : whole + QStringLiteral("\n\n") + tip);
+    m_ui.grid->horizontalHeader()->viewport()->setToolTip(tip);
 }

@@ -10,21 +10,44 @@
 #include <functional>
 #include <optional>
 
+class CommonDialog;
+class GridText;
+class QLabel;
+class QLineEdit;
 class QMenu;
 class QUndoStack;
-class frmMain;
+class QWidget;
+class ScriptEditorHost;
 struct ScriptLoad;
 
 // Everything the window does with the script short of running it: the cell editor, the steps a
 // recording writes, whole-step edits, undo, the totals line, and Clear, Load and Save. It works on
-// the window's own controls (the grid, its editor, the repetitions box) and tells the operator
-// through the window's dialogs and status line.
+// the controls it is given (the grid, its editor, the repetitions box) and tells the operator
+// through the dialogs it is given and the host's status line.
 class ScriptEditor : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit ScriptEditor(frmMain &window);
+    // The window's controls the editor works on.
+    struct Controls
+    {
+        // The editor's parent and the dialogs'; its title names the script's file and marks unsaved
+        // changes, and it holds the editor's shortcuts.
+        QWidget *window = nullptr;
+        // The grid, a view of the script.
+        ScriptGrid *grid = nullptr;
+        // The cell editor, a child of `window`.
+        ::GridText *cellEditor = nullptr;
+        QLineEdit *repetitions = nullptr;
+        QLabel *totals = nullptr;
+        // Save and Load: Ctrl+S and Ctrl+O act only while they are enabled.
+        QWidget *save = nullptr;
+        QWidget *load = nullptr;
+    };
+
+    // `dialog` asks for file names and carries every message; it must outlive the editor.
+    ScriptEditor(ScriptEditorHost &host, const Controls &controls, CommonDialog &dialog);
 
     // The filter of both file dialogs.
     static inline const QString ScriptFileFilter =
@@ -73,6 +96,12 @@ public:
     void Undo();
     void Redo();
     QUndoStack *UndoStack() const { return m_undoStack; }
+    // The file the script was loaded from or saved in last; empty before any. Setting it names the
+    // file Save writes, and nothing else.
+    QString FileName() const { return m_fileName; }
+    void SetFileName(const QString &path) { m_fileName = path; }
+    // The file dialogs and messages the editor goes through.
+    CommonDialog &FileDialog() const { return m_dialog; }
     // The context menu of step row `row`, as a right click on it shows it; owned by the caller.
     QMenu *StepMenu(int row);
     // The script's total time and each motor's running time, one line under the grid; in full in
@@ -114,7 +143,11 @@ private:
     void pushScriptState(const QString &text, const ScriptState &before);
     void clearScript();
 
-    frmMain &m_w;
+    ScriptEditorHost &m_host;
+    const Controls m_ui;
+    ScriptModel *const m_script;
+    CommonDialog &m_dialog;
+    QString m_fileName;
     QUndoStack *m_undoStack = nullptr;
     // A step begun by recording and not ended yet: its row as it was before, for the undo of the
     // whole recorded step.

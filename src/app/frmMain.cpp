@@ -7,12 +7,14 @@
 #include "LampButton.h"
 #include "MacButtonD.h"
 #include "MacFrame.h"
+#include "MotionPanel.h"
 #include "PoseControls.h"
+#include "ScriptEditor.h"
 #include "ScriptGrid.h"
 #include "ScriptModel.h"
 #include "ScriptRunner.h"
 #include "SettingsReader.h"
-#include "WindowLayout.h"
+#include "StatusLine.h"
 #include "frmAbout.h"
 #include "frmColorScheme.h"
 
@@ -30,6 +32,7 @@
 namespace {
 
 // Start-up and closing run every step even when an earlier one fails; a failed step has no effect.
+// The session follows the same rule with a helper of its own (ArmSession.cpp), private to it.
 template <typename Step> void runStep(Step &&step)
 {
     try {
@@ -41,11 +44,9 @@ template <typename Step> void runStep(Step &&step)
 } // namespace
 
 frmMain::frmMain(const Setup &setup, QWidget *parent)
-    : QWidget(parent), Script(new ScriptModel(this)), NextStep(Script->nextStepVariable()), m_setup(setup),
+    : QWidget(parent), m_setup(setup), m_script(new ScriptModel(this)),
       m_session(std::make_unique<ArmSession>(setup.transport))
 {
-    HIDagent = &m_session->agent();
-    Devices = &m_session->devices();
     m_session->setScriptingModeSource([this] { return ScriptingMode(); });
     m_session->setKits(setup.kits);
 
@@ -64,8 +65,8 @@ frmMain::~frmMain()
     // Nor may the editor hear its controls go (the focus leaving the repetitions box, say).
     delete m_editor;
     m_editor = nullptr;
-    if (FrameMain)
-        FrameMain->disconnect(this);
+    if (m_ui.FrameMain)
+        m_ui.FrameMain->disconnect(this);
     if (m_colorScheme)
         delete m_colorScheme.data();
     if (m_armSettings)
@@ -93,14 +94,13 @@ void frmMain::connectSession()
     connect(session, &ArmSession::lookOn, this, &frmMain::showOnLook);
     connect(session, &ArmSession::looksReset, this, &frmMain::ResetControlButtons);
     connect(session, &ArmSession::codeShown, this,
-            [this](int code) { Text1->setText(QString::number(code)); });
+            [this](int code) { m_ui.Text1->setText(QString::number(code)); });
     connect(session, &ArmSession::stepBegun, m_editor, &ScriptEditor::StepBegun);
     connect(session, &ArmSession::stepEnded, m_editor, &ScriptEditor::StepEnded);
     connect(session, &ArmSession::runLimitReached, this, [this](const QString &text) { showStatusMessage(text); });
     connect(session, &ArmSession::runStopping, this, [this] {
-        cmdRun->SetCaption(QStringLiteral("Run"));
-        StopRequested = true;
-        Grid->SetHighLight(false);
+        m_ui.cmdRun->SetCaption(QStringLiteral("Run"));
+        m_ui.Grid->SetHighLight(false);
     });
     connect(session, &ArmSession::openDenied, this, &frmMain::HIDagent_OnOpenDenied);
     connect(session, &ArmSession::armStalled, this, &frmMain::HIDagent_OnWriteStalled);
@@ -112,33 +112,33 @@ void frmMain::connectSession()
 
 void frmMain::buildWindow()
 {
-    WindowLayout::build(*this);
+    m_ui = WindowLayout::build(*this, m_script);
     m_statusLine = new StatusLine(
-        lblDisp, pctFrame->x() - 4, FrameMain->y() - 1,
-        [this] { return connectionText(); }, this);
+        m_ui.lblDisp, m_ui.pctFrame->x() - 4, m_ui.FrameMain->y() - 1, [this] { return connectionText(); },
+        this);
     buildMotionPanel();
-    cmdLamp = new LampButton(FrameMain, m_setup.kits, m_session.get());
+    m_lamp = new LampButton(m_ui.FrameMain, m_setup.kits, m_session.get());
     m_pose = new PoseControls(
-        *m_session, FrameMain, [this](const QString &t) { showStatusMessage(t); }, this);
+        *m_session, m_ui.FrameMain, [this](const QString &t) { showStatusMessage(t); }, this);
     connect(m_pose->returnAction(), &QAction::triggered, this, &frmMain::ReturnToStart);
     // After the pose's commands, set apart from them.
-    m_armSettingsSeparator = new QAction(FrameMain);
+    m_armSettingsSeparator = new QAction(m_ui.FrameMain);
     m_armSettingsSeparator->setSeparator(true);
-    FrameMain->addAction(m_armSettingsSeparator);
-    m_armSettingsAction = new QAction(tr("Arm setup…"), FrameMain);
+    m_ui.FrameMain->addAction(m_armSettingsSeparator);
+    m_armSettingsAction = new QAction(tr("Arm setup…"), m_ui.FrameMain);
     connect(m_armSettingsAction, &QAction::triggered, this, &frmMain::ShowArmSettings);
-    FrameMain->addAction(m_armSettingsAction);
-    followAttachedArms(lblDisp, *m_session);
+    m_ui.FrameMain->addAction(m_armSettingsAction);
+    followAttachedArms(m_ui.lblDisp, *m_session);
 
-    connect(cmdColors, &MacButton::Click, this, &frmMain::cmdColors_Click);
-    connect(cmdAbout, &MacButton::Click, this, &frmMain::cmdAbout_Click);
-    connect(cmdArmSettings, &MacButton::Click, this, &frmMain::ShowArmSettings);
-    connect(cmdRun, &MacButton::Click, this, &frmMain::cmdRun_Click);
-    connect(cmdClear, &MacButton::Click, this, &frmMain::cmdClear_Click);
-    connect(cmdLoad, &MacButton::Click, this, &frmMain::cmdLoad_Click);
-    connect(cmdSave, &MacButton::Click, this, &frmMain::Script_Save);
-    connect(cmdSaveAs, &MacButton::Click, this, &frmMain::Script_SaveAs);
-    connect(Grid, &ScriptGrid::Click, this, [this] { GridEdit(32); });
+    connect(m_ui.cmdColors, &MacButton::Click, this, &frmMain::cmdColors_Click);
+    connect(m_ui.cmdAbout, &MacButton::Click, this, &frmMain::cmdAbout_Click);
+    connect(m_ui.cmdArmSettings, &MacButton::Click, this, &frmMain::ShowArmSettings);
+    connect(m_ui.cmdRun, &MacButton::Click, this, &frmMain::cmdRun_Click);
+    connect(m_ui.cmdClear, &MacButton::Click, this, &frmMain::cmdClear_Click);
+    connect(m_ui.cmdLoad, &MacButton::Click, this, &frmMain::cmdLoad_Click);
+    connect(m_ui.cmdSave, &MacButton::Click, this, &frmMain::Script_Save);
+    connect(m_ui.cmdSaveAs, &MacButton::Click, this, &frmMain::Script_SaveAs);
+    connect(m_ui.Grid, &ScriptGrid::Click, this, [this] { GridEdit(32); });
     wireScriptArea();
 }
 
@@ -158,16 +158,15 @@ void frmMain::Form_Load()
             showStatusMessage(warnings.join(QStringLiteral("; ")));
     });
     runStep([this] {
-        Grid->SetRows(14);
-        Grid->SetColWidthTwips(0, 440);
-        Grid->SetColWidthTwips(1, 2150);
-        Grid->SetColWidthTwips(2, 625);
-        Grid->SetTextMatrix(0, 0, QStringLiteral("Step"));
-        Grid->SetTextMatrix(0, 1, QStringLiteral("Function"));
-        Grid->SetTextMatrix(0, 2, QStringLiteral("Time"));
+        m_ui.Grid->SetRows(14);
+        m_ui.Grid->SetColWidthTwips(0, 440);
+        m_ui.Grid->SetColWidthTwips(1, 2150);
+        m_ui.Grid->SetColWidthTwips(2, 625);
+        m_ui.Grid->SetTextMatrix(0, 0, QStringLiteral("Step"));
+        m_ui.Grid->SetTextMatrix(0, 1, QStringLiteral("Function"));
+        m_ui.Grid->SetTextMatrix(0, 2, QStringLiteral("Time"));
     });
-    ScriptFileName.clear();
-    Script->setNextStep(1);
+    m_script->setNextStep(1);
     m_startingUp = true;
     m_session->setDeviceIdentity(m_currentDevice);
     m_session->setGuard(m_setup.guard, m_setup.guardLog);
@@ -193,7 +192,7 @@ void frmMain::LoadColors()
     const StartupSettings settings = SettingsReader::readStartup(m_setup.settingsReadPath);
     m_hilight = settings.hilight;
     if (settings.selectionColour)
-        Grid->SetBackColorSel(*settings.selectionColour);
+        m_ui.Grid->SetBackColorSel(*settings.selectionColour);
     m_currentDevice = settings.currentDevice;
 }
 
@@ -212,24 +211,24 @@ void frmMain::showConnectionState()
 
 QString frmMain::ConnectionState() const
 {
-    return pctLED->property("Tag").toString();
+    return m_ui.pctLED->property("Tag").toString();
 }
 
 void frmMain::ShowReady()
 {
     m_statusLine->endMessage();
-    pctLED->setProperty("Tag", Ready);
+    m_ui.pctLED->setProperty("Tag", Ready);
     m_statusLine->showState(connectionText());
-    pctLED->setPixmap(pctLEDOnRed->pixmap());
+    m_ui.pctLED->setPixmap(m_ui.pctLEDOnRed->pixmap());
     m_session->setReady(true);
 }
 
 void frmMain::ShowDisconnected()
 {
     m_statusLine->endMessage();
-    pctLED->setProperty("Tag", QString());
+    m_ui.pctLED->setProperty("Tag", QString());
     m_statusLine->showState(connectionText());
-    pctLED->setPixmap(pctLEDOff->pixmap());
+    m_ui.pctLED->setPixmap(m_ui.pctLEDOff->pixmap());
     m_session->setReady(false);
 }
 
@@ -255,7 +254,7 @@ void frmMain::SetHilight(bool on)
 
 void frmMain::SetGridSelectionColor(quint32 winColour)
 {
-    Grid->SetBackColorSel(winColour);
+    m_ui.Grid->SetBackColorSel(winColour);
 }
 
 void frmMain::cmdColors_Click()
@@ -343,13 +342,21 @@ void frmMain::Form_Unload()
             m_calibration->close();
     });
     runStep([this] {
-        if (cmdRun->Caption() == QStringLiteral("Stop")) {
-            cmdRun->SetCaption(QStringLiteral("Run"));
-            StopRequested = true;
-        }
+        if (Running())
+            m_ui.cmdRun->SetCaption(QStringLiteral("Run"));
     });
     // The run ends, a running motor is stopped, and the component closes.
     m_session->shutDown();
+}
+
+void frmMain::showStatusMessage(const QString &text)
+{
+    m_statusLine->showMessage(text);
+}
+
+void frmMain::showStatusMessage(const QString &text, const QString &details)
+{
+    m_statusLine->showMessage(text, details);
 }
 
 bool frmMain::eventFilter(QObject *watched, QEvent *event)
@@ -360,9 +367,9 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
         // A disabled label (the panel is locked while a script runs) still sees the mouse here.
         if (label && label->isEnabled() && mouse->button() == Qt::LeftButton &&
             label->rect().contains(mouse->position().toPoint())) {
-            if (watched == lblInteractive)
+            if (watched == m_ui.lblInteractive)
                 lblInteractive_Click();
-            else if (watched == lblScripting)
+            else if (watched == m_ui.lblScripting)
                 lblScripting_Click();
         }
     }

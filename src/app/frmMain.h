@@ -3,61 +3,52 @@
 #include "ArmSession.h"
 #include "ArmSettingsDialog.h"
 #include "ColorSchemeHost.h"
-#include "HIDagentX.h"
-#include "MotionPanel.h"
+#include "GridScriptHost.h"
 #include "ScriptDialogs.h"
-#include "ScriptEditor.h"
-#include "ScriptGrid.h"
-#include "ScriptModel.h"
-#include "StatusLine.h"
+#include "ScriptEditorHost.h"
+#include "WindowLayout.h"
 #include "WindowLook.h"
 
-#include <QElapsedTimer>
-#include <QLabel>
-#include <QLineEdit>
 #include <QPixmap>
 #include <QPointer>
-#include <QTimer>
 #include <QWidget>
 
-#include <array>
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <optional>
 
-class ArmDeviceList;
 class Gamepad;
-class GridText;
+class GridScriptSource;
 class HidTransport;
-class HoverButton;
 class KitArmList;
 class LampButton;
-class MacButton;
-class MacButtonD;
-class MacFrame;
 class PoseControls;
-class MacRadioButton;
+class QAction;
 class QMessageBox;
 class RunDisplay;
-class frmAbout;
-class GridScriptSource;
+class ScriptEditor;
+class ScriptModel;
 class ScriptRunner;
+class StatusLine;
+class frmAbout;
 
 // The program's one working window. Data flow of a motion click: cmdControl(i) -> the click handler
 // decides start, stop or switch and updates the looks and the motion state -> in Scripting mode
 // RecordScriptStep records the step -> SendArmCommand(code) -> while the connection state is "Ready",
-// every device object in Devices takes the code into its output variable and writes its report ->
-// HIDagent writes the report through the transport.
+// every device object in the session's device list takes the code into its output variable and
+// writes its report -> the session's HIDagent writes the report through the transport.
 //
 // Start-up runs in the constructor, so a window that exists has searched for the arm and shows its
 // status. Everything runs on the GUI thread; the component's events arrive nested inside the calls that
 // cause them (OnIntfOpened inside OpenMatchingIntfs).
-class frmMain : public QWidget, public ColorSchemeHost, public ArmSettingsHost, public WindowLook
+class frmMain : public QWidget,
+                public ColorSchemeHost,
+                public ArmSettingsHost,
+                public ScriptEditorHost,
+                public GridScriptHost,
+                public WindowLook
 {
     Q_OBJECT
-    friend class ScriptEditor;
-    friend class WindowLayout;
 
 public:
     struct Setup
@@ -83,14 +74,11 @@ public:
     explicit frmMain(const Setup &setup, QWidget *parent = nullptr);
     ~frmMain() override;
 
-    // Positions are kept in twips in the code so they read like the layout tables.
-    static constexpr int twips(int value) { return value / 15; }
-
     // ColorSchemeHost
     void SetHilight(bool on) override;
     void SetGridSelectionColor(quint32 winColour) override;
     QString CurrentDevice() const override { return m_currentDevice; }
-    QPixmap BackgroundPicture() const override { return m_backgroundPicture; }
+    QPixmap BackgroundPicture() const override { return m_ui.backgroundPicture; }
     QString SettingsFilePath() const override { return m_setup.settingsWritePath; }
     // Once a save has made the file where settings are written, that file is the one to read: the
     // start-up copy (beside the program, for an installed one) is only read until then.
@@ -132,14 +120,11 @@ public:
     // error then says why, unless the window was simply not Ready. May also be called from a run's
     // timing thread.
     bool SendArmCommand(qint16 code, QString *error = nullptr);
-    // A command of the running script did not reach an arm: the arms no longer follow the script, so
-    // the run ends as Stop ends it and the operator is told why once it has. Any thread may call it.
-    void CutRunAfterFailedSend(const QString &why);
     void ResetControlButtons();
-    bool MotionActive() const { return m_session->motionActive(); }
+    bool MotionActive() const override { return m_session->motionActive(); }
     QString ActiveTag() const { return m_session->activeTag(); }
     float StepTicks() const { return m_session->stepTicks(); }
-    bool ScriptingMode() const;
+    bool ScriptingMode() const override;
     static QString Tag(const QWidget *control);
 
     // Esc and Space: stops the arm from wherever the key was pressed. During a run this is Stop;
@@ -163,22 +148,24 @@ public:
     // is the window's.
     ScriptEditor &Editor() const { return *m_editor; }
     void RecordScriptStep();
-    void GridEdit(qint16 KeyAscii) { m_editor->GridEdit(KeyAscii); }
-    bool CommitCellEdit() { return m_editor->CommitCellEdit(); }
-    void cmdClear_Click() { m_editor->Clear(); }
-    void cmdLoad_Click() { m_editor->Load(); }
-    bool Script_Save() { return m_editor->Save(); }
-    bool Script_SaveAs() { return m_editor->SaveAs(); }
+    void GridEdit(qint16 KeyAscii);
+    bool CommitCellEdit();
+    void cmdClear_Click();
+    void cmdLoad_Click();
+    bool Script_Save();
+    bool Script_SaveAs();
     void cmdRun_Click();
     void RunScript();
     // A run from step `row` to the end, then the remaining repetitions from step 1.
-    void RunFrom(int row);
+    void RunFrom(int row) override;
     // Return to start (the arm picture's menu, Ctrl+Shift+R), played as a run is: the panel locked,
     // Run reading Stop, the progress line saying "Returning to start", and its ending told.
     void ReturnToStart();
-    bool Running() const;
+    // A run of the script or Return to start is in progress: the session's word, which the Run
+    // button's caption follows.
+    bool Running() const override;
     // Where the run stands, shown under the grid while it lasts.
-    RunDisplay &runDisplay() const { return *m_runDisplay; }
+    RunDisplay &runDisplay() const { return *m_ui.runDisplay; }
     // The connection state, and messages in its place for a while.
     StatusLine &statusLine() const { return *m_statusLine; }
 
@@ -186,7 +173,7 @@ public:
     // test puts its own in (not owned; null puts the widget dialogs back).
     void SetScriptDialogs(ScriptDialogs *dialogs);
     // True once the window has closed: the arm is stopped and the component closed.
-    bool Unloaded() const { return m_unloaded; }
+    bool Unloaded() const override { return m_unloaded; }
 
     // The colour dialog and the about window while they are open.
     QWidget *colorSchemeDialog() const { return m_colorScheme; }
@@ -196,53 +183,6 @@ public:
     frmAbout *aboutWindow() const;
     // The warning shown when the arm is present but may not be opened; null until then.
     QMessageBox *openDeniedMessage() const;
-
-    // The HID component and the device objects bound to its interfaces (the session's).
-    HIDagentX *HIDagent = nullptr;
-    ArmDeviceList *Devices = nullptr;
-
-    // Controls, named as the layout names them.
-    QLabel *pctLED = nullptr;
-    QLabel *lblDisp = nullptr;
-    MotionPanel *FrameMain = nullptr;
-    LampButton *cmdLamp = nullptr; // the gripper's light, on the arm picture
-    std::array<HoverButton *, 11> cmdControl{};
-    std::array<QLabel *, 5> ArmLabel{};
-    MacFrame *FrameCM = nullptr;
-    QLabel *lblCM = nullptr;
-    MacRadioButton *optInteractive = nullptr;
-    QLabel *lblInteractive = nullptr;
-    MacRadioButton *optScripting = nullptr;
-    QLabel *lblScripting = nullptr;
-    QLineEdit *Text1 = nullptr;
-    QTimer *TimerT = nullptr;
-    MacFrame *pctFrame = nullptr;
-    ScriptGrid *Grid = nullptr;
-    MacFrame *FrameTB = nullptr;
-    QLabel *Label5 = nullptr;
-    MacButtonD *cmdRun = nullptr;
-    MacButtonD *cmdClear = nullptr;
-    MacButtonD *cmdLoad = nullptr;
-    MacButtonD *cmdSave = nullptr;
-    MacButtonD *cmdSaveAs = nullptr;
-    QLabel *lblReps = nullptr;
-    QLineEdit *txtReps = nullptr;
-    ::GridText *GridText = nullptr;
-    QLabel *lblTotals = nullptr;
-    MacButton *cmdColors = nullptr;
-    MacButton *cmdAbout = nullptr;
-    MacButton *cmdArmSettings = nullptr;
-    QLabel *pctLEDOnRed = nullptr;
-    QLabel *pctLEDOff = nullptr;
-
-    // Script state. The cells and the end marker live in Script, which the grid shows; NextStep
-    // names the marker there, so the code counts it as the plain counter it is.
-    ScriptModel *const Script;
-    qint16 &NextStep;
-    QString ScriptFileName;
-    bool StopRequested = false;
-    // The one dialog object of loading and saving.
-    CommonDialog CommD;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -262,10 +202,15 @@ private:
     void lblScripting_Click();
     void FrameMain_JogPressed(int code);
     void FrameMain_JogReleased(int code);
-    void showStatusMessage(const QString &text, const QString &details = QString())
-    {
-        m_statusLine->showMessage(text, details);
-    }
+    void showStatusMessage(const QString &text, const QString &details);
+
+    // ScriptEditorHost
+    void LeaveScriptingMode() override;
+    void showStatusMessage(const QString &text) override;
+    QString ScriptFolder() const override;
+    void SetScriptFolder(const QString &folder) override;
+    // GridScriptHost
+    void ShowStepStarting(int row) override;
 
     void wireScriptArea();
     void startRun(int firstStep);
@@ -287,9 +232,13 @@ private:
     void cmdAbout_Click();
 
     Setup m_setup;
+    // The cells and the end marker of the script, which the grid shows.
+    ScriptModel *const m_script;
+    WindowControls m_ui;
+    // The one dialog object of loading and saving; where every question and message goes.
+    CommonDialog m_commonDialog;
     // Connection, motion, the pad, the run and recording: everything done with the arm.
     std::unique_ptr<ArmSession> m_session;
-    QPixmap m_backgroundPicture;
     QString m_currentDevice;
     bool m_hilight = false;
     bool m_startingUp = false;
@@ -320,7 +269,6 @@ private:
     std::shared_ptr<GridScriptSource> m_scriptSource;
 
     ScriptEditor *m_editor = nullptr;
-    RunDisplay *m_runDisplay = nullptr;
-    QLabel *m_recordingBadge = nullptr;
+    LampButton *m_lamp = nullptr; // the gripper's light, on the arm picture
     int m_runFirstStep = 1;
 };

@@ -30,7 +30,7 @@ void frmMain::HIDagent_OnWriteStalled()
     QMetaObject::invokeMethod(
         this,
         [this] {
-            if (ScriptDialogs *dialogs = CommD.Dialogs())
+            if (ScriptDialogs *dialogs = m_commonDialog.Dialogs())
                 dialogs->warningMessage(this, QStringLiteral("Tessaro"), StalledText);
             m_stallTold = false;
         },

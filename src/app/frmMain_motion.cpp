@@ -13,20 +13,18 @@
 // What the arm picture, its buttons and the command mode do, and Esc and Space everywhere.
 void frmMain::buildMotionPanel()
 {
-    connect(FrameMain, &MotionPanel::jogPressed, this, &frmMain::FrameMain_JogPressed);
-    connect(FrameMain, &MotionPanel::jogReleased, this, &frmMain::FrameMain_JogReleased);
-    connect(FrameMain, &MotionPanel::jogAbandoned, this, &frmMain::FrameMain_JogReleased);
-    for (HoverButton *button : cmdControl)
+    connect(m_ui.FrameMain, &MotionPanel::jogPressed, this, &frmMain::FrameMain_JogPressed);
+    connect(m_ui.FrameMain, &MotionPanel::jogReleased, this, &frmMain::FrameMain_JogReleased);
+    connect(m_ui.FrameMain, &MotionPanel::jogAbandoned, this, &frmMain::FrameMain_JogReleased);
+    for (HoverButton *button : m_ui.cmdControl)
         connect(button, &HoverButton::indexClicked, this, &frmMain::cmdControl_Click);
-    lblInteractive->installEventFilter(this);
-    lblScripting->installEventFilter(this);
-    connect(optScripting, &MacRadioButton::Click, this, &frmMain::optScripting_Click);
-    for (MacRadioButton *mode : {optScripting, optInteractive})
+    m_ui.lblInteractive->installEventFilter(this);
+    m_ui.lblScripting->installEventFilter(this);
+    connect(m_ui.optScripting, &MacRadioButton::Click, this, &frmMain::optScripting_Click);
+    for (MacRadioButton *mode : {m_ui.optScripting, m_ui.optInteractive})
         connect(mode, &MacRadioButton::Click, this,
-                [this] { m_recordingBadge->setVisible(ScriptingMode()); });
+                [this] { m_ui.recordingBadge->setVisible(ScriptingMode()); });
 
-    // The step timer counts a motion's time for recording; the session keeps it.
-    TimerT = m_session->stepTimer();
     m_stopKeyFilter = new StopKeyFilter(
         this, [this] { StopEverything(); }, [this] { return Unloaded(); });
     qApp->installEventFilter(m_stopKeyFilter);
@@ -39,7 +37,7 @@ QString frmMain::Tag(const QWidget *control)
 
 bool frmMain::ScriptingMode() const
 {
-    return optScripting->Value();
+    return m_ui.optScripting->Value();
 }
 
 bool frmMain::SendArmCommand(qint16 code, QString *error)
@@ -49,7 +47,7 @@ bool frmMain::SendArmCommand(qint16 code, QString *error)
 
 void frmMain::ResetControlButtons()
 {
-    for (HoverButton *button : cmdControl) {
+    for (HoverButton *button : m_ui.cmdControl) {
         button->setBackcolor(IdleBackColor);
         button->setHoverbackcolor(IdleHoverBackColor);
         button->setBordercolor(IdleBorderColor);
@@ -58,7 +56,7 @@ void frmMain::ResetControlButtons()
 
 void frmMain::showOnLook(int index)
 {
-    HoverButton *button = cmdControl[size_t(index)];
+    HoverButton *button = m_ui.cmdControl[size_t(index)];
     button->setBackcolor(OnColor);
     button->setHoverbackcolor(OnColor);
     button->setBordercolor(OnBorderColor);
@@ -74,19 +72,25 @@ void frmMain::optScripting_Click()
     m_session->endMotionState();
 }
 
+void frmMain::LeaveScriptingMode()
+{
+    if (ScriptingMode())
+        m_ui.optInteractive->SetValue(true);
+}
+
 void frmMain::lblInteractive_Click()
 {
-    optInteractive->SetValue(true);
+    m_ui.optInteractive->SetValue(true);
 }
 
 void frmMain::lblScripting_Click()
 {
-    optScripting->SetValue(true);
+    m_ui.optScripting->SetValue(true);
 }
 
 void frmMain::FrameMain_JogPressed(int code)
 {
-    if (FrameMain->isEnabled() && !Running())
+    if (m_ui.FrameMain->isEnabled() && !Running())
         m_session->jogPress(ArmSession::Input::Key, code);
 }
 
@@ -114,6 +118,23 @@ void frmMain::SetControlOptions(const ControlOptions &options)
     showConnectionState();
 }
 
+QString frmMain::ScriptFolder() const
+{
+    return m_session->options().scriptFolder;
+}
+
+void frmMain::SetScriptFolder(const QString &folder)
+{
+    ControlOptions options = Options();
+    if (folder == options.scriptFolder)
+        return;
+    options.scriptFolder = folder;
+    SetControlOptions(options);
+    // Only a convenience: a file that cannot be written leaves the dialogs starting elsewhere next time.
+    if (!OptionsFilePath().isEmpty())
+        ControlOptions::write(OptionsFilePath(), options);
+}
+
 ControlOptions frmMain::Options() const
 {
     return m_session->options();
@@ -131,7 +152,7 @@ int frmMain::RunLimitMs(int code) const
 
 void frmMain::SetVirtualArmWindow(QWidget *armWindow)
 {
-    auto *show = new QAction(tr("Show the Virtual Arm window"), FrameMain);
+    auto *show = new QAction(tr("Show the Virtual Arm window"), m_ui.FrameMain);
     show->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
     show->setShortcutContext(Qt::WindowShortcut);
     connect(show, &QAction::triggered, armWindow, [armWindow] {
@@ -140,6 +161,6 @@ void frmMain::SetVirtualArmWindow(QWidget *armWindow)
         armWindow->activateWindow();
     });
     // With the pose's commands, above the settings.
-    FrameMain->insertAction(m_armSettingsSeparator, show);
-    FrameMain->setContextMenuPolicy(Qt::ActionsContextMenu);
+    m_ui.FrameMain->insertAction(m_armSettingsSeparator, show);
+    m_ui.FrameMain->setContextMenuPolicy(Qt::ActionsContextMenu);
 }

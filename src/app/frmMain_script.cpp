@@ -17,6 +17,7 @@
 #include <QStringList>
 
 #include <QAbstractItemModel>
+#include <QLineEdit>
 #include <QPointer>
 
 namespace {
@@ -29,32 +30,34 @@ const QString ReturningText = QStringLiteral("Returning to start");
 
 void frmMain::wireScriptArea()
 {
-    m_scriptSource = std::make_shared<GridScriptSource>(*this);
+    m_scriptSource = std::make_shared<GridScriptSource>(*this, this, *m_ui.Grid, *m_ui.txtReps);
     // A run reads the script when it starts and after each change; many changes in one handler (a
     // Clear, a load) are read once.
     const auto scriptChanged = [this] {
         m_session->scriptChanged();
-        if (m_runDisplay->active())
-            m_runDisplay->setPlan(runPlan(), runRepetitions());
+        if (m_ui.runDisplay->active())
+            m_ui.runDisplay->setPlan(runPlan(), runRepetitions());
     };
-    QAbstractItemModel *model = Grid->model();
+    QAbstractItemModel *model = m_ui.Grid->model();
     connect(model, &QAbstractItemModel::dataChanged, this, scriptChanged);
     connect(model, &QAbstractItemModel::rowsInserted, this, scriptChanged);
     connect(model, &QAbstractItemModel::rowsRemoved, this, scriptChanged);
     connect(model, &QAbstractItemModel::modelReset, this, scriptChanged);
-    connect(txtReps, &QLineEdit::textChanged, this, scriptChanged);
-    CommD.SetDialogs(&m_widgetDialogs);
-    m_editor = new ScriptEditor(*this);
+    connect(m_ui.txtReps, &QLineEdit::textChanged, this, scriptChanged);
+    m_commonDialog.SetDialogs(&m_widgetDialogs);
+    m_editor = new ScriptEditor(
+        *this, {this, m_ui.Grid, m_ui.GridText, m_ui.txtReps, m_ui.lblTotals, m_ui.cmdSave, m_ui.cmdLoad},
+        m_commonDialog);
 
     // A tooltip of the motion panel lying over the toolbox would take the click meant for a button.
-    auto *panelTips = new PanelToolTips(FrameMain);
-    for (HoverButton *button : cmdControl)
+    auto *panelTips = new PanelToolTips(m_ui.FrameMain);
+    for (HoverButton *button : m_ui.cmdControl)
         panelTips->watch(button);
 }
 
 void frmMain::SetScriptDialogs(ScriptDialogs *dialogs)
 {
-    CommD.SetDialogs(dialogs ? dialogs : &m_widgetDialogs);
+    m_commonDialog.SetDialogs(dialogs ? dialogs : &m_widgetDialogs);
 }
 
 void frmMain::RecordScriptStep()
@@ -62,30 +65,59 @@ void frmMain::RecordScriptStep()
     m_session->recordScriptStep();
 }
 
+void frmMain::GridEdit(qint16 KeyAscii)
+{
+    m_editor->GridEdit(KeyAscii);
+}
+
+bool frmMain::CommitCellEdit()
+{
+    return m_editor->CommitCellEdit();
+}
+
+void frmMain::cmdClear_Click()
+{
+    m_editor->Clear();
+}
+
+void frmMain::cmdLoad_Click()
+{
+    m_editor->Load();
+}
+
+bool frmMain::Script_Save()
+{
+    return m_editor->Save();
+}
+
+bool frmMain::Script_SaveAs()
+{
+    return m_editor->SaveAs();
+}
+
 void frmMain::cmdRun_Click()
 {
-    if (cmdRun->Caption() == RunCaption) {
+    if (!Running()) {
         startRun(1);
         return;
     }
-    cmdRun->SetCaption(RunCaption);
-    StopRequested = true;
+    m_ui.cmdRun->SetCaption(RunCaption);
     m_session->stopRun();
-    Grid->SetHighLight(false);
+    m_ui.Grid->SetHighLight(false);
 }
 
 void frmMain::startRun(int firstStep)
 {
-    ScriptDialogs *dialogs = CommD.Dialogs();
+    ScriptDialogs *dialogs = m_commonDialog.Dialogs();
     const auto refuse = [this, dialogs](const QString &text) {
         if (dialogs)
             dialogs->errorMessage(this, QStringLiteral("Error"), text);
     };
-    if (NextStep == 1) {
+    if (m_script->nextStep() == 1) {
         refuse(QStringLiteral("Empty script!"));
         return;
     }
-    if (!ScriptEditing::Repetitions(txtReps->text())) {
+    if (!ScriptEditing::Repetitions(m_ui.txtReps->text())) {
         refuse(QStringLiteral("The script was not run: %1").arg(ScriptEditing::RepetitionsRule()));
         return;
     }
@@ -93,7 +125,7 @@ void frmMain::startRun(int firstStep)
         refuse(NotConnectedText);
         return;
     }
-    const QList<UnknownStep> unknown = UnknownSteps(Script->stepRows());
+    const QList<UnknownStep> unknown = UnknownSteps(m_script->stepRows());
     if (!unknown.isEmpty() && dialogs &&
         !dialogs->confirm(this, QStringLiteral("Run"),
                           UnknownStepText(unknown.first()) + QStringLiteral(". Run anyway?")))
@@ -110,7 +142,7 @@ void frmMain::startRun(int firstStep)
             return;
     }
     // While the question was up the script may have been cleared, or the arm unplugged.
-    if (Running() || NextStep == 1)
+    if (Running() || m_script->nextStep() == 1)
         return;
     if (ConnectionState() != Ready) {
         refuse(NotConnectedText);
@@ -123,7 +155,7 @@ void frmMain::startRun(int firstStep)
     if (!alive)
         return;
     const double seconds = endRunLook();
-    const RunProgress &progress = m_runDisplay->progress();
+    const RunProgress &progress = m_ui.runDisplay->progress();
     tellRunEnd(m_runEnd == ArmSession::RunEnd::Finished ? progress.finishedText(seconds) : progress.stoppedText());
 }
 
@@ -147,8 +179,8 @@ void frmMain::ReturnToStart()
     }
     QPointer<frmMain> alive(this);
     beginRunLook(plan, 1, 1, ReturningText);
-    const QMetaObject::Connection progress = connect(m_session.get(), &ArmSession::returnStepStarting,
-                                                     m_runDisplay, &RunDisplay::stepStarted);
+    const QMetaObject::Connection progress =
+        connect(m_session.get(), &ArmSession::returnStepStarting, m_ui.runDisplay, &RunDisplay::stepStarted);
     QString refusal;
     const ArmSession::RunEnd end = m_session->returnToStart(&refusal);
     if (!alive)
@@ -160,7 +192,7 @@ void frmMain::ReturnToStart()
         showStatusMessage(refusal);
         return;
     }
-    const RunProgress &where = m_runDisplay->progress();
+    const RunProgress &where = m_ui.runDisplay->progress();
     tellRunEnd(end == ArmSession::RunEnd::Finished
                    ? QStringLiteral("Back at the start pose (estimated)")
                    : QStringLiteral("Return to start stopped at step %1 of %2").arg(where.step()).arg(where.steps()));
@@ -172,21 +204,19 @@ void frmMain::beginRunLook(const QList<double> &plan, int repetitions, int first
     // would end it (and is recorded in Scripting mode).
     if (MotionActive())
         m_session->stopEverything();
-    cmdRun->SetCaption(StopCaption);
-    FrameMain->setEnabled(false);
+    m_ui.cmdRun->SetCaption(StopCaption);
+    m_ui.FrameMain->setEnabled(false);
     if (Hilight() && what.isEmpty())
-        Grid->SetHighLight(true);
-    StopRequested = false;
-    m_runDisplay->begin(plan, repetitions, firstStep, what);
+        m_ui.Grid->SetHighLight(true);
+    m_ui.runDisplay->begin(plan, repetitions, firstStep, what);
 }
 
 double frmMain::endRunLook()
 {
-    const double seconds = m_runDisplay->end();
-    StopRequested = false;
-    cmdRun->SetCaption(RunCaption);
-    FrameMain->setEnabled(true);
-    Grid->SetHighLight(false);
+    const double seconds = m_ui.runDisplay->end();
+    m_ui.cmdRun->SetCaption(RunCaption);
+    m_ui.FrameMain->setEnabled(true);
+    m_ui.Grid->SetHighLight(false);
     // Nothing is on once a run is over: its last code was the stop.
     ResetControlButtons();
     return seconds;
@@ -222,14 +252,9 @@ void frmMain::tellRunEnd(const QString &ending)
             details << step.text();
     }
     showStatusMessage(shown, details.join(QLatin1Char('\n')));
-    ScriptDialogs *dialogs = CommD.Dialogs();
+    ScriptDialogs *dialogs = m_commonDialog.Dialogs();
     if (!text.isEmpty() && !m_session->running() && dialogs)
         dialogs->errorMessage(this, QStringLiteral("Error"), text);
-}
-
-void frmMain::CutRunAfterFailedSend(const QString &why)
-{
-    m_session->cutRunAfterFailedSend(why);
 }
 
 void frmMain::RunScript()
@@ -247,25 +272,39 @@ void frmMain::RunScript()
 
 void frmMain::RunFrom(int row)
 {
-    if (Running() || row < 1 || row >= NextStep)
+    if (Running() || row < 1 || row >= m_script->nextStep())
         return;
     startRun(row);
 }
 
 bool frmMain::Running() const
 {
-    return m_session->running() || cmdRun->Caption() == QStringLiteral("Stop");
+    return m_session->running();
+}
+
+void frmMain::ShowStepStarting(int row)
+{
+    // The runner moves the current cell like any other program change: an edit still open goes
+    // into the cell it was made for first.
+    m_editor->CommitOpenEdit();
+    m_ui.runDisplay->stepStarted(row);
+    if (Hilight()) {
+        m_ui.Grid->SetHighLight(true);
+        m_ui.Grid->SelectWholeRow(row);
+    } else {
+        m_ui.Grid->SetRow(row);
+    }
 }
 
 QList<double> frmMain::runPlan() const
 {
     QList<double> seconds;
-    for (int row = 1; row < NextStep; ++row)
-        seconds << RunProgress::stepSeconds(Grid->TextMatrix(row, 2));
+    for (int row = 1; row < m_script->nextStep(); ++row)
+        seconds << RunProgress::stepSeconds(m_ui.Grid->TextMatrix(row, 2));
     return seconds;
 }
 
 int frmMain::runRepetitions() const
 {
-    return RunProgress::repetitionsPlayed(LeadingNumber(txtReps->text()));
+    return RunProgress::repetitionsPlayed(LeadingNumber(m_ui.txtReps->text()));
 }

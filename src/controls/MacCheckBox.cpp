@@ -42,21 +42,11 @@ void paintCheck(QPainter &painter, const QString &name, const QSize &size)
 
 } // namespace
 
-MacCheckBox::MacCheckBox(QWidget *parent) : QAbstractButton(parent)
+MacCheckBox::MacCheckBox(QWidget *parent)
+    : SkinToggle(parent, QStringLiteral("MacCheckBox"), QStringLiteral("Check"),
+                 QSize(Twips::toPixels(SizeTwips), Twips::toPixels(SizeTwips)),
+                 QSize(Twips::toPixels(SizeTwips), PictureHeight), paintCheck)
 {
-    SkinAccessible::install();
-    const int side = Twips::toPixels(SizeTwips);
-    std::vector<SkinPictures::Holder> holders;
-    for (const char *name : {"CheckF", "CheckT", "CheckFD", "CheckTD"})
-        holders.push_back({QLatin1String(name), QSize(side, PictureHeight)});
-    m_pictures =
-        std::make_unique<SkinPictures>(QStringLiteral("MacCheckBox"), std::move(holders), paintCheck);
-
-    setFocusPolicy(Qt::NoFocus);
-    setFixedSize(side, side);
-    connect(this, &QAbstractButton::clicked, this, &MacCheckBox::onClicked);
-    m_pictures->ensure(devicePixelRatioF());
-    showPicture(QStringLiteral("CheckF"));
 }
 
 MacCheckBox::~MacCheckBox() = default;
@@ -64,25 +54,15 @@ MacCheckBox::~MacCheckBox() = default;
 void MacCheckBox::SetValue(int value)
 {
     m_value = value != 0 ? 1 : 0;
-    showPicture(m_value == 1 ? QStringLiteral("CheckT") : QStringLiteral("CheckF"));
+    showState(isOn());
     SkinAccessible::notifyChecked(this);
     Q_EMIT Click();
-}
-
-bool MacCheckBox::Enabled() const
-{
-    return !testAttribute(Qt::WA_ForceDisabled);
-}
-
-void MacCheckBox::SetEnabled(bool enabled)
-{
-    setEnabled(enabled);
 }
 
 void MacCheckBox::ReadProperties(const PropertyBag &bag)
 {
     m_value = qint16(bag.readProperty(QStringLiteral("Value"), 0).toInt());
-    showPicture(m_value == 1 ? QStringLiteral("CheckT") : QStringLiteral("CheckF"));
+    showState(isOn());
     setEnabled(bag.readProperty(QStringLiteral("Enabled"), true).toBool());
 }
 
@@ -92,48 +72,7 @@ void MacCheckBox::WriteProperties(PropertyBag &bag) const
     bag.writeProperty(QStringLiteral("Enabled"), Enabled(), true);
 }
 
-void MacCheckBox::showPicture(const QString &name)
-{
-    m_currentPicture = name;
-    update();
-}
-
 void MacCheckBox::onClicked()
 {
-    if (m_value == 1) {
-        showPicture(QStringLiteral("CheckF"));
-        SetValue(0);
-    } else {
-        showPicture(QStringLiteral("CheckT"));
-        SetValue(1);
-    }
-}
-
-void MacCheckBox::paintEvent(QPaintEvent *)
-{
-    m_pictures->ensure(devicePixelRatioF());
-    QPainter painter(this);
-    painter.drawPixmap(0, 0, m_pictures->picture(m_currentPicture));
-}
-
-void MacCheckBox::mousePressEvent(QMouseEvent *event)
-{
-    showPicture(m_value == 1 ? QStringLiteral("CheckTD") : QStringLiteral("CheckFD"));
-    QAbstractButton::mousePressEvent(event);
-}
-
-void MacCheckBox::mouseReleaseEvent(QMouseEvent *event)
-{
-    showPicture(m_value == 1 ? QStringLiteral("CheckT") : QStringLiteral("CheckF"));
-    QAbstractButton::mouseReleaseEvent(event);
-}
-
-void MacCheckBox::keyPressEvent(QKeyEvent *event)
-{
-    QWidget::keyPressEvent(event);
-}
-
-void MacCheckBox::keyReleaseEvent(QKeyEvent *event)
-{
-    QWidget::keyReleaseEvent(event);
+    SetValue(m_value == 1 ? 0 : 1);
 }

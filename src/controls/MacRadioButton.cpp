@@ -32,21 +32,11 @@ void paintOption(QPainter &painter, const QString &name, const QSize &size)
 
 } // namespace
 
-MacRadioButton::MacRadioButton(QWidget *parent) : QAbstractButton(parent)
+MacRadioButton::MacRadioButton(QWidget *parent)
+    : SkinToggle(parent, QStringLiteral("MacRadioButton"), QStringLiteral("Option"),
+                 QSize(Twips::toPixels(SizeTwips), Twips::toPixels(SizeTwips)),
+                 QSize(Twips::toPixels(SizeTwips), Twips::toPixels(SizeTwips)), paintOption)
 {
-    SkinAccessible::install();
-    const QSize size(Twips::toPixels(SizeTwips), Twips::toPixels(SizeTwips));
-    std::vector<SkinPictures::Holder> holders;
-    for (const char *name : {"OptionF", "OptionT", "OptionFD", "OptionTD"})
-        holders.push_back({QLatin1String(name), size});
-    m_pictures =
-        std::make_unique<SkinPictures>(QStringLiteral("MacRadioButton"), std::move(holders), paintOption);
-
-    setFocusPolicy(Qt::NoFocus);
-    setFixedSize(size);
-    connect(this, &QAbstractButton::clicked, this, &MacRadioButton::onClicked);
-    m_pictures->ensure(devicePixelRatioF());
-    showPicture(QStringLiteral("OptionF"));
 }
 
 MacRadioButton::~MacRadioButton() = default;
@@ -60,30 +50,17 @@ void MacRadioButton::SetValue(bool value)
             if (other->ContainerHwnd() == ContainerHwnd() && other->hWnd() != hWnd())
                 other->SetValue(false);
         }
-        showPicture(QStringLiteral("OptionT"));
-        SkinAccessible::notifyChecked(this);
-    } else {
-        showPicture(QStringLiteral("OptionF"));
-        SkinAccessible::notifyChecked(this);
     }
+    showState(value);
+    SkinAccessible::notifyChecked(this);
     if (m_value)
         Q_EMIT Click();
-}
-
-bool MacRadioButton::Enabled() const
-{
-    return !testAttribute(Qt::WA_ForceDisabled);
-}
-
-void MacRadioButton::SetEnabled(bool enabled)
-{
-    setEnabled(enabled);
 }
 
 void MacRadioButton::ReadProperties(const PropertyBag &bag)
 {
     m_value = bag.readProperty(QStringLiteral("Value"), false).toBool();
-    showPicture(m_value ? QStringLiteral("OptionT") : QStringLiteral("OptionF"));
+    showState(m_value);
     setEnabled(bag.readProperty(QStringLiteral("Enabled"), true).toBool());
 }
 
@@ -93,45 +70,10 @@ void MacRadioButton::WriteProperties(PropertyBag &bag) const
     bag.writeProperty(QStringLiteral("Enabled"), Enabled(), true);
 }
 
-void MacRadioButton::showPicture(const QString &name)
-{
-    m_currentPicture = name;
-    update();
-}
-
 void MacRadioButton::onClicked()
 {
     // A click on the selected button changes nothing and raises nothing.
     if (m_value)
         return;
     SetValue(true);
-}
-
-void MacRadioButton::paintEvent(QPaintEvent *)
-{
-    m_pictures->ensure(devicePixelRatioF());
-    QPainter painter(this);
-    painter.drawPixmap(0, 0, m_pictures->picture(m_currentPicture));
-}
-
-void MacRadioButton::mousePressEvent(QMouseEvent *event)
-{
-    showPicture(m_value ? QStringLiteral("OptionTD") : QStringLiteral("OptionFD"));
-    QAbstractButton::mousePressEvent(event);
-}
-
-void MacRadioButton::mouseReleaseEvent(QMouseEvent *event)
-{
-    showPicture(m_value ? QStringLiteral("OptionT") : QStringLiteral("OptionF"));
-    QAbstractButton::mouseReleaseEvent(event);
-}
-
-void MacRadioButton::keyPressEvent(QKeyEvent *event)
-{
-    QWidget::keyPressEvent(event);
-}
-
-void MacRadioButton::keyReleaseEvent(QKeyEvent *event)
-{
-    QWidget::keyReleaseEvent(event);
 }

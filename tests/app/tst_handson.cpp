@@ -71,8 +71,8 @@ void play(QWidget *to, const QString &strokes)
 QStringList recordedFunctions(const frmMain &w)
 {
     QStringList functions;
-    for (int row = 1; row < w.NextStep; ++row)
-        functions << w.Grid->TextMatrix(row, 1);
+    for (int row = 1; row < ui::NextStep(w); ++row)
+        functions << ui::Grid(w)->TextMatrix(row, 1);
     return functions;
 }
 
@@ -80,7 +80,7 @@ QList<int> litButtons(const frmMain &w)
 {
     QList<int> lit;
     for (int i = 0; i < 11; ++i) {
-        if (w.cmdControl[size_t(i)]->backcolor() == frmMain::OnColor)
+        if (ui::cmdControl(w)[size_t(i)]->backcolor() == frmMain::OnColor)
             lit.append(i);
     }
     return lit;
@@ -159,8 +159,8 @@ private Q_SLOTS:
         QVERIFY(openActive(h));
         frmMain &w = h.window();
         if (scripting)
-            w.optScripting->SetValue(true);
-        play(w.FrameMain, strokes);
+            ui::optScripting(w)->SetValue(true);
+        play(ui::FrameMain(w), strokes);
         // A release is told once no press of its key has followed it for the repeat gap.
         QTest::qWait(MotionPanel::RepeatGapMs * 3);
         QCOMPARE(h.codes(), codes);
@@ -173,26 +173,26 @@ private Q_SLOTS:
         WindowHarness h;
         QVERIFY(openActive(h));
         frmMain &w = h.window();
-        w.txtReps->setFocus();
-        const QImage unfocused = w.FrameMain->grab().toImage();
-        QTest::mouseClick(w.FrameMain, Qt::LeftButton, {}, QPoint(200, 200));
-        QVERIFY(w.FrameMain->hasFocus());
-        QVERIFY(w.FrameMain->grab().toImage() != unfocused);
+        ui::txtReps(w)->setFocus();
+        const QImage unfocused = ui::FrameMain(w)->grab().toImage();
+        QTest::mouseClick(ui::FrameMain(w), Qt::LeftButton, {}, QPoint(200, 200));
+        QVERIFY(ui::FrameMain(w)->hasFocus());
+        QVERIFY(ui::FrameMain(w)->grab().toImage() != unfocused);
 
         // A click on a motion button leaves the focus with the panel, so keys go on working.
-        w.txtReps->setFocus();
+        ui::txtReps(w)->setFocus();
         h.click(3);
-        QVERIFY(w.FrameMain->hasFocus());
+        QVERIFY(ui::FrameMain(w)->hasFocus());
         // The focus leaving while a key is held does not lose the key: let go in the repetitions box,
         // it stops its motion there, and the box does not take it.
         QTest::keyPress(QApplication::focusWidget(), Qt::Key_E);
-        QTest::mouseClick(w.txtReps, Qt::LeftButton);
-        QVERIFY(w.txtReps->hasFocus());
+        QTest::mouseClick(ui::txtReps(w), Qt::LeftButton);
+        QVERIFY(ui::txtReps(w)->hasFocus());
         QCOMPARE(h.codes(), (QList<int>{3, 4}));
-        QTest::keyRelease(w.txtReps, Qt::Key_E);
+        QTest::keyRelease(ui::txtReps(w), Qt::Key_E);
         QTRY_COMPARE(h.codes(), (QList<int>{3, 4, 0}));
         // Keys typed into the repetitions box are its own.
-        QTest::keyClick(w.txtReps, Qt::Key_Left);
+        QTest::keyClick(ui::txtReps(w), Qt::Key_Left);
         QTest::qWait(MotionPanel::RepeatGapMs * 2);
         QCOMPARE(h.codes(), (QList<int>{3, 4, 0}));
     }
@@ -216,7 +216,7 @@ private Q_SLOTS:
         QFETCH(QString, key);
         WindowHarness h;
         frmMain &w = h.open();
-        HoverButton *button = w.cmdControl[size_t(index)];
+        HoverButton *button = ui::cmdControl(w)[size_t(index)];
         QCOMPARE(button->toolTip(), QStringLiteral("%1 (key %2)").arg(name, key));
         // The key in the tooltip is the key that drives the button.
         QCOMPARE(MotionPanel::codeForKey(KeyNames.value(key)), std::optional<int>(index));
@@ -230,7 +230,7 @@ private Q_SLOTS:
         WindowHarness h;
         frmMain &w = h.open();
         QAccessibleInterface *run = findAccessible(&w, QAccessible::Button, QStringLiteral("Run"));
-        QVERIFY(run && run->object() == static_cast<QObject *>(w.cmdRun));
+        QVERIFY(run && run->object() == static_cast<QObject *>(ui::cmdRun(w)));
         QVERIFY(run->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
         QAccessibleInterface *interactive =
             findAccessible(&w, QAccessible::RadioButton, QStringLiteral("Interactive"));
@@ -245,7 +245,7 @@ private Q_SLOTS:
         QVERIFY(findAccessible(&w, QAccessible::Grouping, QStringLiteral("Command Mode")));
 
         // The caption follows the button: Run becomes Stop while a script runs.
-        w.cmdRun->SetCaption(QStringLiteral("Stop"));
+        ui::cmdRun(w)->SetCaption(QStringLiteral("Stop"));
         QCOMPARE(run->text(QAccessible::Name), QStringLiteral("Stop"));
 
         frmColorScheme dialog(w);
@@ -286,29 +286,30 @@ private Q_SLOTS:
         std::unique_ptr<QWidget> armWindow(createVirtualArmWindow(*h.arms.front()));
         QWidget *target = &w;
         if (where == u"panel") {
-            target = w.FrameMain;
+            target = ui::FrameMain(w);
         } else if (where == u"reps") {
-            target = w.txtReps;
+            target = ui::txtReps(w);
         } else if (where == u"virtual arm") {
             armWindow->show();
             target = armWindow.get();
         } else if (where == u"about" || where == u"settings") {
-            QTest::mouseClick(where == u"about" ? static_cast<QWidget *>(w.cmdAbout) : w.cmdColors, Qt::LeftButton);
+            QTest::mouseClick(where == u"about" ? static_cast<QWidget *>(ui::cmdAbout(w)) : ui::cmdColors(w),
+                              Qt::LeftButton);
             target = where == u"about" ? static_cast<QWidget *>(w.aboutWindow()) : w.colorSchemeDialog();
         } else if (where == u"arm setup") {
-            QTest::mouseClick(w.cmdArmSettings, Qt::LeftButton);
+            QTest::mouseClick(ui::cmdArmSettings(w), Qt::LeftButton);
             target = w.armSettingsDialog();
         }
         QVERIFY(target);
-        w.optScripting->SetValue(true);
+        ui::optScripting(w)->SetValue(true);
         h.click(7);
         QTest::keyClick(target, Qt::Key(key));
         QCOMPARE(h.codes(), stops ? QList<int>({7, 0}) : QList<int>({7}));
         QCOMPARE(litButtons(w), stops ? QList<int>() : QList<int>({7}));
         QCOMPARE(w.MotionActive(), !stops);
         // Stopped as a second click stops: the step is closed with its time.
-        QCOMPARE(w.NextStep, qint16(stops ? 2 : 1));
-        QCOMPARE(w.Grid->TextMatrix(1, 2).isEmpty(), !stops);
+        QCOMPARE(ui::NextStep(w), qint16(stops ? 2 : 1));
+        QCOMPARE(ui::Grid(w)->TextMatrix(1, 2).isEmpty(), !stops);
         // Esc also closes the About window, as it closes a dialog.
         if (where == u"about")
             QCOMPARE(w.aboutWindow() != nullptr && w.aboutWindow()->isVisible(), key != Qt::Key_Escape);
@@ -321,13 +322,13 @@ private Q_SLOTS:
         frmMain &w = h.window();
         // Scripting selected while a motor runs ends the motion state, but the motor and its light stay.
         h.click(4);
-        w.optScripting->SetValue(true);
+        ui::optScripting(w)->SetValue(true);
         QVERIFY(!w.MotionActive());
         QTest::keyClick(&w, Qt::Key_Escape);
         QCOMPARE(h.codes(), (QList<int>{4, 0}));
         QCOMPARE(litButtons(w), QList<int>());
-        QCOMPARE(w.Text1->text(), QStringLiteral("0"));
-        QCOMPARE(w.NextStep, qint16(1));
+        QCOMPARE(ui::Text1(w)->text(), QStringLiteral("0"));
+        QCOMPARE(ui::NextStep(w), qint16(1));
         // Held down, the key stops once.
         sendKey(&w, QEvent::KeyPress, Qt::Key_Escape, {}, true);
         QCOMPARE(h.codes(), (QList<int>{4, 0}));
@@ -338,20 +339,20 @@ private Q_SLOTS:
         WindowHarness h;
         QVERIFY(openActive(h));
         frmMain &w = h.window();
-        w.optScripting->SetValue(true);
+        ui::optScripting(w)->SetValue(true);
         h.click(3);
         h.click(3);
         // Not recorded: a step being recorded may not be edited.
-        w.optInteractive->SetValue(true);
+        ui::optInteractive(w)->SetValue(true);
         h.click(9);
-        w.Grid->SetRow(1);
-        w.Grid->SetCol(1);
+        ui::Grid(w)->SetRow(1);
+        ui::Grid(w)->SetCol(1);
         w.GridEdit(qint16('w'));
-        QVERIFY(w.GridText->isVisible());
-        QTest::keyClicks(w.GridText, QStringLiteral("ristup"));
-        QTest::keyClick(w.GridText, Qt::Key_Escape);
-        QVERIFY(!w.GridText->isVisible());
-        QCOMPARE(w.Grid->TextMatrix(1, 1), QStringLiteral("ElbowUp"));
+        QVERIFY(ui::GridText(w)->isVisible());
+        QTest::keyClicks(ui::GridText(w), QStringLiteral("ristup"));
+        QTest::keyClick(ui::GridText(w), Qt::Key_Escape);
+        QVERIFY(!ui::GridText(w)->isVisible());
+        QCOMPARE(ui::Grid(w)->TextMatrix(1, 1), QStringLiteral("ElbowUp"));
         QCOMPARE(h.codes(), (QList<int>{3, 0, 9, 0}));
         QCOMPARE(recordedFunctions(w), (QStringList{"ElbowUp"}));
     }
@@ -361,10 +362,10 @@ private Q_SLOTS:
         WindowHarness h;
         QVERIFY(openActive(h));
         frmMain &w = h.window();
-        w.Grid->SetTextMatrix(1, 0, QStringLiteral(" 1"));
-        w.Grid->SetTextMatrix(1, 1, QStringLiteral("BaseCW"));
-        w.Grid->SetTextMatrix(1, 2, QStringLiteral(" 10"));
-        w.NextStep = 2;
+        ui::Grid(w)->SetTextMatrix(1, 0, QStringLiteral(" 1"));
+        ui::Grid(w)->SetTextMatrix(1, 1, QStringLiteral("BaseCW"));
+        ui::Grid(w)->SetTextMatrix(1, 2, QStringLiteral(" 10"));
+        ui::Script(w)->setNextStep(2);
         QObject::connect(h.arms.front().get(), &VirtualArm::commandReceived, &w, [&w](int code) {
             if (code == 7)
                 QTimer::singleShot(0, &w, [&w] { QTest::keyClick(&w, Qt::Key_Escape); });
@@ -373,11 +374,11 @@ private Q_SLOTS:
         guard.setSingleShot(true);
         QObject::connect(&guard, &QTimer::timeout, &w, [&w] { w.session().stopRun(); });
         guard.start(20000);
-        QTest::mouseClick(w.cmdRun, Qt::LeftButton);
+        QTest::mouseClick(ui::cmdRun(w), Qt::LeftButton);
         QVERIFY(guard.isActive());
-        QCOMPARE(w.cmdRun->Caption(), QStringLiteral("Run"));
+        QCOMPARE(ui::cmdRun(w)->Caption(), QStringLiteral("Run"));
         QCOMPARE(h.codes(), (QList<int>{7, 0}));
-        QVERIFY(w.FrameMain->isEnabled());
+        QVERIFY(ui::FrameMain(w)->isEnabled());
     }
 
     void jogKeysAreLockedDuringARun()
@@ -386,9 +387,9 @@ private Q_SLOTS:
         QVERIFY(openActive(h));
         frmMain &w = h.window();
         // A step that outlasts the test: the keys are played while it runs, then Stop ends the run.
-        w.Grid->SetTextMatrix(1, 1, QStringLiteral("Pause"));
-        w.Grid->SetTextMatrix(1, 2, QStringLiteral(" 30"));
-        w.NextStep = 2;
+        ui::Grid(w)->SetTextMatrix(1, 1, QStringLiteral("Pause"));
+        ui::Grid(w)->SetTextMatrix(1, 2, QStringLiteral(" 30"));
+        ui::Script(w)->setNextStep(2);
         // A motion left on when Run is clicked ends first, as Esc would end it.
         h.click(5);
         QVERIFY(w.RunLimitArmed());
@@ -399,15 +400,15 @@ private Q_SLOTS:
             scheduled = true;
             QTimer::singleShot(0, &w, [&] {
                 playedInRun = w.session().running();
-                play(w.FrameMain, QStringLiteral("+Left -Left +O"));
-                QTest::mouseClick(w.cmdRun, Qt::LeftButton);
+                play(ui::FrameMain(w), QStringLiteral("+Left -Left +O"));
+                QTest::mouseClick(ui::cmdRun(w), Qt::LeftButton);
             });
         });
         QTimer guard;
         guard.setSingleShot(true);
         QObject::connect(&guard, &QTimer::timeout, &w, [&w] { w.session().stopRun(); });
         guard.start(20000);
-        QTest::mouseClick(w.cmdRun, Qt::LeftButton);
+        QTest::mouseClick(ui::cmdRun(w), Qt::LeftButton);
         QVERIFY(guard.isActive());
         QVERIFY(playedInRun);
         // The motion's stop, the step's 0, then Stop's.
@@ -468,14 +469,14 @@ private Q_SLOTS:
         QVERIFY(openActive(h));
         frmMain &w = h.window();
         w.SetRunLimitOverride(300);
-        const QRect statusLine = w.lblDisp->geometry();
+        const QRect statusLine = ui::lblDisp(w)->geometry();
         if (drive == u"mode") {
             h.click(10);
-            w.optScripting->SetValue(true);
+            ui::optScripting(w)->SetValue(true);
         } else {
-            w.optScripting->SetValue(scripting);
+            ui::optScripting(w)->SetValue(scripting);
             if (drive == u"key")
-                sendKey(w.FrameMain, QEvent::KeyPress, Qt::Key_C);
+                sendKey(ui::FrameMain(w), QEvent::KeyPress, Qt::Key_C);
             else
                 h.click(5);
         }
@@ -485,24 +486,25 @@ private Q_SLOTS:
         QVERIFY(!w.MotionActive());
         const QRegularExpressionMatch message =
             QRegularExpression(QStringLiteral("^Gripper stopped after (\\d+\\.\\d) s: end of travel$"))
-                .match(w.lblDisp->text());
-        QVERIFY2(message.hasMatch(), qPrintable(w.lblDisp->text()));
+                .match(ui::lblDisp(w)->text());
+        QVERIFY2(message.hasMatch(), qPrintable(ui::lblDisp(w)->text()));
         QVERIFY(message.captured(1).toDouble() >= 0.3);
         // The whole message can be read.
-        QVERIFY(w.lblDisp->fontMetrics().horizontalAdvance(w.lblDisp->text()) <= w.lblDisp->width());
+        QVERIFY(ui::lblDisp(w)->fontMetrics().horizontalAdvance(ui::lblDisp(w)->text()) <=
+                ui::lblDisp(w)->width());
         if (scripting && drive != u"mode") {
             QCOMPARE(recordedFunctions(w), QStringList{"GripClose"});
-            QCOMPARE(w.Grid->TextMatrix(1, 2), QStringLiteral(" .25"));
+            QCOMPARE(ui::Grid(w)->TextMatrix(1, 2), QStringLiteral(" .25"));
         } else {
-            QCOMPARE(w.NextStep, qint16(1));
+            QCOMPARE(ui::NextStep(w), qint16(1));
         }
         // The key's late release finds nothing to stop.
-        sendKey(w.FrameMain, QEvent::KeyRelease, Qt::Key_C);
+        sendKey(ui::FrameMain(w), QEvent::KeyRelease, Qt::Key_C);
         QCOMPARE(h.codes().size(), 2);
         // A new status of the arm takes the line back at once.
         w.ShowReady();
-        QCOMPARE(w.lblDisp->text(), frmMain::ReadyText);
-        QCOMPARE(w.lblDisp->geometry(), statusLine);
+        QCOMPARE(ui::lblDisp(w)->text(), frmMain::ReadyText);
+        QCOMPARE(ui::lblDisp(w)->geometry(), statusLine);
     }
 
     // The limit counts a motion's time in one go: started again right after a stop (a key's repeat, a
@@ -522,7 +524,8 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(h.codes().size(), 4, 3000);
         QCOMPARE(h.codes(), (QList<int>{5, 0, 5, 0}));
         QVERIFY2(sinceRestart.elapsed() < 700, qPrintable(QString::number(sinceRestart.elapsed())));
-        QVERIFY2(w.lblDisp->text().startsWith(QStringLiteral("Gripper stopped after 1.")), qPrintable(w.lblDisp->text()));
+        QVERIFY2(ui::lblDisp(w)->text().startsWith(QStringLiteral("Gripper stopped after 1.")),
+                 qPrintable(ui::lblDisp(w)->text()));
     }
 
     // A motion started by a key or a pad control ends when that control is let go, whatever came in
@@ -548,11 +551,11 @@ private Q_SLOTS:
         VirtualHidInterface *pad = h.transport.addGamepad();
         QVERIFY(openActive(h));
         frmMain &w = h.window();
-        w.optScripting->SetValue(scripting);
+        ui::optScripting(w)->SetValue(scripting);
         const bool key = control == u"key";
         if (key) {
-            w.FrameMain->setFocus();
-            QTest::keyPress(w.FrameMain, Qt::Key_W);
+            ui::FrameMain(w)->setFocus();
+            QTest::keyPress(ui::FrameMain(w), Qt::Key_W);
         } else {
             pad->queueInputReport(VirtualHidTransport::gamepadReport(128, 128, 128));
             w.gamepad()->poll();
@@ -562,14 +565,14 @@ private Q_SLOTS:
         const int code = key ? 3 : 2;
         QCOMPARE(h.codes(), QList<int>{code});
         if (between == u"scripting")
-            QTest::mouseClick(w.lblScripting, Qt::LeftButton);
+            QTest::mouseClick(ui::lblScripting(w), Qt::LeftButton);
         else if (between == u"interactive")
-            QTest::mouseClick(w.lblInteractive, Qt::LeftButton);
+            QTest::mouseClick(ui::lblInteractive(w), Qt::LeftButton);
         else
-            QTest::mouseClick(w.cmdAbout, Qt::LeftButton);
+            QTest::mouseClick(ui::cmdAbout(w), Qt::LeftButton);
         QCOMPARE(h.codes(), QList<int>{code});
         if (key) {
-            QWidget *to = QApplication::focusWidget() ? QApplication::focusWidget() : w.FrameMain;
+            QWidget *to = QApplication::focusWidget() ? QApplication::focusWidget() : ui::FrameMain(w);
             QTest::keyRelease(to, Qt::Key_W);
         } else {
             pad->queueInputReport(VirtualHidTransport::gamepadReport(128, 128, 128));
@@ -632,7 +635,7 @@ private Q_SLOTS:
                 if (action == u"menu")
                     w.armSettingsAction()->trigger();
                 else
-                    QTest::mouseClick(w.cmdArmSettings, Qt::LeftButton);
+                    QTest::mouseClick(ui::cmdArmSettings(w), Qt::LeftButton);
                 dialog = w.armSettingsDialog();
                 QVERIFY(dialog && dialog->isVisible() && !dialog->parentWidget());
                 shown = QStringLiteral("%1 %2").arg(dialog->runLimit->isChecked() ? u"on" : u"off")
@@ -668,7 +671,7 @@ private Q_SLOTS:
         const ControlOptions applied = actions.endsWith(u"close") ? before : ControlOptions::parse(written);
         QCOMPARE(w.Options(), applied);
         QCOMPARE(w.RunLimitMs(7) > 0, applied.runLimit);
-        QCOMPARE(w.lblDisp->text().endsWith(frmMain::RunLimitOffText), !applied.runLimit);
+        QCOMPARE(ui::lblDisp(w)->text().endsWith(frmMain::RunLimitOffText), !applied.runLimit);
     }
 
     void gamepadDrivesTheArm_data()
@@ -714,7 +717,7 @@ private Q_SLOTS:
         // The pad tells where it stands as it is opened: an axis drives only once seen at rest.
         pad->queueInputReport(VirtualHidTransport::gamepadReport(128, 128, 128));
         w.gamepad()->poll();
-        w.optScripting->SetValue(scripting);
+        ui::optScripting(w)->SetValue(scripting);
         for (const QByteArray &report : reports) {
             if (report == "unplug") {
                 h.transport.unplug(pad->info.path);
@@ -736,7 +739,7 @@ private Q_SLOTS:
         QVERIFY(openActive(h));
         frmMain &w = h.window();
         QVERIFY(!w.gamepad()->isAttached());
-        QCOMPARE(w.lblDisp->text(), frmMain::GamepadDeniedText);
+        QCOMPARE(ui::lblDisp(w)->text(), frmMain::GamepadDeniedText);
         // Allowed and plugged in again, it drives.
         pad->allowOpen();
         h.transport.unplug(pad->info.path);

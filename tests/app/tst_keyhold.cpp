@@ -64,8 +64,8 @@ class tst_KeyHold : public QObject
         w.activateWindow();
         if (!QTest::qWaitForWindowActive(&w))
             return false;
-        w.FrameMain->setFocus();
-        return w.FrameMain->hasFocus();
+        ui::FrameMain(w)->setFocus();
+        return ui::FrameMain(w)->hasFocus();
     }
 
     std::unique_ptr<QWidget> m_armWindow;
@@ -89,12 +89,12 @@ private Q_SLOTS:
         WindowHarness h;
         QVERIFY(openFocused(h));
         frmMain &w = h.window();
-        w.optScripting->SetValue(true);
+        ui::optScripting(w)->SetValue(true);
         hold(h, QStringLiteral("w"), 3000);
-        QCOMPARE(w.NextStep, qint16(2));
-        QCOMPARE(w.Grid->TextMatrix(1, 1), QStringLiteral("ElbowUp"));
-        const double seconds = w.Grid->TextMatrix(1, 2).toDouble();
-        QVERIFY2(seconds >= 2.75 && seconds <= 3.25, qPrintable(w.Grid->TextMatrix(1, 2)));
+        QCOMPARE(ui::NextStep(w), qint16(2));
+        QCOMPARE(ui::Grid(w)->TextMatrix(1, 1), QStringLiteral("ElbowUp"));
+        const double seconds = ui::Grid(w)->TextMatrix(1, 2).toDouble();
+        QVERIFY2(seconds >= 2.75 && seconds <= 3.25, qPrintable(ui::Grid(w)->TextMatrix(1, 2)));
     }
 };
 

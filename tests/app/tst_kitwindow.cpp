@@ -78,15 +78,15 @@ private Q_SLOTS:
             h.writeOptions(options);
         h.kits = &kits;
         frmMain &w = h.open();
-        QVERIFY(w.cmdLamp);
-        QVERIFY(w.cmdLamp->isVisibleTo(&w));
+        QVERIFY(ui::cmdLamp(w));
+        QVERIFY(ui::cmdLamp(w)->isVisibleTo(&w));
         for (const QString &action : actions.split(u' ')) {
             if (action == u"lamp")
-                QTest::mouseClick(w.cmdLamp, Qt::LeftButton);
+                QTest::mouseClick(ui::cmdLamp(w), Qt::LeftButton);
             else if (action == u"L")
-                QTest::keyClick(w.FrameMain, Qt::Key_L);
+                QTest::keyClick(ui::FrameMain(w), Qt::Key_L);
             else if (action == u"ctrl-L")
-                QTest::keyClick(w.FrameMain, Qt::Key_L, Qt::ControlModifier);
+                QTest::keyClick(ui::FrameMain(w), Qt::Key_L, Qt::ControlModifier);
             else if (action == u"plug")
                 kit.plugIn();
             else if (action == u"unplug")
@@ -98,10 +98,10 @@ private Q_SLOTS:
         QTRY_COMPARE(got, kitBytes);
         QFETCH(bool, ready);
         QCOMPARE(w.ConnectionState() == frmMain::Ready, ready);
-        QCOMPARE(w.lblDisp->text(), ready ? frmMain::ReadyText : frmMain::DisconnectedText);
+        QCOMPARE(ui::lblDisp(w)->text(), ready ? frmMain::ReadyText : frmMain::DisconnectedText);
         QFETCH(bool, lampEnabled);
-        QCOMPARE(w.cmdLamp->isEnabled(), lampEnabled);
-        QTEST(w.lblDisp->toolTip(), "toolTip");
+        QCOMPARE(ui::cmdLamp(w)->isEnabled(), lampEnabled);
+        QTEST(ui::lblDisp(w)->toolTip(), "toolTip");
         // The HID arm got the motions, and nothing of the key or the lamp.
         QTEST(h.codes(), "hidCodes");
     }

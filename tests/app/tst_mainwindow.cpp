@@ -29,7 +29,7 @@ QList<int> litButtons(const frmMain &w)
 {
     QList<int> lit;
     for (int i = 0; i < 11; ++i) {
-        if (isLit(w.cmdControl[size_t(i)]))
+        if (isLit(ui::cmdControl(w)[size_t(i)]))
             lit.append(i);
     }
     return lit;
@@ -63,15 +63,16 @@ private Q_SLOTS:
             h.transport.addOtherDevice();
         frmMain &w = h.open();
 
-        QCOMPARE(w.lblDisp->text(), ready ? frmMain::ReadyText : frmMain::DisconnectedText);
+        QCOMPARE(ui::lblDisp(w)->text(), ready ? frmMain::ReadyText : frmMain::DisconnectedText);
         QCOMPARE(w.ConnectionState(), ready ? frmMain::Ready : QString());
-        QCOMPARE(w.pctLED->pixmap().toImage(), (ready ? w.pctLEDOnRed : w.pctLEDOff)->pixmap().toImage());
-        QVERIFY(w.pctLEDOnRed->pixmap().toImage() != w.pctLEDOff->pixmap().toImage());
-        QCOMPARE(w.Devices->Count(), ready ? 1 : 0);
+        QCOMPARE(ui::pctLED(w)->pixmap().toImage(),
+                 (ready ? ui::pctLEDOnRed(w) : ui::pctLEDOff(w))->pixmap().toImage());
+        QVERIFY(ui::pctLEDOnRed(w)->pixmap().toImage() != ui::pctLEDOff(w)->pixmap().toImage());
+        QCOMPARE(w.session().devices().Count(), ready ? 1 : 0);
         QVERIFY(!w.StartingUp());
-        QCOMPARE(w.NextStep, qint16(1));
-        QCOMPARE(w.Grid->TextMatrix(0, 1), QStringLiteral("Function"));
-        QCOMPARE(w.Grid->Rows(), 14);
+        QCOMPARE(ui::NextStep(w), qint16(1));
+        QCOMPARE(ui::Grid(w)->TextMatrix(0, 1), QStringLiteral("Function"));
+        QCOMPARE(ui::Grid(w)->Rows(), 14);
         QCOMPARE(w.windowTitle(), QStringLiteral("Tessaro[*]"));
         QVERIFY(!w.isWindowModified());
         QCOMPARE(w.size(), QSize(800, 442));
@@ -87,7 +88,7 @@ private Q_SLOTS:
         VirtualArm &arm = h.addArm();
         arm.armInterface()->denyOpen(true);
         frmMain &w = h.open();
-        QCOMPARE(w.lblDisp->text(), frmMain::DisconnectedText);
+        QCOMPARE(ui::lblDisp(w)->text(), frmMain::DisconnectedText);
         QMessageBox *box = w.openDeniedMessage();
         QVERIFY(box);
         QVERIFY(box->text().contains(QStringLiteral("70-tessaro.rules")));
@@ -209,7 +210,7 @@ private Q_SLOTS:
             arm.plugIn();
 
         QCOMPARE(w.ConnectionState(), ready ? frmMain::Ready : QString());
-        QCOMPARE(w.lblDisp->text(), ready ? frmMain::ReadyText : frmMain::DisconnectedText);
+        QCOMPARE(ui::lblDisp(w)->text(), ready ? frmMain::ReadyText : frmMain::DisconnectedText);
         h.click(2);
         QCOMPARE(h.codes(), ready ? QList<int>({2}) : QList<int>());
     }
@@ -222,16 +223,16 @@ private Q_SLOTS:
         arm.unplug();
         frmMain &w = h.open();
         QCOMPARE(w.ConnectionState(), QString());
-        QCOMPARE(w.Devices->Count(), 0);
+        QCOMPARE(w.session().devices().Count(), 0);
 
         arm.plugIn();
-        QCOMPARE(w.Devices->Count(), 1);
+        QCOMPARE(w.session().devices().Count(), 1);
         QCOMPARE(w.ConnectionState(), frmMain::Ready);
         h.click(1);
         // Removal leaves the motion and its lit button alone.
         arm.unplug();
         QCOMPARE(w.ConnectionState(), QString());
-        QCOMPARE(w.Devices->Count(), 0);
+        QCOMPARE(w.session().devices().Count(), 0);
         QCOMPARE(litButtons(w), QList<int>({1}));
         QVERIFY(w.MotionActive());
         QCOMPARE(h.codes(), QList<int>({1}));
@@ -246,14 +247,14 @@ private Q_SLOTS:
         arm.unplug();
         frmMain &w = h.open();
         arm.plugIn();
-        QCOMPARE(w.Devices->Count(), 1);
-        QCOMPARE(w.lblDisp->text(), frmMain::DisconnectedText);
+        QCOMPARE(w.session().devices().Count(), 1);
+        QCOMPARE(ui::lblDisp(w)->text(), frmMain::DisconnectedText);
 
         h.click(2);
         h.click(2);
         w.SendArmCommand(5);
         QCOMPARE(litButtons(w), QList<int>());
-        QCOMPARE(w.Text1->text(), QStringLiteral("0"));
+        QCOMPARE(ui::Text1(w)->text(), QStringLiteral("0"));
         h.click(9);
         QCOMPARE(litButtons(w), QList<int>({9}));
         h.closeWindow();
@@ -295,13 +296,13 @@ private Q_SLOTS:
 
         QTEST(h.codes(), "codes");
         QCOMPARE(litButtons(w), lit);
-        QTEST(w.Text1->text(), "text1");
+        QTEST(ui::Text1(w)->text(), "text1");
         QTEST(w.MotionActive(), "motionActive");
         QTEST(w.ActiveTag(), "activeTag");
-        QTEST(w.TimerT->isActive(), "stepTimer");
+        QTEST(w.session().stepTimer()->isActive(), "stepTimer");
         // Only a lit button has the on border: one put out loses it with its colour.
         for (int i = 0; i < 11; ++i) {
-            const HoverButton *button = w.cmdControl[size_t(i)];
+            const HoverButton *button = ui::cmdControl(w)[size_t(i)];
             QCOMPARE(button->bordercolor(), lit.contains(i) ? frmMain::OnBorderColor : frmMain::IdleBorderColor);
             if (!lit.contains(i)) {
                 QCOMPARE(button->backcolor(), frmMain::IdleBackColor);
@@ -314,14 +315,14 @@ private Q_SLOTS:
     {
         WindowHarness h;
         frmMain &w = h.open();
-        QVERIFY(!w.TimerT->isActive());
-        QCOMPARE(w.TimerT->interval(), 250);
+        QVERIFY(!w.session().stepTimer()->isActive());
+        QCOMPARE(w.session().stepTimer()->interval(), 250);
         h.click(4);
         QTRY_VERIFY(w.StepTicks() >= 1);
         h.click(9);
         h.click(9);
         h.click(2);
-        QVERIFY(w.TimerT->isActive());
+        QVERIFY(w.session().stepTimer()->isActive());
         QCOMPARE(w.StepTicks(), 0.0f);
     }
 
@@ -331,7 +332,7 @@ private Q_SLOTS:
         VirtualArm &first = h.addArm();
         h.addArm();
         frmMain &w = h.open();
-        QCOMPARE(w.Devices->Count(), 2);
+        QCOMPARE(w.session().devices().Count(), 2);
         h.click(6);
         h.click(8);
         h.click(8);
@@ -342,7 +343,7 @@ private Q_SLOTS:
 
         // The second arm keeps the window Ready when the first goes.
         first.unplug();
-        QCOMPARE(w.Devices->Count(), 1);
+        QCOMPARE(w.session().devices().Count(), 1);
         QCOMPARE(w.ConnectionState(), frmMain::Ready);
         h.click(3);
         QCOMPARE(h.codesOf(0), QList<int>({6, 8, 0}));
@@ -355,12 +356,12 @@ private Q_SLOTS:
         h.addArm();
         frmMain &w = h.open();
         h.click(1);
-        w.optScripting->SetValue(true);
+        ui::optScripting(w)->SetValue(true);
         QVERIFY(w.ScriptingMode());
-        QVERIFY(!w.optInteractive->Value());
+        QVERIFY(!ui::optInteractive(w)->Value());
         QCOMPARE(litButtons(w), QList<int>({1}));
         QVERIFY(!w.MotionActive());
-        QVERIFY(!w.TimerT->isActive());
+        QVERIFY(!w.session().stepTimer()->isActive());
         QCOMPARE(w.StepTicks(), 0.0f);
         QCOMPARE(w.ActiveTag(), QStringLiteral("ShoulderUp"));
         // The next click starts afresh: the other button is lit as well, the old one is not reset.
@@ -369,22 +370,22 @@ private Q_SLOTS:
         QCOMPARE(h.codes(), QList<int>({1, 7}));
 
         // Back to Interactive: nothing happens at once.
-        QTest::mouseClick(w.lblInteractive, Qt::LeftButton);
-        QVERIFY(w.optInteractive->Value());
+        QTest::mouseClick(ui::lblInteractive(w), Qt::LeftButton);
+        QVERIFY(ui::optInteractive(w)->Value());
         QVERIFY(w.MotionActive());
         QCOMPARE(h.codes(), QList<int>({1, 7}));
 
-        QTest::mouseClick(w.lblScripting, Qt::LeftButton);
+        QTest::mouseClick(ui::lblScripting(w), Qt::LeftButton);
         QVERIFY(w.ScriptingMode());
         h.click(4);
         QVERIFY(w.MotionActive());
         // The label sets the radio button again even though it is selected, which ends the motion.
-        QTest::mouseClick(w.lblScripting, Qt::LeftButton);
+        QTest::mouseClick(ui::lblScripting(w), Qt::LeftButton);
         QVERIFY(!w.MotionActive());
         QCOMPARE(litButtons(w), QList<int>({1, 4, 7}));
         // A click on the selected radio button itself does nothing.
         h.click(4);
-        QTest::mouseClick(w.optScripting, Qt::LeftButton);
+        QTest::mouseClick(ui::optScripting(w), Qt::LeftButton);
         QVERIFY(w.MotionActive());
         QCOMPARE(h.codes(), QList<int>({1, 7, 4, 4}));
     }
@@ -413,7 +414,7 @@ private Q_SLOTS:
             h.closeWindow();
             QCOMPARE(h.codes(), codes);
             QVERIFY(!arm.armInterface()->isOpen());
-            QCOMPARE(w.Devices->Count(), 0);
+            QCOMPARE(w.session().devices().Count(), 0);
             h.closeWindow(); // a second close sends nothing more
         }
         // Nor does the window's end after its closing.
@@ -427,18 +428,18 @@ private Q_SLOTS:
         WindowHarness h;
         frmMain &w = h.open();
         for (int i = 0; i < 11; ++i) {
-            HoverButton *button = w.cmdControl[size_t(i)];
+            HoverButton *button = ui::cmdControl(w)[size_t(i)];
             QCOMPARE(button->index(), i);
             QCOMPARE(button->captionover(), button->caption());
             QCOMPARE(button->captiondown(), i == 8 ? QStringLiteral(" Down") : button->caption());
             QCOMPARE(button->font().bold(), i == 0);
         }
-        HoverButton *elbowDown = w.cmdControl[8];
+        HoverButton *elbowDown = ui::cmdControl(w)[8];
         QTest::mousePress(elbowDown, Qt::LeftButton);
         QCOMPARE(elbowDown->currentCaption(), QStringLiteral(" Down"));
         QTest::mouseRelease(elbowDown, Qt::LeftButton);
         QCOMPARE(elbowDown->currentCaption().trimmed(), QStringLiteral("Down"));
-        QCOMPARE(w.Text1->text(), QStringLiteral("8"));
+        QCOMPARE(ui::Text1(w)->text(), QStringLiteral("8"));
     }
 
     void toolWindowsAreReused_data()
@@ -452,7 +453,7 @@ private Q_SLOTS:
         QFETCH(bool, about);
         WindowHarness h;
         frmMain &w = h.open();
-        QWidget *button = about ? static_cast<QWidget *>(w.cmdAbout) : w.cmdColors;
+        QWidget *button = about ? static_cast<QWidget *>(ui::cmdAbout(w)) : ui::cmdColors(w);
         const auto current = [&]() -> QWidget * {
             return about ? static_cast<QWidget *>(w.aboutWindow()) : w.colorSchemeDialog();
         };
@@ -500,12 +501,12 @@ private Q_SLOTS:
             h.writeSettings(QStringLiteral(" arm-01 "), highlight, colour);
         frmMain &w = h.open();
         QCOMPARE(w.Hilight(), highlight);
-        QCOMPARE(w.Grid->BackColorSel(), colour);
+        QCOMPARE(ui::Grid(w)->BackColorSel(), colour);
         QCOMPARE(w.CurrentDevice(), file ? QStringLiteral("ARM-01") : QString());
         QVERIFY(w.SettingsFilePath().endsWith(QStringLiteral("KORIV.INI")));
         // The colour dialog's Save reaches the grid at once.
         w.SetGridSelectionColor(11954481u);
-        QCOMPARE(w.Grid->BackColorSel(), 11954481u);
+        QCOMPARE(ui::Grid(w)->BackColorSel(), 11954481u);
     }
 
     void settingsReadBackFromWhereTheyAreSaved()

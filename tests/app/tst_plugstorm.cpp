@@ -4,6 +4,7 @@
 // an open arm.
 
 #include "ArmDeviceList.h"
+#include "HIDagentX.h"
 #include "MacButtonD.h"
 #include "ScriptDialogs.h"
 #include "ScriptGrid.h"
@@ -89,16 +90,16 @@ public:
     void check()
     {
         frmMain &w = m_h.window();
-        const int open = w.HIDagent->IntfCount();
+        const int open = w.session().agent().IntfCount();
         QSet<int> handles;
         for (int i = 0; i < open; ++i)
-            handles.insert(w.HIDagent->SelectIntf(i));
+            handles.insert(w.session().agent().SelectIntf(i));
         int openOnTransport = 0;
         for (VirtualHidInterface *intf : m_h.transport.interfaces())
             openOnTransport += intf->isOpen() ? 1 : 0;
         QSet<int> bound;
-        for (int i = 1; i <= w.Devices->Count(); ++i) {
-            const TVantor::VarRef out = w.Devices->Item(i)->OutVar1();
+        for (int i = 1; i <= w.session().devices().Count(); ++i) {
+            const TVantor::VarRef out = w.session().devices().Item(i)->OutVar1();
             if (!out->IsBound() || !handles.contains(out->HidHandle()))
                 return fail(QStringLiteral("device %1 is not bound to an open interface").arg(i));
             bound.insert(out->HidHandle());
@@ -109,14 +110,14 @@ public:
         if (openOnTransport != open)
             return fail(
                 QStringLiteral("%1 connections for %2 open interfaces").arg(openOnTransport).arg(open));
-        if (bound.size() != open || w.Devices->Count() != open)
+        if (bound.size() != open || w.session().devices().Count() != open)
             return fail(QStringLiteral("%1 device objects on %2 interfaces for %3 open")
-                            .arg(w.Devices->Count())
+                            .arg(w.session().devices().Count())
                             .arg(bound.size())
                             .arg(open));
         const bool ready = w.ConnectionState() == frmMain::Ready;
         if (ready != (open > 0))
-            return fail(QStringLiteral("status %1 with %2 arms open").arg(w.lblDisp->text()).arg(open));
+            return fail(QStringLiteral("status %1 with %2 arms open").arg(ui::lblDisp(w)->text()).arg(open));
     }
 
 private:
@@ -219,12 +220,12 @@ private Q_SLOTS:
                                                        {QStringLiteral("BaseCW"), QStringLiteral(" .001")},
                                                        {QStringLiteral("Pause"), QStringLiteral(" .001")}};
             for (int i = 0; i < steps.size(); ++i) {
-                w.Grid->SetTextMatrix(i + 1, 0, QStringLiteral(" %1").arg(i + 1));
-                w.Grid->SetTextMatrix(i + 1, 1, steps[i].first);
-                w.Grid->SetTextMatrix(i + 1, 2, steps[i].second);
+                ui::Grid(w)->SetTextMatrix(i + 1, 0, QStringLiteral(" %1").arg(i + 1));
+                ui::Grid(w)->SetTextMatrix(i + 1, 1, steps[i].first);
+                ui::Grid(w)->SetTextMatrix(i + 1, 2, steps[i].second);
             }
-            w.NextStep = qint16(steps.size() + 1);
-            w.txtReps->setText(QStringLiteral("32767"));
+            ui::Script(w)->setNextStep(qint16(steps.size() + 1));
+            ui::txtReps(w)->setText(QStringLiteral("32767"));
             QTimer stormTimer;
             QObject::connect(&stormTimer, &QTimer::timeout, &w, [&] {
                 if (storm.done() || !storm.fault().isEmpty())
@@ -240,7 +241,7 @@ private Q_SLOTS:
                 }
                 const qsizetype told = dialogs.messages.size();
                 stormTimer.start(1);
-                QTest::mouseClick(w.cmdRun, Qt::LeftButton);
+                QTest::mouseClick(ui::cmdRun(w), Qt::LeftButton);
                 stormTimer.stop();
                 ++runs;
                 QVERIFY(!w.session().running());

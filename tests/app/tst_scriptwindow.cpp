@@ -117,7 +117,7 @@ const QString Untitled = QStringLiteral("Tessaro[*]");
 void tick(frmMain &w, int ticks)
 {
     for (int i = 0; i < ticks; ++i)
-        QMetaObject::invokeMethod(w.TimerT, "timeout");
+        QMetaObject::invokeMethod(w.session().stepTimer(), "timeout");
 }
 
 // A motion held for `ticks` ticks of the step timer, recorded in Scripting mode.
@@ -131,14 +131,14 @@ void recordStep(WindowHarness &h, int button, int ticks)
 // Puts a script into the grid as a load would, without a file.
 void putScript(frmMain &w, const Steps &steps)
 {
-    if (w.Grid->Rows() < steps.size() + 2)
-        w.Grid->SetRows(int(steps.size()) + 2);
+    if (ui::Grid(w)->Rows() < steps.size() + 2)
+        ui::Grid(w)->SetRows(int(steps.size()) + 2);
     for (int i = 0; i < steps.size(); ++i) {
-        w.Grid->SetTextMatrix(i + 1, 0, QStringLiteral(" %1").arg(i + 1));
-        w.Grid->SetTextMatrix(i + 1, 1, steps[i].first);
-        w.Grid->SetTextMatrix(i + 1, 2, steps[i].second);
+        ui::Grid(w)->SetTextMatrix(i + 1, 0, QStringLiteral(" %1").arg(i + 1));
+        ui::Grid(w)->SetTextMatrix(i + 1, 1, steps[i].first);
+        ui::Grid(w)->SetTextMatrix(i + 1, 2, steps[i].second);
     }
-    w.NextStep = qint16(steps.size() + 1);
+    ui::Script(w)->setNextStep(qint16(steps.size() + 1));
 }
 
 // The three cells of each row from `first` to `last`.
@@ -146,18 +146,18 @@ QStringList cells(const frmMain &w, int first, int last)
 {
     QStringList texts;
     for (int i = first * 3; i < (last + 1) * 3; ++i)
-        texts << w.Grid->TextMatrix(i / 3, i % 3);
+        texts << ui::Grid(w)->TextMatrix(i / 3, i % 3);
     return texts;
 }
 
 QRect cellRect(const frmMain &w, int row, int col)
 {
-    return w.Grid->visualRect(w.Grid->model()->index(row - 1, col));
+    return ui::Grid(w)->visualRect(ui::Grid(w)->model()->index(row - 1, col));
 }
 
 void clickCell(frmMain &w, int row, int col)
 {
-    QTest::mouseClick(w.Grid->viewport(), Qt::LeftButton, {}, cellRect(w, row, col).center());
+    QTest::mouseClick(ui::Grid(w)->viewport(), Qt::LeftButton, {}, cellRect(w, row, col).center());
 }
 
 // An active window; with `record`, in Scripting mode with ElbowUp for 2.5 s recorded as step 1.
@@ -168,7 +168,7 @@ bool openActive(WindowHarness &h, bool record = true)
     if (!QTest::qWaitForWindowActive(&w))
         return false;
     if (record) {
-        w.optScripting->SetValue(true);
+        ui::optScripting(w)->SetValue(true);
         recordStep(h, 3, 10);
     }
     return true;
@@ -265,13 +265,13 @@ bool runToEnd(frmMain &w)
         w.session().stopRun();
     });
     guard.start(20000);
-    QTest::mouseClick(w.cmdRun, Qt::LeftButton);
+    QTest::mouseClick(ui::cmdRun(w), Qt::LeftButton);
     return !fired;
 }
 
 bool idle(const frmMain &w)
 {
-    return w.cmdRun->Caption() == QStringLiteral("Run") && w.FrameMain->isEnabled();
+    return ui::cmdRun(w)->Caption() == QStringLiteral("Run") && ui::FrameMain(w)->isEnabled();
 }
 
 } // namespace
@@ -309,14 +309,14 @@ private Q_SLOTS:
         WindowHarness h;
         h.addArm();
         frmMain &w = h.open();
-        w.optScripting->SetValue(true);
+        ui::optScripting(w)->SetValue(true);
         for (int i = 0; i < buttons.size(); ++i) {
             h.click(buttons[i]);
             tick(w, ticksAfter[i]);
         }
-        QCOMPARE(w.NextStep, qint16(rows.size() / 3));
+        QCOMPARE(ui::NextStep(w), qint16(rows.size() / 3));
         QCOMPARE(cells(w, 1, int(rows.size()) / 3), rows);
-        QVERIFY(!w.TimerT->isActive());
+        QVERIFY(!w.session().stepTimer()->isActive());
         QCOMPARE(w.StepTicks(), 0.0f);
         QCOMPARE(h.codes(), codes);
     }
@@ -325,38 +325,38 @@ private Q_SLOTS:
     {
         WindowHarness h;
         frmMain &w = h.open();
-        w.optScripting->SetValue(true);
+        ui::optScripting(w)->SetValue(true);
 
         for (int step = 1; step <= 30; ++step) {
             if (step == 14)
-                w.Grid->SetTopRow(1);
+                ui::Grid(w)->SetTopRow(1);
             h.click(step % 11);
             // A begun step has its number and function, no time yet, and is the current row.
-            QCOMPARE(w.Grid->Row(), step);
+            QCOMPARE(ui::Grid(w)->Row(), step);
             QCOMPARE(cells(w, step, step),
                      QStringList({QStringLiteral(" %1").arg(step), StepFunctions::name(step % 11), ""}));
-            QCOMPARE(w.Grid->Rows(), std::max(14, step + 1));
+            QCOMPARE(ui::Grid(w)->Rows(), std::max(14, step + 1));
             if (step >= 14) {
                 // As the last row, it is scrolled to the bottom of the view, fully visible.
-                QVERIFY2(w.Grid->viewport()->rect().contains(cellRect(w, step, 1)),
+                QVERIFY2(ui::Grid(w)->viewport()->rect().contains(cellRect(w, step, 1)),
                          qPrintable(QString::number(step)));
-                QVERIFY(w.Grid->TopRow() > 1);
+                QVERIFY(ui::Grid(w)->TopRow() > 1);
             }
             tick(w, 2);
             h.click(step % 11);
-            QCOMPARE(w.Grid->TextMatrix(step, 2), QStringLiteral(" .5"));
+            QCOMPARE(ui::Grid(w)->TextMatrix(step, 2), QStringLiteral(" .5"));
         }
-        QCOMPARE(w.NextStep, qint16(31));
+        QCOMPARE(ui::NextStep(w), qint16(31));
 
         // With rows enough below it (as a load leaves them), the begun step is the top row of the view.
-        w.Grid->SetRows(80);
-        w.Grid->SetTopRow(1);
+        ui::Grid(w)->SetRows(80);
+        ui::Grid(w)->SetTopRow(1);
         h.click(9);
-        QCOMPARE(w.Grid->TopRow(), 31);
+        QCOMPARE(ui::Grid(w)->TopRow(), 31);
         h.click(9);
         h.click(9);
-        QCOMPARE(w.Grid->TopRow(), 32);
-        QCOMPARE(w.Grid->Rows(), 80);
+        QCOMPARE(ui::Grid(w)->TopRow(), 32);
+        QCOMPARE(ui::Grid(w)->Rows(), 80);
     }
 
     void gridEditor()
@@ -366,78 +366,79 @@ private Q_SLOTS:
         frmMain &w = h.window();
         // An empty script opens no editor.
         clickCell(w, 1, 1);
-        QVERIFY(!w.GridText->isVisible());
-        w.optScripting->SetValue(true);
+        QVERIFY(!ui::GridText(w)->isVisible());
+        ui::optScripting(w)->SetValue(true);
         recordStep(h, 3, 10);
 
         clickCell(w, 1, 1);
-        QVERIFY(w.GridText->isVisible());
-        QCOMPARE(w.GridText->text(), QStringLiteral("ElbowUp"));
-        QCOMPARE(w.GridText->selectedText(), QStringLiteral("ElbowUp"));
-        QVERIFY(w.GridText->hasFocus());
-        QCOMPARE(w.GridText->font().family(), w.Grid->font().family());
+        QVERIFY(ui::GridText(w)->isVisible());
+        QCOMPARE(ui::GridText(w)->text(), QStringLiteral("ElbowUp"));
+        QCOMPARE(ui::GridText(w)->selectedText(), QStringLiteral("ElbowUp"));
+        QVERIFY(ui::GridText(w)->hasFocus());
+        QCOMPARE(ui::GridText(w)->font().family(), ui::Grid(w)->font().family());
         const QRect cell = cellRect(w, 1, 1);
-        QCOMPARE(w.GridText->geometry(), QRect(w.Grid->viewport()->mapTo(&w, cell.topLeft()), cell.size()));
+        QCOMPARE(ui::GridText(w)->geometry(),
+                 QRect(ui::Grid(w)->viewport()->mapTo(&w, cell.topLeft()), cell.size()));
 
         // The Time cell, reached through the click on it, with the Function edit committed on the way.
         clickCell(w, 1, 2);
-        QCOMPARE(w.GridText->text(), QStringLiteral(" 2.5"));
-        QCOMPARE(w.GridText->CharFilter(), GridText::Filter::Number);
-        QCOMPARE(w.GridText->geometry().topLeft(),
-                 w.Grid->viewport()->mapTo(&w, cellRect(w, 1, 2).topLeft()));
+        QCOMPARE(ui::GridText(w)->text(), QStringLiteral(" 2.5"));
+        QCOMPARE(ui::GridText(w)->CharFilter(), GridText::Filter::Number);
+        QCOMPARE(ui::GridText(w)->geometry().topLeft(),
+                 ui::Grid(w)->viewport()->mapTo(&w, cellRect(w, 1, 2).topLeft()));
 
         // A typed start character replaces the text.
-        w.GridText->hide();
+        ui::GridText(w)->hide();
         w.GridEdit(qint16('7'));
-        QCOMPARE(w.GridText->text(), QStringLiteral("7"));
+        QCOMPARE(ui::GridText(w)->text(), QStringLiteral("7"));
 
         // Escape ends the edit without storing it.
-        QTest::keyClick(w.GridText, Qt::Key_Escape);
-        QVERIFY(!w.GridText->isVisible());
-        QCOMPARE(w.Grid->TextMatrix(1, 2), QStringLiteral(" 2.5"));
+        QTest::keyClick(ui::GridText(w), Qt::Key_Escape);
+        QVERIFY(!ui::GridText(w)->isVisible());
+        QCOMPARE(ui::Grid(w)->TextMatrix(1, 2), QStringLiteral(" 2.5"));
         recordStep(h, 0, 4);
 
         // Moving to another cell commits into the cell that was left, then edits the new one.
         clickCell(w, 1, 1);
-        QTest::keyClicks(w.GridText, "gripopen");
+        QTest::keyClicks(ui::GridText(w), "gripopen");
         clickCell(w, 2, 2);
-        QCOMPARE(w.Grid->TextMatrix(1, 1), QStringLiteral("GripOpen"));
-        QVERIFY(w.GridText->isVisible());
-        QCOMPARE(w.GridText->text(), QStringLiteral(" 1"));
+        QCOMPARE(ui::Grid(w)->TextMatrix(1, 1), QStringLiteral("GripOpen"));
+        QVERIFY(ui::GridText(w)->isVisible());
+        QCOMPARE(ui::GridText(w)->text(), QStringLiteral(" 1"));
 
         // The arrow keys move the current cell like a click.
-        QTest::keyClicks(w.GridText, "4");
-        w.Grid->setFocus();
-        QTest::keyClick(w.Grid, Qt::Key_Up);
-        QCOMPARE(w.Grid->TextMatrix(2, 2), QStringLiteral(" 4"));
-        QCOMPARE(w.Grid->TextMatrix(1, 2), QStringLiteral(" 2.5"));
-        QCOMPARE(w.Grid->Row(), 1);
+        QTest::keyClicks(ui::GridText(w), "4");
+        ui::Grid(w)->setFocus();
+        QTest::keyClick(ui::Grid(w), Qt::Key_Up);
+        QCOMPARE(ui::Grid(w)->TextMatrix(2, 2), QStringLiteral(" 4"));
+        QCOMPARE(ui::Grid(w)->TextMatrix(1, 2), QStringLiteral(" 2.5"));
+        QCOMPARE(ui::Grid(w)->Row(), 1);
 
         // An edit after the last step is emptied, not stored, and the editor stays open.
         clickCell(w, 3, 1);
-        QVERIFY(w.GridText->isVisible());
-        QTest::keyClicks(w.GridText, "basecw");
-        QTest::keyClick(w.GridText, Qt::Key_Return);
-        QVERIFY(w.Grid->TextMatrix(3, 1).isEmpty());
-        QVERIFY(w.Grid->TextMatrix(3, 0).isEmpty());
-        QCOMPARE(w.NextStep, qint16(3));
-        QVERIFY(w.GridText->text().isEmpty());
-        QVERIFY(w.GridText->isVisible());
-        QTest::keyClick(w.GridText, Qt::Key_Escape);
-        QVERIFY(!w.GridText->isVisible());
+        QVERIFY(ui::GridText(w)->isVisible());
+        QTest::keyClicks(ui::GridText(w), "basecw");
+        QTest::keyClick(ui::GridText(w), Qt::Key_Return);
+        QVERIFY(ui::Grid(w)->TextMatrix(3, 1).isEmpty());
+        QVERIFY(ui::Grid(w)->TextMatrix(3, 0).isEmpty());
+        QCOMPARE(ui::NextStep(w), qint16(3));
+        QVERIFY(ui::GridText(w)->text().isEmpty());
+        QVERIFY(ui::GridText(w)->isVisible());
+        QTest::keyClick(ui::GridText(w), Qt::Key_Escape);
+        QVERIFY(!ui::GridText(w)->isVisible());
 
         // Recording the next step moves the current cell on; the open edit lands first.
         clickCell(w, 1, 2);
-        QTest::keyClicks(w.GridText, "1.75");
+        QTest::keyClicks(ui::GridText(w), "1.75");
         h.click(4);
-        QVERIFY(!w.GridText->isVisible());
-        QCOMPARE(w.Grid->TextMatrix(1, 2), QStringLiteral(" 1.75"));
-        QCOMPARE(w.Grid->TextMatrix(3, 1), QStringLiteral("WristUp"));
-        QVERIFY(w.Grid->TextMatrix(3, 2).isEmpty());
+        QVERIFY(!ui::GridText(w)->isVisible());
+        QCOMPARE(ui::Grid(w)->TextMatrix(1, 2), QStringLiteral(" 1.75"));
+        QCOMPARE(ui::Grid(w)->TextMatrix(3, 1), QStringLiteral("WristUp"));
+        QVERIFY(ui::Grid(w)->TextMatrix(3, 2).isEmpty());
         tick(w, 3);
         h.click(4);
-        QCOMPARE(w.Grid->TextMatrix(3, 2), QStringLiteral(" .75"));
-        QCOMPARE(w.Grid->TextMatrix(1, 1), QStringLiteral("GripOpen"));
+        QCOMPARE(ui::Grid(w)->TextMatrix(3, 2), QStringLiteral(" .75"));
+        QCOMPARE(ui::Grid(w)->TextMatrix(1, 1), QStringLiteral("GripOpen"));
     }
 
     void editingRules_data()
@@ -475,41 +476,41 @@ private Q_SLOTS:
         frmMain &w = h.window();
         FakeDialogs dialogs;
         w.SetScriptDialogs(&dialogs);
-        const QString old = w.Grid->TextMatrix(1, col);
+        const QString old = ui::Grid(w)->TextMatrix(1, col);
         const int undoSteps = w.Editor().UndoStack()->count();
         clickCell(w, 1, col);
-        QVERIFY(w.GridText->isVisible());
-        QTest::keyClicks(w.GridText, typed);
-        const QString shown = w.GridText->text();
-        QTest::keyClick(w.GridText, Qt::Key_Return);
+        QVERIFY(ui::GridText(w)->isVisible());
+        QTest::keyClicks(ui::GridText(w), typed);
+        const QString shown = ui::GridText(w)->text();
+        QTest::keyClick(ui::GridText(w), Qt::Key_Return);
         if (stored.isEmpty()) {
             // Refused: nothing stored, the editor stays open with its text marked, and a hint says why.
-            QCOMPARE(w.Grid->TextMatrix(1, col), old);
-            QVERIFY(w.GridText->isVisible());
-            QCOMPARE(w.GridText->selectedText(), shown);
+            QCOMPARE(ui::Grid(w)->TextMatrix(1, col), old);
+            QVERIFY(ui::GridText(w)->isVisible());
+            QCOMPARE(ui::GridText(w)->selectedText(), shown);
             QCOMPARE(dialogs.hints.size(), 1);
             QVERIFY2(dialogs.hints[0].contains(col == 1 ? "Pause, ShoulderUp, BaseCCW" : "seconds"),
                      qPrintable(dialogs.hints[0]));
             // The note follows the typing, and goes once the text would be taken.
-            QTest::keyClicks(w.GridText, col == 1 ? "pause" : "\b5");
+            QTest::keyClicks(ui::GridText(w), col == 1 ? "pause" : "\b5");
             QCOMPARE(dialogs.hints.last(), QString());
-            w.GridText->setText(shown);
+            ui::GridText(w)->setText(shown);
             // Moving to another cell is refused as well; Escape drops the edit.
             clickCell(w, 1, 3 - col);
-            QCOMPARE(w.Grid->Col(), col);
-            QVERIFY(w.GridText->isVisible());
-            QTest::keyClick(w.GridText, Qt::Key_Escape);
-            QCOMPARE(w.Grid->TextMatrix(1, col), old);
+            QCOMPARE(ui::Grid(w)->Col(), col);
+            QVERIFY(ui::GridText(w)->isVisible());
+            QTest::keyClick(ui::GridText(w), Qt::Key_Escape);
+            QCOMPARE(ui::Grid(w)->TextMatrix(1, col), old);
             QCOMPARE(w.Editor().UndoStack()->count(), undoSteps);
         } else {
-            QCOMPARE(w.Grid->TextMatrix(1, col), stored);
+            QCOMPARE(ui::Grid(w)->TextMatrix(1, col), stored);
             QVERIFY(dialogs.hints.isEmpty());
         }
-        QVERIFY(!w.GridText->isVisible());
+        QVERIFY(!ui::GridText(w)->isVisible());
         // The other cell of the row is left alone.
-        QCOMPARE(w.Grid->TextMatrix(1, 3 - col),
+        QCOMPARE(ui::Grid(w)->TextMatrix(1, 3 - col),
                  col == 1 ? QStringLiteral(" 2.5") : QStringLiteral("ElbowUp"));
-        QCOMPARE(w.NextStep, qint16(2));
+        QCOMPARE(ui::NextStep(w), qint16(2));
     }
 
     void clearCutsBackAndSelectsInteractive()
@@ -518,32 +519,32 @@ private Q_SLOTS:
         h.addArm();
         frmMain &w = h.open();
         putScript(w, Steps(19, {"x", "x"}));
-        w.ScriptFileName = QStringLiteral("/somewhere/kept.SRP");
-        w.setWindowTitle(titled(w.ScriptFileName));
-        w.Grid->SetTopRow(6);
-        w.optScripting->SetValue(true);
+        w.Editor().SetFileName(QStringLiteral("/somewhere/kept.SRP"));
+        w.setWindowTitle(titled(w.Editor().FileName()));
+        ui::Grid(w)->SetTopRow(6);
+        ui::optScripting(w)->SetValue(true);
         // A step being recorded when Clear comes is never ended.
         h.click(5);
         QVERIFY(w.MotionActive());
-        w.Grid->SetTextMatrix(0, 1, QStringLiteral("Loaded header"));
+        ui::Grid(w)->SetTextMatrix(0, 1, QStringLiteral("Loaded header"));
 
-        QTest::mouseClick(w.cmdClear, Qt::LeftButton);
-        QCOMPARE(w.Grid->Rows(), 14);
-        QCOMPARE(w.NextStep, qint16(1));
+        QTest::mouseClick(ui::cmdClear(w), Qt::LeftButton);
+        QCOMPARE(ui::Grid(w)->Rows(), 14);
+        QCOMPARE(ui::NextStep(w), qint16(1));
         QCOMPARE(cells(w, 0, 13), QStringList({"Step", "Loaded header", "Time"}) + QStringList(13 * 3));
-        QCOMPARE(w.Grid->TopRow(), 1);
+        QCOMPARE(ui::Grid(w)->TopRow(), 1);
         QCOMPARE(w.windowTitle(), Untitled);
-        QCOMPARE(w.ScriptFileName, QStringLiteral("/somewhere/kept.SRP"));
-        QVERIFY(w.optInteractive->Value());
-        QVERIFY(!w.optScripting->Value());
+        QCOMPARE(w.Editor().FileName(), QStringLiteral("/somewhere/kept.SRP"));
+        QVERIFY(ui::optInteractive(w)->Value());
+        QVERIFY(!ui::optScripting(w)->Value());
         // No motion handler ran: the motor goes on, nothing was sent.
         QVERIFY(w.MotionActive());
-        QVERIFY(w.TimerT->isActive());
+        QVERIFY(w.session().stepTimer()->isActive());
         QCOMPARE(h.codes(), QList<int>{5});
         // The motion now ends in Interactive mode and records nothing.
         h.click(5);
-        QCOMPARE(w.NextStep, qint16(1));
-        QVERIFY(w.Grid->TextMatrix(1, 2).isEmpty());
+        QCOMPARE(ui::NextStep(w), qint16(1));
+        QVERIFY(ui::Grid(w)->TextMatrix(1, 2).isEmpty());
     }
 
     void repetitionsBox()
@@ -553,33 +554,33 @@ private Q_SLOTS:
         frmMain &w = h.window();
         FakeDialogs dialogs;
         w.SetScriptDialogs(&dialogs);
-        QVERIFY(w.txtReps->hasFrame());
+        QVERIFY(ui::txtReps(w)->hasFrame());
 
-        w.txtReps->setFocus();
-        QVERIFY(!w.txtReps->hasFrame());
-        QCOMPARE(w.txtReps->selectedText(), QStringLiteral("1"));
+        ui::txtReps(w)->setFocus();
+        QVERIFY(!ui::txtReps(w)->hasFrame());
+        QCOMPARE(ui::txtReps(w)->selectedText(), QStringLiteral("1"));
         // Only digits, and only as far as the counter goes: each refusal says what the box takes.
-        QTest::keyClicks(w.txtReps, "-2.3a456");
-        QCOMPARE(w.txtReps->text(), QStringLiteral("23456"));
+        QTest::keyClicks(ui::txtReps(w), "-2.3a456");
+        QCOMPARE(ui::txtReps(w)->text(), QStringLiteral("23456"));
         QCOMPARE(dialogs.hints, QStringList(3, "Repeat takes a whole number from 1 to 32767."));
-        w.txtReps->selectAll();
-        QTest::keyClicks(w.txtReps, "40000");
-        QCOMPARE(w.txtReps->text(), QStringLiteral("4000"));
-        w.txtReps->selectAll();
-        QTest::keyClicks(w.txtReps, "032767");
-        QCOMPARE(w.txtReps->text(), QStringLiteral("32767"));
+        ui::txtReps(w)->selectAll();
+        QTest::keyClicks(ui::txtReps(w), "40000");
+        QCOMPARE(ui::txtReps(w)->text(), QStringLiteral("4000"));
+        ui::txtReps(w)->selectAll();
+        QTest::keyClicks(ui::txtReps(w), "032767");
+        QCOMPARE(ui::txtReps(w)->text(), QStringLiteral("32767"));
         QCOMPARE(dialogs.hints.size(), 5);
         // The largest value is shown whole.
-        QVERIFY(w.txtReps->fontMetrics().horizontalAdvance(w.txtReps->text()) <=
-                w.txtReps->contentsRect().width() - 4);
-        QTest::keyClick(w.txtReps, Qt::Key_Backspace);
-        QCOMPARE(w.txtReps->text(), QStringLiteral("3276"));
-        w.txtReps->selectAll();
-        QTest::keyClick(w.txtReps, Qt::Key_Backspace);
-        QVERIFY(w.txtReps->text().isEmpty());
+        QVERIFY(ui::txtReps(w)->fontMetrics().horizontalAdvance(ui::txtReps(w)->text()) <=
+                ui::txtReps(w)->contentsRect().width() - 4);
+        QTest::keyClick(ui::txtReps(w), Qt::Key_Backspace);
+        QCOMPARE(ui::txtReps(w)->text(), QStringLiteral("3276"));
+        ui::txtReps(w)->selectAll();
+        QTest::keyClick(ui::txtReps(w), Qt::Key_Backspace);
+        QVERIFY(ui::txtReps(w)->text().isEmpty());
 
-        w.Grid->setFocus();
-        QVERIFY(w.txtReps->hasFrame());
+        ui::Grid(w)->setFocus();
+        QVERIFY(ui::txtReps(w)->hasFrame());
     }
 
     void runSendsTheSteps_data()
@@ -628,14 +629,14 @@ private Q_SLOTS:
         dialogs.confirmations << true;
         w.SetScriptDialogs(&dialogs);
         putScript(w, steps);
-        w.txtReps->setText(reps);
+        ui::txtReps(w)->setText(reps);
         QObject::connect(&arm, &VirtualArm::commandReceived, &w, [&](int, qint64 ns, const QByteArray &) {
             at.append(ns);
-            busy.append(!w.FrameMain->isEnabled() && w.cmdRun->Caption() == QStringLiteral("Stop"));
-            const int row = w.Grid->Row();
+            busy.append(!ui::FrameMain(w)->isEnabled() && ui::cmdRun(w)->Caption() == QStringLiteral("Stop"));
+            const int row = ui::Grid(w)->Row();
             QString mark = QString::number(row);
-            if (w.Grid->HighLight())
-                mark += w.Grid->selectionModel()->isRowSelected(row - 1) ? " marked row" : " marked";
+            if (ui::Grid(w)->HighLight())
+                mark += ui::Grid(w)->selectionModel()->isRowSelected(row - 1) ? " marked row" : " marked";
             seen.append(mark);
         });
         if (hilight && qEnvironmentVariableIsSet("TESSARO_SCRIPT_SCREENSHOT"))
@@ -654,9 +655,8 @@ private Q_SLOTS:
                 QVERIFY2(at[i + 1] - at[i] >= (gaps[i] - 1) * 1'000'000, qPrintable(QString::number(i)));
         }
         QVERIFY(idle(w));
-        QVERIFY(!w.Grid->HighLight());
-        QVERIFY(!w.StopRequested);
-        QVERIFY(!w.session().running());
+        QVERIFY(!ui::Grid(w)->HighLight());
+        QVERIFY(!w.Running());
     }
 
     // An arm whose device stops taking reports. The stop waits behind the stuck motion code instead of
@@ -758,7 +758,7 @@ private Q_SLOTS:
         frmMain &w = *f.w;
         f.dialogs.confirmations << answer;
         putScript(w, steps);
-        w.txtReps->setText(reps);
+        ui::txtReps(w)->setText(reps);
         QVERIFY(runToEnd(w));
         QCOMPARE(f.dialogs.messages + f.dialogs.asked, told.isEmpty() ? QStringList() : QStringList{told});
         QCOMPARE(f.h.codes(), codes);
@@ -773,16 +773,16 @@ private Q_SLOTS:
         QVERIFY(openActive(h, false));
         frmMain &w = h.window();
         putScript(w, {{"ElbowUp", " 12"}, {"WristUp", " 1"}});
-        w.txtReps->setText(QStringLiteral("5"));
+        ui::txtReps(w)->setText(QStringLiteral("5"));
 
         bool modeLocked = false, editorRefused = false, highlightedInRun = false;
         onCode(h, 1, [&] {
-            QTest::mouseClick(w.lblScripting, Qt::LeftButton);
-            modeLocked = w.optInteractive->Value() && !w.optScripting->Value();
+            QTest::mouseClick(ui::lblScripting(w), Qt::LeftButton);
+            modeLocked = ui::optInteractive(w)->Value() && !ui::optScripting(w)->Value();
             clickCell(w, 1, 2);
-            editorRefused = !w.GridText->isVisible();
-            highlightedInRun = w.Grid->HighLight();
-            QTest::mouseClick(w.cmdRun, Qt::LeftButton);
+            editorRefused = !ui::GridText(w)->isVisible();
+            highlightedInRun = ui::Grid(w)->HighLight();
+            QTest::mouseClick(ui::cmdRun(w), Qt::LeftButton);
         });
         const qint64 start = ScriptRunner::clockNs();
         QVERIFY(runToEnd(w));
@@ -792,13 +792,13 @@ private Q_SLOTS:
         QVERIFY(highlightedInRun);
         QCOMPARE(h.codes(), QList<int>({3, 0}));
         QVERIFY(idle(w));
-        QVERIFY(!w.Grid->HighLight());
-        QVERIFY(!w.StopRequested);
+        QVERIFY(!ui::Grid(w)->HighLight());
+        QVERIFY(!w.Running());
 
         // The next run starts again at step 1 of repetition 1; the panel works again.
         putScript(w, {{"ElbowUp", " .01"}, {"WristUp", " .01"}});
-        w.txtReps->setText(QStringLiteral("1"));
-        QTest::mouseClick(w.cmdRun, Qt::LeftButton);
+        ui::txtReps(w)->setText(QStringLiteral("1"));
+        QTest::mouseClick(ui::cmdRun(w), Qt::LeftButton);
         QCOMPARE(h.codes(), QList<int>({3, 0, 3, 4, 0}));
         h.click(6);
         QCOMPARE(h.codes().last(), 6);
@@ -854,13 +854,13 @@ private Q_SLOTS:
         // machine may be after a short step: the refused step lasts until then.
         const bool refuse = change == QStringLiteral("refuse write");
         putScript(w, {{"ElbowUp", endsAtOnce ? " 12" : " .05"}, {"WristUp", refuse ? " 5" : " .01"}});
-        w.txtReps->setText(QStringLiteral("3"));
+        ui::txtReps(w)->setText(QStringLiteral("3"));
 
         onCode(f.h, 1, [&] {
             if (change == QStringLiteral("clear"))
-                QTest::mouseClick(w.cmdClear, Qt::LeftButton);
+                QTest::mouseClick(ui::cmdClear(w), Qt::LeftButton);
             else if (change == QStringLiteral("load"))
-                QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
+                QTest::mouseClick(ui::cmdLoad(w), Qt::LeftButton);
             else if (change == QStringLiteral("close"))
                 w.close();
             else if (unplugged)
@@ -868,7 +868,7 @@ private Q_SLOTS:
             else if (refuse)
                 f.h.arms.front()->armInterface()->failNextWrite();
             else if (change == QStringLiteral("reps"))
-                w.txtReps->setText(QStringLiteral("1"));
+                ui::txtReps(w)->setText(QStringLiteral("1"));
             if (change.endsWith(QStringLiteral("replug")))
                 f.h.arms.front()->plugIn();
             if (held)
@@ -878,7 +878,7 @@ private Q_SLOTS:
         QVERIFY2(!held || held->kept(), "the change did not reach the run");
         QVERIFY(!w.session().running());
         QCOMPARE(f.h.codes(), codes);
-        QCOMPARE(w.NextStep, nextStep);
+        QCOMPARE(ui::NextStep(w), nextStep);
         QCOMPARE(f.dialogs.messages.contains(QStringLiteral("Error: ") + frmMain::DisconnectedDuringRunText),
                  change.startsWith(QStringLiteral("unplug")));
         const QString refused =
@@ -904,13 +904,13 @@ private Q_SLOTS:
         Fixture f;
         frmMain &w = *f.w;
         QVERIFY(!w.isWindowModified());
-        w.optScripting->SetValue(true);
+        ui::optScripting(w)->SetValue(true);
         recordStep(f.h, 3, 10);
         QVERIFY(w.isWindowModified());
         QCOMPARE(w.windowTitle(), Untitled);
 
         f.dialogs.saveAnswers << path;
-        QTest::mouseClick(w.cmdSaveAs, Qt::LeftButton);
+        QTest::mouseClick(ui::cmdSaveAs(w), Qt::LeftButton);
         QVERIFY(!w.isWindowModified());
         QCOMPARE(w.windowTitle(), titled(path));
         w.Editor().Undo();
@@ -918,7 +918,7 @@ private Q_SLOTS:
         w.Editor().Redo();
         QVERIFY(!w.isWindowModified());
 
-        QTest::mouseClick(w.cmdClear, Qt::LeftButton);
+        QTest::mouseClick(ui::cmdClear(w), Qt::LeftButton);
         QVERIFY(w.isWindowModified());
         QCOMPARE(f.dialogs.asked, QStringList{"save " + firstFolder()});
         w.Editor().Undo();
@@ -927,8 +927,8 @@ private Q_SLOTS:
         f.dialogs.openAnswers << path;
         recordStep(f.h, 4, 2);
         f.dialogs.saveChoices << ScriptDialogs::SaveChoice::Discard;
-        QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
-        QCOMPARE(w.NextStep, qint16(2));
+        QTest::mouseClick(ui::cmdLoad(w), Qt::LeftButton);
+        QCOMPARE(ui::NextStep(w), qint16(2));
         QVERIFY(!w.isWindowModified());
     }
 
@@ -967,10 +967,10 @@ private Q_SLOTS:
         writeFile(other, WorkedExample);
         Fixture f;
         frmMain &w = *f.w;
-        w.optScripting->SetValue(true);
+        ui::optScripting(w)->SetValue(true);
         recordStep(f.h, 8, 6);
         if (action.startsWith(QLatin1String("cleared")))
-            QTest::mouseClick(w.cmdClear, Qt::LeftButton);
+            QTest::mouseClick(ui::cmdClear(w), Qt::LeftButton);
         const QStringList before = cells(w, 1, 2);
         f.dialogs.saveChoices << ScriptDialogs::SaveChoice(answer);
         if (saveDialogAnswered)
@@ -980,7 +980,7 @@ private Q_SLOTS:
         if (action.endsWith(QLatin1String("close")))
             w.close();
         else
-            QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
+            QTest::mouseClick(ui::cmdLoad(w), Qt::LeftButton);
         QVERIFY(!f.dialogs.asked.isEmpty());
         QVERIFY2(f.dialogs.asked.first().startsWith(asked), qPrintable(f.dialogs.asked.first()));
         QCOMPARE(QFileInfo::exists(saveTo), saved);
@@ -1014,17 +1014,17 @@ private Q_SLOTS:
         };
         frmMain *w = nextRun();
         dialogs.openAnswers << loadFrom + QStringLiteral("/in.SRP");
-        QTest::mouseClick(w->cmdLoad, Qt::LeftButton);
-        QCOMPARE(w->NextStep, qint16(3));
+        QTest::mouseClick(ui::cmdLoad(*w), Qt::LeftButton);
+        QCOMPARE(ui::NextStep(*w), qint16(3));
 
         w = nextRun();
         dialogs.saveAnswers << saveTo + QStringLiteral("/out.SRP");
         putScript(*w, {{"Pause", " 1"}});
-        QTest::mouseClick(w->cmdSaveAs, Qt::LeftButton);
+        QTest::mouseClick(ui::cmdSaveAs(*w), Qt::LeftButton);
         QVERIFY(QFileInfo::exists(saveTo + QStringLiteral("/out.SRP")));
 
         w = nextRun();
-        QTest::mouseClick(w->cmdLoad, Qt::LeftButton);
+        QTest::mouseClick(ui::cmdLoad(*w), Qt::LeftButton);
         QCOMPARE(dialogs.asked, QStringList({"open " + firstFolder(), "save " + loadFrom + "/", "open " + saveTo + "/"}));
         // The run limit in the same file is kept.
         QCOMPARE(w->Options().runLimitPercent, ControlOptions::DefaultRunLimitPercent);
@@ -1037,12 +1037,14 @@ private Q_SLOTS:
         WindowHarness h;
         QVERIFY(openActive(h, false));
         frmMain &w = h.window();
-        const QRect panel(w.FrameMain->mapToGlobal(QPoint(0, 0)), w.FrameMain->size());
-        const QRect toolbox(w.FrameTB->mapToGlobal(QPoint(0, 0)), w.FrameTB->size());
-        for (QWidget *widget : {static_cast<QWidget *>(w.FrameMain), static_cast<QWidget *>(w.cmdControl[7])}) {
+        const QRect panel(ui::FrameMain(w)->mapToGlobal(QPoint(0, 0)), ui::FrameMain(w)->size());
+        const QRect toolbox(ui::FrameTB(w)->mapToGlobal(QPoint(0, 0)), ui::FrameTB(w)->size());
+        for (QWidget *widget :
+             {static_cast<QWidget *>(ui::FrameMain(w)), static_cast<QWidget *>(ui::cmdControl(w)[7])}) {
             // Where the pointer rests nearest the toolbox.
-            const QPoint at = widget == w.FrameMain ? QPoint(w.FrameMain->width() - 10, w.FrameTB->y() - 20)
-                                                    : widget->rect().center();
+            const QPoint at = widget == ui::FrameMain(w)
+                                  ? QPoint(ui::FrameMain(w)->width() - 10, ui::FrameTB(w)->y() - 20)
+                                  : widget->rect().center();
             QHelpEvent help(QEvent::ToolTip, at, widget->mapToGlobal(at));
             QApplication::sendEvent(widget, &help);
             QWidget *tip = nullptr;
@@ -1067,34 +1069,34 @@ private Q_SLOTS:
         Fixture f;
         frmMain &w = *f.w;
         f.dialogs.saveAnswers << dir.filePath(QStringLiteral("arm script"));
-        w.optScripting->SetValue(true);
+        ui::optScripting(w)->SetValue(true);
         recordStep(f.h, 3, 10);
         recordStep(f.h, 0, 4);
 
-        QTest::mouseClick(w.cmdSaveAs, Qt::LeftButton);
+        QTest::mouseClick(ui::cmdSaveAs(w), Qt::LeftButton);
         QCOMPARE(fileBytes(path), WorkedExample);
-        QCOMPARE(w.ScriptFileName, path);
+        QCOMPARE(w.Editor().FileName(), path);
         QCOMPARE(w.windowTitle(), titled(path));
         QVERIFY(f.dialogs.messages.isEmpty());
 
         // Save writes to the remembered file, without a dialog and without touching the title.
-        w.Grid->SetTextMatrix(2, 2, QStringLiteral(" 1.5"));
+        ui::Grid(w)->SetTextMatrix(2, 2, QStringLiteral(" 1.5"));
         w.setWindowTitle(Untitled);
-        QTest::mouseClick(w.cmdSave, Qt::LeftButton);
+        QTest::mouseClick(ui::cmdSave(w), Qt::LeftButton);
         QCOMPARE(f.dialogs.asked.size(), 1);
         QCOMPARE(w.windowTitle(), Untitled);
         QCOMPARE(fileBytes(path), QByteArray(WorkedExample).replace("\" 1\"\r\n", "\" 1.5\"\r\n"));
 
         // One dialog object: the name chosen to save is offered to open; both show the script filter.
-        QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
+        QTest::mouseClick(ui::cmdLoad(w), Qt::LeftButton);
         QCOMPARE(f.dialogs.asked, QStringList({"save " + firstFolder(), "open " + path}));
         QCOMPARE(f.dialogs.filters, QStringList(2, QStringLiteral("Script Files (*.SRP);;All Files (*)")));
 
         // A name with an extension of its own is kept.
         const QString text = dir.filePath(QStringLiteral("arm.txt"));
         f.dialogs.saveAnswers << text;
-        QTest::mouseClick(w.cmdSaveAs, Qt::LeftButton);
-        QCOMPARE(w.ScriptFileName, text);
+        QTest::mouseClick(ui::cmdSaveAs(w), Qt::LeftButton);
+        QCOMPARE(w.Editor().FileName(), text);
         QVERIFY(QFileInfo::exists(text));
     }
 
@@ -1150,9 +1152,9 @@ private Q_SLOTS:
         frmMain &w = *f.w;
         f.dialogs.openAnswers << path;
         putScript(w, {{"ElbowUp", " 1"}, {"Pause", " 2"}});
-        w.optScripting->SetValue(true);
+        ui::optScripting(w)->SetValue(true);
 
-        QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
+        QTest::mouseClick(ui::cmdLoad(w), Qt::LeftButton);
         if (warning.isEmpty()) {
             QCOMPARE(f.dialogs.messages, QStringList());
         } else {
@@ -1161,12 +1163,12 @@ private Q_SLOTS:
             for (const QString &part : QStringList{"Script not loaded whole: " + path} + warning)
                 QVERIFY2(f.dialogs.messages.first().contains(part), qPrintable(f.dialogs.messages.first()));
         }
-        QCOMPARE(w.NextStep, nextStep);
-        QCOMPARE(w.Grid->Rows(), rows);
+        QCOMPARE(ui::NextStep(w), nextStep);
+        QCOMPARE(ui::Grid(w)->Rows(), rows);
         QCOMPARE(::cells(w, 0, int(cells.size()) / 3 - 1), cells);
-        QCOMPARE(w.ScriptFileName, path);
+        QCOMPARE(w.Editor().FileName(), path);
         QCOMPARE(w.windowTitle(), titled ? ::titled(path) : Untitled);
-        QVERIFY(w.optInteractive->Value());
+        QVERIFY(ui::optInteractive(w)->Value());
     }
 
     void cancelsAndEmptySaves()
@@ -1176,30 +1178,30 @@ private Q_SLOTS:
         writeFile(path, WorkedExample);
         Fixture f;
         frmMain &w = *f.w;
-        w.CommD.SetFileName(QStringLiteral("/offered.SRP"));
+        w.Editor().FileDialog().SetFileName(QStringLiteral("/offered.SRP"));
 
         // Save As refuses an empty script before any dialog.
-        QTest::mouseClick(w.cmdSaveAs, Qt::LeftButton);
+        QTest::mouseClick(ui::cmdSaveAs(w), Qt::LeftButton);
         QCOMPARE(f.dialogs.messages, QStringList{"Error: Cannot save an empty script!"});
         QVERIFY(f.dialogs.asked.isEmpty());
 
         // Cancelled dialogs change nothing; Save without a file name asks through Save As.
         putScript(w, {{"ElbowUp", " 1"}});
-        for (MacButtonD *button : {w.cmdLoad, w.cmdSaveAs, w.cmdSave})
+        for (MacButtonD *button : {ui::cmdLoad(w), ui::cmdSaveAs(w), ui::cmdSave(w)})
             QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(f.dialogs.asked,
                  QStringList({"open /offered.SRP", "save /offered.SRP", "save /offered.SRP"}));
         QCOMPARE(f.dialogs.messages.size(), 1);
-        QCOMPARE(w.CommD.FileName(), QStringLiteral("/offered.SRP"));
-        QVERIFY(w.ScriptFileName.isEmpty());
+        QCOMPARE(w.Editor().FileDialog().FileName(), QStringLiteral("/offered.SRP"));
+        QVERIFY(w.Editor().FileName().isEmpty());
         QCOMPARE(w.windowTitle(), Untitled);
-        QCOMPARE(w.NextStep, qint16(2));
-        QCOMPARE(w.Grid->TextMatrix(1, 1), QStringLiteral("ElbowUp"));
+        QCOMPARE(ui::NextStep(w), qint16(2));
+        QCOMPARE(ui::Grid(w)->TextMatrix(1, 1), QStringLiteral("ElbowUp"));
 
         // Save over a remembered file does not refuse an empty script: it writes the count 0 and the header.
-        QTest::mouseClick(w.cmdClear, Qt::LeftButton);
-        w.ScriptFileName = path;
-        QTest::mouseClick(w.cmdSave, Qt::LeftButton);
+        QTest::mouseClick(ui::cmdClear(w), Qt::LeftButton);
+        w.Editor().SetFileName(path);
+        QTest::mouseClick(ui::cmdSave(w), Qt::LeftButton);
         QCOMPARE(fileBytes(path), "\" 0\"\r\n" + Header);
         QCOMPARE(f.dialogs.messages.size(), 1);
     }
@@ -1221,14 +1223,14 @@ private Q_SLOTS:
         f.dialogs.openAnswers << missing << folder << notes;
         f.dialogs.saveAnswers << folder << dir.filePath(QStringLiteral("no such folder/x.SRP"));
         putScript(w, {{"ElbowUp", " 1"}, {"Pause", " 2"}});
-        w.optScripting->SetValue(true);
-        w.ScriptFileName = old;
+        ui::optScripting(w)->SetValue(true);
+        w.Editor().SetFileName(old);
         w.setWindowTitle(titled(old));
 
         // Three loads, then two saves.
         for (int attempt = 0; attempt < 5; ++attempt) {
             f.dialogs.messages.clear();
-            QTest::mouseClick(attempt < 3 ? w.cmdLoad : w.cmdSaveAs, Qt::LeftButton);
+            QTest::mouseClick(attempt < 3 ? ui::cmdLoad(w) : ui::cmdSaveAs(w), Qt::LeftButton);
             QCOMPARE(f.dialogs.messages.size(), 1);
             const QString &text = f.dialogs.messages[0];
             QVERIFY2(text.startsWith("Error: ") && text.size() > 7, qPrintable(text));
@@ -1237,17 +1239,17 @@ private Q_SLOTS:
             if (attempt == 2)
                 QCOMPARE(text, "Error: notes.txt is not a Tessaro script (its first line is not a step count)");
             QCOMPARE(cells(w, 1, 2), QStringList({" 1", "ElbowUp", " 1", " 2", "Pause", " 2"}));
-            QCOMPARE(w.NextStep, qint16(3));
-            QCOMPARE(w.ScriptFileName, old);
+            QCOMPARE(ui::NextStep(w), qint16(3));
+            QCOMPARE(w.Editor().FileName(), old);
             QCOMPARE(w.windowTitle(), titled(old));
-            QVERIFY(w.optScripting->Value());
+            QVERIFY(ui::optScripting(w)->Value());
         }
         QCOMPARE(fileBytes(old), WorkedExample);
 
         // Save onto the remembered name failing says so too.
-        w.ScriptFileName = folder;
+        w.Editor().SetFileName(folder);
         f.dialogs.messages.clear();
-        QTest::mouseClick(w.cmdSave, Qt::LeftButton);
+        QTest::mouseClick(ui::cmdSave(w), Qt::LeftButton);
         QCOMPARE(f.dialogs.messages.size(), 1);
         QVERIFY(QFileInfo(folder).isDir());
     }

@@ -56,11 +56,11 @@ public:
 void putScript(frmMain &w, const Steps &steps)
 {
     for (int i = 0; i < steps.size(); ++i) {
-        w.Grid->SetTextMatrix(i + 1, 0, QStringLiteral(" %1").arg(i + 1));
-        w.Grid->SetTextMatrix(i + 1, 1, steps[i].first);
-        w.Grid->SetTextMatrix(i + 1, 2, steps[i].second);
+        ui::Grid(w)->SetTextMatrix(i + 1, 0, QStringLiteral(" %1").arg(i + 1));
+        ui::Grid(w)->SetTextMatrix(i + 1, 1, steps[i].first);
+        ui::Grid(w)->SetTextMatrix(i + 1, 2, steps[i].second);
     }
-    w.Script->setNextStep(qint16(steps.size() + 1));
+    ui::Script(w)->setNextStep(qint16(steps.size() + 1));
 }
 
 // The functions of the script's steps, then the grid's row count, file name and title: what an undo
@@ -68,32 +68,32 @@ void putScript(frmMain &w, const Steps &steps)
 QStringList state(const frmMain &w)
 {
     QStringList texts;
-    for (int row = 1; row < w.NextStep; ++row)
-        texts << w.Grid->TextMatrix(row, 0) + QLatin1Char('|') + w.Grid->TextMatrix(row, 1) +
-                     QLatin1Char('|') + w.Grid->TextMatrix(row, 2);
-    texts << QStringLiteral("rows %1").arg(w.Grid->Rows()) << w.ScriptFileName << w.windowTitle();
+    for (int row = 1; row < ui::NextStep(w); ++row)
+        texts << ui::Grid(w)->TextMatrix(row, 0) + QLatin1Char('|') + ui::Grid(w)->TextMatrix(row, 1) +
+                     QLatin1Char('|') + ui::Grid(w)->TextMatrix(row, 2);
+    texts << QStringLiteral("rows %1").arg(ui::Grid(w)->Rows()) << w.Editor().FileName() << w.windowTitle();
     return texts;
 }
 
 QStringList functions(const frmMain &w)
 {
     QStringList names;
-    for (int row = 1; row < w.NextStep; ++row)
-        names << w.Grid->TextMatrix(row, 1);
+    for (int row = 1; row < ui::NextStep(w); ++row)
+        names << ui::Grid(w)->TextMatrix(row, 1);
     return names;
 }
 
 QRect cellRect(const frmMain &w, int row, int col)
 {
-    return w.Grid->visualRect(w.Grid->model()->index(row - 1, col));
+    return ui::Grid(w)->visualRect(ui::Grid(w)->model()->index(row - 1, col));
 }
 
 // Right click on `row` and pick the entry that starts with `entry` from the menu that shows.
 bool chooseFromMenu(frmMain &w, int row, const QString &entry)
 {
     const QPoint at = cellRect(w, row, 1).center();
-    QContextMenuEvent event(QContextMenuEvent::Mouse, at, w.Grid->viewport()->mapToGlobal(at));
-    QApplication::sendEvent(w.Grid->viewport(), &event);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, ui::Grid(w)->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(ui::Grid(w)->viewport(), &event);
     auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
     if (!menu)
         return false;
@@ -113,7 +113,7 @@ bool chooseFromMenu(frmMain &w, int row, const QString &entry)
 // Shortcut keys as the window gets them with the grid focused (a text box would keep Ctrl+Z).
 void keys(frmMain &w, const QKeySequence &sequence)
 {
-    w.Grid->setFocus();
+    ui::Grid(w)->setFocus();
     QTest::keySequence(&w, sequence);
 }
 
@@ -168,27 +168,27 @@ private Q_SLOTS:
         QVERIFY(activate(w));
         putScript(w, Three);
         const QStringList before = state(w);
-        w.Grid->SetRow(row);
-        w.Grid->SetCol(2);
-        w.Grid->setFocus();
+        ui::Grid(w)->SetRow(row);
+        ui::Grid(w)->SetCol(2);
+        ui::Grid(w)->setFocus();
         if (way.startsWith(QLatin1String("menu:")))
             QVERIFY(chooseFromMenu(w, row, way.mid(5)));
         else
-            QTest::keySequence(w.Grid, QKeySequence(way));
+            QTest::keySequence(ui::Grid(w), QKeySequence(way));
         // An inserted step is ready to edit: its Function cell is open in the editor.
         const bool inserted = way.endsWith(QLatin1String("Ins")) || way.endsWith(QLatin1String("Insert"));
-        QCOMPARE(w.GridText->isVisible(), inserted);
+        QCOMPARE(ui::GridText(w)->isVisible(), inserted);
         if (inserted) {
-            QCOMPARE(w.GridText->text(), QStringLiteral("Pause"));
-            QCOMPARE(w.Grid->Col(), 1);
+            QCOMPARE(ui::GridText(w)->text(), QStringLiteral("Pause"));
+            QCOMPARE(ui::Grid(w)->Col(), 1);
         }
-        w.GridText->hide();
+        ui::GridText(w)->hide();
         QCOMPARE(functions(w), after);
-        QTEST(w.Grid->Row(), "currentAfter");
+        QTEST(ui::Grid(w)->Row(), "currentAfter");
         // Step numbers run from 1 whatever moved.
-        for (int r = 1; r < w.NextStep; ++r)
-            QCOMPARE(w.Grid->TextMatrix(r, 0), QStringLiteral(" %1").arg(r));
-        QVERIFY(w.Grid->Rows() > w.NextStep);
+        for (int r = 1; r < ui::NextStep(w); ++r)
+            QCOMPARE(ui::Grid(w)->TextMatrix(r, 0), QStringLiteral(" %1").arg(r));
+        QVERIFY(ui::Grid(w)->Rows() > ui::NextStep(w));
         const QStringList changed = state(w);
 
         keys(w, QKeySequence(Qt::CTRL | Qt::Key_Z));
@@ -232,36 +232,36 @@ private Q_SLOTS:
         w.SetScriptDialogs(&dialogs);
         QVERIFY(activate(w));
         putScript(w, change == QLatin1String("record long") ? Steps(13, {"WristUp", " 1"}) : Three);
-        w.ScriptFileName = QStringLiteral("/kept.SRP");
+        w.Editor().SetFileName(QStringLiteral("/kept.SRP"));
         w.setWindowTitle(QStringLiteral("Tessaro (/kept.SRP)"));
-        const QStringList before = state(w) << w.Grid->TextMatrix(0, 1);
+        const QStringList before = state(w) << ui::Grid(w)->TextMatrix(0, 1);
 
         if (change == QLatin1String("function") || change == QLatin1String("time")) {
             const int col = change == QLatin1String("function") ? 1 : 2;
-            QTest::mouseClick(w.Grid->viewport(), Qt::LeftButton, {}, cellRect(w, 2, col).center());
-            QTest::keyClicks(w.GridText, col == 1 ? "gripclose" : "7");
-            QTest::keyClick(w.GridText, Qt::Key_Return);
+            QTest::mouseClick(ui::Grid(w)->viewport(), Qt::LeftButton, {}, cellRect(w, 2, col).center());
+            QTest::keyClicks(ui::GridText(w), col == 1 ? "gripclose" : "7");
+            QTest::keyClick(ui::GridText(w), Qt::Key_Return);
         } else if (change.startsWith(QLatin1String("record"))) {
-            w.optScripting->SetValue(true);
+            ui::optScripting(w)->SetValue(true);
             h.click(4);
-            QMetaObject::invokeMethod(w.TimerT, "timeout");
+            QMetaObject::invokeMethod(w.session().stepTimer(), "timeout");
             // While the step is being recorded nothing is undone.
             keys(w, QKeySequence(Qt::CTRL | Qt::Key_Z));
-            QCOMPARE(w.Grid->TextMatrix(w.NextStep, 1), QStringLiteral("WristUp"));
+            QCOMPARE(ui::Grid(w)->TextMatrix(ui::NextStep(w), 1), QStringLiteral("WristUp"));
             h.click(4);
         } else if (change == QLatin1String("clear")) {
-            QTest::mouseClick(w.cmdClear, Qt::LeftButton);
+            QTest::mouseClick(ui::cmdClear(w), Qt::LeftButton);
         } else {
-            QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
+            QTest::mouseClick(ui::cmdLoad(w), Qt::LeftButton);
         }
-        const QStringList changed = state(w) << w.Grid->TextMatrix(0, 1);
+        const QStringList changed = state(w) << ui::Grid(w)->TextMatrix(0, 1);
         QVERIFY(changed != before);
         QCOMPARE(w.Editor().UndoStack()->count(), 1);
 
         keys(w, QKeySequence(Qt::CTRL | Qt::Key_Z));
-        QCOMPARE(state(w) << w.Grid->TextMatrix(0, 1), before);
+        QCOMPARE(state(w) << ui::Grid(w)->TextMatrix(0, 1), before);
         keys(w, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
-        QCOMPARE(state(w) << w.Grid->TextMatrix(0, 1), changed);
+        QCOMPARE(state(w) << ui::Grid(w)->TextMatrix(0, 1), changed);
     }
 
     void editsRefusedWhileRunningOrEditing()
@@ -271,29 +271,29 @@ private Q_SLOTS:
         frmMain &w = h.open();
         QVERIFY(activate(w));
         putScript(w, {{"ElbowUp", " 1"}, {"Pause", " .05"}});
-        w.Grid->SetRow(1);
-        w.Grid->SetCol(1);
-        QTest::mouseClick(w.Grid->viewport(), Qt::LeftButton, {}, cellRect(w, 1, 1).center());
-        QVERIFY(w.GridText->isVisible());
+        ui::Grid(w)->SetRow(1);
+        ui::Grid(w)->SetCol(1);
+        QTest::mouseClick(ui::Grid(w)->viewport(), Qt::LeftButton, {}, cellRect(w, 1, 1).center());
+        QVERIFY(ui::GridText(w)->isVisible());
         // Keys typed into the cell editor stay there.
-        w.Grid->setFocus();
-        QTest::keyClick(w.Grid, Qt::Key_Delete);
-        QCOMPARE(w.NextStep, qint16(3));
-        w.GridText->hide();
+        ui::Grid(w)->setFocus();
+        QTest::keyClick(ui::Grid(w), Qt::Key_Delete);
+        QCOMPARE(ui::NextStep(w), qint16(3));
+        ui::GridText(w)->hide();
 
         // During a run: no key, menu entry or undo changes the script; the menu still offers nothing
         // but what a run allows.
-        w.txtReps->setText(QStringLiteral("1"));
-        QTest::mouseClick(w.Grid->viewport(), Qt::LeftButton, {}, cellRect(w, 1, 2).center());
-        QTest::keyClicks(w.GridText, "3");
-        QTest::keyClick(w.GridText, Qt::Key_Return);
+        ui::txtReps(w)->setText(QStringLiteral("1"));
+        QTest::mouseClick(ui::Grid(w)->viewport(), Qt::LeftButton, {}, cellRect(w, 1, 2).center());
+        QTest::keyClicks(ui::GridText(w), "3");
+        QTest::keyClick(ui::GridText(w), Qt::Key_Return);
         QCOMPARE(w.Editor().UndoStack()->count(), 1);
         QStringList enabledInRun;
         QTimer::singleShot(0, &w, [&] {
-            w.Grid->setFocus();
+            ui::Grid(w)->setFocus();
             for (const QKeySequence &key : {QKeySequence(Qt::Key_Insert), QKeySequence(Qt::Key_Delete),
                                             QKeySequence(Qt::CTRL | Qt::Key_Down)})
-                QTest::keySequence(w.Grid, key);
+                QTest::keySequence(ui::Grid(w), key);
             keys(w, QKeySequence(Qt::CTRL | Qt::Key_Z));
             std::unique_ptr<QMenu> menu(w.Editor().StepMenu(1));
             for (QAction *action : menu->actions()) {
@@ -302,10 +302,10 @@ private Q_SLOTS:
             }
             w.session().stopRun();
         });
-        QTest::mouseClick(w.cmdRun, Qt::LeftButton);
+        QTest::mouseClick(ui::cmdRun(w), Qt::LeftButton);
         QVERIFY(enabledInRun.isEmpty());
         QCOMPARE(functions(w), QStringList({"ElbowUp", "Pause"}));
-        QCOMPARE(w.Grid->TextMatrix(1, 2), QStringLiteral(" 3"));
+        QCOMPARE(ui::Grid(w)->TextMatrix(1, 2), QStringLiteral(" 3"));
     }
 
     void runFromHere()
@@ -314,12 +314,12 @@ private Q_SLOTS:
         h.addArm();
         frmMain &w = h.open();
         putScript(w, {{"ElbowUp", " .01"}, {"WristUp", " .01"}, {"GripOpen", " .01"}});
-        w.txtReps->setText(QStringLiteral("2"));
+        ui::txtReps(w)->setText(QStringLiteral("2"));
         QVERIFY(chooseFromMenu(w, 2, QStringLiteral("Run from here")));
         QCOMPARE(h.codes(), QList<int>({4, 10, 3, 4, 10, 0}));
         // The next Run starts at step 1 again.
-        w.txtReps->setText(QStringLiteral("1"));
-        QTest::mouseClick(w.cmdRun, Qt::LeftButton);
+        ui::txtReps(w)->setText(QStringLiteral("1"));
+        QTest::mouseClick(ui::cmdRun(w), Qt::LeftButton);
         QCOMPARE(h.codes().mid(6), QList<int>({3, 4, 10, 0}));
     }
 
@@ -332,21 +332,23 @@ private Q_SLOTS:
         QCOMPARE(w.Editor().TotalsLine(),
                  QStringLiteral("Total 4.75 s \u00b7 ElbowUp 2.75 s \u00b7 Pause 1 s \u00b7 BaseCW 1 s"));
         // The line shows as much as fits; the tooltips of the line and the header have all of it.
-        QTRY_VERIFY(w.lblTotals->text().startsWith(QStringLiteral("Total 4.75 s \u00b7 ElbowUp 2.75 s")));
-        const QString tip = w.lblTotals->toolTip();
+        QTRY_VERIFY(
+            ui::lblTotals(w)->text().startsWith(QStringLiteral("Total 4.75 s \u00b7 ElbowUp 2.75 s")));
+        const QString tip = ui::lblTotals(w)->toolTip();
         // Cut short, the line ends in "…" and its tooltip starts with the whole of it.
-        QVERIFY(w.lblTotals->text().endsWith(QChar(0x2026)) && tip.startsWith("Total 4.75 s\nElbowUp 2.75 s\n"));
+        QVERIFY(ui::lblTotals(w)->text().endsWith(QChar(0x2026)) &&
+                tip.startsWith("Total 4.75 s\nElbowUp 2.75 s\n"));
         QVERIFY2(tip.contains(QStringLiteral("Elbow: Up 2.75 s, Down 0 s")), qPrintable(tip));
         QVERIFY2(tip.contains(QStringLiteral("Base: CCW 0 s, CW 1 s")), qPrintable(tip));
         QVERIFY2(tip.contains(QStringLiteral("Pause: 1 s")), qPrintable(tip));
-        QVERIFY(tip.endsWith(w.Grid->horizontalHeader()->viewport()->toolTip()));
-        QVERIFY(w.pctFrame->rect().contains(w.lblTotals->geometry()));
-        QVERIFY(!w.lblTotals->geometry().intersects(w.Grid->geometry()));
+        QVERIFY(tip.endsWith(ui::Grid(w)->horizontalHeader()->viewport()->toolTip()));
+        QVERIFY(ui::pctFrame(w)->rect().contains(ui::lblTotals(w)->geometry()));
+        QVERIFY(!ui::lblTotals(w)->geometry().intersects(ui::Grid(w)->geometry()));
 
         w.Editor().DeleteStep(1);
         QCOMPARE(w.Editor().TotalsLine(),
                  QStringLiteral("Total 2.25 s \u00b7 Pause 1 s \u00b7 ElbowUp 0.25 s \u00b7 BaseCW 1 s"));
-        QTRY_VERIFY(w.lblTotals->text().startsWith(QStringLiteral("Total 2.25 s")));
+        QTRY_VERIFY(ui::lblTotals(w)->text().startsWith(QStringLiteral("Total 2.25 s")));
     }
 
     void functionNamesOffered()
@@ -355,9 +357,9 @@ private Q_SLOTS:
         frmMain &w = h.open();
         QVERIFY(activate(w));
         putScript(w, Three);
-        QTest::mouseClick(w.Grid->viewport(), Qt::LeftButton, {}, cellRect(w, 1, 1).center());
-        QAbstractItemView *offers = w.GridText->completer()->popup();
-        QTest::keyClicks(w.GridText, "sh");
+        QTest::mouseClick(ui::Grid(w)->viewport(), Qt::LeftButton, {}, cellRect(w, 1, 1).center());
+        QAbstractItemView *offers = ui::GridText(w)->completer()->popup();
+        QTest::keyClicks(ui::GridText(w), "sh");
         QTRY_VERIFY(offers->isVisible());
         QStringList offered;
         for (int i = 0; i < offers->model()->rowCount(); ++i)
@@ -366,22 +368,22 @@ private Q_SLOTS:
         // Escape closes the list and keeps the edit; picking an offer and Enter stores it.
         QTest::keyClick(offers, Qt::Key_Escape);
         QVERIFY(!offers->isVisible());
-        QVERIFY(w.GridText->isVisible());
-        QTest::keyClicks(w.GridText, "o");
+        QVERIFY(ui::GridText(w)->isVisible());
+        QTest::keyClicks(ui::GridText(w), "o");
         QTRY_VERIFY(offers->isVisible());
         QTest::keyClick(offers, Qt::Key_Down);
         QTest::keyClick(offers, Qt::Key_Down);
         QTest::keyClick(offers, Qt::Key_Return);
-        QCOMPARE(w.Grid->TextMatrix(1, 1), QStringLiteral("ShoulderDown"));
-        QVERIFY(!w.GridText->isVisible());
+        QCOMPARE(ui::Grid(w)->TextMatrix(1, 1), QStringLiteral("ShoulderDown"));
+        QVERIFY(!ui::GridText(w)->isVisible());
         QVERIFY(!offers->isVisible());
         // A whole name is not offered again, and the Time column offers nothing.
-        QTest::mouseClick(w.Grid->viewport(), Qt::LeftButton, {}, cellRect(w, 2, 1).center());
-        QTest::keyClicks(w.GridText, "gripopen");
+        QTest::mouseClick(ui::Grid(w)->viewport(), Qt::LeftButton, {}, cellRect(w, 2, 1).center());
+        QTest::keyClicks(ui::GridText(w), "gripopen");
         QVERIFY(!offers->isVisible());
-        QTest::mouseClick(w.Grid->viewport(), Qt::LeftButton, {}, cellRect(w, 2, 2).center());
-        QCOMPARE(w.Grid->TextMatrix(2, 1), QStringLiteral("GripOpen"));
-        QTest::keyClicks(w.GridText, "1.5");
+        QTest::mouseClick(ui::Grid(w)->viewport(), Qt::LeftButton, {}, cellRect(w, 2, 2).center());
+        QCOMPARE(ui::Grid(w)->TextMatrix(2, 1), QStringLiteral("GripOpen"));
+        QTest::keyClicks(ui::GridText(w), "1.5");
         QVERIFY(!offers->isVisible());
     }
 
@@ -392,26 +394,26 @@ private Q_SLOTS:
         WindowHarness h;
         frmMain &w = h.open();
         QVERIFY(activate(w));
-        w.optScripting->SetValue(true);
+        ui::optScripting(w)->SetValue(true);
         for (int code : {3, 8}) {
             h.click(code);
-            QMetaObject::invokeMethod(w.TimerT, "timeout");
+            QMetaObject::invokeMethod(w.session().stepTimer(), "timeout");
             h.click(code);
         }
         QCOMPARE(functions(w), QStringList({"ElbowUp", "ElbowDown"}));
-        QCOMPARE(w.Grid->Row(), 2);
-        QTest::mouseClick(w.Grid->viewport(), Qt::LeftButton, {}, cellRect(w, 1, 0).center());
-        QCOMPARE(w.Grid->Row(), 1);
-        QVERIFY(!w.GridText->isVisible());
-        const QImage shot = w.Grid->viewport()->grab().toImage();
+        QCOMPARE(ui::Grid(w)->Row(), 2);
+        QTest::mouseClick(ui::Grid(w)->viewport(), Qt::LeftButton, {}, cellRect(w, 1, 0).center());
+        QCOMPARE(ui::Grid(w)->Row(), 1);
+        QVERIFY(!ui::GridText(w)->isVisible());
+        const QImage shot = ui::Grid(w)->viewport()->grab().toImage();
         const auto framed = [&](int row) {
             const QRect cell = cellRect(w, row, 1);
             return shot.pixelColor(cell.center().x(), cell.top()) == ScriptGrid::currentFrameColour();
         };
         QVERIFY(framed(1));
         QVERIFY(!framed(2));
-        QTest::keyClick(w.Grid, Qt::Key_Escape);
-        QTest::keyClick(w.Grid, Qt::Key_Delete);
+        QTest::keyClick(ui::Grid(w), Qt::Key_Escape);
+        QTest::keyClick(ui::Grid(w), Qt::Key_Delete);
         QCOMPARE(functions(w), QStringList({"ElbowDown"}));
     }
 
@@ -433,35 +435,35 @@ private Q_SLOTS:
         FakeDialogs dialogs;
         dialogs.openAnswers << file;
         w.SetScriptDialogs(&dialogs);
-        w.Grid->SetRows(32);
+        ui::Grid(w)->SetRows(32);
         putScript(w, Steps(30, {"BaseCW", " 1"}));
         const auto scrolledDown = [&w] {
-            w.Grid->SetRow(28);
-            w.Grid->SetTopRow(25);
+            ui::Grid(w)->SetRow(28);
+            ui::Grid(w)->SetTopRow(25);
         };
         const auto shownFromStepOne = [&w] {
             QCoreApplication::processEvents();
-            return w.Grid->TopRow() == 1 && w.Grid->Row() == 1;
+            return ui::Grid(w)->TopRow() == 1 && ui::Grid(w)->Row() == 1;
         };
         const std::function<void()> changes[] = {
-            [&] { QTest::mouseClick(w.cmdLoad, Qt::LeftButton); },
+            [&] { QTest::mouseClick(ui::cmdLoad(w), Qt::LeftButton); },
             [&] { w.Editor().Undo(); },
             [&] { w.Editor().Redo(); },
-            [&] { QTest::mouseClick(w.cmdClear, Qt::LeftButton); },
+            [&] { QTest::mouseClick(ui::cmdClear(w), Qt::LeftButton); },
             [&] { w.Editor().Undo(); },
             [&] { w.Editor().Redo(); },
             [&] { w.Editor().Undo(); },
         };
         for (const auto &change : changes) {
             // A cleared script has no rows to scroll.
-            if (w.NextStep > 1) {
+            if (ui::NextStep(w) > 1) {
                 scrolledDown();
-                QVERIFY(w.Grid->TopRow() > 1);
+                QVERIFY(ui::Grid(w)->TopRow() > 1);
             }
             change();
             QVERIFY(shownFromStepOne());
         }
-        QCOMPARE(w.NextStep, qint16(41));
+        QCOMPARE(ui::NextStep(w), qint16(41));
     }
 
     // While a step is being recorded nothing is edited, and the window says why; a step left behind by
@@ -472,37 +474,37 @@ private Q_SLOTS:
         frmMain &w = h.open();
         QVERIFY(activate(w));
         putScript(w, Three);
-        w.optScripting->SetValue(true);
+        ui::optScripting(w)->SetValue(true);
         h.click(4);
         QVERIFY(w.Editor().RecordingStep());
-        w.Grid->setFocus();
-        QTest::keyClick(w.Grid, Qt::Key_Delete);
-        QCOMPARE(w.lblDisp->text(), frmMain::RecordingLockText);
-        QTest::mouseClick(w.Grid->viewport(), Qt::LeftButton, {}, cellRect(w, 1, 2).center());
-        QVERIFY(!w.GridText->isVisible());
+        ui::Grid(w)->setFocus();
+        QTest::keyClick(ui::Grid(w), Qt::Key_Delete);
+        QCOMPARE(ui::lblDisp(w)->text(), frmMain::RecordingLockText);
+        QTest::mouseClick(ui::Grid(w)->viewport(), Qt::LeftButton, {}, cellRect(w, 1, 2).center());
+        QVERIFY(!ui::GridText(w)->isVisible());
         QCOMPARE(functions(w), QStringList({"ElbowUp", "Pause", "BaseCW"}));
 
         // The mode changes while the motion runs, then the motion stops: the step is never ended.
-        w.optInteractive->SetValue(true);
+        ui::optInteractive(w)->SetValue(true);
         h.click(4);
         QVERIFY(!w.Editor().RecordingStep());
-        w.Grid->SetRow(1);
-        QTest::keyClick(w.Grid, Qt::Key_Delete);
+        ui::Grid(w)->SetRow(1);
+        QTest::keyClick(ui::Grid(w), Qt::Key_Delete);
         QCOMPARE(functions(w), QStringList({"Pause", "BaseCW"}));
         keys(w, QKeySequence(Qt::CTRL | Qt::Key_Z));
         QCOMPARE(functions(w), QStringList({"ElbowUp", "Pause", "BaseCW"}));
 
         // Left behind with its motion still on, the step is given up by an edit: ending it in Scripting
         // mode afterwards records nothing into the row the edit used.
-        w.optScripting->SetValue(true);
+        ui::optScripting(w)->SetValue(true);
         h.click(5);
-        w.optInteractive->SetValue(true);
+        ui::optInteractive(w)->SetValue(true);
         w.Editor().InsertStep(4);
-        w.GridText->hide();
-        w.optScripting->SetValue(true);
+        ui::GridText(w)->hide();
+        ui::optScripting(w)->SetValue(true);
         h.click(5);
         QCOMPARE(functions(w), QStringList({"ElbowUp", "Pause", "BaseCW", "Pause"}));
-        QCOMPARE(w.Grid->TextMatrix(4, 2), QStringLiteral(" 0"));
+        QCOMPARE(ui::Grid(w)->TextMatrix(4, 2), QStringLiteral(" 0"));
     }
 
     // The line under the grid gives one pass and the whole run, in m:ss from a minute.
@@ -527,10 +529,11 @@ private Q_SLOTS:
         for (const QString &time : times)
             steps.append({QStringLiteral("ElbowUp"), time});
         putScript(w, steps);
-        w.txtReps->setText(reps);
+        ui::txtReps(w)->setText(reps);
         const QString line = w.Editor().TotalsLine();
         QVERIFY2(line == total || line.startsWith(total + QStringLiteral(" \u00b7")), qPrintable(line));
-        QTRY_VERIFY2(w.lblTotals->text().startsWith(total.left(12)), qPrintable(w.lblTotals->text()));
+        QTRY_VERIFY2(ui::lblTotals(w)->text().startsWith(total.left(12)),
+                     qPrintable(ui::lblTotals(w)->text()));
     }
 
     // While a run lasts the window shows its repetition, step and time left; when it ends, how.
@@ -549,7 +552,7 @@ private Q_SLOTS:
         h.addArm();
         frmMain &w = h.open();
         putScript(w, {{"ElbowUp", " .15"}, {"WristUp", " .15"}});
-        w.txtReps->setText(QStringLiteral("3"));
+        ui::txtReps(w)->setText(QStringLiteral("3"));
         QStringList shown;
         QTimer poll;
         poll.setInterval(20);
@@ -560,10 +563,10 @@ private Q_SLOTS:
             shown << display.text();
             // Stopped from the window's thread once the second repetition is on its second step.
             if (stop && display.progress().repetition() == 2 && display.progress().step() == 2)
-                QTest::mouseClick(w.cmdRun, Qt::LeftButton);
+                QTest::mouseClick(ui::cmdRun(w), Qt::LeftButton);
         });
         poll.start();
-        QTest::mouseClick(w.cmdRun, Qt::LeftButton);
+        QTest::mouseClick(ui::cmdRun(w), Qt::LeftButton);
         poll.stop();
         QVERIFY(!w.runDisplay().isVisible());
         QVERIFY2(!shown.isEmpty(), "the progress was never shown");
@@ -571,9 +574,9 @@ private Q_SLOTS:
         QVERIFY2(std::any_of(shown.begin(), shown.end(),
                              [](const QString &t) { return t.startsWith("2 of 3 \u00b7 Step 2 of 2"); }),
                  qPrintable(shown.join(QLatin1Char('|'))));
-        QVERIFY2(w.lblDisp->text().startsWith(status), qPrintable(w.lblDisp->text()));
+        QVERIFY2(ui::lblDisp(w)->text().startsWith(status), qPrintable(ui::lblDisp(w)->text()));
         // The status line gives the connection state back after a while.
-        QTRY_COMPARE_WITH_TIMEOUT(w.lblDisp->text(), frmMain::ReadyText, 6000);
+        QTRY_COMPARE_WITH_TIMEOUT(ui::lblDisp(w)->text(), frmMain::ReadyText, 6000);
     }
 
     // Return to start is a run as the operator sees it: panel locked, Run reading Stop, the progress
@@ -595,29 +598,30 @@ private Q_SLOTS:
         h.click(3);
         QTest::qWait(400);
         h.click(3);
-        QCOMPARE(w.cmdControl[3]->bordercolor(), frmMain::IdleBorderColor);
+        QCOMPARE(ui::cmdControl(w)[3]->bordercolor(), frmMain::IdleBorderColor);
         const qsizetype sent = h.codes().size();
         QStringList during;
         QTimer::singleShot(150, &w, [&] {
             h.click(4);
-            during << w.cmdRun->Caption() << w.runDisplay().text().section(QStringLiteral(" \u00b7 "), 0, 1);
+            during << ui::cmdRun(w)->Caption()
+                   << w.runDisplay().text().section(QStringLiteral(" \u00b7 "), 0, 1);
             if (QTest::currentDataTag() == QLatin1String("Esc"))
-                QTest::keyClick(w.Grid, Qt::Key_Escape);
+                QTest::keyClick(ui::Grid(w), Qt::Key_Escape);
         });
         keys(w, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
         QCOMPARE(during, QStringList({"Stop", "Returning to start \u00b7 Step 1 of 1"}));
         // Elbow Down back, then the stop; the click on Wrist Up sent nothing and lit nothing.
         QCOMPARE(h.codes().mid(sent), QList<int>({8, 0}));
-        QCOMPARE(w.cmdRun->Caption(), QStringLiteral("Run"));
-        QCOMPARE(w.cmdControl[4]->backcolor(), frmMain::IdleBackColor);
-        QTEST(w.lblDisp->text(), "told");
+        QCOMPARE(ui::cmdRun(w)->Caption(), QStringLiteral("Run"));
+        QCOMPARE(ui::cmdControl(w)[4]->backcolor(), frmMain::IdleBackColor);
+        QTEST(ui::lblDisp(w)->text(), "told");
 
         // The gripper known at its open end (as the calibration's key leaves it): a step opening it is
         // cut at once.
         w.session().markAtEnd(10);
         putScript(w, {{"GripOpen", " .3"}, {"WristUp", " .2"}});
-        QTest::mouseClick(w.cmdRun, Qt::LeftButton);
-        const QStringList told = w.lblDisp->toolTip().split(QLatin1Char('\n'));
+        QTest::mouseClick(ui::cmdRun(w), Qt::LeftButton);
+        const QStringList told = ui::lblDisp(w)->toolTip().split(QLatin1Char('\n'));
         QVERIFY2(told.value(0).startsWith("Run finished: 1 repetition, 0.") &&
                      told.value(0).endsWith(" s; 1 step cut short at an end"), qPrintable(told.value(0)));
         QCOMPARE(told.value(1), "Step 1 (GripOpen) of repetition 1 cut short: Gripper at its open end (estimated)");
@@ -636,12 +640,12 @@ private Q_SLOTS:
         putScript(w, Three);
         w.Editor().DeleteStep(2);
         dialogs.saveAnswers << dir.filePath(QStringLiteral("undo.SRP"));
-        QTest::mouseClick(w.cmdSaveAs, Qt::LeftButton);
-        for (QWidget *holder : {static_cast<QWidget *>(w.Grid), static_cast<QWidget *>(w.FrameMain),
-                                static_cast<QWidget *>(w.txtReps), static_cast<QWidget *>(nullptr)}) {
+        QTest::mouseClick(ui::cmdSaveAs(w), Qt::LeftButton);
+        for (QWidget *holder : {static_cast<QWidget *>(ui::Grid(w)), static_cast<QWidget *>(ui::FrameMain(w)),
+                                static_cast<QWidget *>(ui::txtReps(w)), static_cast<QWidget *>(nullptr)}) {
             holder ? holder->setFocus() : QApplication::focusWidget()->clearFocus();
             QTest::keySequence(w.windowHandle(), QKeySequence(Qt::CTRL | Qt::Key_Z));
-            QCOMPARE(functions(w).size(), holder == w.txtReps ? 2 : 3);
+            QCOMPARE(functions(w).size(), holder == ui::txtReps(w) ? 2 : 3);
             QTest::keySequence(w.windowHandle(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
             QCOMPARE(functions(w).size(), 2);
         }
@@ -658,15 +662,15 @@ private Q_SLOTS:
         FakeDialogs dialogs;
         w.SetScriptDialogs(&dialogs);
         const auto badgeShown = [&w] {
-            const auto badges = w.FrameMain->findChildren<QLabel *>();
+            const auto badges = ui::FrameMain(w)->findChildren<QLabel *>();
             return std::any_of(badges.begin(), badges.end(), [](QLabel *l) {
                 return l->accessibleName() == QStringLiteral("Recording") && l->isVisible();
             });
         };
         QVERIFY(!badgeShown());
-        w.optScripting->SetValue(true);
+        ui::optScripting(w)->SetValue(true);
         QVERIFY(badgeShown());
-        w.optInteractive->SetValue(true);
+        ui::optInteractive(w)->SetValue(true);
         QVERIFY(!badgeShown());
 
         putScript(w, Three);
@@ -688,7 +692,7 @@ private Q_SLOTS:
         dialogs.saveAnswers << file;
         keys(w, QKeySequence(Qt::CTRL | Qt::Key_S));
         QVERIFY(QFile::exists(file));
-        QCOMPARE(w.ScriptFileName, file);
+        QCOMPARE(w.Editor().FileName(), file);
         w.Editor().DeleteStep(1);
         dialogs.openAnswers << file;
         keys(w, QKeySequence(Qt::CTRL | Qt::Key_O));
@@ -702,8 +706,8 @@ private Q_SLOTS:
         keys(w, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
         QTRY_VERIFY(armWindow.isVisible());
         armWindow.close();
-        QCOMPARE(w.FrameMain->contextMenuPolicy(), Qt::ActionsContextMenu);
-        const QList<QAction *> pictureMenu = w.FrameMain->actions();
+        QCOMPARE(ui::FrameMain(w)->contextMenuPolicy(), Qt::ActionsContextMenu);
+        const QList<QAction *> pictureMenu = ui::FrameMain(w)->actions();
         const auto named = [&pictureMenu](const char *text) -> QAction * {
             for (QAction *action : pictureMenu) {
                 if (action->text() == QLatin1String(text))
@@ -718,12 +722,12 @@ private Q_SLOTS:
         // The pose commands are in the same menu: Return to start says why it does nothing (no arm
         // here), the start pose makes every joint known from the start, as the lines in the picture's
         // corner say, and Forget the pose forgets it again.
-        const auto *poseLine = w.FrameMain->findChild<QLabel *>(QStringLiteral("poseStatus"));
+        const auto *poseLine = ui::FrameMain(w)->findChild<QLabel *>(QStringLiteral("poseStatus"));
         QVERIFY(poseLine);
         QCOMPARE(poseLine->text(), QStringLiteral("Pose unknown"));
         QVERIFY(named("Return to start"));
         named("Return to start")->trigger();
-        QCOMPARE(w.lblDisp->text(), QStringLiteral("No arm to return to its start pose"));
+        QCOMPARE(ui::lblDisp(w)->text(), QStringLiteral("No arm to return to its start pose"));
         QVERIFY(named("This is the start pose"));
         named("This is the start pose")->trigger();
         QVERIFY2(poseLine->text().startsWith(QStringLiteral("Base \u00B10\u00B0 from start\n")),
@@ -742,13 +746,13 @@ private Q_SLOTS:
         frmMain &w = h.open();
         FakeDialogs dialogs;
         w.SetScriptDialogs(&dialogs);
-        ScriptModel::Snapshot full = w.Script->snapshot();
+        ScriptModel::Snapshot full = ui::Script(w)->snapshot();
         full.rows = QList<ScriptRow>(
             20000, ScriptRow{QStringLiteral(" 1"), QStringLiteral("ElbowUp"), QStringLiteral(" 1")});
         full.nextStep = 20001;
-        w.Script->restore(full);
+        ui::Script(w)->restore(full);
         QVERIFY(chooseFromMenu(w, 1, QStringLiteral("Append return path")));
-        QCOMPARE(w.NextStep, qint16(20001));
+        QCOMPARE(ui::NextStep(w), qint16(20001));
         QCOMPARE(dialogs.messages,
                  QStringList{"Error: The return path was not appended: it takes 20000 steps, and the script "
                              "has room for 12766 more (a script holds at most 32766 steps)."});

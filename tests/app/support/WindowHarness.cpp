@@ -88,5 +88,5 @@ QList<int> WindowHarness::codesOf(int arm) const
 
 void WindowHarness::click(int index)
 {
-    QTest::mouseClick(m_window->cmdControl[size_t(index)], Qt::LeftButton);
+    QTest::mouseClick(ui::cmdControl(*m_window)[size_t(index)], Qt::LeftButton);
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "KitArmList.h"
+#include "ScriptEditor.h"
 #include "VirtualArm.h"
 #include "VirtualHidTransport.h"
+#include "WindowControls.h"
 #include "frmMain.h"
 
 #include <QList>
