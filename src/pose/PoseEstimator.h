@@ -271,6 +271,8 @@ private:
     double ranSecondsAt(qint64 tNs) const;
     // For the return plan: the joint's start pose rests against one of its stops.
     static bool startsAtStop(const PoseEstimator &arm, const ArmJointMotion &m, double target);
+    static void playMoveToStart(PoseEstimator &a, qint64 &at, QList<PlanStep> &out, ArmJoint joint, double target,
+                                int homeTowards);
 
     TravelCalibration m_calibration;
     Joints m_joints{};

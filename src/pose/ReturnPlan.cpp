@@ -71,45 +71,15 @@ int preference(ArmJoint joint, bool shoulderRises)
     return 0;
 }
 
-} // namespace
-
-bool PoseEstimator::startsAtStop(const PoseEstimator &arm, const ArmJointMotion &m, double target)
+// Every order of the moves, and every order with the shoulder raised to upright first and brought to
+// its start last; the path that stays clear of the table wins, then the one with fewer steps, then
+// the preferred order.
+std::vector<Move> bestOrder(const PoseEstimator &arm, const JointAngles &from, const std::vector<Move> &moves,
+                            double startShoulder)
 {
-    // A joint known at its ends that started resting against a stop goes back onto that stop, where it
-    // surely is, rather than to where the guess would have it.
-    const PoseKnowledge knowledge = arm.m_joints[armJointIndex(m.joint)].knowledge;
-    return knowledge == PoseKnowledge::AtEnds &&
-           std::min(target - m.minDegrees, m.maxDegrees - target) <= mostGive(m.joint) + EndDegrees;
-}
-
-QList<PlanStep> PoseEstimator::returnToStart(qint64 tNs) const
-{
-    PoseEstimator arm = *this;
-    arm.apply(0, tNs);
-    const PoseEstimate now = arm.estimateAt(tNs);
-    if (!m_started || !now.known())
-        return {};
-    const JointAngles from = now.degrees();
-
-    // The joints to move: those away from their start, and those whose start is an end stop they
-    // are not surely at yet.
-    std::vector<Move> moves;
-    for (const ArmJointMotion &m : armJointMotions) {
-        const int i = armJointIndex(m.joint);
-        const double target = m_start[i];
-        if (std::abs(target - from[i]) >= MinMoveDegrees ||
-            (startsAtStop(arm, m, target) && now.joints[i].uncertainty() >= MinMoveDegrees))
-            moves.push_back({m.joint, target});
-    }
-    if (moves.empty())
-        return {};
-
-    // Every order of the moves, and every order with the shoulder raised to upright first and
-    // brought to its start last; the path that stays clear of the table wins, then the one with fewer
-    // steps, then the preferred order.
     const int shoulder = armJointIndex(ArmJoint::Shoulder);
     const bool shoulderRises =
-        std::abs(m_start[shoulder] - ShoulderUpright) < std::abs(from[shoulder] - ShoulderUpright);
+        std::abs(startShoulder - ShoulderUpright) < std::abs(from[shoulder] - ShoulderUpright);
     const auto byPreference = [shoulderRises](const Move &a, const Move &b) {
         return preference(a.joint, shoulderRises) < preference(b.joint, shoulderRises);
     };
@@ -139,62 +109,103 @@ QList<PlanStep> PoseEstimator::returnToStart(qint64 tNs) const
         do {
             std::vector<Move> candidate{{ArmJoint::Shoulder, ShoulderUpright}};
             candidate.insert(candidate.end(), others.begin(), others.end());
-            if (std::abs(m_start[shoulder] - ShoulderUpright) >= MinMoveDegrees)
-                candidate.push_back({ArmJoint::Shoulder, m_start[shoulder]});
+            if (std::abs(startShoulder - ShoulderUpright) >= MinMoveDegrees)
+                candidate.push_back({ArmJoint::Shoulder, startShoulder});
             consider(candidate);
         } while (std::next_permutation(others.begin(), others.end(), byPreference));
     }
+
+    return best;
+}
+
+} // namespace
+
+bool PoseEstimator::startsAtStop(const PoseEstimator &arm, const ArmJointMotion &m, double target)
+{
+    // A joint known at its ends that started resting against a stop goes back onto that stop, where it
+    // surely is, rather than to where the guess would have it.
+    const PoseKnowledge knowledge = arm.m_joints[armJointIndex(m.joint)].knowledge;
+    return knowledge == PoseKnowledge::AtEnds &&
+           std::min(target - m.minDegrees, m.maxDegrees - target) <= mostGive(m.joint) + EndDegrees;
+}
+
+// The steps that bring one joint to `target`, played on `a` from `at`; with `homeTowards` it is first
+// driven surely into that stop.
+void PoseEstimator::playMoveToStart(PoseEstimator &a, qint64 &at, QList<PlanStep> &out, ArmJoint joint, double target,
+                                    int homeTowards)
+{
+    const auto play = [&](int code, double seconds) {
+        if (seconds <= 0)
+            return;
+        out.append({code, seconds});
+        a.apply(code, at);
+        at += static_cast<qint64>(std::llround(seconds * NsPerSecond));
+    };
+    const int i = armJointIndex(joint);
+    const ArmJointMotion &m = armJointMotion(joint);
+    const double overdrive = overdriveSeconds(m);
+    if (homeTowards != 0) {
+        const int code = armCodeFor(joint, homeTowards);
+        play(code, a.secondsToSureEnd(code, at));
+    }
+    const JointEstimate now = a.estimateAt(at).joints[i];
+    // A joint the guess puts at an end may be short of it: pushed on a little, it starts its way
+    // back from the stop itself, where it surely is, rather than from where it may be.
+    for (int towards : {1, -1}) {
+        const int code = armCodeFor(joint, towards);
+        if (target != armCodeMotion(code)->endDegrees() && a.atEnd(code, at) &&
+            now.uncertainty() >= MinMoveDegrees)
+            play(code, std::min(a.secondsToSureEnd(code, at), overdrive));
+    }
+    const Case guess = a.jointsAt(at)[i].cases[0];
+    const bool toStop = startsAtStop(a, m, target);
+    const bool toMax = target - m.minDegrees > m.maxDegrees - target;
+    const int direction = toStop ? (toMax ? 1 : -1) : (target > guess.degrees ? 1 : -1);
+    const int code = armCodeFor(joint, direction);
+    double toTarget = a.secondsFor(guess, code, target, 0.0);
+    // The motor runs on a little after its stop: stopped that much sooner, it arrives.
+    const double coast = a.coastSeconds(guess, direction);
+    if (toTarget > a.lagSeconds(guess, direction) + 2 * coast)
+        toTarget -= coast;
+    play(code, toStop ? std::min(a.secondsToSureEnd(code, at), toTarget + overdrive) : toTarget);
+    a.apply(0, at);
+}
+
+QList<PlanStep> PoseEstimator::returnToStart(qint64 tNs) const
+{
+    PoseEstimator arm = *this;
+    arm.apply(0, tNs);
+    const PoseEstimate now = arm.estimateAt(tNs);
+    if (!m_started || !now.known())
+        return {};
+    const JointAngles from = now.degrees();
+
+    // The joints to move: those away from their start, and those whose start is an end stop they
+    // are not surely at yet.
+    std::vector<Move> moves;
+    for (const ArmJointMotion &m : armJointMotions) {
+        const int i = armJointIndex(m.joint);
+        const double target = m_start[i];
+        if (std::abs(target - from[i]) >= MinMoveDegrees ||
+            (startsAtStop(arm, m, target) && now.joints[i].uncertainty() >= MinMoveDegrees))
+            moves.push_back({m.joint, target});
+    }
+    if (moves.empty())
+        return {};
+
+    const std::vector<Move> best = bestOrder(arm, from, moves, m_start[armJointIndex(ArmJoint::Shoulder)]);
 
     // Timed on a copy of the estimate, so that each step starts from where the ones before leave
     // the joint, play included.
     QList<PlanStep> steps;
     qint64 t = tNs;
-    // The steps that bring one joint to its start, played on `a` from `at`; with `homeTowards` it is
-    // first driven surely into that stop.
-    const auto moveJoint = [](PoseEstimator &a, qint64 &at, QList<PlanStep> &out, const Move &move, int homeTowards) {
-        const auto play = [&](int code, double seconds) {
-            if (seconds <= 0)
-                return;
-            out.append({code, seconds});
-            a.apply(code, at);
-            at += static_cast<qint64>(std::llround(seconds * NsPerSecond));
-        };
-        const int i = armJointIndex(move.joint);
-        const ArmJointMotion &m = armJointMotion(move.joint);
-        const double overdrive = overdriveSeconds(m);
-        if (homeTowards != 0) {
-            const int code = armCodeFor(move.joint, homeTowards);
-            play(code, a.secondsToSureEnd(code, at));
-        }
-        const JointEstimate now = a.estimateAt(at).joints[i];
-        // A joint the guess puts at an end may be short of it: pushed on a little, it starts its way
-        // back from the stop itself, where it surely is, rather than from where it may be.
-        for (int towards : {1, -1}) {
-            const int code = armCodeFor(move.joint, towards);
-            if (move.target != armCodeMotion(code)->endDegrees() && a.atEnd(code, at) &&
-                now.uncertainty() >= MinMoveDegrees)
-                play(code, std::min(a.secondsToSureEnd(code, at), overdrive));
-        }
-        const Case guess = a.jointsAt(at)[i].cases[0];
-        const bool toStop = startsAtStop(a, m, move.target);
-        const bool toMax = move.target - m.minDegrees > m.maxDegrees - move.target;
-        const int direction = toStop ? (toMax ? 1 : -1) : (move.target > guess.degrees ? 1 : -1);
-        const int code = armCodeFor(move.joint, direction);
-        double toTarget = a.secondsFor(guess, code, move.target, 0.0);
-        // The motor runs on a little after its stop: stopped that much sooner, it arrives.
-        const double coast = a.coastSeconds(guess, direction);
-        if (toTarget > a.lagSeconds(guess, direction) + 2 * coast)
-            toTarget -= coast;
-        play(code, toStop ? std::min(a.secondsToSureEnd(code, at), toTarget + overdrive) : toTarget);
-        a.apply(0, at);
-    };
     for (const Move &move : best) {
         const int i = armJointIndex(move.joint);
         const ArmJointMotion &m = armJointMotion(move.joint);
         PoseEstimator direct = arm;
         qint64 directT = t;
         QList<PlanStep> directSteps;
-        moveJoint(direct, directT, directSteps, move, 0);
+        playMoveToStart(direct, directT, directSteps, move.joint, move.target, 0);
         // A joint whose distance from the start has grown too uncertain may do better going first
         // into a stop it left from before: the way back from there repeats the way out, errors and
         // all, rather than adding up those of every motion since.
@@ -204,7 +215,7 @@ QList<PlanStep> PoseEstimator::returnToStart(qint64 tNs) const
                 PoseEstimator homed = arm;
                 qint64 homedT = t;
                 QList<PlanStep> homedSteps;
-                moveJoint(homed, homedT, homedSteps, move, towards);
+                playMoveToStart(homed, homedT, homedSteps, move.joint, move.target, towards);
                 const double band = homed.estimateAt(homedT).joints[i].offsetUncertainty();
                 if (band < 0.7 * std::min(directBand, direct.estimateAt(directT).joints[i].offsetUncertainty())) {
                     direct = homed;
