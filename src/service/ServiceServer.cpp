@@ -27,7 +27,8 @@ struct ServiceServer::Client
     EventMask events = 0;
     qint64 poseIntervalMs = qint64(1000.0 / DefaultPoseHz);
     qint64 lastPoseMs = -1000000;
-    QTimer *poseTimer = nullptr;
+    // A pose came that this client has not been sent yet.
+    bool posePending = false;
 };
 
 ServiceServer::ServiceServer(ServiceArm *arm, QObject *parent)
@@ -42,6 +43,8 @@ ServiceServer::ServiceServer(ServiceArm *arm, QObject *parent)
     m_holdTimer.setSingleShot(true);
     m_holdTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_holdTimer, &QTimer::timeout, this, &ServiceServer::onHoldLapsed);
+    m_poseTimer.setSingleShot(true);
+    connect(&m_poseTimer, &QTimer::timeout, this, &ServiceServer::sendPoses);
 
     connect(arm, &ServiceArm::motionEnded, this, &ServiceServer::onMotionEnded);
     connect(arm, &ServiceArm::runEnded, this, &ServiceServer::onRunEnded);
@@ -64,8 +67,8 @@ ServiceServer::ServiceServer(ServiceArm *arm, QObject *parent)
         m_pose = pose;
         m_poseLine.clear();
         for (auto &[serial, client] : m_clients)
-            if ((client->events & PoseEvent) && !client->closing)
-                schedulePose(*client);
+            client->posePending = true;
+        sendPoses();
     });
 }
 
@@ -339,14 +342,20 @@ void ServiceServer::subscribe(Client &c, const Request &r)
             c.poseIntervalMs = qMax<qint64>(1, qRound64(1000.0 / *r.poseHz));
     } else {
         c.events &= ~r.events;
-        if (c.poseTimer && !(c.events & PoseEvent))
-            c.poseTimer->stop();
     }
     QJsonArray names;
     for (EventKind kind : {ConnectionEvent, MotionEvent, RunEvent, PoseEvent, LightEvent, ControlEvent})
         if (c.events & kind)
             names.append(eventName(kind));
     send(c, replyLine(r.id, {{QStringLiteral("events"), names}}));
+    if (r.command == Command::Subscribe && (r.events & PoseEvent)) {
+        // The pose as it stands first, then its changes.
+        m_pose = m_arm->pose();
+        m_poseLine.clear();
+        c.posePending = true;
+        c.lastPoseMs = -1000000;
+        sendPoses();
+    }
 }
 
 QJsonObject ServiceServer::status(const Client &c) const
@@ -366,6 +375,8 @@ void ServiceServer::send(Client &c, const QByteArray &line)
     if (c.closing)
         return;
     c.socket->write(line);
+    // Written at once, as far as the socket takes it, rather than on the next turn of the event loop.
+    c.socket->flush();
     if (c.socket->bytesToWrite() > MaxUnsentBytes)
         cutOff(c, false);
 }
@@ -377,33 +388,41 @@ void ServiceServer::broadcast(EventKind kind, const QByteArray &line)
             send(*client, line);
 }
 
-void ServiceServer::schedulePose(Client &c)
+bool ServiceServer::poseDue(const Client &c, qint64 nowMs) const
 {
-    if (c.poseTimer && c.poseTimer->isActive())
-        return; // the latest pose goes out when it fires
-    const qint64 wait = c.lastPoseMs + c.poseIntervalMs - m_clock.elapsed();
-    if (wait <= 0) {
-        sendPose(c.serial);
-        return;
-    }
-    if (!c.poseTimer) {
-        c.poseTimer = new QTimer(c.socket);
-        c.poseTimer->setSingleShot(true);
-        const quint64 serial = c.serial;
-        connect(c.poseTimer, &QTimer::timeout, this, [this, serial] { sendPose(serial); });
-    }
-    c.poseTimer->start(int(wait));
+    // A little early is on time: clients asking the same rate are served together, at a pose change.
+    return nowMs - c.lastPoseMs >= c.poseIntervalMs - c.poseIntervalMs / 8;
 }
 
-void ServiceServer::sendPose(quint64 serial)
+void ServiceServer::sendPose(Client &c, qint64 nowMs)
 {
-    const auto it = m_clients.find(serial);
-    if (it == m_clients.end() || !(it->second->events & PoseEvent))
-        return;
     if (m_poseLine.isEmpty())
         m_poseLine = eventLine(PoseEvent, poseJson(m_pose));
-    it->second->lastPoseMs = m_clock.elapsed();
-    send(*it->second, m_poseLine);
+    c.posePending = false;
+    c.lastPoseMs = nowMs;
+    send(c, m_poseLine);
+}
+
+void ServiceServer::sendPoses()
+{
+    // Every client due is sent the latest pose; one timer wakes for the earliest of those left waiting.
+    const qint64 now = m_clock.elapsed();
+    qint64 next = -1;
+    for (auto &[serial, client] : m_clients) {
+        Client &c = *client;
+        if (!c.posePending || c.closing || !(c.events & PoseEvent))
+            continue;
+        if (poseDue(c, now)) {
+            sendPose(c, now);
+            continue;
+        }
+        const qint64 due = c.lastPoseMs + c.poseIntervalMs;
+        next = next < 0 ? due : qMin(next, due);
+    }
+    if (next < 0)
+        m_poseTimer.stop();
+    else if (!m_poseTimer.isActive() || m_poseTimer.remainingTime() > next - now)
+        m_poseTimer.start(int(qMax<qint64>(0, next - now)));
 }
 
 void ServiceServer::tellControl()

@@ -83,8 +83,9 @@ private:
     // Writes a line, cutting the client off when its unread output piles up.
     void send(Client &client, const QByteArray &line);
     void broadcast(ServiceProtocol::EventKind kind, const QByteArray &line);
-    void schedulePose(Client &client);
-    void sendPose(quint64 serial);
+    bool poseDue(const Client &client, qint64 nowMs) const;
+    void sendPose(Client &client, qint64 nowMs);
+    void sendPoses();
     void tellControl();
 
     // Ends the client's connection: `flush` lets what was written go out first. It is forgotten on the
@@ -124,4 +125,5 @@ private:
     ServicePose m_pose;
     // The pose event's line, made once for every client that is sent it.
     QByteArray m_poseLine;
+    QTimer m_poseTimer;
 };

@@ -297,7 +297,7 @@ private Q_SLOTS:
         fast.pump(150);
         other.pump(1);
         const QList<QJsonObject> poses = fast.events("pose");
-        QVERIFY2(poses.size() >= 5 && poses.size() <= 13, qPrintable(QString::number(poses.size())));
+        QVERIFY2(poses.size() >= 5 && poses.size() <= 15, qPrintable(QString::number(poses.size())));
         QCOMPARE(poses.last().value("joints").toObject().value("base").toObject().value("degrees").toDouble(),
                  pose.joints[0].degrees);
         QCOMPARE(other.events("pose").size(), 0);
