@@ -136,9 +136,9 @@ Figures timeMoves(QLocalSocket &socket, QByteArray &buffer, int moves, int first
     QByteArray line;
     for (int i = 0; i < moves; ++i) {
         const int number = firstNumber + i;
-        const QByteArray request = QByteArrayLiteral(R"({"id":)") + QByteArray::number(number)
-                                   + QByteArrayLiteral(R"(,"cmd":"move","joints":{"elbow":"up"},"ms":)")
-                                   + QByteArray::number(number) + "}\n";
+        const QByteArray request = QByteArrayLiteral(R"({"id":)") + QByteArray::number(number) +
+                                   QByteArrayLiteral(R"(,"cmd":"move","joints":{"elbow":"up"},"ms":)") +
+                                   QByteArray::number(number) + "}\n";
         const qint64 sent = nowNs();
         socket.write(request);
         socket.flush();
@@ -163,12 +163,12 @@ public:
     {
         for (int i = 0; i < count; ++i) {
             auto *socket = new QLocalSocket(this);
-            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-                poseEvents += socket->readAll().count("\"event\":\"pose\"");
-            });
+            connect(socket, &QLocalSocket::readyRead, this,
+                    [this, socket] { poseEvents += socket->readAll().count("\"event\":\"pose\""); });
             socket->connectToServer(path);
             socket->waitForConnected(5000);
-            socket->write(R"({"id":1,"cmd":"subscribe","events":["pose"],"poseHz":20})" "\n");
+            socket->write(R"({"id":1,"cmd":"subscribe","events":["pose"],"poseHz":20})"
+                          "\n");
         }
     }
 };
@@ -189,8 +189,9 @@ int main(int argc, char **argv)
         else if (option == "--seconds")
             seconds = std::max(0.5, atof(argv[i + 1]));
     }
-    calledNs = static_cast<std::atomic<qint64> *>(
-        mmap(nullptr, sizeof(std::atomic<qint64>) * Slots, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    calledNs =
+        static_cast<std::atomic<qint64> *>(mmap(nullptr, sizeof(std::atomic<qint64>) * Slots,
+                                                PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     if (calledNs == MAP_FAILED)
         return 1;
     QTemporaryDir dir;
@@ -213,21 +214,23 @@ int main(int argc, char **argv)
         kill(owner, SIGKILL);
         return 1;
     }
-    client.write(R"({"id":0,"cmd":"take"})" "\n");
+    client.write(R"({"id":0,"cmd":"take"})"
+                 "\n");
     readLine(client, &buffer, &line);
 
     std::printf("Request to the backend's call, %d moves (goal: p99 under 1 ms)\n", moves);
     timeMoves(client, buffer, 50, Slots / 2); // warm-up
     const Figures alone = timeMoves(client, buffer, moves, 1);
-    std::printf("  alone                  median %.3f ms  p99 %.3f ms  max %.3f ms\n", alone.medianMs, alone.p99Ms,
-                alone.maxMs);
+    std::printf("  alone                  median %.3f ms  p99 %.3f ms  max %.3f ms\n", alone.medianMs,
+                alone.p99Ms, alone.maxMs);
     const QByteArray rssAlone = statusField(owner, "VmRSS:");
 
     QThread thread;
     thread.start();
     Watchers watchers;
     watchers.moveToThread(&thread);
-    QMetaObject::invokeMethod(&watchers, [&] { watchers.open(path, watcherCount); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        &watchers, [&] { watchers.open(path, watcherCount); }, Qt::BlockingQueuedConnection);
     QThread::msleep(500);
 
     const qint64 countedFrom = watchers.poseEvents.load();
@@ -236,18 +239,22 @@ int main(int argc, char **argv)
     QThread::msleep(qint64(seconds * 1000));
     const double wall = double(nowNs() - wallFrom) / 1e9;
     const double cpuShare = (cpuSeconds(owner) - cpuFrom) / wall;
-    const double perWatcherHz = double(watchers.poseEvents.load() - countedFrom) / wall / std::max(1, watcherCount);
+    const double perWatcherHz =
+        double(watchers.poseEvents.load() - countedFrom) / wall / std::max(1, watcherCount);
 
     const Figures watched = timeMoves(client, buffer, moves, moves + 1);
-    std::printf("  with %d watchers        median %.3f ms  p99 %.3f ms  max %.3f ms\n", watcherCount, watched.medianMs,
-                watched.p99Ms, watched.maxMs);
-    std::printf("Owner with %d watchers at 20 Hz (its pose changing at 100 Hz), over %.1f s\n", watcherCount, wall);
+    std::printf("  with %d watchers        median %.3f ms  p99 %.3f ms  max %.3f ms\n", watcherCount,
+                watched.medianMs, watched.p99Ms, watched.maxMs);
+    std::printf("Owner with %d watchers at 20 Hz (its pose changing at 100 Hz), over %.1f s\n", watcherCount,
+                wall);
     std::printf("  CPU                    %.1f %% of one core\n", cpuShare * 100.0);
     std::printf("  pose events            %.1f per second per watcher\n", perWatcherHz);
-    std::printf("  memory                 %s resident (alone: %s), peak %s\n", statusField(owner, "VmRSS:").constData(),
-                rssAlone.constData(), statusField(owner, "VmHWM:").constData());
+    std::printf("  memory                 %s resident (alone: %s), peak %s\n",
+                statusField(owner, "VmRSS:").constData(), rssAlone.constData(),
+                statusField(owner, "VmHWM:").constData());
 
-    QMetaObject::invokeMethod(&watchers, [&] { qDeleteAll(watchers.children()); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        &watchers, [&] { qDeleteAll(watchers.children()); }, Qt::BlockingQueuedConnection);
     thread.quit();
     thread.wait();
     kill(owner, SIGTERM);

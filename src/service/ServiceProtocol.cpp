@@ -17,17 +17,15 @@ struct CommandName
     Command command;
 };
 constexpr CommandName commandNames[] = {
-    {"take", Command::Take},       {"release", Command::Release},
-    {"status", Command::Status},   {"arms", Command::Arms},
-    {"move", Command::Move},       {"hold", Command::Hold},
-    {"renew", Command::Renew},     {"stop", Command::Stop},
-    {"light", Command::Light},     {"pose", Command::Pose},
-    {"setStart", Command::SetStart}, {"returnToStart", Command::ReturnToStart},
-    {"play", Command::Play},       {"subscribe", Command::Subscribe},
-    {"unsubscribe", Command::Unsubscribe},
+    {"take", Command::Take},   {"release", Command::Release},     {"status", Command::Status},
+    {"arms", Command::Arms},   {"move", Command::Move},           {"hold", Command::Hold},
+    {"renew", Command::Renew}, {"stop", Command::Stop},           {"light", Command::Light},
+    {"pose", Command::Pose},   {"setStart", Command::SetStart},   {"returnToStart", Command::ReturnToStart},
+    {"play", Command::Play},   {"subscribe", Command::Subscribe}, {"unsubscribe", Command::Unsubscribe},
 };
 
-constexpr EventKind eventKinds[] = {ConnectionEvent, MotionEvent, RunEvent, PoseEvent, LightEvent, ControlEvent};
+constexpr EventKind eventKinds[] = {ConnectionEvent, MotionEvent, RunEvent,
+                                    PoseEvent,       LightEvent,  ControlEvent};
 
 // Why a field is not what it should be; empty when it is.
 using Fault = QString;
@@ -42,7 +40,10 @@ Fault readInt(const QJsonObject &o, const char *key, int low, int high, int *out
     }
     const double d = v.toDouble(std::nan(""));
     if (!v.isDouble() || d != std::floor(d) || d < low || d > high)
-        return QStringLiteral("\"%1\" must be a whole number from %2 to %3").arg(QLatin1String(key)).arg(low).arg(high);
+        return QStringLiteral("\"%1\" must be a whole number from %2 to %3")
+            .arg(QLatin1String(key))
+            .arg(low)
+            .arg(high);
     *out = int(d);
     return {};
 }
@@ -51,7 +52,8 @@ Fault readMotion(const QJsonObject &o, ServiceMotion *motion)
 {
     const QJsonValue v = o.value(QLatin1String("joints"));
     if (!v.isObject() || v.toObject().isEmpty())
-        return QStringLiteral("\"joints\" must be an object naming at least one joint and its way, as {\"elbow\":\"up\"}");
+        return QStringLiteral(
+            "\"joints\" must be an object naming at least one joint and its way, as {\"elbow\":\"up\"}");
     const QJsonObject joints = v.toObject();
     for (const ArmJointMotion &m : armJointMotions) {
         const QJsonValue way = joints.value(jointName(m.joint));
@@ -72,7 +74,8 @@ Fault readMotion(const QJsonObject &o, ServiceMotion *motion)
             for (const ArmJointMotion &m : armJointMotions)
                 known = known || it.key() == jointName(m.joint);
             if (!known)
-                return QStringLiteral("no joint is called \"%1\" (base, shoulder, elbow, wrist, gripper)").arg(it.key());
+                return QStringLiteral("no joint is called \"%1\" (base, shoulder, elbow, wrist, gripper)")
+                    .arg(it.key());
         }
     }
     return {};
@@ -91,8 +94,8 @@ Fault readSteps(const QJsonValue &v, QList<ServiceStep> *steps)
         const QJsonValue function = step.value(QLatin1String("function"));
         const QJsonValue seconds = step.value(QLatin1String("seconds"));
         const double s = seconds.toDouble(-1.0);
-        if (!function.isString() || function.toString().isEmpty() || !seconds.isDouble() || !(s >= 0.0)
-            || s > MaxStepSeconds)
+        if (!function.isString() || function.toString().isEmpty() || !seconds.isDouble() || !(s >= 0.0) ||
+            s > MaxStepSeconds)
             return QStringLiteral("step %1 must be {\"function\": a step name, \"seconds\": 0 to %2}")
                 .arg(i + 1)
                 .arg(MaxStepSeconds);
@@ -209,7 +212,8 @@ Parsed parseRequest(QByteArrayView bytes)
     QJsonParseError jsonError{};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes.toByteArray(), &jsonError);
     if (jsonError.error != QJsonParseError::NoError) {
-        parsed.error = QStringLiteral("not JSON: %1 at byte %2").arg(jsonError.errorString()).arg(jsonError.offset);
+        parsed.error =
+            QStringLiteral("not JSON: %1 at byte %2").arg(jsonError.errorString()).arg(jsonError.offset);
         return parsed;
     }
     if (!doc.isObject()) {
@@ -370,7 +374,8 @@ QString runOutcomeWord(RunOutcome outcome)
 
 QJsonObject motionResultJson(const MotionResult &result)
 {
-    QJsonObject o{{QStringLiteral("ended"), motionEndWord(result.end)}, {QStringLiteral("ranMs"), result.ranMs}};
+    QJsonObject o{{QStringLiteral("ended"), motionEndWord(result.end)},
+                  {QStringLiteral("ranMs"), result.ranMs}};
     if (!result.message.isEmpty())
         o.insert(QStringLiteral("message"), result.message);
     return o;
@@ -393,7 +398,8 @@ std::optional<Greeting> parseGreeting(QByteArrayView bytes)
     if (o.value(QLatin1String("hello")).toString() != QLatin1String("tessaro"))
         return std::nullopt;
     return Greeting{o.value(QLatin1String("hello")).toString(), o.value(QLatin1String("protocol")).toInt(),
-                    qint64(o.value(QLatin1String("pid")).toDouble()), o.value(QLatin1String("owner")).toString()};
+                    qint64(o.value(QLatin1String("pid")).toDouble()),
+                    o.value(QLatin1String("owner")).toString()};
 }
 
 } // namespace ServiceProtocol

@@ -53,8 +53,9 @@ ServiceServer::ServiceServer(ServiceArm *arm, QObject *parent)
                                                  {QStringLiteral("repetition"), repetition}}));
     });
     connect(arm, &ServiceArm::connectionChanged, this, [this](bool ready, const QStringList &arms) {
-        broadcast(ConnectionEvent, eventLine(ConnectionEvent, {{QStringLiteral("ready"), ready},
-                                                               {QStringLiteral("arms"), QJsonArray::fromStringList(arms)}}));
+        broadcast(ConnectionEvent,
+                  eventLine(ConnectionEvent, {{QStringLiteral("ready"), ready},
+                                              {QStringLiteral("arms"), QJsonArray::fromStringList(arms)}}));
     });
     connect(arm, &ServiceArm::motionChanged, this, [this](const ServiceMotion &motion) {
         m_motion = motion;
@@ -88,13 +89,15 @@ bool ServiceServer::listen(const QString &path, QString *error)
     const QByteArray lockPath = QFile::encodeName(path + QStringLiteral(".lock"));
     m_lockFd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (m_lockFd < 0) {
-        *error = QStringLiteral("cannot open %1: %2").arg(QFile::decodeName(lockPath), QString::fromLocal8Bit(strerror(errno)));
+        *error = QStringLiteral("cannot open %1: %2")
+                     .arg(QFile::decodeName(lockPath), QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
     if (::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
         ::close(m_lockFd);
         m_lockFd = -1;
-        *error = QStringLiteral("the arm is already served by %1").arg(ServiceSocket::probeOwner(path).text());
+        *error =
+            QStringLiteral("the arm is already served by %1").arg(ServiceSocket::probeOwner(path).text());
         return false;
     }
     QLocalServer::removeServer(path);
@@ -170,8 +173,9 @@ void ServiceServer::accept()
         Client &c = *client;
         m_clients.emplace(serial, std::move(client));
         send(c, greetingLine(QCoreApplication::applicationPid(),
-                             m_ownerName.isEmpty() ? ServiceSocket::processName(QCoreApplication::applicationPid())
-                                                   : m_ownerName));
+                             m_ownerName.isEmpty()
+                                 ? ServiceSocket::processName(QCoreApplication::applicationPid())
+                                 : m_ownerName));
         Q_EMIT clientCountChanged(clientCount());
     }
 }
@@ -199,12 +203,14 @@ void ServiceServer::readFrom(quint64 serial)
         if (handled == LinesPerTurn) {
             // The others' turn: the rest of this client's lines come after what is queued now.
             c.turnQueued = true;
-            QMetaObject::invokeMethod(this, [this, serial] { readFrom(serial); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, serial] { readFrom(serial); }, Qt::QueuedConnection);
             return;
         }
         const QByteArray line = c.input.left(newline);
         c.input.remove(0, newline + 1);
-        const QByteArrayView text = line.endsWith('\r') ? QByteArrayView(line).chopped(1) : QByteArrayView(line);
+        const QByteArrayView text =
+            line.endsWith('\r') ? QByteArrayView(line).chopped(1) : QByteArrayView(line);
         if (!text.trimmed().isEmpty()) {
             handle(c, text);
             ++handled;
@@ -212,7 +218,9 @@ void ServiceServer::readFrom(quint64 serial)
     }
     if (c.closing)
         return;
-    send(c, errorLine(QJsonValue(), QStringLiteral("line longer than %1 bytes: the connection is closed").arg(MaxLineBytes)));
+    send(c,
+         errorLine(QJsonValue(),
+                   QStringLiteral("line longer than %1 bytes: the connection is closed").arg(MaxLineBytes)));
     cutOff(c, true);
 }
 
@@ -226,8 +234,9 @@ void ServiceServer::handle(Client &c, QByteArrayView line)
     const Request &r = *parsed.request;
     if (needsControl(r) && m_controller != c.serial) {
         const QString who = controller();
-        send(c, errorLine(r.id, who.isEmpty() ? QStringLiteral("this client does not have control: send take first")
-                                              : QStringLiteral("control is held by %1").arg(who)));
+        send(c, errorLine(r.id, who.isEmpty()
+                                    ? QStringLiteral("this client does not have control: send take first")
+                                    : QStringLiteral("control is held by %1").arg(who)));
         return;
     }
     QString error;
@@ -431,8 +440,9 @@ void ServiceServer::tellControl()
     Q_EMIT controllerChanged(who);
     for (auto &[serial, client] : m_clients)
         if (client->events & ControlEvent)
-            send(*client, eventLine(ControlEvent, {{QStringLiteral("by"), who.isEmpty() ? QJsonValue() : QJsonValue(who)},
-                                                   {QStringLiteral("you"), serial == m_controller}}));
+            send(*client, eventLine(ControlEvent,
+                                    {{QStringLiteral("by"), who.isEmpty() ? QJsonValue() : QJsonValue(who)},
+                                     {QStringLiteral("you"), serial == m_controller}}));
 }
 
 void ServiceServer::loseControl(const QString &why)
@@ -521,7 +531,8 @@ void ServiceServer::onMotionEnded(ServiceArm::Token token, const MotionResult &r
     if (it == m_clients.end())
         return;
     if (told.end == MotionEnd::Refused)
-        send(*it->second, errorLine(pending.id, told.message, {{QStringLiteral("ended"), motionEndWord(told.end)}}));
+        send(*it->second,
+             errorLine(pending.id, told.message, {{QStringLiteral("ended"), motionEndWord(told.end)}}));
     else
         send(*it->second, replyLine(pending.id, motionResultJson(told)));
 }
@@ -537,7 +548,8 @@ void ServiceServer::onRunEnded(ServiceArm::Token token, const RunResult &result)
     if (it == m_clients.end())
         return;
     if (told.outcome == RunOutcome::Refused)
-        send(*it->second, errorLine(pending.id, told.message, {{QStringLiteral("ended"), runOutcomeWord(told.outcome)}}));
+        send(*it->second,
+             errorLine(pending.id, told.message, {{QStringLiteral("ended"), runOutcomeWord(told.outcome)}}));
     else
         send(*it->second, replyLine(pending.id, runResultJson(told)));
 }

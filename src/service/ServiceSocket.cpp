@@ -29,7 +29,9 @@ bool prepareFolder(const QString &folder, QString *error)
         *error = QStringLiteral("cannot make %1: %2").arg(folder, QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::lstat(path.constData(), &st) != 0) {
         *error = QStringLiteral("cannot read %1: %2").arg(folder, QString::fromLocal8Bit(strerror(errno)));
         return false;
@@ -53,9 +55,12 @@ bool prepareFolder(const QString &folder, QString *error)
 
 std::optional<Peer> peerOf(qintptr socketDescriptor)
 {
-    struct ucred cred{};
+    struct ucred cred
+    {
+    };
     socklen_t length = sizeof cred;
-    if (::getsockopt(int(socketDescriptor), SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0 || length != sizeof cred)
+    if (::getsockopt(int(socketDescriptor), SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0 ||
+        length != sizeof cred)
         return std::nullopt;
     return Peer{cred.pid, cred.uid, describe(cred.pid)};
 }
@@ -83,7 +88,8 @@ QString processName(qint64 pid)
 QString describe(qint64 pid)
 {
     const QString name = processName(pid);
-    return name.isEmpty() ? QStringLiteral("pid %1").arg(pid) : QStringLiteral("%1, pid %2").arg(name).arg(pid);
+    return name.isEmpty() ? QStringLiteral("pid %1").arg(pid)
+                          : QStringLiteral("%1, pid %2").arg(name).arg(pid);
 }
 
 QString Owner::text() const

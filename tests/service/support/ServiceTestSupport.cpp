@@ -16,18 +16,19 @@ void FakeArm::startMotion(Token token, const ServiceMotion &motion, int ms)
 {
     QStringList joints;
     for (const JointDrive &d : motion)
-        joints << ServiceProtocol::jointName(d.joint) + QLatin1Char(':') + ServiceProtocol::directionWord(d.joint, d.direction);
+        joints << ServiceProtocol::jointName(d.joint) + QLatin1Char(':') +
+                      ServiceProtocol::directionWord(d.joint, d.direction);
     calls << QStringLiteral("start %1 %2").arg(joints.join(QLatin1Char(' '))).arg(ms);
     if (oneMotorOnly && motion.size() > 1) {
-        Q_EMIT motionEnded(token, {MotionEnd::Refused, QStringLiteral("the HID board drives one motor at a time"), 0});
+        Q_EMIT motionEnded(
+            token, {MotionEnd::Refused, QStringLiteral("the HID board drives one motor at a time"), 0});
         return;
     }
     endMotion(MotionEnd::Stopped);
     m_motion = token;
     Q_EMIT motionChanged(motion);
-    if (ms > 0) {
+    if (ms > 0)
         m_motionTimer.start(ms);
-    }
 }
 
 void FakeArm::endMotion(MotionEnd end)
@@ -40,34 +41,12 @@ void FakeArm::endMotion(MotionEnd end)
     Q_EMIT motionEnded(token, {end, QString(), 10});
 }
 
-void FakeArm::stopMotion(Token token)
-{
-    calls << QStringLiteral("stopMotion");
-    if (token == m_motion)
-        endMotion(MotionEnd::Stopped);
-}
-
 void FakeArm::stopEverything()
 {
     calls << QStringLiteral("stopEverything");
     endMotion(MotionEnd::Stopped);
     if (m_run)
         Q_EMIT runEnded(std::exchange(m_run, 0), {RunOutcome::Stopped, QString(), 0.5, 1, 1});
-}
-
-bool FakeArm::setLight(bool on, QString *)
-{
-    calls << QStringLiteral("light %1").arg(on ? "on" : "off");
-    lightOn = on;
-    Q_EMIT lightChanged(on);
-    return true;
-}
-
-bool FakeArm::declareStartPose(QString *)
-{
-    calls << QStringLiteral("setStart");
-    startSet = true;
-    return true;
 }
 
 void FakeArm::returnToStart(Token token)
@@ -102,7 +81,8 @@ void FakeArm::play(Token token, int steps, int repetitions)
             Q_EMIT runProgress(token, s, r);
     QTimer::singleShot(0, this, [this, token, steps, repetitions] {
         if (m_run == token)
-            Q_EMIT runEnded(std::exchange(m_run, 0), {RunOutcome::Finished, QString(), 1.0, steps, repetitions});
+            Q_EMIT runEnded(std::exchange(m_run, 0),
+                            {RunOutcome::Finished, QString(), 1.0, steps, repetitions});
     });
 }
 
@@ -175,14 +155,4 @@ void TestClient::pump(int ms)
 {
     QTest::qWait(ms);
     readLines();
-}
-
-bool TestClient::waitDisconnected(int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (connected() && !deadline.hasExpired()) {
-        QTest::qWait(5);
-        readLines();
-    }
-    return !connected();
 }

@@ -27,12 +27,26 @@ public:
     bool ready() const override { return true; }
     QStringList arms() const override { return {QStringLiteral("Virtual HID board 1e6f:1113")}; }
     void startMotion(Token token, const ServiceMotion &motion, int ms) override;
-    void stopMotion(Token token) override;
+    void stopMotion(Token token) override
+    {
+        calls << QStringLiteral("stopMotion");
+        if (token == m_motion)
+            endMotion(MotionEnd::Stopped);
+    }
     void stopEverything() override;
-    bool setLight(bool on, QString *error) override;
+    bool setLight(bool on, QString *) override
+    {
+        calls << QStringLiteral("light %1").arg(on ? "on" : "off");
+        Q_EMIT lightChanged(lightOn = on);
+        return true;
+    }
     bool light() const override { return lightOn; }
     ServicePose pose() const override { return {}; }
-    bool declareStartPose(QString *error) override;
+    bool declareStartPose(QString *) override
+    {
+        calls << QStringLiteral("setStart");
+        return startSet = true;
+    }
     void returnToStart(Token token) override;
     void playFile(Token token, const QString &path, int repetitions) override;
     void playSteps(Token token, const QList<ServiceStep> &steps, int repetitions) override;
@@ -63,7 +77,6 @@ public:
     QList<QJsonObject> events(const QString &name);
     // Reads whatever comes within ms.
     void pump(int ms);
-    bool waitDisconnected(int timeoutMs = 5000);
     QLocalSocket &socket() { return m_socket; }
 
 private:
