@@ -269,7 +269,10 @@ void ServiceServer::handle(Client &c, QByteArrayView line)
         send(c, replyLine(r.id));
         return;
     case Command::Stop:
-        // Anyone may stop the arm, with or without control.
+        // Anyone may stop the arm, with or without control; the controller hears who did.
+        for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it)
+            if (it->client != c.serial)
+                m_stopNotes.insert(it.key(), QStringLiteral("stopped by %1").arg(c.peer.description));
         m_arm->stopEverything();
         send(c, replyLine(r.id));
         return;
@@ -458,6 +461,9 @@ void ServiceServer::loseControl(const QString &why)
         }
     }
     m_controller = 0;
+    // A held motion of the client's is not renewed by whoever takes control next.
+    m_holdTimer.stop();
+    m_holdToken = 0;
     if (driving)
         m_arm->stopEverything();
     tellControl();
