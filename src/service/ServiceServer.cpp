@@ -165,7 +165,7 @@ void ServiceServer::accept()
         // its own write.
         socket->setReadBufferSize(MaxLineBytes + 1);
         const quint64 serial = client->serial;
-        connect(socket, &QLocalSocket::readyRead, this, [this, serial] { readFrom(serial); });
+        connect(socket, &QLocalSocket::readyRead, this, [this, serial] { readFrom(serial, false); });
         connect(socket, &QLocalSocket::disconnected, this, [this, serial] {
             const auto it = m_clients.find(serial);
             if (it != m_clients.end())
@@ -181,12 +181,15 @@ void ServiceServer::accept()
     }
 }
 
-void ServiceServer::readFrom(quint64 serial)
+void ServiceServer::readFrom(quint64 serial, bool turn)
 {
     const auto it = m_clients.find(serial);
     if (it == m_clients.end())
         return;
     Client &c = *it->second;
+    // More lines that came while the client waits for its turn wait with the rest.
+    if (c.turnQueued && !turn)
+        return;
     c.turnQueued = false;
     for (int handled = 0; !c.closing;) {
         qsizetype newline = c.input.indexOf('\n');
@@ -205,7 +208,7 @@ void ServiceServer::readFrom(quint64 serial)
             // The others' turn: the rest of this client's lines come after what is queued now.
             c.turnQueued = true;
             QMetaObject::invokeMethod(
-                this, [this, serial] { readFrom(serial); }, Qt::QueuedConnection);
+                this, [this, serial] { readFrom(serial, true); }, Qt::QueuedConnection);
             return;
         }
         const QByteArray line = c.input.left(newline);

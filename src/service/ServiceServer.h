@@ -71,7 +71,8 @@ private:
     };
 
     void accept();
-    void readFrom(quint64 serial);
+    // Handles the client's whole lines, LinesPerTurn of them, then queues its next turn.
+    void readFrom(quint64 serial, bool turn);
     void handle(Client &client, QByteArrayView line);
     void take(Client &client, const ServiceProtocol::Request &request);
     void startMotion(Client &client, const ServiceProtocol::Request &request);

@@ -44,6 +44,7 @@ void FakeArm::endMotion(MotionEnd end)
 void FakeArm::stopEverything()
 {
     calls << QStringLiteral("stopEverything");
+    armsAskedAtStop = armsAsked;
     endMotion(MotionEnd::Stopped);
     if (m_run)
         Q_EMIT runEnded(std::exchange(m_run, 0), {RunOutcome::Stopped, QString(), 0.5, 1, 1});
@@ -56,12 +57,6 @@ void FakeArm::returnToStart(Token token)
         Q_EMIT runEnded(token, {RunOutcome::Refused, QStringLiteral("no start pose is set"), 0, 0, 0});
     else
         play(token, 2, 1);
-}
-
-void FakeArm::playFile(Token token, const QString &path, int repetitions)
-{
-    calls << QStringLiteral("playFile %1 x%2").arg(path).arg(repetitions);
-    play(token, 1, repetitions);
 }
 
 void FakeArm::playSteps(Token token, const QList<ServiceStep> &steps, int repetitions)

@@ -25,7 +25,14 @@ public:
     FakeArm();
 
     bool ready() const override { return true; }
-    QStringList arms() const override { return {QStringLiteral("Virtual HID board 1e6f:1113")}; }
+    // How many times the arms were asked for, in all and when the last stop came.
+    mutable int armsAsked = 0;
+    int armsAskedAtStop = 0;
+    QStringList arms() const override
+    {
+        ++armsAsked;
+        return {QStringLiteral("Virtual HID board 1e6f:1113")};
+    }
     void startMotion(Token token, const ServiceMotion &motion, int ms) override;
     void stopMotion(Token token) override
     {
@@ -48,7 +55,11 @@ public:
         return startSet = true;
     }
     void returnToStart(Token token) override;
-    void playFile(Token token, const QString &path, int repetitions) override;
+    void playFile(Token token, const QString &path, int repetitions) override
+    {
+        calls << QStringLiteral("playFile %1 x%2").arg(path).arg(repetitions);
+        play(token, 1, repetitions);
+    }
     void playSteps(Token token, const QList<ServiceStep> &steps, int repetitions) override;
 
 private:
