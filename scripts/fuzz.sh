@@ -9,7 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${1:-20}
-targets=(fuzz_reportdescriptor fuzz_descriptorfile fuzz_hidbinding fuzz_scriptfile fuzz_settingsfile)
+targets=(fuzz_reportdescriptor fuzz_descriptorfile fuzz_hidbinding fuzz_scriptfile fuzz_settingsfile
+         fuzz_serviceprotocol)
 
 scripts/deps.sh clang libclang-rt-dev
 CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARO_BUILD_FUZZ=ON \
