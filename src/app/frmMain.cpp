@@ -220,7 +220,6 @@ void frmMain::ShowReady()
     m_ui.pctLED->setProperty("Tag", Ready);
     m_statusLine->showState(connectionText());
     m_ui.pctLED->setPixmap(m_ui.pctLEDOnRed->pixmap());
-    m_session->setReady(true);
 }
 
 void frmMain::ShowDisconnected()
@@ -229,7 +228,6 @@ void frmMain::ShowDisconnected()
     m_ui.pctLED->setProperty("Tag", QString());
     m_statusLine->showState(connectionText());
     m_ui.pctLED->setPixmap(m_ui.pctLEDOff->pixmap());
-    m_session->setReady(false);
 }
 
 bool frmMain::DeviceNameMatches(const QString &deviceName) const

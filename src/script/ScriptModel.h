@@ -76,9 +76,6 @@ public:
 
     qint16 nextStep() const { return m_nextStep; }
     void setNextStep(qint16 nextStep);
-    // NextStep itself, for code that counts it as a plain variable (the window's NextStep). Writes
-    // through it reach no view: nextStepChanged() comes only from the calls of this class.
-    qint16 &nextStepVariable() { return m_nextStep; }
     // Steps in the script, as far as the grid has rows for them.
     int stepCount() const;
     Step step(int row) const;

@@ -114,8 +114,6 @@ public:
     // arm during a run ends the run (RunEnd::Disconnected).
     void updateConnection();
     bool isReady() const { return m_ready; }
-    // Sets the Ready state itself, as the status looks of a front end do.
-    void setReady(bool ready) { m_ready = ready; }
     // Writes the code to every arm, HID arms and kits alike, through the way out, while Ready: a
     // motion with its deadline, a stop sent again where it failed (stopFailed when it never went).
     // False when the code did not reach every arm (not Ready, refused or not written); error then
@@ -227,8 +225,6 @@ public:
     // the pose is unknown it is refused, and so is a plan of nothing: refusal then says why, nothing is
     // sent, and it returns RunEnd::Finished.
     RunEnd returnToStart(QString *refusal = nullptr);
-    // Whether the run in progress is a return to start.
-    bool returning() const { return m_run.returning(); }
 
 Q_SIGNALS:
     void readyChanged(bool ready);
