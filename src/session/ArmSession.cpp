@@ -33,24 +33,6 @@ template <typename Step> void runStep(Step &&step)
     }
 }
 
-// What Return to start plays: the estimate's plan, as the steps of a script played once.
-class PlanScript : public ScriptSource
-{
-public:
-    PlanScript(ArmSession &session, const QList<PlanStep> &plan) : m_session(session), m_plan(plan) {}
-
-    int stepCount() override { return int(m_plan.size()); }
-    QString functionText(int row) override { return StepFunctions::name(m_plan.value(row - 1).code); }
-    // To the millisecond, as the runner keeps time.
-    QString timeText(int row) override { return QString::number(m_plan.value(row - 1).seconds, 'f', 3); }
-    QString repetitionsText() override { return QStringLiteral("1"); }
-    void stepStarting(int row) override { Q_EMIT m_session.returnStepStarting(row); }
-
-private:
-    ArmSession &m_session;
-    const QList<PlanStep> m_plan;
-};
-
 } // namespace
 
 ArmSession::ArmSession(HidTransport *transport, QObject *parent)
@@ -609,7 +591,7 @@ ArmSession::RunEnd ArmSession::returnToStart(QString *refusal)
     const QList<PlanStep> plan = pose.returnToStart(now);
     if (plan.isEmpty())
         return refuse(QStringLiteral("The arm is at its start pose"));
-    PlanScript script(*this, plan);
+    PlanScript script(plan, [this](int row) { Q_EMIT returnStepStarting(row); });
     QPointer<ArmSession> alive(this);
     m_run.setReturning(true);
     const RunEnd end = runScript(script);

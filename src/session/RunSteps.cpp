@@ -52,3 +52,8 @@ QList<OverlongStep> findOverlongSteps(ScriptSource &source, int firstStep, const
     }
     return steps;
 }
+
+QString PlanScript::functionText(int row)
+{
+    return StepFunctions::name(m_plan.value(row - 1).code);
+}

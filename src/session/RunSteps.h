@@ -1,11 +1,13 @@
 #pragma once
 
+#include "PoseEstimator.h"
+#include "ScriptRunner.h"
+
 #include <QList>
 #include <QString>
 
 #include <functional>
-
-class ScriptSource;
+#include <utility>
 
 // A step of a run that the end-stop rule, or its motion's time limit, cut short.
 struct CutStep
@@ -39,3 +41,25 @@ QList<OverlongStep> findOverlongSteps(ScriptSource &source, int firstStep, const
 
 // "Elbow" for the joint that code turns ("Motor" for a code that turns none).
 QString jointTitle(int code);
+
+// What Return to start plays: the estimate's plan, as the steps of a script played once; told of each
+// step as it starts.
+class PlanScript : public ScriptSource
+{
+public:
+    PlanScript(QList<PlanStep> plan, std::function<void(int row)> stepStarting)
+        : m_plan(std::move(plan)), m_stepStarting(std::move(stepStarting))
+    {
+    }
+
+    int stepCount() override { return int(m_plan.size()); }
+    QString functionText(int row) override;
+    // To the millisecond, as the runner keeps time.
+    QString timeText(int row) override { return QString::number(m_plan.value(row - 1).seconds, 'f', 3); }
+    QString repetitionsText() override { return QStringLiteral("1"); }
+    void stepStarting(int row) override { m_stepStarting(row); }
+
+private:
+    const QList<PlanStep> m_plan;
+    std::function<void(int row)> m_stepStarting;
+};
