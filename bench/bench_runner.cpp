@@ -7,14 +7,16 @@
 //
 //   bench_runner [STEPS [STEP_MS]]      defaults: 200 steps of 20 ms
 //
-// Each is measured with ordinary scheduling and, where the process may have it, with the runner's
-// real-time scheduling. The load average is printed first: on a machine whose cores are all busy a
+// Each is measured with ordinary scheduling and with the runner's real-time scheduling where the process
+// gets it: SCHED_FIFO taken directly (root), or from RealtimeKit for an ordinary user; the title says
+// which, or why there was none. The load average is printed first: on a machine whose cores are all busy a
 // woken thread with ordinary scheduling can wait a whole scheduler tick.
 
 #include "ArmDeviceList.h"
 #include "HIDagentX.h"
 #include "HidError.h"
 #include "KitArmList.h"
+#include "RealtimePriority.h"
 #include "ScriptRunner.h"
 #include "VirtualArm.h"
 #include "VirtualHidTransport.h"
@@ -81,6 +83,13 @@ struct Figures
     double cpuPercent = 0;
 };
 std::vector<Figures> g_figures;
+bool g_realtime = false;
+
+void askRealtime(ScriptRunner &runner, bool on)
+{
+    g_realtime = on;
+    runner.setRealtimeScheduling(on);
+}
 
 // Plays the script; `arrivals` is filled by the sink with the moment each command arrived.
 void report(QByteArray title, ScriptRunner &runner, BenchSource &source, std::vector<qint64> &arrivals,
@@ -95,8 +104,9 @@ void report(QByteArray title, ScriptRunner &runner, BenchSource &source, std::ve
     const qint64 cpu = cpuNs() - cpuStart;
     const qint64 wall = ScriptRunner::clockNs() - wallStart;
 
-    if (runner.realtimeGranted())
-        title += " (real-time)";
+    // Which scheduling the timing thread got: SCHED_FIFO itself, from RealtimeKit, or none and why.
+    if (g_realtime)
+        title += " (" + RealtimePriority::lastGrant().describe().toUtf8() + ")";
     const QList<ScriptRunner::SendTiming> &timings = runner.sendTimings();
     if (arrivals.size() != size_t(timings.size()) || arrivals.size() != size_t(steps) + 1) {
         std::printf("%s: %zu commands arrived for %lld sends, %d expected\n", title.constData(),
@@ -143,9 +153,9 @@ int main(int argc, char *argv[])
 
     source.sink = [&](qint16) { arrivals.push_back(ScriptRunner::clockNs()); };
     report("timestamping sink", runner, source, arrivals, steps, stepMs);
-    runner.setRealtimeScheduling(true);
+    askRealtime(runner, true);
     report("timestamping sink", runner, source, arrivals, steps, stepMs);
-    runner.setRealtimeScheduling(false);
+    askRealtime(runner, false);
 
     QObject window;
     // The HID path: the component and the device list to the virtual arm, its reports written at once
@@ -179,9 +189,9 @@ int main(int argc, char *argv[])
                          [&](int, qint64 monotonicNs, const QByteArray &) { arrivals.push_back(monotonicNs); });
         source.sink = [&](qint16 code) { devices.SendToAll(code); };
         report(title, runner, source, arrivals, steps, stepMs);
-        runner.setRealtimeScheduling(true);
+        askRealtime(runner, true);
         report(title, runner, source, arrivals, steps, stepMs);
-        runner.setRealtimeScheduling(false);
+        askRealtime(runner, false);
         agent.StopAgent();
         // Nothing of this arm may be heard once it is gone.
         QObject::disconnect(&arm, nullptr, &window, nullptr);
@@ -203,16 +213,16 @@ int main(int argc, char *argv[])
                      [&](int, qint64 monotonicNs, const QByteArray &) { arrivals.push_back(monotonicNs); });
     source.sink = [&](qint16 code) { kits.SendToAll(code); };
     report("virtual kit", runner, source, arrivals, steps, stepMs);
-    runner.setRealtimeScheduling(true);
+    askRealtime(runner, true);
     report("virtual kit", runner, source, arrivals, steps, stepMs);
     kits.stop();
 
     std::printf("\nthe arm paths side by side (lateness of sends in us, drift of the whole run in ms)\n");
-    std::printf("  %-40s %9s %9s %9s %9s %7s\n", "path", "median", "p99", "max", "drift", "CPU %");
+    std::printf("  %-66s %9s %9s %9s %9s %7s\n", "path", "median", "p99", "max", "drift", "CPU %");
     for (const Figures &f : g_figures) {
         if (!f.title.startsWith("virtual"))
             continue;
-        std::printf("  %-40s %9.1f %9.1f %9.1f %+9.3f %7.3f\n", f.title.constData(), f.medianUs, f.p99Us, f.maxUs,
+        std::printf("  %-66s %9.1f %9.1f %9.1f %+9.3f %7.3f\n", f.title.constData(), f.medianUs, f.p99Us, f.maxUs,
                     f.driftMs, f.cpuPercent);
     }
     return 0;
