@@ -114,7 +114,11 @@ Grant askRealtimeKit(const QDBusConnection &bus, pid_t tid, int priority, int ti
     if (tid == ::gettid()) {
         int policy = 0;
         sched_param param{};
-        if (::pthread_getschedparam(::pthread_self(), &policy, &param) != 0 || (policy != SCHED_FIFO && policy != SCHED_RR))
+        // The service sets SCHED_RESET_ON_FORK too, which the policy read back carries.
+        if (::pthread_getschedparam(::pthread_self(), &policy, &param) != 0)
+            policy = SCHED_OTHER;
+        policy &= ~SCHED_RESET_ON_FORK;
+        if (policy != SCHED_FIFO && policy != SCHED_RR)
             return refused(QStringLiteral("RealtimeKit answered, but the thread is not real-time"));
         priority = param.sched_priority;
     }

@@ -37,7 +37,8 @@ public Q_SLOTS:
         } else {
             sched_param param{};
             param.sched_priority = int(priority);
-            ::sched_setscheduler(pid_t(thread), SCHED_RR, &param); // allowed as root only, as for the service
+            // As the service does, and allowed as root only.
+            ::sched_setscheduler(pid_t(thread), SCHED_RR | SCHED_RESET_ON_FORK, &param);
         }
     }
 };
