@@ -33,7 +33,14 @@ dir=build-$arch
 cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-$arch.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DTESSARO_BUILD_BENCH=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
 targets=(tessaro tessaro-cli tessaro-guard manpages changelog)
-[ "$tests" -eq 1 ] && targets+=(tessaro_headless_tests)
+if [ "$tests" -eq 1 ]; then
+  # The test programs of every test not labelled "display" (windows, controls, an X server), which are
+  # named after their test.
+  known=$(cmake --build "$dir" --target help | sed -n 's/^\.\.\. //p')
+  for name in $(ctest --test-dir "$dir" -N -LE display | sed -n 's/^ *Test *#[0-9]*: //p'); do
+    grep -qx "$name" <<<"$known" && targets+=("$name")
+  done
+fi
 step=$SECONDS
 # Nice, and two jobs at most: the machine is shared.
 nice -n 10 cmake --build "$dir" -j"$(( $(nproc) < 2 ? $(nproc) : 2 ))" --target "${targets[@]}"
@@ -45,7 +52,7 @@ if [ "$tests" -eq 1 ]; then
   # this makes Qt believe it has none, for the target's programs only (QEMU sets it in their
   # environment).
   triple=$([ "$arch" = arm64 ] && echo aarch64-linux-gnu || echo arm-linux-gnueabihf)
-  "$triple-gcc" -O2 -shared -fPIC -Wall -Wextra -Werror -o "$dir/no_pidfd.so" tests/cross/no_pidfd.c -ldl
+  "$triple-gcc" -O2 -shared -fPIC -Wall -Wextra -Werror -o "$dir/no_pidfd.so" scripts/no_pidfd.c -ldl
   export QEMU_SET_ENV=LD_PRELOAD=$PWD/$dir/no_pidfd.so
   # Everything not labelled "display" (windows, controls, an X server); the package check among them.
   # One at a time: the emulation is slow, and some tests keep time.

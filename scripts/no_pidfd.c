@@ -1,4 +1,4 @@
-/* Loaded into every program of the cross pass under QEMU (see scripts/cross.sh). Qt starts processes
+/* Loaded into every program of the cross pass under QEMU (scripts/cross.sh). Qt starts processes
  * with clone(CLONE_PIDFD) where waitid(P_PIDFD) says the kernel has it; the host kernel does, but
  * QEMU 7.2's user emulation refuses that clone, so every QProcess would fail to start. Answering the
  * probe as a kernel without pidfds does makes Qt fork the classic way. */
