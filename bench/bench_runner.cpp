@@ -10,14 +10,16 @@
 // A thousand steps with sends late by up to 2 ms show the drift the schedule leaves after late
 // wake-ups.
 //
-// Each is measured with ordinary scheduling and, where the process may have it, with the runner's
-// real-time scheduling. The load average is printed first: on a machine whose cores are all busy a
+// Each is measured with ordinary scheduling and with the runner's real-time scheduling where the process
+// gets it: SCHED_FIFO taken directly (root), or from RealtimeKit for an ordinary user; the title says
+// which, or why there was none. The load average is printed first: on a machine whose cores are all busy a
 // woken thread with ordinary scheduling can wait a whole scheduler tick.
 
 #include "ArmDeviceList.h"
 #include "HIDagentX.h"
 #include "HidError.h"
 #include "KitArmList.h"
+#include "RealtimePriority.h"
 #include "ScriptRunner.h"
 #include "VirtualArm.h"
 #include "VirtualHidTransport.h"
@@ -86,6 +88,13 @@ struct Figures
     double cpuPercent = 0;
 };
 std::vector<Figures> g_figures;
+bool g_realtime = false;
+
+void askRealtime(ScriptRunner &runner, bool on)
+{
+    g_realtime = on;
+    runner.setRealtimeScheduling(on);
+}
 
 // Plays the script; `arrivals` is filled by the sink with the moment each command arrived.
 void report(QByteArray title, ScriptRunner &runner, BenchSource &source, std::vector<qint64> &arrivals,
@@ -100,8 +109,9 @@ void report(QByteArray title, ScriptRunner &runner, BenchSource &source, std::ve
     const qint64 cpu = cpuNs() - cpuStart;
     const qint64 wall = ScriptRunner::clockNs() - wallStart;
 
-    if (runner.realtimeGranted())
-        title += " (real-time)";
+    // Which scheduling the timing thread got: SCHED_FIFO itself, from RealtimeKit, or none and why.
+    if (g_realtime)
+        title += " (" + RealtimePriority::lastGrant().describe().toUtf8() + ")";
     const QList<ScriptRunner::SendTiming> &timings = runner.sendTimings();
     if (arrivals.size() != size_t(timings.size()) || arrivals.size() != size_t(steps) + 1) {
         std::printf("%s: %zu commands arrived for %lld sends, %d expected\n", title.constData(),
@@ -150,9 +160,9 @@ int main(int argc, char *argv[])
 
     source.sink = [&](qint16) { arrivals.push_back(ScriptRunner::clockNs()); };
     report("timestamping sink", runner, source, arrivals, steps, stepMs);
-    runner.setRealtimeScheduling(true);
+    askRealtime(runner, true);
     report("timestamping sink", runner, source, arrivals, steps, stepMs);
-    runner.setRealtimeScheduling(false);
+    askRealtime(runner, false);
 
     // Wake-ups late by up to 2 ms, as on a busy virtual machine: the schedule makes them up, so a
     // thousand steps should end less than 1 ms late. The lateness is put in the send, under the bound
@@ -202,9 +212,9 @@ int main(int argc, char *argv[])
                          [&](int, qint64 monotonicNs, const QByteArray &) { arrivals.push_back(monotonicNs); });
         source.sink = [&](qint16 code) { devices.SendToAll(code); };
         report(title, runner, source, arrivals, steps, stepMs);
-        runner.setRealtimeScheduling(true);
+        askRealtime(runner, true);
         report(title, runner, source, arrivals, steps, stepMs);
-        runner.setRealtimeScheduling(false);
+        askRealtime(runner, false);
         agent.StopAgent();
         // Nothing of this arm may be heard once it is gone.
         QObject::disconnect(&arm, nullptr, &window, nullptr);
@@ -226,16 +236,16 @@ int main(int argc, char *argv[])
                      [&](int, qint64 monotonicNs, const QByteArray &) { arrivals.push_back(monotonicNs); });
     source.sink = [&](qint16 code) { kits.SendToAll(code); };
     report("virtual kit", runner, source, arrivals, steps, stepMs);
-    runner.setRealtimeScheduling(true);
+    askRealtime(runner, true);
     report("virtual kit", runner, source, arrivals, steps, stepMs);
     kits.stop();
 
     std::printf("\nthe arm paths side by side (lateness of sends in us, drift of the whole run in ms)\n");
-    std::printf("  %-40s %9s %9s %9s %9s %7s\n", "path", "median", "p99", "max", "drift", "CPU %");
+    std::printf("  %-66s %9s %9s %9s %9s %7s\n", "path", "median", "p99", "max", "drift", "CPU %");
     for (const Figures &f : g_figures) {
         if (!f.title.startsWith("virtual"))
             continue;
-        std::printf("  %-40s %9.1f %9.1f %9.1f %+9.3f %7.3f\n", f.title.constData(), f.medianUs, f.p99Us, f.maxUs,
+        std::printf("  %-66s %9.1f %9.1f %9.1f %+9.3f %7.3f\n", f.title.constData(), f.medianUs, f.p99Us, f.maxUs,
                     f.driftMs, f.cpuPercent);
     }
     return 0;

@@ -1,5 +1,6 @@
 #include "ScriptRunner.h"
 
+#include "RealtimePriority.h"
 #include "ScriptNumbers.h"
 #include "StepFunctions.h"
 
@@ -34,14 +35,6 @@ qint64 stepDurationNs(double seconds)
 void takeLeastTimerSlack()
 {
     ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
-}
-
-// Lowest real-time priority for the calling thread, where allowed.
-bool takeRealtimePriority()
-{
-    sched_param param{};
-    param.sched_priority = ::sched_get_priority_min(SCHED_FIFO);
-    return ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &param) == 0;
 }
 
 qint64 threadCpuNs()
@@ -240,7 +233,7 @@ void ScriptRunner::timingThread(quint64 run, int firstStep)
     onTimingThread = true;
     takeLeastTimerSlack();
     if (m_realtime)
-        m_realtimeGranted = takeRealtimePriority();
+        m_realtimeGranted = RealtimePriority::takeForCurrentThread().granted();
     const qint64 cpuStart = threadCpuNs();
 
     qint16 counter = 0;
