@@ -117,7 +117,7 @@ void frmMain::buildWindow()
         lblDisp, pctFrame->x() - 4, FrameMain->y() - 1,
         [this] { return connectionText(); }, this);
     buildMotionPanel();
-    cmdLamp = new LampButton(FrameMain, m_setup.kits, m_session.get());
+    cmdLamp = new LampButton(FrameMain, m_session.get());
     m_pose = new PoseControls(
         *m_session, FrameMain, [this](const QString &t) { showStatusMessage(t); }, this);
     connect(m_pose->returnAction(), &QAction::triggered, this, &frmMain::ReturnToStart);

@@ -18,10 +18,11 @@
 #include <optional>
 
 class ArmDeviceList;
-
+class ArmLink;
 class GuardLink;
 class Gamepad;
 class HIDagentX;
+class HidArmLink;
 class KitArmList;
 class HidTransport;
 class ScriptRunner;
@@ -30,9 +31,10 @@ class ScriptSource;
 // Everything the program does with the arm, for whichever front end drives it: the window, with its
 // buttons, keys and grid, or tessaro-cli.
 //
-// - Connection: the HID component, the device objects bound to the arm's interfaces (`devices()`),
-//   the USB interface kits when given (`setKits`), and the Ready state, which follows the open
-//   interfaces whose names carry the device identity, and the open kits.
+// - Connection: the links to the arms (ArmLink): the HID boards' (the HID component and the device
+//   objects bound to the arm's interfaces, `devices()`) and the USB interface kits' when given
+//   (`setKits`); and the Ready state, which follows the arms the links have open (for the HID board,
+//   the open interfaces whose names carry the device identity).
 // - Motion: the panel's start, stop and switch of a motion (`click`), held keys and pad controls
 //   (`jogPress`, `jogRelease`), Esc (`stopEverything`) and the runaway limit. How the buttons look is
 //   the front end's: it hears `lookOn`, `looksReset` and `codeShown`.
@@ -46,11 +48,12 @@ class ScriptSource;
 // - The way out: every code for every arm, the light included, goes through one ArmOutlet, which
 //   puts a deadline on each motion (the runaway limit's, in runs too) and confirms each stop.
 //
-// Locks, always taken in this order and released in the reverse: the HID component's lock
-// (`agent().lock()`, which the component also holds while it tells of an interface closing), then the
-// session's send lock (`m_sendLock`: the pose, the end stop, the cut steps, the override), then the
-// outlet's, then the kit list's, then each device writer's. The outlet's watch thread calls back
-// (onDeadline) holding none of them and takes them in the same order.
+// Locks, always taken in this order and released in the reverse: the session's send lock
+// (`m_sendLock`: the pose, the end stop, the cut steps, the override), then the outlet's, then each
+// link's own (the HID component's `agent().lock()`, the kit list's), then each device writer's. The
+// links tell of their arms coming and going with none of their locks held (ArmLink), so the session's
+// handlers take theirs afresh. The outlet's watch thread calls back (onDeadline) holding none of them
+// and takes them in the same order.
 //
 // Everything runs on the thread that made the session, except `send`, which a run's timing thread
 // calls too.
@@ -88,8 +91,6 @@ public:
         QString text;
     };
 
-    static constexpr int ArmVendorId = 7791;
-    static constexpr int ArmProductId = 4371;
     // A motor stopped by the limit has had at least this long, whatever its joint's travel time.
     static constexpr int RunLimitFloorMs = 2000;
     // A motion started again within this time of its stop goes on with the run time it had.
@@ -108,23 +109,21 @@ public:
     explicit ArmSession(HidTransport *transport, QObject *parent = nullptr);
     ~ArmSession() override;
 
-    HIDagentX &agent() const { return *m_agent; }
-    ArmDeviceList &devices() const { return *m_devices; }
+    HIDagentX &agent() const;
+    ArmDeviceList &devices() const;
     Gamepad &gamepad() const { return *m_gamepad; }
     ScriptRunner &runner() const { return *m_runner; }
 
     // --- Connection
     // The text that names the arm in an interface's device name; empty matches every interface.
-    void setDeviceIdentity(const QString &identity) { m_identity = identity; }
-    QString deviceIdentity() const { return m_identity; }
+    void setDeviceIdentity(const QString &identity);
     bool deviceNameMatches(const QString &deviceName) const;
-    // Starts the component, opens the arm's interfaces and sets the Ready state from them, then
-    // starts following the pad unless told not to. Each step runs even when an earlier one failed.
+    // Starts every link, which opens its arms, and sets the Ready state from them, then starts following
+    // the pad unless told not to. Each step runs even when an earlier one failed.
     void start(bool followGamepad = true);
-    // Ends a run, sends 0 while Ready (unless told not to: a run that ended has sent its own), closes
-    // the interfaces and stops following the pad. Nothing is sent afterwards.
+    // Ends a run, sends 0 while Ready (unless told not to: a run that ended has sent its own), stops
+    // every link, closing its arms, and stops following the pad. Nothing is sent afterwards.
     void shutDown(bool sendStop = true);
-    bool isShutDown() const { return m_shutDown; }
     bool armInterfaceOpen() const;
     // The arms open, one line each with its kind and its USB ids as lsusb shows them: "HID board
     // 1e6f:1113, /dev/hidraw0" for each interface of a HID arm, "USB interface kit 1267:0000 on bus 1,
@@ -148,6 +147,8 @@ public:
     // False when a kit did not take it, with why.
     bool setLight(bool on, QString *error = nullptr);
     bool light() const;
+    // Whether an arm with a light (a kit) is open.
+    bool lightAttached() const;
     // Whether the last stop sent reached every arm open (tries again included). Any thread.
     bool lastStopConfirmed() const { return m_lastStopConfirmed.load(); }
 
@@ -165,7 +166,6 @@ public:
     // start(): the session starts and stops the list with itself, counts its kits as arms for Ready,
     // sends them every code, and takes a kit's refusal, stall and removal as a HID arm's.
     void setKits(KitArmList *kits);
-    KitArmList *kits() const { return m_kits; }
 
     // --- Motion
     // Whether motions are recorded (Scripting mode), asked at each motion; never, without a source.
@@ -291,8 +291,9 @@ private:
     bool endStopRefuses(int code);
     void onEndStop();
     void notePoseChange();
-    void onArrival();
-    void onIntfClosed(int numStillOpen, const QString &name, int handle);
+    // The HID link, then the kits' when given.
+    QList<ArmLink *> links() const;
+    void followLink(ArmLink *link);
     void onWriteStalled();
     void onGamepadMotion(int code);
     void lightAndSend(int code);
@@ -303,14 +304,11 @@ private:
     void endRun(RunEnd why, const QString &failure = QString());
     void updateGuard();
 
-    HidTransport *m_transport;
-    std::unique_ptr<HIDagentX> m_agent;
-    std::unique_ptr<ArmDeviceList> m_devices;
+    std::unique_ptr<HidArmLink> m_hid;
     std::unique_ptr<ArmOutlet> m_outlet;
     std::unique_ptr<Gamepad> m_gamepad;
     std::shared_ptr<ScriptRunner> m_runner;
     KitArmList *m_kits = nullptr;
-    QString m_identity;
     bool m_starting = false;
     std::atomic<bool> m_shutDown{false};
     // Read by a run's timing thread as it sends.
@@ -344,8 +342,8 @@ private:
     QString m_failureWaiting;
 
     // Held across every send, so that what the estimate hears is exactly what went out, in order, and
-    // a stop at an estimated end goes to the motion it was meant for and to no later one. Always taken
-    // after the HID lock, never before it: the component tells of a closed interface under its lock.
+    // a stop at an estimated end goes to the motion it was meant for and to no later one. Taken before
+    // the outlet's and the links' locks, never after them.
     mutable std::mutex m_sendLock;
     PoseEstimator m_pose;
     // Codes that have gone out, counted; an end stop is for one of them.
