@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <exception>
+
 // One kind of arm board the program drives, with the arms of that kind open now: the HID boards
 // (HidArmLink) or the USB interface kits (KitArmList). Every code goes out through a list of links
 // (ArmOutlet), and the session follows each link's arms coming and going the same way.
@@ -78,6 +80,17 @@ public:
         Q_UNUSED(on);
         Q_UNUSED(code);
         return Sent{};
+    }
+
+protected:
+    // Runs a step of an opening, a closing or a device event that must not stop the steps after it: a
+    // step that fails (throws) has no effect.
+    template <typename Step> static void tolerate(Step &&step)
+    {
+        try {
+            step();
+        } catch (const std::exception &) {
+        }
     }
 
 Q_SIGNALS:

@@ -7,22 +7,7 @@
 
 #include <QMetaObject>
 
-#include <exception>
 #include <utility>
-
-namespace {
-
-// The component's events and the link's start and stop run every step even when an earlier one
-// fails; a failed step has no effect.
-template <typename Step> void runStep(Step &&step)
-{
-    try {
-        step();
-    } catch (const std::exception &) {
-    }
-}
-
-} // namespace
 
 // A call of the link's own: what the component's events collect meanwhile is told once it ends, with
 // the component's lock released.
@@ -55,7 +40,7 @@ HidArmLink::HidArmLink(HidTransport *transport, QObject *parent)
             [this](int index, int handle, int, const QString &) { onIntfOpened(index, handle); });
     connect(agent, &HIDagentX::OnIntfClosed, this, &HidArmLink::onIntfClosed);
     connect(agent, &HIDagentX::OnRptArrived, this, [this](int inIntf, int all) {
-        runStep([&] { m_devices->OnRptArrived(inIntf, all); });
+        tolerate([&] { m_devices->OnRptArrived(inIntf, all); });
     });
     connect(agent, &HIDagentX::OnOpenDenied, this, [this](const HidInterfaceInfo &info, const QString &reason) {
         collect(Event{Event::Denied, info.path, 0, reason});
@@ -86,12 +71,12 @@ bool HidArmLink::deviceNameMatches(const QString &deviceName) const
 void HidArmLink::start()
 {
     const Serving serving(*this);
-    runStep([this] {
+    tolerate([this] {
         m_agent->SetShowOperations(false);
         m_agent->SetVerbose(false);
         m_agent->StartAgent();
     });
-    runStep([this] {
+    tolerate([this] {
         m_agent->SetVID_To_Match(ArmUsbIds::HidVendorId);
         m_agent->SetPID_To_Match(ArmUsbIds::HidProductId);
         m_agent->SetSearchOnPID(true);
@@ -103,7 +88,7 @@ void HidArmLink::start()
 void HidArmLink::stop()
 {
     const Serving serving(*this);
-    runStep([this] { m_agent->StopAgent(); });
+    tolerate([this] { m_agent->StopAgent(); });
 }
 
 int HidArmLink::armCount() const
@@ -169,7 +154,7 @@ ArmLink::Sent HidArmLink::send(qint16 code, const ArmIds *only)
 
 void HidArmLink::onIntfOpened(int index, int handle)
 {
-    runStep([this] { m_devices->OnIntfOpened(); });
+    tolerate([this] { m_devices->OnIntfOpened(); });
     const QString path = m_agent->IntfInfoAt(index).path;
     m_paths.insert(handle, path);
     collect(Event{Event::Opened, path, 0, QString()});
@@ -177,7 +162,7 @@ void HidArmLink::onIntfOpened(int index, int handle)
 
 void HidArmLink::onIntfClosed(int stillOpen, const QString &name, int handle)
 {
-    runStep([&] { m_devices->OnIntfClosed(stillOpen, name, handle); });
+    tolerate([&] { m_devices->OnIntfClosed(stillOpen, name, handle); });
     collect(Event{Event::Closed, m_paths.take(handle), stillOpen, QString()});
 }
 
@@ -186,13 +171,13 @@ void HidArmLink::onWriteStalled(int handle)
     // Told while the interface is still open: its device objects are handed the stop, which waits
     // behind the report the device is stuck on and goes out should it ever take that one.
     ArmIds stalled;
-    runStep([&] {
+    tolerate([&] {
         for (int i = 1; i <= m_devices->Count(); ++i) {
             if (m_devices->Item(i)->HasHandle(handle))
                 stalled.append(quint64(m_devices->Item(i)->ClassDebugID()));
         }
     });
-    runStep([&] { m_devices->SendToAll(0, nullptr, nullptr, &stalled); });
+    tolerate([&] { m_devices->SendToAll(0, nullptr, nullptr, &stalled); });
     collect(Event{Event::Stalled, m_paths.value(handle), 0, QString()});
 }
 
@@ -200,7 +185,7 @@ void HidArmLink::onArrival()
 {
     // Another interface may be the arm's. Inside the component's hot-plug handler, under its lock: what
     // this opens is told by the link's own handler of the same notification, which runs next.
-    runStep([this] { m_agent->OpenMatchingIntfs(); });
+    tolerate([this] { m_agent->OpenMatchingIntfs(); });
 }
 
 void HidArmLink::collect(const Event &event)
