@@ -15,6 +15,7 @@
 // which, or why there was none. The load average is printed first: on a machine whose cores are all busy a
 // woken thread with ordinary scheduling can wait a whole scheduler tick.
 
+#include "ArmUsbIds.h"
 #include "ArmDeviceList.h"
 #include "HIDagentX.h"
 #include "HidError.h"
@@ -196,8 +197,8 @@ int main(int argc, char *argv[])
         HIDagentX agent(&transport);
         agent.SetLogging(false);
         agent.StartAgent();
-        agent.SetVID_To_Match(VirtualHidTransport::ArmVendorId);
-        agent.SetPID_To_Match(VirtualHidTransport::ArmProductId);
+        agent.SetVID_To_Match(ArmUsbIds::HidVendorId);
+        agent.SetPID_To_Match(ArmUsbIds::HidProductId);
         agent.SetSearchOnVID(true);
         agent.SetSearchOnPID(true);
         ArmDeviceList devices(agent, &window);
@@ -233,13 +234,13 @@ int main(int argc, char *argv[])
     kit.kitDevice()->useWriterThread();
     KitArmList kits(kitTransport);
     kits.start();
-    if (kits.count() == 0) {
+    if (kits.armCount() == 0) {
         std::printf("virtual kit: not opened\n");
         return 1;
     }
     QObject::connect(&kit, &VirtualArm::commandReceived, &window,
                      [&](int, qint64 monotonicNs, const QByteArray &) { arrivals.push_back(monotonicNs); });
-    source.sink = [&](qint16 code) { kits.SendToAll(code); };
+    source.sink = [&](qint16 code) { kits.send(code); };
     report("virtual kit", runner, source, arrivals, steps, stepMs);
     askRealtime(runner, true);
     report("virtual kit", runner, source, arrivals, steps, stepMs);

@@ -179,8 +179,8 @@ void kitClickLatency(int clicks, const QString &gadgetLog)
     setup.settingsWritePath = setup.settingsReadPath;
     frmMain window(setup);
     window.show();
-    if (kits.count() != 1) {
-        std::printf("kit click latency: %lld interface kits open, one wanted\n", qint64(kits.count()));
+    if (kits.armCount() != 1) {
+        std::printf("kit click latency: %lld interface kits open, one wanted\n", qint64(kits.armCount()));
         return;
     }
     QFile log(gadgetLog);

@@ -5,6 +5,7 @@
 // Input: the descriptor, then the bytes the device answers reads with, then one byte giving how many
 // bytes the answer takes from the end.
 
+#include "ArmUsbIds.h"
 #include "ArmDeviceList.h"
 #include "HIDagentX.h"
 #include "HidError.h"
@@ -136,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     VirtualHidInterface *device =
         transport.addInterface(VirtualHidTransport::armInfo(QStringLiteral("virtual/fuzz")), descriptor);
     agent.StartAgent();
-    agent.SetVID_To_Match(VirtualHidTransport::ArmVendorId);
+    agent.SetVID_To_Match(ArmUsbIds::HidVendorId);
     agent.SetSearchOnVID(true);
     const bool opened = agent.OpenMatchingIntfs();
     check(opened == parsed.ok());

@@ -1,7 +1,6 @@
 #include "LampButton.h"
 
 #include "ArmSession.h"
-#include "KitArmList.h"
 
 #include <QEvent>
 #include <QKeyEvent>
@@ -20,8 +19,8 @@ const QColor RimColor(0x38, 0x42, 0x4e);
 
 } // namespace
 
-LampButton::LampButton(QWidget *picture, KitArmList *kits, ArmSession *session)
-    : QAbstractButton(picture), m_kits(kits), m_session(session)
+LampButton::LampButton(QWidget *picture, ArmSession *session)
+    : QAbstractButton(picture), m_session(session)
 {
     setObjectName(QStringLiteral("cmdLamp"));
     setGeometry(LampPlace);
@@ -31,21 +30,20 @@ LampButton::LampButton(QWidget *picture, KitArmList *kits, ArmSession *session)
     setAccessibleName(QStringLiteral("Gripper light"));
     picture->installEventFilter(this);
     connect(this, &QAbstractButton::clicked, this, [this] { toggleLight(); });
-    if (m_kits) {
-        connect(m_kits, &KitArmList::armOpened, this, &LampButton::follow);
-        connect(m_kits, &KitArmList::armClosed, this, &LampButton::follow);
-    }
+    // The session looks at its arms again whenever one comes or goes.
+    if (m_session)
+        connect(m_session, &ArmSession::readyChanged, this, &LampButton::follow);
     follow();
 }
 
 bool LampButton::isLit() const
 {
-    return m_kits && m_kits->light();
+    return m_session && m_session->light();
 }
 
 bool LampButton::toggleLight()
 {
-    if (!m_kits || !m_session || m_kits->count() == 0)
+    if (!m_session || !m_session->lightAttached())
         return false;
     const bool sent = m_session->setLight(!m_session->light());
     follow();
@@ -74,7 +72,7 @@ bool LampButton::eventFilter(QObject *watched, QEvent *event)
 
 void LampButton::follow()
 {
-    const bool kits = m_kits && m_kits->count() > 0;
+    const bool kits = m_session && m_session->lightAttached();
     setEnabled(kits);
     setToolTip(
         !kits ? QStringLiteral("Gripper light (L): only the USB interface kit has one, and none is attached")

@@ -4,14 +4,13 @@
 #include <QString>
 
 class ArmSession;
-class KitArmList;
 class QLabel;
 class QWidget;
 
 // The light in the interface kit's gripper, switched from the arm picture: a small lamp button beside
 // the gripper's name, and the key L while the picture has the keyboard. Every kit gets the light; the
 // HID board has none, so the lamp is disabled while no kit is attached. It shows the light as last
-// set, and the kits' list keeps that setting for a kit plugged in later.
+// set, and the session keeps that setting for a kit plugged in later.
 class LampButton : public QAbstractButton
 {
     Q_OBJECT
@@ -19,9 +18,9 @@ class LampButton : public QAbstractButton
 public:
     static constexpr int Key = Qt::Key_L;
 
-    // On `picture`, which gets the key; `kits` may be null (no kits are driven: the lamp stays off).
-    // The light is switched through the session, which sends it with the motion in force.
-    LampButton(QWidget *picture, KitArmList *kits, ArmSession *session);
+    // On `picture`, which gets the key. The light is switched through the session, which sends it with
+    // the motion in force.
+    LampButton(QWidget *picture, ArmSession *session);
 
     bool isLit() const;
     // Turns the light the other way, as a click or the key does; false when no kit took it.
@@ -36,7 +35,6 @@ protected:
 private:
     void follow();
 
-    KitArmList *m_kits;
     ArmSession *m_session;
 };
 

@@ -117,7 +117,7 @@ void frmMain::buildWindow()
         m_ui.lblDisp, m_ui.pctFrame->x() - 4, m_ui.FrameMain->y() - 1, [this] { return connectionText(); },
         this);
     buildMotionPanel();
-    m_lamp = new LampButton(m_ui.FrameMain, m_setup.kits, m_session.get());
+    m_lamp = new LampButton(m_ui.FrameMain, m_session.get());
     m_pose = new PoseControls(
         *m_session, m_ui.FrameMain, [this](const QString &t) { showStatusMessage(t); }, this);
     connect(m_pose->returnAction(), &QAction::triggered, this, &frmMain::ReturnToStart);

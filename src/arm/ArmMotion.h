@@ -84,6 +84,13 @@ constexpr std::optional<ArmCodeMotion> armCodeMotion(int code)
     return std::nullopt;
 }
 
+// The joint a code turns; null for code 0 (stop) and for codes the arm does not know.
+constexpr const ArmJointMotion *armJointOfCode(int code)
+{
+    const std::optional<ArmCodeMotion> motion = armCodeMotion(code);
+    return motion ? &motion->motion() : nullptr;
+}
+
 // The code that turns `joint` in `direction` (+1 towards its maximum, -1 towards its minimum).
 constexpr int armCodeFor(ArmJoint joint, int direction)
 {

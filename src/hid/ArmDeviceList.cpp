@@ -84,8 +84,7 @@ void ArmDeviceList::OnRptArrived(int RptIndexInIntf, int AllRptIndex)
     }
 }
 
-bool ArmDeviceList::SendToAll(qint16 code, QString *error, QList<const TVantor *> *failedDevices,
-                              const QList<const TVantor *> *only)
+bool ArmDeviceList::SendToAll(qint16 code, QString *error, QList<quint64> *failedDevices, const QList<quint64> *only)
 {
     const auto guard = m_agent.lock();
     bool allSent = true;
@@ -95,7 +94,7 @@ bool ArmDeviceList::SendToAll(qint16 code, QString *error, QList<const TVantor *
             *error = why;
         allSent = false;
         if (failedDevices)
-            failedDevices->append(serving);
+            failedDevices->append(quint64(serving->ClassDebugID()));
     };
     // A write may raise a component event that changes the list under us: the devices are taken
     // from a copy, and one that has left the list meanwhile is not served.
@@ -103,7 +102,7 @@ bool ArmDeviceList::SendToAll(qint16 code, QString *error, QList<const TVantor *
     for (const std::shared_ptr<TVantor> &device : devices) {
         if (std::find(m_devices.begin(), m_devices.end(), device) == m_devices.end())
             continue;
-        if (only && !only->contains(device.get()))
+        if (only && !only->contains(quint64(device->ClassDebugID())))
             continue;
         serving = device.get();
         try {

@@ -53,10 +53,10 @@ public:
     // listed when the call began that is still listed being served. True when every device took the
     // code; otherwise false, with the first failure described in *error. A device found gone while
     // writing makes it false but describes nothing: that is a removal, and its event follows. The
-    // devices that did not take the code (found gone aside) are added to *failed; with `only`, just
-    // those of its devices still listed are served.
-    bool SendToAll(qint16 code, QString *error = nullptr, QList<const TVantor *> *failed = nullptr,
-                   const QList<const TVantor *> *only = nullptr);
+    // devices that did not take the code (found gone aside) are added to *failed, by their
+    // ClassDebugID; with `only`, just those of its devices still listed are served.
+    bool SendToAll(qint16 code, QString *error = nullptr, QList<quint64> *failed = nullptr,
+                   const QList<quint64> *only = nullptr);
 
 private:
     HIDagentX &m_agent;

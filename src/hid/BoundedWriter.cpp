@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -124,4 +125,28 @@ bool BoundedWriter::drain(qint64 deadlineNs) const
     std::unique_lock<std::mutex> guard(s.lock);
     const Clock::time_point deadline{std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(deadlineNs))};
     return s.changed.wait_until(guard, deadline, [&] { return !s.busy && !s.waiting; });
+}
+
+bool BoundedWriter::handOver(const QByteArray &report, QString *error, const QString &stalledText,
+                             const QString &failedText, int *failedErrno)
+{
+    const auto fail = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    // Read before the write: a write that finds the device stalled is not told it went out.
+    const bool wasStalled = stalled();
+    const Result r = write(report);
+    switch (r.outcome) {
+    case Outcome::Written:
+        return true;
+    case Outcome::Failed:
+        if (failedErrno)
+            *failedErrno = r.errorNumber;
+        return fail(failedText.isEmpty() ? QString::fromLocal8Bit(std::strerror(r.errorNumber)) : failedText);
+    case Outcome::Pending:
+        return !wasStalled || fail(stalledText);
+    }
+    return false;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 #include <functional>
 #include <memory>
@@ -48,6 +49,13 @@ public:
     BoundedWriter &operator=(const BoundedWriter &) = delete;
 
     Result write(const QByteArray &report);
+    // A write as a connection tells its caller of it: true when the report went out, or waits behind a
+    // write under way that has not stalled; otherwise false with *error saying why: failedText for a
+    // failure (the error's own text when empty), its errno value in *failedErrno, or stalledText once the
+    // device has stalled. The report is handed over either way, so that it goes out should the device
+    // recover.
+    bool handOver(const QByteArray &report, QString *error, const QString &stalledText,
+                  const QString &failedText = QString(), int *failedErrno = nullptr);
     // Called (at most once) when a write has been under way longer than the bound. It runs on the
     // writer's watch thread and must not call back into this writer.
     void setStallHandler(std::function<void()> handler);

@@ -378,73 +378,10 @@ bool HIDagentX::OpenMatchingIntfs()
     for (const HidInterfaceInfo &info : present) {
         if (!d->matches(info) || d->indexOfPath(info.path) >= 0)
             continue;
-        // Looking for a kind of device: the others are not opened at all where their descriptor can
-        // be read without it, and a refusal is only news when the device is known to be of the kind.
-        bool ofTheKind = d->applicationsToMatch.isEmpty();
-        const QByteArray peekedBytes = ofTheKind ? QByteArray() : d->transport->peekReportDescriptor(info);
-        if (!peekedBytes.isEmpty()) {
-            // An empty descriptor would parse as a layout with nothing in it: that is "cannot tell".
-            const HidParseResult peeked = parseReportDescriptor(peekedBytes);
-            if (peeked.ok()) {
-                if (!d->wantsApplications(*peeked.layout))
-                    continue;
-                ofTheKind = true;
-            }
-        }
-        QString error;
-        HidTransport::OpenFailure failure = HidTransport::OpenFailure::None;
-        std::unique_ptr<HidConnection> connection = d->transport->open(info, &error, &failure);
-        if (!connection) {
-            if (failure == HidTransport::OpenFailure::None)
-                failure = HidTransport::OpenFailure::Other;
-            d->failures.append(OpenFailure{info, failure, error});
-            if (failure == HidTransport::OpenFailure::PermissionDenied && ofTheKind &&
-                !d->deniedReported.contains(info.path)) {
-                d->deniedReported.insert(info.path);
-                deliver([&] { Q_EMIT OnOpenDenied(info, error); });
-            }
+        std::unique_ptr<HidConnection> connection = openOfTheKind(info);
+        if (!connection)
             continue;
-        }
-        const HidParseResult parsed = parseReportDescriptor(connection->reportDescriptor());
-        if (!parsed.ok()) {
-            d->failures.append(
-                OpenFailure{info, HidTransport::OpenFailure::None,
-                            QStringLiteral("report descriptor refused: %1").arg(parsed.error.toString())});
-            continue;
-        }
-        // Not one of ours: not a failure either, it just is some other kind of device.
-        if (!d->wantsApplications(*parsed.layout))
-            continue;
-        if (d->lastHandle == std::numeric_limits<qint32>::max())
-            raise(HandlesExhausted, "OpenMatchingIntfs", QStringLiteral("No handle left"));
-
-        auto intf = std::make_unique<Private::Intf>();
-        intf->info = info;
-        intf->connection = std::move(connection);
-        intf->layout = *parsed.layout;
-        intf->handle = ++d->lastHandle;
-        for (const HidReport &r : intf->layout.reports)
-            intf->buffers.append(QByteArray((r.sizeBits + 7) / 8, '\0'));
-        for (qsizetype v = 0; v < intf->layout.variables.size(); ++v) {
-            intf->varNames.append(QString());
-            intf->scaleModes.append(0);
-        }
-        const qint32 handle = intf->handle;
-        // Told on the writer's own thread: the interface is given up on the agent's.
-        intf->connection->setStallHandler([this, handle] {
-            {
-                const std::lock_guard<std::mutex> guard(d->stalledLock);
-                d->stalledHandles.append(handle);
-            }
-            // By name: the handle goes through the mutex, the queued call carries no data of its own.
-            QMetaObject::invokeMethod(this, "closeStalledInterfaces", Qt::QueuedConnection);
-        });
-        const qint32 vidPid = qint32((quint32(info.vendorId) << 16) | info.productId);
-        const QString name = info.deviceName();
-        d->intfs.push_back(std::move(intf));
-        d->rebuild();
-        const int index = int(d->intfs.size()) - 1;
-        deliver([&] { Q_EMIT OnIntfOpened(index, handle, vidPid, name); });
+        addInterface(info, std::move(connection));
         // A handler may have stopped the agent.
         if (!d->started)
             break;
@@ -454,6 +391,79 @@ bool HIDagentX::OpenMatchingIntfs()
             return true;
     }
     return false;
+}
+
+std::unique_ptr<HidConnection> HIDagentX::openOfTheKind(const HidInterfaceInfo &info)
+{
+    // Looking for a kind of device: the others are not opened at all where their descriptor can be read
+    // without it, and a refusal is only news when the device is known to be of the kind.
+    bool ofTheKind = d->applicationsToMatch.isEmpty();
+    const QByteArray peekedBytes = ofTheKind ? QByteArray() : d->transport->peekReportDescriptor(info);
+    if (!peekedBytes.isEmpty()) {
+        // An empty descriptor would parse as a layout with nothing in it: that is "cannot tell".
+        const HidParseResult peeked = parseReportDescriptor(peekedBytes);
+        if (peeked.ok()) {
+            if (!d->wantsApplications(*peeked.layout))
+                return nullptr;
+            ofTheKind = true;
+        }
+    }
+    QString error;
+    HidTransport::OpenFailure failure = HidTransport::OpenFailure::None;
+    std::unique_ptr<HidConnection> connection = d->transport->open(info, &error, &failure);
+    if (connection)
+        return connection;
+    if (failure == HidTransport::OpenFailure::None)
+        failure = HidTransport::OpenFailure::Other;
+    d->failures.append(OpenFailure{info, failure, error});
+    if (failure == HidTransport::OpenFailure::PermissionDenied && ofTheKind && !d->deniedReported.contains(info.path)) {
+        d->deniedReported.insert(info.path);
+        deliver([&] { Q_EMIT OnOpenDenied(info, error); });
+    }
+    return nullptr;
+}
+
+void HIDagentX::addInterface(const HidInterfaceInfo &info, std::unique_ptr<HidConnection> connection)
+{
+    const HidParseResult parsed = parseReportDescriptor(connection->reportDescriptor());
+    if (!parsed.ok()) {
+        d->failures.append(OpenFailure{info, HidTransport::OpenFailure::None,
+                                       QStringLiteral("report descriptor refused: %1").arg(parsed.error.toString())});
+        return;
+    }
+    // Not one of ours: not a failure either, it just is some other kind of device.
+    if (!d->wantsApplications(*parsed.layout))
+        return;
+    if (d->lastHandle == std::numeric_limits<qint32>::max())
+        raise(HandlesExhausted, "OpenMatchingIntfs", QStringLiteral("No handle left"));
+
+    auto intf = std::make_unique<Private::Intf>();
+    intf->info = info;
+    intf->connection = std::move(connection);
+    intf->layout = *parsed.layout;
+    intf->handle = ++d->lastHandle;
+    for (const HidReport &r : intf->layout.reports)
+        intf->buffers.append(QByteArray((r.sizeBits + 7) / 8, '\0'));
+    for (qsizetype v = 0; v < intf->layout.variables.size(); ++v) {
+        intf->varNames.append(QString());
+        intf->scaleModes.append(0);
+    }
+    const qint32 handle = intf->handle;
+    // Told on the writer's own thread: the interface is given up on the agent's.
+    intf->connection->setStallHandler([this, handle] {
+        {
+            const std::lock_guard<std::mutex> guard(d->stalledLock);
+            d->stalledHandles.append(handle);
+        }
+        // By name: the handle goes through the mutex, the queued call carries no data of its own.
+        QMetaObject::invokeMethod(this, "closeStalledInterfaces", Qt::QueuedConnection);
+    });
+    const qint32 vidPid = qint32((quint32(info.vendorId) << 16) | info.productId);
+    const QString name = info.deviceName();
+    d->intfs.push_back(std::move(intf));
+    d->rebuild();
+    const int index = int(d->intfs.size()) - 1;
+    deliver([&] { Q_EMIT OnIntfOpened(index, handle, vidPid, name); });
 }
 
 QList<HIDagentX::OpenFailure> HIDagentX::LastOpenFailures() const

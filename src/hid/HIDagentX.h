@@ -68,7 +68,9 @@ public:
     ~HIDagentX() override;
 
     // Held across every sequence of calls that must not be interleaved with another thread's, such
-    // as selecting an interface and writing its report. Recursive: the agent's own events run under it.
+    // as selecting an interface and writing its report. Recursive because it is re-entered: the
+    // agent's own events run under it, and their handlers call the agent back (the device objects bind
+    // a newly opened interface from inside OnIntfOpened).
     std::unique_lock<std::recursive_mutex> lock() const;
 
     // Design-time switches.
@@ -187,6 +189,11 @@ Q_SIGNALS:
     void OnWriteStalled(int handle, const QString &DeviceName);
 
 private:
+    // Opens the interface unless it is known to be of another kind than asked for; a refusal is noted
+    // (and told when the interface is of the kind). Null when not opened.
+    std::unique_ptr<HidConnection> openOfTheKind(const HidInterfaceInfo &info);
+    // Keeps the opened interface when its descriptor is of the kind asked for, and tells OnIntfOpened.
+    void addInterface(const HidInterfaceInfo &info, std::unique_ptr<HidConnection> connection);
     void closeInterface(int index);
     // After a failed transfer: closes the interface later when its device has gone.
     void noteFailedTransfer(int handle, const HidConnection &connection);

@@ -1,13 +1,11 @@
 #pragma once
 
+#include "DeviceTransport.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QString>
-
-#include <functional>
-
-#include <memory>
 
 // One HID interface as the operating system lists it.
 struct HidInterfaceInfo
@@ -26,30 +24,14 @@ struct HidInterfaceInfo
     QString deviceName() const;
 };
 
-// An open interface. Report buffers start with the report ID byte (0 when the device uses no IDs).
-//
-// Threads: writeOutputReport and deviceGone may be called from any thread, one writer at a time (a
-// caller that shares a connection between threads serialises its writes itself); every other member
-// belongs to the thread that opened the connection. A write never holds its caller up for long: where a
-// device may not take a report at once, the report is handed to a writer of the connection's own, and
-// a device that does not take one within a bound has stalled (the stall handler says so).
-class HidConnection
+// An open interface. Report buffers start with the report ID byte (0 when the device uses no IDs); an
+// output report goes out with write (DeviceConnection's threads and bounds).
+class HidConnection : public DeviceConnection
 {
 public:
-    virtual ~HidConnection() = default;
+    bool writeOutputReport(const QByteArray &report, QString *error) { return write(report, error); }
 
     virtual QByteArray reportDescriptor() const = 0;
-    virtual bool writeOutputReport(const QByteArray &report, QString *error) = 0;
-    // True once a call failed because the device is no longer there (unplugged, or its node removed):
-    // the connection is dead for good and should be closed as a removal would close it.
-    virtual bool deviceGone() const { return false; }
-    // Called at most once, from a thread of the connection's own, when the device has not taken an
-    // output report within the bound: the connection cannot deliver what it is given and should be
-    // closed. Connections whose writes cannot stall never call it.
-    virtual void setStallHandler(std::function<void()> handler) { Q_UNUSED(handler); }
-    // Waits, at most until deadlineNs on the monotonic clock, for the output reports handed over to
-    // have gone out; true when they have. Connections that write at once have nothing to wait for.
-    virtual bool drain(qint64 deadlineNs) { Q_UNUSED(deadlineNs); return true; }
     // report[0] holds the wanted ID on entry when the device uses IDs; the whole report on return.
     // A timeout is a failure.
     virtual bool readInputReport(QByteArray &report, int timeoutMs, QString *error) = 0;
@@ -60,18 +42,13 @@ public:
 };
 
 // Where interfaces come from: the real hidraw devices, or in-memory ones for tests and demos.
-class HidTransport : public QObject
+class HidTransport : public QObject, public DeviceSource<HidInterfaceInfo, HidConnection>
 {
     Q_OBJECT
 public:
-    enum class OpenFailure { None, NotFound, PermissionDenied, Other };
-
     using QObject::QObject;
     ~HidTransport() override = default;
 
-    virtual QList<HidInterfaceInfo> enumerate() = 0;
-    virtual std::unique_ptr<HidConnection> open(const HidInterfaceInfo &info, QString *error,
-                                                OpenFailure *failure = nullptr) = 0;
     // The interface's report descriptor where it can be read without opening the interface (the kernel
     // shows it to every user), so that a search for one kind of device leaves the others alone and can
     // tell a refused device of its kind from any other; empty where it cannot be read that way.
@@ -80,10 +57,6 @@ public:
         Q_UNUSED(info);
         return QByteArray();
     }
-
-    // Hot-plug notifications; event driven, nothing runs while nothing happens.
-    virtual bool startMonitoring() = 0;
-    virtual void stopMonitoring() = 0;
 
 Q_SIGNALS:
     void interfaceArrived(const HidInterfaceInfo &info);

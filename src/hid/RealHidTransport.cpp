@@ -110,28 +110,20 @@ public:
 
     QByteArray reportDescriptor() const override { return m_descriptor; }
 
-    bool writeOutputReport(const QByteArray &report, QString *error) override
+    bool write(const QByteArray &report, QString *error) override
     {
         if (report.isEmpty())
             return fail(error, QStringLiteral("empty report"));
         if (m_gone.load())
             return fail(error, QStringLiteral("device disconnected"));
-        // A connection whose device stopped taking reports still keeps the last one asked for, so that
-        // it goes out should the device recover, but the caller is told it has not gone out.
-        const bool stalled = m_writer.stalled();
-        const BoundedWriter::Result r = m_writer.write(report);
-        switch (r.outcome) {
-        case BoundedWriter::Outcome::Written:
+        int failed = -1; // the errno value of a failed write
+        if (m_writer.handOver(report, error,
+                              QStringLiteral("the device has not taken a report for over %1 ms")
+                                  .arg(RealHidTransport::WriteBoundMs),
+                              QString(), &failed))
             return true;
-        case BoundedWriter::Outcome::Failed:
-            noteFailure(r.errorNumber);
-            return fail(error, QString::fromLocal8Bit(std::strerror(r.errorNumber)));
-        case BoundedWriter::Outcome::Pending:
-            if (stalled)
-                return fail(error, QStringLiteral("the device has not taken a report for over %1 ms")
-                                       .arg(RealHidTransport::WriteBoundMs));
-            return true;
-        }
+        if (failed >= 0)
+            noteFailure(failed);
         return false;
     }
 

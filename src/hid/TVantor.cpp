@@ -1,5 +1,6 @@
 #include "TVantor.h"
 
+#include "ArmUsbIds.h"
 #include "HIDagentX.h"
 #include "HidError.h"
 #include "mdlKORIV.h"
@@ -73,7 +74,7 @@ bool TVantor::DeviceIsMatched()
 {
     return mdlKORIV::RunTrapped(QStringLiteral("Tvantor:DeviceIsMatched Method"), [&] {
         HIDagentX &a = agent();
-        return a.IntfVID() == ArmVendorID && a.IntfPID() == ArmProductID;
+        return ArmUsbIds::isHidBoard(quint16(a.IntfVID()), quint16(a.IntfPID()));
     });
 }
 

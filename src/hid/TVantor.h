@@ -26,8 +26,6 @@ class TVantor : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr qint32 ArmVendorID = 7791;  // 0x1E6F
-    static constexpr qint32 ArmProductID = 4371; // 0x1113
     // A variable with this identity belongs to any device.
     static constexpr qint32 AnyDeviceIdentity = 3;
     static constexpr int SlotCount = 3;

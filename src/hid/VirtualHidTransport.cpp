@@ -1,10 +1,9 @@
 #include "VirtualHidTransport.h"
 
-#include "BoundedWriter.h"
+#include "ArmUsbIds.h"
 #include "ProcessClock.h"
 
 #include <algorithm>
-#include <cerrno>
 
 namespace {
 
@@ -19,73 +18,28 @@ constexpr int StallBoundMs = 250;
 
 } // namespace
 
-// The connection looks its interface up on every call, so that a connection outliving an unplug
-// fails instead of touching an interface that is gone.
-class VirtualHidConnection : public HidConnection
+class VirtualHidConnection : public VirtualConnection<HidConnection>
 {
 public:
     VirtualHidConnection(VirtualHidTransport *transport, VirtualHidInterface *intf)
-        : m_transport(transport), m_intf(intf), m_path(intf->info.path), m_generation(intf->m_generation)
+        : VirtualConnection(
+              intf,
+              [transport, intf, generation = intf->generation()](const QByteArray &report) {
+                  return intf->deliver(generation, [&] { record(transport, intf, report, HidReportType::Output); });
+              },
+              text("the device has stopped taking reports"), StallBoundMs),
+          m_transport(transport), m_intf(intf)
     {
-        ++m_intf->m_openCount;
-        if (m_intf->m_writerThread) {
-            // The writer may finish a held report after the connection has gone: it keeps to what
-            // outlives the connection.
-            m_writer = std::make_unique<BoundedWriter>(
-                [transport, intf, generation = m_generation](const QByteArray &report) {
-                    {
-                        std::unique_lock<std::mutex> hold(intf->m_holdLock);
-                        intf->m_holdChanged.wait(hold, [intf] { return !intf->m_held; });
-                    }
-                    const std::lock_guard delivery(intf->m_deliveryLock);
-                    if (!intf->m_plugged || intf->m_generation != generation)
-                        return ENODEV;
-                    deliver(transport, intf, report, HidReportType::Output);
-                    return 0;
-                },
-                StallBoundMs);
-        }
-    }
-    ~VirtualHidConnection() override
-    {
-        if (m_transport->find(m_path) == m_intf)
-            --m_intf->m_openCount;
     }
 
     QByteArray reportDescriptor() const override { return m_intf->descriptor; }
 
-    bool writeOutputReport(const QByteArray &report, QString *error) override
-    {
-        if (!m_writer)
-            return write(report, HidReportType::Output, error);
-        if (!usable(error))
-            return false;
-        const bool stalled = m_writer->stalled();
-        const BoundedWriter::Result r = m_writer->write(report);
-        switch (r.outcome) {
-        case BoundedWriter::Outcome::Written:
-            return true;
-        case BoundedWriter::Outcome::Failed:
-            m_gone = r.errorNumber == ENODEV;
-            return fail(error, text("write failed"));
-        case BoundedWriter::Outcome::Pending:
-            return !stalled || fail(error, text("the device has stopped taking reports"));
-        }
-        return false;
-    }
-
-    void setStallHandler(std::function<void()> handler) override
-    {
-        if (m_writer)
-            m_writer->setStallHandler(std::move(handler));
-    }
-
-    bool drain(qint64 deadlineNs) override { return !m_writer || m_writer->drain(deadlineNs); }
-
-    static void deliver(VirtualHidTransport *transport, VirtualHidInterface *intf, const QByteArray &report,
-                        HidReportType type)
+    static void record(VirtualHidTransport *transport, VirtualHidInterface *intf, const QByteArray &report,
+                       HidReportType type)
     {
         const qint64 ns = ProcessClock::monotonicNs();
+        if (type == HidReportType::Feature)
+            intf->m_feature.insert(quint8(report.at(0)), report);
         intf->written.append(WrittenReport{report, ns, type});
         if (type == HidReportType::Output)
             Q_EMIT transport->reportWritten(intf->info.path, report, ns);
@@ -107,7 +61,13 @@ public:
 
     bool sendFeatureReport(const QByteArray &report, QString *error) override
     {
-        return write(report, HidReportType::Feature, error);
+        if (!usable(error))
+            return false;
+        if (report.isEmpty())
+            return fail(error, text("empty report"));
+        return delivered(m_intf->deliver(generation(),
+                                         [&] { record(m_transport, m_intf, report, HidReportType::Feature); }),
+                         error);
     }
 
     bool getFeatureReport(QByteArray &report, QString *error) override
@@ -127,54 +87,10 @@ public:
     }
 
     QString indexedString(int index) const override { return m_intf->strings.value(index); }
-    bool deviceGone() const override { return m_gone; }
 
 private:
-    bool fail(QString *error, const QString &message) const
-    {
-        if (error)
-            *error = message;
-        return false;
-    }
-
-    bool usable(QString *error)
-    {
-        if (!m_intf->m_plugged || m_intf->m_generation != m_generation) {
-            m_gone = true;
-            return fail(error, text("device disconnected"));
-        }
-        return true;
-    }
-
-    bool write(const QByteArray &report, HidReportType type, QString *error)
-    {
-        const std::lock_guard delivery(m_intf->m_deliveryLock);
-        if (!usable(error))
-            return false;
-        if (report.isEmpty())
-            return fail(error, text("empty report"));
-        int failing = m_intf->m_failWrite.load();
-        while (failing > 0 && !m_intf->m_failWrite.compare_exchange_weak(failing, failing - 1)) {
-        }
-        if (failing > 0) {
-            if (m_intf->m_failWriteGone) {
-                m_gone = true;
-                return fail(error, text("No such device (simulated)"));
-            }
-            return fail(error, text("write failed (simulated)"));
-        }
-        if (type == HidReportType::Feature)
-            m_intf->m_feature.insert(quint8(report.at(0)), report);
-        deliver(m_transport, m_intf, report, type);
-        return true;
-    }
-
     VirtualHidTransport *m_transport;
     VirtualHidInterface *m_intf;
-    QString m_path;
-    int m_generation;
-    bool m_gone = false;
-    std::unique_ptr<BoundedWriter> m_writer;
 };
 
 void VirtualHidInterface::queueInputReport(const QByteArray &report)
@@ -188,35 +104,9 @@ void VirtualHidInterface::setFeatureReport(const QByteArray &report)
         m_feature.insert(quint8(report.at(0)), report);
 }
 
-void VirtualHidInterface::holdWrites(bool hold)
-{
-    {
-        const std::lock_guard<std::mutex> guard(m_holdLock);
-        m_held = hold;
-    }
-    m_holdChanged.notify_all();
-}
-
 void VirtualHidInterface::failNextRead()
 {
     m_failRead = true;
-}
-
-void VirtualHidInterface::failNextWrite(bool deviceGone, int count)
-{
-    m_failWrite = count;
-    m_failWriteGone = deviceGone;
-}
-
-void VirtualHidInterface::denyOpen(bool permissionDenied)
-{
-    m_denied =
-        permissionDenied ? HidTransport::OpenFailure::PermissionDenied : HidTransport::OpenFailure::Other;
-}
-
-void VirtualHidInterface::allowOpen()
-{
-    m_denied = HidTransport::OpenFailure::None;
 }
 
 VirtualHidTransport::~VirtualHidTransport() = default;
@@ -232,7 +122,7 @@ QList<HidInterfaceInfo> VirtualHidTransport::enumerate()
 {
     QList<HidInterfaceInfo> result;
     for (const auto &intf : m_interfaces) {
-        if (intf->m_plugged)
+        if (intf->isPlugged())
             result.append(intf->info);
     }
     return result;
@@ -241,29 +131,22 @@ QList<HidInterfaceInfo> VirtualHidTransport::enumerate()
 QByteArray VirtualHidTransport::peekReportDescriptor(const HidInterfaceInfo &info) const
 {
     const VirtualHidInterface *intf = find(info.path);
-    return intf && intf->m_plugged ? intf->descriptor : QByteArray();
+    return intf && intf->isPlugged() ? intf->descriptor : QByteArray();
 }
 
 std::unique_ptr<HidConnection> VirtualHidTransport::open(const HidInterfaceInfo &info, QString *error,
                                                          OpenFailure *failure)
 {
-    auto refuse = [&](OpenFailure kind, const QString &message) {
-        if (error)
-            *error = message;
-        if (failure)
-            *failure = kind;
-        return std::unique_ptr<HidConnection>();
-    };
     VirtualHidInterface *intf = find(info.path);
-    if (!intf || !intf->m_plugged)
-        return refuse(OpenFailure::NotFound, QStringLiteral("%1: no such device").arg(info.path));
-    if (intf->m_denied == OpenFailure::PermissionDenied)
-        return refuse(OpenFailure::PermissionDenied, QStringLiteral("%1: Permission denied").arg(info.path));
-    if (intf->m_denied != OpenFailure::None)
-        return refuse(OpenFailure::Other, QStringLiteral("%1: cannot open (simulated)").arg(info.path));
+    QString why = QStringLiteral("%1: no such device").arg(info.path);
+    const OpenFailure refused = intf ? intf->refusal(info.path, &why) : OpenFailure::NotFound;
     if (failure)
-        *failure = OpenFailure::None;
-    return std::make_unique<VirtualHidConnection>(this, intf);
+        *failure = refused;
+    if (refused == OpenFailure::None)
+        return std::make_unique<VirtualHidConnection>(this, intf);
+    if (error)
+        *error = why;
+    return nullptr;
 }
 
 bool VirtualHidTransport::startMonitoring()
@@ -290,7 +173,6 @@ VirtualHidInterface *VirtualHidTransport::addInterface(const HidInterfaceInfo &i
         return nullptr;
     }
     intf->descriptor = descriptor;
-    intf->m_plugged = false;
     VirtualHidInterface *raw = intf.get();
     m_interfaces.push_back(std::move(intf));
     if (plugged)
@@ -301,33 +183,21 @@ VirtualHidInterface *VirtualHidTransport::addInterface(const HidInterfaceInfo &i
 void VirtualHidTransport::plug(const QString &path)
 {
     VirtualHidInterface *intf = find(path);
-    if (!intf || intf->m_plugged)
-        return;
-    intf->m_plugged = true;
-    ++intf->m_generation;
-    if (m_monitoring)
+    if (intf && intf->setPlugged(true) && m_monitoring)
         Q_EMIT interfaceArrived(intf->info);
 }
 
 void VirtualHidTransport::unplug(const QString &path)
 {
     VirtualHidInterface *intf = find(path);
-    if (!intf || !intf->m_plugged)
-        return;
-    {
-        const std::lock_guard delivery(intf->m_deliveryLock);
-        intf->m_plugged = false;
-    }
-    if (m_monitoring)
+    if (intf && intf->setPlugged(false) && m_monitoring)
         Q_EMIT interfaceRemoved(intf->info);
 }
 
 void VirtualHidTransport::unplugUnannounced(const QString &path)
 {
-    if (VirtualHidInterface *intf = find(path)) {
-        const std::lock_guard delivery(intf->m_deliveryLock);
-        intf->m_plugged = false;
-    }
+    if (VirtualHidInterface *intf = find(path))
+        intf->setPlugged(false);
 }
 
 VirtualHidInterface *VirtualHidTransport::interface(const QString &path)
@@ -347,8 +217,8 @@ HidInterfaceInfo VirtualHidTransport::armInfo(const QString &path, int interface
 {
     HidInterfaceInfo info;
     info.path = path;
-    info.vendorId = ArmVendorId;
-    info.productId = ArmProductId;
+    info.vendorId = ArmUsbIds::HidVendorId;
+    info.productId = ArmUsbIds::HidProductId;
     info.releaseNumber = 0x0100;
     info.manufacturer = QStringLiteral("Tessaro");
     info.product = QStringLiteral("Robotic Arm (virtual)");

@@ -2,6 +2,7 @@
 
 #include "HidReportDescriptor.h"
 #include "HidTransport.h"
+#include "VirtualDevice.h"
 
 #include <QByteArray>
 #include <QList>
@@ -10,9 +11,6 @@
 #include <QQueue>
 #include <QString>
 
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <memory>
 #include <vector>
 
@@ -23,9 +21,8 @@ struct WrittenReport
     HidReportType type = HidReportType::Output;
 };
 
-// One in-memory interface. Owned by its transport; the pointer stays valid for the transport's life
-// (unplugging keeps the object so that it can be plugged in again).
-class VirtualHidInterface
+// One in-memory interface (plugging, refusing and failing as VirtualDevice).
+class VirtualHidInterface : public VirtualDevice
 {
 public:
     HidInterfaceInfo info;
@@ -42,20 +39,7 @@ public:
     void setFeatureReport(const QByteArray &report);
 
     void failNextRead();
-    // The next write fails; with deviceGone as an unplugged device fails it (the connection is dead).
-    // With count, that many writes in a row fail.
-    void failNextWrite(bool deviceGone = false, int count = 1);
-    // Opening fails from now on, as a permission problem or as some other failure.
-    void denyOpen(bool permissionDenied);
-    void allowOpen();
-    // Output reports of connections opened from now on go through a writer thread of the
-    // connection's own, as on a device node, with the same bound: a device held (holdWrites) takes no
-    // report until it is let go, and stalls its connection once the bound has passed.
-    void useWriterThread() { m_writerThread = true; }
-    void holdWrites(bool hold);
 
-    bool isOpen() const { return m_openCount > 0; }
-    bool isPlugged() const { return m_plugged; }
     int pendingInputReports() const { return int(m_input.size()); }
 
 private:
@@ -65,23 +49,6 @@ private:
     QQueue<QByteArray> m_input;
     QMap<int, QByteArray> m_feature;
     bool m_failRead = false;
-    // A write may come from another thread than plugging and the test's arrangements.
-    std::atomic<int> m_failWrite{0};
-    bool m_failWriteGone = false;
-    // Raised by every plug: a connection opened before an unplug stays dead after the replug, as a
-    // file descriptor of a removed device node does.
-    std::atomic<int> m_generation{0};
-    HidTransport::OpenFailure m_denied = HidTransport::OpenFailure::None;
-    std::atomic<bool> m_plugged{true};
-    // Held by a write from its check that the device is there until the report is delivered, and by
-    // an unplug while it takes the device away: a report either reaches the device before it goes or
-    // fails, as with a kernel device node. Recursive because whoever hears a report may unplug.
-    std::recursive_mutex m_deliveryLock;
-    int m_openCount = 0;
-    bool m_writerThread = false;
-    std::mutex m_holdLock;
-    std::condition_variable m_holdChanged;
-    bool m_held = false;
 };
 
 // In-memory interfaces for tests and for people without the hardware: interfaces can be plugged and
@@ -92,8 +59,6 @@ class VirtualHidTransport : public HidTransport
 {
     Q_OBJECT
 public:
-    static constexpr quint16 ArmVendorId = 0x1E6F;
-    static constexpr quint16 ArmProductId = 0x1113;
     static constexpr quint16 MouseVendorId = 0x2A7B;
     static constexpr quint16 MouseProductId = 0x0101;
     static constexpr quint16 GamepadVendorId = 0x3C1F;

@@ -22,7 +22,7 @@ struct KitArmList::Event
     QString reason;
 };
 
-KitArmList::KitArmList(KitTransport &transport, QObject *parent) : QObject(parent), m_transport(transport)
+KitArmList::KitArmList(KitTransport &transport, QObject *parent) : ArmLink(parent), m_transport(transport)
 {
     connect(&transport, &KitTransport::deviceArrived, this, &KitArmList::onArrived);
     connect(&transport, &KitTransport::deviceRemoved, this, &KitArmList::onRemoved);
@@ -39,12 +39,6 @@ void KitArmList::setReversed(const KitReversed &reversed)
 {
     const std::lock_guard guard(m_lock);
     m_reversed = reversed;
-}
-
-KitReversed KitArmList::reversed() const
-{
-    const std::lock_guard guard(m_lock);
-    return m_reversed;
 }
 
 void KitArmList::start()
@@ -85,16 +79,31 @@ void KitArmList::stop()
     tell(events);
 }
 
-bool KitArmList::isStarted() const
-{
-    const std::lock_guard guard(m_lock);
-    return m_started;
-}
-
-int KitArmList::count() const
+int KitArmList::armCount() const
 {
     const std::lock_guard guard(m_lock);
     return int(m_arms.size());
+}
+
+QStringList KitArmList::describeArms() const
+{
+    QStringList arms;
+    for (const KitDeviceInfo &kit : this->arms())
+        arms << QStringLiteral("USB interface kit %1").arg(kit.describe());
+    return arms;
+}
+
+QList<GuardTarget> KitArmList::stopTargets(bool asLogged) const
+{
+    // Every motor and the light off.
+    const QByteArray stop = KitCommand::encode(0, false);
+    QList<GuardTarget> targets;
+    for (const KitDeviceInfo &kit : arms()) {
+        targets << (asLogged ? GuardTarget{GuardTarget::Kind::Kit, kit.path, stop}
+                             : GuardTarget::controlTransfer(kit.path, KitCommand::RequestType, KitCommand::Request,
+                                                            KitCommand::Value, KitCommand::Index, stop));
+    }
+    return targets;
 }
 
 QList<KitDeviceInfo> KitArmList::arms() const
@@ -133,59 +142,54 @@ bool KitArmList::drain(qint64 deadlineNs)
     return all;
 }
 
-bool KitArmList::SendToAll(qint16 code, QString *error, QStringList *failed)
+ArmLink::Sent KitArmList::send(qint16 code, const ArmIds *only)
 {
     const std::lock_guard guard(m_lock);
-    return sendCommand(code, m_light, error, failed);
+    return sendCommand(code, m_light, only);
 }
 
-bool KitArmList::SendTo(const QStringList &paths, qint16 code, QString *error, QStringList *failed)
-{
-    const std::lock_guard guard(m_lock);
-    return sendCommand(code, m_light, error, failed, &paths);
-}
-
-bool KitArmList::SetLight(bool on, qint16 code, QString *error, QStringList *failed)
+ArmLink::Sent KitArmList::setLight(bool on, qint16 code)
 {
     const std::lock_guard guard(m_lock);
     m_light = on;
-    return sendCommand(code, on, error, failed);
+    return sendCommand(code, on);
 }
 
-bool KitArmList::sendCommand(int code, bool light, QString *error, QStringList *failed, const QStringList *only)
+ArmLink::Sent KitArmList::sendCommand(int code, bool light, const ArmIds *only)
 {
+    Sent sent;
+    sent.took = int(m_arms.size());
     if (code < 0 || code > KitCommand::MaxCode) {
-        if (error)
-            *error = QStringLiteral("code %1 refused: the interface kit has no motion for it").arg(code);
-        return false;
+        sent.error = QStringLiteral("code %1 refused: the interface kit has no motion for it").arg(code);
+        sent.allTook = false;
+        return sent;
     }
     const QByteArray command = KitCommand::encode(code, light, m_reversed);
-    bool allSent = true;
     // Writes do not call back into the list (a kit found gone is closed later, on the list's thread),
     // so the list stays as it is while it is served.
     for (const auto &arm : m_arms) {
-        if (only && !only->contains(arm->info.path))
+        if (only && !only->contains(arm->serial))
             continue;
         QString why;
-        if (arm->connection->writeCommand(command, &why))
+        if (arm->connection->write(command, &why))
             continue;
-        if (failed && !arm->connection->deviceGone())
-            failed->append(arm->info.path);
         if (arm->connection->deviceGone()) {
-            allSent = false;
+            sent.allTook = false;
             m_goneQueued.append(arm->info.path);
             QMetaObject::invokeMethod(this, "closeGoneArms", Qt::QueuedConnection);
             continue;
         }
-        if (allSent && error)
-            *error = QStringLiteral("code %1%2 (%3) not written to the interface kit %4: %5")
-                         .arg(code)
-                         .arg(light ? QStringLiteral(" with the light on") : QString())
-                         .arg(QString::fromLatin1(command.toHex()))
-                         .arg(arm->info.describe(), why);
-        allSent = false;
+        sent.failed.append(arm->serial);
+        if (sent.allTook)
+            sent.error = QStringLiteral("code %1%2 (%3) not written to the interface kit %4: %5")
+                             .arg(code)
+                             .arg(light ? QStringLiteral(" with the light on") : QString())
+                             .arg(QString::fromLatin1(command.toHex()))
+                             .arg(arm->info.describe(), why);
+        sent.allTook = false;
     }
-    return allSent;
+    sent.took -= int(sent.failed.size());
+    return sent;
 }
 
 void KitArmList::tryOpen(const KitDeviceInfo &info, QList<Event> &events)
@@ -198,13 +202,13 @@ void KitArmList::tryOpen(const KitDeviceInfo &info, QList<Event> &events)
                                     [&](const OpenFailure &f) { return f.info.path == info.path; }),
                      m_failures.end());
     QString error;
-    HidTransport::OpenFailure failure = HidTransport::OpenFailure::None;
+    DeviceOpenFailure failure = DeviceOpenFailure::None;
     std::unique_ptr<KitConnection> connection = m_transport.open(info, &error, &failure);
     if (!connection) {
-        if (failure == HidTransport::OpenFailure::None)
-            failure = HidTransport::OpenFailure::Other;
+        if (failure == DeviceOpenFailure::None)
+            failure = DeviceOpenFailure::Other;
         m_failures.append(OpenFailure{info, failure, error});
-        if (failure == HidTransport::OpenFailure::PermissionDenied && !m_deniedTold.contains(info.path)) {
+        if (failure == DeviceOpenFailure::PermissionDenied && !m_deniedTold.contains(info.path)) {
             m_deniedTold.insert(info.path);
             events.append(Event{Event::Denied, info, 0, error});
         }
@@ -214,15 +218,14 @@ void KitArmList::tryOpen(const KitDeviceInfo &info, QList<Event> &events)
     arm->info = info;
     arm->serial = ++m_nextSerial;
     const quint64 serial = arm->serial;
-    const QString path = info.path;
     // Told on the writer's own thread: the kit is given up on the list's.
-    connection->setStallHandler([this, path, serial] {
-        QMetaObject::invokeMethod(this, [this, path, serial] { closeStalled(path, serial); }, Qt::QueuedConnection);
+    connection->setStallHandler([this, serial] {
+        QMetaObject::invokeMethod(this, [this, serial] { closeStalled(serial); }, Qt::QueuedConnection);
     });
     arm->connection = std::move(connection);
     // A kit comes up dark and still; one joining while the light is on is lit like the others.
     if (m_light)
-        arm->connection->writeCommand(KitCommand::encode(0, true, m_reversed), nullptr);
+        arm->connection->write(KitCommand::encode(0, true, m_reversed), nullptr);
     m_arms.push_back(std::move(arm));
     events.append(Event{Event::Opened, info, 0, QString()});
 }
@@ -283,20 +286,19 @@ void KitArmList::closeGoneArms()
     tell(events);
 }
 
-void KitArmList::closeStalled(const QString &path, quint64 serial)
+void KitArmList::closeStalled(quint64 serial)
 {
     QList<Event> events;
     {
         const std::lock_guard guard(m_lock);
-        const auto it = std::find_if(m_arms.begin(), m_arms.end(),
-                                     [&](const auto &arm) { return arm->info.path == path && arm->serial == serial; });
+        const auto it = std::find_if(m_arms.begin(), m_arms.end(), [&](const auto &arm) { return arm->serial == serial; });
         if (!m_started || it == m_arms.end())
             return;
         // Waits behind the command the kit is stuck on, in place of anything else, and goes out
         // should the kit ever take that one.
-        (*it)->connection->writeCommand(KitCommand::encode(0, m_light, m_reversed), nullptr);
+        (*it)->connection->write(KitCommand::encode(0, m_light, m_reversed), nullptr);
         events.append(Event{Event::Stalled, (*it)->info, 0, QString()});
-        closeArm(path, events);
+        closeArm((*it)->info.path, events);
     }
     tell(events);
 }
@@ -306,16 +308,16 @@ void KitArmList::tell(const QList<Event> &events)
     for (const Event &e : events) {
         switch (e.kind) {
         case Event::Opened:
-            Q_EMIT armOpened(e.info);
+            Q_EMIT armOpened(e.info.path);
             break;
         case Event::Closed:
-            Q_EMIT armClosed(e.info, e.stillOpen);
+            Q_EMIT armClosed(e.info.path, e.stillOpen);
             break;
         case Event::Denied:
-            Q_EMIT openDenied(e.info, e.reason);
+            Q_EMIT openDenied(e.info.path, e.reason);
             break;
         case Event::Stalled:
-            Q_EMIT writeStalled(e.info);
+            Q_EMIT writeStalled(e.info.path);
             break;
         }
     }

@@ -62,21 +62,4 @@ Decoded decode(const QByteArray &transfer, const KitReversed &reversed)
     return result;
 }
 
-const char *motorName(KitMotor motor)
-{
-    switch (motor) {
-    case KitMotor::Base:
-        return "base";
-    case KitMotor::Shoulder:
-        return "shoulder";
-    case KitMotor::Elbow:
-        return "elbow";
-    case KitMotor::Wrist:
-        return "wrist";
-    case KitMotor::Gripper:
-        return "gripper";
-    }
-    return "";
-}
-
 } // namespace KitCommand

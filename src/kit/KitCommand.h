@@ -1,17 +1,15 @@
 #pragma once
 
+#include "ArmMotion.h"
+
 #include <QByteArray>
 
 #include <array>
 
-// The motors of the arm as the interface kit drives them, in the order of the arm's joints.
-enum class KitMotor { Base, Shoulder, Elbow, Wrist, Gripper };
-
-constexpr int KitMotorCount = 5;
-
-// Per motor, whether its two directions are swapped: a kit whose motor was wired the other way round,
-// or whose firmware turns the base the other way, gets the opposite bit for each code of that motor.
-using KitReversed = std::array<bool, KitMotorCount>;
+// Per motor (the joint it turns), whether its two directions are swapped: a kit whose motor was wired
+// the other way round, or whose firmware turns the base the other way, gets the opposite bit for each
+// code of that motor.
+using KitReversed = std::array<bool, ArmJointCount>;
 
 // The interface kit's command: three bytes sent with a vendor control transfer. Byte 0 holds the
 // shoulder (bits 7-6), elbow (5-4), wrist (3-2) and gripper (1-0); byte 1 bits 1-0 the base; byte 2
@@ -37,22 +35,22 @@ constexpr quint16 Index = 0;
 struct CodeBit
 {
     int code;
-    KitMotor motor;
+    ArmJoint motor;
     int byte;
     quint8 bit;
 };
 
 inline constexpr std::array<CodeBit, MaxCode> codeBits{{
-    {1, KitMotor::Shoulder, 0, 0x40},
-    {2, KitMotor::Base, 1, 0x02},
-    {3, KitMotor::Elbow, 0, 0x10},
-    {4, KitMotor::Wrist, 0, 0x04},
-    {5, KitMotor::Gripper, 0, 0x01},
-    {6, KitMotor::Shoulder, 0, 0x80},
-    {7, KitMotor::Base, 1, 0x01},
-    {8, KitMotor::Elbow, 0, 0x20},
-    {9, KitMotor::Wrist, 0, 0x08},
-    {10, KitMotor::Gripper, 0, 0x02},
+    {1, ArmJoint::Shoulder, 0, 0x40},
+    {2, ArmJoint::Base, 1, 0x02},
+    {3, ArmJoint::Elbow, 0, 0x10},
+    {4, ArmJoint::Wrist, 0, 0x04},
+    {5, ArmJoint::Gripper, 0, 0x01},
+    {6, ArmJoint::Shoulder, 0, 0x80},
+    {7, ArmJoint::Base, 1, 0x01},
+    {8, ArmJoint::Elbow, 0, 0x20},
+    {9, ArmJoint::Wrist, 0, 0x08},
+    {10, ArmJoint::Gripper, 0, 0x02},
 }};
 
 // The command for a code (0..10) with the light on or off; empty for any other code, which the kit
@@ -69,7 +67,5 @@ struct Decoded
 };
 // What a command asks of the kit, read with the same wiring it was written with.
 Decoded decode(const QByteArray &transfer, const KitReversed &reversed = {});
-
-const char *motorName(KitMotor motor); // "base", "shoulder", ...
 
 } // namespace KitCommand

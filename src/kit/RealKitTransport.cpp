@@ -1,5 +1,6 @@
 #include "RealKitTransport.h"
 
+#include "ArmUsbIds.h"
 #include "BoundedWriter.h"
 #include "KitCommand.h"
 #include "RealHidTransport.h"
@@ -108,26 +109,14 @@ public:
     {
     }
 
-    bool writeCommand(const QByteArray &command, QString *error) override
+    bool write(const QByteArray &command, QString *error) override
     {
         if (m_kit->gone.load())
             return fail(error, QStringLiteral("device disconnected"));
-        // A kit that stopped taking commands still keeps the last one asked for, so that it goes out
-        // should the kit recover, but the caller is told it has not gone out.
-        const bool stalled = m_writer.stalled();
-        const BoundedWriter::Result r = m_writer.write(command);
-        switch (r.outcome) {
-        case BoundedWriter::Outcome::Written:
-            return true;
-        case BoundedWriter::Outcome::Failed:
-            return fail(error, QString::fromLocal8Bit(std::strerror(r.errorNumber)));
-        case BoundedWriter::Outcome::Pending:
-            if (stalled)
-                return fail(error, QStringLiteral("the device has not taken a command for over %1 ms")
-                                       .arg(RealKitTransport::WriteBoundMs));
-            return true;
-        }
-        return false;
+        // A transfer that finds the kit gone marks it so itself.
+        return m_writer.handOver(command, error,
+                                 QStringLiteral("the device has not taken a command for over %1 ms")
+                                     .arg(RealKitTransport::WriteBoundMs));
     }
 
     bool deviceGone() const override { return m_kit->gone.load(); }
@@ -243,7 +232,7 @@ QList<KitDeviceInfo> RealKitTransport::enumerate()
 {
     QList<KitDeviceInfo> kits;
     for (const KitDeviceInfo &info : enumerateUsb()) {
-        if (isKit(info.vendorId, info.productId)) {
+        if (ArmUsbIds::isKit(info.vendorId, info.productId)) {
             kits.append(info);
             m_known.insert(info.path, info);
         }
@@ -252,9 +241,9 @@ QList<KitDeviceInfo> RealKitTransport::enumerate()
 }
 
 std::unique_ptr<KitConnection> RealKitTransport::open(const KitDeviceInfo &info, QString *error,
-                                                      HidTransport::OpenFailure *failure)
+                                                      DeviceOpenFailure *failure)
 {
-    auto refuse = [&](HidTransport::OpenFailure kind, const QString &message) {
+    auto refuse = [&](DeviceOpenFailure kind, const QString &message) {
         if (error)
             *error = QStringLiteral("%1: %2").arg(info.path, message);
         if (failure)
@@ -274,7 +263,7 @@ std::unique_ptr<KitConnection> RealKitTransport::open(const KitDeviceInfo &info,
     QString why;
     kit->context = sharedContext(&why);
     if (!kit->context)
-        return refuse(HidTransport::OpenFailure::Other, why);
+        return refuse(DeviceOpenFailure::Other, why);
     const int r = libusb_wrap_sys_device(kit->context.get(), intptr_t(fd), &kit->handle);
     if (r != LIBUSB_SUCCESS) {
         kit->handle = nullptr;
@@ -283,7 +272,7 @@ std::unique_ptr<KitConnection> RealKitTransport::open(const KitDeviceInfo &info,
                       QStringLiteral("libusb: %1").arg(QString::fromUtf8(libusb_strerror(r))));
     }
     if (failure)
-        *failure = HidTransport::OpenFailure::None;
+        *failure = DeviceOpenFailure::None;
     return std::make_unique<RealKitConnection>(std::move(kit));
 }
 
@@ -319,7 +308,7 @@ void RealKitTransport::rescan()
 {
     QHash<QString, KitDeviceInfo> now;
     for (const KitDeviceInfo &info : enumerateUsb()) {
-        if (isKit(info.vendorId, info.productId))
+        if (ArmUsbIds::isKit(info.vendorId, info.productId))
             now.insert(info.path, info);
     }
     // The path holds the address, which is new for every plugging in: a path is one device.
@@ -362,7 +351,7 @@ void RealKitTransport::onMonitorReadable()
         KitDeviceInfo info;
         const bool known = parseProductProperty(udevText(udev_device_get_property_value(device, "PRODUCT")),
                                                 &info.vendorId, &info.productId);
-        if (known && isKit(info.vendorId, info.productId)) {
+        if (known && ArmUsbIds::isKit(info.vendorId, info.productId)) {
             info.path = node;
             info.busNumber = udevText(udev_device_get_property_value(device, "BUSNUM")).toInt();
             info.address = udevText(udev_device_get_property_value(device, "DEVNUM")).toInt();

@@ -35,7 +35,7 @@ public:
 
     QList<KitDeviceInfo> enumerate() override;
     std::unique_ptr<KitConnection> open(const KitDeviceInfo &info, QString *error,
-                                        HidTransport::OpenFailure *failure = nullptr) override;
+                                        DeviceOpenFailure *failure = nullptr) override;
     bool startMonitoring() override;
     void stopMonitoring() override;
     bool isMonitoring() const { return m_monitor.isOpen() || m_monitor.isPolling(); }

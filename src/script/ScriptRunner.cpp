@@ -57,13 +57,6 @@ ScriptRunner::~ScriptRunner()
     stopAndWait();
 }
 
-qint64 ScriptRunner::clockNs()
-{
-    timespec ts;
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
-
 double ScriptRunner::RepetitionCount(double value)
 {
     return value > MaxRepetitions ? double(MaxRepetitions) : value;

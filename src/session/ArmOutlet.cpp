@@ -1,14 +1,13 @@
 #include "ArmOutlet.h"
 
-#include "ArmDeviceList.h"
-#include "KitArmList.h"
+#include "ArmLink.h"
 #include "ProcessClock.h"
 
 #include <algorithm>
 #include <chrono>
 #include <exception>
 
-ArmOutlet::ArmOutlet(ArmDeviceList *hid, KitArmList *kits) : m_hid(hid), m_kits(kits)
+ArmOutlet::ArmOutlet(const QList<ArmLink *> &links) : m_links(links)
 {
     m_watch = std::thread([this] { watch(); });
 }
@@ -23,10 +22,10 @@ ArmOutlet::~ArmOutlet()
     m_watch.join();
 }
 
-void ArmOutlet::setKits(KitArmList *kits)
+void ArmOutlet::setLinks(const QList<ArmLink *> &links)
 {
     const std::lock_guard guard(m_lock);
-    m_kits = kits;
+    m_links = links;
 }
 
 void ArmOutlet::setDeadlineHandler(DeadlineHandler handler)
@@ -38,7 +37,7 @@ void ArmOutlet::setDeadlineHandler(DeadlineHandler handler)
 ArmOutlet::Delivery ArmOutlet::send(qint16 code, qint64 deadlineNs)
 {
     const std::lock_guard guard(m_lock);
-    Delivery delivery = write(code, m_kits && m_kits->light(), false);
+    Delivery delivery = write(code, std::nullopt);
     ++m_serial;
     // What nobody took runs nowhere the outlet can answer for; what only some arms took still needs
     // its deadline, and a stop is a stop wherever it went.
@@ -68,19 +67,13 @@ qint64 ArmOutlet::deadlineNs() const
 ArmOutlet::Delivery ArmOutlet::setLight(bool on)
 {
     const std::lock_guard guard(m_lock);
-    Delivery delivery = write(qint16(m_inForce), on, true);
+    Delivery delivery = write(qint16(m_inForce), on);
     if (!delivery.allTook) {
         // A kit that missed the light may have missed the motion with it: nobody holds one now.
         m_inForce = 0;
         m_deadlineNs = 0;
     }
     return delivery;
-}
-
-bool ArmOutlet::light() const
-{
-    const std::lock_guard guard(m_lock);
-    return m_kits && m_kits->light();
 }
 
 int ArmOutlet::codeInForce() const
@@ -101,70 +94,53 @@ void ArmOutlet::forget()
     m_inForce = 0;
 }
 
-ArmOutlet::Delivery ArmOutlet::write(qint16 code, bool light, bool setLight)
+ArmOutlet::Delivery ArmOutlet::write(qint16 code, std::optional<bool> setLight)
 {
     Delivery delivery;
-    QList<const TVantor *> hidFailed;
-    QStringList kitFailed;
-    bool hidAll = true;
-    bool kitAll = true;
-    // Arms served, less those that refused: an arm found gone counts as served, as it runs nothing.
+    delivery.allTook = true;
+    // Per link, the arms that did not take the code.
+    QList<QList<quint64>> failed;
+    bool anyFailed = false;
     int took = 0;
-    // The light is the kit's alone: switching it writes nothing to a HID board.
-    if (m_hid && !setLight) {
-        const int listed = m_hid->Count();
-        try {
-            hidAll = m_hid->SendToAll(code, &delivery.error, &hidFailed);
-        } catch (const std::exception &e) {
-            delivery.error = QString::fromLocal8Bit(e.what());
-            hidAll = false;
+    for (ArmLink *link : m_links) {
+        // The light is the kit's alone: switching it writes nothing to a HID board.
+        if (setLight && !link->hasLight()) {
+            failed.append(QList<quint64>());
+            continue;
         }
-        took += listed - int(hidFailed.size());
-    }
-    if (m_kits) {
-        const int listed = m_kits->count();
-        QString why;
-        kitAll = setLight ? m_kits->SetLight(light, code, &why, &kitFailed)
-                          : m_kits->SendToAll(code, &why, &kitFailed);
+        const ArmLink::Sent sent = setLight ? link->setLight(*setLight, code) : link->send(code);
         if (delivery.error.isEmpty())
-            delivery.error = why;
-        took += listed - int(kitFailed.size());
+            delivery.error = sent.error;
+        delivery.allTook = delivery.allTook && sent.allTook;
+        took += sent.took;
+        anyFailed = anyFailed || !sent.failed.isEmpty();
+        failed.append(sent.failed);
     }
-    delivery.allTook = hidAll && kitAll;
     delivery.anyTook = delivery.allTook || took > 0;
-    if (code == 0 && (!hidFailed.isEmpty() || !kitFailed.isEmpty()))
-        retryStop(delivery, hidFailed, kitFailed, light, setLight);
+    if (code == 0 && anyFailed)
+        retryStop(delivery, failed, setLight);
     return delivery;
 }
 
-void ArmOutlet::retryStop(Delivery &delivery, QList<const TVantor *> hidFailed, QStringList kitFailed, bool light,
-                          bool setLight)
+void ArmOutlet::retryStop(Delivery &delivery, QList<QList<quint64>> failed, std::optional<bool> setLight)
 {
+    const auto allTaken = [&failed] {
+        return std::all_of(failed.begin(), failed.end(), [](const QList<quint64> &ids) { return ids.isEmpty(); });
+    };
     const qint64 firstNs = ProcessClock::monotonicNs();
     for (const int afterMs : StopRetryDelaysMs) {
         const qint64 dueNs = firstNs + qint64(afterMs) * 1'000'000;
         std::this_thread::sleep_for(std::chrono::nanoseconds(std::max<qint64>(0, dueNs - ProcessClock::monotonicNs())));
-        if (!hidFailed.isEmpty() && m_hid) {
-            QList<const TVantor *> still;
-            try {
-                m_hid->SendToAll(0, nullptr, &still, &hidFailed);
-            } catch (const std::exception &) {
-                still = hidFailed;
-            }
-            hidFailed = still;
+        for (int i = 0; i < int(m_links.size()) && i < int(failed.size()); ++i) {
+            if (failed[i].isEmpty())
+                continue;
+            // A light that some kit missed goes to every kit again, with the stop.
+            failed[i] = setLight ? m_links[i]->setLight(*setLight, 0).failed : m_links[i]->send(0, &failed[i]).failed;
         }
-        if (!kitFailed.isEmpty() && m_kits) {
-            QStringList still;
-            if (setLight)
-                m_kits->SetLight(light, 0, nullptr, &still);
-            else
-                m_kits->SendTo(kitFailed, 0, nullptr, &still);
-            kitFailed = still;
-        }
-        if (hidFailed.isEmpty() && kitFailed.isEmpty())
+        if (allTaken())
             break;
     }
-    delivery.stopConfirmed = hidFailed.isEmpty() && kitFailed.isEmpty();
+    delivery.stopConfirmed = allTaken();
     if (delivery.stopConfirmed) {
         // Every arm still attached has the stop: as good as a stop that went out at once.
         delivery.allTook = true;

@@ -2,21 +2,19 @@
 
 #include <QList>
 #include <QString>
-#include <QStringList>
 #include <QtGlobal>
 
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
-class ArmDeviceList;
-class KitArmList;
-class TVantor;
+class ArmLink;
 
-// The one way out to the arms: every code for any arm, HID board or interface kit, goes through here,
-// and so does the kit's light. Both boards keep the last code they were given and run its motor until
-// another comes, so the outlet holds three promises:
+// The one way out to the arms: every code for any arm, HID board or interface kit, goes through here
+// to each of its links (ArmLink), and so does the kit's light. Both boards keep the last code they
+// were given and run its motor until another comes, so the outlet holds three promises:
 //
 // - It knows the motion in force: the code every arm took last. A stop, a failed write or the loss of
 //   an arm (`forget`) puts it back to 0, so nothing that sends on its own (the light, above all, which
@@ -28,7 +26,7 @@ class TVantor;
 //   first try; one that never takes it is named in the delivery, for the operator to be told.
 //
 // Threads: any, one call at a time; the caller holds its own locks in its order, then the outlet
-// takes its own, then the device lists take theirs. The deadline handler is called from the watch
+// takes its own, then the links take theirs. The deadline handler is called from the watch
 // thread with no lock of the outlet's held.
 class ArmOutlet
 {
@@ -50,13 +48,13 @@ public:
     };
     using DeadlineHandler = std::function<void(quint64 serial)>;
 
-    // Either list may be null; both must outlive the outlet.
-    explicit ArmOutlet(ArmDeviceList *hid = nullptr, KitArmList *kits = nullptr);
+    // The links are served in this order; each must outlive the outlet (or leave it by setLinks).
+    explicit ArmOutlet(const QList<ArmLink *> &links = {});
     ~ArmOutlet();
     ArmOutlet(const ArmOutlet &) = delete;
     ArmOutlet &operator=(const ArmOutlet &) = delete;
 
-    void setKits(KitArmList *kits);
+    void setLinks(const QList<ArmLink *> &links);
     void setDeadlineHandler(DeadlineHandler handler);
 
     // Writes code (0..10) to every arm. A motion with deadlineNs (monotonic, 0: none) is stopped when
@@ -66,9 +64,8 @@ public:
     // The motion in force may run until deadlineNs from now on (0: no deadline).
     void renew(qint64 deadlineNs);
     qint64 deadlineNs() const;
-    // Switches the kits' light; the motors keep the motion in force.
+    // Switches the light of the links that have one (the kits'); the motors keep the motion in force.
     Delivery setLight(bool on);
-    bool light() const;
     // The code every arm took last: 0 after a stop, a failed write or forget().
     int codeInForce() const;
     // Counts the codes that have gone out (a light switch is not one); a deadline is for one of them.
@@ -77,13 +74,12 @@ public:
     void forget();
 
 private:
-    Delivery write(qint16 code, bool light, bool setLight);
-    void retryStop(Delivery &delivery, QList<const TVantor *> hidFailed, QStringList kitFailed, bool light,
-                   bool setLight);
+    // Writes code to every link; with setLight, the light's command to the links that have one.
+    Delivery write(qint16 code, std::optional<bool> setLight);
+    void retryStop(Delivery &delivery, QList<QList<quint64>> failed, std::optional<bool> setLight);
     void watch();
 
-    ArmDeviceList *m_hid;
-    KitArmList *m_kits;
+    QList<ArmLink *> m_links;
     mutable std::mutex m_lock;
     int m_inForce = 0;
     quint64 m_serial = 0;

@@ -1,18 +1,14 @@
 #include "ArmSession.h"
 
-#include "ArmDeviceList.h"
 #include "ArmMotion.h"
 #include "ArmOutlet.h"
 #include "Gamepad.h"
 #include "GuardLink.h"
-#include "HIDagentX.h"
+#include "HidArmLink.h"
 #include "KitArmList.h"
-#include "KitCommand.h"
 #include "ProcessClock.h"
 #include "ScriptRunner.h"
-#include "NumberReading.h"
 #include "StepFunctions.h"
-#include "TVantor.h"
 
 #include <QPointer>
 #include <QThread>
@@ -36,37 +32,17 @@ template <typename Step> void runStep(Step &&step)
 } // namespace
 
 ArmSession::ArmSession(HidTransport *transport, QObject *parent)
-    : QObject(parent), m_transport(transport), m_agent(std::make_unique<HIDagentX>(transport)),
-      m_devices(std::make_unique<ArmDeviceList>(*m_agent, this)),
-      m_outlet(std::make_unique<ArmOutlet>(m_devices.get())),
+    : QObject(parent), m_hid(std::make_unique<HidArmLink>(transport)),
+      m_outlet(std::make_unique<ArmOutlet>(QList<ArmLink *>{m_hid.get()})),
       m_gamepad(std::make_unique<Gamepad>(transport)),
       // Once the session shuts down, its own stop stands for the run's.
       m_run([this](qint16 code, QString *why) { return !m_shutDown && send(code, why); }), m_panel(*this),
-      m_gate(*m_outlet, m_limit, [this] { return m_agent->lock(); },
-             [this] {
+      m_gate(*m_outlet, m_limit, [this] {
                  return MotionGate::RunState{m_run.playing(), m_run.sendingRow(), m_run.sendingRepetition(),
                                              m_run.returning()};
              })
 {
-    // Design-time settings of the component.
-    m_agent->SetLogFile(QStringLiteral("HidLog.txt"));
-    m_agent->SetLogging(false);
-    m_agent->SetTimeOut(3000);
-    // The component's events have no handling of their own: an error ends the handler where it
-    // happens, and Qt slots must not let it escape.
-    HIDagentX *agent = m_agent.get();
-    connect(agent, &HIDagentX::OnDeviceArrival, this, &ArmSession::onArrival);
-    connect(agent, &HIDagentX::OnDeviceRemoval, this, [this] {
-        if (!m_starting)
-            updateConnection();
-    });
-    connect(agent, &HIDagentX::OnIntfOpened, this, [this] { runStep([this] { m_devices->OnIntfOpened(); }); });
-    connect(agent, &HIDagentX::OnIntfClosed, this, &ArmSession::onIntfClosed);
-    connect(agent, &HIDagentX::OnRptArrived, this, [this](int inIntf, int all) {
-        runStep([&] { m_devices->OnRptArrived(inIntf, all); });
-    });
-    connect(agent, &HIDagentX::OnOpenDenied, this, &ArmSession::openDenied);
-    connect(agent, &HIDagentX::OnWriteStalled, this, &ArmSession::onWriteStalled);
+    followLink(m_hid.get());
 
     connect(m_gamepad.get(), &Gamepad::motionChanged, this, [this](int code) { m_panel.padMoved(code); });
     connect(m_gamepad.get(), &Gamepad::stopPressed, this, &ArmSession::stopEverything);
@@ -99,21 +75,40 @@ ArmSession::~ArmSession()
     shutDown();
     // Its watch thread may be calling back; it is done once the outlet is gone.
     m_outlet.reset();
-    // The component closes its interfaces when it goes; nothing here may hear about it then.
-    m_agent->disconnect(this);
+    // The links close their arms when they go; nothing here may hear about it then.
+    for (ArmLink *link : links())
+        link->disconnect(this);
     m_gamepad->disconnect(this);
-    if (m_kits)
-        m_kits->disconnect(this);
 }
 
 // --- Connection
 
+HIDagentX &ArmSession::agent() const
+{
+    return m_hid->agent();
+}
+
+ArmDeviceList &ArmSession::devices() const
+{
+    return m_hid->devices();
+}
+
+void ArmSession::setDeviceIdentity(const QString &identity)
+{
+    m_hid->setDeviceIdentity(identity);
+}
+
 bool ArmSession::deviceNameMatches(const QString &deviceName) const
 {
-    const QString name = deviceName.trimmed().toUpper();
-    if (name.isEmpty())
-        return false;
-    return name.contains(m_identity, Qt::CaseSensitive);
+    return m_hid->deviceNameMatches(deviceName);
+}
+
+QList<ArmLink *> ArmSession::links() const
+{
+    QList<ArmLink *> links{m_hid.get()};
+    if (m_kits)
+        links << m_kits;
+    return links;
 }
 
 void ArmSession::start(bool followGamepad)
@@ -124,20 +119,8 @@ void ArmSession::start(bool followGamepad)
         if (!m_guard->start(&m_guardError))
             m_guard.reset();
     }
-    runStep([this] {
-        m_agent->SetShowOperations(false);
-        m_agent->SetVerbose(false);
-        m_agent->StartAgent();
-    });
-    runStep([this] {
-        m_agent->SetVID_To_Match(ArmVendorId);
-        m_agent->SetPID_To_Match(ArmProductId);
-        m_agent->SetSearchOnPID(true);
-        m_agent->SetSearchOnVID(true);
-        m_agent->OpenMatchingIntfs();
-    });
-    if (m_kits)
-        runStep([this] { m_kits->start(); });
+    for (ArmLink *link : links())
+        runStep([link] { link->start(); });
     updateConnection();
     m_starting = false;
     if (followGamepad)
@@ -162,42 +145,29 @@ void ArmSession::shutDown(bool sendStop)
     // The guard stands down only after a stop that reached every arm; otherwise it tries too.
     if (m_guard && (!m_ready || m_gate.stopConfirmed()))
         m_guard->dismiss();
-    runStep([this] { m_agent->StopAgent(); });
-    if (m_kits)
-        runStep([this] { m_kits->stop(); });
+    for (ArmLink *link : links())
+        runStep([link] { link->stop(); });
     runStep([this] { m_gamepad->stop(); });
 }
 
 bool ArmSession::armInterfaceOpen() const
 {
-    if (m_kits && m_kits->count() > 0)
-        return true;
-    const auto guard = m_agent->lock();
-    for (int i = 0; i < m_agent->IntfCount(); ++i) {
-        if (deviceNameMatches(m_agent->IntfInfoAt(i).deviceName()))
-            return true;
-    }
-    return false;
+    const QList<ArmLink *> all = links();
+    return std::any_of(all.begin(), all.end(), [](const ArmLink *link) { return link->armCount() > 0; });
+}
+
+bool ArmSession::lightAttached() const
+{
+    const QList<ArmLink *> all = links();
+    return std::any_of(all.begin(), all.end(),
+                       [](const ArmLink *link) { return link->hasLight() && link->armCount() > 0; });
 }
 
 QStringList ArmSession::attachedArms() const
 {
     QStringList arms;
-    {
-        const auto guard = m_agent->lock();
-        for (int i = 0; i < m_agent->IntfCount(); ++i) {
-            const HidInterfaceInfo info = m_agent->IntfInfoAt(i);
-            if (deviceNameMatches(info.deviceName()))
-                arms << QStringLiteral("HID board %1:%2, %3")
-                            .arg(info.vendorId, 4, 16, QLatin1Char('0'))
-                            .arg(info.productId, 4, 16, QLatin1Char('0'))
-                            .arg(info.path);
-        }
-    }
-    if (m_kits) {
-        for (const KitDeviceInfo &kit : m_kits->arms())
-            arms << QStringLiteral("USB interface kit %1").arg(kit.describe());
-    }
+    for (const ArmLink *link : links())
+        arms << link->describeArms();
     return arms;
 }
 
@@ -296,7 +266,9 @@ bool ArmSession::setLight(bool on, QString *error)
 
 bool ArmSession::light() const
 {
-    return m_outlet->light();
+    // From the links, not through the outlet, whose lock a send holds while a device takes its time.
+    const QList<ArmLink *> all = links();
+    return std::any_of(all.begin(), all.end(), [](const ArmLink *link) { return link->light(); });
 }
 
 void ArmSession::setGuard(bool on, const QString &virtualArmLog)
@@ -313,31 +285,12 @@ void ArmSession::updateGuard()
     // Each HID arm's output report with code 0 and each kit's stopping transfer, light off; or the
     // virtual arm's log with the bytes it logs for them.
     QList<GuardTarget> targets;
-    const auto add = [&](GuardTarget target) {
-        if (!m_guardLog.isEmpty())
-            target = GuardTarget{GuardTarget::Kind::Log, m_guardLog, target.stop, ProcessClock::startNs()};
-        if (!targets.contains(target))
-            targets << target;
-    };
-    {
-        const auto hid = m_agent->lock();
-        for (int i = 1; i <= m_devices->Count(); ++i) {
-            QString path;
-            bool numbered = false;
-            const QByteArray report = m_devices->Item(i)->OutputRptBWith(0, &path, &numbered);
-            if (report.isEmpty())
-                continue;
-            // A device without report IDs never sees the ID byte, nor does its log.
-            add({GuardTarget::Kind::Hid, path, m_guardLog.isEmpty() || numbered ? report : report.mid(1)});
-        }
-    }
-    if (m_kits) {
-        const QByteArray stop = KitCommand::encode(0, false);
-        for (const KitDeviceInfo &kit : m_kits->arms()) {
-            add(m_guardLog.isEmpty() ? GuardTarget::controlTransfer(kit.path, KitCommand::RequestType,
-                                                                     KitCommand::Request, KitCommand::Value,
-                                                                     KitCommand::Index, stop)
-                                     : GuardTarget{GuardTarget::Kind::Kit, kit.path, stop});
+    for (const ArmLink *link : links()) {
+        for (GuardTarget target : link->stopTargets(!m_guardLog.isEmpty())) {
+            if (!m_guardLog.isEmpty())
+                target = GuardTarget{GuardTarget::Kind::Log, m_guardLog, target.stop, ProcessClock::startNs()};
+            if (!targets.contains(target))
+                targets << target;
         }
     }
     m_guard->setTargets(targets, &m_guardError);
@@ -348,45 +301,31 @@ void ArmSession::setKits(KitArmList *kits)
     if (m_kits)
         m_kits->disconnect(this);
     m_kits = kits;
-    m_outlet->setKits(kits);
-    if (!kits)
-        return;
-    // A kit is an arm like the HID arm: its coming and going sets Ready (and may end a run), its
-    // refusal and its stall are told as theirs are. The list has already handed a stalled kit its
-    // stop and let it go.
-    const auto followKits = [this] {
-        if (!m_starting && !m_shutDown)
+    m_outlet->setLinks(links());
+    if (kits)
+        followLink(kits);
+}
+
+void ArmSession::followLink(ArmLink *link)
+{
+    // Every kind of arm alike: its coming and going sets Ready (and may end a run), its refusal and its
+    // stall are told. The link has already handed a stalled arm its stop and let it go.
+    const auto follow = [this] {
+        if (!m_starting)
             updateConnection();
     };
-    connect(kits, &KitArmList::armOpened, this, followKits);
-    connect(kits, &KitArmList::armClosed, this, followKits);
-    connect(kits, &KitArmList::openDenied, this, [this] { Q_EMIT openDenied(); });
-    connect(kits, &KitArmList::writeStalled, this, [this] {
+    connect(link, &ArmLink::armOpened, this, follow);
+    connect(link, &ArmLink::armClosed, this, follow);
+    connect(link, &ArmLink::openDenied, this, [this] { Q_EMIT openDenied(); });
+    connect(link, &ArmLink::writeStalled, this, [this] {
         if (!m_shutDown)
             onWriteStalled();
     });
 }
 
-void ArmSession::onArrival()
-{
-    if (m_starting)
-        return;
-    runStep([this] { m_agent->OpenMatchingIntfs(); });
-    updateConnection();
-}
-
-void ArmSession::onIntfClosed(int numStillOpen, const QString &name, int handle)
-{
-    runStep([&] { m_devices->OnIntfClosed(numStillOpen, name, handle); });
-    // Closed without a removal event too (a write to a device that has gone).
-    if (!m_starting)
-        updateConnection();
-}
-
 void ArmSession::onWriteStalled()
 {
-    // The arm is given up right after this. A stop handed to it now waits behind the report it is
-    // stuck on and goes out should it ever take that one; every other arm stops at once.
+    // The arm has been handed its stop and given up; every other arm stops now.
     send(0);
     if (running())
         endRun(RunEnd::Stalled);

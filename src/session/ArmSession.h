@@ -22,10 +22,12 @@
 #include <optional>
 
 class ArmDeviceList;
+class ArmLink;
 
 class GuardLink;
 class Gamepad;
 class HIDagentX;
+class HidArmLink;
 class KitArmList;
 class HidTransport;
 class ScriptSource;
@@ -34,9 +36,10 @@ class ScriptSource;
 // buttons, keys and grid, or tessaro-cli. The session wires small parts together and keeps the
 // connection itself:
 //
-// - Connection: the HID component, the device objects bound to the arm's interfaces, the USB
-//   interface kits when given (`setKits`), and the Ready state, which follows the open interfaces
-//   whose names carry the device identity, and the open kits.
+// - Connection: the links to the arms (`ArmLink`): the HID boards' (`HidArmLink`: the HID component
+//   and the device objects bound to the arm's interfaces) and the USB interface kits' when given
+//   (`setKits`); and the Ready state, which follows the arms the links have open (for the HID board,
+//   the open interfaces whose names carry the device identity).
 // - The panel's motion (`PanelMotion`): the start, stop and switch of a motion (`click`), held keys
 //   and pad controls (`jogPress`, `jogRelease`), and the steps recorded in Scripting mode (`stepBegun`,
 //   `stepEnded`). How the buttons look is the front end's: it hears `lookOn`, `looksReset` and
@@ -51,16 +54,15 @@ class ScriptSource;
 //   a deadline on each motion (the runaway limit's, in runs too) and confirms each stop.
 //
 // Locks, always taken in this order and released in the reverse:
-// 1. the HID component's lock (`HIDagentX::lock()`; the component also holds it while it tells of an
-//    interface closing, which may come to the session and so to the gate);
-// 2. the gate's send lock (`MotionGate`: the end-stop guard with its pose, the run's time limits, the
+// 1. the gate's send lock (`MotionGate`: the end-stop guard with its pose, the run's time limits, the
 //    cut steps and the last code sent), held across each whole send;
-// 3. the outlet's (`ArmOutlet`);
-// 4. the kit list's (`KitArmList`);
-// 5. each device writer's (`BoundedWriter`).
-// The gate takes 1 and 2 itself in every member, so no caller holds them. The outlet's watch thread
-// calls back (onDeadline) holding none of them; the runner's hand-over lock (`ScriptRunner`) is never
-// held across a send, and the run's failure lock (`RunController`) is taken alone.
+// 2. the outlet's (`ArmOutlet`);
+// 3. each link's own (`HidArmLink`'s, the HID component's `HIDagentX::lock()`; `KitArmList`'s);
+// 4. each device writer's (`BoundedWriter`).
+// The links tell of their arms coming and going with none of their locks held (`ArmLink`), so the
+// session's handlers take the gate's afresh. The outlet's watch thread calls back (onDeadline) holding
+// none of them. The runner's hand-over lock (`ScriptRunner`) is never held across a send, and the run's
+// failure lock (`RunController`) is taken alone.
 //
 // Everything runs on the thread that made the session, except `send`, which a run's timing thread
 // calls too.
@@ -75,8 +77,6 @@ public:
     using CutStep = ::CutStep;
     using OverlongStep = ::OverlongStep;
 
-    static constexpr int ArmVendorId = 7791;
-    static constexpr int ArmProductId = 4371;
     static constexpr int RunLimitFloorMs = RunawayLimit::FloorMs;
     static constexpr int RunLimitGapMs = RunawayLimit::GapMs;
     static constexpr int EndStopOverrideMs = EndStopGuard::OverrideMs;
@@ -87,22 +87,21 @@ public:
     explicit ArmSession(HidTransport *transport, QObject *parent = nullptr);
     ~ArmSession() override;
 
-    HIDagentX &agent() const { return *m_agent; }
-    ArmDeviceList &devices() const { return *m_devices; }
+    // The HID link's component and device objects, for looking at the interfaces it holds.
+    HIDagentX &agent() const;
+    ArmDeviceList &devices() const;
     Gamepad &gamepad() const { return *m_gamepad; }
 
     // --- Connection
     // The text that names the arm in an interface's device name; empty matches every interface.
-    void setDeviceIdentity(const QString &identity) { m_identity = identity; }
-    QString deviceIdentity() const { return m_identity; }
+    void setDeviceIdentity(const QString &identity);
     bool deviceNameMatches(const QString &deviceName) const;
-    // Starts the component, opens the arm's interfaces and sets the Ready state from them, then
-    // starts following the pad unless told not to. Each step runs even when an earlier one failed.
+    // Starts every link, which opens its arms, and sets the Ready state from them, then starts following
+    // the pad unless told not to. Each step runs even when an earlier one failed.
     void start(bool followGamepad = true);
-    // Ends a run, sends 0 while Ready (unless told not to: a run that ended has sent its own), closes
-    // the interfaces and stops following the pad. Nothing is sent afterwards.
+    // Ends a run, sends 0 while Ready (unless told not to: a run that ended has sent its own), stops
+    // every link, closing its arms, and stops following the pad. Nothing is sent afterwards.
     void shutDown(bool sendStop = true);
-    bool isShutDown() const { return m_shutDown; }
     bool armInterfaceOpen() const;
     // The arms open, one line each with its kind and its USB ids as lsusb shows them: "HID board
     // 1e6f:1113, /dev/hidraw0" for each interface of a HID arm, "USB interface kit 1267:0000 on bus 1,
@@ -126,6 +125,8 @@ public:
     // False when a kit did not take it, with why.
     bool setLight(bool on, QString *error = nullptr);
     bool light() const;
+    // Whether an arm with a light (a kit) is open.
+    bool lightAttached() const;
     // Whether the last stop sent reached every arm open (tries again included). Any thread.
     bool lastStopConfirmed() const { return m_gate.lastStopConfirmed(); }
 
@@ -143,7 +144,6 @@ public:
     // start(): the session starts and stops the list with itself, counts its kits as arms for Ready,
     // sends them every code, and takes a kit's refusal, stall and removal as a HID arm's.
     void setKits(KitArmList *kits);
-    KitArmList *kits() const { return m_kits; }
 
     // --- Motion
     // Whether motions are recorded (Scripting mode), asked at each motion; never, without a source.
@@ -267,8 +267,9 @@ private:
     void onDeadline(quint64 serial);
     void onMotionDeadline(int code);
     void onEndStop();
-    void onArrival();
-    void onIntfClosed(int numStillOpen, const QString &name, int handle);
+    // The HID link, then the kits' when given.
+    QList<ArmLink *> links() const;
+    void followLink(ArmLink *link);
     void onWriteStalled();
     // What the panel's motion asks of the session.
     bool refusesStart(int code) override;
@@ -280,14 +281,11 @@ private:
     void endRun(RunEnd why, const QString &failure = QString());
     void updateGuard();
 
-    HidTransport *m_transport;
-    std::unique_ptr<HIDagentX> m_agent;
-    std::unique_ptr<ArmDeviceList> m_devices;
+    std::unique_ptr<HidArmLink> m_hid;
     std::unique_ptr<ArmOutlet> m_outlet;
     std::unique_ptr<Gamepad> m_gamepad;
     RunController m_run;
     KitArmList *m_kits = nullptr;
-    QString m_identity;
     bool m_starting = false;
     std::atomic<bool> m_shutDown{false};
     // Read by a run's timing thread as it sends.

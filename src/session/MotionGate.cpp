@@ -15,14 +15,13 @@ qint64 nowNs()
 
 } // namespace
 
-MotionGate::MotionGate(ArmOutlet &outlet, const RunawayLimit &limit, HidLock hidLock, RunStateSource run)
-    : m_outlet(outlet), m_limit(limit), m_hidLock(std::move(hidLock)), m_run(std::move(run))
+MotionGate::MotionGate(ArmOutlet &outlet, const RunawayLimit &limit, RunStateSource run)
+    : m_outlet(outlet), m_limit(limit), m_run(std::move(run))
 {
 }
 
 MotionGate::Sent MotionGate::send(qint16 code, QString *error)
 {
-    const auto hid = m_hidLock();
     const std::lock_guard<std::mutex> guard(m_lock);
     return sendLocked(code, error);
 }
@@ -104,7 +103,6 @@ void MotionGate::noArm()
 
 void MotionGate::armLost()
 {
-    const auto hid = m_hidLock();
     const std::lock_guard<std::mutex> guard(m_lock);
     m_endStops.lost(nowNs());
     m_outlet.forget();
@@ -114,14 +112,12 @@ void MotionGate::armLost()
 
 ArmOutlet::Delivery MotionGate::setLight(bool on)
 {
-    const auto hid = m_hidLock();
     const std::lock_guard<std::mutex> guard(m_lock);
     return m_outlet.setLight(on);
 }
 
 std::optional<MotionGate::DeadlineStop> MotionGate::stopAtDeadline(quint64 serial)
 {
-    const auto hid = m_hidLock();
     const std::lock_guard<std::mutex> guard(m_lock);
     if (serial != m_outlet.serial())
         return std::nullopt;
@@ -142,7 +138,6 @@ std::optional<MotionGate::DeadlineStop> MotionGate::stopAtDeadline(quint64 seria
 
 void MotionGate::renewPanelMotion(int code, qint64 leftMs)
 {
-    const auto hid = m_hidLock();
     const std::lock_guard<std::mutex> guard(m_lock);
     if (m_outlet.codeInForce() == code && !m_endStops.overrideOn())
         m_outlet.renew(nowNs() + (leftMs + PanelDeadlineGraceMs) * 1'000'000);
@@ -156,7 +151,6 @@ qint64 MotionGate::endStopDueNs() const
 
 std::optional<MotionGate::EndStop> MotionGate::stopAtEnd(bool ready)
 {
-    const auto hid = m_hidLock();
     const std::lock_guard<std::mutex> guard(m_lock);
     // Another code went out meanwhile: its own reckoning stands.
     const std::optional<EndStopGuard::Due> due = m_endStops.takeDue();

@@ -20,14 +20,11 @@
 // exactly what went out, in order, and a stop at an estimated end goes to the motion it was meant for
 // and to no later one.
 //
-// Locks: the HID component's lock (given as `hidLock`, which the component also holds while it tells
-// of an interface closing, and so may come here), then the send lock, then the outlet's and whatever it
-// takes. Every member takes them in that order itself; none is to be called holding the send lock.
-// Any thread.
+// Locks: the send lock, then the outlet's and whatever it takes (each link's, each writer's). Every
+// member takes the send lock itself; none is to be called holding it. Any thread.
 class MotionGate
 {
 public:
-    using HidLock = std::function<std::unique_lock<std::recursive_mutex>()>;
     // Where a run stands, as the gate sends: the run's timing thread playing, the row and repetition
     // of the step whose code goes out, and whether it is a return to start.
     struct RunState
@@ -57,7 +54,7 @@ public:
     };
 
     // The outlet and the limit must outlive the gate.
-    MotionGate(ArmOutlet &outlet, const RunawayLimit &limit, HidLock hidLock, RunStateSource run);
+    MotionGate(ArmOutlet &outlet, const RunawayLimit &limit, RunStateSource run);
 
     // Sends code through the rule; error says why it did not reach every arm (the first failure).
     Sent send(qint16 code, QString *error = nullptr);
@@ -110,7 +107,6 @@ private:
 
     ArmOutlet &m_outlet;
     const RunawayLimit &m_limit;
-    HidLock m_hidLock;
     RunStateSource m_run;
     std::function<void()> m_stopFailed;
 

@@ -678,7 +678,7 @@ void TestVirtualArmWindow::showsTheKitsLight()
     VirtualArmWindow window(*arm);
     window.resize(860, 500);
     for (const bool on : lights)
-        QVERIFY(list.SetLight(on, 0));
+        QVERIFY(list.setLight(on, 0).allTook);
     const bool lit = !lights.isEmpty() && lights.last();
     QTRY_COMPARE(window.lightShown(), lit);
     auto *label = window.findChild<QLabel *>(QStringLiteral("lightLabel"));

@@ -34,6 +34,21 @@ QStringList hexOf(const VirtualKit *kit)
     return out;
 }
 
+// A send as the outlet makes it: whether every kit took the code, the first failure in *error.
+bool sendTo(KitArmList &list, qint16 code, QString *error)
+{
+    const ArmLink::Sent sent = list.send(code);
+    *error = sent.error;
+    return sent.allTook;
+}
+
+bool lightOn(KitArmList &list, bool on, qint16 code, QString *error)
+{
+    const ArmLink::Sent sent = list.setLight(on, code);
+    *error = sent.error;
+    return sent.allTook;
+}
+
 } // namespace
 
 void TestKitArmList::sendsEveryKitTheSameCommands_data()
@@ -65,12 +80,12 @@ void TestKitArmList::sendsEveryKitTheSameCommands()
     QFETCH(QStringList, bytes);
     VirtualKitTransport transport;
     VirtualKit *first = transport.addKit();
-    VirtualKit *second = transport.addKit(true, KitTransport::KitProductIds[1]);
+    VirtualKit *second = transport.addKit(true, ArmUsbIds::KitProductIds[1]);
     KitArmList list(transport);
     QSignalSpy opened(&list, &KitArmList::armOpened);
     list.start();
     QCOMPARE(opened.size(), 2);
-    QCOMPARE(list.count(), 2);
+    QCOMPARE(list.armCount(), 2);
     KitReversed reversed{};
     // The light goes out with the motion its caller holds in force: the last code sent here.
     qint16 inForce = 0;
@@ -79,14 +94,14 @@ void TestKitArmList::sendsEveryKitTheSameCommands()
         QString error;
         if (step.startsWith(u'c')) {
             const bool motion = n >= 0 && n <= KitCommand::MaxCode;
-            QCOMPARE(list.SendToAll(qint16(n), &error), motion);
+            QCOMPARE(sendTo(list, qint16(n), &error), motion);
             QCOMPARE(error.isEmpty(), motion);
             if (motion)
                 inForce = qint16(n);
             if (!motion)
                 QVERIFY2(error.contains(QStringLiteral("code %1 refused").arg(n)), qPrintable(error));
         } else if (step.startsWith(u'L')) {
-            QVERIFY(list.SetLight(n == 1, inForce, &error));
+            QVERIFY(lightOn(list, n == 1, inForce, &error));
             QCOMPARE(list.light(), n == 1);
         } else {
             reversed[size_t(n)] = true;
@@ -108,21 +123,21 @@ void TestKitArmList::followsKitsComingAndGoing()
     list.start();
     QCOMPARE(opened.size(), 1);
     QVERIFY(early->isOpen());
-    QVERIFY(list.SendToAll(9));
-    QVERIFY(list.SetLight(true, 9));
+    QVERIFY(list.send(9).allTook);
+    QVERIFY(list.setLight(true, 9).allTook);
 
     // A kit plugged in while the light is on is lit, its motors still.
     transport.plug(notYet->info.path);
     QCOMPARE(opened.size(), 2);
-    QCOMPARE(opened.last().at(0).value<KitDeviceInfo>().path, notYet->info.path);
+    QCOMPARE(opened.last().at(0).toString(), notYet->info.path);
     QCOMPARE(hexOf(notYet), QStringList{"000001"});
-    QVERIFY(list.SendToAll(0));
+    QVERIFY(list.send(0).allTook);
     QCOMPARE(hexOf(early), (QStringList{"080000", "080001", "000001"}));
     QCOMPARE(hexOf(notYet), (QStringList{"000001", "000001"}));
 
     transport.unplug(early->info.path);
     QCOMPARE(closed.size(), 1);
-    QCOMPARE(closed.last().at(0).value<KitDeviceInfo>().path, early->info.path);
+    QCOMPARE(closed.last().at(0).toString(), early->info.path);
     QCOMPARE(closed.last().at(1).toInt(), 1);
     QVERIFY(!early->isOpen());
     QCOMPARE(list.arms().size(), 1);
@@ -131,13 +146,13 @@ void TestKitArmList::followsKitsComingAndGoing()
     // Plugged back in, it is a new kit: opened again, and served.
     transport.plug(early->info.path);
     QCOMPARE(opened.size(), 3);
-    QVERIFY(list.SendToAll(1));
+    QVERIFY(list.send(1).allTook);
     QCOMPARE(hexOf(early).last(), QStringLiteral("400001"));
 
     // Stopped, the list lets every kit go and hears nothing more.
     list.stop();
     QCOMPARE(closed.size(), 3);
-    QCOMPARE(list.count(), 0);
+    QCOMPARE(list.armCount(), 0);
     transport.unplug(notYet->info.path);
     transport.plug(notYet->info.path);
     QCOMPARE(opened.size(), 3);
@@ -154,15 +169,15 @@ void TestKitArmList::tellsARefusalOncePerPlugging()
     KitArmList list(transport);
     QSignalSpy denied(&list, &KitArmList::openDenied);
     list.start();
-    QCOMPARE(list.count(), 0);
+    QCOMPARE(list.armCount(), 0);
     // Only a refusal of permission is news for the operator; both are listed with their reasons.
     QCOMPARE(denied.size(), 1);
-    QCOMPARE(denied.first().at(0).value<KitDeviceInfo>().path, refused->info.path);
+    QCOMPARE(denied.first().at(0).toString(), refused->info.path);
     QVERIFY(denied.first().at(1).toString().contains(QStringLiteral("Permission denied")));
     const QList<KitArmList::OpenFailure> failures = list.openFailures();
     QCOMPARE(failures.size(), 2);
-    QCOMPARE(failures[0].kind, HidTransport::OpenFailure::PermissionDenied);
-    QCOMPARE(failures[1].kind, HidTransport::OpenFailure::Other);
+    QCOMPARE(failures[0].kind, DeviceOpenFailure::PermissionDenied);
+    QCOMPARE(failures[1].kind, DeviceOpenFailure::Other);
 
     // Plugged in again, still refused: told again, as a new plugging in.
     transport.unplug(refused->info.path);
@@ -174,7 +189,7 @@ void TestKitArmList::tellsARefusalOncePerPlugging()
     transport.unplug(refused->info.path);
     transport.plug(refused->info.path);
     QCOMPARE(denied.size(), 2);
-    QCOMPARE(list.count(), 1);
+    QCOMPARE(list.armCount(), 1);
     QCOMPARE(list.openFailures().size(), 1);
     QCOMPARE(list.openFailures().first().info.path, broken->info.path);
 }
@@ -190,23 +205,23 @@ void TestKitArmList::aFailedCommandIsDescribedAGoneKitIsClosed()
 
     failing->failNextWrite();
     QString error;
-    QVERIFY(!list.SendToAll(6, &error));
+    QVERIFY(!sendTo(list, 6, &error));
     QVERIFY2(error.contains(QStringLiteral("800000")) && error.contains(QStringLiteral("code 6")) &&
                  error.contains(failing->info.describe()),
              qPrintable(error));
     // The other kit is served all the same, and the failing one stays.
     QCOMPARE(hexOf(fine), QStringList{"800000"});
-    QCOMPARE(list.count(), 2);
+    QCOMPARE(list.armCount(), 2);
 
     // A kit found gone is a removal, not a failure to describe: it is closed once back in the loop.
     failing->failNextWrite(true);
     error.clear();
-    QVERIFY(!list.SendToAll(0, &error));
+    QVERIFY(!sendTo(list, 0, &error));
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(hexOf(fine), (QStringList{"800000", "000000"}));
     QTRY_COMPARE(closed.size(), 1);
-    QCOMPARE(closed.first().at(0).value<KitDeviceInfo>().path, failing->info.path);
-    QCOMPARE(list.count(), 1);
+    QCOMPARE(closed.first().at(0).toString(), failing->info.path);
+    QCOMPARE(list.armCount(), 1);
 }
 
 void TestKitArmList::aStalledKitGetsTheStopAndIsLetGo()
@@ -218,19 +233,19 @@ void TestKitArmList::aStalledKitGetsTheStopAndIsLetGo()
     QSignalSpy stalled(&list, &KitArmList::writeStalled);
     QSignalSpy closed(&list, &KitArmList::armClosed);
     list.start();
-    QVERIFY(list.SetLight(true, 0));
+    QVERIFY(list.setLight(true, 0).allTook);
     // Taken before the kit stops taking anything (the writer may be slow to get to it).
     QTRY_COMPARE(hexOf(stuck), QStringList{"000001"});
     stuck->holdWrites(true);
     // Taken as under way: the kit has the bound to take it.
-    QVERIFY(list.SendToAll(3));
-    QVERIFY(list.SendToAll(8));
+    QVERIFY(list.send(3).allTook);
+    QVERIFY(list.send(8).allTook);
     QVERIFY(stalled.wait(5000));
-    QCOMPARE(stalled.first().at(0).value<KitDeviceInfo>().path, stuck->info.path);
+    QCOMPARE(stalled.first().at(0).toString(), stuck->info.path);
     // Let go right after it is told, without waiting for the kit.
     QCOMPARE(closed.size(), 1);
-    QCOMPARE(list.count(), 0);
-    QVERIFY(list.SendToAll(4));
+    QCOMPARE(list.armCount(), 0);
+    QVERIFY(list.send(4).allTook);
 
     // Should the kit take what it was stuck on, the stop follows it, in place of anything else, and
     // keeps the light on.
@@ -246,8 +261,8 @@ void TestKitArmList::stopWaitsForTheLastCommand()
     KitArmList list(transport);
     list.start();
     slow->holdWrites(true);
-    QVERIFY(list.SendToAll(10));
-    QVERIFY(list.SendToAll(0));
+    QVERIFY(list.send(10).allTook);
+    QVERIFY(list.send(0).allTook);
     // The kit takes its time, well inside the wait of a stop.
     std::thread release([slow] {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));

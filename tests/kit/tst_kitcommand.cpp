@@ -27,20 +27,20 @@ private Q_SLOTS:
 namespace {
 
 // The reversed motors as a mask in the rows of a table, bit i for motor i.
-int only(KitMotor motor)
+int only(ArmJoint motor)
 {
     return 1 << int(motor);
 }
 
 int all()
 {
-    return (1 << KitMotorCount) - 1;
+    return (1 << ArmJointCount) - 1;
 }
 
 KitReversed fromMask(int mask)
 {
     KitReversed r{};
-    for (int m = 0; m < KitMotorCount; ++m)
+    for (int m = 0; m < ArmJointCount; ++m)
         r[size_t(m)] = (mask >> m & 1) != 0;
     return r;
 }
@@ -62,14 +62,14 @@ void TestKitCommand::encodesEveryCode_data()
     for (const auto &c : asBuilt)
         QTest::addRow("code %d", c.code) << c.code << 0 << QByteArray::fromHex(c.hex);
     // A reversed motor takes its other bit; the other motors are not touched.
-    QTest::newRow("base reversed, CCW") << 2 << only(KitMotor::Base) << QByteArray::fromHex("000100");
-    QTest::newRow("base reversed, CW") << 7 << only(KitMotor::Base) << QByteArray::fromHex("000200");
-    QTest::newRow("base reversed, shoulder up") << 1 << only(KitMotor::Base) << QByteArray::fromHex("400000");
-    QTest::newRow("shoulder reversed, up") << 1 << only(KitMotor::Shoulder) << QByteArray::fromHex("800000");
-    QTest::newRow("elbow reversed, down") << 8 << only(KitMotor::Elbow) << QByteArray::fromHex("100000");
-    QTest::newRow("wrist reversed, up") << 4 << only(KitMotor::Wrist) << QByteArray::fromHex("080000");
-    QTest::newRow("gripper reversed, close") << 5 << only(KitMotor::Gripper) << QByteArray::fromHex("020000");
-    QTest::newRow("gripper reversed, open") << 10 << only(KitMotor::Gripper) << QByteArray::fromHex("010000");
+    QTest::newRow("base reversed, CCW") << 2 << only(ArmJoint::Base) << QByteArray::fromHex("000100");
+    QTest::newRow("base reversed, CW") << 7 << only(ArmJoint::Base) << QByteArray::fromHex("000200");
+    QTest::newRow("base reversed, shoulder up") << 1 << only(ArmJoint::Base) << QByteArray::fromHex("400000");
+    QTest::newRow("shoulder reversed, up") << 1 << only(ArmJoint::Shoulder) << QByteArray::fromHex("800000");
+    QTest::newRow("elbow reversed, down") << 8 << only(ArmJoint::Elbow) << QByteArray::fromHex("100000");
+    QTest::newRow("wrist reversed, up") << 4 << only(ArmJoint::Wrist) << QByteArray::fromHex("080000");
+    QTest::newRow("gripper reversed, close") << 5 << only(ArmJoint::Gripper) << QByteArray::fromHex("020000");
+    QTest::newRow("gripper reversed, open") << 10 << only(ArmJoint::Gripper) << QByteArray::fromHex("010000");
     QTest::newRow("all reversed, stop") << 0 << all() << QByteArray::fromHex("000000");
     QTest::newRow("all reversed, elbow up") << 3 << all() << QByteArray::fromHex("200000");
 }
@@ -212,21 +212,21 @@ void TestKitCommand::findsKitsInSysfs()
 
     // No node: not found. A node that is no USB device: refused by libusb, said so.
     QString error;
-    HidTransport::OpenFailure failure = HidTransport::OpenFailure::None;
+    DeviceOpenFailure failure = DeviceOpenFailure::None;
     QVERIFY(!transport.open(kits[0], &error, &failure));
-    QCOMPARE(failure, HidTransport::OpenFailure::NotFound);
+    QCOMPARE(failure, DeviceOpenFailure::NotFound);
     QVERIFY2(error.startsWith(kits[0].path), qPrintable(error));
     QVERIFY(QDir().mkpath(dev + QStringLiteral("/bus/usb/002")));
     QFile node(kits[1].path);
     QVERIFY(node.open(QIODevice::WriteOnly));
     node.close();
     QVERIFY(!transport.open(kits[1], &error, &failure));
-    QVERIFY(failure != HidTransport::OpenFailure::None);
+    QVERIFY(failure != DeviceOpenFailure::None);
     // A node the user may not open is a refusal of permission (root opens anything).
     if (::geteuid() != 0) {
         QVERIFY(node.setPermissions(QFileDevice::ReadOwner));
         QVERIFY(!transport.open(kits[1], &error, &failure));
-        QCOMPARE(failure, HidTransport::OpenFailure::PermissionDenied);
+        QCOMPARE(failure, DeviceOpenFailure::PermissionDenied);
     }
 }
 

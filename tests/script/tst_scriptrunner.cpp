@@ -1,3 +1,4 @@
+#include "ArmUsbIds.h"
 #include "ArmDeviceList.h"
 #include "HIDagentX.h"
 #include "HidError.h"
@@ -73,8 +74,8 @@ struct ArmRig
     {
         agent.SetLogging(false);
         agent.StartAgent();
-        agent.SetVID_To_Match(VirtualHidTransport::ArmVendorId);
-        agent.SetPID_To_Match(VirtualHidTransport::ArmProductId);
+        agent.SetVID_To_Match(ArmUsbIds::HidVendorId);
+        agent.SetPID_To_Match(ArmUsbIds::HidProductId);
         agent.SetSearchOnVID(true);
         agent.SetSearchOnPID(true);
         QObject::connect(&agent, &HIDagentX::OnIntfOpened, &window, [this] {

@@ -440,7 +440,7 @@ private Q_SLOTS:
         QFETCH(QList<int>, kitCodes);
         QTRY_COMPARE(kitGot, kitCodes);
         session.shutDown();
-        QCOMPARE(kits.count(), 0);
+        QCOMPARE(kits.armCount(), 0);
     }
 
     // The way out to the arms. Inputs: c<code> a click, f<n>/F<n> the HID arm's / the kit's next n

@@ -26,19 +26,19 @@ namespace {
 KitReversed fromMask(int mask)
 {
     KitReversed r{};
-    for (int m = 0; m < KitMotorCount; ++m)
+    for (int m = 0; m < ArmJointCount; ++m)
         r[size_t(m)] = (mask >> m & 1) != 0;
     return r;
 }
 
 // The motor a code turns, as the kit's table has it.
-KitMotor motorOf(int code)
+ArmJoint motorOf(int code)
 {
     for (const KitCommand::CodeBit &c : KitCommand::codeBits) {
         if (c.code == code)
             return c.motor;
     }
-    return KitMotor::Base;
+    return ArmJoint::Base;
 }
 
 } // namespace
@@ -68,12 +68,12 @@ void TestVirtualKit::readsEveryCode()
     KitArmList list(kits);
     list.setReversed(fromMask(programReversed));
     list.start();
-    QCOMPARE(list.count(), 1);
+    QCOMPARE(list.armCount(), 1);
     for (int code = 1; code <= KitCommand::MaxCode; ++code) {
         const bool swapped = ((programReversed ^ armWiring) >> int(motorOf(code)) & 1) != 0;
         const int expected = swapped ? ArmSimulator::oppositeCode(code) : code;
         for (const int sent : {code, 0}) {
-            QVERIFY(list.SendToAll(qint16(sent)));
+            QVERIFY(list.send(qint16(sent)).allTook);
             QCOMPARE(received.size(), 1);
             const int got = received.takeFirst().at(0).toInt();
             QCOMPARE(got, sent == 0 ? 0 : expected);
@@ -93,10 +93,10 @@ void TestVirtualKit::showsTheLightAndLosesItUnplugged()
     QSignalSpy power(&arm, &VirtualArm::powerLost);
     KitArmList list(kits);
     list.start();
-    QVERIFY(list.SendToAll(2));
-    QVERIFY(list.SetLight(true, 2));
-    QVERIFY(list.SendToAll(0));
-    QVERIFY(list.SetLight(true, 0)); // no change, nothing told
+    QVERIFY(list.send(2).allTook);
+    QVERIFY(list.setLight(true, 2).allTook);
+    QVERIFY(list.send(0).allTook);
+    QVERIFY(list.setLight(true, 0).allTook); // no change, nothing told
     QCOMPARE(light.size(), 1);
     QCOMPARE(light.first().at(0).toBool(), true);
     QVERIFY(arm.light());
@@ -107,9 +107,9 @@ void TestVirtualKit::showsTheLightAndLosesItUnplugged()
     QCOMPARE(light.size(), 2);
     QCOMPARE(light.last().at(0).toBool(), false);
     QVERIFY(!arm.light());
-    QCOMPARE(list.count(), 0);
+    QCOMPARE(list.armCount(), 0);
     arm.plugIn();
-    QCOMPARE(list.count(), 1);
+    QCOMPARE(list.armCount(), 1);
     // Plugged back in while the program's light is on, the kit is lit again.
     QTRY_COMPARE(light.size(), 3);
     QVERIFY(arm.light());
@@ -135,8 +135,8 @@ void TestVirtualKit::isMadeForTheCommandLine()
     {
         KitArmList list(*arms.kits);
         list.start();
-        QVERIFY(list.SendToAll(7));
-        QVERIFY(list.SetLight(true, 7));
+        QVERIFY(list.send(7).allTook);
+        QVERIFY(list.setLight(true, 7).allTook);
     }
     QFile log(logPath);
     QVERIFY(log.open(QIODevice::ReadOnly));

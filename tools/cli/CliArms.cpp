@@ -4,6 +4,9 @@
 #include "CliCommon.h"
 #include "ControlOptions.h"
 #include "SettingsLocation.h"
+#include "VirtualArm.h"
+#include "VirtualHidTransport.h"
+#include "VirtualKitTransport.h"
 
 bool virtualArmOptions(const CliArguments &parsed, ArmTransport::Virtual byLog, ArmTransport::Virtual *which,
                        QString *logPath, QString *error)
@@ -39,6 +42,43 @@ KitReversed kitReversedFromOptions()
     for (size_t m = 0; m < reversed.size(); ++m)
         reversed[m] = options.kitReversed[m];
     return reversed;
+}
+
+bool CliArmSetup::make(ArmTransport::Virtual which, const QString &logPath, QTextStream &err)
+{
+    const KitReversed reversed = kitReversedFromOptions();
+    QString error;
+    if (!arms.make(which, logPath, &error, reversed)) {
+        err << "tessaro-cli: " << error << "\n";
+        return false;
+    }
+    kits = std::make_unique<KitArmList>(*arms.kits);
+    kits->setReversed(reversed);
+    return true;
+}
+
+void CliArmSetup::failVirtualWrites(int failWrite, int failCount, QObject *context)
+{
+    if (!arms.arm || failWrite <= 0)
+        return;
+    const bool kit = arms.arm->kind() == VirtualArm::Kind::Kit;
+    VirtualDevice *target = kit ? static_cast<VirtualDevice *>(arms.arm->kitDevice()) : arms.arm->armInterface();
+    const QString path = kit ? arms.arm->kitDevice()->info.path : arms.arm->armInterface()->info.path;
+    if (failWrite == 1)
+        target->failNextWrite(false, failCount);
+    const auto count = [target, path, failWrite, failCount, written = 0](const QString &to, const QByteArray &,
+                                                                          qint64) mutable {
+        if (to == path && ++written == failWrite - 1)
+            target->failNextWrite(false, failCount);
+    };
+    // On the writing thread, at once: writes are made one at a time under the link's lock, and the
+    // refusal must be in place before the next one.
+    if (kit)
+        QObject::connect(static_cast<VirtualKitTransport *>(arms.kits.get()), &VirtualKitTransport::commandWritten,
+                         context, count, Qt::DirectConnection);
+    else
+        QObject::connect(static_cast<VirtualHidTransport *>(arms.transport.get()), &VirtualHidTransport::reportWritten,
+                         context, count, Qt::DirectConnection);
 }
 
 void printKit(QTextStream &out, const KitDeviceInfo &info)

@@ -8,7 +8,10 @@
 #include <QString>
 #include <QTextStream>
 
+#include <memory>
+
 class ArmSession;
+class QObject;
 struct CliArguments;
 
 // What the commands that reach arms share.
@@ -26,6 +29,23 @@ ControlOptions cliControlOptions(QStringList *warnings = nullptr);
 // The motors of the interface kit that turn the other way, as TESSARO.INI (kept where the window
 // keeps it) says.
 KitReversed kitReversedFromOptions();
+
+// The arms a command reaches: the transports (ArmTransport, real or with the virtual arm asked for)
+// and the interface kits' list, their motors turned as TESSARO.INI says.
+struct CliArmSetup
+{
+    ArmTransport arms;
+    std::unique_ptr<KitArmList> kits;
+
+    // False, with the reason said on err, when the transports cannot be made (a log that cannot be
+    // opened).
+    bool make(ArmTransport::Virtual which, const QString &logPath, QTextStream &err);
+    // With the virtual arm, makes it refuse the failWrite-th command written to it and the failCount-1
+    // after it (--virtual-arm-fail-write), counted at its transport so that the refused command is the
+    // one the arm would have had K-th. Nothing without a virtual arm or with failWrite 0; context ends
+    // the counting when it goes.
+    void failVirtualWrites(int failWrite, int failCount, QObject *context);
+};
 
 // Says on err that the guard could not be started, when it could not: the arms then keep the last
 // command they were given should the program die.

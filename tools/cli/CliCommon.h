@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ArmUsbIds.h"
 #include "HidTransport.h"
 
 #include <QHash>
@@ -60,10 +61,8 @@ QString cliNoArmAdvice();
 // The interface kit's USB identity, as the messages name it.
 inline constexpr char KitIdentity[] = "1267:0000 or 1267:0001";
 
-// The robotic arm's USB identity.
-constexpr quint16 ArmVendorId = 0x1E6F;
-constexpr quint16 ArmProductId = 0x1113;
+// Whether the interface is the HID board's.
 inline bool isArm(const HidInterfaceInfo &info)
 {
-    return info.vendorId == ArmVendorId && info.productId == ArmProductId;
+    return ArmUsbIds::isHidBoard(info.vendorId, info.productId);
 }

@@ -112,8 +112,8 @@ int cliDevices(const QStringList &args)
     agent.SetShowOperations(false);
     agent.SetVerbose(false);
     if (!all) {
-        agent.SetVID_To_Match(ArmVendorId);
-        agent.SetPID_To_Match(ArmProductId);
+        agent.SetVID_To_Match(ArmUsbIds::HidVendorId);
+        agent.SetPID_To_Match(ArmUsbIds::HidProductId);
         agent.SetSearchOnPID(true);
         agent.SetSearchOnVID(true);
     }

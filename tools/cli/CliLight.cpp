@@ -2,9 +2,8 @@
 #include "CliCommands.h"
 #include "CliCommon.h"
 
-#include "ArmOutlet.h"
+#include "ArmSession.h"
 #include "GuardLink.h"
-#include "KitCommand.h"
 #include "ProcessClock.h"
 
 #include <QTextStream>
@@ -16,19 +15,6 @@ constexpr int TakeMs = 250;
 
 const QString Usage =
     QStringLiteral("Usage: tessaro-cli light on|off [--virtual-arm[=hid|kit]] [--virtual-arm-log PATH]\n");
-
-// Each kit open, or the virtual kit's log, with the command that stops it with the light off.
-QList<GuardTarget> guardTargets(const KitArmList &kits, const QString &logPath)
-{
-    const QByteArray stop = KitCommand::encode(0, false);
-    if (!logPath.isEmpty())
-        return {GuardTarget{GuardTarget::Kind::Log, logPath, stop, ProcessClock::startNs()}};
-    QList<GuardTarget> targets;
-    for (const KitDeviceInfo &kit : kits.arms())
-        targets << GuardTarget::controlTransfer(kit.path, KitCommand::RequestType, KitCommand::Request,
-                                                KitCommand::Value, KitCommand::Index, stop);
-    return targets;
-}
 
 void printUsage(QTextStream &out)
 {
@@ -78,44 +64,43 @@ int cliLight(const QStringList &args)
     if (!virtualArmOptions(parsed, ArmTransport::Virtual::Kit, &virtualArm, &logPath, &why))
         return cliUsageError(why, Usage);
 
-    const KitReversed reversed = kitReversedFromOptions();
-    ArmTransport arms;
-    QString error;
-    if (!arms.make(virtualArm, logPath, &error, reversed)) {
-        err << "tessaro-cli: " << error << "\n";
+    CliArmSetup setup;
+    if (!setup.make(virtualArm, logPath, err))
         return CliExit::Failed;
-    }
-    KitArmList kits(*arms.kits);
-    kits.setReversed(reversed);
-    // The kit keeps whatever it was last given: should this program die half-way, the guard stops it.
-    // A virtual kit dies with the program, unless its log stands for it.
-    GuardLink guard;
-    QString guardError;
-    if (!arms.arm || !logPath.isEmpty())
-        guard.start(&guardError);
-    kits.start();
-    guard.setTargets(guardTargets(kits, logPath), &guardError);
-    warnWithoutGuard(guardError, err);
-    if (kits.count() == 0) {
+    KitArmList &kits = *setup.kits;
+    // Through the session, as every command to an arm: the way out sends the motors a stop with the
+    // light. The kit keeps whatever it was last given: should this program die half-way, the guard
+    // stops it. A virtual kit dies with the program, unless its log stands for it.
+    ArmSession session(setup.arms.transport.get());
+    session.setKits(&kits);
+    session.setGuard(!setup.arms.arm || !logPath.isEmpty(), logPath);
+    session.start(false);
+    warnWithoutGuard(session, err);
+    // Nothing is sent at the end: the light stays as it is set (or nothing was sent at all).
+    const auto finish = [&session](bool dismissGuard) {
+        if (dismissGuard && session.guard())
+            session.guard()->dismiss();
+        session.shutDown(false);
+    };
+    if (kits.armCount() == 0) {
         err << "tessaro-cli: no interface kit found (" << KitIdentity << "); the HID board has no light";
         if (virtualArm == ArmTransport::Virtual::Hid)
             err << "; --virtual-arm=kit makes the virtual arm an interface kit";
         for (const KitArmList::OpenFailure &f : kits.openFailures()) {
             err << "; " << f.info.path << " cannot be opened: " << f.reason;
-            if (f.kind == HidTransport::OpenFailure::PermissionDenied)
+            if (f.kind == DeviceOpenFailure::PermissionDenied)
                 err << " (" << PermissionHint << ")";
         }
         err << "\n";
+        finish(true);
         return CliExit::NoArm;
     }
     const QList<KitDeviceInfo> lit = kits.arms();
-    // Through the way out, as every command to an arm: the motors get a stop with the light.
-    ArmOutlet outlet(nullptr, &kits);
-    const ArmOutlet::Delivery delivery = outlet.setLight(on);
-    const bool sent = delivery.allTook;
-    why = delivery.error;
+    why.clear();
+    const bool sent = session.setLight(on, &why);
     const bool taken = kits.drain(ProcessClock::monotonicNs() + qint64(TakeMs) * 1'000'000);
-    kits.stop();
+    // The light stays as it was set: the guard has nothing to do.
+    finish(sent && taken);
     if (!sent) {
         err << "tessaro-cli: " << (why.isEmpty() ? QStringLiteral("the interface kit was disconnected") : why)
             << "\n";
@@ -126,8 +111,6 @@ int cliLight(const QStringList &args)
             << " ms. Switch the arm off or unplug it.\n";
         return CliExit::ArmStalled;
     }
-    // The light stays as it was set: the guard has nothing to do.
-    guard.dismiss();
     for (const KitDeviceInfo &info : lit)
         out << "light " << state << ": " << info.path << " (" << info.describe() << ")\n";
     return CliExit::Ok;

@@ -211,18 +211,14 @@ int cliRun(const QStringList &args)
         return CliExit::UnknownSteps;
     }
 
-    const KitReversed reversed = kitReversedFromOptions();
-    ArmTransport hid;
-    QString hidError;
-    if (!hid.make(virtualArm, logPath, &hidError, reversed)) {
-        err << "tessaro-cli: " << hidError << "\n";
+    CliArmSetup setup;
+    if (!setup.make(virtualArm, logPath, err))
         return CliExit::Failed;
-    }
+    ArmTransport &hid = setup.arms;
+    KitArmList &kits = *setup.kits;
 
     // The same session as the window's, without a pad: the command line runs a script, nothing else.
     // The interface kits are driven beside the HID arms.
-    KitArmList kits(*hid.kits);
-    kits.setReversed(reversed);
     ArmSession session(hid.transport.get());
     session.setKits(&kits);
     // The guard stops the arm should this program die; a virtual arm dies with it, unless its log stands
@@ -237,7 +233,7 @@ int cliRun(const QStringList &args)
     warnWithoutGuard(session, err);
     HIDagentX &agent = session.agent();
     ArmDeviceList &devices = session.devices();
-    if (devices.Count() == 0 && kits.count() == 0) {
+    if (devices.Count() == 0 && kits.armCount() == 0) {
         const QList<HIDagentX::OpenFailure> refused = agent.LastOpenFailures();
         const QList<KitArmList::OpenFailure> refusedKits = kits.openFailures();
         if (refused.isEmpty() && refusedKits.isEmpty()) {
@@ -269,35 +265,7 @@ int cliRun(const QStringList &args)
     }
 
     CliScript script(load, reps, output, out);
-    if (hid.arm && hid.arm->kind() == VirtualArm::Kind::Kit && failWrite > 0) {
-        // Counted at the transport, as for the HID board below.
-        VirtualKit *target = hid.arm->kitDevice();
-        auto *virtualKits = static_cast<VirtualKitTransport *>(hid.kits.get());
-        if (failWrite == 1)
-            target->failNextWrite(false, failCount);
-        QObject::connect(
-            virtualKits, &VirtualKitTransport::commandWritten, &session,
-            [target, failWrite, failCount, written = 0](const QString &path, const QByteArray &, qint64) mutable {
-                if (path == target->info.path && ++written == failWrite - 1)
-                    target->failNextWrite(false, failCount);
-            },
-            Qt::DirectConnection);
-    } else if (hid.arm && failWrite > 0) {
-        // Counted at the transport, so that the refused report is the K-th the arm would have had.
-        VirtualHidInterface *target = hid.arm->armInterface();
-        auto *virtualTransport = static_cast<VirtualHidTransport *>(hid.transport.get());
-        if (failWrite == 1)
-            target->failNextWrite(false, failCount);
-        QObject::connect(
-            virtualTransport, &VirtualHidTransport::reportWritten, &session,
-            [target, failWrite, failCount, written = 0](const QString &path, const QByteArray &, qint64) mutable {
-                if (path == target->info.path && ++written == failWrite - 1)
-                    target->failNextWrite(false, failCount);
-            },
-            // On the writing thread, at once: writes are made one at a time under the HID lock, and
-            // the refusal must be in place before the next one.
-            Qt::DirectConnection);
-    }
+    setup.failVirtualWrites(failWrite, failCount, &session);
     // A closed terminal, a quit key and a reader of the output that went away end the run as Ctrl-C does.
     StopSignals stopSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
     if (stopSignals.notifier()) {
@@ -307,7 +275,7 @@ int cliRun(const QStringList &args)
         });
     }
 
-    if (light && kits.count() > 0) {
+    if (light && kits.armCount() > 0) {
         QString why;
         if (!session.setLight(true, &why) && !why.isEmpty())
             err << "tessaro-cli: " << why << "\n";

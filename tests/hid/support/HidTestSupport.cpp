@@ -1,3 +1,4 @@
+#include "ArmUsbIds.h"
 #include "HidTestSupport.h"
 
 namespace HidTestSupport {
@@ -19,8 +20,8 @@ AgentRig::AgentRig() : agent(std::make_unique<HIDagentX>(&transport))
     agent->SetShowOperations(false);
     agent->SetVerbose(false);
     agent->StartAgent();
-    agent->SetVID_To_Match(VirtualHidTransport::ArmVendorId);
-    agent->SetPID_To_Match(VirtualHidTransport::ArmProductId);
+    agent->SetVID_To_Match(ArmUsbIds::HidVendorId);
+    agent->SetPID_To_Match(ArmUsbIds::HidProductId);
     agent->SetSearchOnVID(true);
     agent->SetSearchOnPID(true);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ArmUsbIds.h"
 #include "HIDagentX.h"
 #include "HidError.h"
 #include "VirtualHidTransport.h"
@@ -39,8 +40,8 @@ struct AgentRig
 
 // Makes an interface whose report descriptor is given by hand; identifiers are the arm's unless told.
 VirtualHidInterface *addCustomInterface(VirtualHidTransport &transport, const QByteArray &descriptor,
-                                        quint16 vendorId = VirtualHidTransport::ArmVendorId,
-                                        quint16 productId = VirtualHidTransport::ArmProductId);
+                                        quint16 vendorId = ArmUsbIds::HidVendorId,
+                                        quint16 productId = ArmUsbIds::HidProductId);
 
 QByteArray bytes(std::initializer_list<quint8> list);
 
