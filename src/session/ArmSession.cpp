@@ -345,6 +345,17 @@ void ArmSession::endMotionState()
     m_panel.endMotionState();
 }
 
+bool ArmSession::boundMotion(int code, int ms)
+{
+    if (m_shutDown || running() || !m_panel.active() || m_panel.activeCode() != code)
+        return false;
+    qint64 leftMs = ms;
+    if (m_limit.armed() && m_limit.code() == code)
+        leftMs = std::min<qint64>(leftMs, m_limit.leftMs());
+    m_gate.renewPanelMotion(code, leftMs);
+    return true;
+}
+
 void ArmSession::jogPress(Input input, int code)
 {
     m_panel.jogPress(input, code);

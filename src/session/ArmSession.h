@@ -158,6 +158,11 @@ public:
     void stopEverything();
     void jogPress(Input input, int code);
     void jogRelease(Input input, int code);
+    // The motion of `code`, on now as a click started it, ends within `ms`: the way out stops it then,
+    // after the grace a panel motion's limit gets, should this thread be held up (never later than its
+    // runaway limit). For a motion timed by its caller, who ends it as a second click would. False when
+    // another motion is on.
+    bool boundMotion(int code, int ms);
     bool motionActive() const { return m_panel.active(); }
     // The step name of the motion switched on last; empty at start.
     QString activeTag() const { return m_panel.activeTag(); }

@@ -41,6 +41,8 @@ public:
     void stop();
     bool armed() const { return m_timer.isActive(); }
     int code() const { return m_code; }
+    // How long the motion watched may still run, in ms.
+    qint64 leftMs() const { return m_timer.isActive() ? m_timer.remainingTime() : 0; }
     // How long the motion watched has run in one go, in s.
     double ranSeconds() const;
 

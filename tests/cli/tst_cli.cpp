@@ -573,7 +573,7 @@ private Q_SLOTS:
         QVERIFY(statuses.size() > 20);
         const QRegularExpression optionName(QStringLiteral("(--[a-z][a-z-]*)"));
         const QRegularExpression statusLine(QStringLiteral("^  (\\d+(?:\\+N)?) "), QRegularExpression::MultilineOption);
-        const QStringList commands{QStringLiteral("run"), QStringLiteral("devices"), QStringLiteral("describe"),
+        const QStringList commands{QStringLiteral("run"), QStringLiteral("serve"), QStringLiteral("devices"), QStringLiteral("describe"),
                                    QStringLiteral("gamepad"), QStringLiteral("light")};
         for (const QString &command : commands) {
             const Outcome own = cli({command, QStringLiteral("--help")});

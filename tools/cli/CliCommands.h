@@ -8,3 +8,4 @@ int cliDevices(const QStringList &args);
 int cliGamepad(const QStringList &args);
 int cliLight(const QStringList &args);
 int cliRun(const QStringList &args);
+int cliServe(const QStringList &args);

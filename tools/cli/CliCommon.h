@@ -19,6 +19,7 @@ constexpr int NoArm = 3;          // no robotic arm found
 constexpr int ArmGone = 4;        // run: the arm was disconnected during the run
 constexpr int Refused = 5;        // the arm is present but cannot be opened; run: a command did not reach it
 constexpr int ArmStalled = 6;     // run: the arm stopped taking commands
+constexpr int Served = 7;         // serve: another program serves the arm already
 constexpr int Usage = 64;         // unknown command or option, missing or bad value
 constexpr int EmptyScript = 65;   // run: not a script, no steps, or more than a script holds
 constexpr int NoInput = 66;       // run: the script file cannot be read

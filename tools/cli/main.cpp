@@ -18,6 +18,10 @@ void printUsage(QTextStream &out)
            "  run FILE.SRP [--reps N] [--quiet] [--allow-unknown-steps] [--light] [--return] [--virtual-arm[=KIND]] [--virtual-arm-realistic[=SEED]] [--virtual-arm-log PATH] [--virtual-arm-fail-write K[:N]]\n"
            "                       play a script on the arm (every arm attached: HID boards and interface\n"
            "                       kits alike); prints its total time first\n"
+           "  serve [--virtual-arm[=KIND]] [--virtual-arm-realistic[=SEED]] [--virtual-arm-log PATH]\n"
+           "                       own the arms and serve them on a Unix socket to other programs of\n"
+           "                       this user (docs/protocol.md) until Ctrl+C or SIGTERM; prints the\n"
+           "                       socket's path\n"
            "  devices [--all] [--virtual-arm[=KIND]] [--virtual-arm-log PATH]\n"
            "                       list the arms: the HID board's interfaces and their report variables,\n"
            "                       the interface kits with their bus and address\n"
@@ -39,15 +43,15 @@ void printUsage(QTextStream &out)
            "  --return             run: take the pose at the start of the run as the start pose, and\n"
            "                       bring the arm back to it after the run, by the pose estimate\n"
            "  --virtual-arm[=KIND]\n"
-           "                       run, devices, describe, gamepad, light: use the built-in virtual arm\n"
+           "                       run, serve, devices, describe, gamepad, light: use the built-in virtual arm\n"
            "                       instead of the USB devices, posing as the HID board (KIND hid, the\n"
-           "                       default) or the interface kit (kit; run, devices, light)\n"
+           "                       default) or the interface kit (kit; run, serve, devices, light)\n"
            "  --virtual-arm-realistic[=SEED]\n"
-           "                       run: a virtual arm with the faults of a real one, drawn from SEED\n"
+           "                       run, serve: a virtual arm with the faults of a real one, drawn from SEED\n"
            "                       (default 1): speeds off the table, batteries running down, play in\n"
            "                       the gears, give at the end stops; implies --virtual-arm\n"
            "  --virtual-arm-log PATH\n"
-           "                       run, devices, light: append one line per report the virtual arm receives\n"
+           "                       run, serve, devices, light: append one line per report the virtual arm receives\n"
            "                       (seconds, command code, report bytes); implies --virtual-arm\n"
            "  --virtual-arm-fail-write K[:N]\n"
            "                       run: the virtual arm refuses the K-th report written to it,\n"
@@ -81,12 +85,17 @@ void printUsage(QTextStream &out)
            "  5    run, light: a command did not reach the arm; devices, describe: the arm is there but\n"
            "       cannot be opened (permission: install the udev rule 70-tessaro.rules)\n"
            "  6    run, light: the arm stopped taking commands; a motor may still run: switch the arm off\n"
+           "  7    serve: the arm is already served by another program (it is named)\n"
            "  64   usage: unknown command or option, missing or bad value\n"
            "  65   run: the file is not a script, or the script is empty or holds more steps than a\n"
            "       script can\n"
            "  66   run: the script file cannot be read\n"
            "  67   run: a step is not a motion, and --allow-unknown-steps was not given\n"
-           "  128+N  run: stopped by signal N (130 for Ctrl+C, 143 for SIGTERM); the arm is stopped\n";
+           "  128+N  run: stopped by signal N (130 for Ctrl+C, 143 for SIGTERM); the arm is stopped\n"
+           "\n"
+           "Environment:\n"
+           "  TESSARO_VIRTUAL_ARM=hid|kit|realistic[:SEED], TESSARO_VIRTUAL_ARM_LOG=PATH\n"
+           "                       serve: the virtual arm, and its log, when no --virtual-arm option is given\n";
 }
 
 } // namespace
@@ -104,7 +113,7 @@ int main(int argc, char *argv[])
     // An error is the first thing said, with a short usage line under it, not buried in the help.
     const auto usageError = [&err](const QString &error) {
         err << "tessaro-cli: " << error << "\n"
-            << "Usage: tessaro-cli run|devices|light|describe|gamepad [OPTIONS]; tessaro-cli --help for more\n";
+            << "Usage: tessaro-cli run|serve|devices|light|describe|gamepad [OPTIONS]; tessaro-cli --help for more\n";
         return CliExit::Usage;
     };
     if (args.isEmpty())
@@ -128,6 +137,8 @@ int main(int argc, char *argv[])
         return cliLight(args);
     if (command == QLatin1String("run"))
         return cliRun(args);
+    if (command == QLatin1String("serve"))
+        return cliServe(args);
 
     return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }
