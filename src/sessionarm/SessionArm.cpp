@@ -234,7 +234,7 @@ void SessionArm::tellConnection()
 
 bool SessionArm::setLight(bool on, QString *error)
 {
-    if (!m_session.kits() || m_session.kits()->count() == 0) {
+    if (!m_session.lightAttached()) {
         *error = QStringLiteral("no interface kit is connected: the HID board has no light");
         return false;
     }
