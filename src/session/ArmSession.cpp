@@ -271,12 +271,6 @@ bool ArmSession::light() const
     return std::any_of(all.begin(), all.end(), [](const ArmLink *link) { return link->light(); });
 }
 
-void ArmSession::setGuard(bool on, const QString &virtualArmLog)
-{
-    m_guardWanted = on;
-    m_guardLog = virtualArmLog;
-}
-
 void ArmSession::updateGuard()
 {
     // Once shut down, the set stays as it was: the arms closing then are not arms gone.
@@ -335,16 +329,6 @@ void ArmSession::onWriteStalled()
 
 // --- Motion
 
-void ArmSession::click(int code)
-{
-    m_panel.click(code);
-}
-
-void ArmSession::endMotionState()
-{
-    m_panel.endMotionState();
-}
-
 bool ArmSession::boundMotion(int code, int ms)
 {
     if (m_shutDown || running() || !m_panel.active() || m_panel.activeCode() != code)
@@ -354,16 +338,6 @@ bool ArmSession::boundMotion(int code, int ms)
         leftMs = std::min<qint64>(leftMs, m_limit.leftMs());
     m_gate.renewPanelMotion(code, leftMs);
     return true;
-}
-
-void ArmSession::jogPress(Input input, int code)
-{
-    m_panel.jogPress(input, code);
-}
-
-void ArmSession::jogRelease(Input input, int code)
-{
-    m_panel.jogRelease(input, code);
 }
 
 void ArmSession::stopEverything()
@@ -397,11 +371,6 @@ void ArmSession::setOptions(const ControlOptions &options)
     m_limit.setLimits(options.runLimit, options.runLimitPercent);
 }
 
-int ArmSession::runLimitMs(int code) const
-{
-    return m_limit.limitMs(code);
-}
-
 void ArmSession::limitFollows(int code)
 {
     const std::optional<qint64> left = m_limit.arm(code);
@@ -424,17 +393,7 @@ void ArmSession::onRunLimit()
     Q_EMIT runLimitReached(RunawayLimit::reachedText(code, seconds));
 }
 
-QList<OverlongStep> ArmSession::overlongSteps(ScriptSource &source, int firstStep) const
-{
-    return findOverlongSteps(source, firstStep, [this](int code) { return m_limit.limitMs(code); });
-}
-
 // --- Run
-
-bool ArmSession::running() const
-{
-    return m_run.running();
-}
 
 ArmSession::RunEnd ArmSession::runScript(ScriptSource &source, int firstStep)
 {
@@ -444,47 +403,7 @@ ArmSession::RunEnd ArmSession::runScript(ScriptSource &source, int firstStep)
     return m_run.play(source, firstStep);
 }
 
-void ArmSession::stopRun()
-{
-    m_run.stop();
-}
-
-void ArmSession::endRun(RunEnd why, const QString &failure)
-{
-    m_run.end(why, failure);
-}
-
-void ArmSession::cutRunAfterFailedSend(const QString &why)
-{
-    m_run.cutAfterFailedSend(why);
-}
-
-QList<CutStep> ArmSession::lastRunCutSteps() const
-{
-    return m_gate.cutSteps();
-}
-
 // --- Pose
-
-qint64 ArmSession::clockNs()
-{
-    return ScriptRunner::clockNs();
-}
-
-PoseEstimate ArmSession::poseEstimate() const
-{
-    return m_gate.estimate();
-}
-
-PoseEstimator ArmSession::poseEstimator() const
-{
-    return m_gate.estimator();
-}
-
-QString ArmSession::poseStatusText() const
-{
-    return poseEstimate().statusText();
-}
 
 void ArmSession::tellPoseStatus()
 {
@@ -509,11 +428,6 @@ void ArmSession::markAtEnd(int code)
 {
     m_gate.changePose([code](PoseEstimator &pose, qint64 now) { pose.markAtEnd(code, now); });
     tellPoseStatus();
-}
-
-void ArmSession::setMeasuring(bool measuring)
-{
-    m_gate.setMeasuring(measuring);
 }
 
 void ArmSession::forgetPose()

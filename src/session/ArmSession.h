@@ -134,7 +134,11 @@ public:
     // Whether start() starts tessaro-guard, which stops the open arms should the program die; with a
     // virtual arm's log, that log is its target. Set before start(). The guard is told the arms as they
     // come and go, and dismissed by a shutDown after a stop that went out.
-    void setGuard(bool on, const QString &virtualArmLog = QString());
+    void setGuard(bool on, const QString &virtualArmLog = QString())
+    {
+        m_guardWanted = on;
+        m_guardLog = virtualArmLog;
+    }
     GuardLink *guard() const { return m_guard.get(); }
     // Why the guard could not be started or told the arms; empty while it serves.
     QString guardError() const { return m_guardError; }
@@ -150,14 +154,14 @@ public:
     void setScriptingModeSource(std::function<bool()> scripting) { m_scriptingMode = std::move(scripting); }
     bool scriptingMode() const override { return m_scriptingMode && m_scriptingMode(); }
     // A click on the motion button of `code`: start, stop (the lit one again) or switch.
-    void click(int code);
+    void click(int code) { m_panel.click(code); }
     // The choice of Scripting: the motion state ends, the motor runs on, its button stays lit.
-    void endMotionState();
+    void endMotionState() { m_panel.endMotionState(); }
     // Esc: during a run this is the run's Stop (told by stopRequested); otherwise it ends the motion
     // that is on as its second click would, or sends 0 and puts out a button left lit.
     void stopEverything();
-    void jogPress(Input input, int code);
-    void jogRelease(Input input, int code);
+    void jogPress(Input input, int code) { m_panel.jogPress(input, code); }
+    void jogRelease(Input input, int code) { m_panel.jogRelease(input, code); }
     // The motion of `code`, on now as a click started it, ends within `ms`: the way out stops it then,
     // after the grace a panel motion's limit gets, should this thread be held up (never later than its
     // runaway limit). For a motion timed by its caller, who ends it as a second click would. False when
@@ -178,19 +182,22 @@ public:
     void setOptions(const ControlOptions &options);
     ControlOptions options() const { return m_options; }
     // How long the motion of `code` may run before it is stopped, in ms; 0 when it is not limited.
-    int runLimitMs(int code) const;
+    int runLimitMs(int code) const { return m_limit.limitMs(code); }
     // Every motion gets this limit instead of its joint's; nullopt restores them.
     void setRunLimitOverride(std::optional<int> milliseconds) { m_limit.setOverride(milliseconds); }
     // The steps of source that run their motor longer than the joint's whole travel (from firstStep).
-    QList<OverlongStep> overlongSteps(ScriptSource &source, int firstStep = 1) const;
+    QList<OverlongStep> overlongSteps(ScriptSource &source, int firstStep = 1) const
+    {
+        return findOverlongSteps(source, firstStep, [this](int code) { return m_limit.limitMs(code); });
+    }
     bool runLimitArmed() const { return m_limit.armed(); }
 
     // --- Run
     // Plays the script of source from firstStep, in a nested event loop, and returns when it is over.
     RunEnd runScript(ScriptSource &source, int firstStep = 1);
     // Stop: the run sends 0 at once and ends.
-    void stopRun();
-    bool running() const override;
+    void stopRun() { m_run.stop(); }
+    bool running() const override { return m_run.running(); }
     RunEnd lastRunEnd() const { return m_run.lastEnd(); }
     // Why a command of the last run did not reach an arm: the first, and every one.
     QString lastRunFailure() const { return m_run.lastFailure(); }
@@ -203,19 +210,19 @@ public:
     // The script of the run in progress changed: the steps it has not started yet take the change.
     void scriptChanged() { m_run.scriptChanged(); }
     // A command of the running script did not reach an arm: the run ends as Stop ends it. Any thread.
-    void cutRunAfterFailedSend(const QString &why);
+    void cutRunAfterFailedSend(const QString &why) { m_run.cutAfterFailedSend(why); }
     // The steps of the last run (or the one in progress) that the end-stop rule cut short, in order.
-    QList<CutStep> lastRunCutSteps() const;
+    QList<CutStep> lastRunCutSteps() const { return m_gate.cutSteps(); }
 
     // --- Pose
     // The monotonic clock the session's times are on, in ns (the runner's).
-    static qint64 clockNs();
+    static qint64 clockNs() { return ScriptRunner::clockNs(); }
     // The estimate now. Any thread.
-    PoseEstimate poseEstimate() const;
+    PoseEstimate poseEstimate() const { return m_gate.estimate(); }
     // A copy of the estimator as it stands, to look at what a plan would do. Any thread.
-    PoseEstimator poseEstimator() const;
+    PoseEstimator poseEstimator() const { return m_gate.estimator(); }
     // "Pose known ± 4°" or "Pose unknown"; told by poseStatusChanged when it changes.
-    QString poseStatusText() const;
+    QString poseStatusText() const { return poseEstimate().statusText(); }
     // "This is the start pose": wherever the arm stands is the pose Return to start brings it back to.
     // Every joint is known from the start on; only a joint known at its ends keeps its end stops.
     void declareStartPose();
@@ -225,7 +232,7 @@ public:
     void forgetPose();
     // While a calibration measures a joint's travel, no end stop and no estimate cuts the motions it
     // sends: only its own cap stops them.
-    void setMeasuring(bool measuring);
+    void setMeasuring(bool measuring) { m_gate.setMeasuring(measuring); }
     // Return to start: the estimate's plan, played as a run (Esc and stopRun end it as any run). While
     // the pose is unknown it is refused, and so is a plan of nothing: refusal then says why, nothing is
     // sent, and it returns RunEnd::Finished.
@@ -283,7 +290,7 @@ private:
     void sendCode(qint16 code) override { send(code); }
     bool closed() const override { return m_shutDown; }
     void onRunLimit();
-    void endRun(RunEnd why, const QString &failure = QString());
+    void endRun(RunEnd why, const QString &failure = QString()) { m_run.end(why, failure); }
     void updateGuard();
 
     std::unique_ptr<HidArmLink> m_hid;
