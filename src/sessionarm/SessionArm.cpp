@@ -10,6 +10,7 @@
 
 #include <QPointer>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -272,8 +273,9 @@ ServicePose SessionArm::pose() const
     pose.startSet = estimate.started;
     for (int j = 0; j < ArmJointCount; ++j) {
         const JointEstimate &e = estimate.joints[size_t(j)];
-        pose.joints[size_t(j)] = JointPose{knowledgeOf(e.knowledge), e.degrees, e.low, e.high, e.uncertainty(),
-                                           e.uncertain};
+        pose.joints[size_t(j)] = JointPose{knowledgeOf(e.knowledge), e.degrees,         e.low,
+                                           e.high,                   e.uncertainty(),   e.uncertain,
+                                           std::max(-e.offsetLow, e.offsetHigh)};
     }
     return pose;
 }

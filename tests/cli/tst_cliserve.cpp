@@ -140,6 +140,54 @@ private Q_SLOTS:
         }
     }
 
+    // The commands that reach arms go through the owner rather than open the arm beside it, and are
+    // refused, naming who serves, while another client drives.
+    void commandsGoThroughTheOwner_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("clientDrives");
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<QList<int>>("codes");
+        QTest::newRow("devices") << QStringList{"devices"} << true << 0
+                                 << "The arm is served by tessaro-cli serve, pid" << QList<int>{};
+        QTest::newRow("the light while a client drives")
+            << QStringList{"light", "off"} << true << 7 << "control is held by" << QList<int>{};
+        QTest::newRow("the light") << QStringList{"light", "off"} << false << 0 << "light off: the arm served by"
+                                   << QList<int>{0};
+        QTest::newRow("a run") << QStringList{"run", path("two.SRP")} << false << 0 << "Run finished: 1 repetition"
+                               << QList<int>{3, 9, 0};
+    }
+    void commandsGoThroughTheOwner()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, clientDrives);
+        QFile script(path("two.SRP"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("\" 2\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"ElbowUp\",\" 0.3\"\r\n"
+                     "\" 2\",\"WristDown\",\" 0.2\"\r\n");
+        script.close();
+        if (!clientDrives)
+            QVERIFY(m_client->request(4, QStringLiteral("release")).value(QLatin1String("ok")).toBool());
+        QProcess command;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.path());
+        command.setProcessEnvironment(env);
+        command.start(QStringLiteral(TESSARO_CLI), args);
+        QVERIFY(command.waitForFinished(20000));
+        const QString output = QString::fromUtf8(command.readAllStandardOutput() + command.readAllStandardError());
+        QFETCH(QString, said);
+        QVERIFY2(output.contains(said), qPrintable(output));
+        QTEST(command.exitCode(), "exit");
+        QFETCH(QList<int>, codes);
+        QList<int> got;
+        for (const Sent &sent : sentSince(int(codes.size())))
+            got << sent.code;
+        QCOMPARE(got, codes);
+        if (!clientDrives)
+            QVERIFY(m_client->request(5, QStringLiteral("take")).value(QLatin1String("ok")).toBool());
+    }
+
     // A client that dies while it holds a motion: the motor stops at once, long before its hold lapses.
     void aClientKilledMidHoldStopsTheArm()
     {
