@@ -21,6 +21,15 @@
 
 namespace {
 
+// "ElbowUp", or for several joints at once "ShoulderUp + ElbowUp".
+QString motionName(int code)
+{
+    QStringList names;
+    for (const int part : armCodeParts(code))
+        names << StepFunctions::name(part);
+    return names.join(QStringLiteral(" + "));
+}
+
 using namespace ArmViewGeometry;
 
 // About 60 frames a second while a motor turns.
@@ -236,7 +245,7 @@ private:
         }
         QString text = QStringLiteral("Stopped");
         if (m_code > 0)
-            text = QStringLiteral("%1 (code %2)").arg(StepFunctions::name(m_code)).arg(m_code);
+            text = QStringLiteral("%1 (code %2)").arg(motionName(m_code)).arg(m_code);
         p.setFont(font());
         p.setPen(m_code > 0 ? Ink : FaintInk);
         p.drawText(panel.adjusted(14, 9, -14, 0), Qt::AlignRight | Qt::AlignTop, text);
@@ -665,7 +674,7 @@ void VirtualArmWindow::refresh()
     const QString text = !straining.isEmpty()
                              ? QStringLiteral("%1 straining: clutch slipping at the end stop")
                                    .arg(straining.join(QStringLiteral(", ")))
-                         : code > 0 ? QStringLiteral("Moving: %1").arg(StepFunctions::name(code))
+                         : code > 0 ? QStringLiteral("Moving: %1").arg(motionName(code))
                                     : QStringLiteral("Stopped");
     // Called every frame while a joint moves; restyling the label each time would cost more than the
     // drawing.

@@ -80,10 +80,17 @@ int ArmSimulator::oppositeCode(int code)
     return 0;
 }
 
-double ArmSimulator::rateNow(const ArmJointMotion &m) const
+double ArmSimulator::rateNow(int code) const
 {
     const double battery = std::max(0.5, 1.0 - m_faults.drainPerSecond * m_state.runSeconds);
-    return m.degreesPerSecond() * m_faults.speedFactor(m_code) * battery;
+    return armCodeMotion(code)->motion().degreesPerSecond() * m_faults.speedFactor(code) * battery;
+}
+
+bool ArmSimulator::stalled(const State &state, int code)
+{
+    const ArmCodeParts parts = armCodeParts(code);
+    return std::all_of(parts.begin(), parts.end(),
+                       [&](int part) { return state.straining[size_t(armJointIndex(armCodeMotion(part)->joint))]; });
 }
 
 double ArmSimulator::dynamicRate(const State &state, int code) const
@@ -125,17 +132,20 @@ bool ArmSimulator::turnJoint(State &state, int i, int direction, double degrees)
 
 void ArmSimulator::integrate(State &state, int code, double seconds) const
 {
-    const std::optional<ArmCodeMotion> motion = armCodeMotion(code);
+    const ArmCodeParts parts = armCodeParts(code);
     const auto recover = [this, &state](double dt) {
         state.sag *= std::exp2(-dt / m_faults.sagRecoverySeconds);
     };
+    const auto coasting = [&state] {
+        return std::any_of(state.coast.begin(), state.coast.end(), [](const State::Coast &c) { return c.left > 0; });
+    };
     double left = seconds;
     while (left > 0) {
-        if (state.coastLeft <= 0 && (!motion || state.straining)) {
-            // Nothing turns: only the batteries change, and a stalled motor drags them down.
-            if (motion) {
+        if (!coasting() && (parts.empty() || stalled(state, code))) {
+            // Nothing turns: only the batteries change, and stalled motors drag them down.
+            if (!parts.empty()) {
                 state.runSeconds += left;
-                state.sag += m_faults.stallSagPerSecond * left;
+                state.sag += m_faults.stallSagPerSecond * left * parts.count;
             } else {
                 recover(left);
             }
@@ -144,25 +154,34 @@ void ArmSimulator::integrate(State &state, int code, double seconds) const
         }
         const double dt = std::min(left, StepSeconds);
         left -= dt;
-        if (state.coastLeft > 0) {
+        for (int i = 0; i < ArmJointCount; ++i) {
+            State::Coast &c = state.coast[size_t(i)];
+            if (c.left <= 0)
+                continue;
             // Slowing evenly to rest: the distance under the falling speed over this step.
-            const double from = state.coastLeft;
-            const double to = std::max(0.0, from - dt);
-            const double degrees = state.coastRate * (from * from - to * to) / (2 * state.coastTotal);
-            turnJoint(state, state.coastJoint, state.coastDirection, degrees);
-            state.coastLeft = to;
+            const double to = std::max(0.0, c.left - dt);
+            turnJoint(state, i, c.direction, c.rate * (c.left * c.left - to * to) / (2 * c.total));
+            c.left = to;
         }
-        if (!motion) {
+        if (parts.empty()) {
             recover(dt);
             continue;
         }
-        const int i = armJointIndex(motion->joint);
-        const double lag = m_faults.startLagSeconds[i];
         state.motionSeconds += dt;
         state.runSeconds += dt;
-        const double moving = std::max(0.0, state.motionSeconds - lag) - std::max(0.0, state.motionSeconds - dt - lag);
-        if (moving > 0 && turnJoint(state, i, motion->direction, dynamicRate(state, code) * moving))
-            state.straining = true;
+        for (const int part : parts) {
+            const ArmCodeMotion motion = *armCodeMotion(part);
+            const int i = armJointIndex(motion.joint);
+            if (state.straining[size_t(i)]) {
+                state.sag += m_faults.stallSagPerSecond * dt;
+                continue;
+            }
+            const double lag = m_faults.startLagSeconds[i];
+            const double moving =
+                std::max(0.0, state.motionSeconds - lag) - std::max(0.0, state.motionSeconds - dt - lag);
+            if (moving > 0 && turnJoint(state, i, motion.direction, dynamicRate(state, part) * moving))
+                state.straining[size_t(i)] = true;
+        }
     }
 }
 
@@ -180,33 +199,34 @@ ArmSimulator::State ArmSimulator::stateAt(qint64 tNs) const
         return state;
     }
     State state = m_state;
-    state.straining = false;
-    const std::optional<ArmCodeMotion> motion = armCodeMotion(m_code);
-    if (!motion)
+    state.straining = {};
+    const ArmCodeParts parts = armCodeParts(m_code);
+    if (parts.empty())
         return state;
-
-    const ArmJointMotion &m = motion->motion();
-    const int i = armJointIndex(motion->joint);
-    const int direction = motion->direction;
     const double seconds = static_cast<double>(std::max<qint64>(0, tNs - m_timeNs)) / NsPerSecond;
-    const double turned = rateNow(m) * seconds;
     state.runSeconds += seconds;
-    // After a reversal the motor first turns through the play; the joint waits.
-    const double half = m_faults.backlashDegrees[i] / 2;
-    const double slack = std::max(0.0, half - direction * state.play[i]);
-    if (slack > 0 && turned <= slack) {
-        state.play[i] += direction * turned;
-        return state;
-    }
-    state.play[i] = direction * half;
-    const double stop = motion->endDegrees();
-    const double moved = state.degrees[i] + direction * (turned - slack);
-    // Past the stop the clutch slips: the joint holds there for as long as the motor keeps pushing.
-    if (direction > 0 ? moved >= stop : moved <= stop) {
-        state.degrees[i] = stop;
-        state.straining = true;
-    } else {
-        state.degrees[i] = moved;
+    for (const int part : parts) {
+        const ArmCodeMotion motion = *armCodeMotion(part);
+        const int i = armJointIndex(motion.joint);
+        const int direction = motion.direction;
+        const double turned = rateNow(part) * seconds;
+        // After a reversal the motor first turns through the play; the joint waits.
+        const double half = m_faults.backlashDegrees[i] / 2;
+        const double slack = std::max(0.0, half - direction * state.play[i]);
+        if (slack > 0 && turned <= slack) {
+            state.play[i] += direction * turned;
+            continue;
+        }
+        state.play[i] = direction * half;
+        const double stop = motion.endDegrees();
+        const double moved = state.degrees[i] + direction * (turned - slack);
+        // Past the stop the clutch slips: the joint holds there for as long as the motor keeps pushing.
+        if (direction > 0 ? moved >= stop : moved <= stop) {
+            state.degrees[i] = stop;
+            state.straining[size_t(i)] = true;
+        } else {
+            state.degrees[i] = moved;
+        }
     }
     return state;
 }
@@ -220,33 +240,34 @@ void ArmSimulator::advanceTo(qint64 tNs)
 void ArmSimulator::apply(int code, qint64 tNs)
 {
     advanceTo(tNs);
-    const int next = armCodeMotion(code) ? code : 0;
+    const int next = armCodeMoves(code) ? code : 0;
     if (next == m_code && m_faults.hasDynamics()) {
         // The motion goes on.
         Q_EMIT codeApplied(m_code, m_timeNs);
         return;
     }
-    if (m_code != 0 && !m_state.straining && m_faults.hasDynamics()) {
-        // Let go while turning, the joint runs on a little.
-        const ArmCodeMotion motion = *armCodeMotion(m_code);
+    for (const int part : armCodeParts(m_code)) {
+        const ArmCodeMotion motion = *armCodeMotion(part);
         const int i = armJointIndex(motion.joint);
+        if (m_state.straining[size_t(i)] || !m_faults.hasDynamics())
+            continue;
+        // Let go while turning, the joint runs on a little.
         const double coast = motion.direction > 0 ? m_faults.coastTowardsMaxSeconds[i]
                                                   : m_faults.coastTowardsMinSeconds[i];
-        if (m_state.motionSeconds > m_faults.startLagSeconds[i] && coast > 0) {
-            m_state.coastJoint = i;
-            m_state.coastDirection = motion.direction;
-            m_state.coastTotal = m_state.coastLeft = 2 * coast;
-            m_state.coastRate = dynamicRate(m_state, m_code);
-        }
+        if (m_state.motionSeconds > m_faults.startLagSeconds[i] && coast > 0)
+            m_state.coast[size_t(i)] = State::Coast{motion.direction, 2 * coast, 2 * coast, dynamicRate(m_state, part)};
     }
     m_state.motionSeconds = 0.0;
     m_cacheNs = -1;
-    if (m_state.straining && next != m_code) {
-        // The push ends: the wound-up gears give the joint back a little off its stop.
-        const ArmCodeMotion motion = *armCodeMotion(m_code);
-        m_state.degrees[armJointIndex(motion.joint)] -=
-            motion.direction * m_faults.endGiveDegrees[armJointIndex(motion.joint)];
-        m_state.straining = false;
+    if (next != m_code) {
+        for (const int part : armCodeParts(m_code)) {
+            // The push ends: the wound-up gears give the joint back a little off its stop.
+            const ArmCodeMotion motion = *armCodeMotion(part);
+            const int i = armJointIndex(motion.joint);
+            if (m_state.straining[size_t(i)])
+                m_state.degrees[i] -= motion.direction * m_faults.endGiveDegrees[i];
+        }
+        m_state.straining = {};
     }
     m_code = next;
     Q_EMIT codeApplied(m_code, m_timeNs);
@@ -257,8 +278,8 @@ void ArmSimulator::reset(qint64 tNs)
     advanceTo(tNs);
     m_state.degrees = ArmPose::home().degrees;
     m_state.play = {};
-    m_state.straining = false;
-    m_state.coastLeft = 0.0;
+    m_state.straining = {};
+    m_state.coast = {};
     m_cacheNs = -1;
     Q_EMIT poseReset(m_timeNs);
 }
@@ -268,41 +289,47 @@ ArmPose ArmSimulator::poseAt(qint64 tNs) const
     const State state = stateAt(tNs);
     ArmPose pose;
     pose.degrees = state.degrees;
-    if (state.straining)
-        pose.straining[armJointIndex(armCodeMotion(m_code)->joint)] = true;
+    pose.straining = state.straining;
     return pose;
 }
 
 bool ArmSimulator::isMovingAt(qint64 tNs) const
 {
-    return m_code != 0 && !stateAt(tNs).straining;
+    return m_code != 0 && !stalled(stateAt(tNs), m_code);
 }
 
 qint64 ArmSimulator::endStopNs() const
 {
-    const std::optional<ArmCodeMotion> motion = armCodeMotion(m_code);
-    if (!motion)
+    const ArmCodeParts parts = armCodeParts(m_code);
+    if (parts.empty())
         return -1;
     if (m_faults.hasDynamics())
-        return m_state.straining ? -1 : arrivalNs(m_state, m_code, m_timeNs);
-    const int i = armJointIndex(motion->joint);
-    const double remaining = motion->direction * (motion->endDegrees() - m_state.degrees[i]);
-    if (remaining <= 0)
-        return -1;
-    const double slack = std::max(0.0, m_faults.backlashDegrees[i] / 2 - motion->direction * m_state.play[i]);
-    // One nanosecond more than the exact figure, so the pose computed for that moment is surely at the
-    // stop despite rounding.
-    return m_timeNs +
-           static_cast<qint64>(std::ceil((remaining + slack) / rateNow(motion->motion()) * NsPerSecond)) + 1;
+        return stalled(m_state, m_code) ? -1 : arrivalNs(m_state, m_code, m_timeNs);
+    qint64 earliest = -1;
+    for (const int part : parts) {
+        const ArmCodeMotion motion = *armCodeMotion(part);
+        const int i = armJointIndex(motion.joint);
+        const double remaining = motion.direction * (motion.endDegrees() - m_state.degrees[i]);
+        if (remaining <= 0)
+            continue;
+        const double slack = std::max(0.0, m_faults.backlashDegrees[i] / 2 - motion.direction * m_state.play[i]);
+        // One nanosecond more than the exact figure, so the pose computed for that moment is surely at
+        // the stop despite rounding.
+        const qint64 at = m_timeNs + static_cast<qint64>(std::ceil((remaining + slack) / rateNow(part) * NsPerSecond)) + 1;
+        earliest = earliest < 0 ? at : std::min(earliest, at);
+    }
+    return earliest;
 }
 
 qint64 ArmSimulator::arrivalNs(State state, int code, qint64 fromNs) const
 {
-    // Followed a step at a time: no closed form holds for a load that changes on the way.
+    // Followed a step at a time: no closed form holds for a load that changes on the way. The first
+    // joint to get to its stop ends it.
+    const std::array<bool, ArmJointCount> before = state.straining;
     const auto step = static_cast<qint64>(StepSeconds * NsPerSecond);
     for (qint64 t = fromNs; t < fromNs + static_cast<qint64>(600 * NsPerSecond); t += step) {
         integrate(state, code, StepSeconds);
-        if (state.straining)
+        if (state.straining != before)
             return t + step + 1;
     }
     return -1;
@@ -310,14 +337,14 @@ qint64 ArmSimulator::arrivalNs(State state, int code, qint64 fromNs) const
 
 qint64 ArmSimulator::endStopNsIf(int code, qint64 tNs) const
 {
-    if (!armCodeMotion(code) || !m_faults.hasDynamics())
+    if (!armCodeMoves(code) || !m_faults.hasDynamics())
         return -1;
     State state = stateAt(tNs);
     if (code != m_code) {
-        state.straining = false;
+        state.straining = {};
         state.motionSeconds = 0.0;
     }
-    return state.straining ? tNs : arrivalNs(state, code, std::max(tNs, m_timeNs));
+    return stalled(state, code) ? tNs : arrivalNs(state, code, std::max(tNs, m_timeNs));
 }
 
 void ArmSimulator::attach(VirtualArm &arm)

@@ -29,8 +29,9 @@ struct ArmPose
 };
 
 // The arm's motors driven by command codes over time. Code 0 stops every motor; codes 1 to 10 turn
-// one motor in one direction at its fixed speed until the next code (see armJointMotions). Only one
-// code is in force at a time, as on the real arm, so a new code replaces the previous motion.
+// one motor in one direction at its fixed speed until the next code (see armJointMotions), and a
+// combined code (the interface kit's several motors at once) turns each of its joints. Only one code is
+// in force at a time, as on the real arm, so a new code replaces the previous motion.
 //
 // Time is passed in (nanoseconds on any monotonic clock, the same clock throughout), which keeps the
 // simulation deterministic: nothing runs between calls, and a pose is computed when asked for. Times
@@ -51,7 +52,7 @@ public:
     void setFaults(const ArmFaults &faults, qint64 tNs = 0);
     const ArmFaults &faults() const { return m_faults; }
 
-    // The motion of `code` starts at tNs; the previous one ends there. A code outside 0..10 stops
+    // The motion of `code` starts at tNs; the previous one ends there. A code that is no motion stops
     // the motors, as the arm's controller ignores what it does not know.
     void apply(int code, qint64 tNs);
 
@@ -74,8 +75,8 @@ public:
 
     // A motor turns at tNs: a code other than 0 is in force and its joint has not reached its stop.
     bool isMovingAt(qint64 tNs) const;
-    // When the moving joint reaches its end stop; -1 while no joint moves (from the last event on) or
-    // the joint is at its stop already.
+    // When a moving joint reaches its end stop (the first, of several); -1 while no joint moves (from
+    // the last event on) or every joint is at its stop already.
     qint64 endStopNs() const;
     // For an arm with dynamics: when the motion of `code`, in force from tNs on (started there unless
     // it is in force already), would bring its joint to its stop; tNs when it is pushing there already,
@@ -100,17 +101,20 @@ private:
         std::array<double, ArmJointCount> play{};
         // Seconds the motors have run, for the batteries.
         double runSeconds = 0.0;
-        // The joint of the motion in force is pushing against its stop.
-        bool straining = false;
+        // Each joint of the motion in force that is pushing against its stop.
+        std::array<bool, ArmJointCount> straining{};
         // Seconds since the code in force went out, for the start-up lag.
         double motionSeconds = 0.0;
-        // The joint that runs on after its stop: which, which way, how long it has left of the
-        // whole run-on, and its speed when it was let go.
-        int coastJoint = -1;
-        int coastDirection = 0;
-        double coastLeft = 0.0;
-        double coastTotal = 0.0;
-        double coastRate = 0.0;
+        // A joint that runs on after its motor stopped: which way, how long it has left of the whole
+        // run-on, and its speed when it was let go.
+        struct Coast
+        {
+            int direction = 0;
+            double left = 0.0;
+            double total = 0.0;
+            double rate = 0.0;
+        };
+        std::array<Coast, ArmJointCount> coast{};
         // How far the batteries have sagged under stalls, as a share of speed.
         double sag = 0.0;
     };
@@ -119,13 +123,15 @@ private:
     // The step-by-step simulation of faults with dynamics, `seconds` on from `state`.
     void integrate(State &state, int code, double seconds) const;
     qint64 arrivalNs(State state, int code, qint64 fromNs) const;
+    // Every joint the code turns is pushing against its stop (none turns).
+    static bool stalled(const State &state, int code);
     double dynamicRate(const State &state, int code) const;
     // Turns joint i by `degrees` of motor the way `direction`, through its play first, up to where its
     // clutch slips short of the stop; true when it got there.
     bool turnJoint(State &state, int i, int direction, double degrees) const;
     void advanceTo(qint64 tNs);
-    // Degrees per second of the motion of the code in force, the batteries as they are now.
-    double rateNow(const ArmJointMotion &m) const;
+    // Degrees per second of the motion of `code` (one joint's), the batteries as they are now.
+    double rateNow(int code) const;
 
     ArmFaults m_faults;
     State m_state;
