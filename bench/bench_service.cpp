@@ -2,12 +2,21 @@
 // median and 99th percentile over 1,000 moves, alone and with 50 clients watching the pose at 20 Hz,
 // and the owner's CPU share and memory with those watchers.
 //
-//   bench_service [--moves N] [--watchers N] [--seconds S] [--rounds N]
+//   bench_service [--owner bench|session] [--moves N] [--watchers N] [--seconds S] [--rounds N]
 //
-// The owner (a ServiceServer on a backend that notes the time of each call and ends the motion at
-// once, its pose changing at 100 Hz) runs in a child process, so that its CPU and memory are its own;
-// the times are taken on the monotonic clock both share, the call's in memory both map.
+// The owner runs in a child process, so that its CPU and memory are its own; the times are taken on
+// the monotonic clock both share, the call's in memory both map. It is either
+// - bench (the default): a ServiceServer on a backend that notes the time of each call and ends the
+//   motion at once, its pose changing at 100 Hz: the service alone;
+// - session: the real owner, as tessaro-cli serve is: the session on a virtual interface kit behind
+//   SessionArm; the time taken is the kit's write of the motion (each move runs 1 ms, then stops).
+#include "ArmSession.h"
+#include "KitArmList.h"
 #include "ServiceServer.h"
+#include "SessionArm.h"
+#include "VirtualArm.h"
+#include "VirtualKitTransport.h"
+#include "VirtualHidTransport.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -30,8 +39,10 @@
 namespace {
 
 constexpr int Slots = 1 << 16;
-// The backend's call times, by the move's number (its ms field).
+// The backend's call times, by the move's number (its ms field), or with the real owner by the count
+// of motions written, which calledNs[Slots] keeps.
 std::atomic<qint64> *calledNs = nullptr;
+bool realOwner = false;
 
 qint64 nowNs()
 {
@@ -74,9 +85,36 @@ private:
     QTimer m_poseTimer;
 };
 
+int runSessionOwner(const QString &path)
+{
+    VirtualHidTransport hid;
+    VirtualKitTransport kitTransport;
+    VirtualArm kit(kitTransport);
+    QObject::connect(&kit, &VirtualArm::commandReceived, &kit, [](int code, qint64 ns, const QByteArray &) {
+        if (code != 0)
+            calledNs[calledNs[Slots].fetch_add(1) % Slots].store(ns);
+    });
+    KitArmList kits(kitTransport);
+    ArmSession session(&hid);
+    session.setKits(&kits);
+    session.start(false);
+    SessionArm arm(session);
+    ServiceServer server(&arm);
+    QString error;
+    if (!server.listen(path, &error)) {
+        std::fprintf(stderr, "bench_service: %s\n", qPrintable(error));
+        return 1;
+    }
+    const int status = QCoreApplication::exec();
+    session.shutDown();
+    return status;
+}
+
 int runOwner(int argc, char **argv, const QString &path)
 {
     QCoreApplication app(argc, argv);
+    if (realOwner)
+        return runSessionOwner(path);
     BenchArm arm;
     ServiceServer server(&arm);
     QString error;
@@ -136,9 +174,13 @@ Figures timeMoves(QLocalSocket &socket, QByteArray &buffer, int moves, int first
     QByteArray line;
     for (int i = 0; i < moves; ++i) {
         const int number = firstNumber + i;
-        const QByteArray request = QByteArrayLiteral(R"({"id":)") + QByteArray::number(number) +
-                                   QByteArrayLiteral(R"(,"cmd":"move","joints":{"elbow":"up"},"ms":)") +
-                                   QByteArray::number(number) + "}\n";
+        // The real arm runs each move for 1 ms, up and down in turn; the bench's backend reads the
+        // move's number from its time.
+        const QByteArray request =
+            QByteArrayLiteral(R"({"id":)") + QByteArray::number(number) + QByteArrayLiteral(R"(,"cmd":"move","joints":{"elbow":)") +
+            (number % 2 ? "\"up\"" : "\"down\"") + QByteArrayLiteral(R"(},"ms":)") +
+            QByteArray::number(realOwner ? 1 : number) + "}\n";
+        const qint64 written = calledNs[Slots].load();
         const qint64 sent = nowNs();
         socket.write(request);
         socket.flush();
@@ -148,7 +190,7 @@ Figures timeMoves(QLocalSocket &socket, QByteArray &buffer, int moves, int first
                 return {};
             }
         } while (!line.contains(R"("ok")"));
-        ms.push_back(double(calledNs[number % Slots].load() - sent) / 1e6);
+        ms.push_back(double(calledNs[(realOwner ? written : number) % Slots].load() - sent) / 1e6);
     }
     std::sort(ms.begin(), ms.end());
     return {ms[ms.size() / 2], ms[std::min(ms.size() - 1, size_t(double(ms.size()) * 0.99))], ms.back()};
@@ -191,9 +233,11 @@ int main(int argc, char **argv)
             rounds = std::clamp(atoi(argv[i + 1]), 1, 10);
         else if (option == "--seconds")
             seconds = std::max(0.5, atof(argv[i + 1]));
+        else if (option == "--owner")
+            realOwner = QByteArray(argv[i + 1]) == "session";
     }
     calledNs =
-        static_cast<std::atomic<qint64> *>(mmap(nullptr, sizeof(std::atomic<qint64>) * Slots,
+        static_cast<std::atomic<qint64> *>(mmap(nullptr, sizeof(std::atomic<qint64>) * (Slots + 1),
                                                 PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     if (calledNs == MAP_FAILED)
         return 1;
@@ -223,7 +267,8 @@ int main(int argc, char **argv)
 
     // The machine may be shared: each round times both cases in turn, and the least disturbed round of
     // each is the figure to quote.
-    std::printf("Request to the backend's call, %d moves a case, %d rounds (goal: p99 added under 1 ms)\n",
+    std::printf("%s, %d moves a case, %d rounds (goal: p99 added under 1 ms)\n",
+                realOwner ? "Request to the virtual kit's write, through the session" : "Request to the backend's call",
                 moves, rounds);
     timeMoves(client, buffer, 50, 30000); // warm-up
     QThread thread;
@@ -243,13 +288,24 @@ int main(int argc, char **argv)
             &watchers, [&] { watchers.open(path, watcherCount); }, Qt::BlockingQueuedConnection);
         QThread::msleep(300);
         if (round == 1) {
+            // The real arm's pose changes only while it moves: the base turns all the while.
+            if (realOwner) {
+                client.write(QByteArrayLiteral(R"({"id":0,"cmd":"hold","joints":{"base":"cw"},"holdMs":1000})") + '\n');
+                client.flush();
+            }
             const qint64 countedFrom = watchers.poseEvents.load();
             const double cpuFrom = cpuSeconds(owner);
             const qint64 wallFrom = nowNs();
-            QThread::msleep(qint64(seconds * 1000));
+            for (qint64 left = qint64(seconds * 1000); left > 0; left -= 500) {
+                QThread::msleep(std::min<qint64>(left, 500));
+                if (realOwner) {
+                    client.write(R"({"id":0,"cmd":"renew"})" "\n");
+                    client.flush();
+                }
+            }
             const double wall = double(nowNs() - wallFrom) / 1e9;
-            std::printf("Owner with %d watchers at 20 Hz (its pose changing at 100 Hz), over %.1f s\n",
-                        watcherCount, wall);
+            std::printf("Owner with %d watchers at 20 Hz (%s), over %.1f s\n", watcherCount,
+                        realOwner ? "the base turning" : "its pose changing at 100 Hz", wall);
             std::printf("  CPU                    %.1f %% of one core\n",
                         (cpuSeconds(owner) - cpuFrom) / wall * 100.0);
             std::printf("  pose events            %.1f per second per watcher\n",
@@ -257,6 +313,15 @@ int main(int argc, char **argv)
             std::printf("  memory                 %s resident (alone: %s), peak %s\n",
                         statusField(owner, "VmRSS:").constData(), rssAlone.constData(),
                         statusField(owner, "VmHWM:").constData());
+            if (realOwner) {
+                client.write(R"({"id":0,"cmd":"stop"})" "\n");
+                client.flush();
+                // The replies to the hold, its renewals and the stop.
+                do {
+                    if (!readLine(client, &buffer, &line))
+                        break;
+                } while (!line.contains(R"("ended")"));
+            }
         }
         const Figures watched = timeMoves(client, buffer, moves, number);
         number += moves;
