@@ -787,6 +787,58 @@ case_kit_and_hid() {
   [ "$status" = 0 ] && codes_are arm1 "$from" "$want" && kit_codes_are kit1 "$kitfrom" "$want"
 }
 
+# A client of tessaro-cli serve, as a lesson would be: it takes control, asks for a combined motion
+# (which the HID board beside the kit refuses), then holds the elbow up, renewing it, until it is killed.
+serve_client() {
+  exec python3 -c '
+import json, os, socket, time
+s = socket.socket(socket.AF_UNIX)
+s.connect(os.environ["XDG_RUNTIME_DIR"] + "/tessaro/arm.sock")
+f = s.makefile("rw")
+f.readline()
+def ask(i, cmd, **fields):
+    f.write(json.dumps({"id": i, "cmd": cmd, **fields}) + "\n")
+    f.flush()
+    while True:
+        reply = json.loads(f.readline())
+        if reply.get("id") == i:
+            print(json.dumps(reply), flush=True)
+            return reply
+ask(1, "take")
+ask(2, "move", joints={"base": "cw", "elbow": "up"}, ms=500)
+f.write(json.dumps({"id": 3, "cmd": "hold", "joints": {"elbow": "up"}, "holdMs": 1000}) + "\n")
+f.flush()
+while True:
+    time.sleep(0.2)
+    f.write("{\"id\":4,\"cmd\":\"renew\"}\n")
+    f.flush()
+'
+}
+
+case_serve_kill() {
+  need_arm arm1 || { detail="arm not created"; return 1; }
+  need_kit kit1 || { detail="kit not plugged: $(kit_said)"; return 1; }
+  local rt="$w/serve-rt" serve client from kitfrom status=0
+  mkdir -p -m 700 "$rt"
+  XDG_RUNTIME_DIR="$rt" "$cli" serve >"$w/serve.out" 2>&1 &
+  serve=$!
+  wait_until 100 grep -q '^Arms: .*;' "$w/serve.out" || { detail="serve: $(tr '\n' ' ' <"$w/serve.out")"; kill $serve; return 1; }
+  from="$(mark)" kitfrom="$(kit_mark)"
+  XDG_RUNTIME_DIR="$rt" serve_client >"$w/client.out" 2>&1 &
+  client=$!
+  wait_until 100 codes_are arm1 "$from" "3" && wait_until 50 kit_codes_are kit1 "$kitfrom" "3" ||
+    { detail="no motion: HID '$(codes arm1 "$from")', kit '$(kit_codes kit1 "$kitfrom")'"; status=1; }
+  # Killed mid-motion: both arms stop long before the hold would lapse.
+  kill -KILL $client
+  wait $client 2>/dev/null
+  wait_until 8 codes_are arm1 "$from" "3 0" && wait_until 2 kit_codes_are kit1 "$kitfrom" "3 0" || status=1
+  grep -q '"ended": "refused".*one motor at a time' "$w/client.out" || { detail+="; combined not refused"; status=1; }
+  kill -TERM $serve
+  wait $serve || status=1
+  detail+="; HID '$(codes arm1 "$from")', kit '$(kit_codes kit1 "$kitfrom")'; client: $(tr '\n' ' ' <"$w/client.out" | tail -c 160)"
+  return $status
+}
+
 case_kit_stall() {
   no_hid_arm
   need_kit kit1 || { detail="kit not plugged: $(kit_said)"; return 1; }
@@ -1108,6 +1160,7 @@ cases=(
   "kit-unplug         | kit unplugged/replugged during a run: exit 4, names the step, no resume   |"
   "kit-permission     | no rule: a user is refused (exit 5); the rule: uaccess, the user drives   |"
   "kit-and-hid        | a kit and a HID arm at once: both get every code of a run                 |"
+  "serve-kill         | serve on a HID arm and a kit: combined refused, a killed client's hold stops |"
   "kit-stall          | a kit that takes no command: let go within the bound, exit 6              |"
   "usb-hid-run        | the HID board on USB (hidraw over usbhid): listed, a run's codes and times |"
   "usb-hid-rule       | no rule: a user is refused; the rule: uaccess via the HID parent, user runs |"
