@@ -116,7 +116,8 @@ int main(int argc, char *argv[])
 
     frmMain window(setup);
     std::unique_ptr<QWidget> armWindow;
-    if (virtualArm && !options.startupProbe && options.screenshotPath.isEmpty())
+    // A window that watches another owner's arm has no arm of its own to show.
+    if (virtualArm && !options.startupProbe && options.screenshotPath.isEmpty() && window.WatchedOwner().isEmpty())
         armWindow.reset(createVirtualArmWindow(
             *virtualArm, nullptr,
             options.virtualArmFaultSeed ? ArmFaults::realistic(*options.virtualArmFaultSeed) : ArmFaults()));
