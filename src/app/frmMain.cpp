@@ -70,6 +70,8 @@ frmMain::~frmMain()
     m_session->disconnect(this);
     if (m_watch)
         m_watch->disconnect(this);
+    if (m_service)
+        m_service->server().disconnect(this);
     // Nor may the editor hear its controls go (the focus leaving the repetitions box, say).
     delete m_editor;
     m_editor = nullptr;
