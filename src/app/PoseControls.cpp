@@ -12,28 +12,54 @@
 
 namespace {
 
-// A short line per joint, to fit the corner:
-// "Elbow ±35° from start, uncertain"; the whole words are in the tooltip.
-QString cornerText(const PoseEstimate &estimate)
+// A short line per joint, to fit the corner: "Elbow ±35° from start, uncertain"; the whole words are
+// in the tooltip. `joint` gives what is known of each joint, its band and whether it is uncertain.
+template <typename JointOf> QString cornerText(JointOf joint)
 {
-    if (std::none_of(estimate.joints.begin(), estimate.joints.end(), [](const JointEstimate &j) { return j.known; }))
-        return QStringLiteral("Pose unknown");
     QStringList lines;
+    bool anyKnown = false;
     for (const ArmJointMotion &motion : armJointMotions) {
-        const JointEstimate &j = estimate.joint(motion.joint);
+        const auto [knowledge, band, uncertain] = joint(motion.joint);
         QString line = QString::fromLatin1(motion.name);
         line[0] = line[0].toUpper();
-        if (j.knowledge == PoseKnowledge::Unknown) {
+        if (knowledge == PoseKnowledge::Unknown) {
             lines << line + QStringLiteral(" unknown");
             continue;
         }
-        line += QStringLiteral(" \u00B1%1\u00B0 ").arg(qRound(j.uncertainty()));
-        line += j.knowledge == PoseKnowledge::AtEnds ? QStringLiteral("at its ends") : QStringLiteral("from start");
-        if (j.uncertain)
+        anyKnown = true;
+        line += QStringLiteral(" \u00B1%1\u00B0 ").arg(qRound(band));
+        line += knowledge == PoseKnowledge::AtEnds ? QStringLiteral("at its ends") : QStringLiteral("from start");
+        if (uncertain)
             line += QStringLiteral(", uncertain");
         lines << line;
     }
-    return lines.join(QLatin1Char('\n'));
+    return anyKnown ? lines.join(QLatin1Char('\n')) : QStringLiteral("Pose unknown");
+}
+
+struct CornerJoint
+{
+    PoseKnowledge knowledge;
+    double band;
+    bool uncertain;
+};
+
+QString cornerText(const PoseEstimate &estimate)
+{
+    return cornerText([&estimate](ArmJoint j) {
+        const JointEstimate &e = estimate.joint(j);
+        return CornerJoint{e.known ? e.knowledge : PoseKnowledge::Unknown, e.uncertainty(), e.uncertain};
+    });
+}
+
+QString cornerText(const ServicePose &pose)
+{
+    return cornerText([&pose](ArmJoint j) {
+        const JointPose &p = pose.joints[armJointIndex(j)];
+        const PoseKnowledge knowledge = p.knowledge == JointKnowledge::AtEnds      ? PoseKnowledge::AtEnds
+                                        : p.knowledge == JointKnowledge::FromStart ? PoseKnowledge::FromStart
+                                                                                   : PoseKnowledge::Unknown;
+        return CornerJoint{knowledge, p.band, p.uncertain};
+    });
 }
 
 } // namespace
@@ -48,12 +74,10 @@ PoseControls::PoseControls(ArmSession &session, QWidget *panel, std::function<vo
     m_line->setObjectName(QStringLiteral("poseStatus"));
     m_line->setAlignment(Qt::AlignRight | Qt::AlignBottom);
     m_line->setStyleSheet(QStringLiteral("color: #3a4654; font-size: 8pt;"));
-    const auto show = [this, panel] {
-        m_line->setText(cornerText(m_session.poseEstimate()));
-        m_line->setToolTip(m_session.poseStatusText() +
-                           tr("\n\nEstimated from the time each motion ran: the arm has no sensors"));
-        m_line->adjustSize();
-        m_line->move(panel->width() - m_line->width() - 8, panel->height() - m_line->height() - 6);
+    const auto show = [this] {
+        showCorner(cornerText(m_session.poseEstimate()),
+                   m_session.poseStatusText() +
+                       tr("\n\nEstimated from the time each motion ran: the arm has no sensors"));
     };
     show();
     connect(&session, &ArmSession::poseStatusChanged, m_line, show);
@@ -97,3 +121,18 @@ PoseControls::PoseControls(ArmSession &session, QWidget *panel, std::function<vo
 }
 
 PoseControls::~PoseControls() = default;
+
+void PoseControls::showCorner(const QString &text, const QString &toolTip)
+{
+    m_line->setText(text);
+    m_line->setToolTip(toolTip);
+    m_line->adjustSize();
+    const QWidget *panel = m_line->parentWidget();
+    m_line->move(panel->width() - m_line->width() - 8, panel->height() - m_line->height() - 6);
+}
+
+void PoseControls::showPose(const ServicePose &pose, const QString &owner)
+{
+    showCorner(cornerText(pose),
+               tr("The pose as %1 estimates it, from the time each motion ran: the arm has no sensors").arg(owner));
+}

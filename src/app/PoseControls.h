@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ServiceArm.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -26,6 +28,9 @@ public:
     ~PoseControls() override;
 
     QLabel *statusLabel() const { return m_line; }
+    // The pose another program that owns the arm tells (`owner`: "tessaro-cli serve, pid 4711"), in the
+    // corner as the session's would be.
+    void showPose(const ServicePose &pose, const QString &owner);
     QAction *startPoseAction() const { return m_startPose; }
     QAction *returnAction() const { return m_return; }
     QAction *showEstimateAction() const { return m_showEstimate; }
@@ -34,6 +39,8 @@ public:
     QWidget *estimateWindow() const { return m_window.get(); }
 
 private:
+    void showCorner(const QString &text, const QString &toolTip);
+
     ArmSession &m_session;
     std::function<void(const QString &)> m_say;
     QLabel *m_line = nullptr;

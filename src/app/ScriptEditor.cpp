@@ -232,8 +232,8 @@ void ScriptEditor::GridEdit(qint16 KeyAscii)
 {
     if (m_script->nextStep() == 1)
         return;
-    if (m_host.Running()) {
-        m_host.showStatusMessage(WindowLook::RunningLockText);
+    if (const QString lock = m_host.EditLockText(); !lock.isEmpty()) {
+        m_host.showStatusMessage(lock);
         return;
     }
     if (RecordingStep()) {
@@ -546,14 +546,14 @@ bool ScriptEditor::RecordingStep() const
 bool ScriptEditor::stepsEditable() const
 {
     // A run reads the script as it goes, and a step being recorded owns the row it began on.
-    return !m_host.Running() && !RecordingStep();
+    return m_host.EditLockText().isEmpty() && !RecordingStep();
 }
 
 bool ScriptEditor::beginStepEdit()
 {
     if (!stepsEditable()) {
-        m_host.showStatusMessage(m_host.Running() ? WindowLook::RunningLockText
-                                                  : WindowLook::RecordingLockText);
+        const QString lock = m_host.EditLockText();
+        m_host.showStatusMessage(lock.isEmpty() ? WindowLook::RecordingLockText : lock);
         return false;
     }
     // A step left behind by a change of mode may lie where this edit goes: it is given up for good.
@@ -712,7 +712,7 @@ QMenu *ScriptEditor::StepMenu(int row)
         [this, row] { MoveStep(row, 1); });
     menu->addSeparator();
     add(tr("Append return path"), editable && m_script->nextStep() > 1, [this] { AppendReturnPath(); });
-    add(tr("Run from here"), !m_host.Running() && isStep, [this, row] { m_host.RunFrom(row); });
+    add(tr("Run from here"), m_host.EditLockText().isEmpty() && isStep, [this, row] { m_host.RunFrom(row); });
     menu->addSeparator();
     // Named after what they would undo or redo: "Undo Delete step".
     const auto named = [](const QString &verb, const QString &what) {

@@ -2,16 +2,18 @@
 
 #include <QString>
 
-// What the script editor needs from the main window: whether the script may be edited now (a run, a
-// step being recorded), the command mode, Run from here, the status line and the folder the file
-// dialogs open in. The editor reaches the window only through this and the controls it is given.
+// What the script editor needs from the main window: whether the script may be edited now (a run,
+// another program driving the arm, a step being recorded), the command mode, Run from here, the status
+// line and the folder the file dialogs open in. The editor reaches the window only through this and the
+// controls it is given.
 class ScriptEditorHost
 {
 public:
     virtual ~ScriptEditorHost() = default;
 
-    // A run of the script, or Return to start, is in progress.
-    virtual bool Running() const = 0;
+    // Why the steps may not be edited now ("Steps cannot be edited while the script runs."); empty when
+    // they may, a step being recorded aside.
+    virtual QString EditLockText() const = 0;
     // A motion is on; in Scripting mode it is being recorded as a step.
     virtual bool MotionActive() const = 0;
     virtual bool ScriptingMode() const = 0;

@@ -2,17 +2,21 @@
 
 #include "ArmDeviceList.h"
 #include "CalibrationDialog.h"
+#include "ControlBanner.h"
 #include "Gamepad.h"
 #include "GridText.h"
 #include "LampButton.h"
 #include "MacButtonD.h"
 #include "MacFrame.h"
 #include "MotionPanel.h"
+#include "OwnerWatch.h"
 #include "PoseControls.h"
 #include "ScriptEditor.h"
 #include "ScriptGrid.h"
 #include "ScriptModel.h"
 #include "ScriptRunner.h"
+#include "ServiceServer.h"
+#include "SessionService.h"
 #include "SettingsReader.h"
 #include "StatusLine.h"
 #include "frmAbout.h"
@@ -28,6 +32,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <utility>
 
 namespace {
 
@@ -47,7 +52,8 @@ frmMain::frmMain(const Setup &setup, QWidget *parent)
     : QWidget(parent), m_setup(setup), m_script(new ScriptModel(this)),
       m_session(std::make_unique<ArmSession>(setup.transport))
 {
-    m_session->setScriptingModeSource([this] { return ScriptingMode(); });
+    // A program that drives the arm records nothing in the grid.
+    m_session->setScriptingModeSource([this] { return ScriptingMode() && m_driver.isEmpty(); });
     m_session->setKits(setup.kits);
 
     buildWindow();
@@ -62,6 +68,10 @@ frmMain::~frmMain()
     Form_Unload();
     // Nothing of this window may hear about the session or the panel as they go.
     m_session->disconnect(this);
+    if (m_watch)
+        m_watch->disconnect(this);
+    if (m_service)
+        m_service->server().disconnect(this);
     // Nor may the editor hear its controls go (the focus leaving the repetitions box, say).
     delete m_editor;
     m_editor = nullptr;
@@ -129,6 +139,9 @@ void frmMain::buildWindow()
     connect(m_armSettingsAction, &QAction::triggered, this, &frmMain::ShowArmSettings);
     m_ui.FrameMain->addAction(m_armSettingsAction);
     followAttachedArms(m_ui.lblDisp, *m_session);
+    // Left of the shoulder's buttons, between the gripper's and PAUSE, where no button lies.
+    m_banner = new ControlBanner(this);
+    m_banner->setGeometry(m_ui.FrameMain->x() + 6, m_ui.FrameMain->y() + 122, 142, 96);
 
     connect(m_ui.cmdColors, &MacButton::Click, this, &frmMain::cmdColors_Click);
     connect(m_ui.cmdAbout, &MacButton::Click, this, &frmMain::cmdAbout_Click);
@@ -170,6 +183,11 @@ void frmMain::Form_Load()
     m_startingUp = true;
     m_session->setDeviceIdentity(m_currentDevice);
     m_session->setGuard(m_setup.guard, m_setup.guardLog);
+    // While another program serves the arms, the window opens none and watches the arm through it.
+    if (!serveArms()) {
+        m_startingUp = false;
+        return;
+    }
     m_session->start();
     if (!m_session->guardError().isEmpty()) {
         const QString warning = m_session->guardError() +
@@ -177,6 +195,8 @@ void frmMain::Form_Load()
         std::fprintf(stderr, "tessaro: warning: %s\n", warning.toLocal8Bit().constData());
         showStatusMessage(warning);
     }
+    if (!m_serveFailure.isEmpty())
+        showStatusMessage(std::exchange(m_serveFailure, QString()));
     m_startingUp = false;
 }
 
@@ -342,6 +362,11 @@ void frmMain::Form_Unload()
     runStep([this] {
         if (Running())
             m_ui.cmdRun->SetCaption(QStringLiteral("Run"));
+    });
+    // No program drives any more: its motion stops with the rest.
+    runStep([this] {
+        if (m_service)
+            m_service->server().close();
     });
     // The run ends, a running motor is stopped, and the component closes.
     m_session->shutDown();

@@ -17,11 +17,13 @@
 #include <memory>
 #include <optional>
 
+class ControlBanner;
 class Gamepad;
 class GridScriptSource;
 class HidTransport;
 class KitArmList;
 class LampButton;
+class OwnerWatch;
 class PoseControls;
 class QAction;
 class QMessageBox;
@@ -29,6 +31,7 @@ class RunDisplay;
 class ScriptEditor;
 class ScriptModel;
 class ScriptRunner;
+class SessionService;
 class StatusLine;
 class frmAbout;
 
@@ -69,6 +72,10 @@ public:
         // virtual arm's log that stands for the arm then.
         bool guard = false;
         QString guardLog;
+        // Where the arms are served to other programs once the window has them open
+        // (ServiceSocket::defaultPath()); empty: not served. While another program serves there, the
+        // window opens no arm and watches the arm through that program.
+        QString servicePath;
     };
 
     explicit frmMain(const Setup &setup, QWidget *parent = nullptr);
@@ -163,7 +170,9 @@ public:
     void ReturnToStart();
     // A run of the script or Return to start is in progress: the session's word, which the Run
     // button's caption follows.
-    bool Running() const override;
+    bool Running() const;
+    // ScriptEditorHost: a run, or another program driving the arm.
+    QString EditLockText() const override;
     // Where the run stands, shown under the grid while it lasts.
     RunDisplay &runDisplay() const { return *m_ui.runDisplay; }
     // The connection state, and messages in its place for a while.
@@ -172,6 +181,21 @@ public:
     // Where the file dialogs and error messages come from; the window's own widget dialogs until a
     // test puts its own in (not owned; null puts the widget dialogs back).
     void SetScriptDialogs(ScriptDialogs *dialogs);
+    // --- The arms served to other programs
+    // The service while the window serves the arms; null when it does not (none asked for, it failed,
+    // or another program serves them).
+    SessionService *service() const { return m_service.get(); }
+    // The program that has control ("python3 lesson.py, pid 4711"), as the server or the owner names it;
+    // empty while the window's operator has it.
+    QString Driver() const { return m_driver; }
+    // The owner whose arm this window watches ("tessaro-cli serve, pid 4711"); empty while the window
+    // owns the arms itself.
+    QString WatchedOwner() const;
+    // Who drives or owns the arm, over the arm picture, while it is not the operator.
+    ControlBanner &controlBanner() const { return *m_banner; }
+    // The operator takes control back from the program that drives: what it drives is stopped.
+    void TakeControlBack();
+
     // True once the window has closed: the arm is stopped and the component closed.
     bool Unloaded() const override { return m_unloaded; }
 
@@ -231,6 +255,17 @@ private:
     void cmdColors_Click();
     void cmdAbout_Click();
 
+    // The arms served (frmMain_service.cpp). Before the session starts: serves the arms, or finds
+    // another owner and watches it; false when the window is to open no arm.
+    bool serveArms();
+    void watchOwner(const QString &owner);
+    void showDriver(const QString &driver);
+    void showWatchedState();
+    // The window becomes the owner once the one it watched has gone.
+    void ownArms();
+    // The panel is locked while a run shows, another program drives, or the window only watches.
+    void updatePanelLock();
+
     Setup m_setup;
     // The cells and the end marker of the script, which the grid shows.
     ScriptModel *const m_script;
@@ -267,6 +302,17 @@ private:
     WidgetScriptDialogs m_widgetDialogs;
     // Shared with a run in progress, which keeps it alive should the window go under it.
     std::shared_ptr<GridScriptSource> m_scriptSource;
+
+    // After the session, which it serves: it goes first.
+    std::unique_ptr<SessionService> m_service;
+    OwnerWatch *m_watch = nullptr;
+    ControlBanner *m_banner = nullptr;
+    QString m_driver;
+    QString m_watchedOwner;
+    // Why the arms are not served, told once the window has started up.
+    QString m_serveFailure;
+    // The owner watched has gone.
+    bool m_ownerGone = false;
 
     ScriptEditor *m_editor = nullptr;
     LampButton *m_lamp = nullptr; // the gripper's light, on the arm picture

@@ -106,12 +106,6 @@ void frmMain::FrameMain_JogReleased(int code)
     m_session->jogRelease(ArmSession::Input::Key, code);
 }
 
-void frmMain::StopEverything()
-{
-    if (!m_unloaded)
-        m_session->stopEverything();
-}
-
 QString frmMain::OptionsReadPath() const
 {
     if (!m_setup.optionsWritePath.isEmpty() && QFileInfo::exists(m_setup.optionsWritePath))

@@ -97,6 +97,11 @@ bool frmMain::Script_SaveAs()
 
 void frmMain::cmdRun_Click()
 {
+    // Stop, while another program drives or owns the arm.
+    if (!m_driver.isEmpty() || (m_watch && !m_ownerGone)) {
+        StopEverything();
+        return;
+    }
     if (!Running()) {
         startRun(1);
         return;
@@ -113,6 +118,12 @@ void frmMain::startRun(int firstStep)
         if (dialogs)
             dialogs->errorMessage(this, QStringLiteral("Error"), text);
     };
+    if (m_watch) {
+        refuse(QStringLiteral("%1: this window only watches it, so the script was not run.")
+                   .arg(m_ownerGone ? QStringLiteral("The arm is not open")
+                                    : QStringLiteral("The arm is served by %1").arg(m_watchedOwner)));
+        return;
+    }
     if (m_script->nextStep() == 1) {
         refuse(QStringLiteral("Empty script!"));
         return;
@@ -205,17 +216,17 @@ void frmMain::beginRunLook(const QList<double> &plan, int repetitions, int first
     if (MotionActive())
         m_session->stopEverything();
     m_ui.cmdRun->SetCaption(StopCaption);
-    m_ui.FrameMain->setEnabled(false);
     if (Hilight() && what.isEmpty())
         m_ui.Grid->SetHighLight(true);
     m_ui.runDisplay->begin(plan, repetitions, firstStep, what);
+    updatePanelLock();
 }
 
 double frmMain::endRunLook()
 {
     const double seconds = m_ui.runDisplay->end();
     m_ui.cmdRun->SetCaption(RunCaption);
-    m_ui.FrameMain->setEnabled(true);
+    updatePanelLock();
     m_ui.Grid->SetHighLight(false);
     // Nothing is on once a run is over: its last code was the stop.
     ResetControlButtons();
@@ -272,7 +283,7 @@ void frmMain::RunScript()
 
 void frmMain::RunFrom(int row)
 {
-    if (Running() || row < 1 || row >= m_script->nextStep())
+    if (!EditLockText().isEmpty() || row < 1 || row >= m_script->nextStep())
         return;
     startRun(row);
 }

@@ -137,9 +137,9 @@ QString ServiceServer::controller() const
     return it == m_clients.end() ? QString() : it->second->peer.description;
 }
 
-void ServiceServer::revokeControl()
+void ServiceServer::revokeControl(const QString &why)
 {
-    loseControl(QStringLiteral("control was taken back by the owner"));
+    loseControl(why.isEmpty() ? QStringLiteral("control was taken back by the owner") : why);
 }
 
 void ServiceServer::accept()

@@ -54,8 +54,9 @@ public:
     // Who has control: the client's description ("python3 lesson.py, pid 4711"), empty while the owner
     // has it.
     QString controller() const;
-    // The owner takes control back: what the controlling client drives is stopped.
-    void revokeControl();
+    // The owner takes control back: what the controlling client drives is stopped, and its replies say
+    // `why` ("control was taken back by the owner" when none is given).
+    void revokeControl(const QString &why = QString());
 
 Q_SIGNALS:
     void controllerChanged(const QString &controller);

@@ -5,9 +5,8 @@
 #include "ArmFaults.h"
 #include "ArmSession.h"
 #include "ArmSimulator.h"
-#include "ServiceServer.h"
 #include "ServiceSocket.h"
-#include "SessionArm.h"
+#include "SessionService.h"
 #include "StopSignals.h"
 #include "VirtualArmChoice.h"
 
@@ -107,13 +106,14 @@ int cliServe(const QStringList &args)
         err << "tessaro-cli: " << warning << "\n";
 
     // The socket first: while another program serves, the arms are not touched.
-    SessionArm served(session);
-    ServiceServer server(&served);
-    server.setOwnerName(QStringLiteral("tessaro-cli serve"));
+    SessionService service(session, QStringLiteral("tessaro-cli serve"));
+    SessionArm &served = service.arm();
+    ServiceServer &server = service.server();
     const QString path = ServiceSocket::defaultPath();
-    if (!server.listen(path, &why)) {
+    if (const SessionService::Listen listened = service.listen(path, &why);
+        listened != SessionService::Listen::Serving) {
         err << "tessaro-cli: " << why << "\n";
-        return why.startsWith(QLatin1String("the arm is already served")) ? CliExit::Served : CliExit::Failed;
+        return listened == SessionService::Listen::OtherOwner ? CliExit::Served : CliExit::Failed;
     }
 
     session.start(false);

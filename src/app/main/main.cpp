@@ -4,6 +4,7 @@
 #include "KitArmList.h"
 #include "ProcessClock.h"
 #include "ScriptEditor.h"
+#include "ServiceSocket.h"
 #include "SettingsLocation.h"
 #include "SideBySide.h"
 #include "StopSignals.h"
@@ -106,6 +107,8 @@ int main(int argc, char *argv[])
     // for it.
     setup.guard = !virtualArm || !options.virtualArmLog.isEmpty();
     setup.guardLog = options.virtualArmLog;
+    // Served to other programs, as tessaro-cli serve serves them; or watched through the program that does.
+    setup.servicePath = ServiceSocket::defaultPath();
 
     // Named before the window starts up, which makes the program folder current.
     const QString scriptFile =
@@ -113,7 +116,8 @@ int main(int argc, char *argv[])
 
     frmMain window(setup);
     std::unique_ptr<QWidget> armWindow;
-    if (virtualArm && !options.startupProbe && options.screenshotPath.isEmpty())
+    // A window that watches another owner's arm has no arm of its own to show.
+    if (virtualArm && !options.startupProbe && options.screenshotPath.isEmpty() && window.WatchedOwner().isEmpty())
         armWindow.reset(createVirtualArmWindow(
             *virtualArm, nullptr,
             options.virtualArmFaultSeed ? ArmFaults::realistic(*options.virtualArmFaultSeed) : ArmFaults()));

@@ -53,6 +53,7 @@ frmMain &WindowHarness::open()
     setup.optionsReadPath = m_dir.filePath(QStringLiteral("TESSARO.INI"));
     setup.optionsWritePath = setup.optionsReadPath;
     setup.kits = kits;
+    setup.servicePath = servicePath;
     m_window = std::make_unique<frmMain>(setup);
     m_window->show();
     return *m_window;

@@ -39,6 +39,8 @@ public:
     VirtualHidTransport transport;
     // The interface kits the window drives, when set before open().
     KitArmList *kits = nullptr;
+    // Where the window serves its arms, when set before open().
+    QString servicePath;
     std::vector<std::unique_ptr<VirtualArm>> arms;
     // (arm number, code) in the order the arms received them.
     QList<QPair<int, int>> received;
