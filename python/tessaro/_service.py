@@ -2,7 +2,6 @@
 
 import atexit
 import os
-import shutil
 import signal
 import socket
 import threading
@@ -30,6 +29,8 @@ def find_cli():
     built = os.path.join(here, os.pardir, os.pardir, "build", "bin", "tessaro-cli")
     if os.access(built, os.X_OK):
         return os.path.normpath(built)
+    import shutil  # only a program that starts the service pays for it
+
     found = shutil.which("tessaro-cli")
     if found:
         return found
