@@ -196,7 +196,7 @@ private:
     void connectSession();
 
     void cmdControl_Click(int Index);
-    void showOnLook(int index);
+    void showOnLook(int code);
     void optScripting_Click();
     void lblInteractive_Click();
     void lblScripting_Click();

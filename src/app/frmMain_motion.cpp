@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "ArmMotion.h"
 #include "ArmSession.h"
 #include "HoverButton.h"
 #include "MacRadioButton.h"
@@ -54,12 +55,18 @@ void frmMain::ResetControlButtons()
     }
 }
 
-void frmMain::showOnLook(int index)
+void frmMain::showOnLook(int code)
 {
-    HoverButton *button = m_ui.cmdControl[size_t(index)];
-    button->setBackcolor(OnColor);
-    button->setHoverbackcolor(OnColor);
-    button->setBordercolor(OnBorderColor);
+    // Several joints at once (a client's, on the kit) light each of their buttons.
+    const ArmCodeParts parts = armCodeParts(code);
+    for (const int index : parts.empty() ? ArmCodeParts{{code}, 1} : parts) {
+        if (index < 0 || index >= int(m_ui.cmdControl.size()))
+            continue;
+        HoverButton *button = m_ui.cmdControl[size_t(index)];
+        button->setBackcolor(OnColor);
+        button->setHoverbackcolor(OnColor);
+        button->setBordercolor(OnBorderColor);
+    }
 }
 
 void frmMain::cmdControl_Click(int Index)

@@ -96,3 +96,81 @@ constexpr int armCodeFor(ArmJoint joint, int direction)
 {
     return direction > 0 ? armJointMotion(joint).codeTowardsMax : armJointMotion(joint).codeTowardsMin;
 }
+
+// Several joints at once: the interface kit drives any set of its motors together (the HID board one
+// at a time). A combined code carries one way per joint, two bits each above ArmCombinedFlag (01
+// towards the maximum, 10 towards the minimum). A set of one joint is that joint's own code and an empty
+// set is 0, so that a combined code always turns two joints or more.
+constexpr int ArmCombinedFlag = 0x400;
+
+constexpr bool armCodeCombined(int code)
+{
+    return (code & ~0x3FF) == ArmCombinedFlag;
+}
+
+// The code that turns each joint its way (+1 towards its maximum, -1 towards its minimum, 0 not at
+// all), indexed by ArmJoint.
+constexpr int armCombinedCode(const std::array<int, ArmJointCount> &directions)
+{
+    int bits = 0;
+    int count = 0;
+    int single = 0;
+    for (int i = 0; i < ArmJointCount; ++i) {
+        const int d = directions[size_t(i)];
+        if (d == 0)
+            continue;
+        ++count;
+        single = armCodeFor(ArmJoint(i), d);
+        bits |= (d > 0 ? 1 : 2) << (2 * i);
+    }
+    return count == 0 ? 0 : count == 1 ? single : ArmCombinedFlag | bits;
+}
+
+// The single codes a code drives, in joint order: itself for a single code, one per joint for a combined
+// one, none for a stop or a code the arm does not know. A combined code with a joint turning both ways
+// is no code.
+struct ArmCodeParts
+{
+    std::array<int, ArmJointCount> codes{};
+    int count = 0;
+
+    constexpr const int *begin() const { return codes.data(); }
+    constexpr const int *end() const { return codes.data() + count; }
+    constexpr bool empty() const { return count == 0; }
+};
+
+constexpr ArmCodeParts armCodeParts(int code)
+{
+    ArmCodeParts parts;
+    if (armCodeMotion(code)) {
+        parts.codes[0] = code;
+        parts.count = 1;
+        return parts;
+    }
+    if (!armCodeCombined(code))
+        return parts;
+    for (int i = 0; i < ArmJointCount; ++i) {
+        const int bits = (code >> (2 * i)) & 3;
+        if (bits == 3)
+            return ArmCodeParts{};
+        if (bits != 0)
+            parts.codes[size_t(parts.count++)] = armCodeFor(ArmJoint(i), bits == 1 ? 1 : -1);
+    }
+    return parts.count >= 2 ? parts : ArmCodeParts{};
+}
+
+// A code that turns some joint: a single one or a combined one.
+constexpr bool armCodeMoves(int code)
+{
+    return !armCodeParts(code).empty();
+}
+
+// The way a code turns `joint`: +1, -1, or 0 when it does not turn it.
+constexpr int armCodeDirection(int code, ArmJoint joint)
+{
+    for (const int part : armCodeParts(code)) {
+        if (armCodeMotion(part)->joint == joint)
+            return armCodeMotion(part)->direction;
+    }
+    return 0;
+}

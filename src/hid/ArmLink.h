@@ -68,8 +68,12 @@ public:
     // arm logs for that stop (a log target's), rather than what goes to the device.
     virtual QList<GuardTarget> stopTargets(bool asLogged) const = 0;
 
-    // Every arm gets code (0..10), or with `only`, those of its arms still open.
+    // Every arm gets code (0..10, or several joints at once where drivesSeveral()), or with `only`,
+    // those of its arms still open.
     virtual Sent send(qint16 code, const ArmIds *only = nullptr) = 0;
+    // Whether its arms drive several motors at once; if not, what to tell whoever asked for that.
+    virtual bool drivesSeveral() const { return false; }
+    virtual QString severalRefusal() const { return QString(); }
 
     // The light in the gripper: only a link whose arms have one switches it; the others write nothing.
     virtual bool hasLight() const { return false; }

@@ -1,6 +1,7 @@
 #include "HidArmLink.h"
 
 #include "ArmDeviceList.h"
+#include "ArmMotion.h"
 #include "ArmUsbIds.h"
 #include "HIDagentX.h"
 #include "TVantor.h"
@@ -134,9 +135,19 @@ QList<GuardTarget> HidArmLink::stopTargets(bool asLogged) const
     return targets;
 }
 
+QString HidArmLink::severalRefusal() const
+{
+    return QStringLiteral("the HID board drives one motor at a time: several at once need the USB interface kit");
+}
+
 ArmLink::Sent HidArmLink::send(qint16 code, const ArmIds *only)
 {
     Sent sent;
+    if (armCodeCombined(code)) {
+        sent.allTook = false;
+        sent.error = severalRefusal();
+        return sent;
+    }
     const auto guard = m_agent->lock();
     const int listed = m_devices->Count();
     try {

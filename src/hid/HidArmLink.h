@@ -40,6 +40,7 @@ public:
     void start() override;
     void stop() override;
     int armCount() const override;
+    QString severalRefusal() const override;
     QStringList describeArms() const override;
     QList<GuardTarget> stopTargets(bool asLogged) const override;
     Sent send(qint16 code, const ArmIds *only = nullptr) override;

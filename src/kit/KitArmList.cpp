@@ -1,5 +1,7 @@
 #include "KitArmList.h"
 
+#include "ArmMotion.h"
+
 #include "ProcessClock.h"
 
 #include <QMetaObject>
@@ -159,7 +161,7 @@ ArmLink::Sent KitArmList::sendCommand(int code, bool light, const ArmIds *only)
 {
     Sent sent;
     sent.took = int(m_arms.size());
-    if (code < 0 || code > KitCommand::MaxCode) {
+    if (code != 0 && !armCodeMoves(code)) {
         sent.error = QStringLiteral("code %1 refused: the interface kit has no motion for it").arg(code);
         sent.allTook = false;
         return sent;

@@ -53,9 +53,10 @@ public:
     int armCount() const override;
     QStringList describeArms() const override;
     QList<GuardTarget> stopTargets(bool asLogged) const override;
-    // A code outside 0..10 is refused and nothing is sent.
+    // A code that is no motion (0..10 or several motors at once) is refused and nothing is sent.
     Sent send(qint16 code, const ArmIds *only = nullptr) override;
     bool hasLight() const override { return true; }
+    bool drivesSeveral() const override { return true; }
     bool light() const override;
     Sent setLight(bool on, qint16 code) override;
 

@@ -26,15 +26,16 @@ constexpr std::array<quint8, TransferBytes> motorMask{0xFF, 0x03, 0x00};
 
 QByteArray encode(int code, bool light, const KitReversed &reversed)
 {
-    if (code < 0 || code > MaxCode)
+    const ArmCodeParts parts = armCodeParts(code);
+    if (code != 0 && parts.empty())
         return QByteArray();
     QByteArray bytes(TransferBytes, '\0');
     bytes[2] = char(light ? LightBit : 0);
-    if (code == 0)
-        return bytes;
-    const CodeBit &wanted = *entryFor(code);
-    const CodeBit &sent = reversed[size_t(wanted.motor)] ? oppositeOf(wanted) : wanted;
-    bytes[sent.byte] = char(sent.bit);
+    for (const int part : parts) {
+        const CodeBit &wanted = *entryFor(part);
+        const CodeBit &sent = reversed[size_t(wanted.motor)] ? oppositeOf(wanted) : wanted;
+        bytes[sent.byte] = char(quint8(bytes[sent.byte]) | sent.bit);
+    }
     return bytes;
 }
 
@@ -47,18 +48,18 @@ Decoded decode(const QByteArray &transfer, const KitReversed &reversed)
     result.light = (byteAt(2) & LightBit) != 0;
     if ((byteAt(1) & ~motorMask[1]) != 0 || (byteAt(2) & ~LightBit) != 0)
         return result;
-    int found = 0;
-    int code = 0;
+    std::array<int, ArmJointCount> directions{};
     for (const CodeBit &c : codeBits) {
         if ((byteAt(c.byte) & c.bit) == 0)
             continue;
-        ++found;
-        code = reversed[size_t(c.motor)] ? oppositeOf(c).code : c.code;
+        const int code = reversed[size_t(c.motor)] ? oppositeOf(c).code : c.code;
+        int &direction = directions[size_t(c.motor)];
+        // One motor both ways is nothing the program asks for.
+        if (direction != 0)
+            return result;
+        direction = armCodeMotion(code)->direction;
     }
-    // One bit set at most: two motors, or one motor both ways, is nothing the program asks for.
-    if (found > 1)
-        return result;
-    result.code = code;
+    result.code = armCombinedCode(directions);
     return result;
 }
 

@@ -18,7 +18,8 @@ using KitReversed = std::array<bool, ArmJointCount>;
 //
 // The program's command codes each turn one motor one way (1 ShoulderUp, 2 BaseCCW, 3 ElbowUp,
 // 4 WristUp, 5 GripClose, 6 ShoulderDown, 7 BaseCW, 8 ElbowDown, 9 WristDown, 10 GripOpen); code 0
-// stops them all. The light is not a code: it rides along in every command.
+// stops them all, and a combined code (ArmMotion.h) sets the bit of each motor it turns. The light is
+// not a code: it rides along in every command.
 namespace KitCommand {
 
 constexpr int TransferBytes = 3;
@@ -53,15 +54,15 @@ inline constexpr std::array<CodeBit, MaxCode> codeBits{{
     {10, ArmJoint::Gripper, 0, 0x02},
 }};
 
-// The command for a code (0..10) with the light on or off; empty for any other code, which the kit
-// has no motion for.
+// The command for a code (0..10, or a combined one) with the light on or off; empty for any other
+// code, which the kit has no motion for.
 QByteArray encode(int code, bool light, const KitReversed &reversed = {});
 
 struct Decoded
 {
-    // The code whose motion the command asks for, 0 for all motors stopped; -1 when it is no command
-    // the program sends: not three bytes, two motors at once, both directions of one motor, or a bit
-    // the kit has no use for.
+    // The code whose motion the command asks for (combined for two motors or more), 0 for all motors
+    // stopped; -1 when it is no command the program sends: not three bytes, both directions of one
+    // motor, or a bit the kit has no use for.
     int code = -1;
     bool light = false;
 };

@@ -317,21 +317,28 @@ double PoseEstimator::ranSecondsAt(qint64 tNs) const
 
 const PoseEstimator::Joint &PoseEstimator::jointAt(int i, qint64 tNs, Joint &moved) const
 {
-    const std::optional<ArmCodeMotion> motion = armCodeMotion(m_code);
-    if (!motion || tNs <= m_timeNs || armJointIndex(motion->joint) != i)
+    const int part = partInForce(ArmJoint(i));
+    if (part == 0 || tNs <= m_timeNs)
         return m_joints[i];
     moved = m_joints[i];
-    turn(moved, m_code, ranSecondsAt(m_timeNs), ranSecondsAt(tNs));
+    turn(moved, part, ranSecondsAt(m_timeNs), ranSecondsAt(tNs));
     return moved;
 }
 
 PoseEstimator::Joints PoseEstimator::jointsAt(qint64 tNs) const
 {
     Joints joints = m_joints;
-    const std::optional<ArmCodeMotion> motion = armCodeMotion(m_code);
-    if (motion && tNs > m_timeNs)
-        turn(joints[armJointIndex(motion->joint)], m_code, ranSecondsAt(m_timeNs), ranSecondsAt(tNs));
+    if (tNs > m_timeNs) {
+        for (const int part : armCodeParts(m_code))
+            turn(joints[armJointIndex(armCodeMotion(part)->joint)], part, ranSecondsAt(m_timeNs), ranSecondsAt(tNs));
+    }
     return joints;
+}
+
+int PoseEstimator::partInForce(ArmJoint joint) const
+{
+    const int direction = armCodeDirection(m_code, joint);
+    return direction == 0 ? 0 : armCodeFor(joint, direction);
 }
 
 void PoseEstimator::advanceTo(qint64 tNs)
@@ -349,12 +356,14 @@ void PoseEstimator::setCalibration(const TravelCalibration &calibration, qint64 
 void PoseEstimator::apply(int code, qint64 tNs)
 {
     advanceTo(tNs);
-    const int next = armCodeMotion(code) ? code : 0;
+    const int next = armCodeMoves(code) ? code : 0;
     // The same code again is the motion going on.
     if (next == m_code)
         return;
-    if (m_code != 0)
-        stopTurning(m_joints[armJointIndex(armCodeMotion(m_code)->joint)], m_code, ranSecondsAt(m_timeNs));
+    // Every joint of the motion in force stops, also one that the next motion drives on: the estimate
+    // takes it as stopped and started again, which its cases' lag and coasting cover.
+    for (const int part : armCodeParts(m_code))
+        stopTurning(m_joints[armJointIndex(armCodeMotion(part)->joint)], part, ranSecondsAt(m_timeNs));
     if (m_code != 0)
         m_runSeconds += ranSecondsAt(m_timeNs);
     m_code = next;
@@ -415,7 +424,7 @@ void PoseEstimator::markAtEnd(int code, qint64 tNs)
     Joint &joint = m_joints[armJointIndex(motion->joint)];
     setKnownAt(joint, motion->endDegrees(), motion->direction);
     // The motor has let go already: the joint has come back off its stop.
-    if (m_code != code)
+    if (partInForce(motion->joint) != code)
         stopTurning(joint, code, 0.0);
 }
 
@@ -477,6 +486,8 @@ PoseEstimate PoseEstimator::estimateAt(qint64 tNs) const
 
 bool PoseEstimator::atEnd(int code, qint64 tNs) const
 {
+    if (armCodeCombined(code))
+        return endOfParts(code, tNs) == 0.0;
     const std::optional<ArmCodeMotion> motion = armCodeMotion(code);
     if (!motion)
         return false;
@@ -496,8 +507,26 @@ double PoseEstimator::secondsFor(const Case &c, int code, double target, double 
     return std::max(0.0, lagSeconds(c, d) - ranSeconds) + (distance + slack) / caseRate(c, code);
 }
 
-double PoseEstimator::secondsToEnd(int code, qint64 tNs) const
+double PoseEstimator::endOfParts(int code, qint64 tNs, int *first) const
 {
+    double earliest = -1.0;
+    for (const int part : armCodeParts(code)) {
+        const double seconds = secondsToEnd(part, tNs);
+        if (seconds >= 0.0 && (earliest < 0.0 || seconds < earliest)) {
+            earliest = seconds;
+            if (first)
+                *first = part;
+        }
+    }
+    return earliest;
+}
+
+double PoseEstimator::secondsToEnd(int code, qint64 tNs, int *first) const
+{
+    if (armCodeCombined(code))
+        return endOfParts(code, tNs, first);
+    if (first)
+        *first = code;
     const std::optional<ArmCodeMotion> motion = armCodeMotion(code);
     if (!motion)
         return -1.0;
@@ -508,17 +537,26 @@ double PoseEstimator::secondsToEnd(int code, qint64 tNs) const
     if (atEnd(code, tNs))
         return 0.0;
     Joint moved;
-    return secondsFor(jointAt(i, tNs, moved).cases[0], code, motion->endDegrees(), code == m_code ? ranSecondsAt(tNs) : 0);
+    const double ran = partInForce(motion->joint) == code ? ranSecondsAt(tNs) : 0;
+    return secondsFor(jointAt(i, tNs, moved).cases[0], code, motion->endDegrees(), ran);
 }
 
 double PoseEstimator::secondsToSureEnd(int code, qint64 tNs) const
 {
+    if (armCodeCombined(code)) {
+        double earliest = -1.0;
+        for (const int part : armCodeParts(code)) {
+            const double seconds = secondsToSureEnd(part, tNs);
+            earliest = earliest < 0.0 ? seconds : std::min(earliest, seconds);
+        }
+        return earliest;
+    }
     const std::optional<ArmCodeMotion> motion = armCodeMotion(code);
     if (!motion)
         return -1.0;
     Joint moved;
     const Joint &joint = jointAt(armJointIndex(motion->joint), tNs, moved);
-    const double ran = code == m_code ? ranSecondsAt(tNs) : 0;
+    const double ran = partInForce(motion->joint) == code ? ranSecondsAt(tNs) : 0;
     double longest = 0.0;
     for (const Case &c : joint.cases)
         longest = std::max(longest, secondsFor(c, code, motion->endDegrees(), ran));

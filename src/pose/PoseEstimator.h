@@ -140,7 +140,7 @@ public:
     const TravelCalibration &calibration() const { return m_calibration; }
 
     // A code sent to the arm at tNs: its motion replaces the one in force. 0, and any code the arm does
-    // not know, stops the motors.
+    // not know, stops the motors. A combined code (ArmMotion.h) turns each of its joints.
     void apply(int code, qint64 tNs);
     int code() const { return m_code; }
 
@@ -164,14 +164,14 @@ public:
 
     // For the end-stop rule. All three answer for the motion of `code` as it would run from tNs: the
     // motion in force carries on, another one starts there (and first turns through the play when it
-    // reverses its joint).
+    // reverses its joint). For a combined code they answer for the joint that gets to its end first.
     // - atEnd: its joint is known at its ends, not uncertain, and the estimate puts it at the end
     //   `code` drives towards.
     bool atEnd(int code, qint64 tNs) const;
     // - secondsToEnd: how long until the estimate puts it there (0 when it is there); -1 when the joint
     //   is not known at its ends or is uncertain (the time limit alone watches it then), or `code` is
-    //   no motion.
-    double secondsToEnd(int code, qint64 tNs) const;
+    //   no motion. With `first`, the code of the joint whose end that is.
+    double secondsToEnd(int code, qint64 tNs, int *first = nullptr) const;
     // - secondsToSureEnd: how long until the joint is surely there whatever its rates and play, even
     //   from an unknown position (what overriding a stop at the estimated end, or homing a joint,
     //   takes); -1 when `code` is no motion.
@@ -249,6 +249,10 @@ private:
     Joints jointsAt(qint64 tNs) const;
     // One joint at tNs: a copy when it moves, else the joint as it stands.
     const Joint &jointAt(int i, qint64 tNs, Joint &moved) const;
+    // The code that turns `joint` in the motion in force; 0 when it stands.
+    int partInForce(ArmJoint joint) const;
+    // secondsToEnd of the joint of a combined code whose end comes first.
+    double endOfParts(int code, qint64 tNs, int *first = nullptr) const;
     void advanceTo(qint64 tNs);
     // The motion of `code` from `fromSeconds` to `toSeconds` after it began.
     void turn(Joint &joint, int code, double fromSeconds, double toSeconds) const;

@@ -83,6 +83,8 @@ struct JointPose
     // The "± N°" of the joint.
     double band = 0.0;
     bool uncertain = true;
+    // How far it may be from the start pose, once one is set and the joint is known.
+    double startBand = 0.0;
 
     friend bool operator==(const JointPose &, const JointPose &) = default;
 };

@@ -322,14 +322,17 @@ QJsonObject poseJson(const ServicePose &pose)
     QJsonObject joints;
     for (const ArmJointMotion &m : armJointMotions) {
         const JointPose &j = pose.joints[armJointIndex(m.joint)];
-        joints.insert(jointName(m.joint), QJsonObject{
-                                              {QStringLiteral("knowledge"), knowledge[int(j.knowledge)]},
-                                              {QStringLiteral("degrees"), rounded(j.degrees)},
-                                              {QStringLiteral("low"), rounded(j.low)},
-                                              {QStringLiteral("high"), rounded(j.high)},
-                                              {QStringLiteral("band"), rounded(j.band)},
-                                              {QStringLiteral("uncertain"), j.uncertain},
-                                          });
+        QJsonObject joint{
+            {QStringLiteral("knowledge"), knowledge[int(j.knowledge)]},
+            {QStringLiteral("degrees"), rounded(j.degrees)},
+            {QStringLiteral("low"), rounded(j.low)},
+            {QStringLiteral("high"), rounded(j.high)},
+            {QStringLiteral("band"), rounded(j.band)},
+            {QStringLiteral("uncertain"), j.uncertain},
+        };
+        if (pose.startSet && j.knowledge != JointKnowledge::Unknown)
+            joint.insert(QStringLiteral("startBand"), rounded(j.startBand));
+        joints.insert(jointName(m.joint), joint);
     }
     return {{QStringLiteral("joints"), joints}, {QStringLiteral("startSet"), pose.startSet}};
 }

@@ -1,6 +1,7 @@
 #include "ArmOutlet.h"
 
 #include "ArmLink.h"
+#include "ArmMotion.h"
 #include "ProcessClock.h"
 
 #include <algorithm>
@@ -34,9 +35,29 @@ void ArmOutlet::setDeadlineHandler(DeadlineHandler handler)
     m_handler = std::move(handler);
 }
 
+QString ArmOutlet::severalRefusal() const
+{
+    for (ArmLink *link : m_links) {
+        if (link->armCount() > 0 && !link->drivesSeveral())
+            return link->severalRefusal();
+    }
+    return QString();
+}
+
+QString ArmOutlet::refusesSeveral() const
+{
+    const std::lock_guard guard(m_lock);
+    return severalRefusal();
+}
+
 ArmOutlet::Delivery ArmOutlet::send(qint16 code, qint64 deadlineNs)
 {
     const std::lock_guard guard(m_lock);
+    // Nothing goes out, to any arm: what was in force stays so, with its deadline.
+    if (armCodeCombined(code)) {
+        if (const QString refusal = severalRefusal(); !refusal.isEmpty())
+            return Delivery{false, false, true, refusal};
+    }
     Delivery delivery = write(code, std::nullopt);
     ++m_serial;
     // What nobody took runs nowhere the outlet can answer for; what only some arms took still needs

@@ -57,10 +57,13 @@ public:
     void setLinks(const QList<ArmLink *> &links);
     void setDeadlineHandler(DeadlineHandler handler);
 
-    // Writes code (0..10) to every arm. A motion with deadlineNs (monotonic, 0: none) is stopped when
-    // the deadline passes, unless renewed or followed by another code. A stop is retried where it
-    // failed.
+    // Writes code (0..10, or several joints at once) to every arm. A motion with deadlineNs (monotonic,
+    // 0: none) is stopped when the deadline passes, unless renewed or followed by another code. A stop
+    // is retried where it failed. Several joints at once go to no arm while one open cannot take them.
     Delivery send(qint16 code, qint64 deadlineNs = 0);
+    // Why several joints at once cannot go out now (an arm that drives one motor at a time is open);
+    // empty when they can.
+    QString refusesSeveral() const;
     // The motion in force may run until deadlineNs from now on (0: no deadline).
     void renew(qint64 deadlineNs);
     qint64 deadlineNs() const;
@@ -78,6 +81,7 @@ private:
     Delivery write(qint16 code, std::optional<bool> setLight);
     void retryStop(Delivery &delivery, QList<QList<quint64>> failed, std::optional<bool> setLight);
     void watch();
+    QString severalRefusal() const;
 
     QList<ArmLink *> m_links;
     mutable std::mutex m_lock;

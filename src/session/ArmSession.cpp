@@ -245,9 +245,9 @@ void ArmSession::onMotionDeadline(int code)
 {
     // The panel's own limit would have stopped it first; this thread was held up. The looks and the
     // recording follow as if the limit had fired.
-    if (m_shutDown || running() || !armCodeMotion(code))
+    if (m_shutDown || running() || !armCodeMoves(code))
         return;
-    if (m_panel.active() && m_panel.activeTag() == StepFunctions::name(code))
+    if (m_panel.active() && m_panel.activeCode() == code)
         onRunLimit();
 }
 
@@ -351,11 +351,20 @@ void ArmSession::stopEverything()
         m_panel.stop();
 }
 
+QString ArmSession::refusesSeveral() const
+{
+    return m_outlet->refusesSeveral();
+}
+
 bool ArmSession::refusesStart(int code)
 {
-    if (!m_gate.refusesStart(code))
+    // Whoever asked for several joints at once has been told why not (SessionArm asks first).
+    if (armCodeCombined(code) && !refusesSeveral().isEmpty())
+        return true;
+    int endCode = code;
+    if (!m_gate.refusesStart(code, &endCode))
         return false;
-    Q_EMIT endStopReached(PoseEstimator::endReachedText(code));
+    Q_EMIT endStopReached(PoseEstimator::endReachedText(endCode));
     return true;
 }
 
@@ -492,5 +501,5 @@ void ArmSession::onEndStop()
     // The end of an override is no refusal: asking again is refused first, and only then may pass.
     if (!due.overridden)
         m_gate.noteEndStopped(due.code);
-    Q_EMIT endStopReached(PoseEstimator::endReachedText(due.code));
+    Q_EMIT endStopReached(PoseEstimator::endReachedText(due.endCode));
 }

@@ -107,6 +107,9 @@ public:
     // 1e6f:1113, /dev/hidraw0" for each interface of a HID arm, "USB interface kit 1267:0000 on bus 1,
     // address 4" for each kit.
     QStringList attachedArms() const;
+    // Why several joints at once cannot be driven now (an arm open takes one motion at a time); empty
+    // when they can.
+    QString refusesSeveral() const;
     // Ready exactly while an arm interface is open; told by readyChanged at the first count and when it
     // changes, and by
     // armsChanged at every count of the arms. Losing the

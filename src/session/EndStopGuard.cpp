@@ -11,11 +11,13 @@ qint64 &EndStopGuard::overrideUsedNs(const ArmCodeMotion &motion, bool towardsMa
 EndStopGuard::Reckoning EndStopGuard::reckon(int code, qint64 nowNs, bool inRun, bool returning)
 {
     Reckoning reckoning;
-    const bool motion = armCodeMotion(code).has_value();
+    const bool motion = armCodeMoves(code);
     reckoning.overriding = motion && !inRun && code == m_overriding;
+    reckoning.endCode = code;
     if (motion && !returning && !m_measuring) {
         // Let past the estimated end, the motion goes on for what is left of its joint's override.
-        reckoning.toEnd = reckoning.overriding ? double(overrideLeftNs(code)) / 1e9 : m_pose.secondsToEnd(code, nowNs);
+        reckoning.toEnd = reckoning.overriding ? double(overrideLeftNs(code)) / 1e9
+                                               : m_pose.secondsToEnd(code, nowNs, &reckoning.endCode);
     }
     if (code != m_overriding)
         m_overriding = -1;
@@ -34,17 +36,19 @@ void EndStopGuard::sent(int out, int asked, const Reckoning &reckoning, int row,
         m_overrideStartNs = 0;
     }
     m_lastCode = out;
-    const auto motion = armCodeMotion(out);
-    if (!motion)
+    if (!armCodeMoves(out))
         return;
     // Driven the other way, a joint's overrides of the end it left start afresh.
-    overrideUsedNs(*motion, motion->direction < 0) = 0;
+    for (const int part : armCodeParts(out)) {
+        const ArmCodeMotion motion = *armCodeMotion(part);
+        overrideUsedNs(motion, motion.direction < 0) = 0;
+    }
     if (out != asked)
         return;
     if (reckoning.toEnd > 0.0) {
         m_dueSerial = m_serial;
         m_dueNs = nowNs + qint64(std::ceil(reckoning.toEnd * 1e9));
-        m_due = Due{asked, row, repetition, reckoning.overriding};
+        m_due = Due{asked, row, repetition, reckoning.overriding, reckoning.endCode};
     }
     if (reckoning.overriding) {
         m_overrideStartNs = nowNs;
@@ -82,8 +86,12 @@ qint64 EndStopGuard::overrideLeftNs(int code) const
     return std::max<qint64>(0, qint64(OverrideBudgetMs) * 1'000'000 - used);
 }
 
-bool EndStopGuard::refuses(int code, qint64 nowNs)
+bool EndStopGuard::refuses(int code, qint64 nowNs, int *endCode)
 {
+    if (endCode)
+        *endCode = code;
+    if (armCodeCombined(code))
+        return m_pose.secondsToEnd(code, nowNs, endCode) == 0.0;
     if (!armCodeMotion(code))
         return false;
     // Once let past an end, the joint is no longer known there; until it is driven the other way, it

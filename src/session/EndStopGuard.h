@@ -33,6 +33,8 @@ public:
         double toEnd = -1.0;
         // The motion goes past an estimated end, let through by an override.
         bool overriding = false;
+        // The code of the joint whose end that is (of several joints at once, the one there first).
+        int endCode = 0;
     };
     // The end stop of the last code sent, once due.
     struct Due
@@ -41,6 +43,8 @@ public:
         int row = 0;
         int repetition = 0;
         bool overridden = false;
+        // The joint at its end: `code` itself, or one of several joints driven at once.
+        int endCode = 0;
     };
 
     PoseEstimator &pose() { return m_pose; }
@@ -64,8 +68,10 @@ public:
     std::optional<Due> takeDue();
 
     // A panel start towards an end: true when the rule refuses it; false when the estimate allows it or
-    // an override lets it past (the motion then goes on for what is left of the budget).
-    bool refuses(int code, qint64 nowNs);
+    // an override lets it past (the motion then goes on for what is left of the budget). Several joints
+    // at once are refused while any of them is at the end it would drive towards, with no override;
+    // `endCode` is the code of the joint at its end.
+    bool refuses(int code, qint64 nowNs, int *endCode = nullptr);
     // The rule stopped the panel's motion of code at its end: asked for again in time, it passes.
     void noteStopped(int code, qint64 nowNs);
     qint64 overrideLeftNs(int code) const;

@@ -85,7 +85,7 @@ qint64 MotionGate::motionDeadlineNs(qint16 code, qint64 nowNs, bool inRun, const
 {
     if (inRun)
         return m_runLimits.deadlineFor(code, nowNs);
-    if (!armCodeMotion(code))
+    if (!armCodeMoves(code))
         return 0;
     if (reckoning.overriding)
         return nowNs + qint64(std::ceil(reckoning.toEnd * 1e9)) + qint64(PanelDeadlineGraceMs) * 1'000'000;
@@ -163,10 +163,10 @@ std::optional<MotionGate::EndStop> MotionGate::stopAtEnd(bool ready)
     return EndStop{*due, inRun};
 }
 
-bool MotionGate::refusesStart(int code)
+bool MotionGate::refusesStart(int code, int *endCode)
 {
     const std::lock_guard<std::mutex> guard(m_lock);
-    return m_endStops.refuses(code, nowNs());
+    return m_endStops.refuses(code, nowNs(), endCode);
 }
 
 void MotionGate::noteEndStopped(int code)

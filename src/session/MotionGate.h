@@ -78,7 +78,7 @@ public:
     };
     std::optional<EndStop> stopAtEnd(bool ready);
     // A panel start the rule refuses (see EndStopGuard::refuses); the rule's stop of a panel motion.
-    bool refusesStart(int code);
+    bool refusesStart(int code, int *endCode = nullptr);
     void noteEndStopped(int code);
 
     // A run starts: the limits of its motions are taken, no cut step or end stop carries over.

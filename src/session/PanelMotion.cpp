@@ -1,5 +1,6 @@
 #include "PanelMotion.h"
 
+#include "ArmMotion.h"
 #include "StepFunctions.h"
 
 bool JogArbiter::press(Input input, int code, int activeCode)
@@ -76,19 +77,35 @@ PanelMotion::PanelMotion(Host &host, QObject *parent) : QObject(parent), m_host(
     connect(&m_recorder, &StepRecorder::stepEnded, this, &PanelMotion::stepEnded);
 }
 
-int PanelMotion::activeCode() const
+namespace {
+
+// A code the panel's motion may be: a stop, one joint's motion, or several joints' at once (a client's
+// on the interface kit).
+bool panelCode(int code)
 {
-    return StepFunctions::code(m_activeTag);
+    return code == 0 || armCodeMoves(code);
+}
+
+} // namespace
+
+QString PanelMotion::activeTag() const
+{
+    return StepFunctions::name(m_activeCode);
+}
+
+bool PanelMotion::recording(int code) const
+{
+    // A script step turns one joint: a motion of several is not recorded.
+    return m_host.scriptingMode() && !armCodeCombined(code);
 }
 
 void PanelMotion::click(int code)
 {
-    if (code < 0 || code > 10)
+    if (!panelCode(code))
         return;
-    const QString tag = StepFunctions::name(code);
     // A start towards an end the estimate says is reached is refused; the motion that was on stops,
     // as the switch would have stopped it.
-    if ((!m_active || tag != m_activeTag) && m_host.refusesStart(code)) {
+    if ((!m_active || code != m_activeCode) && m_host.refusesStart(code)) {
         if (m_active)
             click(activeCode());
         else if (m_panelCode > 0)
@@ -105,31 +122,31 @@ void PanelMotion::click(int code)
 
     if (!m_active) {
         Q_EMIT lookOn(code);
-        m_activeTag = tag;
+        m_activeCode = code;
         m_recorder.restart();
-        if (m_host.scriptingMode())
+        if (recording(code))
             recordScriptStep();
         m_active = true;
         limit.code = code;
         lightAndSend(code);
-    } else if (tag == m_activeTag) {
+    } else if (code == m_activeCode) {
         m_recorder.halt();
-        if (m_host.scriptingMode())
+        if (recording(code))
             recordScriptStep();
         Q_EMIT looksReset();
         m_active = false;
         lightAndSend(0);
     } else {
         m_recorder.halt();
-        if (m_host.scriptingMode())
+        if (recording(m_activeCode))
             recordScriptStep();
         Q_EMIT looksReset();
         Q_EMIT lookOn(code);
         m_active = false;
         limit.code = code;
         lightAndSend(code);
-        m_activeTag = tag;
-        if (m_host.scriptingMode())
+        m_activeCode = code;
+        if (recording(code))
             recordScriptStep();
         m_active = true;
     }
@@ -147,7 +164,7 @@ void PanelMotion::recordScriptStep()
     if (m_active)
         m_recorder.end();
     else
-        m_recorder.begin(m_activeTag);
+        m_recorder.begin(activeTag());
 }
 
 void PanelMotion::endMotionState()
@@ -158,7 +175,7 @@ void PanelMotion::endMotionState()
 
 void PanelMotion::end(int code)
 {
-    if (m_active && m_activeTag == StepFunctions::name(code))
+    if (m_active && m_activeCode == code)
         click(code);
     else
         // The motion state was ended by a change of mode while the motor went on: stop it all the same.

@@ -114,8 +114,9 @@ public:
     void recordScriptStep();
 
     bool active() const { return m_active; }
-    QString activeTag() const { return m_activeTag; }
-    int activeCode() const;
+    // The motion on: its script function ("ElbowUp", empty for several joints at once) and its code.
+    QString activeTag() const;
+    int activeCode() const { return m_activeCode; }
     float stepTicks() const { return m_recorder.ticks(); }
     QTimer *stepTimer() { return m_recorder.timer(); }
 
@@ -128,10 +129,12 @@ Q_SIGNALS:
 
 private:
     void lightAndSend(int code);
+    // Scripting mode records the motion of code as a step.
+    bool recording(int code) const;
 
     Host &m_host;
     bool m_active = false;
-    QString m_activeTag;
+    int m_activeCode = 0;
     // The code the panel sent last; -1 before any.
     int m_panelCode = -1;
     JogArbiter m_jog;

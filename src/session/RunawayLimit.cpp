@@ -24,13 +24,24 @@ void RunawayLimit::setLimits(bool on, double percent)
 
 int RunawayLimit::limitMs(int code) const
 {
-    const auto motion = armCodeMotion(code);
-    if (!motion || !m_on)
+    const int limiting = limitingCode(code);
+    if (limiting == 0 || !m_on)
         return 0;
     if (m_override)
         return *m_override;
-    const double ms = motion->motion().fullTravelSeconds * 1000.0 * m_percent / 100.0;
+    const double ms = armCodeMotion(limiting)->motion().fullTravelSeconds * 1000.0 * m_percent / 100.0;
     return std::max(FloorMs, int(std::lround(ms)));
+}
+
+int RunawayLimit::limitingCode(int code)
+{
+    int limiting = 0;
+    for (const int part : armCodeParts(code)) {
+        if (limiting == 0 ||
+            armCodeMotion(part)->motion().fullTravelSeconds < armCodeMotion(limiting)->motion().fullTravelSeconds)
+            limiting = part;
+    }
+    return limiting;
 }
 
 std::optional<qint64> RunawayLimit::arm(int code)
@@ -71,7 +82,8 @@ double RunawayLimit::ranSeconds() const
 
 QString RunawayLimit::reachedText(int code, double seconds)
 {
-    return QStringLiteral("%1 stopped after %2 s: end of travel").arg(jointTitle(code), QString::number(seconds, 'f', 1));
+    return QStringLiteral("%1 stopped after %2 s: end of travel")
+        .arg(jointTitle(limitingCode(code)), QString::number(seconds, 'f', 1));
 }
 
 void RunMotionLimits::take(const RunawayLimit &limit)

@@ -29,8 +29,11 @@ public:
     void setLimits(bool on, double percent);
     // Every motion gets this limit instead of its joint's; nullopt restores them.
     void setOverride(std::optional<int> milliseconds) { m_override = milliseconds; }
-    // How long the motion of `code` may run, in ms; 0 when it is not limited.
+    // How long the motion of `code` may run, in ms; 0 when it is not limited. Several joints at once
+    // stop together when the one with the shortest limit has had it.
     int limitMs(int code) const;
+    // The code of the joint whose limit bounds the motion of `code` (0: none).
+    static int limitingCode(int code);
 
     // Watches the motion of code from now on (the one watched before is paused). Returns the ms it has
     // left, or nullopt when it is not limited.

@@ -10,6 +10,7 @@
 
 #include <QPointer>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -19,10 +20,23 @@ namespace {
 // The motion of a command code: none for a stop, or for a text that names no motion.
 ServiceMotion motionOf(int code)
 {
-    const auto motion = armCodeMotion(code);
-    if (!motion)
-        return {};
-    return {JointDrive{motion->joint, motion->direction}};
+    ServiceMotion drives;
+    for (const int part : armCodeParts(code))
+        drives.append(JointDrive{armCodeMotion(part)->joint, armCodeMotion(part)->direction});
+    return drives;
+}
+
+// The code that drives the joints of a motion together; 0 for none, or a joint named twice.
+int codeOf(const ServiceMotion &motion)
+{
+    std::array<int, ArmJointCount> directions{};
+    for (const JointDrive &drive : motion) {
+        int &direction = directions[size_t(armJointIndex(drive.joint))];
+        if (direction != 0)
+            return 0;
+        direction = drive.direction > 0 ? 1 : -1;
+    }
+    return armCombinedCode(directions);
 }
 
 // A run's steps, each its row as a script file holds it (number, function, time), played `reps` times.
@@ -133,15 +147,17 @@ QStringList SessionArm::arms() const
 void SessionArm::startMotion(Token token, const ServiceMotion &motion, int ms)
 {
     const auto refuse = [&](const QString &why) { Q_EMIT motionEnded(token, MotionResult{MotionEnd::Refused, why, 0}); };
-    if (motion.isEmpty())
+    const int code = codeOf(motion);
+    if (code == 0)
         return refuse(QStringLiteral("no joint to drive"));
-    if (motion.size() > 1)
-        return refuse(QStringLiteral("several motors at once are not supported yet"));
     if (!m_session.isReady())
         return refuse(QStringLiteral("no arm is connected"));
     if (m_session.running() || m_runToken)
         return refuse(QStringLiteral("a run is in progress"));
-    const int code = armCodeFor(motion.first().joint, motion.first().direction);
+    if (armCodeCombined(code)) {
+        if (const QString why = m_session.refusesSeveral(); !why.isEmpty())
+            return refuse(why);
+    }
     // The motion in force is replaced: a motion of the same code goes on under the new one's time.
     if (m_motion && !m_motion->ended)
         motionOver(MotionEnd::Stopped);
@@ -257,8 +273,9 @@ ServicePose SessionArm::pose() const
     pose.startSet = estimate.started;
     for (int j = 0; j < ArmJointCount; ++j) {
         const JointEstimate &e = estimate.joints[size_t(j)];
-        pose.joints[size_t(j)] = JointPose{knowledgeOf(e.knowledge), e.degrees, e.low, e.high, e.uncertainty(),
-                                           e.uncertain};
+        pose.joints[size_t(j)] = JointPose{knowledgeOf(e.knowledge), e.degrees,         e.low,
+                                           e.high,                   e.uncertainty(),   e.uncertain,
+                                           std::max(-e.offsetLow, e.offsetHigh)};
     }
     return pose;
 }

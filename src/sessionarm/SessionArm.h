@@ -20,7 +20,8 @@ class ScriptSource;
 // stops on time even should this thread be held up. Runs go through ArmSession::runScript, a script
 // file through the script reader, Return to start through the session's.
 //
-// Several joints at once are refused for now. The session's thread only.
+// Several joints at once are one motion of a combined code; an arm that takes one motion at a time
+// refuses them before anything is sent. The session's thread only.
 class SessionArm : public ServiceArm
 {
     Q_OBJECT

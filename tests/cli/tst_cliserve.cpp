@@ -28,6 +28,7 @@ class TestCliServe : public QObject
     QString m_socket;
     qsizetype m_logRead = 0;
     std::unique_ptr<TestClient> m_client;
+    bool m_lightOn = false;
 
     QString path(const char *name) const { return m_dir.filePath(QLatin1String(name)); }
 
@@ -94,9 +95,9 @@ private Q_SLOTS:
         QTest::addColumn<double>("seconds");
         QTest::newRow("a timed motion") << QByteArray(R"({"cmd":"move","joints":{"elbow":"up"},"ms":400})")
                                         << "done" << QList<int>{3, 0} << 0.4;
-        QTest::newRow("several motors at once are refused")
-            << QByteArray(R"({"cmd":"move","joints":{"elbow":"up","base":"cw"},"ms":400})") << "refused"
-            << QList<int>{} << 0.0;
+        QTest::newRow("several motors at once")
+            << QByteArray(R"({"cmd":"move","joints":{"elbow":"up","base":"cw"},"ms":400})") << "done"
+            << QList<int>{armCombinedCode({-1, 0, 1, 0, 0}), 0} << 0.4;
         QTest::newRow("the light") << QByteArray(R"({"cmd":"light","on":true})") << "" << QList<int>{0} << 0.0;
         QTest::newRow("the start pose") << QByteArray(R"({"cmd":"setStart"})") << "" << QList<int>{} << 0.0;
         QTest::newRow("steps played twice")
@@ -123,7 +124,9 @@ private Q_SLOTS:
         QCOMPARE(reply.value(QLatin1String("ok")).toBool(), ended != QLatin1String("refused"));
         const QList<Sent> sent = sentSince(int(codes.size()));
         QCOMPARE(sent.size(), codes.size());
-        const bool light = QTest::currentDataTag() != QLatin1String("a timed motion");
+        // On from the light's row.
+        m_lightOn = m_lightOn || QTest::currentDataTag() == QLatin1String("the light");
+        const bool light = m_lightOn;
         for (qsizetype i = 0; i < codes.size(); ++i) {
             if (codes[i] >= 0)
                 QCOMPARE(sent[i].code, codes[i]);
@@ -135,6 +138,54 @@ private Q_SLOTS:
             const double took = sent.last().seconds - sent.first().seconds;
             QVERIFY2(took >= seconds - 0.02 && took < seconds + 0.3, qPrintable(QString::number(took)));
         }
+    }
+
+    // The commands that reach arms go through the owner rather than open the arm beside it, and are
+    // refused, naming who serves, while another client drives.
+    void commandsGoThroughTheOwner_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("clientDrives");
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<QList<int>>("codes");
+        QTest::newRow("devices") << QStringList{"devices"} << true << 0
+                                 << "The arm is served by tessaro-cli serve, pid" << QList<int>{};
+        QTest::newRow("the light while a client drives")
+            << QStringList{"light", "off"} << true << 7 << "control is held by" << QList<int>{};
+        QTest::newRow("the light") << QStringList{"light", "off"} << false << 0 << "light off: the arm served by"
+                                   << QList<int>{0};
+        QTest::newRow("a run") << QStringList{"run", path("two.SRP")} << false << 0 << "Run finished: 1 repetition"
+                               << QList<int>{3, 9, 0};
+    }
+    void commandsGoThroughTheOwner()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, clientDrives);
+        QFile script(path("two.SRP"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("\" 2\"\r\n\"Step\",\"Function\",\"Time\"\r\n\" 1\",\"ElbowUp\",\" 0.3\"\r\n"
+                     "\" 2\",\"WristDown\",\" 0.2\"\r\n");
+        script.close();
+        if (!clientDrives)
+            QVERIFY(m_client->request(4, QStringLiteral("release")).value(QLatin1String("ok")).toBool());
+        QProcess command;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.path());
+        command.setProcessEnvironment(env);
+        command.start(QStringLiteral(TESSARO_CLI), args);
+        QVERIFY(command.waitForFinished(20000));
+        const QString output = QString::fromUtf8(command.readAllStandardOutput() + command.readAllStandardError());
+        QFETCH(QString, said);
+        QVERIFY2(output.contains(said), qPrintable(output));
+        QTEST(command.exitCode(), "exit");
+        QFETCH(QList<int>, codes);
+        QList<int> got;
+        for (const Sent &sent : sentSince(int(codes.size())))
+            got << sent.code;
+        QCOMPARE(got, codes);
+        if (!clientDrives)
+            QVERIFY(m_client->request(5, QStringLiteral("take")).value(QLatin1String("ok")).toBool());
     }
 
     // A client that dies while it holds a motion: the motor stops at once, long before its hold lapses.

@@ -72,6 +72,10 @@ void TestKitCommand::encodesEveryCode_data()
     QTest::newRow("gripper reversed, open") << 10 << only(ArmJoint::Gripper) << QByteArray::fromHex("010000");
     QTest::newRow("all reversed, stop") << 0 << all() << QByteArray::fromHex("000000");
     QTest::newRow("all reversed, elbow up") << 3 << all() << QByteArray::fromHex("200000");
+    // Several motors at once: each its own bit.
+    QTest::newRow("shoulder and elbow up") << armCombinedCode({0, 1, 1, 0, 0}) << 0 << QByteArray::fromHex("500000");
+    QTest::newRow("base CW reversed, wrist down, gripper open")
+        << armCombinedCode({-1, 0, 0, -1, 1}) << only(ArmJoint::Base) << QByteArray::fromHex("0a0200");
 }
 
 void TestKitCommand::encodesEveryCode()
@@ -91,11 +95,11 @@ void TestKitCommand::encodesEveryCode()
         QCOMPARE(d.code, code);
         QCOMPARE(d.light, sent == lit);
     }
-    // A motor's two bits are never both set, and only one motor turns at a time.
+    // A motor's two bits are never both set: one bit per motor the code turns.
     int bits = 0;
     for (const char b : bytes.left(2))
         bits += qPopulationCount(quint8(b));
-    QCOMPARE(bits, code == 0 ? 0 : 1);
+    QCOMPARE(bits, armCodeParts(code).count);
 }
 
 void TestKitCommand::refusesWhatIsNoCommand_data()
@@ -105,8 +109,7 @@ void TestKitCommand::refusesWhatIsNoCommand_data()
     QTest::newRow("four bytes") << QByteArray::fromHex("40000000");
     QTest::newRow("shoulder both ways") << QByteArray::fromHex("c00000");
     QTest::newRow("base both ways") << QByteArray::fromHex("000300");
-    QTest::newRow("two motors") << QByteArray::fromHex("410000");
-    QTest::newRow("a motor and the base") << QByteArray::fromHex("100100");
+    QTest::newRow("one motor both ways beside another") << QByteArray::fromHex("310000");
     QTest::newRow("an unknown bit of byte 1") << QByteArray::fromHex("000400");
     QTest::newRow("an unknown bit of byte 2") << QByteArray::fromHex("000002");
 }
@@ -116,7 +119,7 @@ void TestKitCommand::refusesWhatIsNoCommand()
     QFETCH(QByteArray, bytes);
     QCOMPARE(KitCommand::decode(bytes).code, -1);
     // Codes the kit has no motion for make no command at all.
-    for (const int code : {-1, 11, 255})
+    for (const int code : {-1, 11, 255, ArmCombinedFlag | 0x3, ArmCombinedFlag | 0x1})
         QVERIFY(KitCommand::encode(code, true).isEmpty());
 }
 

@@ -446,8 +446,8 @@ private Q_SLOTS:
     // The way out to the arms. Inputs: c<code> a click, f<n>/F<n> the HID arm's / the kit's next n
     // writes fail, u/U the kit unplugged / plugged in, L<0|1> the light, w<ms> a wait, b<ms> this
     // thread held up (no events), l<ms> a runaway limit of that long, r a run of "GripClose 0.4,
-    // GripClose 0.4, Pause 0.1". What each arm received (kit: its bytes), what was said, the code the
-    // estimate heard last, and how long the first motion ran at most.
+    // GripClose 0.4, Pause 0.1", e the gripper known at its open end. What each arm received (kit: its
+    // bytes), what was said, the code the estimate heard last, and how long the first motion ran at most.
     void theWayOut_data()
     {
         QTest::addColumn<bool>("hidArm");
@@ -477,6 +477,14 @@ private Q_SLOTS:
             << QStringList{"Step 1 (GripClose) of repetition 1 cut short: Gripper stopped after 0.3 s: time limit",
                            "Step 2 (GripClose) of repetition 1 cut short: Gripper stopped after 0.3 s: time limit"}
             << 0 << 0.6;
+        const QString liftBoth = QStringLiteral("c%1").arg(armCombinedCode({0, 1, 1, 0, 0}));
+        QTest::newRow("several joints at once: one command, stopped whole at the limit")
+            << false << true << "l300 " + liftBoth + " w700" << "" << "500000 000000" << QStringList{"limit"} << 0 << 0.6;
+        QTest::newRow("several joints at once go to no arm while a HID board is open")
+            << true << true << liftBoth + " w100" << "" << "" << QStringList{} << 0 << -1.0;
+        QTest::newRow("several joints at once are refused while one is at its end")
+            << false << true << QStringLiteral("e c%1 w100").arg(armCombinedCode({0, 0, 0, 1, 1})) << "" << ""
+            << QStringList{"Gripper at its open end (estimated)"} << 0 << -1.0;
     }
     void theWayOut()
     {
@@ -506,11 +514,13 @@ private Q_SLOTS:
         session.setKits(&kits);
         connect(&session, &ArmSession::stopFailed, this, [&] { told << QStringLiteral("stop failed"); });
         connect(&session, &ArmSession::runLimitReached, this, [&] { told << QStringLiteral("limit"); });
+        connect(&session, &ArmSession::endStopReached, this, [&](const QString &text) { told << text; });
         session.start(false);
         QVERIFY(session.isReady());
         for (const QString &input : inputs.split(u' ')) {
             const int n = input.mid(1).toInt();
             switch (input.at(0).unicode()) {
+            case 'e': session.markAtEnd(10); break;
             case 'c': session.click(n); break;
             case 'f': arm->armInterface()->failNextWrite(false, n); break;
             case 'F': kitArm->kitDevice()->failNextWrite(false, n); break;

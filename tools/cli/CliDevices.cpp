@@ -4,6 +4,7 @@
 #include "ArmSession.h"
 #include "ArmTransport.h"
 #include "CliArms.h"
+#include "CliOwner.h"
 #include "HIDagentX.h"
 #include "HidError.h"
 
@@ -59,7 +60,8 @@ void printUsage(QTextStream &out)
            "interfaces that can be opened, with their identifiers, product string and report variables.\n"
            "An arm with the USB interface kit (1267:0000 or 1267:0001): its node, bus and address, and\n"
            "whether it can be opened (nothing is sent to it). Arms that are present but cannot be opened\n"
-           "are listed with the reason.\n"
+           "are listed with the reason. While another program serves the arm (the window, or\n"
+           "tessaro-cli serve), it is asked which arms it has open, and nothing is opened (--all too).\n"
            "\n"
            "Options:\n"
            "  --all                  list every HID interface, not only the arm's\n"
@@ -98,6 +100,12 @@ int cliDevices(const QStringList &args)
     QString why;
     if (!virtualArmOptions(parsed, ArmTransport::Virtual::Hid, &virtualArm, &logPath, &why))
         return cliUsageError(why, Usage);
+
+    // The arms are another program's: it says which it has open, and nothing is opened beside it.
+    if (virtualArm == ArmTransport::Virtual::None) {
+        if (const std::unique_ptr<ServiceClient> owner = cliOwner())
+            return cliDevicesThroughOwner(*owner, out, err);
+    }
 
     ArmTransport hid;
     QString hidError;

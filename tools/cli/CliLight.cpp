@@ -1,4 +1,5 @@
 #include "CliArms.h"
+#include "CliOwner.h"
 #include "CliCommands.h"
 #include "CliCommon.h"
 
@@ -22,7 +23,8 @@ void printUsage(QTextStream &out)
         << "\n"
            "Switches the light in the gripper of every arm with the USB interface kit (1267:0000 or\n"
            "1267:0001) on or off. The kit takes the light and the motors in one command, so its motors\n"
-           "are stopped with it. The HID board has no light.\n"
+           "are stopped with it. The HID board has no light. While another program serves the arm (the\n"
+           "window, or tessaro-cli serve), the light is switched through it.\n"
            "\n"
            "Options:\n"
            "  --virtual-arm[=KIND]   use the built-in virtual arm instead of the USB devices, posing as\n"
@@ -37,6 +39,7 @@ void printUsage(QTextStream &out)
            "  3   no interface kit found, or none that can be opened\n"
            "  5   the command did not reach a kit\n"
            "  6   a kit did not take the command: switch the arm off or unplug it\n"
+           "  7   the arm is served by another program, and another client of it drives the arm\n"
            "  64  usage\n";
 }
 
@@ -63,6 +66,11 @@ int cliLight(const QStringList &args)
     QString why;
     if (!virtualArmOptions(parsed, ArmTransport::Virtual::Kit, &virtualArm, &logPath, &why))
         return cliUsageError(why, Usage);
+
+    if (virtualArm == ArmTransport::Virtual::None) {
+        if (const std::unique_ptr<ServiceClient> owner = cliOwner())
+            return cliLightThroughOwner(*owner, on, out, err);
+    }
 
     CliArmSetup setup;
     if (!setup.make(virtualArm, logPath, err))

@@ -9,6 +9,7 @@
 #include "ArmSimulator.h"
 #include "ArmTransport.h"
 #include "CliArms.h"
+#include "CliOwner.h"
 #include "HIDagentX.h"
 #include "HidError.h"
 #include "RunProgress.h"
@@ -45,7 +46,8 @@ void printUsage(QTextStream &out)
     out << Usage
         << "\n"
            "Plays a script file on the arm, N times: on every arm attached, those with the HID board\n"
-           "and those with the USB interface kit alike. It prints the script's total time first; then, on a\n"
+           "and those with the USB interface kit alike. While another program serves the arm (the\n"
+           "window, or tessaro-cli serve), the script is played through it, without a --virtual-arm option. It prints the script's total time first; then, on a\n"
            "terminal, one line kept up to date with the repetition, the step and the time left, or,\n"
            "when the output is not a terminal, one line per step as it starts; and a summary at the end.\n"
            "The arm is stopped (code 0) at the end and on Ctrl+C, SIGTERM, SIGHUP, SIGQUIT or SIGPIPE;\n"
@@ -94,6 +96,7 @@ void printUsage(QTextStream &out)
            "  4    the arm was disconnected during the run\n"
            "  5    a command did not reach the arm\n"
            "  6    the arm stopped taking commands\n"
+           "  7    the arm is served by another program, and another client of it drives the arm\n"
            "  64   usage\n"
            "  65   not a script, an empty script, or more steps than a script can hold\n"
            "  66   the script file cannot be read\n"
@@ -209,6 +212,15 @@ int cliRun(const QStringList &args)
                 << " more steps that are not motions\n";
         err << "tessaro-cli: not played; --allow-unknown-steps plays the script as written\n";
         return CliExit::UnknownSteps;
+    }
+
+    // The arms are someone else's already: played through their owner.
+    if (virtualArm == ArmTransport::Virtual::None) {
+        if (const std::unique_ptr<ServiceClient> owner = cliOwner()) {
+            CliScript script(load, reps, output, out);
+            return cliRunThroughOwner(*owner, {file, reps, light, returnAfter, output == Output::Quiet}, script, out,
+                                      err);
+        }
     }
 
     CliArmSetup setup;
