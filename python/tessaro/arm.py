@@ -104,13 +104,15 @@ class JointPose:
     knowledge   "unknown", "from start" (after set_start) or "at ends" (driven into an end)
     degrees     the best guess; low and high where the joint surely is; band its "± N°"
     uncertain   the band is too wide for the joint's end stops to apply
+    start_band  how far it may be from the start pose (None before set_start or while unknown)
     """
 
-    __slots__ = ("knowledge", "degrees", "low", "high", "band", "uncertain")
+    __slots__ = ("knowledge", "degrees", "low", "high", "band", "uncertain", "start_band")
 
     def __init__(self, fields):
-        for name in self.__slots__:
+        for name in self.__slots__[:-1]:
             setattr(self, name, fields.get(name))
+        self.start_band = fields.get("startBand")
 
     def __str__(self):
         if self.knowledge == "unknown":
