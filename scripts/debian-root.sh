@@ -55,7 +55,7 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 [ "$(in_root dpkg-query -W -f='${Architecture}' tessaro)" = "$arch" ] || fail "tessaro is not installed as $arch"
 for file in /usr/bin/tessaro /usr/bin/tessaro-cli /usr/bin/tessaro-guard /usr/lib/udev/rules.d/70-tessaro.rules \
-            /usr/share/man/man1/tessaro-cli.1.gz; do
+            /usr/share/man/man1/tessaro-cli.1.gz /usr/lib/python3/dist-packages/tessaro/arm.py; do
   in_root test -e "$file" || fail "the installed package has no $file"
 done
 in_root tessaro-cli --version | grep -q '^tessaro-cli ' || fail "tessaro-cli --version"

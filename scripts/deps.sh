@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config ccache help2man
           qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
           libhidapi-dev libudev-dev libusb-1.0-0-dev fonts-liberation2
-          xvfb xauth xdotool x11-xserver-utils openbox dbus-daemon "$@")
+          xvfb xauth xdotool x11-xserver-utils openbox dbus-daemon python3-pytest "$@")
 
 missing=()
 for p in "${packages[@]}"; do

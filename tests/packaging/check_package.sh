@@ -13,7 +13,8 @@ usr="$work/root/usr"
 for file in bin/tessaro bin/tessaro-cli bin/tessaro-guard share/applications/tessaro.desktop \
             share/mime/packages/tessaro.xml share/metainfo/org.tessaro.Tessaro.metainfo.xml \
             share/man/man1/tessaro.1.gz share/man/man1/tessaro-cli.1.gz share/man/man1/tessaro-guard.1.gz \
-            share/doc/tessaro/copyright share/doc/tessaro/changelog.gz lib/udev/rules.d/70-tessaro.rules; do
+            share/doc/tessaro/copyright share/doc/tessaro/changelog.gz lib/udev/rules.d/70-tessaro.rules \
+            lib/python3/dist-packages/tessaro/__init__.py lib/python3/dist-packages/tessaro/usb_arm.py; do
   [ -f "$usr/$file" ] || fail "the installed tree has no $file"
 done
 
@@ -24,6 +25,11 @@ for program in tessaro tessaro-cli tessaro-guard; do
     grep -q -- "$option" <<<"$page" || fail "$program.1 does not mention $option"
   done
 done
+
+# The installed Python package imports from the installed tree alone, and finds tessaro-cli on PATH.
+env -u TESSARO_CLI PATH="$usr/bin:$PATH" python3 -I -B -c \
+  'import sys; sys.path.insert(0, sys.argv[1]); import tessaro._service as s, tessaro.usb_arm; print(s.find_cli())' \
+  "$usr/lib/python3/dist-packages" | grep -qx "$usr/bin/tessaro-cli" || fail "the installed Python package does not find its tessaro-cli"
 
 # A file manager finds the type by name, and the menu entry opens it.
 mkdir -p "$work/mime/packages"
