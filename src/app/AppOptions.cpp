@@ -93,5 +93,8 @@ QString AppOptions::usage()
         "                           the gears, give at the end stops\n"
         "  --virtual-arm-log PATH   append one line per command the simulated arm receives to PATH\n"
         "  --help                   show this text and exit\n"
-        "  --version                show the version and exit\n");
+        "  --version                show the version and exit\n"
+        "\n"
+        "Without a --virtual-arm option, TESSARO_VIRTUAL_ARM (hid, kit or realistic[:SEED]) and\n"
+        "TESSARO_VIRTUAL_ARM_LOG (a path) ask for the simulated arm.\n");
 }

@@ -9,6 +9,7 @@
 #include "SideBySide.h"
 #include "StopSignals.h"
 #include "VirtualArm.h"
+#include "VirtualArmChoice.h"
 #include "VirtualArmWindow.h"
 #include "frmMain.h"
 
@@ -78,7 +79,24 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tessaro"));
     QApplication::setApplicationVersion(QStringLiteral(TESSARO_VERSION));
-    const AppOptions options = AppOptions::parse(QApplication::arguments());
+    AppOptions options = AppOptions::parse(QApplication::arguments());
+    // Without an option of its own, the environment may ask for the virtual arm, as it does of every
+    // owner of the arms (lessons without hardware, tests).
+    if (!options.virtualArm && options.virtualArmLog.isEmpty()) {
+        VirtualArmChoice choice;
+        QString why;
+        if (!VirtualArmChoice::fromEnvironment(&choice, &why)) {
+            printError(QStringLiteral("tessaro: %1\n").arg(why));
+            return 64;
+        }
+        if (choice.kind != ArmTransport::Virtual::None) {
+            options.virtualArm = true;
+            options.virtualKit = choice.kind == ArmTransport::Virtual::Kit;
+            options.virtualArmLog = choice.logPath;
+            if (choice.realistic)
+                options.virtualArmFaultSeed = choice.seed;
+        }
+    }
 
     ArmTransport hid;
     QString hidError;
