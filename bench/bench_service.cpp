@@ -213,6 +213,19 @@ public:
                           "\n");
         }
     }
+    // A client that asks for the status as fast as the owner answers, 64 requests for each reply read.
+    void flood(const QString &path)
+    {
+        auto *socket = new QLocalSocket(this);
+        const QByteArray burst = QByteArray(R"({"id":1,"cmd":"status"})" "\n").repeated(64);
+        connect(socket, &QLocalSocket::readyRead, this, [socket, burst] {
+            socket->readAll();
+            socket->write(burst);
+        });
+        socket->connectToServer(path);
+        socket->waitForConnected(5000);
+        socket->write(burst);
+    }
 };
 
 } // namespace
@@ -334,6 +347,12 @@ int main(int argc, char **argv)
     }
     std::printf("Least disturbed p99: alone %.3f ms, with %d watchers %.3f ms, added %.3f ms\n", bestAlone,
                 watcherCount, bestWatched, bestWatched - bestAlone);
+    // No client holds up another's commands: a stop goes out as a move does.
+    QMetaObject::invokeMethod(&watchers, [&] { watchers.flood(path); }, Qt::BlockingQueuedConnection);
+    QThread::msleep(300);
+    const Figures flooded = timeMoves(client, buffer, moves, number);
+    std::printf("With a client flooding status requests  median %.3f ms  p99 %.3f ms  max %.3f ms\n",
+                flooded.medianMs, flooded.p99Ms, flooded.maxMs);
     thread.quit();
     thread.wait();
     kill(owner, SIGTERM);
