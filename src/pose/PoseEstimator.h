@@ -190,8 +190,10 @@ public:
     // can put a joint right, the plan uses it: a joint whose start is at an end is driven on past where
     // the guess arrives, and a joint the guess puts at an end is first pushed onto that stop, each for
     // its uncertainty but at most 15 % of its travel time (half a second at least), so the clutch slips
-    // briefly rather than grinding for a wide uncertainty. Empty when the pose is not known, or the arm
-    // is at the start already.
+    // briefly rather than grinding for a wide uncertainty. A joint whose distance from the start has
+    // grown too uncertain, even one the guess puts there, is first driven surely into a stop where
+    // the way back from it is surer. Empty when the pose is not known, or the arm is at the start
+    // already and surely enough.
     QList<PlanStep> returnToStart(qint64 tNs) const;
 
     // The rate the estimate takes for the motion of `code`, in degrees per second (0 for no motion),
