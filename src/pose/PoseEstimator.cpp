@@ -25,15 +25,6 @@ QString wholeDegrees(double degrees)
     return QString::number(std::max(0.0, std::ceil(degrees - 1e-6)), 'f', 0);
 }
 
-// How far an extreme case's figure is from the guess's: the case that errs the way of the motion
-// has the most of what helps it along and none of what holds it back, the other the reverse.
-double byLean(int leanTowards, double nominal, double most, bool helps)
-{
-    if (leanTowards == 0)
-        return nominal;
-    return (leanTowards > 0) == helps ? most : 0.0;
-}
-
 } // namespace
 
 double JointEstimate::uncertainty() const
@@ -128,29 +119,50 @@ PoseEstimator::PoseEstimator(const TravelCalibration &calibration) : m_calibrati
 {
     for (const ArmJointMotion &m : armJointMotions) {
         Joint &joint = m_joints[armJointIndex(m.joint)];
-        // The guess, then every corner of what the joint may be, from each place.
-        joint.cases[0] = Case{.lean = 0,
-                              .tilt = 0,
-                              .lag = NominalLagSeconds,
-                              .coast = NominalCoastSeconds,
-                              .drain = 0.0,
-                              .playSize = nominalPlay(m.joint),
-                              .play = 0.0,
-                              .degrees = m.homeDegrees,
-                              .start = m.homeDegrees};
-        for (int k = 1; k < CaseCount; ++k) {
+        const Case nominal{.lean = 0,
+                           .tilt = 0,
+                           .lag = NominalLagSeconds,
+                           .coast = NominalCoastSeconds,
+                           .drain = 0.0,
+                           .giveAtMax = nominalGive(m.joint),
+                           .giveAtMin = nominalGive(m.joint),
+                           .playSize = nominalPlay(m.joint),
+                           .play = 0.0,
+                           .degrees = m.homeDegrees,
+                           .start = m.homeDegrees};
+        joint.cases[0] = nominal;
+        for (int k = 1; k < SureCount; ++k) {
             // Each lean and tilt, with and without play, lag, coasting; the slow cases with the
-            // batteries running down at the most, the fast ones with batteries that do not.
+            // batteries running down at the most, the fast ones with batteries that do not; the case
+            // that errs towards an end with the least give off it and the most off the other.
             Case &c = joint.cases[k];
-            const int kind = (k - 1) % CaseKinds;
+            const int kind = (k - 1) % CornerKinds;
             c.lean = (kind & 1) != 0 ? 1 : -1;
             c.tilt = (kind & 16) != 0 ? 1 : -1;
             c.playSize = (kind & 2) != 0 ? mostPlay(m.joint) : 0.0;
             c.lag = (kind & 4) != 0 ? MostLagSeconds : 0.0;
             c.coast = (kind & 8) != 0 ? MostCoastSeconds : 0.0;
             c.drain = c.lean < 0 ? MostDrainPerSecond : 0.0;
+            c.giveAtMax = c.tilt > 0 ? 0.0 : mostGive(m.joint);
+            c.giveAtMin = c.tilt < 0 ? 0.0 : mostGive(m.joint);
             c.play = c.tilt * c.playSize / 2;
         }
+        // Each figure at its extremes, the rest nominal.
+        Case *figures = &joint.cases[SureCount];
+        std::fill(figures, figures + FigureCases, nominal);
+        for (int k = 0; k < 4; ++k) {
+            figures[RateCorners + k].lean = (k & 1) != 0 ? 1 : -1;
+            figures[RateCorners + k].tilt = (k & 2) != 0 ? 1 : -1;
+        }
+        figures[PlayNone].playSize = 0.0;
+        figures[PlayMost].playSize = mostPlay(m.joint);
+        figures[LagNone].lag = 0.0;
+        figures[LagMost].lag = MostLagSeconds;
+        figures[CoastNone].coast = 0.0;
+        figures[CoastMost].coast = MostCoastSeconds;
+        figures[GiveNone].giveAtMax = figures[GiveNone].giveAtMin = 0.0;
+        figures[GiveMost].giveAtMax = figures[GiveMost].giveAtMin = mostGive(m.joint);
+        figures[DrainMost].drain = MostDrainPerSecond;
     }
     forget(0);
 }
@@ -248,13 +260,14 @@ void PoseEstimator::turn(Joint &joint, int code, double fromSeconds, double toSe
     const double end = motion.endDegrees();
     bool allAtEnd = true;
     const double guessFrom = joint.cases[0].degrees;
-    for (Case &c : joint.cases) {
+    for (int k = 0; k < CaseCount; ++k) {
+        Case &c = joint.cases[k];
         // Nothing turns until the motor has started.
         const double lag = lagSeconds(c, d);
         const double moving = std::max(0.0, toSeconds - lag) - std::max(0.0, fromSeconds - lag);
         if (moving > 0)
             move(c, m, d, caseRate(c, code) * moving);
-        allAtEnd = allAtEnd && c.degrees == end;
+        allAtEnd = allAtEnd && (k >= SureCount || c.degrees == end);
     }
     loosen(joint, joint.cases[0].degrees - guessFrom);
     // Even the slowest case from the farthest place is at the end: so is the joint.
@@ -306,7 +319,7 @@ void PoseEstimator::stopTurning(Joint &joint, int code, double ranSeconds) const
     for (Case &c : joint.cases) {
         // Let go at its stop, the joint comes back off it a little.
         if (c.degrees == motion.endDegrees())
-            c.degrees -= d * byLean(c.tilt * d, nominalGive(m.joint), mostGive(m.joint), false);
+            c.degrees -= d * (d > 0 ? c.giveAtMax : c.giveAtMin);
     }
 }
 
@@ -373,10 +386,12 @@ void PoseEstimator::apply(int code, qint64 tNs)
 void PoseEstimator::spread(Joint &joint, ArmJoint which)
 {
     const ArmJointMotion &m = armJointMotion(which);
+    const auto place = [&m](int spot) { return m.minDegrees + m.range() * spot / (StartSpread - 1); };
+    static_assert(SureCount == 1 + CornerKinds * StartSpread);
     for (int k = 1; k < CaseCount; ++k) {
         Case &c = joint.cases[k];
         const double offset = c.degrees - c.start;
-        c.degrees = m.minDegrees + m.range() * ((k - 1) / CaseKinds) / (StartSpread - 1);
+        c.degrees = k < SureCount ? place((k - 1) / CornerKinds) : joint.cases[0].degrees;
         c.start = c.degrees - offset;
     }
 }
@@ -454,6 +469,23 @@ void PoseEstimator::forget(qint64 tNs)
     }
 }
 
+double PoseEstimator::Joint::figureStray(int direction) const
+{
+    const Case *figures = &cases[SureCount];
+    const double nominal = figures[Nominal].degrees;
+    // How far one figure's cases stray from the nominal one the way of `direction`, squared.
+    const auto squared = [&](int first, int count) {
+        double most = 0.0;
+        for (int k = first; k < first + count; ++k)
+            most = std::max(most, direction * (figures[k].degrees - nominal));
+        return most * most;
+    };
+    double squares = squared(RateCorners, 4) + squared(DrainMost, 1);
+    for (int first = PlayNone; first < DrainMost; first += 2)
+        squares += squared(first, 2);
+    return std::sqrt(squares) + looseNow();
+}
+
 PoseEstimate PoseEstimator::estimateAt(qint64 tNs) const
 {
     PoseEstimate estimate;
@@ -462,24 +494,35 @@ PoseEstimate PoseEstimator::estimateAt(qint64 tNs) const
     for (int i = 0; i < ArmJointCount; ++i) {
         JointEstimate &e = estimate.joints[i];
         const Joint &joint = jointAt(i, tNs, moved);
+        const ArmJointMotion &m = armJointMotions[i];
         e.knowledge = joint.knowledge;
         e.known = joint.knowledge != PoseKnowledge::Unknown;
         const Case &guess = joint.cases[0];
         e.degrees = guess.degrees;
         e.low = e.high = e.degrees;
         e.offset = e.offsetLow = e.offsetHigh = guess.degrees - guess.start;
-        for (const Case &c : joint.cases) {
+        // The worst case: every figure off at once, and the loose share on top.
+        for (int k = 0; k < SureCount; ++k) {
+            const Case &c = joint.cases[k];
             e.low = std::min(e.low, c.degrees);
             e.high = std::max(e.high, c.degrees);
             e.offsetLow = std::min(e.offsetLow, c.degrees - c.start);
             e.offsetHigh = std::max(e.offsetHigh, c.degrees - c.start);
         }
-        const ArmJointMotion &m = armJointMotions[i];
         e.low = std::max(m.minDegrees, e.low - joint.looseNow());
         e.high = std::min(m.maxDegrees, e.high + joint.looseNow());
         e.offsetLow -= joint.looseFromStart();
         e.offsetHigh += joint.looseFromStart();
-        e.uncertain = !e.known || e.uncertainty() > UncertainShare * armJointMotions[i].range();
+        // Whether the end stops give way goes by the worst case.
+        e.uncertain = !e.known || e.uncertainty() > UncertainShare * m.range();
+        // Where a joint known at its ends, with both its rates measured, is: its figures as independent
+        // errors, and the share no figure follows on top. A rate from the table is a guess at an arm
+        // never measured, and the worst case stands.
+        if (joint.knowledge == PoseKnowledge::AtEnds && m_calibration.seconds(m.codeTowardsMax) > 0 &&
+            m_calibration.seconds(m.codeTowardsMin) > 0) {
+            e.low = std::max(m.minDegrees, e.degrees - joint.figureStray(-1));
+            e.high = std::min(m.maxDegrees, e.degrees + joint.figureStray(1));
+        }
     }
     return estimate;
 }

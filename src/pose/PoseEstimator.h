@@ -30,15 +30,17 @@ struct JointEstimate
     PoseKnowledge knowledge = PoseKnowledge::Unknown;
     // Known at all: from the start or at its ends.
     bool known = false;
-    // Known at its ends, or from the start, with a band wider than is of use (UncertainShare of its
-    // range): its end stops give way to the time limit.
+    // Not known, or with a worst case wider than is of use (UncertainShare of its range; the band of a
+    // joint known at its ends with measured rates is narrower): its end stops give way to the time
+    // limit.
     bool uncertain = true;
-    // The best guess of where it is in its range, and where it surely is (its whole range while it is
+    // The best guess of where it is in its range, and the band it is in (its whole range while it is
     // not known at its ends).
     double degrees = 0.0;
     double low = 0.0;
     double high = 0.0;
-    // How far it is from the start pose: the guess and the band (meaningful once a start is set).
+    // How far it is from the start pose: the guess and the band, at the worst case (meaningful once a
+    // start is set).
     double offset = 0.0;
     double offsetLow = 0.0;
     double offsetHigh = 0.0;
@@ -91,10 +93,15 @@ struct PlanStep
 // some 15 % calibrated) one way or the other, the longest start-up lag and coasting or none, the most
 // play in its gears or none, the most give off a stop or none. Every case stops at the end stops as
 // the joint does, so the cases spread with every motion and every reversal, and meet again at an end
-// that the slowest of them has surely reached. Where they are is where the joint surely is. Where the
-// joint's place in its range is not known, the cases run from places spread over the whole range,
-// so that an end met on the way is met by some of them: the band of its distance from the start then
-// holds whether or not the joint stopped at an end.
+// that the slowest of them has surely reached. Where they are is where the joint may be at the worst:
+// that decides whether a joint is surely at an end, whether its end stops still apply, and the band of
+// its distance from the start (on which Return to start and its line rest). Where the joint's place in
+// its range is not known, the cases run from places spread over the whole range, so that an end met
+// on the way is met by some of them: the band of its distance from the start then holds whether or
+// not the joint stopped at an end. The band of a joint known at its ends whose rates were measured is
+// narrower: the arm's figures are independent of one another, so it follows each figure on its own
+// and takes their errors together as independent errors are taken (the root of the sum of squares),
+// with the share of each motion that no figure follows on top.
 //
 // Times are nanoseconds on one monotonic clock, as the codes' send times; a time earlier than the
 // last event counts as that moment. Like ArmSimulator, nothing runs between calls: every query takes
@@ -183,8 +190,10 @@ public:
     // can put a joint right, the plan uses it: a joint whose start is at an end is driven on past where
     // the guess arrives, and a joint the guess puts at an end is first pushed onto that stop, each for
     // its uncertainty but at most 15 % of its travel time (half a second at least), so the clutch slips
-    // briefly rather than grinding for a wide uncertainty. Empty when the pose is not known, or the arm
-    // is at the start already.
+    // briefly rather than grinding for a wide uncertainty. A joint whose distance from the start has
+    // grown too uncertain, even one the guess puts there, is first driven surely into a stop where
+    // the way back from it is surer. Empty when the pose is not known, or the arm is at the start
+    // already and surely enough.
     QList<PlanStep> returnToStart(qint64 tNs) const;
 
     // The rate the estimate takes for the motion of `code`, in degrees per second (0 for no motion),
@@ -201,18 +210,19 @@ private:
     // One way the joint may be: its own rates, lag, coasting and play, and where that puts it.
     struct Case
     {
-        // +1: the rates err fast both ways; -1: slow both ways, the batteries running down at the most.
-        // 0: the guess, at the figures as taken.
+        // +1: the rates err fast both ways; -1: slow both ways. 0: the guess, at the figures as taken.
         int lean = 0;
         // +1: the joint errs towards the maximum (faster that way than the guess's ratio of the two
-        // ways, slower the other, coasting more that way, the least give off a maximum stop and the
-        // most off a minimum one); -1 the reverse.
+        // ways, slower the other, coasting more that way); -1 the reverse.
         int tilt = 0;
-        // The start-up lag and the coasting both ways, in seconds: each the least or the most.
+        // The start-up lag and the coasting both ways, in seconds.
         double lag = 0.0;
         double coast = 0.0;
         // How fast the batteries take speed away, per second the motors have run.
         double drain = 0.0;
+        // How far the joint comes back off its maximum stop and off its minimum one once let go.
+        double giveAtMax = 0.0;
+        double giveAtMin = 0.0;
         // The play in the gears, in degrees of the joint.
         double playSize = 0.0;
         // How far the motor is ahead of the joint within it: -playSize / 2 bearing towards the minimum
@@ -222,13 +232,41 @@ private:
         // Where this case had the joint when the start pose was set.
         double start = 0.0;
     };
-    static constexpr int CaseKinds = 32;
-    static constexpr int CaseCount = 1 + CaseKinds * 5;
+    // The cases come in two sets.
+    // - The guess and the corners: every figure at one extreme or the other, all at once (the slow
+    //   ones with the batteries running down at the most, the fast ones without), from each of
+    //   StartSpread places. The slowest of them decides when a joint is surely at an end, and their
+    //   spread is the band of a joint's distance from the start and of its place while its ends are
+    //   not known.
+    static constexpr int CornerKinds = 32;
+    static constexpr int SureCount = 1 + CornerKinds * 5;
+    // - The figures' cases, which go with the guess: the nominal figures, then for each figure of the
+    //   arm that may be off the cases with that one figure at its extremes and the others nominal.
+    //   The figures are independent of one another, so the band of a joint known at its ends with
+    //   both its rates measured takes how far each figure's cases stray from the nominal one together
+    //   as independent errors are taken (the root of the sum of squares), not as their worst cases all
+    //   at once; the share of each motion that no figure follows (VariableShare) comes on top, as it
+    //   stands for what an arm unlike the model does beyond its figures. A rate is one figure, the
+    //   four corners of its two parts: each way off by its whole tolerance, the two ways apart by at
+    //   most the tilt.
+    enum Figure {
+        Nominal,
+        RateCorners,
+        PlayNone = RateCorners + 4,
+        PlayMost,
+        LagNone,
+        LagMost,
+        CoastNone,
+        CoastMost,
+        GiveNone,
+        GiveMost,
+        DrainMost,
+        FigureCases
+    };
+    static constexpr int CaseCount = SureCount + FigureCases;
     struct Joint
     {
         PoseKnowledge knowledge = PoseKnowledge::Unknown;
-        // The guess first, then the extreme cases, each from several places where the joint's place
-        // in its range is not known.
         std::array<Case, CaseCount> cases{};
         // How far the truth may be beyond the cases (VariableShare): the squares of it for the motions
         // done since the joint's last sure end, how far the guess has gone in the motion in force, and
@@ -243,6 +281,9 @@ private:
         void settle();
         // The joint is surely at an end: it is where the cases are.
         void tighten();
+        // How far the truth may be from the guess the way of `direction`, by the figures' cases as
+        // independent errors and the loose share.
+        double figureStray(int direction) const;
     };
     using Joints = std::array<Joint, ArmJointCount>;
 
@@ -263,7 +304,8 @@ private:
     static void move(Case &c, const ArmJointMotion &m, int direction, double turned);
     // The guess moved by `degrees`: the part of it no fixed figure follows widens the band.
     static void loosen(Joint &joint, double degrees);
-    // Every case where the guess's distance from the start holds, spread over the whole range.
+    // Every case where the guess's distance from the start holds, spread over the whole range (the
+    // figures' cases staying with the guess).
     static void spread(Joint &joint, ArmJoint which);
     static void setKnownAt(Joint &joint, double degrees, int bearing);
     double lagSeconds(const Case &c, int direction) const;

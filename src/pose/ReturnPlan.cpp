@@ -18,8 +18,10 @@ constexpr double MinMoveDegrees = 0.25;
 constexpr double SafeClearance = 20.0;
 // A path's clearance is looked at in steps of this many degrees of the joint that moves.
 constexpr double SampleDegrees = 2.0;
-// A joint whose way back is more uncertain than this share of its range is homed on a stop first.
+// A joint whose way back is more uncertain than this share of its range is homed on a stop first,
+// where that makes its band at the start at most this share of what it would be.
 constexpr double RehomeShare = 0.03;
+constexpr double RehomeGain = 0.85;
 // Upright: the shoulder's elevation that holds the elbow highest.
 constexpr double ShoulderUpright = 90.0;
 
@@ -180,14 +182,16 @@ QList<PlanStep> PoseEstimator::returnToStart(qint64 tNs) const
         return {};
     const JointAngles from = now.degrees();
 
-    // The joints to move: those away from their start, and those whose start is an end stop they
-    // are not surely at yet.
+    // The joints to move: those away from their start, those whose start is an end stop they are not
+    // surely at yet, and those the guess puts at their start but whose distance from it has grown too
+    // uncertain (a stop may put them right).
     std::vector<Move> moves;
     for (const ArmJointMotion &m : armJointMotions) {
         const int i = armJointIndex(m.joint);
         const double target = m_start[i];
         if (std::abs(target - from[i]) >= MinMoveDegrees ||
-            (startsAtStop(arm, m, target) && now.joints[i].uncertainty() >= MinMoveDegrees))
+            (startsAtStop(arm, m, target) && now.joints[i].uncertainty() >= MinMoveDegrees) ||
+            now.joints[i].offsetUncertainty() > RehomeShare * m.range())
             moves.push_back({m.joint, target});
     }
     if (moves.empty())
@@ -217,7 +221,7 @@ QList<PlanStep> PoseEstimator::returnToStart(qint64 tNs) const
                 QList<PlanStep> homedSteps;
                 playMoveToStart(homed, homedT, homedSteps, move.joint, move.target, towards);
                 const double band = homed.estimateAt(homedT).joints[i].offsetUncertainty();
-                if (band < 0.7 * std::min(directBand, direct.estimateAt(directT).joints[i].offsetUncertainty())) {
+                if (band < RehomeGain * std::min(directBand, direct.estimateAt(directT).joints[i].offsetUncertainty())) {
                     direct = homed;
                     directT = homedT;
                     directSteps = homedSteps;

@@ -114,6 +114,8 @@ class TestPoseEstimator : public QObject
 private Q_SLOTS:
     void bandHoldsTheTruth_data();
     void bandHoldsTheTruth();
+    void bandOfFigures_data();
+    void bandOfFigures();
     void knowledge_data();
     void knowledge();
     void startAwayFromHome();
@@ -205,6 +207,44 @@ void TestPoseEstimator::bandHoldsTheTruth()
     QVERIFY(returned > 0 && returnedInside >= 0.95 * returned);
     QVERIFY(narrowest < 0.02);
     QVERIFY(widest > 0.10);
+}
+
+void TestPoseEstimator::bandOfFigures_data()
+{
+    QTest::addColumn<bool>("measured");
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<bool>("uncertain");
+    QTest::newRow("table's times: the worst case") << false << 3.0 << false;
+    QTest::newRow("measured: independent figures") << true << 4.0 << false;
+    QTest::newRow("measured, far: the end stops go by the worst case") << true << 8.2 << true;
+}
+
+// The elbow driven up out of its lower end, where it surely was: its band holds its rate off by the
+// whole tolerance and the loose share; with measured rates it takes the other figures with it as
+// independent errors, narrower than the worst case (which the distance from the start keeps), and
+// whether its end stops apply still goes by that worst case.
+void TestPoseEstimator::bandOfFigures()
+{
+    QFETCH(bool, measured);
+    QFETCH(double, seconds);
+    QFETCH(bool, uncertain);
+    TravelCalibration calibration;
+    if (measured)
+        calibration.set(3, 14.0) && calibration.set(8, 14.0);
+    PoseEstimator estimate(calibration);
+    const qint64 t = drive(estimate, {{8, estimate.secondsToSureEnd(8, 0) + 0.01}});
+    estimate.declareStart(t);
+    const qint64 after = drive(estimate, {{3, seconds}}, t);
+    const JointEstimate e = estimate.estimateAt(after).joint(ArmJoint::Elbow);
+    const double moved = e.degrees - armJointMotion(ArmJoint::Elbow).minDegrees;
+    qInfo("moved %.1f, band %.1f, worst %.1f", moved, e.uncertainty(), e.offsetUncertainty());
+    QCOMPARE(int(e.knowledge), int(PoseKnowledge::AtEnds));
+    QVERIFY(e.uncertainty() >= (estimate.tolerance(3) + PoseEstimator::VariableShare) * moved);
+    QCOMPARE(e.uncertainty() < e.offsetUncertainty() - 1.0, measured);
+    QCOMPARE(e.uncertain, uncertain);
+    QCOMPARE(estimate.secondsToEnd(3, after) < 0, uncertain);
+    if (uncertain)
+        QVERIFY(e.uncertainty() < PoseEstimator::UncertainShare * rangeOf(armJointIndex(ArmJoint::Elbow)));
 }
 
 void TestPoseEstimator::knowledge_data()
