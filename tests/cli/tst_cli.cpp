@@ -654,6 +654,7 @@ private Q_SLOTS:
         // Once the arm has the first step's command: the line for the step is printed before the send,
         // so a signal sent on seeing it could come between the two.
         QTRY_VERIFY_WITH_TIMEOUT(seen().contains(motion), 20000);
+        QVERIFY(p.state() == QProcess::Running);
         ::kill(pid_t(p.processId()), signal);
         QVERIFY(p.waitForFinished(20000));
         QCOMPARE(p.exitCode(), 128 + signal);

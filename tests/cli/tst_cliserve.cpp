@@ -213,6 +213,8 @@ private Q_SLOTS:
     {
         // SIGTERM: the arm is stopped, then the program ends.
         m_client.reset();
+        // A program that ended has no pid: kill(0) would end this test's whole process group.
+        QVERIFY2(m_serve.state() == QProcess::Running, "serve is still serving");
         ::kill(pid_t(m_serve.processId()), SIGTERM);
         QVERIFY(m_serve.waitForFinished(10000));
         QCOMPARE(m_serve.exitCode(), 0);
