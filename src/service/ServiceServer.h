@@ -34,7 +34,7 @@ class ServiceServer : public QObject
 public:
     static constexpr qint64 MaxUnsentBytes = 1024 * 1024;
     static constexpr int MaxClients = 128;
-    static constexpr int LinesPerTurn = 32;
+    static constexpr int LinesPerTurn = 8;
 
     // The arm is not owned and must outlive the server.
     explicit ServiceServer(ServiceArm *arm, QObject *parent = nullptr);

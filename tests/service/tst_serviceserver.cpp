@@ -306,7 +306,7 @@ private Q_SLOTS:
         stopper.send(1, "stop");
         QVERIFY(has(stopper.waitReply(1), json(R"({"ok":true})")));
         QCOMPARE(m_arm.calls, QStringList{"stopEverything"});
-        // A turn is 32 lines; the socket's buffer alone would hold some 2,000.
+        // A turn is 8 lines; the socket's buffer alone would hold some 2,000.
         QVERIFY2(m_arm.armsAskedAtStop < 300, qPrintable(QString::number(m_arm.armsAskedAtStop)));
         QVERIFY(has(flood.waitReply(3000, 20000), json(R"({"ok":true})")));
     }
