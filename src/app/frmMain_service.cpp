@@ -137,6 +137,8 @@ QString frmMain::WatchedOwner() const
 void frmMain::showDriver(const QString &driver)
 {
     m_driver = driver;
+    // The pad and held keys are part of the panel: they start nothing while a program drives.
+    m_session->setJogLocked(!driver.isEmpty());
     if (driver.isEmpty()) {
         m_banner->hide();
     } else {

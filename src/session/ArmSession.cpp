@@ -44,7 +44,11 @@ ArmSession::ArmSession(HidTransport *transport, QObject *parent)
 {
     followLink(m_hid.get());
 
-    connect(m_gamepad.get(), &Gamepad::motionChanged, this, [this](int code) { m_panel.padMoved(code); });
+    connect(m_gamepad.get(), &Gamepad::motionChanged, this, [this](int code) {
+        // A pad let go still ends what it drove.
+        if (!m_jogLocked || code < 0)
+            m_panel.padMoved(code);
+    });
     connect(m_gamepad.get(), &Gamepad::stopPressed, this, &ArmSession::stopEverything);
     connect(m_gamepad.get(), &Gamepad::openDenied, this,
             [this](const QString &, const QString &reason) { Q_EMIT gamepadDenied(reason); });

@@ -163,8 +163,15 @@ public:
     // Esc: during a run this is the run's Stop (told by stopRequested); otherwise it ends the motion
     // that is on as its second click would, or sends 0 and puts out a button left lit.
     void stopEverything();
-    void jogPress(Input input, int code) { m_panel.jogPress(input, code); }
+    // Held keys and pad controls. While they are locked (another program drives the arm) a press
+    // starts nothing; a release still ends what its press started.
+    void jogPress(Input input, int code)
+    {
+        if (!m_jogLocked)
+            m_panel.jogPress(input, code);
+    }
     void jogRelease(Input input, int code) { m_panel.jogRelease(input, code); }
+    void setJogLocked(bool locked) { m_jogLocked = locked; }
     // The motion of `code`, on now as a click started it, ends within `ms`: the way out stops it then,
     // after the grace a panel motion's limit gets, should this thread be held up (never later than its
     // runaway limit). For a motion timed by its caller, who ends it as a second click would. False when
@@ -303,6 +310,8 @@ private:
     KitArmList *m_kits = nullptr;
     bool m_starting = false;
     std::atomic<bool> m_shutDown{false};
+    // Another program drives the arm: held keys and the pad start nothing.
+    bool m_jogLocked = false;
     // Read by a run's timing thread as it sends.
     std::atomic<bool> m_ready{false};
     // Whether the front end has heard the Ready state once: it hears it at the first count of the arms

@@ -131,7 +131,7 @@ class tst_ArmSession : public QObject
 private Q_SLOTS:
     // The panel's motions as a sequence of inputs: c<code> a click, k<code>/K<code> a key pressed and
     // let go, p<code>/P<code> a pad control pushed and let back, m Scripting chosen, i Interactive,
-    // e Esc. What the arm received, what was recorded and what is lit afterwards.
+    // e Esc, L1/L0 keys and pad locked and unlocked. What the arm received, what was recorded and what is lit afterwards.
     void motions_data()
     {
         QTest::addColumn<bool>("scripting");
@@ -155,6 +155,9 @@ private Q_SLOTS:
             << false << "k1 k3 K1" << QList<int>{1, 3} << QStringList{} << QList<int>{3};
         QTest::newRow("a click switched away: the key's release leaves it")
             << false << "k1 c7 K1" << QList<int>{1, 7} << QStringList{} << QList<int>{7};
+        // Another program drives: keys start nothing, and a key held before lets go as ever.
+        QTest::newRow("locked keys start nothing; a release still stops")
+            << false << "k3 L1 k1 K1 K3 L0 k1" << QList<int>{3, 0, 1} << QStringList{} << QList<int>{1};
     }
     void motions()
     {
@@ -173,6 +176,7 @@ private Q_SLOTS:
             case 'm': rig.scripting = true; rig.session.endMotionState(); break;
             case 'i': rig.scripting = false; break;
             case 'e': rig.session.stopEverything(); break;
+            case 'L': rig.session.setJogLocked(code == 1); break;
             }
         }
         // As text: comparing two empty lists of ints trips the undefined-behaviour checker inside Qt.
