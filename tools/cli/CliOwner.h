@@ -7,7 +7,6 @@
 
 #include <memory>
 
-struct CliArguments;
 class CliScript;
 
 // A program that owns the arms already (the window, or tessaro-cli serve): the commands that reach
