@@ -21,17 +21,11 @@ bool ServiceClient::connectTo(const QString &path, QString *error, int timeoutMs
         *error = QStringLiteral("no program serves the arm at %1").arg(path);
         return false;
     }
-    while (!m_socket.canReadLine()) {
-        if (deadline.hasExpired() || !m_socket.waitForReadyRead(int(deadline.remainingTime()))) {
-            *error = QStringLiteral("the program at %1 did not greet").arg(path);
-            m_socket.abort();
-            return false;
-        }
-    }
     const std::optional<ServiceProtocol::Greeting> greeting =
-        ServiceProtocol::parseGreeting(m_socket.readLine().chopped(1));
+        ServiceSocket::readGreeting(m_socket, int(deadline.remainingTime()));
     if (!greeting || greeting->protocol != ServiceProtocol::Version) {
-        *error = QStringLiteral("the program at %1 speaks another protocol").arg(path);
+        *error = greeting ? QStringLiteral("the program at %1 speaks another protocol").arg(path)
+                          : QStringLiteral("the program at %1 did not greet").arg(path);
         m_socket.abort();
         return false;
     }

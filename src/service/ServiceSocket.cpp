@@ -99,6 +99,20 @@ QString Owner::text() const
     return QStringLiteral("%1, pid %2").arg(greeting.owner).arg(greeting.pid);
 }
 
+std::optional<ServiceProtocol::Greeting> readGreeting(QLocalSocket &socket, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!socket.canReadLine() && socket.bytesAvailable() <= ServiceProtocol::MaxLineBytes) {
+        const qint64 left = timeoutMs - clock.elapsed();
+        if (left <= 0 || !socket.waitForReadyRead(int(left)))
+            return std::nullopt;
+    }
+    if (!socket.canReadLine())
+        return std::nullopt;
+    return ServiceProtocol::parseGreeting(socket.readLine().trimmed());
+}
+
 Owner probeOwner(const QString &path, int timeoutMs)
 {
     Owner owner;
@@ -107,17 +121,9 @@ Owner probeOwner(const QString &path, int timeoutMs)
     if (!socket.waitForConnected(timeoutMs))
         return owner;
     owner.state = Owner::Silent;
-    QElapsedTimer clock;
-    clock.start();
-    QByteArray line;
-    while (!line.contains('\n') && line.size() <= ServiceProtocol::MaxLineBytes) {
-        const qint64 left = timeoutMs - clock.elapsed();
-        if (socket.bytesAvailable() == 0 && (left <= 0 || !socket.waitForReadyRead(int(left))))
-            break;
-        line += socket.readAll();
-    }
+    const std::optional<ServiceProtocol::Greeting> greeting = readGreeting(socket, timeoutMs);
     socket.abort();
-    if (const auto greeting = ServiceProtocol::parseGreeting(line.left(line.indexOf('\n')))) {
+    if (greeting) {
         owner.state = Owner::Live;
         owner.greeting = *greeting;
     }

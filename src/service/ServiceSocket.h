@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class QLocalSocket;
+
 #include <optional>
 
 // Where the service's socket lives, who is at the other end of a connection, and whether another
@@ -47,5 +49,8 @@ struct Owner
 };
 // Connects and reads the greeting, waiting at most timeoutMs for it; blocks the calling thread.
 Owner probeOwner(const QString &path, int timeoutMs = 1000);
+// The greeting of a server just connected to, read within timeoutMs (a line no longer than a line may
+// be); null when none came or it was no greeting. Blocks the calling thread.
+std::optional<ServiceProtocol::Greeting> readGreeting(QLocalSocket &socket, int timeoutMs);
 
 } // namespace ServiceSocket
